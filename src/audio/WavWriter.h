@@ -1,0 +1,54 @@
+#pragma once
+// Writer of the temporary WAV: RIFF/WAVE, 16-bit PCM, four channels,
+// 48000 samples per second, the canonical 44-byte header written last.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/ByteUtil.h"
+
+namespace spatialmux {
+
+class WavWriter {
+public:
+    static constexpr uint32_t kHeaderSize = 44;
+    static constexpr int32_t kMaxFrameCount = 1024;
+
+    WavWriter();
+    ~WavWriter();
+    WavWriter(const WavWriter&) = delete;
+    WavWriter& operator=(const WavWriter&) = delete;
+
+    // Prints "write file name = %s"; creates or truncates the file and leaves
+    // room for the header. On failure prints "error:%s" and a line end.
+    void Open(const std::string& path);
+    // Appends `count` (at most 1024) sampling instants, the four arrays
+    // interleaved in argument order. A larger count is refused as a failure.
+    void WriteFrame(const float* first, const float* second, const float* third,
+                    const float* fourth, int32_t count);
+    // Writes the header with the final sizes and closes the file. Returns
+    // false when anything since Open failed (open, seek, write or close).
+    bool Finish();
+
+    bool Failed() const { return failed; }
+    uint32_t DataByteCount() const { return dataByteCount; }
+
+private:
+    struct FileCloser {
+        void operator()(std::FILE* file) const;
+    };
+    bool WriteAt(long offset, const uint8_t* bytes, std::size_t count);
+
+    std::unique_ptr<std::FILE, FileCloser> file;
+    uint8_t header[kHeaderSize] = {};
+    ByteUtil util;
+    std::string path;
+    std::vector<uint8_t> frameBuffer;
+    uint32_t dataByteCount = 0;
+    bool failed = false;
+};
+
+}  // namespace spatialmux

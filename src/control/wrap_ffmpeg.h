@@ -1,0 +1,81 @@
+#pragma once
+// The conversion controller: checks one input movie and one output path,
+// refuses a job that cannot work, and runs the conversion pipeline inline or
+// on a worker thread. It knows nothing of its front ends: they observe the
+// notifications it posts, answer its alerts and may request cancellation.
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+struct AVFormatContext;
+struct AVOutputFormat;
+
+namespace spatialmux {
+
+class MovieReader;
+class WavWriter;
+
+// The job description handed from AppMainFuncProc to ffmpeg_convert: the key
+// "mp4" holds the input path and "mov" the output path, whatever the
+// container types are.
+using JobDictionary = std::map<std::string, std::string>;
+
+// Results of a job as the command line reports them.
+enum class JobResult {
+    None,        // no job has run
+    Succeeded,   // the output was written completely
+    Refused,     // refused before anything was written
+    Failed,      // started, failed, and cleaned up
+    Cancelled,   // stopped by a cancel request, and cleaned up
+};
+
+class wrap_ffmpeg {
+public:
+    // 1 when the job was started (run inline: has run), 0 when refused.
+    int32_t AppMainFuncProc(const std::string& input, const std::string& output, bool runInline);
+    void InitializeFfmpeg();
+    // 1 when the reader accepts the movie at `path`, 0 otherwise.
+    int32_t CheckMovie(const std::string& path);
+    double GetFileSize(const std::string& path);
+    void ffmpeg_convert(const JobDictionary& job);
+    // Modal alert with one "OK" button on the main thread; returns when it
+    // has been dismissed.
+    void myAlert(const std::string& text);
+    // Posts ProgressUpdate_Notification with `percent` on the main thread
+    // without waiting.
+    void myProgRate_update(float percent);
+
+    // The pipeline of one conversion: 0 when the output was written
+    // completely, -1 otherwise (after its alert and clean-up).
+    int32_t Convert(const std::string& input, const std::string& output);
+
+    // Copies the movie's first video stream and the WAV's audio into the
+    // output: 0 when the copy ran to its end, -1 on failure (reported), -2
+    // when stopped by a cancel request.
+    int32_t ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
+                        const std::string& outputPath);
+
+    // The temporary WAV beside the output: "<folder>/.<name>.wav", the folder
+    // being "." for a bare file name.
+    static std::string TemporaryWavPath(const std::string& outputPath);
+
+    // Process-wide job state: one job at a time per process.
+    static std::unique_ptr<MovieReader>& cur_reader();
+    static std::unique_ptr<WavWriter>& cur_writer();
+    static bool JobRunning();
+    static JobResult LastJobResult();
+    // Asks the running job to stop at its next frame or packet. It then
+    // deletes its temporary WAV and its output and reports Cancelled.
+    static void RequestCancel();
+    static bool CancelRequested();
+
+private:
+    // The shared exit of the remux for failures before the copying loop.
+    int32_t goto_end(AVFormatContext* movieInput, AVFormatContext* wavInput,
+                     AVFormatContext* output, const AVOutputFormat* outputFormat, int32_t code);
+};
+
+}  // namespace spatialmux

@@ -1,0 +1,113 @@
+#pragma once
+// The input movie reader: opens a camera movie, walks its fixed box layout,
+// keeps the metadata pieces that must reach the output, loads the audio
+// track's sample tables and delivers the audio one AudioFrame at a time.
+//
+// Every byte taken from the file is untrusted: sizes, counts and offsets are
+// checked against what was actually read before they are used.
+
+#include <cstdint>
+#include <fstream>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "audio/ByteUtil.h"
+#include "movie/AudioFrame.h"
+#include "movie/SampleTables.h"
+
+namespace spatialmux {
+
+class MovieReader {
+public:
+    // Results of Open.
+    static constexpr int32_t kOpenReady = 0;
+    static constexpr int32_t kOpenFileError = 1;
+    static constexpr int32_t kOpenRefused = 2;
+
+    explicit MovieReader(int32_t frameSize);
+    ~MovieReader();
+    MovieReader(const MovieReader&) = delete;
+    MovieReader& operator=(const MovieReader&) = delete;
+
+    // 0 ready, 1 the file could not be opened ("%s:file open error\n" on
+    // standard output), 2 the layout or the audio is not the camera's.
+    // frameSize must not exceed the one given at construction.
+    int32_t Open(const std::string& path, int32_t frameSize);
+
+    // Scans box headers forward from the stream's position for `type` (four
+    // characters). See the implementation for the exact landing positions.
+    bool FindBox(const char* type, std::istream& stream);
+
+    // Frame reading (after Open returned 0).
+    void SeekToTime(uint32_t milliseconds);
+    int32_t GetTotalSamples() const;
+    int32_t GetCurrentSample() const;
+    // Fills frameSize values of each channel array; true when this call
+    // reached the end of the audio (or the reading cannot go on).
+    bool ReadFrame(float* channel1, float* channel2, float* channel3, float* channel4);
+    void NextChunk();
+    // Sampling instants of real audio that the last ReadFrame delivered at the
+    // start of its arrays (frameSize for an ordinary frame, the remainder for
+    // the final one, 0 when nothing was left).
+    int32_t GetLastFrameSamples() const { return lastFrameSamples; }
+    // True once any read of audio bytes came back short (a truncated or
+    // unreadable file): the missing bytes were delivered as silence.
+    bool HadShortRead() const { return shortRead; }
+
+    // Puts the saved video sample entry, uuid box and SA3D box into the
+    // output's moov. 0 written, 1 refused (nothing written).
+    int32_t TransplantMetadata(const std::string& outputPath);
+
+    // What the walk found.
+    const std::vector<uint8_t>& VideoSampleEntry() const { return videoSampleEntry; }
+    const std::vector<uint8_t>& UuidBox() const { return uuidBox; }
+    const std::vector<uint8_t>& Sa3dBox() const { return sa3dBox; }
+    const std::string& SoftwareText() const { return softwareText; }
+    bool MakerNoteFlag() const { return makerNoteFlag; }
+    uint64_t MakerDataOffset() const { return makerDataOffset; }
+    const AudioTrackInfo& Track() const { return track; }
+    const ReadCursor& Cursor() const { return cursor; }
+    bool IsSupportedAudio() const;
+
+private:
+    // Steps of the walk.
+    bool ReadVideoSampleEntry();
+    bool ReadUuidBox();
+    bool ReadMakerNote();
+    bool ReadMakerDataOffset();
+    bool ReadMediaHeader();
+    bool ReadAudioSampleEntry();
+    bool ReadSampleToChunk();
+    bool ReadSampleSize();
+    bool ReadChunkOffsets();
+
+    // Reads `count` bytes at the absolute `offset` into `destination`;
+    // bytes that cannot be read are zeroed and recorded as a short read.
+    bool ReadAudioBytes(uint64_t offset, uint8_t* destination, std::size_t count);
+
+    std::vector<uint8_t> frameBytes;  // frameSize * 8 interleaved PCM bytes
+    std::string inputPath;
+    std::string outputPath;
+    std::ifstream stream;
+    std::vector<uint8_t> videoSampleEntry;
+    std::vector<uint8_t> uuidBox;
+    std::vector<uint8_t> sa3dBox;
+    uint64_t makerDataOffset = 0;
+    uint8_t boxHeader[8] = {};
+    uint8_t mdhdBytes[24] = {};
+    uint8_t stscHeader[8] = {};
+    uint8_t stszBytes[12] = {};
+    uint8_t co64Header[8] = {};
+    AudioTrackInfo track;
+    ReadCursor cursor;
+    ByteUtil util;
+    bool makerNoteFlag = false;
+    std::string softwareText;
+
+    int32_t constructedFrameSize = 0;
+    int32_t lastFrameSamples = 0;
+    bool shortRead = false;
+};
+
+}  // namespace spatialmux

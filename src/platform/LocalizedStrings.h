@@ -1,0 +1,17 @@
+#pragma once
+// Localized texts by key, in the language the usual locale variables choose
+// (LANGUAGE, LC_ALL, LC_MESSAGES, LANG), falling back to English.
+
+#include <string>
+
+namespace spatialmux::platform {
+
+// The text of `key` in the current language; the empty string for an
+// unknown key.
+std::string LocalizedString(const std::string& key);
+// Two-letter language code in use ("en", "ja", ...).
+std::string CurrentLanguage();
+// Overrides the language taken from the environment; "" restores it.
+void SetLanguage(const std::string& language);
+
+}  // namespace spatialmux::platform

@@ -1,0 +1,52 @@
+#pragma once
+// Named notifications between the conversion and whatever observes it (the
+// progress window, the console progress line, tests). Observers run on the
+// main thread: posters on other threads hand notifications over with
+// PostOnMainThread, which keeps the order in which one thread posts them.
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace spatialmux::platform {
+
+inline constexpr const char* kForOrderFrontNotification = "ForOrderFront_Notification";
+inline constexpr const char* kProgressUpdateNotification = "ProgressUpdate_Notification";
+inline constexpr const char* kForOrderOutNotification = "ForOrderOut_Notification";
+
+struct Notification {
+    std::string name;
+    // ForOrderFront_Notification: input path, output path, temporary WAV path.
+    std::vector<std::string> paths;
+    // ProgressUpdate_Notification: the percentage of the whole conversion.
+    float number = 0.0f;
+};
+
+class NotificationCenter {
+public:
+    using Observer = std::function<void(const Notification&)>;
+
+    static NotificationCenter& Default();
+
+    // Returns a token for RemoveObserver.
+    int AddObserver(const std::string& name, Observer observer);
+    void RemoveObserver(int token);
+    // Delivers to the observers of the name now, on the calling thread, in
+    // the order they were added.
+    void Post(const Notification& notification);
+    // Hands the notification to the main thread without waiting.
+    void PostOnMainThread(Notification notification);
+
+private:
+    struct Entry {
+        int token;
+        std::string name;
+        Observer observer;
+    };
+    std::mutex mutex;
+    std::vector<Entry> entries;
+    int nextToken = 1;
+};
+
+}  // namespace spatialmux::platform

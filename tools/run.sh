@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Sets up, builds, and converts a camera movie.
+#   tools/run.sh                 makes the bundled sample movie and converts it
+#   tools/run.sh INPUT OUTPUT    converts INPUT into OUTPUT
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${SPATIALMUX_BUILD_DIR:-$root/build}"
+bash "$root/tools/setup.sh"
+bash "$root/tools/build.sh" -DSPATIALMUX_BUILD_TESTS=OFF >/dev/null
+
+if [ $# -eq 2 ]; then
+  exec "$build/spatialmux" "$1" "$2"
+elif [ $# -ne 0 ]; then
+  echo "usage: tools/run.sh [INPUT OUTPUT]" >&2
+  exit 2
+fi
+
+sample_dir="$build/sample"
+mkdir -p "$sample_dir"
+input="$sample_dir/sample_camera_movie.mp4"
+output="$sample_dir/sample_converted.mov"
+"$build/make_camera_movie" --sample "$input"
+rm -f "$output"
+status=0
+"$build/spatialmux" "$input" "$output" || status=$?
+echo
+if [ $status -eq 0 ]; then
+  echo "Converted the sample camera movie:"
+  echo "  input:  $input"
+  echo "  output: $output"
+  "$build/make_camera_movie" --describe "$output" || true
+else
+  echo "The sample conversion failed (exit status $status)." >&2
+fi
+exit $status

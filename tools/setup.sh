@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs, only when missing, every Debian package that the build, the tests
+# and the tools need. Safe to run again: it does nothing when all is there.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config git
+  libavformat-dev libavcodec-dev libavutil-dev   # FFmpeg 5.1; libavcodec brings libx264/libx265
+  libgtest-dev                                   # the test suite
+  qt6-base-dev                                   # the windowed droplet
+  xvfb xauth                                     # the windowed smoke test under a virtual display
+)
+if [ "${SPATIALMUX_SETUP_EXTRA:-}" = "hardening" ]; then
+  packages+=(clang libclang-rt-14-dev ffmpeg time)  # fuzzers, sanitizers, benchmarks
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
