@@ -49,6 +49,7 @@ private:
     std::vector<uint8_t> frameBuffer;
     uint32_t dataByteCount = 0;
     bool failed = false;
+    bool finished = false;
 };
 
 }  // namespace spatialmux

@@ -17,6 +17,9 @@ namespace spatialmux {
 
 class MovieReader;
 class WavWriter;
+namespace output {
+struct RemuxContexts;
+}
 
 // The job description handed from AppMainFuncProc to ffmpeg_convert: the key
 // "mp4" holds the input path and "mov" the output path, whatever the
@@ -54,9 +57,12 @@ public:
 
     // Copies the movie's first video stream and the WAV's audio into the
     // output: 0 when the copy ran to its end, -1 on failure (reported), -2
-    // when stopped by a cancel request.
+    // when stopped by a cancel request. `outputOpened`, when given, tells
+    // whether the output file was created (or truncated) by this call, so
+    // that a caller cleaning up after a failure never deletes a file that
+    // the remux did not touch.
     int32_t ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
-                        const std::string& outputPath);
+                        const std::string& outputPath, bool* outputOpened = nullptr);
 
     // The temporary WAV beside the output: "<folder>/.<name>.wav", the folder
     // being "." for a bare file name.
@@ -73,9 +79,10 @@ public:
     static bool CancelRequested();
 
 private:
-    // The shared exit of the remux for failures before the copying loop.
-    int32_t goto_end(AVFormatContext* movieInput, AVFormatContext* wavInput,
-                     AVFormatContext* output, const AVOutputFormat* outputFormat, int32_t code);
+    // The shared exit of the remux for failures before the copying loop:
+    // releases the contexts made so far and reports a negative code other
+    // than end-of-file. Returns 0 or -1.
+    int32_t goto_end(output::RemuxContexts& contexts, int32_t code);
 };
 
 }  // namespace spatialmux

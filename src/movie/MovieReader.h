@@ -85,6 +85,15 @@ private:
     // Reads `count` bytes at the absolute `offset` into `destination`;
     // bytes that cannot be read are zeroed and recorded as a short read.
     bool ReadAudioBytes(uint64_t offset, uint8_t* destination, std::size_t count);
+    // Moves the cursor to the start of the next chunk; false (cursor kept)
+    // when the chunk table holds no further chunk.
+    bool AdvanceChunk();
+    // Reads `wanted` instants from the cursor into frameBytes, chunk by chunk
+    // and never past the last chunk; `taken` receives the instants found.
+    // When the frame ends exactly at the end of a chunk that it moved on to,
+    // `stepPastFullChunk` puts the cursor at the start of the next chunk.
+    // False when the stream could not be moved.
+    bool TakeInstants(int32_t wanted, bool stepPastFullChunk, int32_t* taken);
 
     std::vector<uint8_t> frameBytes;  // frameSize * 8 interleaved PCM bytes
     std::string inputPath;
@@ -105,6 +114,7 @@ private:
     bool makerNoteFlag = false;
     std::string softwareText;
 
+    uint64_t fileSize = 0;  // length of the input, measured by Open
     int32_t constructedFrameSize = 0;
     int32_t lastFrameSamples = 0;
     bool shortRead = false;

@@ -1,0 +1,152 @@
+#include "audio/ByteUtil.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace spatialmux {
+
+namespace {
+
+// 32767, not 32768: the largest positive sample maps to exactly 1.0.
+constexpr float kSampleScale = 32767.0f;
+
+// Floats whose magnitude reaches 2^31 do not fit a 32-bit integer.
+constexpr float kInt32Limit = 2147483648.0f;
+// The largest float below 2^31.
+constexpr float kInt32MaxFloat = 2147483520.0f;
+
+inline int16_t SampleAt(const uint8_t* bytes)
+{
+    const auto raw = static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+    return static_cast<int16_t>(raw);
+}
+
+inline void StoreSample(uint8_t* bytes, int32_t value)
+{
+    bytes[0] = static_cast<uint8_t>(value & 0xFF);
+    bytes[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
+}
+
+// The truncated product as a 32-bit integer when it fits. Values outside
+// the range are clamped here (well defined, vectorisable); the caller notices
+// them and takes the exact path for the block.
+inline int32_t TruncateClamped(float product)
+{
+    float clamped = -kInt32Limit < product ? product : -kInt32Limit;  // NaN -> lower bound
+    clamped = clamped < kInt32MaxFloat ? clamped : kInt32MaxFloat;
+    return static_cast<int32_t>(clamped);
+}
+
+// The exact conversion for any product: truncation toward zero, low 16 bits.
+// A product too large for 32 bits wraps modulo 65536 from its truncated
+// value; NaN and the infinities have none and become 0.
+inline int32_t TruncateWrapped(float product)
+{
+    if (std::fabs(product) < kInt32Limit) {
+        return static_cast<int32_t>(product);
+    }
+    if (!std::isfinite(product)) {
+        return 0;
+    }
+    // Floats this large are whole numbers; fmod is exact.
+    return static_cast<int32_t>(std::fmod(product, 65536.0f));
+}
+
+}  // namespace
+
+void ByteUtil::ZeroFill(uint8_t* bytes, int32_t length) const
+{
+    if (length > 0) {
+        std::memset(bytes, 0, static_cast<std::size_t>(length));
+    }
+}
+
+uint32_t ByteUtil::ReadBE32(const uint8_t* bytes) const
+{
+    return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
+           (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
+}
+
+uint16_t ByteUtil::ReadBE16(const uint8_t* bytes) const
+{
+    return static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
+}
+
+uint64_t ByteUtil::ReadBE64(const uint8_t* bytes) const
+{
+    return (static_cast<uint64_t>(ReadBE32(bytes)) << 32) | ReadBE32(bytes + 4);
+}
+
+void ByteUtil::WriteBE32(uint32_t value, uint8_t* bytes) const
+{
+    bytes[0] = static_cast<uint8_t>(value >> 24);
+    bytes[1] = static_cast<uint8_t>(value >> 16);
+    bytes[2] = static_cast<uint8_t>(value >> 8);
+    bytes[3] = static_cast<uint8_t>(value);
+}
+
+void ByteUtil::WriteBE64(uint64_t value, uint8_t* bytes) const
+{
+    WriteBE32(static_cast<uint32_t>(value >> 32), bytes);
+    WriteBE32(static_cast<uint32_t>(value), bytes + 4);
+}
+
+void ByteUtil::DeinterleavePcm16ToFloat(const uint8_t* source, float* channel1, float* channel2,
+                                        float* channel3, float* channel4, int32_t byteCount) const
+{
+    if (byteCount < 8) {
+        return;
+    }
+    const int32_t groups = byteCount / 8;
+    for (int32_t g = 0; g < groups; ++g) {
+        const uint8_t* group = source + static_cast<std::ptrdiff_t>(g) * 8;
+        channel1[g] = static_cast<float>(SampleAt(group)) / kSampleScale;
+        channel2[g] = static_cast<float>(SampleAt(group + 2)) / kSampleScale;
+        channel3[g] = static_cast<float>(SampleAt(group + 4)) / kSampleScale;
+        channel4[g] = static_cast<float>(SampleAt(group + 6)) / kSampleScale;
+    }
+}
+
+void ByteUtil::ApplyGain(float* channel, int32_t count, float gain) const
+{
+    for (int32_t i = 0; i < count; ++i) {
+        channel[i] = channel[i] * gain;
+    }
+}
+
+void ByteUtil::InterleaveFloatToPcm16(uint8_t* destination, const float* channel1,
+                                      const float* channel2, const float* channel3,
+                                      const float* channel4, int32_t count) const
+{
+    if (count <= 0) {
+        return;
+    }
+    // Ordinary audio stays far inside the 32-bit range: convert in one
+    // branch-free pass and note whether any product left the range.
+    bool outOfRange = false;
+    for (int32_t i = 0; i < count; ++i) {
+        const float p1 = channel1[i] * kSampleScale;
+        const float p2 = channel2[i] * kSampleScale;
+        const float p3 = channel3[i] * kSampleScale;
+        const float p4 = channel4[i] * kSampleScale;
+        outOfRange |= !(std::fabs(p1) < kInt32Limit) | !(std::fabs(p2) < kInt32Limit) |
+                      !(std::fabs(p3) < kInt32Limit) | !(std::fabs(p4) < kInt32Limit);
+        uint8_t* group = destination + static_cast<std::ptrdiff_t>(i) * 8;
+        StoreSample(group, TruncateClamped(p1));
+        StoreSample(group + 2, TruncateClamped(p2));
+        StoreSample(group + 4, TruncateClamped(p3));
+        StoreSample(group + 6, TruncateClamped(p4));
+    }
+    if (!outOfRange) {
+        return;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        uint8_t* group = destination + static_cast<std::ptrdiff_t>(i) * 8;
+        StoreSample(group, TruncateWrapped(channel1[i] * kSampleScale));
+        StoreSample(group + 2, TruncateWrapped(channel2[i] * kSampleScale));
+        StoreSample(group + 4, TruncateWrapped(channel3[i] * kSampleScale));
+        StoreSample(group + 6, TruncateWrapped(channel4[i] * kSampleScale));
+    }
+}
+
+}  // namespace spatialmux

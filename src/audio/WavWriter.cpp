@@ -1,0 +1,129 @@
+// The temporary WAV: room for the header first, the frames behind it, and the
+// header with the final sizes written last.
+#include "audio/WavWriter.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace spatialmux {
+
+namespace {
+
+constexpr uint16_t kChannels = 4;
+constexpr uint32_t kSampleRate = 48000;
+constexpr uint16_t kBitsPerSample = 16;
+constexpr uint16_t kBlockAlign = kChannels * kBitsPerSample / 8;  // 8 bytes per instant
+constexpr uint32_t kByteRate = kSampleRate * kBlockAlign;         // 384000
+// The RIFF size field (data + 36) must still fit into 32 bits.
+constexpr uint32_t kMaxDataBytes = UINT32_MAX - (WavWriter::kHeaderSize - 8);
+
+void PutLE16(uint8_t* bytes, uint16_t value) {
+    bytes[0] = static_cast<uint8_t>(value);
+    bytes[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void PutLE32(uint8_t* bytes, uint32_t value) {
+    bytes[0] = static_cast<uint8_t>(value);
+    bytes[1] = static_cast<uint8_t>(value >> 8);
+    bytes[2] = static_cast<uint8_t>(value >> 16);
+    bytes[3] = static_cast<uint8_t>(value >> 24);
+}
+
+// The canonical 44-byte PCM header for `dataBytes` bytes of samples.
+void FillHeader(uint8_t* header, uint32_t dataBytes) {
+    std::memcpy(header + 0, "RIFF", 4);
+    PutLE32(header + 4, dataBytes + (WavWriter::kHeaderSize - 8));
+    std::memcpy(header + 8, "WAVE", 4);
+    std::memcpy(header + 12, "fmt ", 4);
+    PutLE32(header + 16, 16);
+    PutLE16(header + 20, 1);  // integer PCM
+    PutLE16(header + 22, kChannels);
+    PutLE32(header + 24, kSampleRate);
+    PutLE32(header + 28, kByteRate);
+    PutLE16(header + 32, kBlockAlign);
+    PutLE16(header + 34, kBitsPerSample);
+    std::memcpy(header + 36, "data", 4);
+    PutLE32(header + 40, dataBytes);
+}
+
+}  // namespace
+
+void WavWriter::FileCloser::operator()(std::FILE* handle) const {
+    if (handle != nullptr) std::fclose(handle);
+}
+
+WavWriter::WavWriter()
+    : frameBuffer(static_cast<std::size_t>(kMaxFrameCount) * kBlockAlign) {
+    FillHeader(header, 0);
+}
+
+WavWriter::~WavWriter() = default;
+
+void WavWriter::Open(const std::string& newPath) {
+    std::printf("write file name = %s", newPath.c_str());
+    if (file) {
+        // A file left open by an earlier Open is closed first; its failure
+        // only matters to that file, which this writer no longer describes.
+        std::fclose(file.release());
+    }
+    path = newPath;
+    dataByteCount = 0;
+    failed = false;
+    finished = false;
+    file.reset(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        std::printf("error:%s\n", path.c_str());
+        failed = true;
+        return;
+    }
+    if (std::fseek(file.get(), static_cast<long>(kHeaderSize), SEEK_SET) != 0) failed = true;
+}
+
+void WavWriter::WriteFrame(const float* first, const float* second, const float* third,
+                           const float* fourth, int32_t count) {
+    if (!file || failed) return;
+    if (count < 0 || count > kMaxFrameCount) {
+        failed = true;
+        return;
+    }
+    const uint32_t bytes = static_cast<uint32_t>(count) * kBlockAlign;
+    if (bytes > kMaxDataBytes - dataByteCount) {
+        // The header could not describe more sample data.
+        failed = true;
+        return;
+    }
+    if (bytes == 0) return;
+    util.InterleaveFloatToPcm16(frameBuffer.data(), first, second, third, fourth, count);
+    if (std::fwrite(frameBuffer.data(), 1, bytes, file.get()) != bytes) {
+        failed = true;
+        return;
+    }
+    dataByteCount += bytes;
+}
+
+bool WavWriter::WriteAt(long offset, const uint8_t* bytes, std::size_t count) {
+    if (failed || !file) return false;
+    if (std::fseek(file.get(), offset, SEEK_SET) != 0 ||
+        std::fwrite(bytes, 1, count, file.get()) != count) {
+        failed = true;
+    }
+    return !failed;
+}
+
+bool WavWriter::Finish() {
+    if (!file) {
+        // Never opened (or a failed open): nothing was written. A second
+        // Finish repeats the answer of the first.
+        if (!finished) failed = true;
+        return !failed;
+    }
+    FillHeader(header, dataByteCount);
+    WriteAt(0, header, kHeaderSize);
+    // Buffered bytes reach the file only now: a full disk shows up here.
+    if (std::fflush(file.get()) != 0) failed = true;
+    if (std::fclose(file.release()) != 0) failed = true;
+    finished = true;
+    return !failed;
+}
+
+}  // namespace spatialmux

@@ -1,0 +1,85 @@
+// The box search that every step of the walk (and the metadata transplant)
+// uses: box headers are read one after another from the stream's position and
+// every box of another type is skipped, never descended into.
+
+#include <cstdint>
+#include <cstring>
+
+#include "movie/MovieReader.h"
+#include "movie/StreamMoves.h"
+
+namespace spatialmux {
+
+namespace {
+
+// A search gives up after this many headers that did not end it.
+constexpr int kMaxHeadersPerSearch = 1000;
+
+bool AtEnd(std::istream& stream)
+{
+    return stream.peek() == std::istream::traits_type::eof();
+}
+
+bool ReadExactly(std::istream& stream, uint8_t* bytes, std::streamsize count)
+{
+    stream.read(reinterpret_cast<char*>(bytes), count);
+    return stream.gcount() == count;
+}
+
+}  // namespace
+
+// Landing positions: on a matching type, the first byte of the box's payload
+// with boxHeader holding its header. A box with a 64-bit size ends the search
+// as found whatever its type, 8 bytes beyond its end (the payload of the box
+// that follows it); the metadata transplant steps back over those 8 bytes.
+// A size field of 0 reads the same header again until the header limit.
+bool MovieReader::FindBox(const char* type, std::istream& stream)
+{
+    if (AtEnd(stream)) {
+        return false;
+    }
+    for (int headers = 0; headers < kMaxHeadersPerSearch; ++headers) {
+        if (!ReadExactly(stream, boxHeader, 8)) {
+            return false;
+        }
+        const uint32_t size = util.ReadBE32(boxHeader);
+        if (size == 1) {
+            uint8_t large[8];
+            if (!ReadExactly(stream, large, 8)) {
+                return false;
+            }
+            const uint64_t boxSize = util.ReadBE64(large);
+            if (boxSize < 16) {
+                return false;
+            }
+            const std::optional<uint64_t> here = StreamPosition(stream);
+            const std::optional<uint64_t> length = StreamLength(stream);
+            if (!here || !length) {
+                return false;
+            }
+            const uint64_t distance = boxSize - 8;
+            if (distance > static_cast<uint64_t>(INT64_MAX) - *here) {
+                return false;
+            }
+            const uint64_t landing = *here + distance;
+            if (landing > *length) {
+                // Nothing lies beyond the end to be stepped over.
+                stream.seekg(static_cast<std::streamoff>(landing), std::ios::beg);
+                return static_cast<bool>(stream);
+            }
+            return MoveBy(stream, static_cast<int64_t>(distance));
+        }
+        if (std::memcmp(boxHeader + 4, type, 4) == 0) {
+            return true;
+        }
+        if (!MoveBy(stream, static_cast<int64_t>(size) - 8) || !StreamPosition(stream)) {
+            return false;
+        }
+        if (AtEnd(stream)) {
+            return false;
+        }
+    }
+    return false;
+}
+
+}  // namespace spatialmux

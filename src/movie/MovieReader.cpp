@@ -1,0 +1,247 @@
+// Construction of the reader, MovieReader::Open and the steps of its walk
+// through the camera's fixed box layout.
+
+#include "movie/MovieReader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "movie/MakerNote.h"
+#include "movie/StreamMoves.h"
+
+namespace spatialmux {
+
+namespace {
+
+// The maker note is a few kilobytes; directories beyond this many bytes of
+// the payload are taken as absent.
+constexpr uint64_t kMaxMakerNoteBytes = 16u * 1024u * 1024u;
+
+bool ReadExactly(std::istream& stream, uint8_t* bytes, uint64_t count)
+{
+    stream.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(count));
+    return static_cast<uint64_t>(stream.gcount()) == count;
+}
+
+bool IsType(const uint8_t* header, const char* type)
+{
+    return std::memcmp(header + 4, type, 4) == 0;
+}
+
+}  // namespace
+
+MovieReader::MovieReader(int32_t frameSize)
+    : frameBytes(static_cast<std::size_t>(std::max<int32_t>(frameSize, 0)) * kBytesPerInstant),
+      constructedFrameSize(frameSize)
+{
+}
+
+MovieReader::~MovieReader() = default;
+
+int32_t MovieReader::Open(const std::string& path, int32_t frameSize)
+{
+    inputPath = path;
+    if (stream.is_open()) {
+        stream.close();
+    }
+    stream.clear();
+    stream.open(inputPath, std::ios::binary);
+    if (!stream) {
+        std::printf("%s:file open error\n", inputPath.c_str());
+        std::fflush(stdout);
+        return kOpenFileError;
+    }
+    const std::optional<uint64_t> length = StreamLength(stream);
+    if (!length || frameSize <= 0 || frameSize > constructedFrameSize) {
+        return kOpenRefused;
+    }
+    fileSize = *length;
+
+    // The fixed path of the walk: each search starts where the previous step
+    // left the stream.
+    struct Step {
+        const char* box;
+        bool (MovieReader::*read)();
+    };
+    static constexpr Step kWalk[] = {
+        {"moov", nullptr},
+        {"trak", nullptr},
+        {"mdia", nullptr},
+        {"minf", nullptr},
+        {"stbl", nullptr},
+        {"stsd", &MovieReader::ReadVideoSampleEntry},
+        {"uuid", &MovieReader::ReadUuidBox},
+        {"udta", nullptr},
+        {"ZMKN", &MovieReader::ReadMakerNote},
+        {"ZDT9", &MovieReader::ReadMakerDataOffset},
+        {"ZATR", nullptr},
+        {"mdia", nullptr},
+        {"mdhd", &MovieReader::ReadMediaHeader},
+        {"minf", nullptr},
+        {"stbl", nullptr},
+        {"stsd", &MovieReader::ReadAudioSampleEntry},
+        {"stsc", &MovieReader::ReadSampleToChunk},
+        {"stsz", &MovieReader::ReadSampleSize},
+        {"co64", &MovieReader::ReadChunkOffsets},
+    };
+    for (const Step& step : kWalk) {
+        if (!FindBox(step.box, stream)) {
+            return kOpenRefused;
+        }
+        if (step.read != nullptr && !(this->*step.read)()) {
+            return kOpenRefused;
+        }
+    }
+
+    // The table readers refuse empty tables, so both have a first entry.
+    cursor = ReadCursor{};
+    cursor.frameSize = frameSize;
+    cursor.fileOffset = track.chunkOffsets.front();
+    cursor.samplesPerChunk = track.chunkRuns.front().samplesPerChunk;
+    cursor.samplesLeftInChunk = cursor.samplesPerChunk;
+    lastFrameSamples = 0;
+    shortRead = false;
+
+    return IsSupportedAudio() ? kOpenReady : kOpenRefused;
+}
+
+bool MovieReader::IsSupportedAudio() const
+{
+    return std::memcmp(track.audioFormat.data(), "sowt", 4) == 0 && track.timescale == 48000 &&
+           track.channelCount == 4;
+}
+
+// The stream stands at the payload of the video track's stsd. Only an avc1 or
+// hvc1 entry is kept; for any other format the stream is left 8 bytes into
+// the entry, where the following search normally fails.
+bool MovieReader::ReadVideoSampleEntry()
+{
+    if (!MoveBy(stream, 8) || !ReadExactly(stream, boxHeader, 8)) {
+        return false;
+    }
+    if (!IsType(boxHeader, "avc1") && !IsType(boxHeader, "hvc1")) {
+        return true;
+    }
+    const std::optional<uint64_t> here = StreamPosition(stream);
+    if (!here) {
+        return false;
+    }
+    const uint64_t start = *here - 8;
+    const uint32_t size = util.ReadBE32(boxHeader);
+    if (start > fileSize || size < 8 || size > fileSize - start) {
+        return false;
+    }
+    videoSampleEntry.resize(size);
+    return MoveTo(stream, start) && ReadExactly(stream, videoSampleEntry.data(), size);
+}
+
+// The uuid box is copied whole, header and user type included.
+bool MovieReader::ReadUuidBox()
+{
+    const std::optional<uint64_t> here = StreamPosition(stream);
+    if (!here || *here < 8) {
+        return false;
+    }
+    const uint64_t start = *here - 8;
+    const uint32_t size = util.ReadBE32(boxHeader);
+    if (start > fileSize || size < 8 || size > fileSize - start) {
+        return false;
+    }
+    uuidBox.resize(size);
+    return MoveTo(stream, start) && ReadExactly(stream, uuidBox.data(), size);
+}
+
+// The payload is parsed in memory; a maker note whose chain cannot be
+// followed leaves the software text empty and the flag false, and the walk
+// goes on at the end of the box.
+bool MovieReader::ReadMakerNote()
+{
+    if (!MoveBy(stream, -8) || !ReadExactly(stream, boxHeader, 8)) {
+        return false;
+    }
+    const std::optional<uint64_t> payloadStart = StreamPosition(stream);
+    if (!payloadStart) {
+        return false;
+    }
+    const uint64_t start = *payloadStart - 8;
+    const uint32_t size = util.ReadBE32(boxHeader);
+    if (start > fileSize || size < 8 || size > fileSize - start) {
+        return false;
+    }
+    std::vector<uint8_t> payload(std::min<uint64_t>(size - 8u, kMaxMakerNoteBytes));
+    stream.read(reinterpret_cast<char*>(payload.data()), static_cast<std::streamsize>(payload.size()));
+    payload.resize(static_cast<std::size_t>(std::max<std::streamsize>(stream.gcount(), 0)));
+    stream.clear();
+
+    MakerNoteFacts facts = ParseMakerNote(payload.data(), payload.size());
+    softwareText = std::move(facts.softwareText);
+    makerNoteFlag = facts.makerNoteFlag;
+    return MoveTo(stream, start + size);
+}
+
+// ZDT9 holds the absolute offset at which the audio track's boxes continue.
+bool MovieReader::ReadMakerDataOffset()
+{
+    uint8_t bytes[8];
+    if (!ReadExactly(stream, bytes, 8)) {
+        return false;
+    }
+    makerDataOffset = util.ReadBE64(bytes);
+    // Nothing can be found at or beyond the end of the file.
+    return makerDataOffset < fileSize && MoveTo(stream, makerDataOffset);
+}
+
+// Version 0 mdhd: time scale at 12, duration at 16 of the payload.
+bool MovieReader::ReadMediaHeader()
+{
+    if (!ReadExactly(stream, mdhdBytes, sizeof mdhdBytes)) {
+        return false;
+    }
+    track.timescale = static_cast<int32_t>(util.ReadBE32(mdhdBytes + 12));
+    track.totalSamples = static_cast<int32_t>(util.ReadBE32(mdhdBytes + 16));
+    return true;
+}
+
+// The stream stands at the payload of the audio track's stsd. The first entry
+// is read whole (as much of it as the file holds) and its last "SA3D" box is
+// kept; an entry without a whole 36-byte SA3D box is refused. The stream
+// then stands at the end of that box.
+bool MovieReader::ReadAudioSampleEntry()
+{
+    if (!MoveBy(stream, 8) || !ReadExactly(stream, boxHeader, 8)) {
+        return false;
+    }
+    std::memcpy(track.audioFormat.data(), boxHeader + 4, 4);
+    const std::optional<uint64_t> here = StreamPosition(stream);
+    if (!here) {
+        return false;
+    }
+    const uint64_t start = *here - 8;
+    const uint64_t size = std::min<uint64_t>(util.ReadBE32(boxHeader), fileSize - start);
+    std::vector<uint8_t> entry(size);
+    if (!MoveTo(stream, start)) {
+        return false;
+    }
+    stream.read(reinterpret_cast<char*>(entry.data()), static_cast<std::streamsize>(entry.size()));
+    const auto got = static_cast<uint64_t>(std::max<std::streamsize>(stream.gcount(), 0));
+    stream.clear();
+
+    constexpr uint64_t kSa3dBoxBytes = 36;
+    uint64_t found = 0;
+    bool any = false;
+    for (uint64_t k = 0; k + 4 <= got; ++k) {
+        if (std::memcmp(entry.data() + k, "SA3D", 4) == 0) {
+            found = k;
+            any = true;
+        }
+    }
+    if (!any || found < 4 || found - 4 + kSa3dBoxBytes > got) {
+        return false;
+    }
+    sa3dBox.assign(entry.begin() + static_cast<std::ptrdiff_t>(found - 4),
+                   entry.begin() + static_cast<std::ptrdiff_t>(found - 4 + kSa3dBoxBytes));
+    return MoveTo(stream, start + found + 32);
+}
+
+}  // namespace spatialmux

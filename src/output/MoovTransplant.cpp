@@ -1,0 +1,97 @@
+// The new moov of the metadata transplant, built from the old one.
+#include "output/MoovTransplant.h"
+
+#include <cstring>
+#include <utility>
+
+#include "output/MoovLayout.h"
+
+namespace spatialmux::output {
+
+namespace {
+
+void PutBoxSize(uint8_t* bytes, uint32_t value) {
+    bytes[0] = static_cast<uint8_t>(value >> 24);
+    bytes[1] = static_cast<uint8_t>(value >> 16);
+    bytes[2] = static_cast<uint8_t>(value >> 8);
+    bytes[3] = static_cast<uint8_t>(value);
+}
+
+// Adds `change` to the size field at `offset`; false when the result would
+// not be a valid 32-bit box size.
+bool AdjustSize(std::vector<uint8_t>& moov, uint32_t offset, int64_t change) {
+    const int64_t size = static_cast<int64_t>(BoxSize(moov.data() + offset)) + change;
+    if (size < 8 || size > static_cast<int64_t>(UINT32_MAX)) return false;
+    PutBoxSize(moov.data() + offset, static_cast<uint32_t>(size));
+    return true;
+}
+
+}  // namespace
+
+bool IsWholeBox(const std::vector<uint8_t>& box, const char* type) {
+    if (box.size() < 8 || BoxSize(box.data()) != box.size()) return false;
+    return type == nullptr || std::memcmp(box.data() + 4, type, 4) == 0;
+}
+
+bool RemapSa3dChannels(std::vector<uint8_t>& sa3d) {
+    if (sa3d.size() != kSa3dBoxSize || !IsWholeBox(sa3d, "SA3D")) return false;
+    sa3d[27] = 1;
+    sa3d[31] = 2;
+    sa3d[35] = 3;
+    return true;
+}
+
+bool BuildTransplantedMoov(const std::vector<uint8_t>& oldMoov,
+                           const std::vector<uint8_t>& videoSampleEntry,
+                           const std::vector<uint8_t>& uuidBox,
+                           const std::vector<uint8_t>& sa3dBox, std::vector<uint8_t>* newMoov) {
+    if (!IsWholeBox(videoSampleEntry)) return false;
+    if (!uuidBox.empty() && !IsWholeBox(uuidBox, "uuid")) return false;
+    if (sa3dBox.size() != kSa3dBoxSize || !IsWholeBox(sa3dBox, "SA3D")) return false;
+
+    MoovLayout layout;
+    if (!FindMoovLayout(oldMoov.data(), oldMoov.size(), &layout)) return false;
+    const TrackBoxes& video = layout.video;
+    const TrackBoxes& audio = layout.audio;
+
+    // Insertion points, in the old moov's offsets, from front to back.
+    const uint32_t videoEntryEnd = video.entry + video.entrySize;
+    const uint32_t videoTrakEnd = video.trak + BoxSize(oldMoov.data() + video.trak);
+    const uint32_t audioEntryEnd = audio.entry + audio.entrySize;
+
+    const int64_t l1 = static_cast<int64_t>(videoSampleEntry.size());
+    const int64_t f = video.entrySize;
+    const int64_t l2 = static_cast<int64_t>(uuidBox.size());
+    const int64_t l3 = static_cast<int64_t>(sa3dBox.size());
+    const int64_t videoChange = l1 - f;
+
+    std::vector<uint8_t> adjusted = oldMoov;
+    bool sizesFit = AdjustSize(adjusted, 0, videoChange + l2 + l3) &&
+                    AdjustSize(adjusted, video.trak, videoChange + l2);
+    for (uint32_t offset : {video.mdia, video.minf, video.stbl, video.stsd}) {
+        sizesFit = sizesFit && AdjustSize(adjusted, offset, videoChange);
+    }
+    for (uint32_t offset : {audio.trak, audio.mdia, audio.minf, audio.stbl, audio.stsd,
+                            audio.entry}) {
+        sizesFit = sizesFit && AdjustSize(adjusted, offset, l3);
+    }
+    if (!sizesFit) return false;
+
+    const auto at = [&adjusted](uint32_t offset) {
+        return adjusted.begin() + static_cast<std::ptrdiff_t>(offset);
+    };
+    std::vector<uint8_t> result;
+    result.reserve(static_cast<std::size_t>(static_cast<int64_t>(adjusted.size()) + videoChange +
+                                            l2 + l3));
+    result.insert(result.end(), at(0), at(video.entry));
+    result.insert(result.end(), videoSampleEntry.begin(), videoSampleEntry.end());
+    result.insert(result.end(), at(videoEntryEnd), at(videoTrakEnd));
+    result.insert(result.end(), uuidBox.begin(), uuidBox.end());
+    result.insert(result.end(), at(videoTrakEnd), at(audioEntryEnd));
+    result.insert(result.end(), sa3dBox.begin(), sa3dBox.end());
+    result.insert(result.end(), at(audioEntryEnd), adjusted.end());
+    *newMoov = std::move(result);
+    return true;
+}
+
+}  // namespace spatialmux::output

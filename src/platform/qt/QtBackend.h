@@ -1,0 +1,57 @@
+#pragma once
+// The back end of the windowed application: alerts are modal message boxes
+// on the GUI thread, work for the main thread is queued on the application
+// object, and every detached thread is tracked so that the application can
+// wait for all of them before it ends.
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/Backend.h"
+
+namespace spatialmux::platform {
+
+class QtBackend : public Backend {
+public:
+    // Needs a QApplication that outlives it.
+    QtBackend();
+    ~QtBackend() override;
+    QtBackend(const QtBackend&) = delete;
+    QtBackend& operator=(const QtBackend&) = delete;
+
+    void ShowAlert(const std::string& text) override;
+    void PostToMainThread(std::function<void()> work) override;
+    void RunOnMainThreadAndWait(std::function<void()> work) override;
+    void DetachThread(std::function<void()> work) override;
+    // Ends the application's event loop from the GUI thread (queued there,
+    // so that it may be called from any thread).
+    void RequestTermination() override;
+    bool IsMainThread() const override;
+
+    // On the GUI thread: returns when every thread started by DetachThread
+    // has ended, handling the GUI thread's events meanwhile, so that a thread
+    // waiting for an alert or other main-thread work can go on.
+    void WaitForDetachedThreads();
+    // Threads started by DetachThread that have not ended yet.
+    int RunningThreadCount();
+
+protected:
+    // Runs the modal alert; called on the GUI thread only. Tests replace it.
+    virtual void PresentAlert(const std::string& text);
+
+private:
+    struct TrackedThread {
+        std::thread thread;
+        std::atomic<bool> finished{false};
+    };
+    // Joins the threads that have ended; the caller holds `threadsMutex`.
+    void ReapFinishedThreads();
+
+    std::mutex threadsMutex;
+    std::list<std::shared_ptr<TrackedThread>> threads;
+};
+
+}  // namespace spatialmux::platform

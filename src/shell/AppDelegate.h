@@ -1,0 +1,50 @@
+#pragma once
+// The droplet's delegate: takes the file handed to the application, refuses
+// anything but exactly one, asks for the output in the save dialog and
+// starts the conversion; without a file it tells the user and quits.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QObject>
+
+class QTimer;
+
+namespace spatialmux {
+
+class SaveDialog;
+class wrap_ffmpeg;
+
+class AppDelegate : public QObject {
+public:
+    explicit AppDelegate(SaveDialog& saveDialog, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // Starts the launch timer: every half second, timerdd_limit.
+    void applicationDidFinishLaunching();
+    // Quits with "alert1" when no file has been handed over.
+    void timerdd_limit();
+    // The files handed to the application at once.
+    void OpenFiles(const std::vector<std::string>& files);
+    // Runs the save dialog for `input`; the chosen output path, or nothing
+    // after Cancel.
+    std::optional<std::string> onSelectSaveAs(const std::string& input);
+    // Modal alert with one "OK" button.
+    void myAlert(const std::string& text);
+
+    bool FilesReceived() const { return files_received; }
+
+private:
+    void Terminate();
+
+    SaveDialog& saveDialog;
+    bool files_received = false;
+    bool asking = false;
+    bool quitting = false;
+    QTimer* limit_timer = nullptr;
+    std::unique_ptr<wrap_ffmpeg> cur_converter;
+};
+
+}  // namespace spatialmux

@@ -1,0 +1,38 @@
+#include "shell/DropletSession.h"
+
+#include <QApplication>
+#include <QMetaObject>
+
+#include "control/wrap_ffmpeg.h"
+#include "platform/qt/QtBackend.h"
+#include "shell/AppDelegate.h"
+#include "shell/ViewController.h"
+
+namespace spatialmux {
+
+int RunDropletSession(platform::QtBackend& backend, SaveDialog& saveDialog,
+                      const std::optional<std::vector<std::string>>& handedOver) {
+    platform::InstallBackend(&backend);
+    int status = 0;
+    {
+        ViewController window([&backend] { backend.WaitForDetachedThreads(); });
+        AppDelegate delegate(saveDialog);
+        window.show();  // hides itself at once
+        delegate.applicationDidFinishLaunching();
+        if (handedOver) {
+            const std::vector<std::string> files = *handedOver;
+            QMetaObject::invokeMethod(
+                &delegate, [&delegate, files] { delegate.OpenFiles(files); }, Qt::QueuedConnection);
+        }
+        status = QApplication::exec();
+
+        // Whatever ended the event loop, no conversion outlives it: one still
+        // running is stopped, and cleans up after itself.
+        if (wrap_ffmpeg::JobRunning()) wrap_ffmpeg::RequestCancel();
+        backend.WaitForDetachedThreads();
+    }
+    platform::InstallBackend(nullptr);
+    return status;
+}
+
+}  // namespace spatialmux

@@ -1,0 +1,59 @@
+#include "shell/OutputNaming.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace spatialmux {
+
+namespace {
+
+void RemoveEvery(std::string& text, const std::string& piece) {
+    for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at)) {
+        text.erase(at, piece.size());
+    }
+}
+
+std::size_t EndWithoutTrailingSlashes(const std::string& path) {
+    std::size_t end = path.size();
+    while (end > 1 && path[end - 1] == '/') --end;
+    return end;
+}
+
+}  // namespace
+
+std::string LastPathComponent(const std::string& path) {
+    const std::size_t end = EndWithoutTrailingSlashes(path);
+    if (end == 1 && path[0] == '/') return "/";
+    const std::size_t slash = path.rfind('/', end == 0 ? 0 : end - 1);
+    const std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(begin, end - begin);
+}
+
+std::string DeletingLastPathComponent(const std::string& path) {
+    const std::size_t end = EndWithoutTrailingSlashes(path);
+    if (end == 0 || (end == 1 && path[0] == '/')) return end == 0 ? std::string() : "/";
+    const std::size_t slash = path.rfind('/', end - 1);
+    if (slash == std::string::npos) return std::string();
+    std::size_t folderEnd = slash;
+    while (folderEnd > 0 && path[folderEnd - 1] == '/') --folderEnd;
+    return folderEnd == 0 ? "/" : path.substr(0, folderEnd);
+}
+
+std::string ProposedOutputName(const std::string& inputFileName) {
+    std::string name = inputFileName;
+    RemoveEvery(name, ".mp4");
+    RemoveEvery(name, ".MP4");
+    return name;
+}
+
+std::string WithMovieExtension(const std::string& path) {
+    const std::string name = LastPathComponent(path);
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const bool hasStem = lower.size() > 4;
+    if (hasStem && lower.compare(lower.size() - 4, 4, ".mov") == 0) return path;
+    return path + ".mov";
+}
+
+}  // namespace spatialmux

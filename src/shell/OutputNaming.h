@@ -1,0 +1,27 @@
+#pragma once
+// Path helpers of the droplet: where the save dialog opens, which name it
+// proposes for the converted movie, and the file names the progress window
+// shows. Paths are byte strings; '/' separates their components.
+
+#include <string>
+
+namespace spatialmux {
+
+// The last component of `path`, trailing separators ignored ("/a/b.mp4" ->
+// "b.mp4", "/a/b/" -> "b", "/" -> "/").
+std::string LastPathComponent(const std::string& path);
+
+// `path` without its last component ("/a/b.mp4" -> "/a", "/b.mp4" -> "/",
+// "b.mp4" -> "").
+std::string DeletingLastPathComponent(const std::string& path);
+
+// The output name proposed for an input file name: every ".mp4" removed,
+// then every ".MP4" removed, exactly in that case, wherever they occur
+// ("clip.mp4.MP4" -> "clip", "A.Mp4" stays).
+std::string ProposedOutputName(const std::string& inputFileName);
+
+// `path` itself when its name ends in ".mov" (any case), otherwise `path`
+// with ".mov" appended: the droplet always writes a QuickTime movie.
+std::string WithMovieExtension(const std::string& path);
+
+}  // namespace spatialmux

@@ -1,0 +1,164 @@
+#include "shell/ViewController.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include "control/wrap_ffmpeg.h"
+#include "platform/Backend.h"
+#include "platform/LocalizedStrings.h"
+#include "shell/OutputNaming.h"
+
+namespace spatialmux {
+
+namespace {
+
+// The bar counts hundredths of a percent, so that 62.5 shows as 62.5.
+constexpr int kProgressSteps = 10000;
+
+QString DisplayName(const std::string& path) {
+    return QFile::decodeName(LastPathComponent(path).c_str());
+}
+
+}  // namespace
+
+ViewController::ViewController(std::function<void()> waitForWorker_, QWidget* parent)
+    : QWidget(parent), waitForWorker(std::move(waitForWorker_)) {
+    setWindowTitle(QString::fromUtf8(platform::LocalizedString("progress.title")));
+
+    label1 = new QLabel(this);
+    label1->setTextFormat(Qt::PlainText);
+    label1->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Long file names are cut at the window's edge rather than widening it.
+    label1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    label1->setText(QStringLiteral("input:\noutput:"));
+
+    myProg = new QProgressBar(this);
+    myProg->setRange(0, kProgressSteps);
+    myProg->setValue(0);
+    myProg->setTextVisible(true);
+    myProg->setFormat(QStringLiteral("0.0%"));
+
+    cancelButton = new QPushButton(QString::fromUtf8(platform::LocalizedString("progress.cancel")), this);
+    cancelButton->setAutoDefault(false);
+    connect(cancelButton, &QPushButton::clicked, this, [this] { CancelBtn(); });
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cancelButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 18, 20, 16);
+    layout->setSpacing(12);
+    layout->addWidget(label1);
+    layout->addWidget(myProg);
+    layout->addLayout(buttons);
+
+    setMinimumWidth(460);
+    resize(460, sizeHint().height());
+
+    viewDidLoad();
+}
+
+ViewController::~ViewController() {
+    for (int token : observerTokens) platform::NotificationCenter::Default().RemoveObserver(token);
+}
+
+void ViewController::viewDidLoad() {
+    platform::NotificationCenter& center = platform::NotificationCenter::Default();
+    observerTokens.push_back(center.AddObserver(
+        platform::kProgressUpdateNotification,
+        [this](const platform::Notification& n) { ProgressUpdate(n); }));
+    observerTokens.push_back(center.AddObserver(
+        platform::kForOrderOutNotification,
+        [this](const platform::Notification& n) { ForOrderOut(n); }));
+    observerTokens.push_back(center.AddObserver(
+        platform::kForOrderFrontNotification,
+        [this](const platform::Notification& n) { ForOrderFront(n); }));
+    flug1 = true;
+    // The window shown at launch only exists to disappear: keep it from
+    // flashing on the screen meanwhile.
+    setWindowOpacity(0.0);
+}
+
+void ViewController::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) viewDidAppear();
+}
+
+void ViewController::viewDidAppear() {
+    if (!flug1) return;
+    flug1 = false;
+    // Hidden once the showing has completed; hiding inside it would leave
+    // the window system's idea of the window behind.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            hide();
+            setWindowOpacity(1.0);
+        },
+        Qt::QueuedConnection);
+}
+
+void ViewController::ForOrderFront(const platform::Notification& notification) {
+    const std::vector<std::string>& paths = notification.paths;
+    mp4_str = paths.size() > 0 ? paths[0] : std::string();
+    mov_str = paths.size() > 1 ? paths[1] : std::string();
+    wav_str = paths.size() > 2 ? paths[2] : std::string();
+    label1->setText(QStringLiteral("input:%1\noutput:%2").arg(DisplayName(mp4_str), DisplayName(mov_str)));
+    label1->setToolTip(QFile::decodeName(mp4_str.c_str()) + QLatin1Char('\n') +
+                       QFile::decodeName(mov_str.c_str()));
+    show();
+    raise();
+    activateWindow();
+}
+
+void ViewController::ForOrderOut(const platform::Notification&) { hide(); }
+
+void ViewController::ProgressUpdate(const platform::Notification& notification) {
+    const double value = static_cast<double>(notification.number);
+    if (std::isnan(value)) return;
+    progressValue = value;
+    const double shown = std::min(100.0, std::max(0.0, value));
+    myProg->setValue(static_cast<int>(std::lround(shown * (kProgressSteps / 100.0))));
+    myProg->setFormat(QStringLiteral("%1%").arg(QString::number(value, 'f', 1)));
+}
+
+QString ViewController::LabelText() const { return label1->text(); }
+
+QString ViewController::ProgressText() const { return myProg->text(); }
+
+void ViewController::CancelBtn() {
+    if (cancelling) return;
+    cancelling = true;
+    cancelButton->setEnabled(false);
+    // Stop the worker first and wait until it has ended, so that it cannot
+    // write a file after the deletion below. Events go on meanwhile: the
+    // worker may be waiting for an alert to be dismissed.
+    wrap_ffmpeg::RequestCancel();
+    if (waitForWorker) waitForWorker();
+    if (!wav_str.empty()) std::remove(wav_str.c_str());
+    if (!mov_str.empty()) std::remove(mov_str.c_str());
+    platform::CurrentBackend().RequestTermination();
+}
+
+void ViewController::closeEvent(QCloseEvent* event) {
+    if (mov_str.empty()) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    // Closing the window of a running conversion is its Cancel.
+    event->ignore();
+    QMetaObject::invokeMethod(this, [this] { CancelBtn(); }, Qt::QueuedConnection);
+}
+
+}  // namespace spatialmux

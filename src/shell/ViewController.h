@@ -1,0 +1,67 @@
+#pragma once
+// The progress window: hidden until a conversion starts, then the names of
+// the input and output, a progress bar and Cancel. It is driven by the
+// ForOrderFront, ProgressUpdate and ForOrderOut notifications.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QWidget>
+
+#include "platform/NotificationCenter.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace spatialmux {
+
+class ViewController : public QWidget {
+    Q_OBJECT
+
+public:
+    // `waitForWorker` returns when the conversion's threads have ended, while
+    // the GUI thread's events go on being handled.
+    explicit ViewController(std::function<void()> waitForWorker, QWidget* parent = nullptr);
+    ~ViewController() override;
+
+    // Registers the observers and arms the hiding at the first appearance.
+    void viewDidLoad();
+    // Hides the window the first time it appears.
+    void viewDidAppear();
+    // paths: input, output, temporary WAV.
+    void ForOrderFront(const platform::Notification& notification);
+    void ForOrderOut(const platform::Notification& notification);
+    void ProgressUpdate(const platform::Notification& notification);
+    // Stops the conversion, deletes its temporary WAV and its output, and
+    // ends the application. The input is never touched.
+    void CancelBtn();
+
+    QString LabelText() const;
+    // The last percentage received, as received.
+    double ProgressValue() const { return progressValue; }
+    QString ProgressText() const;
+    const std::string& InputPath() const { return mp4_str; }
+    const std::string& OutputPath() const { return mov_str; }
+    const std::string& WavPath() const { return wav_str; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    std::function<void()> waitForWorker;
+    QLabel* label1 = nullptr;
+    QProgressBar* myProg = nullptr;
+    QPushButton* cancelButton = nullptr;
+    bool flug1 = false;
+    bool cancelling = false;
+    double progressValue = 0.0;
+    std::string mp4_str;
+    std::string mov_str;
+    std::string wav_str;
+    std::vector<int> observerTokens;
+};
+
+}  // namespace spatialmux

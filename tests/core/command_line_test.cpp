@@ -1,0 +1,186 @@
+// The spatialmux program run as a user runs it: argument handling, exit
+// status, what a conversion writes and what a failed one leaves behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "control/GainChoice.h"
+#include "support/BoxTree.h"
+#include "support/ConversionExpectations.h"
+#include "support/MediaPackets.h"
+#include "support/RunProgram.h"
+#include "support/TempDir.h"
+
+namespace spatialmux {
+namespace {
+
+using testing::ProgramRun;
+using testing::ReadFileBytes;
+using testing::RunProgram;
+using testing::TempDir;
+
+const std::string kEnglish = "LANGUAGE=en LC_ALL=C.UTF-8";
+
+fixture::CameraMovieOptions SmallMovie(int32_t samples) {
+    fixture::CameraMovieOptions options;
+    options.totalSamples = samples;
+    options.width = 64;
+    options.height = 32;
+    options.distinctFrames = 4;
+    return options;
+}
+
+TEST(CommandLine, HelpAndVersionExitZero) {
+    for (const char* flag : {"-h", "--help"}) {
+        const ProgramRun run = RunProgram({flag});
+        EXPECT_EQ(run.status, 0) << flag;
+        EXPECT_NE(run.out.find("spatialmux INPUT OUTPUT"), std::string::npos) << flag;
+    }
+    const ProgramRun version = RunProgram({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("spatialmux ") + SPATIALMUX_VERSION + "\n");
+}
+
+TEST(CommandLine, ThreeOrMoreArgumentsAreAUsageError) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"a", "b", "c"},
+                                                 std::vector<std::string>{"a", "b", "c", "d"}}) {
+        const ProgramRun run = RunProgram(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "usage: spatialmux INPUT OUTPUT   (spatialmux --help for more)\n");
+    }
+}
+
+TEST(CommandLine, YesAsOutputShowsAlert1AndConvertsNothing) {
+    TempDir dir;
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(2048));
+    const ProgramRun run = RunProgram({movie.path, "YES"}, "cd " + testing::ShellQuote(dir.Root().string()) + "; " + kEnglish);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("Drop one camera movie"), std::string::npos) << run.err;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
+}
+
+TEST(CommandLine, OtherSpellingsOfYesAreOutputNames) {
+    TempDir dir;
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(2048));
+    // "yes" has no extension FFmpeg knows, so the remux refuses it; the
+    // point is that it was taken as an output, not as the alert1 case.
+    const ProgramRun run = RunProgram({movie.path, "yes"}, "cd " + testing::ShellQuote(dir.Root().string()) + "; " + kEnglish);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("write file name = ./.yes.wav"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find("Drop one camera movie"), std::string::npos);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
+}
+
+TEST(CommandLine, RefusedMovieExitsOneWithAlert3) {
+    TempDir dir;
+    { std::ofstream(dir.Path("notes.txt")) << "not a movie at all"; }
+    const ProgramRun run = RunProgram({dir.Path("notes.txt"), dir.Path("out.mov")}, kEnglish);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "error!!\n");
+    EXPECT_NE(run.err.find("not a camera movie"), std::string::npos) << run.err;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"notes.txt"});
+}
+
+// A whole conversion for several audio lengths around the frame size.
+class Conversion : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(Conversion, OutputHoldsEveryInstantReorderedWithGainAndTheCameraMetadata) {
+    TempDir dir;
+    auto options = SmallMovie(GetParam());
+    options.makerNoteFlag = GetParam() % 2;  // both gains across the cases
+    options.chunkRuns = {{1, 1000}};
+    const auto movie = testing::MakeMovie(dir, "in.mp4", options);
+    const auto before = ReadFileBytes(movie.path);
+
+    const ProgramRun run = RunProgram({movie.path, dir.Path("out.mov")}, kEnglish);
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(ReadFileBytes(movie.path), before);
+    EXPECT_EQ(dir.Entries().size(), 2u) << "the temporary WAV must be gone";
+
+    const auto in = testing::ReadMediaPackets(movie.path);
+    const auto out = testing::ReadMediaPackets(dir.Path("out.mov"));
+    ASSERT_EQ(out.size(), 2u);
+    ASSERT_EQ(out[0].type, AVMEDIA_TYPE_VIDEO);
+    ASSERT_EQ(out[1].type, AVMEDIA_TYPE_AUDIO);
+    EXPECT_EQ(out[1].codec, AV_CODEC_ID_PCM_S16LE);
+    EXPECT_EQ(out[1].channels, 4);
+    EXPECT_EQ(out[1].channelMask, 0x107u);
+    EXPECT_EQ(out[1].sampleRate, 48000);
+
+    const float gain = ChooseGain(options.softwareText, options.makerNoteFlag != 0);
+    const auto expected = testing::ExpectedConvertedAudio(options, gain);
+    const auto audio = out[1].Bytes();
+    ASSERT_EQ(audio.size(), expected.size());
+    EXPECT_TRUE(audio == expected) << "converted audio differs";
+
+    const auto& inVideo = in[0];
+    ASSERT_EQ(inVideo.type, AVMEDIA_TYPE_VIDEO);
+    ASSERT_EQ(out[0].packets.size(), inVideo.packets.size());
+    for (std::size_t i = 0; i < inVideo.packets.size(); ++i) {
+        EXPECT_EQ(out[0].packets[i].data, inVideo.packets[i].data) << i;
+        EXPECT_EQ(av_rescale_q(out[0].packets[i].pts, out[0].timeBase, inVideo.timeBase), inVideo.packets[i].pts) << i;
+    }
+
+    // The camera metadata in the output's moov.
+    const auto bytes = ReadFileBytes(dir.Path("out.mov"));
+    const auto videoStsd = testing::FindBoxPath(bytes, "moov/trak#1/mdia/minf/stbl/stsd");
+    ASSERT_TRUE(videoStsd);
+    const auto videoEntry = testing::FindSampleEntry(bytes, *videoStsd);
+    ASSERT_TRUE(videoEntry);
+    EXPECT_EQ(testing::BoxBytes(bytes, *videoEntry), movie.layout.videoSampleEntry);
+    const auto videoTrak = testing::FindBoxPath(bytes, "moov/trak#1");
+    const auto trakChildren = testing::Children(bytes, videoTrak->offset + 8, videoTrak->offset + videoTrak->size);
+    ASSERT_FALSE(trakChildren.empty());
+    EXPECT_EQ(testing::BoxBytes(bytes, trakChildren.back()), movie.layout.uuidBox);
+    const auto audioStsd = testing::FindBoxPath(bytes, "moov/trak#2/mdia/minf/stbl/stsd");
+    ASSERT_TRUE(audioStsd);
+    const auto audioEntry = testing::FindSampleEntry(bytes, *audioStsd);
+    ASSERT_TRUE(audioEntry);
+    const auto entry = testing::BoxBytes(bytes, *audioEntry);
+    ASSERT_GE(entry.size(), 36u);
+    std::vector<uint8_t> sa3d(entry.end() - 36, entry.end());
+    std::vector<uint8_t> wanted = movie.layout.sa3dBox;
+    ASSERT_EQ(wanted.size(), 36u);
+    wanted[27] = 1;
+    wanted[31] = 2;
+    wanted[35] = 3;
+    EXPECT_EQ(sa3d, wanted);
+}
+
+INSTANTIATE_TEST_SUITE_P(AudioLengths, Conversion, ::testing::Values(10240, 10241, 2048, 2049, 1024, 1));
+
+TEST(CommandLine, BareOutputNameWritesItsWavInTheCurrentFolder) {
+    TempDir dir;
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
+    const ProgramRun run = RunProgram({"in.mp4", "out.mov"}, "cd " + testing::ShellQuote(dir.Root().string()) + "; " + kEnglish);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("write file name = ./.out.mov.wav"), std::string::npos) << run.out;
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("out.mov")));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path(".out.mov.wav")));
+}
+
+// A file size limit stands in for a full disk: the WAV phase, then the remux.
+TEST(CommandLine, FullDiskFailsCleanlyInEitherPhase) {
+    TempDir dir;
+    auto options = SmallMovie(96000);      // a WAV of about 750 KiB
+    options.videoBytesPerFrame = 40000;    // an output well above 1 MiB
+    const auto movie = testing::MakeMovie(dir, "in.mp4", options);
+    const auto before = ReadFileBytes(movie.path);
+    const int inputKiB = static_cast<int>(before.size() / 1024);
+    for (const int limitKiB : {300, 1000}) {
+        SCOPED_TRACE(limitKiB);
+        ASSERT_LT(limitKiB, inputKiB);
+        const ProgramRun run = RunProgram({movie.path, dir.Path("out.mov")},
+                                          "ulimit -f " + std::to_string(limitKiB) + "; " + kEnglish);
+        EXPECT_EQ(run.status, 1) << run.out << run.err;
+        EXPECT_NE(run.err.find("The conversion failed"), std::string::npos) << run.err;
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
+        EXPECT_EQ(ReadFileBytes(movie.path), before);
+    }
+}
+
+}  // namespace
+}  // namespace spatialmux

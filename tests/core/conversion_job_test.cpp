@@ -1,0 +1,272 @@
+// The job checks and the whole conversion, run in this process with a
+// recording back end: what is refused, what is written, what is reported.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+
+#include "control/wrap_ffmpeg.h"
+#include "platform/FileFacts.h"
+#include "platform/LocalizedStrings.h"
+#include "platform/NotificationCenter.h"
+#include "support/BoxTree.h"
+#include "support/ConversionExpectations.h"
+#include "support/MediaPackets.h"
+#include "support/RecordingBackend.h"
+#include "support/TempDir.h"
+
+namespace spatialmux {
+namespace {
+
+using testing::ReadFileBytes;
+using testing::RecordingBackend;
+using testing::TempDir;
+
+class FakeSpace : public platform::FileFacts {
+public:
+    FakeSpace(uint64_t size, uint64_t free) : size(size), free(free) { platform::InstallFileFacts(this); }
+    ~FakeSpace() override { platform::InstallFileFacts(nullptr); }
+    std::optional<uint64_t> Size(const std::string&) const override { return size; }
+    std::optional<uint64_t> FreeSpace(const std::string&) const override { return free; }
+
+private:
+    uint64_t size;
+    uint64_t free;
+};
+
+// Records every notification of one name while alive.
+class Observed {
+public:
+    explicit Observed(const char* name, std::function<void(const platform::Notification&)> also = nullptr) {
+        token = platform::NotificationCenter::Default().AddObserver(
+            name, [this, also](const platform::Notification& n) {
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    seen.push_back(n);
+                }
+                if (also) also(n);
+            });
+    }
+    ~Observed() { platform::NotificationCenter::Default().RemoveObserver(token); }
+    std::vector<platform::Notification> All() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen;
+    }
+
+private:
+    int token = 0;
+    std::mutex mutex;
+    std::vector<platform::Notification> seen;
+};
+
+fixture::CameraMovieOptions SmallMovie(int32_t samples) {
+    fixture::CameraMovieOptions options;
+    options.totalSamples = samples;
+    options.width = 64;
+    options.height = 32;
+    options.distinctFrames = 4;
+    return options;
+}
+
+class ConversionJob : public ::testing::Test {
+protected:
+    void SetUp() override { platform::SetLanguage("en"); }
+    void TearDown() override { platform::SetLanguage(""); }
+
+    int32_t Run(const std::string& input, const std::string& output) {
+        return wrap_ffmpeg().AppMainFuncProc(input, output, true);
+    }
+    std::string Alert(const char* key) { return platform::LocalizedString(key); }
+
+    RecordingBackend backend;
+    TempDir dir;
+};
+
+TEST_F(ConversionJob, FreeSpaceOfExactlyThreeTimesTheInputPasses) {
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
+    {
+        FakeSpace space(1000000, 3000000);
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(Run(movie.path, dir.Path("out.mov")), 1);
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        EXPECT_NE(out.find("1000000.000000 3000000.000000\n"), std::string::npos) << out;
+    }
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
+    EXPECT_TRUE(backend.Alerts().empty());
+}
+
+TEST_F(ConversionJob, OneByteLessFreeSpaceIsRefusedBeforeAnythingIsWritten) {
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
+    FakeSpace space(1000000, 2999999);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Run(movie.path, dir.Path("out.mov")), 0);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("1000000.000000 2999999.000000\n"), std::string::npos) << out;
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert2")});
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Refused);
+    EXPECT_EQ(backend.terminations, 0);
+}
+
+TEST_F(ConversionJob, MoviesTheReaderRefusesGetAlert3AndNothingIsWritten) {
+    std::vector<std::pair<std::string, fixture::CameraMovieOptions>> refused;
+    auto add = [&](const char* name, auto change) {
+        auto options = SmallMovie(2048);
+        change(options);
+        refused.emplace_back(name, options);
+    };
+    add("stco.mp4", [](auto& o) { o.useStco = true; });
+    add("44100.mp4", [](auto& o) { o.audioTimescale = 44100; });
+    add("stereo.mp4", [](auto& o) { o.stszSampleSize = 4; });
+    add("twos.mp4", [](auto& o) { o.audioFormat = "twos"; });
+    add("mp4v.mp4", [](auto& o) { o.videoFormatOverride = "mp4v"; });
+    for (const auto& [name, options] : refused) {
+        TempDir own;
+        const auto movie = testing::MakeMovie(own, name, options);
+        const auto before = ReadFileBytes(movie.path);
+        RecordingBackend local;
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(Run(movie.path, own.Path("out.mov")), 0) << name;
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        EXPECT_NE(out.find("error!!\n"), std::string::npos) << name;
+        EXPECT_EQ(local.Alerts(), std::vector<std::string>{Alert("alert3")}) << name;
+        EXPECT_EQ(own.Entries(), std::vector<std::string>{name}) << name;
+        EXPECT_EQ(ReadFileBytes(movie.path), before) << name;
+    }
+}
+
+TEST_F(ConversionJob, MissingInputPrintsTheReadersMessage) {
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Run(dir.Path("nothing.mp4"), dir.Path("out.mov")), 0);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find(dir.Path("nothing.mp4") + ":file open error\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("error!!\n"), std::string::npos);
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert3")});
+}
+
+TEST_F(ConversionJob, AnOutputThatIsTheInputIsRefusedUnderAnyName) {
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(2048));
+    const auto before = ReadFileBytes(movie.path);
+    std::filesystem::create_symlink(movie.path, dir.Path("link.mov"));
+    std::filesystem::create_directory(dir.Path("sub"));
+    for (const std::string& output :
+         {movie.path, dir.Path("link.mov"), dir.Path("sub/../in.mp4"), dir.Path("./in.mp4")}) {
+        RecordingBackend local;
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(Run(movie.path, output), 0) << output;
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(local.Alerts(), std::vector<std::string>{Alert("alert7")}) << output;
+        EXPECT_EQ(ReadFileBytes(movie.path), before) << output;
+    }
+    // Nor may the temporary WAV beside the output be the input.
+    const auto wavNamed = testing::MakeMovie(dir, ".x.mov.wav", SmallMovie(2048));
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Run(wavNamed.path, dir.Path("x.mov")), 0);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("x.mov")));
+}
+
+TEST_F(ConversionJob, ProgressRisesInOrderFromTheWavPhaseToTheEnd) {
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(10240));
+    Observed progress(platform::kProgressUpdateNotification);
+    Observed start(platform::kForOrderFrontNotification);
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(Run(movie.path, dir.Path("out.mov")), 1);
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
+
+    const auto starts = start.All();
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].paths, (std::vector<std::string>{movie.path, dir.Path("out.mov"), dir.Path(".out.mov.wav")}));
+
+    const auto values = progress.All();
+    ASSERT_GE(values.size(), 11u);
+    // Nine ordinary frames, then the final frame that completes the WAV.
+    const uint32_t wavPhase[] = {
+        std::bit_cast<uint32_t>(5.0f),  std::bit_cast<uint32_t>(10.0f), std::bit_cast<uint32_t>(15.000001f),
+        std::bit_cast<uint32_t>(20.0f), std::bit_cast<uint32_t>(25.0f), std::bit_cast<uint32_t>(30.000002f),
+        std::bit_cast<uint32_t>(35.0f), std::bit_cast<uint32_t>(40.0f), std::bit_cast<uint32_t>(45.0f),
+        std::bit_cast<uint32_t>(50.0f)};
+    for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(std::bit_cast<uint32_t>(values[i].number), wavPhase[i]) << i;
+    for (std::size_t i = 1; i < values.size(); ++i) EXPECT_GE(values[i].number, values[i - 1].number) << i;
+    EXPECT_FLOAT_EQ(values.back().number, 100.0f);
+    EXPECT_EQ(backend.terminations, 1);
+}
+
+TEST_F(ConversionJob, WavDeletedDuringTheWavPhaseStopsTheJobAndLeavesNothing) {
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(48000));
+    const auto before = ReadFileBytes(movie.path);
+    int count = 0;
+    const std::string wav = dir.Path(".out.mov.wav");
+    Observed progress(platform::kProgressUpdateNotification, [&](const platform::Notification&) {
+        if (++count == 3) std::filesystem::remove(wav);
+    });
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Run(movie.path, dir.Path("out.mov")), 1);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Failed);
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert5")});
+    EXPECT_LE(progress.All().size(), 3u);
+    EXPECT_GE(backend.terminations, 1);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
+    EXPECT_EQ(ReadFileBytes(movie.path), before);
+}
+
+TEST_F(ConversionJob, InputRemovedAfterTheWavPhaseFailsCleanly) {
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(8192));
+    Observed progress(platform::kProgressUpdateNotification, [&](const platform::Notification& n) {
+        if (n.number >= 50.0f) std::filesystem::remove(movie.path);
+    });
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Run(movie.path, dir.Path("out.mov")), 1);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Failed);
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert5")});
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+TEST_F(ConversionJob, MissingOutputFolderFailsWithAlert5) {
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Run(movie.path, dir.Path("no/such/folder/out.mov")), 1);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("error:" + dir.Path("no/such/folder/.out.mov.wav") + "\n"), std::string::npos) << out;
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Failed);
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert5")});
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
+}
+
+TEST_F(ConversionJob, CancelStopsTheJobAndRemovesWhatItWrote) {
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(48000));
+    Observed progress(platform::kProgressUpdateNotification, [&](const platform::Notification& n) {
+        if (n.number > 10.0f) wrap_ffmpeg::RequestCancel();
+    });
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Run(movie.path, dir.Path("out.mov")), 1);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Cancelled);
+    EXPECT_TRUE(backend.Alerts().empty());
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
+}
+
+TEST_F(ConversionJob, AFailedRemuxNeverRemovesAFileItDidNotTouch) {
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
+    // FFmpeg knows no container for this name: the remux fails before it
+    // opens the output, so a file already there stays as it was.
+    const std::string output = dir.Path("keep.unknownext");
+    { std::ofstream(output) << "precious"; }
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Run(movie.path, output), 1);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Could not create output context."), std::string::npos) << out;
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Failed);
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert5")});
+    const auto kept = ReadFileBytes(output);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "precious");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path(".keep.unknownext.wav")));
+}
+
+}  // namespace
+}  // namespace spatialmux

@@ -1,0 +1,175 @@
+// The temporary WAV: its header, its sample layout and that every failure
+// reaches the caller.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "audio/WavWriter.h"
+#include "support/TempDir.h"
+
+namespace spatialmux {
+namespace {
+
+using testing::ReadFileBytes;
+using testing::TempDir;
+
+uint32_t Le32(const std::vector<uint8_t>& b, std::size_t at) {
+    return uint32_t{b[at]} | (uint32_t{b[at + 1]} << 8) | (uint32_t{b[at + 2]} << 16) |
+           (uint32_t{b[at + 3]} << 24);
+}
+
+int16_t Le16(const std::vector<uint8_t>& b, std::size_t at) {
+    return static_cast<int16_t>(static_cast<uint16_t>(b[at] | (b[at + 1] << 8)));
+}
+
+struct Channels {
+    std::vector<float> a, b, c, d;
+    explicit Channels(float va = 0, float vb = 0, float vc = 0, float vd = 0)
+        : a(1024, va), b(1024, vb), c(1024, vc), d(1024, vd) {}
+};
+
+class WavFrames : public ::testing::TestWithParam<int> {};
+
+TEST_P(WavFrames, HeaderDescribesTheFramesWritten) {
+    TempDir dir;
+    const std::string path = dir.Path(".out.mov.wav");
+    const int frames = GetParam();
+    Channels channels;
+    WavWriter writer;
+    ::testing::internal::CaptureStdout();
+    writer.Open(path);
+    for (int i = 0; i < frames; ++i) {
+        writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(), 1024);
+    }
+    ASSERT_TRUE(writer.Finish());
+    std::fflush(stdout);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "write file name = " + path);
+    EXPECT_FALSE(writer.Failed());
+
+    const auto bytes = ReadFileBytes(path);
+    const uint32_t data = 8192u * static_cast<uint32_t>(frames);
+    ASSERT_EQ(bytes.size(), 44u + data);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+    EXPECT_EQ(Le32(bytes, 4), 36u + data);
+    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(Le32(bytes, 16), 16u);
+    const std::vector<uint8_t> format = {0x01, 0x00, 0x04, 0x00, 0x80, 0xBB, 0x00, 0x00,
+                                         0x00, 0xDC, 0x05, 0x00, 0x08, 0x00, 0x10, 0x00};
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 20, bytes.begin() + 36), format);
+    EXPECT_EQ(std::string(bytes.begin() + 36, bytes.begin() + 40), "data");
+    EXPECT_EQ(Le32(bytes, 40), data);
+    EXPECT_EQ(writer.DataByteCount(), data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, WavFrames, ::testing::Values(0, 1, 3));
+
+TEST(WavWriter, InterleavesTheArraysInArgumentOrder) {
+    TempDir dir;
+    const std::string path = dir.Path("order.wav");
+    // Distinct values per argument, and an impulse at the first instant of
+    // the first argument.
+    Channels channels(0.5f, -0.25f, 0.75f, -1.0f);
+    channels.a[0] = 1.0f;
+    WavWriter writer;
+    writer.Open(path);
+    writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(), 1024);
+    ASSERT_TRUE(writer.Finish());
+
+    const auto bytes = ReadFileBytes(path);
+    ASSERT_EQ(bytes.size(), 44u + 8192u);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 44, bytes.begin() + 46),
+              (std::vector<uint8_t>{0xFF, 0x7F}));
+    for (std::size_t instant : {std::size_t{1}, std::size_t{1023}}) {
+        const std::size_t at = 44 + instant * 8;
+        EXPECT_EQ(Le16(bytes, at + 0), 16383) << instant;
+        EXPECT_EQ(Le16(bytes, at + 2), -8191) << instant;
+        EXPECT_EQ(Le16(bytes, at + 4), 24575) << instant;
+        EXPECT_EQ(Le16(bytes, at + 6), -32767) << instant;
+    }
+}
+
+TEST(WavWriter, ReplacesAnExistingFile) {
+    TempDir dir;
+    const std::string path = dir.Path("old.wav");
+    {
+        std::ofstream old(path, std::ios::binary);
+        old << std::string(100000, 'x');
+    }
+    WavWriter writer;
+    writer.Open(path);
+    ASSERT_TRUE(writer.Finish());
+    EXPECT_EQ(ReadFileBytes(path).size(), 44u);
+}
+
+TEST(WavWriter, ACountAboveTheFrameIsRefused) {
+    TempDir dir;
+    std::vector<float> big(2048, 0.5f);
+    for (int32_t count : {1025, -1}) {
+        WavWriter writer;
+        writer.Open(dir.Path("big.wav"));
+        writer.WriteFrame(big.data(), big.data(), big.data(), big.data(), count);
+        EXPECT_TRUE(writer.Failed()) << count;
+        EXPECT_EQ(writer.DataByteCount(), 0u) << count;
+        EXPECT_FALSE(writer.Finish()) << count;
+    }
+}
+
+TEST(WavWriter, AFileThatCannotBeCreatedIsReported) {
+    TempDir dir;
+    const std::string path = dir.Path("missing/folder.wav");
+    Channels channels;
+    WavWriter writer;
+    ::testing::internal::CaptureStdout();
+    writer.Open(path);
+    std::fflush(stdout);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "write file name = " + path + "error:" + path + "\n");
+    writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(), 1024);
+    EXPECT_TRUE(writer.Failed());
+    EXPECT_FALSE(writer.Finish());
+}
+
+TEST(WavWriter, AFullDiskIsReported) {
+    Channels channels;
+    WavWriter writer;
+    writer.Open("/dev/full");
+    writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(), 1024);
+    EXPECT_FALSE(writer.Finish());
+    EXPECT_TRUE(writer.Failed());
+}
+
+TEST(WavWriter, AFileSizeLimitReachedMidwayIsReported) {
+    TempDir dir;
+    const std::string path = dir.Path("limited.wav");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{20000, 20000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        Channels channels;
+        WavWriter writer;
+        writer.Open(path);
+        for (int i = 0; i < 5; ++i) {
+            writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(),
+                              1024);
+        }
+        const bool finished = writer.Finish();
+        _exit(finished ? 0 : (writer.Failed() ? 3 : 4));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
+}  // namespace
+}  // namespace spatialmux

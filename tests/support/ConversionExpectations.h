@@ -1,0 +1,58 @@
+#pragma once
+// Builder movies for conversion tests, and what a correct conversion of one
+// must hold.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fixture/CameraMovieBuilder.h"
+#include "support/TempDir.h"
+
+namespace spatialmux::testing {
+
+struct TestMovie {
+    std::string path;
+    fixture::CameraMovieLayout layout;
+};
+
+inline TestMovie MakeMovie(const TempDir& dir, const std::string& name,
+                           const fixture::CameraMovieOptions& options) {
+    TestMovie movie;
+    movie.path = dir.Path(name);
+    std::string error;
+    EXPECT_TRUE(fixture::WriteCameraMovie(movie.path, options, &movie.layout, &error)) << error;
+    return movie;
+}
+
+// Channel 1 through the float chain with the gain: s / 32767, x gain, x 32767,
+// truncated toward zero, low 16 bits kept.
+inline int16_t WithGain(int16_t sample, float gain) {
+    const float value = static_cast<float>(sample) / 32767.0f;
+    const float product = value * gain * 32767.0f;
+    const int32_t whole = static_cast<int32_t>(product);
+    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(whole) & 0xFFFFu));
+}
+
+// The interleaved little-endian PCM a conversion of the movie must carry:
+// every instant, channels 1 x gain, 3, 4, 2.
+inline std::vector<uint8_t> ExpectedConvertedAudio(const fixture::CameraMovieOptions& options, float gain) {
+    std::vector<uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(options.totalSamples) * 8);
+    auto put = [&bytes](int16_t s) {
+        const auto u = static_cast<uint16_t>(s);
+        bytes.push_back(static_cast<uint8_t>(u & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(u >> 8));
+    };
+    for (int64_t i = 0; i < options.totalSamples; ++i) {
+        put(WithGain(fixture::ExpectedSample(options.seed, 0, i), gain));
+        put(fixture::ExpectedSample(options.seed, 2, i));
+        put(fixture::ExpectedSample(options.seed, 3, i));
+        put(fixture::ExpectedSample(options.seed, 1, i));
+    }
+    return bytes;
+}
+
+}  // namespace spatialmux::testing
