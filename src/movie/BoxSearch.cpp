@@ -33,27 +33,27 @@ bool ReadExactly(std::istream& stream, uint8_t* bytes, std::streamsize count)
 // as found whatever its type, 8 bytes beyond its end (the payload of the box
 // that follows it); the metadata transplant steps back over those 8 bytes.
 // A size field of 0 reads the same header again until the header limit.
-bool MovieReader::FindBox(const char* type, std::istream& stream)
+bool MovieReader::FindBox(const char* type, std::istream& source)
 {
-    if (AtEnd(stream)) {
+    if (AtEnd(source)) {
         return false;
     }
     for (int headers = 0; headers < kMaxHeadersPerSearch; ++headers) {
-        if (!ReadExactly(stream, boxHeader, 8)) {
+        if (!ReadExactly(source, boxHeader, 8)) {
             return false;
         }
         const uint32_t size = util.ReadBE32(boxHeader);
         if (size == 1) {
             uint8_t large[8];
-            if (!ReadExactly(stream, large, 8)) {
+            if (!ReadExactly(source, large, 8)) {
                 return false;
             }
             const uint64_t boxSize = util.ReadBE64(large);
             if (boxSize < 16) {
                 return false;
             }
-            const std::optional<uint64_t> here = StreamPosition(stream);
-            const std::optional<uint64_t> length = StreamLength(stream);
+            const std::optional<uint64_t> here = StreamPosition(source);
+            const std::optional<uint64_t> length = StreamLength(source);
             if (!here || !length) {
                 return false;
             }
@@ -64,18 +64,18 @@ bool MovieReader::FindBox(const char* type, std::istream& stream)
             const uint64_t landing = *here + distance;
             if (landing > *length) {
                 // Nothing lies beyond the end to be stepped over.
-                stream.seekg(static_cast<std::streamoff>(landing), std::ios::beg);
-                return static_cast<bool>(stream);
+                source.seekg(static_cast<std::streamoff>(landing), std::ios::beg);
+                return static_cast<bool>(source);
             }
-            return MoveBy(stream, static_cast<int64_t>(distance));
+            return MoveBy(source, static_cast<int64_t>(distance));
         }
         if (std::memcmp(boxHeader + 4, type, 4) == 0) {
             return true;
         }
-        if (!MoveBy(stream, static_cast<int64_t>(size) - 8) || !StreamPosition(stream)) {
+        if (!MoveBy(source, static_cast<int64_t>(size) - 8) || !StreamPosition(source)) {
             return false;
         }
-        if (AtEnd(stream)) {
+        if (AtEnd(source)) {
             return false;
         }
     }

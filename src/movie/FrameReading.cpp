@@ -100,8 +100,8 @@ bool MovieReader::ReadAudioBytes(uint64_t offset, uint8_t* destination, std::siz
         return true;
     }
     std::size_t got = 0;
-    if (offset < fileSize) {
-        const auto available = static_cast<std::size_t>(std::min<uint64_t>(count, fileSize - offset));
+    if (offset < inputLength) {
+        const auto available = static_cast<std::size_t>(std::min<uint64_t>(count, inputLength - offset));
         stream.clear();
         if (!MoveTo(stream, offset)) {
             stream.clear();

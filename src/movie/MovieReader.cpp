@@ -56,7 +56,7 @@ int32_t MovieReader::Open(const std::string& path, int32_t frameSize)
     if (!length || frameSize <= 0 || frameSize > constructedFrameSize) {
         return kOpenRefused;
     }
-    fileSize = *length;
+    inputLength = *length;
 
     // The fixed path of the walk: each search starts where the previous step
     // left the stream.
@@ -129,7 +129,7 @@ bool MovieReader::ReadVideoSampleEntry()
     }
     const uint64_t start = *here - 8;
     const uint32_t size = util.ReadBE32(boxHeader);
-    if (start > fileSize || size < 8 || size > fileSize - start) {
+    if (start > inputLength || size < 8 || size > inputLength - start) {
         return false;
     }
     videoSampleEntry.resize(size);
@@ -145,7 +145,7 @@ bool MovieReader::ReadUuidBox()
     }
     const uint64_t start = *here - 8;
     const uint32_t size = util.ReadBE32(boxHeader);
-    if (start > fileSize || size < 8 || size > fileSize - start) {
+    if (start > inputLength || size < 8 || size > inputLength - start) {
         return false;
     }
     uuidBox.resize(size);
@@ -166,7 +166,7 @@ bool MovieReader::ReadMakerNote()
     }
     const uint64_t start = *payloadStart - 8;
     const uint32_t size = util.ReadBE32(boxHeader);
-    if (start > fileSize || size < 8 || size > fileSize - start) {
+    if (start > inputLength || size < 8 || size > inputLength - start) {
         return false;
     }
     std::vector<uint8_t> payload(std::min<uint64_t>(size - 8u, kMaxMakerNoteBytes));
@@ -189,7 +189,7 @@ bool MovieReader::ReadMakerDataOffset()
     }
     makerDataOffset = util.ReadBE64(bytes);
     // Nothing can be found at or beyond the end of the file.
-    return makerDataOffset < fileSize && MoveTo(stream, makerDataOffset);
+    return makerDataOffset < inputLength && MoveTo(stream, makerDataOffset);
 }
 
 // Version 0 mdhd: time scale at 12, duration at 16 of the payload.
@@ -218,7 +218,7 @@ bool MovieReader::ReadAudioSampleEntry()
         return false;
     }
     const uint64_t start = *here - 8;
-    const uint64_t size = std::min<uint64_t>(util.ReadBE32(boxHeader), fileSize - start);
+    const uint64_t size = std::min<uint64_t>(util.ReadBE32(boxHeader), inputLength - start);
     std::vector<uint8_t> entry(size);
     if (!MoveTo(stream, start)) {
         return false;

@@ -114,7 +114,7 @@ private:
     bool makerNoteFlag = false;
     std::string softwareText;
 
-    uint64_t fileSize = 0;  // length of the input, measured by Open
+    uint64_t inputLength = 0;  // length of the input, measured by Open
     int32_t constructedFrameSize = 0;
     int32_t lastFrameSamples = 0;
     bool shortRead = false;

@@ -48,7 +48,7 @@ bool MovieReader::ReadSampleToChunk()
         return false;
     }
     const uint32_t count = util.ReadBE32(stscHeader + 4);
-    if (count == 0 || !TableFits(util.ReadBE32(boxHeader), *payload - 8, fileSize, count, 12)) {
+    if (count == 0 || !TableFits(util.ReadBE32(boxHeader), *payload - 8, inputLength, count, 12)) {
         return false;
     }
     std::vector<uint8_t> bytes(static_cast<std::size_t>(count) * 12);
@@ -95,7 +95,7 @@ bool MovieReader::ReadChunkOffsets()
         return false;
     }
     const uint32_t count = util.ReadBE32(co64Header + 4);
-    if (count == 0 || !TableFits(util.ReadBE32(boxHeader), *payload - 8, fileSize, count, 8)) {
+    if (count == 0 || !TableFits(util.ReadBE32(boxHeader), *payload - 8, inputLength, count, 8)) {
         return false;
     }
     std::vector<uint8_t> bytes(static_cast<std::size_t>(count) * 8);

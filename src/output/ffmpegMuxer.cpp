@@ -70,11 +70,18 @@ int AddCopiedStream(AVFormatContext* output, const AVStream* input, AVStream** c
 }
 
 // Reads the next packet of stream `wanted` from `input`, releasing packets
-// of other streams. False at the end of the input or on a read error.
-bool ReadStreamPacket(AVFormatContext* input, int wanted, AVPacket* packet) {
+// of other streams: 0 with a packet, AVERROR_EOF at the end of the input, or
+// another negative code when the input could not be read (a packet that the
+// demuxer could only read in part counts as such).
+int ReadStreamPacket(AVFormatContext* input, int wanted, AVPacket* packet) {
     for (;;) {
-        if (av_read_frame(input, packet) < 0) return false;
-        if (packet->stream_index == wanted) return true;
+        const int ret = av_read_frame(input, packet);
+        if (ret < 0) return ret;
+        if ((packet->flags & AV_PKT_FLAG_CORRUPT) != 0) {
+            av_packet_unref(packet);
+            return AVERROR_INVALIDDATA;
+        }
+        if (packet->stream_index == wanted) return 0;
         av_packet_unref(packet);
     }
 }
@@ -194,11 +201,21 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
     if (!packet) return goto_end(contexts, AVERROR(ENOMEM));
 
     const int64_t wavDuration = WavDuration(wav, audioIn);
+    // The movie's sample table says how many video packets there are: an
+    // input that ends before them was cut short.
+    const int videoIndexed = avformat_index_get_entries_count(videoIn);
+    int videoPackets = 0;
     int64_t lastVideoPts = 0;
     int64_t lastAudioPts = 0;
     bool videoLeft = true;
     bool audioLeft = true;
     bool writeFailed = false;
+    bool readFailed = false;
+    // The movie's index says how many video packets it holds; fewer read
+    // means the file ended early (truncated while we copied), which FFmpeg
+    // reports as a plain end of file.
+    const int64_t videoPacketsExpected = videoIn->nb_frames;
+    int64_t videoPacketsRead = 0;
 
     // Both inputs are copied to their ends: once one runs out, the rest of
     // the other still follows. Ties go to the video, so the first packet is
@@ -219,12 +236,23 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
         AVStream* outStream = fromVideo ? videoOut : audioOut;
         const int wanted = fromVideo ? videoIndex : kWavStreamIndex;
 
-        if (!ReadStreamPacket(input, wanted, packet.get()) || packet->pts == AV_NOPTS_VALUE) {
+        const int read = ReadStreamPacket(input, wanted, packet.get());
+        if (read == 0 && fromVideo) ++videoPackets;
+        const bool cutShort = read == AVERROR_EOF && fromVideo && videoPackets < videoIndexed;
+        if ((read < 0 && read != AVERROR_EOF) || cutShort) {
+            // Media lost from an input must not pass for a complete copy.
+            std::printf("Error reading packet");
+            ShowFailureAlert(*this);
+            readFailed = true;
+            break;
+        }
+        if (read < 0 || packet->pts == AV_NOPTS_VALUE) {
             av_packet_unref(packet.get());
             (fromVideo ? videoLeft : audioLeft) = false;
             continue;
         }
         (fromVideo ? lastVideoPts : lastAudioPts) = packet->pts;
+        if (fromVideo) ++videoPacketsRead;
         const int64_t inputDts = packet->dts;
 
         const auto rounding =
@@ -263,9 +291,10 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
     if ((outputFormat->flags & AVFMT_NOFILE) == 0) closed = avio_closep(&out->pb);
     contexts.output.reset();
 
-    if (writeFailed) return -1;
-    if (trailer < 0 || closed < 0) {
-        // Without its trailer the output is no usable movie.
+    if (writeFailed || readFailed) return -1;
+    if (trailer < 0 || closed < 0 || videoPacketsRead < videoPacketsExpected) {
+        // Without its trailer, or without all of the video, the output is no
+        // usable movie.
         std::printf("Error occurred.");
         ShowFailureAlert(*this);
         return -1;

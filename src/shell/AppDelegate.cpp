@@ -1,7 +1,5 @@
 #include "shell/AppDelegate.h"
 
-#include <QTimer>
-
 #include "control/wrap_ffmpeg.h"
 #include "platform/Backend.h"
 #include "platform/LocalizedStrings.h"
@@ -21,11 +19,11 @@ AppDelegate::AppDelegate(SaveDialog& saveDialog_, QObject* parent)
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
-    if (limit_timer != nullptr) return;
-    limit_timer = new QTimer(this);
-    limit_timer->setInterval(kLaunchTimerMilliseconds);
-    connect(limit_timer, &QTimer::timeout, this, [this] { timerdd_limit(); });
-    limit_timer->start();
+    if (launched) return;
+    launched = true;
+    limit_timer.setInterval(kLaunchTimerMilliseconds);
+    connect(&limit_timer, &QTimer::timeout, this, [this] { timerdd_limit(); });
+    limit_timer.start();
 }
 
 void AppDelegate::timerdd_limit() {

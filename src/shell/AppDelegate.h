@@ -9,8 +9,7 @@
 #include <vector>
 
 #include <QObject>
-
-class QTimer;
+#include <QTimer>
 
 namespace spatialmux {
 
@@ -43,7 +42,8 @@ private:
     bool files_received = false;
     bool asking = false;
     bool quitting = false;
-    QTimer* limit_timer = nullptr;
+    bool launched = false;
+    QTimer limit_timer;
     std::unique_ptr<wrap_ffmpeg> cur_converter;
 };
 

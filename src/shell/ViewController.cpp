@@ -5,13 +5,8 @@
 
 #include <QCloseEvent>
 #include <QFile>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QMetaObject>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QShowEvent>
-#include <QVBoxLayout>
 
 #include "control/wrap_ffmpeg.h"
 #include "platform/Backend.h"
@@ -32,36 +27,31 @@ QString DisplayName(const std::string& path) {
 }  // namespace
 
 ViewController::ViewController(std::function<void()> waitForWorker_, QWidget* parent)
-    : QWidget(parent), waitForWorker(std::move(waitForWorker_)) {
+    : QWidget(parent), waitForWorker(std::move(waitForWorker_)), layout(this) {
     setWindowTitle(QString::fromUtf8(platform::LocalizedString("progress.title")));
 
-    label1 = new QLabel(this);
-    label1->setTextFormat(Qt::PlainText);
-    label1->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label1.setTextFormat(Qt::PlainText);
+    label1.setTextInteractionFlags(Qt::TextSelectableByMouse);
     // Long file names are cut at the window's edge rather than widening it.
-    label1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    label1->setText(QStringLiteral("input:\noutput:"));
+    label1.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    label1.setText(QStringLiteral("input:\noutput:"));
 
-    myProg = new QProgressBar(this);
-    myProg->setRange(0, kProgressSteps);
-    myProg->setValue(0);
-    myProg->setTextVisible(true);
-    myProg->setFormat(QStringLiteral("0.0%"));
+    myProg.setRange(0, kProgressSteps);
+    myProg.setValue(0);
+    myProg.setTextVisible(true);
+    myProg.setFormat(QStringLiteral("0.0%"));
 
-    cancelButton = new QPushButton(QString::fromUtf8(platform::LocalizedString("progress.cancel")), this);
-    cancelButton->setAutoDefault(false);
-    connect(cancelButton, &QPushButton::clicked, this, [this] { CancelBtn(); });
+    cancelButton.setText(QString::fromUtf8(platform::LocalizedString("progress.cancel")));
+    cancelButton.setAutoDefault(false);
+    connect(&cancelButton, &QPushButton::clicked, this, [this] { CancelBtn(); });
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(cancelButton);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 18, 20, 16);
-    layout->setSpacing(12);
-    layout->addWidget(label1);
-    layout->addWidget(myProg);
-    layout->addLayout(buttons);
+    layout.setContentsMargins(20, 18, 20, 16);
+    layout.setSpacing(12);
+    layout.addWidget(&label1);
+    layout.addWidget(&myProg);
+    layout.addLayout(&buttonRow);
+    buttonRow.addStretch(1);
+    buttonRow.addWidget(&cancelButton);
 
     setMinimumWidth(460);
     resize(460, sizeHint().height());
@@ -85,9 +75,9 @@ void ViewController::viewDidLoad() {
         platform::kForOrderFrontNotification,
         [this](const platform::Notification& n) { ForOrderFront(n); }));
     flug1 = true;
-    // The window shown at launch only exists to disappear: keep it from
-    // flashing on the screen meanwhile.
-    setWindowOpacity(0.0);
+    // The window shown at launch only exists to disappear: it goes through
+    // its appearance without reaching the screen.
+    setAttribute(Qt::WA_DontShowOnScreen, true);
 }
 
 void ViewController::showEvent(QShowEvent* event) {
@@ -103,8 +93,8 @@ void ViewController::viewDidAppear() {
     QMetaObject::invokeMethod(
         this,
         [this] {
-            hide();
-            setWindowOpacity(1.0);
+            setAttribute(Qt::WA_DontShowOnScreen, false);
+            if (!showingConversion) hide();
         },
         Qt::QueuedConnection);
 }
@@ -114,33 +104,44 @@ void ViewController::ForOrderFront(const platform::Notification& notification) {
     mp4_str = paths.size() > 0 ? paths[0] : std::string();
     mov_str = paths.size() > 1 ? paths[1] : std::string();
     wav_str = paths.size() > 2 ? paths[2] : std::string();
-    label1->setText(QStringLiteral("input:%1\noutput:%2").arg(DisplayName(mp4_str), DisplayName(mov_str)));
-    label1->setToolTip(QFile::decodeName(mp4_str.c_str()) + QLatin1Char('\n') +
+    label1.setText(QStringLiteral("input:%1\noutput:%2").arg(DisplayName(mp4_str), DisplayName(mov_str)));
+    label1.setToolTip(QFile::decodeName(mp4_str.c_str()) + QLatin1Char('\n') +
                        QFile::decodeName(mov_str.c_str()));
+    // A conversion that starts before the launch appearance is over is
+    // shown on the screen all the same.
+    flug1 = false;
+    showingConversion = true;
+    if (testAttribute(Qt::WA_DontShowOnScreen)) {
+        hide();
+        setAttribute(Qt::WA_DontShowOnScreen, false);
+    }
     show();
     raise();
     activateWindow();
 }
 
-void ViewController::ForOrderOut(const platform::Notification&) { hide(); }
+void ViewController::ForOrderOut(const platform::Notification&) {
+    showingConversion = false;
+    hide();
+}
 
 void ViewController::ProgressUpdate(const platform::Notification& notification) {
     const double value = static_cast<double>(notification.number);
     if (std::isnan(value)) return;
     progressValue = value;
     const double shown = std::min(100.0, std::max(0.0, value));
-    myProg->setValue(static_cast<int>(std::lround(shown * (kProgressSteps / 100.0))));
-    myProg->setFormat(QStringLiteral("%1%").arg(QString::number(value, 'f', 1)));
+    myProg.setValue(static_cast<int>(std::lround(shown * (kProgressSteps / 100.0))));
+    myProg.setFormat(QStringLiteral("%1%").arg(QString::number(value, 'f', 1)));
 }
 
-QString ViewController::LabelText() const { return label1->text(); }
+QString ViewController::LabelText() const { return label1.text(); }
 
-QString ViewController::ProgressText() const { return myProg->text(); }
+QString ViewController::ProgressText() const { return myProg.text(); }
 
 void ViewController::CancelBtn() {
     if (cancelling) return;
     cancelling = true;
-    cancelButton->setEnabled(false);
+    cancelButton.setEnabled(false);
     // Stop the worker first and wait until it has ended, so that it cannot
     // write a file after the deletion below. Events go on meanwhile: the
     // worker may be waiting for an alert to be dismissed.

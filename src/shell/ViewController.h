@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
+#include <QBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QWidget>
 
 #include "platform/NotificationCenter.h"
-
-class QLabel;
-class QProgressBar;
-class QPushButton;
 
 namespace spatialmux {
 
@@ -52,10 +52,14 @@ protected:
 
 private:
     std::function<void()> waitForWorker;
-    QLabel* label1 = nullptr;
-    QProgressBar* myProg = nullptr;
-    QPushButton* cancelButton = nullptr;
+    // Parents before children: each goes before what contains it.
+    QVBoxLayout layout;
+    QLabel label1;
+    QProgressBar myProg;
+    QHBoxLayout buttonRow;
+    QPushButton cancelButton;
     bool flug1 = false;
+    bool showingConversion = false;
     bool cancelling = false;
     double progressValue = 0.0;
     std::string mp4_str;

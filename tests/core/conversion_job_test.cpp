@@ -26,7 +26,7 @@ using testing::TempDir;
 
 class FakeSpace : public platform::FileFacts {
 public:
-    FakeSpace(uint64_t size, uint64_t free) : size(size), free(free) { platform::InstallFileFacts(this); }
+    FakeSpace(uint64_t fileSize, uint64_t freeSpace) : size(fileSize), free(freeSpace) { platform::InstallFileFacts(this); }
     ~FakeSpace() override { platform::InstallFileFacts(nullptr); }
     std::optional<uint64_t> Size(const std::string&) const override { return size; }
     std::optional<uint64_t> FreeSpace(const std::string&) const override { return free; }

@@ -138,12 +138,18 @@ TEST(WavWriter, AFileThatCannotBeCreatedIsReported) {
 }
 
 TEST(WavWriter, AFullDiskIsReported) {
-    Channels channels;
-    WavWriter writer;
-    writer.Open("/dev/full");
-    writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(), 1024);
-    EXPECT_FALSE(writer.Finish());
-    EXPECT_TRUE(writer.Failed());
+    // Without frames only the buffered header is written: the failure shows
+    // when it is flushed.
+    for (int frames : {0, 1}) {
+        Channels channels;
+        WavWriter writer;
+        writer.Open("/dev/full");
+        for (int i = 0; i < frames; ++i) {
+            writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(), 1024);
+        }
+        EXPECT_FALSE(writer.Finish()) << frames;
+        EXPECT_TRUE(writer.Failed()) << frames;
+    }
 }
 
 TEST(WavWriter, AFileSizeLimitReachedMidwayIsReported) {

@@ -16,6 +16,7 @@ struct StreamPackets {
     AVCodecID codec = AV_CODEC_ID_NONE;
     int channels = 0;
     uint64_t channelMask = 0;
+    AVChannelOrder channelOrder = AV_CHANNEL_ORDER_UNSPEC;
     int sampleRate = 0;
     int width = 0;
     int height = 0;
@@ -51,6 +52,7 @@ inline std::vector<StreamPackets> ReadMediaPackets(const std::string& path) {
         s.codec = par->codec_id;
         s.channels = par->ch_layout.nb_channels;
         s.channelMask = par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? par->ch_layout.u.mask : 0;
+        s.channelOrder = par->ch_layout.order;
         s.sampleRate = par->sample_rate;
         s.width = par->width;
         s.height = par->height;

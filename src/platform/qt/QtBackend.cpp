@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QObject>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QThread>
@@ -23,7 +24,7 @@ void WakeGuiThread() {
 
 }  // namespace
 
-QtBackend::QtBackend() = default;
+QtBackend::QtBackend() : mainThreadContext(std::make_unique<QObject>()) {}
 
 QtBackend::~QtBackend() {
     if (QCoreApplication::instance() != nullptr && IsMainThread()) WaitForDetachedThreads();
@@ -58,18 +59,14 @@ void QtBackend::PresentAlert(const std::string& text) {
 }
 
 void QtBackend::PostToMainThread(std::function<void()> work) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr) return;
-    QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(mainThreadContext.get(), std::move(work), Qt::QueuedConnection);
 }
 
 void QtBackend::RunOnMainThreadAndWait(std::function<void()> work) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr) return;
     if (IsMainThread()) {
         work();
     } else {
-        QMetaObject::invokeMethod(app, std::move(work), Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(mainThreadContext.get(), std::move(work), Qt::BlockingQueuedConnection);
     }
 }
 
@@ -112,11 +109,10 @@ void QtBackend::WaitForDetachedThreads() {
 }
 
 void QtBackend::RequestTermination() {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr) return;
     // exit() rather than quit(): quitting would first offer every window a
     // close, and closing the progress window means Cancel.
-    QMetaObject::invokeMethod(app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(mainThreadContext.get(), [] { QCoreApplication::exit(0); },
+                              Qt::QueuedConnection);
 }
 
 bool QtBackend::IsMainThread() const {

@@ -12,6 +12,8 @@
 
 #include "platform/Backend.h"
 
+class QObject;
+
 namespace spatialmux::platform {
 
 class QtBackend : public Backend {
@@ -50,6 +52,9 @@ private:
     // Joins the threads that have ended; the caller holds `threadsMutex`.
     void ReapFinishedThreads();
 
+    // Receiver of the work queued for the GUI thread: work still queued when
+    // the back end goes away is dropped with it.
+    std::unique_ptr<QObject> mainThreadContext;
     std::mutex threadsMutex;
     std::list<std::shared_ptr<TrackedThread>> threads;
 };

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Times a whole conversion against its floor (cp of the same file) and
+# against the ffmpeg command line doing the same job by hand, on camera
+# movies of realistic bit rate, and reports each run's peak memory. Then
+# times the reading path alone (bench_read_path). See bench/README.md.
+#
+#   bench/run_bench.sh
+#
+# Environment:
+#   SPATIALMUX_BENCH_BUILD_DIR  build folder (default build-bench)
+#   SPATIALMUX_BENCH_DATA       folder for the movies (default: <build>/bench-data);
+#                               needs about 4 x the large movie's size free
+#   BENCH_SMALL_SECONDS         length of the small movie (default 8: about 100 MB)
+#   BENCH_LARGE_SECONDS         length of the large movie (default 80: about 1 GB;
+#                               320 gives about 4 GB)
+#   BENCH_VIDEO_BYTES           bytes per video frame (default 416667: 100 Mbit/s at 30 fps)
+#   BENCH_REPEATS               runs of each command; the fastest counts (default 3)
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${SPATIALMUX_BENCH_BUILD_DIR:-$root/build-bench}"
+data="${SPATIALMUX_BENCH_DATA:-$build/bench-data}"
+small_seconds="${BENCH_SMALL_SECONDS:-8}"
+large_seconds="${BENCH_LARGE_SECONDS:-80}"
+video_bytes="${BENCH_VIDEO_BYTES:-416667}"
+repeats="${BENCH_REPEATS:-3}"
+
+SPATIALMUX_SETUP_EXTRA=hardening bash "$root/tools/setup.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIALMUX_BENCH=ON >/dev/null
+cmake --build "$build" --target spatialmux make_bench_movie bench_read_path -j 2 >/dev/null
+mkdir -p "$data"
+
+# Runs a command under /usr/bin/time; prints "wall_seconds cpu_seconds peak_kib"
+# (cpu = user + system: on a machine shared with other work the wall clock
+# also counts time spent waiting for a core).
+measure() {
+    local report="$data/time.txt"
+    /usr/bin/time -f '%e %U %S %M' -o "$report" "$@" >/dev/null 2>"$data/stderr.txt" || {
+        echo "failed: $*" >&2
+        tail -n 20 "$data/stderr.txt" >&2
+        exit 1
+    }
+    tail -n 1 "$report" | awk '{ printf "%.3f %.3f %d\n", $1, $2 + $3, $4 }'
+}
+
+# Fastest of $repeats runs; the output is removed and written back to disk
+# before each run so that no run pays for another's writing.
+best_of() {
+    local output="$1"
+    shift
+    local best="" result
+    for _ in $(seq "$repeats"); do
+        rm -f "$output"
+        sync
+        result="$(measure "$@")"
+        if [ -z "$best" ] || awk -v a="${result%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
+            best="$result"
+        fi
+    done
+    rm -f "$output"
+    sync
+    echo "$best"
+}
+
+pan='[0:a]pan=4.0|c0=1.4125376*c0|c1=c2|c2=c3|c3=c1[a]'
+declare -A rows
+for label in small large; do
+    seconds="$small_seconds"
+    [ "$label" = large ] && seconds="$large_seconds"
+    input="$data/camera_${seconds}s.mp4"
+    if [ ! -f "$input" ]; then
+        "$build/bench/make_bench_movie" "$input" "$seconds" "$video_bytes" 2>"$data/make.log" || { cat "$data/make.log" >&2; exit 1; }
+    fi
+    size="$(stat -c %s "$input")"
+    cat "$input" >/dev/null  # every command starts from a cached input
+    echo "== $label input: $input ($((size / 1000000)) MB, $seconds s)"
+    cp_result="$(best_of "$data/copy.mp4" cp "$input" "$data/copy.mp4")"
+    dd_result="$(best_of "$data/dd.mp4" dd if="$input" of="$data/dd.mp4" bs=1M status=none)"
+    sm_result="$(best_of "$data/out.mov" "$build/spatialmux" "$input" "$data/out.mov")"
+    ff_result="$(best_of "$data/ffmpeg.mov" ffmpeg -nostdin -v error -y -i "$input" -filter_complex "$pan" \
+                 -map 0:v:0 -map '[a]' -c:v copy -c:a pcm_s16le "$data/ffmpeg.mov")"
+    rows[$label]="$size $cp_result $dd_result $sm_result $ff_result"
+done
+
+echo
+echo "Fastest of $repeats runs; wall and cpu (user + system) seconds, peak resident memory."
+printf '%-6s %6s | %-20s | %-20s | %-22s | %-22s | %s\n' input MB "cp wall/cpu/MB" "dd wall/cpu/MB" \
+       "spatialmux wall/cpu/MB" "ffmpeg wall/cpu/MB" "spatialmux / cp, / ffmpeg (wall; cpu)"
+for label in small large; do
+    read -r size cw cc ck dw dc dk sw sc sk fw fc fk <<<"${rows[$label]}"
+    awk -v l="$label" -v size="$size" -v cw="$cw" -v cc="$cc" -v ck="$ck" -v dw="$dw" -v dc="$dc" -v dk="$dk" \
+        -v sw="$sw" -v sc="$sc" -v sk="$sk" -v fw="$fw" -v fc="$fc" -v fk="$fk" '
+        function r(a, b) { return b > 0 ? a / b : 0 }
+        BEGIN { printf "%-6s %6.0f | %5.2f %5.2f %6.1f    | %5.2f %5.2f %6.1f    | %5.2f %5.2f %6.1f      | %5.2f %5.2f %6.1f      | %.2f, %.2f; %.2f, %.2f\n",
+                l, size / 1e6, cw, cc, ck / 1024, dw, dc, dk / 1024, sw, sc, sk / 1024, fw, fc, fk / 1024,
+                r(sw, cw), r(sw, fw), r(sc, cc), r(sc, fc) }'
+done
+read -r _ _ _ _ _ _ _ _ _ small_peak _ _ _ <<<"${rows[small]}"
+read -r _ _ _ _ _ _ _ _ _ large_peak _ _ _ <<<"${rows[large]}"
+awk -v a="$small_peak" -v b="$large_peak" 'BEGIN { printf "spatialmux peak memory: %.1f MB small, %.1f MB large (%+.1f MB)\n", a / 1024, b / 1024, (b - a) / 1024 }'
+echo "targets: spatialmux / cp at most 1.15, / ffmpeg at most 1.00, peak under 40 MB and flat"
+
+echo
+echo "== reading path alone (large input)"
+"$build/bench/bench_read_path" "$data/camera_${large_seconds}s.mp4" "$repeats"

@@ -1,0 +1,158 @@
+// Writes the seed corpora of the fuzz targets: small camera movies in their
+// variations (reader), their maker-note payloads (maker note), and, when the
+// spatialmux program is given, the converted outputs (transplant).
+//
+//   make_seed_corpus FUZZ_DIR [SPATIALMUX]
+//
+// Also writes FUZZ_DIR/data/camera_movie.mp4, the movie whose metadata the
+// transplant target puts into every output.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "fixture/CameraMovieBuilder.h"
+
+namespace {
+
+using spatialmux::fixture::CameraMovieLayout;
+using spatialmux::fixture::CameraMovieOptions;
+using spatialmux::fixture::VideoCodec;
+
+struct Seed {
+    const char* name;
+    CameraMovieOptions options;
+};
+
+CameraMovieOptions Tiny()
+{
+    CameraMovieOptions o;
+    o.width = 16;
+    o.height = 16;
+    o.distinctFrames = 1;
+    o.totalSamples = 400;
+    o.chunkRuns = {{1, 150}, {3, 60}};
+    return o;
+}
+
+std::vector<Seed> Seeds()
+{
+    std::vector<Seed> seeds;
+    seeds.push_back({"plain", Tiny()});
+    {
+        auto o = Tiny();
+        o.codec = VideoCodec::HEVC;
+        o.makerNoteFlag = 1;
+        seeds.push_back({"hevc_flag", o});
+    }
+    {
+        auto o = Tiny();
+        o.mdat64 = true;
+        o.boxesBeforeMoov = 2;
+        seeds.push_back({"mdat64_free_boxes", o});
+    }
+    {
+        auto o = Tiny();
+        o.totalSamples = 1100;
+        o.chunkRuns = {{1, 512}};
+        seeds.push_back({"two_frames", o});
+    }
+    {
+        auto o = Tiny();
+        o.omitTiffTags = {0x1011};
+        o.softwareText = "ZORVA VELIX V Ver 1.1 build 7";
+        o.includeVisibleAudioTrak = false;
+        seeds.push_back({"no_flag_tag", o});
+    }
+    {
+        auto o = Tiny();
+        o.writeSa3d = false;
+        seeds.push_back({"no_sa3d", o});
+    }
+    {
+        auto o = Tiny();
+        o.moovBeforeMdat = true;
+        o.writeUuid = false;
+        seeds.push_back({"moov_first", o});
+    }
+    return seeds;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteAll(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+std::string Quote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: make_seed_corpus FUZZ_DIR [SPATIALMUX]\n");
+        return 2;
+    }
+    const std::filesystem::path root = argv[1];
+    const std::filesystem::path reader = root / "corpus" / "movie_reader";
+    const std::filesystem::path makerNote = root / "corpus" / "maker_note";
+    const std::filesystem::path transplant = root / "corpus" / "transplant";
+    for (const auto& folder : {reader, makerNote, transplant, root / "data"}) {
+        std::filesystem::create_directories(folder);
+    }
+
+    for (const Seed& seed : Seeds()) {
+        const std::string movie = (reader / (std::string(seed.name) + ".mp4")).string();
+        CameraMovieLayout layout;
+        std::string error;
+        if (!spatialmux::fixture::WriteCameraMovie(movie, seed.options, &layout, &error)) {
+            std::fprintf(stderr, "%s: %s\n", seed.name, error.c_str());
+            return 1;
+        }
+        const std::vector<uint8_t> bytes = ReadAll(movie);
+        if (layout.zmknOffset + 8 <= bytes.size()) {
+            const uint64_t at = layout.zmknOffset;
+            const uint64_t size = (uint64_t{bytes[at]} << 24) | (uint64_t{bytes[at + 1]} << 16) |
+                                  (uint64_t{bytes[at + 2]} << 8) | bytes[at + 3];
+            if (size >= 8 && at + size <= bytes.size()) {
+                WriteAll((makerNote / (std::string(seed.name) + ".tiff")).string(),
+                         std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                                              bytes.begin() + static_cast<std::ptrdiff_t>(at + size)));
+            }
+        }
+        if (std::string(seed.name) == "plain") {
+            std::filesystem::copy_file(movie, root / "data" / "camera_movie.mp4",
+                                       std::filesystem::copy_options::overwrite_existing);
+        }
+        if (argc > 2) {
+            const std::string output = (transplant / (std::string(seed.name) + ".mov")).string();
+            std::filesystem::remove(output);
+            const std::string command =
+                Quote(argv[2]) + " " + Quote(movie) + " " + Quote(output) + " >/dev/null 2>&1";
+            const int status = std::system(command.c_str());
+            if (status != 0 || !std::filesystem::exists(output)) {
+                std::filesystem::remove(output);
+                std::printf("%s: no converted output (status %d)\n", seed.name, status);
+            }
+        }
+    }
+    return 0;
+}

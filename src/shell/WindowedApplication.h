@@ -1,0 +1,31 @@
+#pragma once
+// The ways into the windowed application: the program's own (none or one
+// argument, see control/WindowedMode.h) and the droplet launcher's, which
+// hands every argument over as the files of one drop.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace spatialmux {
+
+// True when a window system can be reached: QT_QPA_PLATFORM, DISPLAY or
+// WAYLAND_DISPLAY is set to something. `getenvFn` reads the environment.
+bool DisplayAvailable(const std::function<const char*(const char*)>& getenvFn);
+
+// The file the program's own way in hands over: its one argument, made
+// absolute, when it names a regular file; otherwise none (a launch without
+// a file). `argv` holds the arguments left after Qt's own options.
+std::optional<std::vector<std::string>> FileFromProgramArguments(int argc, char** argv);
+
+// The files the launcher hands over: every argument, made absolute, even
+// one that looks like an option; none when there is no argument.
+std::optional<std::vector<std::string>> FilesFromDropletArguments(int argc, char** argv);
+
+// Runs the windowed application with argv[1..argc-1] handed over together
+// as the dropped files (none: the application quits with its "no file"
+// alert). Returns the process's exit status.
+int RunDroplet(int argc, char** argv);
+
+}  // namespace spatialmux

@@ -1,0 +1,99 @@
+#pragma once
+// Doubles and helpers of the windowed tests: a back end whose alerts are
+// recorded and dismissed at once, a save dialog that answers as told, a run
+// of the droplet session with a guard against hanging, and movie files.
+
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/NotificationCenter.h"
+#include "platform/qt/QtBackend.h"
+#include "shell/SaveDialog.h"
+#include "shell/ViewController.h"
+
+namespace spatialmux::guitest {
+
+struct RecordedAlert {
+    std::string text;
+    bool onMainThread = false;
+};
+
+class RecordingBackend : public platform::QtBackend {
+public:
+    std::vector<RecordedAlert> alerts;
+    int terminationRequests = 0;
+    // Runs when an alert is shown, before it is dismissed.
+    std::function<void(const std::string&)> onAlert;
+
+    void RequestTermination() override;
+    std::vector<std::string> AlertTexts() const;
+
+protected:
+    void PresentAlert(const std::string& text) override;
+
+private:
+    std::mutex recordMutex;
+};
+
+class FakeSaveDialog : public SaveDialog {
+public:
+    explicit FakeSaveDialog(std::optional<std::string> answer_ = std::nullopt)
+        : answer(std::move(answer_)) {}
+    std::optional<std::string> Run(const std::string& folder, const std::string& proposedName) override;
+
+    std::optional<std::string> answer;
+    int runs = 0;
+    std::string lastFolder;
+    std::string lastProposedName;
+};
+
+// An observer that is removed when the guard goes away.
+class ObserverGuard {
+public:
+    ObserverGuard(const std::string& name, platform::NotificationCenter::Observer observer);
+    ~ObserverGuard();
+    ObserverGuard(const ObserverGuard&) = delete;
+    ObserverGuard& operator=(const ObserverGuard&) = delete;
+
+private:
+    int token;
+};
+
+// Counts the appearances of progress windows (show events).
+class WindowWatcher : public QObject {
+public:
+    WindowWatcher();
+    ~WindowWatcher() override;
+    int shows = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// The localized texts of the given alert keys.
+std::vector<std::string> Texts(const std::vector<std::string>& keys);
+
+// Runs a droplet session; false when it had to be stopped by the guard.
+// `onStart` runs first thing in the session's event loop, when its progress
+// window exists (observers added then run after the window's own).
+bool RunSession(RecordingBackend& backend, SaveDialog& dialog,
+                const std::optional<std::vector<std::string>>& files,
+                std::function<void()> onStart = nullptr);
+
+// The progress window of the running session, or nullptr.
+ViewController* CurrentProgressWindow();
+
+bool FileExists(const std::string& path);
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& bytes);
+
+// A camera movie of `seconds` of audio at a small video size; empty on
+// failure, with the reason in `error`.
+bool WriteTestMovie(const std::string& path, int seconds, std::string* error);
+
+}  // namespace spatialmux::guitest

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include "GuiTestSupport.h"
+#include "control/JobState.h"
+#include "control/wrap_ffmpeg.h"
+#include "platform/FileFacts.h"
+#include "shell/AppDelegate.h"
+
+namespace spatialmux::guitest {
+namespace {
+
+class DropletTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        folder = dir.filePath("My Movies").toStdString();
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    }
+    std::string Path(const std::string& name) const { return folder + "/" + name; }
+
+    QTemporaryDir dir;
+    std::string folder;
+    RecordingBackend backend;
+};
+
+TEST_F(DropletTest, LaunchWithoutAFileShowsAlert1AndQuits) {
+    FakeSaveDialog dialog;
+    WindowWatcher watcher;
+    ASSERT_TRUE(RunSession(backend, dialog, std::nullopt));
+    EXPECT_EQ(backend.AlertTexts(), Texts({"alert1"}));
+    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(dialog.runs, 0);
+    EXPECT_EQ(watcher.shows, 1);  // only the launch appearance
+}
+
+TEST_F(DropletTest, TwoFilesShowAlert6WithoutSaveDialog) {
+    WriteWholeFile(Path("a.MP4"), "a");
+    WriteWholeFile(Path("b.MP4"), "b");
+    FakeSaveDialog dialog(Path("out.mov"));
+    ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{Path("a.MP4"), Path("b.MP4")}));
+    EXPECT_EQ(backend.AlertTexts(), Texts({"alert6"}));
+    EXPECT_EQ(dialog.runs, 0);
+    EXPECT_EQ(backend.terminationRequests, 1);
+    // Neither file is written over.
+    EXPECT_EQ(ReadWholeFile(Path("a.MP4")), "a");
+    EXPECT_EQ(ReadWholeFile(Path("b.MP4")), "b");
+}
+
+TEST_F(DropletTest, CancelledSaveDialogShowsAlert4) {
+    WriteWholeFile(Path("trip01.MP4"), "movie");
+    FakeSaveDialog dialog(std::nullopt);
+    WindowWatcher watcher;
+    ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{Path("trip01.MP4")}));
+    EXPECT_EQ(dialog.runs, 1);
+    EXPECT_EQ(dialog.lastFolder, folder);  // the input's folder, spaces and all
+    EXPECT_EQ(dialog.lastProposedName, "trip01");
+    EXPECT_EQ(backend.AlertTexts(), Texts({"alert4"}));
+    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(watcher.shows, 1);
+}
+
+// The free space a test chooses, on every volume.
+class TightDisk : public platform::FileFacts {
+public:
+    std::optional<uint64_t> FreeSpace(const std::string&) const override { return 10; }
+};
+
+struct RefusalCase {
+    const char* name;
+    const char* alertKey;
+    bool notAMovie;      // the input is a text file, not a camera movie
+    bool tightDisk;      // too little free space
+    bool outputIsInput;  // the dialog answers with the input itself
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class RefusedJobTest : public DropletTest, public testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusedJobTest, ShowsTheControllersAlertAndQuitsWithoutProgressWindow) {
+    const RefusalCase& c = GetParam();
+    const std::string input = Path("clip.mov");
+    if (c.notAMovie) {
+        WriteWholeFile(input, "this is not a movie");
+    } else {
+        std::string error;
+        ASSERT_TRUE(WriteTestMovie(input, 1, &error)) << error;
+    }
+    const std::string before = ReadWholeFile(input);
+    TightDisk tight;
+    if (c.tightDisk) platform::InstallFileFacts(&tight);
+    FakeSaveDialog dialog(c.outputIsInput ? input : Path("out.mov"));
+    WindowWatcher watcher;
+    int fronts = 0;
+    ObserverGuard front(platform::kForOrderFrontNotification, [&](const platform::Notification&) { ++fronts; });
+
+    const bool ended = RunSession(backend, dialog, std::vector<std::string>{input});
+    platform::InstallFileFacts(nullptr);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(dialog.lastProposedName, "clip.mov");
+    EXPECT_EQ(backend.AlertTexts(), Texts({c.alertKey}));
+    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(fronts, 0);
+    EXPECT_EQ(watcher.shows, 1);
+    EXPECT_FALSE(FileExists(Path("out.mov")));
+    EXPECT_FALSE(FileExists(Path(".out.mov.wav")));
+    EXPECT_EQ(ReadWholeFile(input), before);
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Refused);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, RefusedJobTest,
+    testing::Values(RefusalCase{"NotAMovie", "alert3", true, false, false},
+                    RefusalCase{"TooLittleSpace", "alert2", false, true, false},
+                    RefusalCase{"OutputIsTheInput", "alert7", false, false, true}),
+    [](const testing::TestParamInfo<RefusalCase>& param) { return std::string(param.param.name); });
+
+// A file handed over while a conversion runs is refused and leaves the job,
+// and the application, alone.
+TEST_F(DropletTest, FileHandedOverDuringAConversionIsRefused) {
+    platform::InstallBackend(&backend);
+    FakeSaveDialog dialog(Path("second.mov"));
+    AppDelegate delegate(dialog);
+    ASSERT_TRUE(job_state::TryBegin());
+    delegate.OpenFiles({Path("second.MP4")});
+    job_state::End(JobResult::None);
+    platform::InstallBackend(nullptr);
+
+    EXPECT_EQ(backend.AlertTexts(), Texts({"alert6"}));
+    EXPECT_EQ(dialog.runs, 0);
+    EXPECT_EQ(backend.terminationRequests, 0);
+}
+
+TEST_F(DropletTest, BareNameFromTheDialogGetsTheMovExtension) {
+    platform::InstallBackend(&backend);
+    FakeSaveDialog dialog(Path("chosen"));
+    AppDelegate delegate(dialog);
+    EXPECT_EQ(delegate.onSelectSaveAs(Path("A.Mp4")), Path("chosen.mov"));
+    EXPECT_EQ(dialog.lastProposedName, "A.Mp4");
+    EXPECT_EQ(dialog.lastFolder, folder);
+    platform::InstallBackend(nullptr);
+}
+
+}  // namespace
+}  // namespace spatialmux::guitest

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <vector>
+#include <string>
+
+#include "shell/WindowedApplication.h"
+
+namespace spatialmux {
+namespace {
+
+struct DisplayCase {
+    std::map<std::string, std::string> environment;
+    bool available;
+};
+
+void PrintTo(const DisplayCase& c, std::ostream* os) {
+    for (const auto& [name, value] : c.environment) *os << name << "='" << value << "' ";
+}
+
+class DisplayCheckTest : public testing::TestWithParam<DisplayCase> {};
+
+TEST_P(DisplayCheckTest, NeedsOneWayToAWindowSystem) {
+    const auto& env = GetParam().environment;
+    const bool available = DisplayAvailable([&env](const char* name) -> const char* {
+        const auto it = env.find(name);
+        return it == env.end() ? nullptr : it->second.c_str();
+    });
+    EXPECT_EQ(available, GetParam().available);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environments, DisplayCheckTest,
+    testing::Values(DisplayCase{{}, false},
+                    DisplayCase{{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}, false},
+                    DisplayCase{{{"HOME", "/home/me"}}, false},
+                    DisplayCase{{{"DISPLAY", ":0"}}, true},
+                    DisplayCase{{{"WAYLAND_DISPLAY", "wayland-0"}}, true},
+                    DisplayCase{{{"QT_QPA_PLATFORM", "offscreen"}}, true}));
+
+struct ProgramCase {
+    const char* program;
+    QStringList arguments;
+};
+
+void PrintTo(const ProgramCase& c, std::ostream* os) {
+    *os << QFileInfo(QString::fromUtf8(c.program)).fileName().toStdString() << ' ' << c.arguments.join(QLatin1Char(' ')).toStdString();
+}
+
+class WithoutDisplayTest : public testing::TestWithParam<ProgramCase> {};
+
+// Run as its own process: it must explain itself and end, never crash.
+TEST_P(WithoutDisplayTest, ExplainsOnStandardErrorAndFails) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QString::fromUtf8(GetParam().program), GetParam().arguments);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(process.exitCode(), 0);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_TRUE(errors.contains(QStringLiteral("no display"))) << errors.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, WithoutDisplayTest,
+                         testing::Values(ProgramCase{SPATIALMUX_BINARY, {}},
+                                         ProgramCase{SPATIALMUX_BINARY, {QStringLiteral("/nonexistent.MP4")}},
+                                         ProgramCase{SPATIALMUX_DROPLET_BINARY, {}},
+                                         ProgramCase{SPATIALMUX_DROPLET_BINARY,
+                                                     {QStringLiteral("/a.MP4"), QStringLiteral("/b.MP4")}}));
+
+}  // namespace
+}  // namespace spatialmux
+
+namespace spatialmux {
+namespace {
+
+using Files = std::optional<std::vector<std::string>>;
+
+// Calls `parse` with the program name followed by `arguments`.
+Files Parse(Files (*parse)(int, char**), std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "spatialmux");
+    std::vector<char*> argv;
+    for (std::string& a : arguments) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return parse(static_cast<int>(arguments.size()), argv.data());
+}
+
+class LaunchArgumentsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        movie = dir.filePath("my trip.MP4").toStdString();
+        std::ofstream(movie) << "movie";
+        saved = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path().toStdString());
+    }
+    void TearDown() override { std::filesystem::current_path(saved); }
+
+    QTemporaryDir dir;
+    std::string movie;
+    std::filesystem::path saved;
+};
+
+TEST_F(LaunchArgumentsTest, TheProgramHandsOverOneExistingFileMadeAbsolute) {
+    EXPECT_EQ(Parse(&FileFromProgramArguments, {movie}), Files(std::vector<std::string>{movie}));
+    EXPECT_EQ(Parse(&FileFromProgramArguments, {"my trip.MP4"}), Files(std::vector<std::string>{movie}));
+    EXPECT_EQ(Parse(&FileFromProgramArguments, {}), std::nullopt);
+    EXPECT_EQ(Parse(&FileFromProgramArguments, {"missing.MP4"}), std::nullopt);
+    EXPECT_EQ(Parse(&FileFromProgramArguments, {dir.path().toStdString()}), std::nullopt);
+}
+
+TEST_F(LaunchArgumentsTest, TheLauncherHandsOverEveryArgumentTogether) {
+    const std::string folder = dir.path().toStdString();
+    EXPECT_EQ(Parse(&FilesFromDropletArguments, {}), std::nullopt);
+    EXPECT_EQ(Parse(&FilesFromDropletArguments, {"my trip.MP4", "-platform", "/x/b.mov"}),
+              Files(std::vector<std::string>{movie, folder + "/-platform", "/x/b.mov"}));
+}
+
+// The desktop hands several dropped files to one program run: it must be
+// the launcher, which takes them as one drop, and never the program itself,
+// which would take two files as an input and an output to write over.
+TEST(DesktopEntryTest, HandsFilesToTheLauncher) {
+    std::ifstream entry(SPATIALMUX_SOURCE_DIR "/resources/spatialmux.desktop");
+    ASSERT_TRUE(entry.good());
+    std::map<std::string, std::string> keys;
+    std::string line;
+    std::getline(entry, line);
+    EXPECT_EQ(line, "[Desktop Entry]");
+    while (std::getline(entry, line)) {
+        const std::size_t equals = line.find('=');
+        if (equals != std::string::npos) keys[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    EXPECT_EQ(keys["Type"], "Application");
+    EXPECT_EQ(keys["Exec"], "spatialmux-droplet %F");
+    EXPECT_EQ(keys["MimeType"], "video/mp4;video/quicktime;");
+    EXPECT_EQ(keys["Terminal"], "false");
+}
+
+}  // namespace
+}  // namespace spatialmux

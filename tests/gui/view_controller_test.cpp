@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QWindow>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "GuiTestSupport.h"
+#include "control/wrap_ffmpeg.h"
+
+namespace spatialmux::guitest {
+namespace {
+
+platform::Notification Front(const std::string& input, const std::string& output, const std::string& wav) {
+    platform::Notification n;
+    n.name = platform::kForOrderFrontNotification;
+    n.paths = {input, output, wav};
+    return n;
+}
+
+platform::Notification Progress(float percent) {
+    platform::Notification n;
+    n.name = platform::kProgressUpdateNotification;
+    n.number = percent;
+    return n;
+}
+
+class ViewControllerTest : public testing::Test {
+protected:
+    void SetUp() override { platform::InstallBackend(&backend); }
+    void TearDown() override {
+        backend.WaitForDetachedThreads();
+        platform::InstallBackend(nullptr);
+    }
+    void Post(const platform::Notification& n) {
+        platform::NotificationCenter::Default().PostOnMainThread(n);
+        QCoreApplication::processEvents();
+    }
+
+    RecordingBackend backend;
+};
+
+TEST_F(ViewControllerTest, HidesAtItsFirstAppearanceButNotLater) {
+    ViewController window([this] { backend.WaitForDetachedThreads(); });
+    window.show();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.isVisible());
+
+    Post(Front("/Volumes/card/trip01.MP4", "/home/me/Movies/trip01.mov", "/home/me/Movies/.trip01.mov.wav"));
+    EXPECT_TRUE(window.isVisible());
+    // Really on the screen this time, not only shown to itself.
+    EXPECT_FALSE(window.testAttribute(Qt::WA_DontShowOnScreen));
+    ASSERT_NE(window.windowHandle(), nullptr);
+    EXPECT_TRUE(window.windowHandle()->isVisible());
+
+    platform::Notification out;
+    out.name = platform::kForOrderOutNotification;
+    Post(out);
+    EXPECT_FALSE(window.isVisible());
+}
+
+// The start of a conversion that overtakes the launch appearance must not
+// be hidden by it.
+TEST_F(ViewControllerTest, AConversionStartingBeforeTheLaunchHidingStaysShown) {
+    ViewController window([this] { backend.WaitForDetachedThreads(); });
+    window.show();
+    platform::NotificationCenter::Default().Post(Front("/in/a.MP4", "/out/a.mov", "/out/.a.mov.wav"));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.testAttribute(Qt::WA_DontShowOnScreen));
+}
+
+TEST_F(ViewControllerTest, LabelNamesTheFilesOnlyAndTheBarShowsFractionalPercentages) {
+    ViewController window([this] { backend.WaitForDetachedThreads(); });
+    window.show();
+    QCoreApplication::processEvents();
+
+    Post(Front("/Volumes/card/trip01.MP4", "/home/me/Movies/trip01.mov", "/home/me/Movies/.trip01.mov.wav"));
+    EXPECT_EQ(window.LabelText().toStdString(), "input:trip01.MP4\noutput:trip01.mov");
+
+    Post(Progress(62.5f));
+    EXPECT_DOUBLE_EQ(window.ProgressValue(), 62.5);
+    EXPECT_EQ(window.ProgressText().toStdString(), "62.5%");
+
+    // A second start replaces the paths and the label.
+    Post(Front("/in/b c.mp4", "/out/<b>d.mov", "/out/.<b>d.mov.wav"));
+    EXPECT_EQ(window.LabelText().toStdString(), "input:b c.mp4\noutput:<b>d.mov");
+    EXPECT_EQ(window.OutputPath(), "/out/<b>d.mov");
+    EXPECT_EQ(window.WavPath(), "/out/.<b>d.mov.wav");
+}
+
+TEST_F(ViewControllerTest, ProgressFollowsTheOrderOfArrival) {
+    ViewController window([this] { backend.WaitForDetachedThreads(); });
+    const float values[] = {0.0f, 12.25f, 50.0f, 99.5f, 100.0f};
+    for (float v : values) {
+        Post(Progress(v));
+        EXPECT_DOUBLE_EQ(window.ProgressValue(), static_cast<double>(v));
+    }
+    EXPECT_EQ(window.ProgressText().toStdString(), "100.0%");
+}
+
+class CancelTest : public ViewControllerTest {
+protected:
+    void SetUp() override {
+        ViewControllerTest::SetUp();
+        ASSERT_TRUE(dir.isValid());
+        input = dir.filePath("trip 01.MP4").toStdString();
+        output = dir.filePath("trip 01.mov").toStdString();
+        wav = dir.filePath(".trip 01.mov.wav").toStdString();
+        WriteWholeFile(input, "input bytes");
+    }
+
+    QTemporaryDir dir;
+    std::string input, output, wav;
+};
+
+TEST_F(CancelTest, DeletesTheWavAndTheOutputKeepsTheInputAndQuits) {
+    WriteWholeFile(output, "partial output");
+    WriteWholeFile(wav, "partial wav");
+    ViewController window([this] { backend.WaitForDetachedThreads(); });
+    Post(Front(input, output, wav));
+
+    window.CancelBtn();
+    EXPECT_FALSE(FileExists(wav));
+    EXPECT_FALSE(FileExists(output));
+    EXPECT_EQ(ReadWholeFile(input), "input bytes");
+    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_TRUE(wrap_ffmpeg::CancelRequested());
+}
+
+TEST_F(CancelTest, BeforeTheWavExistsDeletesWhatThereIs) {
+    WriteWholeFile(output, "old output");
+    ViewController window([this] { backend.WaitForDetachedThreads(); });
+    Post(Front(input, output, wav));
+    window.CancelBtn();
+    EXPECT_FALSE(FileExists(output));
+    EXPECT_FALSE(FileExists(wav));
+    EXPECT_EQ(backend.terminationRequests, 1);
+}
+
+// A worker that only notices the cancel request late, is then held up by an
+// alert, and writes its files after that: nothing of it may remain.
+TEST_F(CancelTest, WaitsForTheWorkerSoThatNothingItWritesLateRemains) {
+    ViewController window([this] { backend.WaitForDetachedThreads(); });
+    Post(Front(input, output, wav));
+    std::atomic<bool> workerEnded{false};
+    backend.DetachThread([this, &workerEnded] {
+        while (!wrap_ffmpeg::CancelRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        backend.ShowAlert("late alert");
+        WriteWholeFile(wav, "late wav");
+        WriteWholeFile(output, "late output");
+        workerEnded = true;
+    });
+
+    window.CancelBtn();
+    EXPECT_TRUE(workerEnded);
+    EXPECT_EQ(backend.AlertTexts(), std::vector<std::string>{"late alert"});
+    EXPECT_FALSE(FileExists(wav));
+    EXPECT_FALSE(FileExists(output));
+    EXPECT_EQ(ReadWholeFile(input), "input bytes");
+}
+
+TEST_F(CancelTest, ClosingTheWindowOfAConversionCancelsIt) {
+    WriteWholeFile(output, "partial output");
+    ViewController window([this] { backend.WaitForDetachedThreads(); });
+    window.show();
+    QCoreApplication::processEvents();
+    Post(Front(input, output, wav));
+    window.close();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(FileExists(output));
+    EXPECT_EQ(backend.terminationRequests, 1);
+}
+
+}  // namespace
+}  // namespace spatialmux::guitest

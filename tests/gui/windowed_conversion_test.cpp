@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QProcess>
+
+#include <algorithm>
+#include <vector>
+
+#include "GuiTestSupport.h"
+#include "control/wrap_ffmpeg.h"
+
+namespace spatialmux::guitest {
+namespace {
+
+// What the test saw of the progress window while the session ran.
+struct SeenWindow {
+    bool visibleAtStart = false;
+    std::string labelAtStart;
+    std::vector<std::string> startPaths;
+    std::vector<double> progress;
+    double lastShownProgress = -1.0;
+};
+
+class WindowedConversionTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        input = dir.filePath("trip 01.MP4").toStdString();
+        output = dir.filePath("trip 01.mov").toStdString();
+        wav = wrap_ffmpeg::TemporaryWavPath(output);
+    }
+
+    // Records the window at the start of the conversion and every progress
+    // value in the order of arrival. Called when the session has started, so
+    // that these observers run after the window's own.
+    void WatchWindow() {
+        front = std::make_unique<ObserverGuard>(
+            platform::kForOrderFrontNotification, [this](const platform::Notification& n) {
+                seen.startPaths = n.paths;
+                if (ViewController* window = CurrentProgressWindow()) {
+                    seen.visibleAtStart = window->isVisible();
+                    seen.labelAtStart = window->LabelText().toStdString();
+                }
+            });
+        progress = std::make_unique<ObserverGuard>(
+            platform::kProgressUpdateNotification, [this](const platform::Notification& n) {
+                seen.progress.push_back(n.number);
+                if (ViewController* window = CurrentProgressWindow()) {
+                    seen.lastShownProgress = window->ProgressValue();
+                }
+            });
+    }
+
+    QTemporaryDir dir;
+    std::string input, output, wav;
+    RecordingBackend backend;
+    SeenWindow seen;
+    std::unique_ptr<ObserverGuard> front, progress;
+};
+
+TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowShown) {
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(input, 3, &error)) << error;
+    FakeSaveDialog dialog(dir.filePath("trip 01").toStdString());  // bare name: ".mov" added
+
+    ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{input}, [this] { WatchWindow(); }));
+
+    EXPECT_EQ(dialog.lastProposedName, "trip 01");
+    EXPECT_TRUE(backend.alerts.empty()) << backend.alerts.front().text;
+    EXPECT_EQ(backend.terminationRequests, 1);  // the worker's, at its end
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
+    EXPECT_FALSE(wrap_ffmpeg::JobRunning());
+
+    EXPECT_TRUE(seen.visibleAtStart);
+    EXPECT_EQ(seen.labelAtStart, "input:trip 01.MP4\noutput:trip 01.mov");
+    EXPECT_EQ(seen.startPaths, (std::vector<std::string>{input, output, wav}));
+    ASSERT_FALSE(seen.progress.empty());
+    EXPECT_TRUE(std::is_sorted(seen.progress.begin(), seen.progress.end()));
+    EXPECT_GE(seen.progress.front(), 0.0);
+    EXPECT_EQ(seen.progress.back(), 100.0);
+    EXPECT_TRUE(std::any_of(seen.progress.begin(), seen.progress.end(), [](double v) { return v > 0 && v < 50; }));
+    EXPECT_TRUE(std::any_of(seen.progress.begin(), seen.progress.end(), [](double v) { return v > 50 && v < 100; }));
+    EXPECT_EQ(seen.lastShownProgress, 100.0);
+
+    EXPECT_FALSE(FileExists(wav));
+    ASSERT_TRUE(FileExists(output));
+
+    // The same movie converted on the command line gives the same bytes.
+    const std::string cliOutput = dir.filePath("cli.mov").toStdString();
+    QProcess cli;
+    cli.start(QStringLiteral(SPATIALMUX_BINARY),
+              {QString::fromStdString(input), QString::fromStdString(cliOutput)});
+    ASSERT_TRUE(cli.waitForFinished(300000));
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(cli.exitCode(), 0);
+    const std::string windowed = ReadWholeFile(output);
+    EXPECT_FALSE(windowed.empty());
+    EXPECT_TRUE(windowed == ReadWholeFile(cliOutput)) << "the outputs differ";
+}
+
+struct CancelCase {
+    const char* name;
+    double cancelAbove;  // the progress value after which Cancel is pressed
+};
+
+void PrintTo(const CancelCase& c, std::ostream* os) { *os << c.name; }
+
+class CancelDuringConversionTest : public WindowedConversionTest,
+                                   public testing::WithParamInterface<CancelCase> {};
+
+TEST_P(CancelDuringConversionTest, LeavesNoWavNoOutputAndTheInputUnchanged) {
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(input, 60, &error)) << error;
+    const std::string before = ReadWholeFile(input);
+    FakeSaveDialog dialog(output);
+    bool pressed = false;
+    double pressedAt = -1.0;
+    std::unique_ptr<ObserverGuard> press;
+    auto onStart = [&] {
+        WatchWindow();
+        press = std::make_unique<ObserverGuard>(
+            platform::kProgressUpdateNotification, [&](const platform::Notification& n) {
+                ViewController* window = CurrentProgressWindow();
+                if (pressed || window == nullptr || n.number <= GetParam().cancelAbove) return;
+                pressed = true;
+                pressedAt = n.number;
+                // Pressed as the user would: once this delivery is over.
+                QMetaObject::invokeMethod(window, [window] { window->CancelBtn(); }, Qt::QueuedConnection);
+            });
+    };
+
+    ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{input}, onStart));
+    press.reset();
+
+    ASSERT_TRUE(pressed);
+    EXPECT_LT(pressedAt, GetParam().cancelAbove + 50.0);
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Cancelled);
+    EXPECT_TRUE(backend.alerts.empty()) << backend.alerts.front().text;
+    EXPECT_GE(backend.terminationRequests, 1);
+    EXPECT_FALSE(FileExists(wav));
+    EXPECT_FALSE(FileExists(output));
+    EXPECT_TRUE(ReadWholeFile(input) == before) << "the input changed";
+    EXPECT_LT(seen.progress.back(), 100.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Phases, CancelDuringConversionTest,
+                         testing::Values(CancelCase{"WhileWritingTheWav", 0.0},
+                                         CancelCase{"WhileRemuxing", 50.0}),
+                         [](const testing::TestParamInfo<CancelCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
+}  // namespace
+}  // namespace spatialmux::guitest

@@ -1,0 +1,247 @@
+// Writes camera movies for tests, benchmarks and the bundled sample, and
+// describes what a movie holds.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fixture/CameraMovieBuilder.h"
+#include "fixture/MovieDescription.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+using spatialmux::fixture::CameraMovieOptions;
+
+const char kUsage[] =
+    "usage: make_camera_movie [options] OUTPUT\n"
+    "       make_camera_movie --sample [options] OUTPUT\n"
+    "       make_camera_movie --describe MOVIE\n"
+    "\n"
+    "Writes a movie laid out like the camera's, with a known audio pattern.\n"
+    "--sample starts from the bundled sample's settings (640x320, 5 s).\n"
+    "\n"
+    "  --hevc               HEVC video (default H.264)\n"
+    "  --size WxH           video size (default 128x64)\n"
+    "  --fps N              frames per second (default 30)\n"
+    "  --distinct-frames N  frames encoded before they repeat (0: all)\n"
+    "  --samples N          audio sampling instants (default 48000)\n"
+    "  --seconds S          audio length in seconds (sets --samples)\n"
+    "  --chunk FIRST:SAMPLES  a sample-to-chunk run (repeatable; default 1:1024)\n"
+    "  --seed N             audio pattern seed (default 1)\n"
+    "  --software TEXT      maker-note software text\n"
+    "  --flag N             maker-note flag value (default 0)\n"
+    "  --omit-tag HEX       leave a maker-note tag out (repeatable)\n"
+    "  --no-sa3d            no spatial audio box\n"
+    "  --no-uuid            no spherical video box\n"
+    "  --no-visible-audio   no ordinary audio track for players\n"
+    "  --stco               32-bit audio chunk offsets\n"
+    "  --mdat64             64-bit mdat size\n"
+    "  --hole BYTES         sparse zero bytes in mdat before the first audio chunk\n"
+    "  --free-boxes N       top-level free boxes in front of moov\n"
+    "  --moov-first         moov in front of mdat\n"
+    "  --video-bytes N      pad every video sample to at least N bytes\n"
+    "  --video-format 4CC   video sample entry format code\n"
+    "  --audio-format 4CC   audio sample entry format code (default sowt)\n"
+    "  --timescale N        audio time scale (default 48000)\n"
+    "  --sample-size N      audio stsz sample size (default 8)\n"
+    "  --help               this text\n";
+
+bool ParseInteger(const std::string& text, long long low, long long high, long long* value)
+{
+    if (text.empty()) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long long parsed = std::strtoll(text.c_str(), &end, 0);
+    if (errno != 0 || end == nullptr || *end != '\0' || parsed < low || parsed > high) {
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+int Usage(const std::string& message)
+{
+    std::fprintf(stderr, "make_camera_movie: %s\n(see make_camera_movie --help)\n", message.c_str());
+    return 2;
+}
+
+int WriteMovie(const std::string& output, const CameraMovieOptions& options)
+{
+    spatialmux::fixture::CameraMovieLayout layout;
+    std::string error;
+    if (!spatialmux::fixture::WriteCameraMovie(output, options, &layout, &error)) {
+        std::fprintf(stderr, "make_camera_movie: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("wrote %s: %llu bytes, %zu video samples, %zu audio chunks\n", output.c_str(),
+                static_cast<unsigned long long>(layout.fileSize), layout.videoSampleOffsets.size(),
+                layout.audioChunkOffsets.size());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    av_log_set_level(AV_LOG_ERROR);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    CameraMovieOptions options;
+    for (const std::string& arg : args) {
+        if (arg == "--sample") {
+            // The bundled sample: five seconds of the camera's defaults at a
+            // size that encodes quickly; further options still apply.
+            options.width = 640;
+            options.height = 320;
+            options.totalSamples = 5 * 48000;
+            options.distinctFrames = 0;
+        }
+    }
+    std::vector<spatialmux::fixture::ChunkRunSpec> runs;
+    std::string output;
+    bool sample = false;
+    bool describe = false;
+
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= args.size()) {
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        auto integer = [&](long long low, long long high, long long* out) {
+            std::string text;
+            return value(&text) && ParseInteger(text, low, high, out);
+        };
+        long long n = 0;
+        std::string text;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--hevc") {
+            options.codec = spatialmux::fixture::VideoCodec::HEVC;
+        } else if (arg == "--sample") {
+            sample = true;
+        } else if (arg == "--describe") {
+            describe = true;
+        } else if (arg == "--size") {
+            int w = 0;
+            int h = 0;
+            char rest = 0;
+            if (!value(&text) || std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &rest) != 2) {
+                return Usage("--size needs WIDTHxHEIGHT");
+            }
+            options.width = w;
+            options.height = h;
+        } else if (arg == "--fps") {
+            if (!integer(1, 240, &n)) return Usage("--fps needs a number from 1 to 240");
+            options.framesPerSecond = static_cast<int>(n);
+        } else if (arg == "--distinct-frames") {
+            if (!integer(0, 100000, &n)) return Usage("--distinct-frames needs a number from 0 to 100000");
+            options.distinctFrames = static_cast<int>(n);
+        } else if (arg == "--samples") {
+            if (!integer(0, INT32_MAX, &n)) return Usage("--samples needs a number from 0 to 2147483647");
+            options.totalSamples = static_cast<int32_t>(n);
+        } else if (arg == "--seconds") {
+            char* end = nullptr;
+            if (!value(&text)) return Usage("--seconds needs a number");
+            const double seconds = std::strtod(text.c_str(), &end);
+            if (end == text.c_str() || *end != '\0' || !(seconds >= 0) || seconds * 48000 > INT32_MAX) {
+                return Usage("--seconds needs a number from 0 to 44739");
+            }
+            options.totalSamples = static_cast<int32_t>(seconds * 48000 + 0.5);
+        } else if (arg == "--chunk") {
+            long long first = 0;
+            long long samples = 0;
+            const size_t colon = value(&text) ? text.find(':') : std::string::npos;
+            if (colon == std::string::npos || !ParseInteger(text.substr(0, colon), 1, UINT32_MAX, &first) ||
+                !ParseInteger(text.substr(colon + 1), 1, 1 << 24, &samples)) {
+                return Usage("--chunk needs FIRST:SAMPLES, e.g. 1:1024");
+            }
+            runs.push_back({static_cast<uint32_t>(first), static_cast<uint32_t>(samples)});
+        } else if (arg == "--seed") {
+            if (!integer(0, UINT32_MAX, &n)) return Usage("--seed needs a number");
+            options.seed = static_cast<uint32_t>(n);
+        } else if (arg == "--software") {
+            if (!value(&options.softwareText)) return Usage("--software needs a text");
+        } else if (arg == "--flag") {
+            if (!integer(0, UINT32_MAX, &n)) return Usage("--flag needs a number");
+            options.makerNoteFlag = static_cast<uint32_t>(n);
+        } else if (arg == "--omit-tag") {
+            if (!value(&text) || !ParseInteger(text.rfind("0x", 0) == 0 ? text : "0x" + text, 0, 0xFFFF, &n)) {
+                return Usage("--omit-tag needs a hexadecimal tag, e.g. 0x1011");
+            }
+            options.omitTiffTags.push_back(static_cast<uint16_t>(n));
+        } else if (arg == "--no-sa3d") {
+            options.writeSa3d = false;
+        } else if (arg == "--no-uuid") {
+            options.writeUuid = false;
+        } else if (arg == "--no-visible-audio") {
+            options.includeVisibleAudioTrak = false;
+        } else if (arg == "--stco") {
+            options.useStco = true;
+        } else if (arg == "--mdat64") {
+            options.mdat64 = true;
+        } else if (arg == "--moov-first") {
+            options.moovBeforeMdat = true;
+        } else if (arg == "--hole") {
+            if (!integer(0, 1ll << 50, &n)) return Usage("--hole needs a byte count");
+            options.sparseHoleBytes = static_cast<uint64_t>(n);
+        } else if (arg == "--free-boxes") {
+            if (!integer(0, 1000000, &n)) return Usage("--free-boxes needs a number from 0 to 1000000");
+            options.boxesBeforeMoov = static_cast<int>(n);
+        } else if (arg == "--video-bytes") {
+            if (!integer(0, 1 << 30, &n)) return Usage("--video-bytes needs a byte count");
+            options.videoBytesPerFrame = static_cast<uint32_t>(n);
+        } else if (arg == "--video-format") {
+            if (!value(&options.videoFormatOverride) || options.videoFormatOverride.size() != 4) {
+                return Usage("--video-format needs a four-character code");
+            }
+        } else if (arg == "--audio-format") {
+            if (!value(&options.audioFormat) || options.audioFormat.size() != 4) {
+                return Usage("--audio-format needs a four-character code");
+            }
+        } else if (arg == "--timescale") {
+            if (!integer(1, UINT32_MAX, &n)) return Usage("--timescale needs a number");
+            options.audioTimescale = static_cast<uint32_t>(n);
+        } else if (arg == "--sample-size") {
+            if (!integer(0, UINT32_MAX, &n)) return Usage("--sample-size needs a number");
+            options.stszSampleSize = static_cast<uint32_t>(n);
+        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+            return Usage("unknown option " + arg);
+        } else if (output.empty()) {
+            output = arg;
+        } else {
+            return Usage("only one file may be given");
+        }
+    }
+    if (output.empty()) {
+        return Usage("no file given");
+    }
+    if (sample && describe) {
+        return Usage("--sample and --describe cannot be combined");
+    }
+    if (describe) {
+        std::string description;
+        std::string error;
+        if (!spatialmux::fixture::DescribeMovie(output, &description, &error)) {
+            std::fprintf(stderr, "make_camera_movie: %s\n", error.c_str());
+            return 1;
+        }
+        std::fputs(description.c_str(), stdout);
+        return 0;
+    }
+    if (!runs.empty()) {
+        options.chunkRuns = runs;
+    }
+    return WriteMovie(output, options);
+}
