@@ -9,9 +9,11 @@ packages=(
   libgtest-dev                                   # the test suite
   qt6-base-dev                                   # the windowed droplet
   xvfb xauth                                     # the windowed smoke test under a virtual display
+  clang libclang-rt-14-dev                       # the fuzz targets that tools/test.sh runs
+  util-linux                                     # unshare: the read-only volume of the fault tests
 )
 if [ "${SPATIALMUX_SETUP_EXTRA:-}" = "hardening" ]; then
-  packages+=(clang libclang-rt-14-dev ffmpeg time)  # fuzzers, sanitizers, benchmarks
+  packages+=(ffmpeg time)                        # the benchmarks' reference and their timing
 fi
 
 missing=()

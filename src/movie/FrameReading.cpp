@@ -3,7 +3,6 @@
 // frame is converted to four float channel arrays.
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <limits>
 

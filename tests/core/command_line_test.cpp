@@ -2,6 +2,7 @@
 // status, what a conversion writes and what a failed one leaves behind.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -181,6 +182,40 @@ TEST(CommandLine, FullDiskFailsCleanlyInEitherPhase) {
         EXPECT_NE(run.err.find("The conversion failed"), std::string::npos) << run.err;
         EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
         EXPECT_EQ(ReadFileBytes(movie.path), before);
+    }
+}
+
+}  // namespace
+}  // namespace spatialmux
+
+namespace spatialmux {
+namespace {
+
+// The gain follows the camera's software text and maker-note flag all the
+// way into the output.
+TEST(CommandLine, GainFollowsTheSoftwareTextAndFlag) {
+    const struct {
+        const char* text;
+        uint32_t flag;
+        uint32_t gainBits;
+    } cases[] = {
+        {"ZORVA VELIX V Ver 1.1", 1, 0x3F353BEF},
+        {"ZORVA VELIX V Ver 1.15", 1, 0x3F353BEF},
+        {" ZORVA VELIX V Ver 1.1", 1, 0x3FB4CE08},
+        {"ZORVA VELIX V Ver 1.", 1, 0x3FB4CE08},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        TempDir dir;
+        auto options = SmallMovie(3000);
+        options.softwareText = c.text;
+        options.makerNoteFlag = c.flag;
+        const auto movie = testing::MakeMovie(dir, "in.mp4", options);
+        const ProgramRun run = RunProgram({movie.path, dir.Path("out.mov")}, kEnglish);
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        const auto out = testing::ReadMediaPackets(dir.Path("out.mov"));
+        ASSERT_EQ(out.size(), 2u);
+        EXPECT_TRUE(out[1].Bytes() == testing::ExpectedConvertedAudio(options, std::bit_cast<float>(c.gainBits)));
     }
 }
 

@@ -422,6 +422,11 @@ struct LayoutCase {
     void (*change)(CameraMovieOptions&);
 };
 
+void PrintTo(const LayoutCase& layoutCase, std::ostream* out)
+{
+    *out << layoutCase.name;
+}
+
 class FixtureLayoutTest : public ::testing::TestWithParam<LayoutCase> {};
 
 TEST_P(FixtureLayoutTest, CameraBoxPathReachesTheAudioTables)

@@ -254,6 +254,7 @@ TEST_F(Remux, AMovieCutShortDuringTheCopyFailsTheRemux) {
     const testing::TestMovie movie = testing::MakeMovie(dir, "input.mov", options);
     const std::string wav = dir.Path(".out.mov.wav");
     WriteWav(wav, 94 * 1024);
+    ASSERT_GT(movie.layout.moovOffset, movie.layout.mdatOffset);
     onProgress = [&movie] {
         std::filesystem::resize_file(movie.path, movie.layout.mdatOffset +
                                                      (movie.layout.moovOffset - movie.layout.mdatOffset) / 2);

@@ -15,6 +15,11 @@
 
 namespace spatialmux::guitest {
 
+void RecordingBackend::PostToMainThread(std::function<void()> work) {
+    if (onPostFromWorker && !IsMainThread()) onPostFromWorker();
+    QtBackend::PostToMainThread(std::move(work));
+}
+
 void RecordingBackend::RequestTermination() {
     {
         std::lock_guard<std::mutex> lock(recordMutex);

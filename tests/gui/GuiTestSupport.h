@@ -30,6 +30,12 @@ public:
     // Runs when an alert is shown, before it is dismissed.
     std::function<void(const std::string&)> onAlert;
 
+    // Runs on a worker thread each time it hands work to the GUI thread
+    // (progress, notifications), before handing it over: a test can hold
+    // the worker there. Set before the worker starts.
+    std::function<void()> onPostFromWorker;
+
+    void PostToMainThread(std::function<void()> work) override;
     void RequestTermination() override;
     std::vector<std::string> AlertTexts() const;
 

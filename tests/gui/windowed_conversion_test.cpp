@@ -7,6 +7,9 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "GuiTestSupport.h"
@@ -116,7 +119,14 @@ TEST_P(CancelDuringConversionTest, LeavesNoWavNoOutputAndTheInputUnchanged) {
     ASSERT_TRUE(WriteTestMovie(input, 60, &error)) << error;
     const std::string before = ReadWholeFile(input);
     FakeSaveDialog dialog(output);
-    bool pressed = false;
+    std::atomic<bool> pressed{false};
+    // A worker faster than the user: once Cancel is being pressed, it cannot
+    // go past its next progress report before the press has reached it.
+    backend.onPostFromWorker = [&pressed] {
+        while (pressed && !wrap_ffmpeg::CancelRequested()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
     double pressedAt = -1.0;
     std::unique_ptr<ObserverGuard> press;
     auto onStart = [&] {
