@@ -75,8 +75,13 @@ std::vector<Seed> Seeds()
     {
         auto o = Tiny();
         o.moovBeforeMdat = true;
-        o.writeUuid = false;
         seeds.push_back({"moov_first", o});
+    }
+    {
+        auto o = Tiny();
+        o.writeUuid = false;
+        o.useStco = true;
+        seeds.push_back({"no_uuid_stco", o});
     }
     return seeds;
 }
@@ -142,15 +147,18 @@ int main(int argc, char** argv)
             std::filesystem::copy_file(movie, root / "data" / "camera_movie.mp4",
                                        std::filesystem::copy_options::overwrite_existing);
         }
-        if (argc > 2) {
-            const std::string output = (transplant / (std::string(seed.name) + ".mov")).string();
+        // The converted output (FFmpeg's MP4 muxer takes no PCM audio, so
+        // the QuickTime layout is the only one a conversion writes).
+        for (const std::string extension : {".mov"}) {
+            if (argc <= 2) break;
+            const std::string output = (transplant / (std::string(seed.name) + extension)).string();
             std::filesystem::remove(output);
             const std::string command =
                 Quote(argv[2]) + " " + Quote(movie) + " " + Quote(output) + " >/dev/null 2>&1";
             const int status = std::system(command.c_str());
             if (status != 0 || !std::filesystem::exists(output)) {
                 std::filesystem::remove(output);
-                std::printf("%s: no converted output (status %d)\n", seed.name, status);
+                std::printf("%s%s: no converted output (status %d)\n", seed.name, extension.c_str(), status);
             }
         }
     }

@@ -42,8 +42,10 @@ void wrap_ffmpeg::InitializeFfmpeg() {
     cur_reader().reset();
     cur_writer().reset();
     // FFmpeg needs no registration any more. Its stream dumps and notices
-    // are for developers; the user sees our own messages and progress.
-    av_log_set_level(AV_LOG_WARNING);
+    // (such as its remark that it does not reorder the camera's ambisonic
+    // channels, which is what this conversion does) are for developers; the
+    // user sees our own messages and progress, and FFmpeg's errors.
+    av_log_set_level(AV_LOG_ERROR);
 }
 
 int32_t wrap_ffmpeg::CheckMovie(const std::string& path) {

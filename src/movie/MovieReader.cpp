@@ -123,21 +123,19 @@ bool MovieReader::ReadVideoSampleEntry()
     if (!IsType(boxHeader, "avc1") && !IsType(boxHeader, "hvc1")) {
         return true;
     }
-    const std::optional<uint64_t> here = StreamPosition(stream);
-    if (!here) {
-        return false;
-    }
-    const uint64_t start = *here - 8;
-    const uint32_t size = util.ReadBE32(boxHeader);
-    if (start > inputLength || size < 8 || size > inputLength - start) {
-        return false;
-    }
-    videoSampleEntry.resize(size);
-    return MoveTo(stream, start) && ReadExactly(stream, videoSampleEntry.data(), size);
+    return CopyBoxJustRead(videoSampleEntry);
 }
 
 // The uuid box is copied whole, header and user type included.
 bool MovieReader::ReadUuidBox()
+{
+    return CopyBoxJustRead(uuidBox);
+}
+
+// The stream stands right behind the 8-byte header in boxHeader: copies the
+// whole box, header included, when it lies inside the file, and leaves the
+// stream at its end.
+bool MovieReader::CopyBoxJustRead(std::vector<uint8_t>& destination)
 {
     const std::optional<uint64_t> here = StreamPosition(stream);
     if (!here || *here < 8) {
@@ -148,8 +146,8 @@ bool MovieReader::ReadUuidBox()
     if (start > inputLength || size < 8 || size > inputLength - start) {
         return false;
     }
-    uuidBox.resize(size);
-    return MoveTo(stream, start) && ReadExactly(stream, uuidBox.data(), size);
+    destination.resize(size);
+    return MoveTo(stream, start) && ReadExactly(stream, destination.data(), size);
 }
 
 // The payload is parsed in memory; a maker note whose chain cannot be

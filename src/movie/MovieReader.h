@@ -81,6 +81,7 @@ private:
     bool ReadSampleToChunk();
     bool ReadSampleSize();
     bool ReadChunkOffsets();
+    bool CopyBoxJustRead(std::vector<uint8_t>& destination);
 
     // Reads `count` bytes at the absolute `offset` into `destination`;
     // bytes that cannot be read are zeroed and recorded as a short read.

@@ -24,14 +24,7 @@ using testing::TempDir;
 
 const std::string kEnglish = "LANGUAGE=en LC_ALL=C.UTF-8";
 
-fixture::CameraMovieOptions SmallMovie(int32_t samples) {
-    fixture::CameraMovieOptions options;
-    options.totalSamples = samples;
-    options.width = 64;
-    options.height = 32;
-    options.distinctFrames = 4;
-    return options;
-}
+using testing::SmallMovie;
 
 TEST(CommandLine, HelpAndVersionExitZero) {
     for (const char* flag : {"-h", "--help"}) {

@@ -61,14 +61,7 @@ private:
     std::vector<platform::Notification> seen;
 };
 
-fixture::CameraMovieOptions SmallMovie(int32_t samples) {
-    fixture::CameraMovieOptions options;
-    options.totalSamples = samples;
-    options.width = 64;
-    options.height = 32;
-    options.distinctFrames = 4;
-    return options;
-}
+using testing::SmallMovie;
 
 class ConversionJob : public ::testing::Test {
 protected:

@@ -3,13 +3,12 @@
 // its temporary WAV nor a half-written output, and never changes the input.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <mutex>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -123,6 +122,7 @@ protected:
             EXPECT_FALSE(std::filesystem::exists(output)) << "a failed conversion left its output";
         }
         ++outcomes[run.result == JobResult::Succeeded ? "converted" : "failed"];
+        ++outcomes[run.result == JobResult::Refused ? "refused" : "started"];
     }
 
     TempDir dir;
@@ -158,9 +158,14 @@ TEST_F(HardeningFaults, InputTruncatedDuringTheConversionFailsCleanly)
 }
 
 // Every box boundary and a spread of other points: the movie ends there.
-TEST_F(HardeningFaults, MovieTruncatedAnywhereConvertsCompletelyOrFailsCleanly)
+// With moov in front of the media data, most cuts leave the boxes whole and
+// take away audio or video samples instead.
+class HardeningTruncation : public HardeningFaults, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(HardeningTruncation, MovieTruncatedAnywhereConvertsCompletelyOrFailsCleanly)
 {
-    const auto options = SmallMovie(3000);
+    auto options = SmallMovie(3000);
+    options.moovBeforeMdat = GetParam();
     const auto movie = testing::MakeMovie(dir, "whole.mp4", options);
     const auto whole = ReadFileBytes(movie.path);
     std::set<uint64_t> cuts(movie.layout.boxOffsets.begin(), movie.layout.boxOffsets.end());
@@ -180,7 +185,17 @@ TEST_F(HardeningFaults, MovieTruncatedAnywhereConvertsCompletelyOrFailsCleanly)
     }
     // Every cut removes part of the audio's boxes or samples.
     EXPECT_EQ(outcomes["converted"], 0);
+    // Behind an intact moov some cuts must get past the movie check and
+    // fail in the middle of the conversion.
+    if (GetParam()) {
+        EXPECT_GT(outcomes["started"], 0);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Layouts, HardeningTruncation, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& layout) {
+                             return std::string(layout.param ? "MoovFirst" : "MdatFirst");
+                         });
 
 // Seeded random damage to moov: a few bytes at a time.
 TEST_F(HardeningFaults, FlippedBytesInMoovNeverCrashOrLeaveFilesBehind)
@@ -231,6 +246,26 @@ TEST_F(HardeningFaults, ProgramReportsDamagedMoviesWithStatusOne)
         std::sort(entries.begin(), entries.end());
         EXPECT_EQ(entries, (std::vector<std::string>{"cut.mp4", "whole.mp4"}));
         std::filesystem::remove(input);
+    }
+}
+
+// The output named as the input, also through a hard link (another name for
+// the same file, which no comparison of paths can see): refused by the
+// program, and the input stays as it was.
+TEST_F(HardeningFaults, ProgramRefusesAnOutputThatIsTheInput)
+{
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
+    const auto before = ReadFileBytes(movie.path);
+    std::filesystem::create_hard_link(movie.path, dir.Path("hard.mov"));
+    for (const std::string& output : {movie.path, dir.Path("hard.mov")}) {
+        SCOPED_TRACE(output);
+        const ProgramRun run = testing::RunProgram({movie.path, output}, kEnglish);
+        EXPECT_EQ(run.status, 1) << run.out << run.err;
+        EXPECT_NE(run.err.find("overwrite the input"), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFileBytes(movie.path), before);
+        auto entries = dir.Entries();
+        std::sort(entries.begin(), entries.end());
+        EXPECT_EQ(entries, (std::vector<std::string>{"hard.mov", "in.mp4"}));
     }
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,12 @@ struct FuzzInput {
     std::string path;
     std::string name;    // for the test's name
 };
+
+// Shown in test listings instead of the object's bytes.
+void PrintTo(const FuzzInput& input, std::ostream* out)
+{
+    *out << std::filesystem::path(input.path).filename().string();
+}
 
 std::vector<FuzzInput> ListInputs()
 {

@@ -71,7 +71,7 @@ Bytes Sa3dBox(uint32_t m0, uint32_t m1, uint32_t m2, uint32_t m3) {
 
 // The moov that FFmpeg's QuickTime muxer writes for a video and an audio
 // track, padded with a udta to `moovSize` bytes.
-struct OutputMoovSpec {
+struct OutputMoovShape {
     uint32_t moovSize = 10000;
     uint32_t videoEntrySize = 150;  // makes the video stsd 166 bytes
     uint32_t audioEntrySize = 52;
@@ -79,11 +79,11 @@ struct OutputMoovSpec {
     bool extraBoxInTrak = false;  // an unexpected box in front of mdia
 };
 
-void Track(BoxWriter& w, bool video, const OutputMoovSpec& spec) {
+void Track(BoxWriter& w, bool video, const OutputMoovShape& shape) {
     const size_t trak = w.BeginBox("trak");
     Filler(w, "tkhd", 92, 1);
-    if (spec.withEdts) Filler(w, "edts", 36, 2);
-    if (spec.extraBoxInTrak) Filler(w, "tref", 20, 3);
+    if (shape.withEdts) Filler(w, "edts", 36, 2);
+    if (shape.extraBoxInTrak) Filler(w, "tref", 20, 3);
     const size_t mdia = w.BeginBox("mdia");
     Filler(w, "mdhd", 32, 4);
     Filler(w, "hdlr", 45, 5);
@@ -95,7 +95,7 @@ void Track(BoxWriter& w, bool video, const OutputMoovSpec& spec) {
     const size_t stsd = w.BeginBox("stsd");
     w.U32(0);
     w.U32(1);
-    Filler(w, video ? "avc1" : "sowt", video ? spec.videoEntrySize : spec.audioEntrySize, 9);
+    Filler(w, video ? "avc1" : "sowt", video ? shape.videoEntrySize : shape.audioEntrySize, 9);
     w.EndBox(stsd);
     Filler(w, "stts", 24, 10);
     Filler(w, "stsc", 28, 11);
@@ -107,13 +107,13 @@ void Track(BoxWriter& w, bool video, const OutputMoovSpec& spec) {
     w.EndBox(trak);
 }
 
-Bytes BuildOutputMoov(const OutputMoovSpec& spec) {
-    auto build = [&spec](uint32_t padding) {
+Bytes BuildOutputMoov(const OutputMoovShape& shape) {
+    auto build = [&shape](uint32_t padding) {
         BoxWriter w;
         const size_t moov = w.BeginBox("moov");
         Filler(w, "mvhd", 108, 20);
-        Track(w, true, spec);
-        Track(w, false, spec);
+        Track(w, true, shape);
+        Track(w, false, shape);
         const size_t udta = w.BeginBox("udta");
         Filler(w, "free", padding, 21);
         w.EndBox(udta);
@@ -121,7 +121,7 @@ Bytes BuildOutputMoov(const OutputMoovSpec& spec) {
         return w.Bytes();
     };
     const Bytes probe = build(8);
-    return build(8 + spec.moovSize - static_cast<uint32_t>(probe.size()));
+    return build(8 + shape.moovSize - static_cast<uint32_t>(probe.size()));
 }
 
 uint64_t SizeAt(const Bytes& bytes, const std::string& path) {
@@ -230,9 +230,9 @@ INSTANTIATE_TEST_SUITE_P(Lengths, VideoEntryLength,
                                            std::make_pair(50u, 66u)));  // -> 00 00 00 42
 
 TEST(MoovTransplant, FindsTheBoxesByTypeWhateverStandsBetween) {
-    for (const OutputMoovSpec spec : {OutputMoovSpec{.withEdts = false},
-                                      OutputMoovSpec{.extraBoxInTrak = true}}) {
-        const Bytes old = BuildOutputMoov(spec);
+    for (const OutputMoovShape shape : {OutputMoovShape{.withEdts = false},
+                                      OutputMoovShape{.extraBoxInTrak = true}}) {
+        const Bytes old = BuildOutputMoov(shape);
         const Pieces pieces;
         Bytes moov;
         ASSERT_TRUE(output::BuildTransplantedMoov(old, pieces.videoEntry, pieces.uuid, pieces.sa3d, &moov));
@@ -303,19 +303,19 @@ TEST(MoovTransplant, ChannelMapBecomesTheIdentity) {
 // ---------------------------------------------------------------- files
 
 // An output file as the remux leaves it: ftyp, mdat, moov at the end.
-struct OutputFileSpec {
+struct OutputFileShape {
     bool mdat64 = false;
     bool moovFirst = false;
     bool trailingBox = false;
-    OutputMoovSpec moov{};
+    OutputMoovShape moov{};
 };
 
-Bytes BuildOutputFile(const OutputFileSpec& spec) {
+Bytes BuildOutputFile(const OutputFileShape& shape) {
     BoxWriter w;
     Filler(w, "ftyp", 20, 30);
-    const Bytes moov = BuildOutputMoov(spec.moov);
-    if (spec.moovFirst) w.Append(moov);
-    if (spec.mdat64) {
+    const Bytes moov = BuildOutputMoov(shape.moov);
+    if (shape.moovFirst) w.Append(moov);
+    if (shape.mdat64) {
         const size_t start = w.Size();
         w.U32(1);
         w.FourCc("mdat");
@@ -325,8 +325,8 @@ Bytes BuildOutputFile(const OutputFileSpec& spec) {
     } else {
         Filler(w, "mdat", 3000, 31);
     }
-    if (!spec.moovFirst) w.Append(moov);
-    if (spec.trailingBox) Filler(w, "free", 16, 32);
+    if (!shape.moovFirst) w.Append(moov);
+    if (shape.trailingBox) Filler(w, "free", 16, 32);
     return w.Bytes();
 }
 
@@ -350,11 +350,11 @@ protected:
         ASSERT_EQ(reader->Sa3dBox().size(), 36u);
     }
 
-    Bytes ExpectedMoov(const OutputMoovSpec& spec) {
+    Bytes ExpectedMoov(const OutputMoovShape& shape) {
         Bytes sa3d = input.layout.sa3dBox;
         EXPECT_TRUE(output::RemapSa3dChannels(sa3d));
         Bytes moov;
-        EXPECT_TRUE(output::BuildTransplantedMoov(BuildOutputMoov(spec), input.layout.videoSampleEntry,
+        EXPECT_TRUE(output::BuildTransplantedMoov(BuildOutputMoov(shape), input.layout.videoSampleEntry,
                                                   input.layout.uuidBox, sa3d, &moov));
         return moov;
     }
@@ -375,8 +375,8 @@ protected:
 
 TEST_F(TransplantFile, RewritesMoovInPlaceBehindAnyMdat) {
     for (bool mdat64 : {false, true}) {
-        const OutputFileSpec spec{.mdat64 = mdat64};
-        const Bytes before = BuildOutputFile(spec);
+        const OutputFileShape shape{.mdat64 = mdat64};
+        const Bytes before = BuildOutputFile(shape);
         const std::string path = dir.Path(mdat64 ? "out64.mov" : "out32.mov");
         WriteFile(path, before);
         std::string printed;
@@ -384,7 +384,7 @@ TEST_F(TransplantFile, RewritesMoovInPlaceBehindAnyMdat) {
         EXPECT_EQ(printed, "");
 
         const Bytes after = ReadFileBytes(path);
-        const Bytes moov = ExpectedMoov(spec.moov);
+        const Bytes moov = ExpectedMoov(shape.moov);
         const size_t moovStart = before.size() - 10000;
         ASSERT_EQ(after.size(), moovStart + moov.size()) << mdat64;
         EXPECT_EQ(Slice(after, 0, moovStart), Slice(before, 0, moovStart)) << mdat64;
@@ -396,12 +396,12 @@ TEST_F(TransplantFile, RewritesMoovInPlaceBehindAnyMdat) {
 
 TEST_F(TransplantFile, AShorterMoovLeavesNoStaleBytes) {
     // An output entry far longer than the camera's makes the moov shrink.
-    const OutputFileSpec spec{.moov = {.moovSize = 20000, .videoEntrySize = 5000}};
-    const Bytes before = BuildOutputFile(spec);
+    const OutputFileShape shape{.moov = {.moovSize = 20000, .videoEntrySize = 5000}};
+    const Bytes before = BuildOutputFile(shape);
     const std::string path = dir.Path("shrink.mov");
     WriteFile(path, before);
     ASSERT_EQ(Transplant(path), 0);
-    const Bytes moov = ExpectedMoov(spec.moov);
+    const Bytes moov = ExpectedMoov(shape.moov);
     ASSERT_LT(moov.size(), 20000u);
     const Bytes after = ReadFileBytes(path);
     const size_t moovStart = before.size() - 20000;
@@ -417,7 +417,7 @@ TEST_F(TransplantFile, RefusesOutputsItCannotRewriteAndLeavesThemAlone) {
     };
     const struct {
         const char* what;
-        OutputFileSpec spec;
+        OutputFileShape shape;
         std::function<void(Bytes&)> damage;
     } cases[] = {
         {"moov in front of mdat", {.moovFirst = true}, nullptr},
@@ -425,7 +425,7 @@ TEST_F(TransplantFile, RefusesOutputsItCannotRewriteAndLeavesThemAlone) {
         {"no second trak", {}, noSecondTrak},
     };
     for (const auto& c : cases) {
-        Bytes before = BuildOutputFile(c.spec);
+        Bytes before = BuildOutputFile(c.shape);
         if (c.damage) c.damage(before);
         const std::string path = dir.Path("refused.mov");
         WriteFile(path, before);

@@ -18,6 +18,16 @@ struct TestMovie {
     fixture::CameraMovieLayout layout;
 };
 
+// A quick movie: tiny video, a few distinct frames, `samples` instants.
+inline fixture::CameraMovieOptions SmallMovie(int32_t samples) {
+    fixture::CameraMovieOptions options;
+    options.totalSamples = samples;
+    options.width = 64;
+    options.height = 32;
+    options.distinctFrames = 4;
+    return options;
+}
+
 inline TestMovie MakeMovie(const TempDir& dir, const std::string& name,
                            const fixture::CameraMovieOptions& options) {
     TestMovie movie;
