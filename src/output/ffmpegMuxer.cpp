@@ -211,11 +211,6 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
     bool audioLeft = true;
     bool writeFailed = false;
     bool readFailed = false;
-    // The movie's index says how many video packets it holds; fewer read
-    // means the file ended early (truncated while we copied), which FFmpeg
-    // reports as a plain end of file.
-    const int64_t videoPacketsExpected = videoIn->nb_frames;
-    int64_t videoPacketsRead = 0;
 
     // Both inputs are copied to their ends: once one runs out, the rest of
     // the other still follows. Ties go to the video, so the first packet is
@@ -252,7 +247,6 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
             continue;
         }
         (fromVideo ? lastVideoPts : lastAudioPts) = packet->pts;
-        if (fromVideo) ++videoPacketsRead;
         const int64_t inputDts = packet->dts;
 
         const auto rounding =
@@ -292,9 +286,8 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
     contexts.output.reset();
 
     if (writeFailed || readFailed) return -1;
-    if (trailer < 0 || closed < 0 || videoPacketsRead < videoPacketsExpected) {
-        // Without its trailer, or without all of the video, the output is no
-        // usable movie.
+    if (trailer < 0 || closed < 0) {
+        // Without its trailer the output is no usable movie.
         std::printf("Error occurred.");
         ShowFailureAlert(*this);
         return -1;
