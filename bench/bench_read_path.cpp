@@ -19,8 +19,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point since)
-{
+double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
@@ -31,8 +30,7 @@ struct Pass {
     uint32_t check = 0;  // keeps the work from being optimised away
 };
 
-Pass ReadThroughReader(const std::string& path)
-{
+Pass ReadThroughReader(const std::string& path) {
     Pass pass;
     spatialmux::MovieReader reader(spatialmux::kFrameSize);
     if (reader.Open(path, spatialmux::kFrameSize) != spatialmux::MovieReader::kOpenReady) {
@@ -45,11 +43,12 @@ Pass ReadThroughReader(const std::string& path)
     const auto start = Clock::now();
     reader.SeekToTime(0);
     for (;;) {
-        const bool ended = reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4));
+        const bool ended = reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3),
+                                            frame.Channel(4));
         const int32_t instants = ended ? reader.GetLastFrameSamples() : spatialmux::kFrameSize;
         util.ApplyGain(frame.Channel(1), instants, 1.4125376f);
-        util.InterleaveFloatToPcm16(wavBytes.data(), frame.Channel(1), frame.Channel(3), frame.Channel(4),
-                                    frame.Channel(2), instants);
+        util.InterleaveFloatToPcm16(wavBytes.data(), frame.Channel(1), frame.Channel(3),
+                                    frame.Channel(4), frame.Channel(2), instants);
         pass.check += wavBytes[static_cast<std::size_t>(pass.frames % wavBytes.size())];
         pass.bytes += static_cast<uint64_t>(instants) * spatialmux::kBytesPerInstant;
         ++pass.frames;
@@ -61,8 +60,7 @@ Pass ReadThroughReader(const std::string& path)
 
 // The same chunks read with a seek and one read of at most a frame's bytes
 // at a time, and nothing else.
-Pass ReadPlain(const std::string& path, const spatialmux::AudioTrackInfo& track)
-{
+Pass ReadPlain(const std::string& path, const spatialmux::AudioTrackInfo& track) {
     Pass pass;
     std::ifstream in(path, std::ios::binary);
     std::vector<char> buffer(spatialmux::kFrameSize * spatialmux::kBytesPerInstant);
@@ -74,7 +72,8 @@ Pass ReadPlain(const std::string& path, const spatialmux::AudioTrackInfo& track)
             static_cast<std::size_t>(track.chunkRuns[run + 1].firstChunk) == chunk) {
             ++run;
         }
-        uint64_t chunkBytes = static_cast<uint64_t>(track.chunkRuns[run].samplesPerChunk) * spatialmux::kBytesPerInstant;
+        uint64_t chunkBytes = static_cast<uint64_t>(track.chunkRuns[run].samplesPerChunk) *
+                              spatialmux::kBytesPerInstant;
         if (chunkBytes > left) chunkBytes = left;
         in.seekg(static_cast<std::streamoff>(track.chunkOffsets[chunk]));
         for (uint64_t done = 0; done < chunkBytes;) {
@@ -91,8 +90,7 @@ Pass ReadPlain(const std::string& path, const spatialmux::AudioTrackInfo& track)
     return pass;
 }
 
-void Print(const char* name, const Pass& pass)
-{
+void Print(const char* name, const Pass& pass) {
     std::printf("%-22s %8.3f s  %10.1f frames/s  %8.1f MB/s  (check %u)\n", name, pass.seconds,
                 static_cast<double>(pass.frames) / pass.seconds,
                 static_cast<double>(pass.bytes) / pass.seconds / 1e6, pass.check);
@@ -100,8 +98,7 @@ void Print(const char* name, const Pass& pass)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: bench_read_path MOVIE [REPEATS]\n");
         return 2;
@@ -121,7 +118,8 @@ int main(int argc, char** argv)
         if (i == 0 || plain.seconds < bestPlain.seconds) bestPlain = plain;
         if (i == 0 || reader.seconds < bestReader.seconds) bestReader = reader;
     }
-    std::printf("best of %d, audio of %s (%.1f MB)\n", repeats, path.c_str(), static_cast<double>(bestReader.bytes) / 1e6);
+    std::printf("best of %d, audio of %s (%.1f MB)\n", repeats, path.c_str(),
+                static_cast<double>(bestReader.bytes) / 1e6);
     Print("plain chunk reads", bestPlain);
     Print("reader + conversions", bestReader);
     std::printf("reader / plain time: %.2f\n", bestReader.seconds / bestPlain.seconds);

@@ -8,8 +8,7 @@
 
 #include "fixture/CameraMovieBuilder.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 4) {
         std::fprintf(stderr, "usage: make_bench_movie PATH SECONDS VIDEO_BYTES_PER_FRAME\n");
         return 2;
@@ -36,6 +35,7 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("%s: %llu bytes, %ld s, %zu audio chunks\n", argv[1],
-                static_cast<unsigned long long>(layout.fileSize), seconds, layout.audioChunkOffsets.size());
+                static_cast<unsigned long long>(layout.fileSize), seconds,
+                layout.audioChunkOffsets.size());
     return 0;
 }

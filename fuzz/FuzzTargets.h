@@ -31,40 +31,36 @@ inline constexpr int kMaxFramesPerPass = 48;
 // the first chunks, and beyond any end.
 inline constexpr uint32_t kSeekTimes[] = {0, 7, 1000, 0xFFFFFFFFu};
 
-inline void Require(bool condition, const char* what)
-{
+inline void Require(bool condition, const char* what) {
     if (!condition) {
         std::fprintf(stderr, "fuzz invariant broken: %s\n", what);
         std::abort();
     }
 }
 
-inline bool WriteWholeFile(const std::string& path, const uint8_t* data, std::size_t size)
-{
+inline bool WriteWholeFile(const std::string& path, const uint8_t* data, std::size_t size) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     out.close();
     return static_cast<bool>(out);
 }
 
-inline std::vector<uint8_t> ReadWholeFile(const std::string& path)
-{
+inline std::vector<uint8_t> ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
 }
 
 // A per-process scratch file for inputs that must be files; RAM-backed
 // when the machine has /dev/shm.
-inline std::string ScratchPath(const char* name)
-{
+inline std::string ScratchPath(const char* name) {
     const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     return std::string(folder) + "/spatialmux-fuzz-" + std::to_string(getpid()) + "-" + name;
 }
 
 // Opens the movie at `path` and, when it is accepted, reads its audio from
 // several starting points, each pass bounded in frames.
-inline void ReadMovieAudio(const std::string& path)
-{
+inline void ReadMovieAudio(const std::string& path) {
     MovieReader reader(kFrameSize);
     if (reader.Open(path, kFrameSize) != MovieReader::kOpenReady) {
         return;
@@ -76,10 +72,11 @@ inline void ReadMovieAudio(const std::string& path)
         Require(cursor.samplesLeftInChunk >= 0, "seek left a negative count in the chunk");
         Require(cursor.currentSample >= 0, "seek before the start of the audio");
         for (int i = 0; i < kMaxFramesPerPass; ++i) {
-            const bool ended = reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3),
-                                                frame.Channel(4));
+            const bool ended = reader.ReadFrame(frame.Channel(1), frame.Channel(2),
+                                                frame.Channel(3), frame.Channel(4));
             const int32_t delivered = reader.GetLastFrameSamples();
-            Require(delivered >= 0 && delivered <= kFrameSize, "frame delivered an impossible count");
+            Require(delivered >= 0 && delivered <= kFrameSize,
+                    "frame delivered an impossible count");
             if (ended) {
                 break;
             }
@@ -89,8 +86,7 @@ inline void ReadMovieAudio(const std::string& path)
 
 // Transplants the metadata of the camera movie at `sourcePath` into the file
 // at `outputPath`. A refusal must leave that file exactly as it was.
-inline void TransplantInto(const std::string& sourcePath, const std::string& outputPath)
-{
+inline void TransplantInto(const std::string& sourcePath, const std::string& outputPath) {
     MovieReader reader(kFrameSize);
     Require(reader.Open(sourcePath, kFrameSize) == MovieReader::kOpenReady,
             "the source camera movie was refused");
@@ -104,8 +100,7 @@ inline void TransplantInto(const std::string& sourcePath, const std::string& out
 
 // Parses a ZMKN payload held in a buffer of exactly its size, so that any
 // read past its end is seen by the address sanitizer.
-inline void ParseMakerNotePayload(const uint8_t* data, std::size_t size)
-{
+inline void ParseMakerNotePayload(const uint8_t* data, std::size_t size) {
     const std::vector<uint8_t> payload(data, data + size);
     const MakerNoteFacts facts = ParseMakerNote(payload.data(), payload.size());
     Require(facts.softwareText.size() <= size, "software text longer than the payload");
@@ -115,7 +110,8 @@ inline void ParseMakerNotePayload(const uint8_t* data, std::size_t size)
     }
     // The text is a piece of the payload.
     const std::string whole(payload.begin(), payload.end());
-    Require(whole.find(facts.softwareText) != std::string::npos, "software text not from the payload");
+    Require(whole.find(facts.softwareText) != std::string::npos,
+            "software text not from the payload");
 }
 
 }  // namespace spatialmux::fuzzing

@@ -27,8 +27,7 @@ struct Seed {
     CameraMovieOptions options;
 };
 
-CameraMovieOptions Tiny()
-{
+CameraMovieOptions Tiny() {
     CameraMovieOptions o;
     o.width = 16;
     o.height = 16;
@@ -38,8 +37,7 @@ CameraMovieOptions Tiny()
     return o;
 }
 
-std::vector<Seed> Seeds()
-{
+std::vector<Seed> Seeds() {
     std::vector<Seed> seeds;
     seeds.push_back({"plain", Tiny()});
     {
@@ -86,21 +84,20 @@ std::vector<Seed> Seeds()
     return seeds;
 }
 
-std::vector<uint8_t> ReadAll(const std::string& path)
-{
+std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
 }
 
-bool WriteAll(const std::string& path, const std::vector<uint8_t>& bytes)
-{
+bool WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
 
-std::string Quote(const std::string& text)
-{
+std::string Quote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -110,8 +107,7 @@ std::string Quote(const std::string& text)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: make_seed_corpus FUZZ_DIR [SPATIALMUX]\n");
         return 2;
@@ -138,9 +134,10 @@ int main(int argc, char** argv)
             const uint64_t size = (uint64_t{bytes[at]} << 24) | (uint64_t{bytes[at + 1]} << 16) |
                                   (uint64_t{bytes[at + 2]} << 8) | bytes[at + 3];
             if (size >= 8 && at + size <= bytes.size()) {
-                WriteAll((makerNote / (std::string(seed.name) + ".tiff")).string(),
-                         std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                                              bytes.begin() + static_cast<std::ptrdiff_t>(at + size)));
+                WriteAll(
+                    (makerNote / (std::string(seed.name) + ".tiff")).string(),
+                    std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                                         bytes.begin() + static_cast<std::ptrdiff_t>(at + size)));
             }
         }
         if (std::string(seed.name) == "plain") {
@@ -158,7 +155,8 @@ int main(int argc, char** argv)
             const int status = std::system(command.c_str());
             if (status != 0 || !std::filesystem::exists(output)) {
                 std::filesystem::remove(output);
-                std::printf("%s%s: no converted output (status %d)\n", seed.name, extension.c_str(), status);
+                std::printf("%s%s: no converted output (status %d)\n", seed.name, extension.c_str(),
+                            status);
             }
         }
     }

@@ -4,8 +4,7 @@
 
 #include "FuzzTargets.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     spatialmux::fuzzing::ParseMakerNotePayload(data, size);
     return 0;
 }

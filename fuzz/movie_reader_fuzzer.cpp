@@ -6,8 +6,7 @@
 
 #include "FuzzTargets.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     static const std::string path = spatialmux::fuzzing::ScratchPath("movie.mp4");
     if (!spatialmux::fuzzing::WriteWholeFile(path, data, size)) {
         return 0;

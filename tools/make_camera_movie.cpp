@@ -52,8 +52,7 @@ const char kUsage[] =
     "  --sample-size N      audio stsz sample size (default 8)\n"
     "  --help               this text\n";
 
-bool ParseInteger(const std::string& text, long long low, long long high, long long* value)
-{
+bool ParseInteger(const std::string& text, long long low, long long high, long long* value) {
     if (text.empty()) {
         return false;
     }
@@ -67,14 +66,13 @@ bool ParseInteger(const std::string& text, long long low, long long high, long l
     return true;
 }
 
-int Usage(const std::string& message)
-{
-    std::fprintf(stderr, "make_camera_movie: %s\n(see make_camera_movie --help)\n", message.c_str());
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "make_camera_movie: %s\n(see make_camera_movie --help)\n",
+                 message.c_str());
     return 2;
 }
 
-int WriteMovie(const std::string& output, const CameraMovieOptions& options)
-{
+int WriteMovie(const std::string& output, const CameraMovieOptions& options) {
     spatialmux::fixture::CameraMovieLayout layout;
     std::string error;
     if (!spatialmux::fixture::WriteCameraMovie(output, options, &layout, &error)) {
@@ -89,8 +87,7 @@ int WriteMovie(const std::string& output, const CameraMovieOptions& options)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_ERROR);
     std::vector<std::string> args(argv + 1, argv + argc);
     CameraMovieOptions options;
@@ -146,16 +143,19 @@ int main(int argc, char** argv)
             if (!integer(1, 240, &n)) return Usage("--fps needs a number from 1 to 240");
             options.framesPerSecond = static_cast<int>(n);
         } else if (arg == "--distinct-frames") {
-            if (!integer(0, 100000, &n)) return Usage("--distinct-frames needs a number from 0 to 100000");
+            if (!integer(0, 100000, &n))
+                return Usage("--distinct-frames needs a number from 0 to 100000");
             options.distinctFrames = static_cast<int>(n);
         } else if (arg == "--samples") {
-            if (!integer(0, INT32_MAX, &n)) return Usage("--samples needs a number from 0 to 2147483647");
+            if (!integer(0, INT32_MAX, &n))
+                return Usage("--samples needs a number from 0 to 2147483647");
             options.totalSamples = static_cast<int32_t>(n);
         } else if (arg == "--seconds") {
             char* end = nullptr;
             if (!value(&text)) return Usage("--seconds needs a number");
             const double seconds = std::strtod(text.c_str(), &end);
-            if (end == text.c_str() || *end != '\0' || !(seconds >= 0) || seconds * 48000 > INT32_MAX) {
+            if (end == text.c_str() || *end != '\0' || !(seconds >= 0) ||
+                seconds * 48000 > INT32_MAX) {
                 return Usage("--seconds needs a number from 0 to 44739");
             }
             options.totalSamples = static_cast<int32_t>(seconds * 48000 + 0.5);
@@ -163,7 +163,8 @@ int main(int argc, char** argv)
             long long first = 0;
             long long samples = 0;
             const size_t colon = value(&text) ? text.find(':') : std::string::npos;
-            if (colon == std::string::npos || !ParseInteger(text.substr(0, colon), 1, UINT32_MAX, &first) ||
+            if (colon == std::string::npos ||
+                !ParseInteger(text.substr(0, colon), 1, UINT32_MAX, &first) ||
                 !ParseInteger(text.substr(colon + 1), 1, 1 << 24, &samples)) {
                 return Usage("--chunk needs FIRST:SAMPLES, e.g. 1:1024");
             }
@@ -177,7 +178,8 @@ int main(int argc, char** argv)
             if (!integer(0, UINT32_MAX, &n)) return Usage("--flag needs a number");
             options.makerNoteFlag = static_cast<uint32_t>(n);
         } else if (arg == "--omit-tag") {
-            if (!value(&text) || !ParseInteger(text.rfind("0x", 0) == 0 ? text : "0x" + text, 0, 0xFFFF, &n)) {
+            if (!value(&text) ||
+                !ParseInteger(text.rfind("0x", 0) == 0 ? text : "0x" + text, 0, 0xFFFF, &n)) {
                 return Usage("--omit-tag needs a hexadecimal tag, e.g. 0x1011");
             }
             options.omitTiffTags.push_back(static_cast<uint16_t>(n));
@@ -197,7 +199,8 @@ int main(int argc, char** argv)
             if (!integer(0, 1ll << 50, &n)) return Usage("--hole needs a byte count");
             options.sparseHoleBytes = static_cast<uint64_t>(n);
         } else if (arg == "--free-boxes") {
-            if (!integer(0, 1000000, &n)) return Usage("--free-boxes needs a number from 0 to 1000000");
+            if (!integer(0, 1000000, &n))
+                return Usage("--free-boxes needs a number from 0 to 1000000");
             options.boxesBeforeMoov = static_cast<int>(n);
         } else if (arg == "--video-bytes") {
             if (!integer(0, 1 << 30, &n)) return Usage("--video-bytes needs a byte count");

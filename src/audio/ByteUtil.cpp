@@ -18,14 +18,12 @@ constexpr int32_t kBlock = 8;
 // The largest float below 2^31.
 constexpr float kInt32MaxFloat = 2147483520.0f;
 
-inline int16_t SampleAt(const uint8_t* bytes)
-{
+inline int16_t SampleAt(const uint8_t* bytes) {
     const auto raw = static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
     return static_cast<int16_t>(raw);
 }
 
-inline void StoreSample(uint8_t* bytes, int32_t value)
-{
+inline void StoreSample(uint8_t* bytes, int32_t value) {
     bytes[0] = static_cast<uint8_t>(value & 0xFF);
     bytes[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
 }
@@ -33,8 +31,7 @@ inline void StoreSample(uint8_t* bytes, int32_t value)
 // The truncated product as a 32-bit integer when it fits. Values outside
 // the range are clamped here (well defined, vectorisable); the caller notices
 // them and takes the exact path for the block.
-inline int32_t TruncateClamped(float product)
-{
+inline int32_t TruncateClamped(float product) {
     float clamped = -kInt32Limit < product ? product : -kInt32Limit;  // NaN -> lower bound
     clamped = clamped < kInt32MaxFloat ? clamped : kInt32MaxFloat;
     return static_cast<int32_t>(clamped);
@@ -43,8 +40,7 @@ inline int32_t TruncateClamped(float product)
 // The exact conversion for any product: truncation toward zero, low 16 bits.
 // A product too large for 32 bits wraps modulo 65536 from its truncated
 // value; NaN and the infinities have none and become 0.
-inline int32_t TruncateWrapped(float product)
-{
+inline int32_t TruncateWrapped(float product) {
     if (std::fabs(product) < kInt32Limit) {
         return static_cast<int32_t>(product);
     }
@@ -57,46 +53,39 @@ inline int32_t TruncateWrapped(float product)
 
 }  // namespace
 
-void ByteUtil::ZeroFill(uint8_t* bytes, int32_t length) const
-{
+void ByteUtil::ZeroFill(uint8_t* bytes, int32_t length) const {
     if (length > 0) {
         std::memset(bytes, 0, static_cast<std::size_t>(length));
     }
 }
 
-uint32_t ByteUtil::ReadBE32(const uint8_t* bytes) const
-{
+uint32_t ByteUtil::ReadBE32(const uint8_t* bytes) const {
     return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
            (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
 }
 
-uint16_t ByteUtil::ReadBE16(const uint8_t* bytes) const
-{
+uint16_t ByteUtil::ReadBE16(const uint8_t* bytes) const {
     return static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
 }
 
-uint64_t ByteUtil::ReadBE64(const uint8_t* bytes) const
-{
+uint64_t ByteUtil::ReadBE64(const uint8_t* bytes) const {
     return (static_cast<uint64_t>(ReadBE32(bytes)) << 32) | ReadBE32(bytes + 4);
 }
 
-void ByteUtil::WriteBE32(uint32_t value, uint8_t* bytes) const
-{
+void ByteUtil::WriteBE32(uint32_t value, uint8_t* bytes) const {
     bytes[0] = static_cast<uint8_t>(value >> 24);
     bytes[1] = static_cast<uint8_t>(value >> 16);
     bytes[2] = static_cast<uint8_t>(value >> 8);
     bytes[3] = static_cast<uint8_t>(value);
 }
 
-void ByteUtil::WriteBE64(uint64_t value, uint8_t* bytes) const
-{
+void ByteUtil::WriteBE64(uint64_t value, uint8_t* bytes) const {
     WriteBE32(static_cast<uint32_t>(value >> 32), bytes);
     WriteBE32(static_cast<uint32_t>(value), bytes + 4);
 }
 
 void ByteUtil::DeinterleavePcm16ToFloat(const uint8_t* source, float* channel1, float* channel2,
-                                        float* channel3, float* channel4, int32_t byteCount) const
-{
+                                        float* channel3, float* channel4, int32_t byteCount) const {
     if (byteCount < 8) {
         return;
     }
@@ -129,8 +118,7 @@ void ByteUtil::DeinterleavePcm16ToFloat(const uint8_t* source, float* channel1, 
     }
 }
 
-void ByteUtil::ApplyGain(float* channel, int32_t count, float gain) const
-{
+void ByteUtil::ApplyGain(float* channel, int32_t count, float gain) const {
     int32_t i = 0;
     for (; i + kBlock <= count; i += kBlock) {
         for (int32_t k = 0; k < kBlock; ++k) {
@@ -144,8 +132,7 @@ void ByteUtil::ApplyGain(float* channel, int32_t count, float gain) const
 
 void ByteUtil::InterleaveFloatToPcm16(uint8_t* destination, const float* channel1,
                                       const float* channel2, const float* channel3,
-                                      const float* channel4, int32_t count) const
-{
+                                      const float* channel4, int32_t count) const {
     if (count <= 0) {
         return;
     }

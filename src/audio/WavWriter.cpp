@@ -52,8 +52,7 @@ void WavWriter::FileCloser::operator()(std::FILE* handle) const {
     if (handle != nullptr) std::fclose(handle);
 }
 
-WavWriter::WavWriter()
-    : frameBuffer(static_cast<std::size_t>(kMaxFrameCount) * kBlockAlign) {
+WavWriter::WavWriter() : frameBuffer(static_cast<std::size_t>(kMaxFrameCount) * kBlockAlign) {
     FillHeader(header, 0);
 }
 

@@ -15,7 +15,8 @@ std::string FileName(const std::string& path) {
 }
 }  // namespace
 
-ConsoleProgress::ConsoleProgress(std::string inputPath, std::string outputPath, std::FILE* s, bool force)
+ConsoleProgress::ConsoleProgress(std::string inputPath, std::string outputPath, std::FILE* s,
+                                 bool force)
     : input(FileName(inputPath)), output(FileName(outputPath)), stream(s) {
     if (!force && isatty(fileno(stream)) == 0) return;
     token = platform::NotificationCenter::Default().AddObserver(

@@ -10,7 +10,8 @@ namespace spatialmux {
 class ConsoleProgress {
 public:
     // Draws only when `stream` is a terminal (or `force` is set).
-    ConsoleProgress(std::string inputPath, std::string outputPath, std::FILE* stream, bool force = false);
+    ConsoleProgress(std::string inputPath, std::string outputPath, std::FILE* stream,
+                    bool force = false);
     ~ConsoleProgress();
     ConsoleProgress(const ConsoleProgress&) = delete;
     ConsoleProgress& operator=(const ConsoleProgress&) = delete;

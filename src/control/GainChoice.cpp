@@ -15,8 +15,8 @@ const float kDefaultGain = std::bit_cast<float>(uint32_t{0x3FB4CE08});
 
 float ChooseGain(const std::string& softwareText, bool makerNoteFlag) {
     const std::size_t length = std::strlen(kCameraModelLiteral);
-    const bool recognised = softwareText.size() >= length &&
-                            softwareText.compare(0, length, kCameraModelLiteral) == 0;
+    const bool recognised =
+        softwareText.size() >= length && softwareText.compare(0, length, kCameraModelLiteral) == 0;
     return recognised ? kGainTable[makerNoteFlag ? 1 : 0] : kDefaultGain;
 }
 

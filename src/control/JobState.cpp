@@ -26,10 +26,18 @@ std::unique_ptr<WavWriter>& wrap_ffmpeg::cur_writer() {
     return writer;
 }
 
-bool wrap_ffmpeg::JobRunning() { return jobRunning.load(); }
-JobResult wrap_ffmpeg::LastJobResult() { return lastJobResult.load(); }
-void wrap_ffmpeg::RequestCancel() { cancelRequested = true; }
-bool wrap_ffmpeg::CancelRequested() { return cancelRequested.load(); }
+bool wrap_ffmpeg::JobRunning() {
+    return jobRunning.load();
+}
+JobResult wrap_ffmpeg::LastJobResult() {
+    return lastJobResult.load();
+}
+void wrap_ffmpeg::RequestCancel() {
+    cancelRequested = true;
+}
+bool wrap_ffmpeg::CancelRequested() {
+    return cancelRequested.load();
+}
 
 namespace job_state {
 
@@ -45,7 +53,9 @@ void End(JobResult result) {
     jobRunning = false;
 }
 
-void SetResult(JobResult result) { lastJobResult = result; }
+void SetResult(JobResult result) {
+    lastJobResult = result;
+}
 
 }  // namespace job_state
 

@@ -29,7 +29,8 @@ AudioFrame cur_frame;
 // was never touched may be a file the user still wants).
 class JobFiles {
 public:
-    JobFiles(std::string wav, std::string output) : wavPath(std::move(wav)), outputPath(std::move(output)) {}
+    JobFiles(std::string wav, std::string output)
+        : wavPath(std::move(wav)), outputPath(std::move(output)) {}
     ~JobFiles() {
         if (completed) return;
         std::remove(wavPath.c_str());

@@ -43,7 +43,8 @@ void PrintHelp() {
 
 int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
     const int arguments = argc - 1;
-    if (arguments == 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    if (arguments == 1 &&
+        (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         PrintHelp();
         return 0;
     }

@@ -28,11 +28,11 @@ using JobDictionary = std::map<std::string, std::string>;
 
 // Results of a job as the command line reports them.
 enum class JobResult {
-    None,        // no job has run
-    Succeeded,   // the output was written completely
-    Refused,     // refused before anything was written
-    Failed,      // started, failed, and cleaned up
-    Cancelled,   // stopped by a cancel request, and cleaned up
+    None,       // no job has run
+    Succeeded,  // the output was written completely
+    Refused,    // refused before anything was written
+    Failed,     // started, failed, and cleaned up
+    Cancelled,  // stopped by a cancel request, and cleaned up
 };
 
 class wrap_ffmpeg {

@@ -114,8 +114,10 @@ void wrap_ffmpeg::ffmpeg_convert(const JobDictionary& job) {
     int32_t result = -1;
     if (input != job.end() && output != job.end()) result = Convert(input->second, output->second);
     JobResult outcome = JobResult::Failed;
-    if (result == 0) outcome = JobResult::Succeeded;
-    else if (CancelRequested()) outcome = JobResult::Cancelled;
+    if (result == 0)
+        outcome = JobResult::Succeeded;
+    else if (CancelRequested())
+        outcome = JobResult::Cancelled;
     job_state::End(outcome);
     platform::CurrentBackend().RequestTermination();
 }

@@ -15,13 +15,11 @@ namespace {
 // A search gives up after this many headers that did not end it.
 constexpr int kMaxHeadersPerSearch = 1000;
 
-bool AtEnd(std::istream& stream)
-{
+bool AtEnd(std::istream& stream) {
     return stream.peek() == std::istream::traits_type::eof();
 }
 
-bool ReadExactly(std::istream& stream, uint8_t* bytes, std::streamsize count)
-{
+bool ReadExactly(std::istream& stream, uint8_t* bytes, std::streamsize count) {
     stream.read(reinterpret_cast<char*>(bytes), count);
     return stream.gcount() == count;
 }
@@ -33,8 +31,7 @@ bool ReadExactly(std::istream& stream, uint8_t* bytes, std::streamsize count)
 // as found whatever its type, 8 bytes beyond its end (the payload of the box
 // that follows it); the metadata transplant steps back over those 8 bytes.
 // A size field of 0 reads the same header again until the header limit.
-bool MovieReader::FindBox(const char* type, std::istream& source)
-{
+bool MovieReader::FindBox(const char* type, std::istream& source) {
     if (AtEnd(source)) {
         return false;
     }

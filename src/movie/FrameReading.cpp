@@ -11,20 +11,17 @@
 
 namespace spatialmux {
 
-int32_t MovieReader::GetTotalSamples() const
-{
+int32_t MovieReader::GetTotalSamples() const {
     return track.totalSamples;
 }
 
-int32_t MovieReader::GetCurrentSample() const
-{
+int32_t MovieReader::GetCurrentSample() const {
     return cursor.currentSample;
 }
 
 // The target is computed in single precision: float(t) * float(timescale) /
 // 1000, truncated. A time beyond the end lands 100 instants before the end.
-void MovieReader::SeekToTime(uint32_t milliseconds)
-{
+void MovieReader::SeekToTime(uint32_t milliseconds) {
     if (track.chunkRuns.empty() || track.chunkOffsets.empty()) {
         return;
     }
@@ -49,13 +46,16 @@ void MovieReader::SeekToTime(uint32_t milliseconds)
     cursor.runIndex = 0;
     cursor.chunkIndex = 0;
     cursor.fileOffset = track.chunkOffsets[0];
-    const auto runOf = [this](int32_t index) { return track.chunkRuns[static_cast<std::size_t>(index)]; };
+    const auto runOf = [this](int32_t index) {
+        return track.chunkRuns[static_cast<std::size_t>(index)];
+    };
     // d: instants that the target lies beyond the end of the current chunk.
     int64_t d = target - runOf(0).samplesPerChunk;
     const auto chunkCount = static_cast<int64_t>(track.chunkOffsets.size());
     for (int64_t i = 1; d > 0 && i < chunkCount; ++i) {
         cursor.chunkIndex = static_cast<int32_t>(i);
-        if (cursor.runIndex + 1 < track.chunkRunCount && runOf(cursor.runIndex + 1).firstChunk == i) {
+        if (cursor.runIndex + 1 < track.chunkRunCount &&
+            runOf(cursor.runIndex + 1).firstChunk == i) {
             ++cursor.runIndex;
         }
         d -= runOf(cursor.runIndex).samplesPerChunk;
@@ -67,16 +67,15 @@ void MovieReader::SeekToTime(uint32_t milliseconds)
         d = 0;
     }
     cursor.samplesLeftInChunk = static_cast<int32_t>(-d);
-    cursor.fileOffset = chunkStart + static_cast<uint64_t>(d + cursor.samplesPerChunk) * kBytesPerInstant;
+    cursor.fileOffset =
+        chunkStart + static_cast<uint64_t>(d + cursor.samplesPerChunk) * kBytesPerInstant;
 }
 
-void MovieReader::NextChunk()
-{
+void MovieReader::NextChunk() {
     AdvanceChunk();
 }
 
-bool MovieReader::AdvanceChunk()
-{
+bool MovieReader::AdvanceChunk() {
     const int64_t next = static_cast<int64_t>(cursor.chunkIndex) + 1;
     if (next >= static_cast<int64_t>(track.chunkOffsets.size())) {
         return false;
@@ -93,14 +92,14 @@ bool MovieReader::AdvanceChunk()
     return true;
 }
 
-bool MovieReader::ReadAudioBytes(uint64_t offset, uint8_t* destination, std::size_t count)
-{
+bool MovieReader::ReadAudioBytes(uint64_t offset, uint8_t* destination, std::size_t count) {
     if (count == 0) {
         return true;
     }
     std::size_t got = 0;
     if (offset < inputLength) {
-        const auto available = static_cast<std::size_t>(std::min<uint64_t>(count, inputLength - offset));
+        const auto available =
+            static_cast<std::size_t>(std::min<uint64_t>(count, inputLength - offset));
         stream.clear();
         if (!MoveTo(stream, offset)) {
             stream.clear();
@@ -117,12 +116,12 @@ bool MovieReader::ReadAudioBytes(uint64_t offset, uint8_t* destination, std::siz
     return true;
 }
 
-bool MovieReader::TakeInstants(int32_t wanted, bool stepPastFullChunk, int32_t* taken)
-{
+bool MovieReader::TakeInstants(int32_t wanted, bool stepPastFullChunk, int32_t* taken) {
     *taken = 0;
     uint8_t* bytes = frameBytes.data();
     const int32_t first = std::min(cursor.samplesLeftInChunk, wanted);
-    if (!ReadAudioBytes(cursor.fileOffset, bytes, static_cast<std::size_t>(first) * kBytesPerInstant)) {
+    if (!ReadAudioBytes(cursor.fileOffset, bytes,
+                        static_cast<std::size_t>(first) * kBytesPerInstant)) {
         return false;
     }
     *taken = first;
@@ -143,7 +142,8 @@ bool MovieReader::TakeInstants(int32_t wanted, bool stepPastFullChunk, int32_t* 
         }
         const int32_t chunk = cursor.samplesPerChunk;
         const int32_t n = std::min(wanted - *taken, chunk);
-        if (!ReadAudioBytes(cursor.fileOffset, bytes + static_cast<std::size_t>(*taken) * kBytesPerInstant,
+        if (!ReadAudioBytes(cursor.fileOffset,
+                            bytes + static_cast<std::size_t>(*taken) * kBytesPerInstant,
                             static_cast<std::size_t>(n) * kBytesPerInstant)) {
             return false;
         }
@@ -157,8 +157,7 @@ bool MovieReader::TakeInstants(int32_t wanted, bool stepPastFullChunk, int32_t* 
     return true;
 }
 
-bool MovieReader::ReadFrame(float* channel1, float* channel2, float* channel3, float* channel4)
-{
+bool MovieReader::ReadFrame(float* channel1, float* channel2, float* channel3, float* channel4) {
     const int32_t frameSize = cursor.frameSize;
     lastFrameSamples = 0;
     if (frameSize <= 0 || track.chunkOffsets.empty() || track.chunkRuns.empty()) {

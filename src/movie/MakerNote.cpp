@@ -19,8 +19,7 @@ constexpr uint16_t kTagFlag = 0x1011;
 constexpr int64_t kEntryBytes = 12;
 
 // The offset held in the value of the entry with `tag`, as a signed number.
-bool OffsetOf(const std::vector<IfdEntry>& entries, uint16_t tag, int64_t* offset)
-{
+bool OffsetOf(const std::vector<IfdEntry>& entries, uint16_t tag, int64_t* offset) {
     const int32_t index = FindIfdEntry(entries, tag);
     if (index < 0) {
         return false;
@@ -32,8 +31,7 @@ bool OffsetOf(const std::vector<IfdEntry>& entries, uint16_t tag, int64_t* offse
 }  // namespace
 
 bool ReadIfdEntries(const uint8_t* payload, std::size_t size, int64_t offset,
-                    std::vector<IfdEntry>& entries)
-{
+                    std::vector<IfdEntry>& entries) {
     entries.clear();
     const auto total = static_cast<int64_t>(size);
     if (offset < 0 || offset > total - 2) {
@@ -57,8 +55,7 @@ bool ReadIfdEntries(const uint8_t* payload, std::size_t size, int64_t offset,
     return true;
 }
 
-int32_t FindIfdEntry(const std::vector<IfdEntry>& entries, uint16_t tag)
-{
+int32_t FindIfdEntry(const std::vector<IfdEntry>& entries, uint16_t tag) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (entries[i].tag == tag) {
             return static_cast<int32_t>(i);
@@ -67,8 +64,7 @@ int32_t FindIfdEntry(const std::vector<IfdEntry>& entries, uint16_t tag)
     return -1;
 }
 
-MakerNoteFacts ParseMakerNote(const uint8_t* payload, std::size_t size)
-{
+MakerNoteFacts ParseMakerNote(const uint8_t* payload, std::size_t size) {
     MakerNoteFacts facts;
     std::vector<IfdEntry> first;
     std::vector<IfdEntry> exif;
@@ -77,8 +73,7 @@ MakerNoteFacts ParseMakerNote(const uint8_t* payload, std::size_t size)
     int64_t offset = 0;
     if (!ReadIfdEntries(payload, size, kFirstDirectoryOffset, first) ||
         !OffsetOf(first, kTagExifDirectory, &offset) ||
-        !ReadIfdEntries(payload, size, offset, exif) ||
-        !OffsetOf(exif, kTagMakerNote, &offset) ||
+        !ReadIfdEntries(payload, size, offset, exif) || !OffsetOf(exif, kTagMakerNote, &offset) ||
         !ReadIfdEntries(payload, size, offset + kMakerNoteHeaderBytes, makerNote) ||
         !OffsetOf(makerNote, kTagSubDirectory, &offset) ||
         !ReadIfdEntries(payload, size, offset, sub)) {
@@ -92,13 +87,15 @@ MakerNoteFacts ParseMakerNote(const uint8_t* payload, std::size_t size)
     const IfdEntry& text = first[static_cast<std::size_t>(textIndex)];
     const int64_t textOffset = static_cast<int32_t>(text.value);
     const auto total = static_cast<int64_t>(size);
-    if (textOffset < 0 || textOffset > total || static_cast<int64_t>(text.count) > total - textOffset) {
+    if (textOffset < 0 || textOffset > total ||
+        static_cast<int64_t>(text.count) > total - textOffset) {
         return facts;
     }
     const char* characters = reinterpret_cast<const char*>(payload + textOffset);
     const void* nul = std::memchr(characters, '\0', text.count);
     const std::size_t length =
-        nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - characters) : text.count;
+        nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - characters)
+                       : text.count;
     facts.softwareText.assign(characters, length);
     facts.makerNoteFlag = sub[static_cast<std::size_t>(flagIndex)].value != 0;
     return facts;

@@ -18,14 +18,12 @@ namespace {
 // the payload are taken as absent.
 constexpr uint64_t kMaxMakerNoteBytes = 16u * 1024u * 1024u;
 
-bool ReadExactly(std::istream& stream, uint8_t* bytes, uint64_t count)
-{
+bool ReadExactly(std::istream& stream, uint8_t* bytes, uint64_t count) {
     stream.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(count));
     return static_cast<uint64_t>(stream.gcount()) == count;
 }
 
-bool IsType(const uint8_t* header, const char* type)
-{
+bool IsType(const uint8_t* header, const char* type) {
     return std::memcmp(header + 4, type, 4) == 0;
 }
 
@@ -33,14 +31,11 @@ bool IsType(const uint8_t* header, const char* type)
 
 MovieReader::MovieReader(int32_t frameSize)
     : frameBytes(static_cast<std::size_t>(std::max<int32_t>(frameSize, 0)) * kBytesPerInstant),
-      constructedFrameSize(frameSize)
-{
-}
+      constructedFrameSize(frameSize) {}
 
 MovieReader::~MovieReader() = default;
 
-int32_t MovieReader::Open(const std::string& path, int32_t frameSize)
-{
+int32_t MovieReader::Open(const std::string& path, int32_t frameSize) {
     inputPath = path;
     if (stream.is_open()) {
         stream.close();
@@ -106,8 +101,7 @@ int32_t MovieReader::Open(const std::string& path, int32_t frameSize)
     return IsSupportedAudio() ? kOpenReady : kOpenRefused;
 }
 
-bool MovieReader::IsSupportedAudio() const
-{
+bool MovieReader::IsSupportedAudio() const {
     return std::memcmp(track.audioFormat.data(), "sowt", 4) == 0 && track.timescale == 48000 &&
            track.channelCount == 4;
 }
@@ -115,8 +109,7 @@ bool MovieReader::IsSupportedAudio() const
 // The stream stands at the payload of the video track's stsd. Only an avc1 or
 // hvc1 entry is kept; for any other format the stream is left 8 bytes into
 // the entry, where the following search normally fails.
-bool MovieReader::ReadVideoSampleEntry()
-{
+bool MovieReader::ReadVideoSampleEntry() {
     if (!MoveBy(stream, 8) || !ReadExactly(stream, boxHeader, 8)) {
         return false;
     }
@@ -127,16 +120,14 @@ bool MovieReader::ReadVideoSampleEntry()
 }
 
 // The uuid box is copied whole, header and user type included.
-bool MovieReader::ReadUuidBox()
-{
+bool MovieReader::ReadUuidBox() {
     return CopyBoxJustRead(uuidBox);
 }
 
 // The stream stands right behind the 8-byte header in boxHeader: copies the
 // whole box, header included, when it lies inside the file, and leaves the
 // stream at its end.
-bool MovieReader::CopyBoxJustRead(std::vector<uint8_t>& destination)
-{
+bool MovieReader::CopyBoxJustRead(std::vector<uint8_t>& destination) {
     const std::optional<uint64_t> here = StreamPosition(stream);
     if (!here || *here < 8) {
         return false;
@@ -153,8 +144,7 @@ bool MovieReader::CopyBoxJustRead(std::vector<uint8_t>& destination)
 // The payload is parsed in memory; a maker note whose chain cannot be
 // followed leaves the software text empty and the flag false, and the walk
 // goes on at the end of the box.
-bool MovieReader::ReadMakerNote()
-{
+bool MovieReader::ReadMakerNote() {
     if (!MoveBy(stream, -8) || !ReadExactly(stream, boxHeader, 8)) {
         return false;
     }
@@ -168,7 +158,8 @@ bool MovieReader::ReadMakerNote()
         return false;
     }
     std::vector<uint8_t> payload(std::min<uint64_t>(size - 8u, kMaxMakerNoteBytes));
-    stream.read(reinterpret_cast<char*>(payload.data()), static_cast<std::streamsize>(payload.size()));
+    stream.read(reinterpret_cast<char*>(payload.data()),
+                static_cast<std::streamsize>(payload.size()));
     payload.resize(static_cast<std::size_t>(std::max<std::streamsize>(stream.gcount(), 0)));
     stream.clear();
 
@@ -179,8 +170,7 @@ bool MovieReader::ReadMakerNote()
 }
 
 // ZDT9 holds the absolute offset at which the audio track's boxes continue.
-bool MovieReader::ReadMakerDataOffset()
-{
+bool MovieReader::ReadMakerDataOffset() {
     uint8_t bytes[8];
     if (!ReadExactly(stream, bytes, 8)) {
         return false;
@@ -191,8 +181,7 @@ bool MovieReader::ReadMakerDataOffset()
 }
 
 // Version 0 mdhd: time scale at 12, duration at 16 of the payload.
-bool MovieReader::ReadMediaHeader()
-{
+bool MovieReader::ReadMediaHeader() {
     if (!ReadExactly(stream, mdhdBytes, sizeof mdhdBytes)) {
         return false;
     }
@@ -205,8 +194,7 @@ bool MovieReader::ReadMediaHeader()
 // is read whole (as much of it as the file holds) and its last "SA3D" box is
 // kept; an entry without a whole 36-byte SA3D box is refused. The stream
 // then stands at the end of that box.
-bool MovieReader::ReadAudioSampleEntry()
-{
+bool MovieReader::ReadAudioSampleEntry() {
     if (!MoveBy(stream, 8) || !ReadExactly(stream, boxHeader, 8)) {
         return false;
     }

@@ -17,16 +17,14 @@ namespace {
 // Room for `count` entries of `entryBytes` after the 16 bytes of header,
 // version, flags and count, in the box and in the file.
 bool TableFits(uint64_t boxSize, uint64_t boxStart, uint64_t fileSize, uint64_t count,
-               uint64_t entryBytes)
-{
+               uint64_t entryBytes) {
     if (boxSize < 16 || (boxSize - 16) / entryBytes < count) {
         return false;
     }
     return boxStart <= fileSize && 16 + count * entryBytes <= fileSize - boxStart;
 }
 
-bool ReadTable(std::istream& stream, std::vector<uint8_t>& bytes)
-{
+bool ReadTable(std::istream& stream, std::vector<uint8_t>& bytes) {
     stream.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return static_cast<std::size_t>(stream.gcount()) == bytes.size();
 }
@@ -37,8 +35,7 @@ constexpr uint32_t kMaxSamplesPerChunk =
 
 }  // namespace
 
-bool MovieReader::ReadSampleToChunk()
-{
+bool MovieReader::ReadSampleToChunk() {
     const std::optional<uint64_t> payload = StreamPosition(stream);
     if (!payload || *payload < 8) {
         return false;
@@ -69,8 +66,7 @@ bool MovieReader::ReadSampleToChunk()
     return true;
 }
 
-bool MovieReader::ReadSampleSize()
-{
+bool MovieReader::ReadSampleSize() {
     const uint32_t size = util.ReadBE32(boxHeader);
     if (size < 20) {
         return false;
@@ -84,8 +80,7 @@ bool MovieReader::ReadSampleSize()
     return MoveBy(stream, static_cast<int64_t>(size) - 20);
 }
 
-bool MovieReader::ReadChunkOffsets()
-{
+bool MovieReader::ReadChunkOffsets() {
     const std::optional<uint64_t> payload = StreamPosition(stream);
     if (!payload || *payload < 8) {
         return false;

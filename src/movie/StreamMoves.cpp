@@ -4,8 +4,7 @@
 
 namespace spatialmux {
 
-std::optional<uint64_t> StreamPosition(std::istream& stream)
-{
+std::optional<uint64_t> StreamPosition(std::istream& stream) {
     const std::istream::pos_type position = stream.tellg();
     if (!stream || position == std::istream::pos_type(-1)) {
         return std::nullopt;
@@ -13,8 +12,7 @@ std::optional<uint64_t> StreamPosition(std::istream& stream)
     return static_cast<uint64_t>(static_cast<std::streamoff>(position));
 }
 
-std::optional<uint64_t> StreamLength(std::istream& stream)
-{
+std::optional<uint64_t> StreamLength(std::istream& stream) {
     const std::optional<uint64_t> here = StreamPosition(stream);
     if (!here) {
         return std::nullopt;
@@ -28,8 +26,7 @@ std::optional<uint64_t> StreamLength(std::istream& stream)
     return end;
 }
 
-bool MoveBy(std::istream& stream, int64_t distance)
-{
+bool MoveBy(std::istream& stream, int64_t distance) {
     while (distance >= kMaxMoveStep) {
         stream.seekg(kMaxMoveStep, std::ios::cur);
         if (!StreamPosition(stream)) {
@@ -48,8 +45,7 @@ bool MoveBy(std::istream& stream, int64_t distance)
     return static_cast<bool>(stream);
 }
 
-bool MoveTo(std::istream& stream, uint64_t offset)
-{
+bool MoveTo(std::istream& stream, uint64_t offset) {
     if (offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
         return false;
     }

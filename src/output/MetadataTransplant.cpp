@@ -39,7 +39,8 @@ int32_t MovieReader::TransplantMetadata(const std::string& path) {
     if (!file || !FindBox("moov", file)) return 1;
     file.seekg(-kBoxHeaderSize, std::ios::cur);
     const std::streamoff moovStart = file.tellg();
-    if (!file || moovStart < 0 || !file.read(reinterpret_cast<char*>(boxHeader), sizeof boxHeader)) {
+    if (!file || moovStart < 0 ||
+        !file.read(reinterpret_cast<char*>(boxHeader), sizeof boxHeader)) {
         return 1;
     }
     const uint32_t moovSize = util.ReadBE32(boxHeader);
@@ -54,8 +55,8 @@ int32_t MovieReader::TransplantMetadata(const std::string& path) {
     if (fileSize != moovStart + static_cast<std::streamoff>(moovSize)) return 1;
 
     std::vector<uint8_t> oldMoov(moovSize);
-    if (!file.seekg(moovStart) ||
-        !file.read(reinterpret_cast<char*>(oldMoov.data()), static_cast<std::streamsize>(moovSize))) {
+    if (!file.seekg(moovStart) || !file.read(reinterpret_cast<char*>(oldMoov.data()),
+                                             static_cast<std::streamsize>(moovSize))) {
         return 1;
     }
 

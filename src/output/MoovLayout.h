@@ -32,8 +32,8 @@ uint32_t BoxSize(const uint8_t* bytes);
 // `bytes`, skipping `skip` matches first. Every box met on the way must have
 // a 32-bit size of at least 8 that ends inside [begin, end); false when one
 // does not or no such child exists.
-bool FindChild(const uint8_t* bytes, uint32_t begin, uint32_t end, const char* type,
-               int skip, uint32_t* found);
+bool FindChild(const uint8_t* bytes, uint32_t begin, uint32_t end, const char* type, int skip,
+               uint32_t* found);
 
 // Walks `moov` (its whole `size` bytes). False when moov's own header does
 // not say moov and `size`, when it has fewer than two traks, or when a trak

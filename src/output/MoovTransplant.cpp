@@ -43,8 +43,8 @@ bool RemapSa3dChannels(std::vector<uint8_t>& sa3d) {
 
 bool BuildTransplantedMoov(const std::vector<uint8_t>& oldMoov,
                            const std::vector<uint8_t>& videoSampleEntry,
-                           const std::vector<uint8_t>& uuidBox,
-                           const std::vector<uint8_t>& sa3dBox, std::vector<uint8_t>* newMoov) {
+                           const std::vector<uint8_t>& uuidBox, const std::vector<uint8_t>& sa3dBox,
+                           std::vector<uint8_t>* newMoov) {
     if (!IsWholeBox(videoSampleEntry)) return false;
     if (!uuidBox.empty() && !IsWholeBox(uuidBox, "uuid")) return false;
     if (sa3dBox.size() != kSa3dBoxSize || !IsWholeBox(sa3dBox, "SA3D")) return false;
@@ -71,8 +71,8 @@ bool BuildTransplantedMoov(const std::vector<uint8_t>& oldMoov,
     for (uint32_t offset : {video.mdia, video.minf, video.stbl, video.stsd}) {
         sizesFit = sizesFit && AdjustSize(adjusted, offset, videoChange);
     }
-    for (uint32_t offset : {audio.trak, audio.mdia, audio.minf, audio.stbl, audio.stsd,
-                            audio.entry}) {
+    for (uint32_t offset :
+         {audio.trak, audio.mdia, audio.minf, audio.stbl, audio.stsd, audio.entry}) {
         sizesFit = sizesFit && AdjustSize(adjusted, offset, l3);
     }
     if (!sizesFit) return false;
@@ -81,8 +81,8 @@ bool BuildTransplantedMoov(const std::vector<uint8_t>& oldMoov,
         return adjusted.begin() + static_cast<std::ptrdiff_t>(offset);
     };
     std::vector<uint8_t> result;
-    result.reserve(static_cast<std::size_t>(static_cast<int64_t>(adjusted.size()) + videoChange +
-                                            l2 + l3));
+    result.reserve(
+        static_cast<std::size_t>(static_cast<int64_t>(adjusted.size()) + videoChange + l2 + l3));
     result.insert(result.end(), at(0), at(video.entry));
     result.insert(result.end(), videoSampleEntry.begin(), videoSampleEntry.end());
     result.insert(result.end(), at(videoEntryEnd), at(videoTrakEnd));

@@ -30,7 +30,7 @@ bool IsWholeBox(const std::vector<uint8_t>& box, const char* type = nullptr);
 // of the old moov cannot all be found, or a size would not fit 32 bits.
 bool BuildTransplantedMoov(const std::vector<uint8_t>& oldMoov,
                            const std::vector<uint8_t>& videoSampleEntry,
-                           const std::vector<uint8_t>& uuidBox,
-                           const std::vector<uint8_t>& sa3dBox, std::vector<uint8_t>* newMoov);
+                           const std::vector<uint8_t>& uuidBox, const std::vector<uint8_t>& sa3dBox,
+                           std::vector<uint8_t>* newMoov);
 
 }  // namespace spatialmux::output

@@ -249,14 +249,13 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
         (fromVideo ? lastVideoPts : lastAudioPts) = packet->pts;
         const int64_t inputDts = packet->dts;
 
-        const auto rounding =
-            static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
-        packet->pts = av_rescale_q_rnd(packet->pts, inStream->time_base, outStream->time_base,
-                                       rounding);
-        packet->dts = av_rescale_q_rnd(packet->dts, inStream->time_base, outStream->time_base,
-                                       rounding);
-        packet->duration = av_rescale_q(packet->duration, inStream->time_base,
-                                        outStream->time_base);
+        const auto rounding = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
+        packet->pts =
+            av_rescale_q_rnd(packet->pts, inStream->time_base, outStream->time_base, rounding);
+        packet->dts =
+            av_rescale_q_rnd(packet->dts, inStream->time_base, outStream->time_base, rounding);
+        packet->duration =
+            av_rescale_q(packet->duration, inStream->time_base, outStream->time_base);
         packet->pos = -1;
         packet->stream_index = outStream->index;
 

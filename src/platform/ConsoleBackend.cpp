@@ -33,9 +33,13 @@ void ConsoleBackend::DetachThread(std::function<void()> work) {
     std::thread(std::move(work)).detach();
 }
 
-void ConsoleBackend::RequestTermination() { terminationRequested = true; }
+void ConsoleBackend::RequestTermination() {
+    terminationRequested = true;
+}
 
-bool ConsoleBackend::IsMainThread() const { return std::this_thread::get_id() == mainThread; }
+bool ConsoleBackend::IsMainThread() const {
+    return std::this_thread::get_id() == mainThread;
+}
 
 ConsoleBackend& DefaultConsoleBackend() {
     static ConsoleBackend backend;
@@ -47,6 +51,8 @@ Backend& CurrentBackend() {
     return backend != nullptr ? *backend : DefaultConsoleBackend();
 }
 
-void InstallBackend(Backend* backend) { installedBackend = backend; }
+void InstallBackend(Backend* backend) {
+    installedBackend = backend;
+}
 
 }  // namespace spatialmux::platform

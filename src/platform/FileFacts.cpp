@@ -43,6 +43,8 @@ FileFacts& CurrentFileFacts() {
     return facts != nullptr ? *facts : realFileSystem;
 }
 
-void InstallFileFacts(FileFacts* facts) { installedFacts = facts; }
+void InstallFileFacts(FileFacts* facts) {
+    installedFacts = facts;
+}
 
 }  // namespace spatialmux::platform

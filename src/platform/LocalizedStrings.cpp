@@ -45,7 +45,8 @@ Table Parse(std::string_view text) {
             std::string key, value;
             if (ReadQuoted(text, p, key)) {
                 const std::size_t next = text.find('"', p);
-                if (next < lineEnd && text.substr(p, next - p).find('=') != std::string_view::npos &&
+                if (next < lineEnd &&
+                    text.substr(p, next - p).find('=') != std::string_view::npos &&
                     ReadQuoted(text, (p = next), value)) {
                     table[key] = value;
                 }

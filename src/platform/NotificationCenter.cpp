@@ -38,8 +38,7 @@ void NotificationCenter::Post(const Notification& notification) {
 }
 
 void NotificationCenter::PostOnMainThread(Notification notification) {
-    CurrentBackend().PostToMainThread(
-        [this, n = std::move(notification)]() { Post(n); });
+    CurrentBackend().PostToMainThread([this, n = std::move(notification)]() { Post(n); });
 }
 
 }  // namespace spatialmux::platform

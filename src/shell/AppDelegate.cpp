@@ -81,8 +81,12 @@ std::optional<std::string> AppDelegate::onSelectSaveAs(const std::string& input)
     return WithMovieExtension(*chosen);
 }
 
-void AppDelegate::myAlert(const std::string& text) { platform::CurrentBackend().ShowAlert(text); }
+void AppDelegate::myAlert(const std::string& text) {
+    platform::CurrentBackend().ShowAlert(text);
+}
 
-void AppDelegate::Terminate() { platform::CurrentBackend().RequestTermination(); }
+void AppDelegate::Terminate() {
+    platform::CurrentBackend().RequestTermination();
+}
 
 }  // namespace spatialmux

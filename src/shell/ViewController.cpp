@@ -65,15 +65,15 @@ ViewController::~ViewController() {
 
 void ViewController::viewDidLoad() {
     platform::NotificationCenter& center = platform::NotificationCenter::Default();
-    observerTokens.push_back(center.AddObserver(
-        platform::kProgressUpdateNotification,
-        [this](const platform::Notification& n) { ProgressUpdate(n); }));
-    observerTokens.push_back(center.AddObserver(
-        platform::kForOrderOutNotification,
-        [this](const platform::Notification& n) { ForOrderOut(n); }));
-    observerTokens.push_back(center.AddObserver(
-        platform::kForOrderFrontNotification,
-        [this](const platform::Notification& n) { ForOrderFront(n); }));
+    observerTokens.push_back(
+        center.AddObserver(platform::kProgressUpdateNotification,
+                           [this](const platform::Notification& n) { ProgressUpdate(n); }));
+    observerTokens.push_back(
+        center.AddObserver(platform::kForOrderOutNotification,
+                           [this](const platform::Notification& n) { ForOrderOut(n); }));
+    observerTokens.push_back(
+        center.AddObserver(platform::kForOrderFrontNotification,
+                           [this](const platform::Notification& n) { ForOrderFront(n); }));
     flug1 = true;
     // The window shown at launch only exists to disappear: it goes through
     // its appearance without reaching the screen.
@@ -104,9 +104,10 @@ void ViewController::ForOrderFront(const platform::Notification& notification) {
     mp4_str = paths.size() > 0 ? paths[0] : std::string();
     mov_str = paths.size() > 1 ? paths[1] : std::string();
     wav_str = paths.size() > 2 ? paths[2] : std::string();
-    label1.setText(QStringLiteral("input:%1\noutput:%2").arg(DisplayName(mp4_str), DisplayName(mov_str)));
+    label1.setText(
+        QStringLiteral("input:%1\noutput:%2").arg(DisplayName(mp4_str), DisplayName(mov_str)));
     label1.setToolTip(QFile::decodeName(mp4_str.c_str()) + QLatin1Char('\n') +
-                       QFile::decodeName(mov_str.c_str()));
+                      QFile::decodeName(mov_str.c_str()));
     // A conversion that starts before the launch appearance is over is
     // shown on the screen all the same.
     flug1 = false;
@@ -134,9 +135,13 @@ void ViewController::ProgressUpdate(const platform::Notification& notification) 
     myProg.setFormat(QStringLiteral("%1%").arg(QString::number(value, 'f', 1)));
 }
 
-QString ViewController::LabelText() const { return label1.text(); }
+QString ViewController::LabelText() const {
+    return label1.text();
+}
 
-QString ViewController::ProgressText() const { return myProg.text(); }
+QString ViewController::ProgressText() const {
+    return myProg.text();
+}
 
 void ViewController::CancelBtn() {
     if (cancelling) return;
@@ -159,7 +164,8 @@ void ViewController::closeEvent(QCloseEvent* event) {
     }
     // Closing the window of a running conversion is its Cancel.
     event->ignore();
-    QMetaObject::invokeMethod(this, [this] { CancelBtn(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { CancelBtn(); }, Qt::QueuedConnection);
 }
 
 }  // namespace spatialmux

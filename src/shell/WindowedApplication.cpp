@@ -21,7 +21,9 @@ namespace {
 
 using FileList = std::optional<std::vector<std::string>>;
 
-bool IsSet(const char* value) { return value != nullptr && value[0] != '\0'; }
+bool IsSet(const char* value) {
+    return value != nullptr && value[0] != '\0';
+}
 
 // The folder of a relative path is the working directory's: make it
 // explicit, so that the save dialog opens there.

@@ -38,8 +38,8 @@ TEST(CommandLine, HelpAndVersionExitZero) {
 }
 
 TEST(CommandLine, ThreeOrMoreArgumentsAreAUsageError) {
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"a", "b", "c"},
-                                                 std::vector<std::string>{"a", "b", "c", "d"}}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"a", "b", "c"}, std::vector<std::string>{"a", "b", "c", "d"}}) {
         const ProgramRun run = RunProgram(args);
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
@@ -50,7 +50,8 @@ TEST(CommandLine, ThreeOrMoreArgumentsAreAUsageError) {
 TEST(CommandLine, YesAsOutputShowsAlert1AndConvertsNothing) {
     TempDir dir;
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(2048));
-    const ProgramRun run = RunProgram({movie.path, "YES"}, "cd " + testing::ShellQuote(dir.Root().string()) + "; " + kEnglish);
+    const ProgramRun run = RunProgram(
+        {movie.path, "YES"}, "cd " + testing::ShellQuote(dir.Root().string()) + "; " + kEnglish);
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("Drop one camera movie"), std::string::npos) << run.err;
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
@@ -61,7 +62,8 @@ TEST(CommandLine, OtherSpellingsOfYesAreOutputNames) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(2048));
     // "yes" has no extension FFmpeg knows, so the remux refuses it; the
     // point is that it was taken as an output, not as the alert1 case.
-    const ProgramRun run = RunProgram({movie.path, "yes"}, "cd " + testing::ShellQuote(dir.Root().string()) + "; " + kEnglish);
+    const ProgramRun run = RunProgram(
+        {movie.path, "yes"}, "cd " + testing::ShellQuote(dir.Root().string()) + "; " + kEnglish);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("write file name = ./.yes.wav"), std::string::npos) << run.out;
     EXPECT_EQ(run.err.find("Drop one camera movie"), std::string::npos);
@@ -117,7 +119,9 @@ TEST_P(Conversion, OutputHoldsEveryInstantReorderedWithGainAndTheCameraMetadata)
     ASSERT_EQ(out[0].packets.size(), inVideo.packets.size());
     for (std::size_t i = 0; i < inVideo.packets.size(); ++i) {
         EXPECT_EQ(out[0].packets[i].data, inVideo.packets[i].data) << i;
-        EXPECT_EQ(av_rescale_q(out[0].packets[i].pts, out[0].timeBase, inVideo.timeBase), inVideo.packets[i].pts) << i;
+        EXPECT_EQ(av_rescale_q(out[0].packets[i].pts, out[0].timeBase, inVideo.timeBase),
+                  inVideo.packets[i].pts)
+            << i;
     }
 
     // The camera metadata in the output's moov.
@@ -128,7 +132,8 @@ TEST_P(Conversion, OutputHoldsEveryInstantReorderedWithGainAndTheCameraMetadata)
     ASSERT_TRUE(videoEntry);
     EXPECT_EQ(testing::BoxBytes(bytes, *videoEntry), movie.layout.videoSampleEntry);
     const auto videoTrak = testing::FindBoxPath(bytes, "moov/trak#1");
-    const auto trakChildren = testing::Children(bytes, videoTrak->offset + 8, videoTrak->offset + videoTrak->size);
+    const auto trakChildren =
+        testing::Children(bytes, videoTrak->offset + 8, videoTrak->offset + videoTrak->size);
     ASSERT_FALSE(trakChildren.empty());
     EXPECT_EQ(testing::BoxBytes(bytes, trakChildren.back()), movie.layout.uuidBox);
     const auto audioStsd = testing::FindBoxPath(bytes, "moov/trak#2/mdia/minf/stbl/stsd");
@@ -146,12 +151,14 @@ TEST_P(Conversion, OutputHoldsEveryInstantReorderedWithGainAndTheCameraMetadata)
     EXPECT_EQ(sa3d, wanted);
 }
 
-INSTANTIATE_TEST_SUITE_P(AudioLengths, Conversion, ::testing::Values(10240, 10241, 2048, 2049, 1024, 1));
+INSTANTIATE_TEST_SUITE_P(AudioLengths, Conversion,
+                         ::testing::Values(10240, 10241, 2048, 2049, 1024, 1));
 
 TEST(CommandLine, BareOutputNameWritesItsWavInTheCurrentFolder) {
     TempDir dir;
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
-    const ProgramRun run = RunProgram({"in.mp4", "out.mov"}, "cd " + testing::ShellQuote(dir.Root().string()) + "; " + kEnglish);
+    const ProgramRun run = RunProgram(
+        {"in.mp4", "out.mov"}, "cd " + testing::ShellQuote(dir.Root().string()) + "; " + kEnglish);
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("write file name = ./.out.mov.wav"), std::string::npos) << run.out;
     EXPECT_TRUE(std::filesystem::exists(dir.Path("out.mov")));
@@ -161,16 +168,17 @@ TEST(CommandLine, BareOutputNameWritesItsWavInTheCurrentFolder) {
 // A file size limit stands in for a full disk: the WAV phase, then the remux.
 TEST(CommandLine, FullDiskFailsCleanlyInEitherPhase) {
     TempDir dir;
-    auto options = SmallMovie(96000);      // a WAV of about 750 KiB
-    options.videoBytesPerFrame = 40000;    // an output well above 1 MiB
+    auto options = SmallMovie(96000);    // a WAV of about 750 KiB
+    options.videoBytesPerFrame = 40000;  // an output well above 1 MiB
     const auto movie = testing::MakeMovie(dir, "in.mp4", options);
     const auto before = ReadFileBytes(movie.path);
     const int inputKiB = static_cast<int>(before.size() / 1024);
     for (const int limitKiB : {300, 1000}) {
         SCOPED_TRACE(limitKiB);
         ASSERT_LT(limitKiB, inputKiB);
-        const ProgramRun run = RunProgram({movie.path, dir.Path("out.mov")},
-                                          "ulimit -f " + std::to_string(limitKiB) + "; " + kEnglish);
+        const ProgramRun run =
+            RunProgram({movie.path, dir.Path("out.mov")},
+                       "ulimit -f " + std::to_string(limitKiB) + "; " + kEnglish);
         EXPECT_EQ(run.status, 1) << run.out << run.err;
         EXPECT_NE(run.err.find("The conversion failed"), std::string::npos) << run.err;
         EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
@@ -208,7 +216,8 @@ TEST(CommandLine, GainFollowsTheSoftwareTextAndFlag) {
         ASSERT_EQ(run.status, 0) << run.out << run.err;
         const auto out = testing::ReadMediaPackets(dir.Path("out.mov"));
         ASSERT_EQ(out.size(), 2u);
-        EXPECT_TRUE(out[1].Bytes() == testing::ExpectedConvertedAudio(options, std::bit_cast<float>(c.gainBits)));
+        EXPECT_TRUE(out[1].Bytes() ==
+                    testing::ExpectedConvertedAudio(options, std::bit_cast<float>(c.gainBits)));
     }
 }
 

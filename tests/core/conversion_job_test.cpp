@@ -26,7 +26,9 @@ using testing::TempDir;
 
 class FakeSpace : public platform::FileFacts {
 public:
-    FakeSpace(uint64_t fileSize, uint64_t freeSpace) : size(fileSize), free(freeSpace) { platform::InstallFileFacts(this); }
+    FakeSpace(uint64_t fileSize, uint64_t freeSpace) : size(fileSize), free(freeSpace) {
+        platform::InstallFileFacts(this);
+    }
     ~FakeSpace() override { platform::InstallFileFacts(nullptr); }
     std::optional<uint64_t> Size(const std::string&) const override { return size; }
     std::optional<uint64_t> FreeSpace(const std::string&) const override { return free; }
@@ -39,7 +41,8 @@ private:
 // Records every notification of one name while alive.
 class Observed {
 public:
-    explicit Observed(const char* name, std::function<void(const platform::Notification&)> also = nullptr) {
+    explicit Observed(const char* name,
+                      std::function<void(const platform::Notification&)> also = nullptr) {
         token = platform::NotificationCenter::Default().AddObserver(
             name, [this, also](const platform::Notification& n) {
                 {
@@ -172,18 +175,22 @@ TEST_F(ConversionJob, ProgressRisesInOrderFromTheWavPhaseToTheEnd) {
 
     const auto starts = start.All();
     ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0].paths, (std::vector<std::string>{movie.path, dir.Path("out.mov"), dir.Path(".out.mov.wav")}));
+    EXPECT_EQ(starts[0].paths, (std::vector<std::string>{movie.path, dir.Path("out.mov"),
+                                                         dir.Path(".out.mov.wav")}));
 
     const auto values = progress.All();
     ASSERT_GE(values.size(), 11u);
     // Nine ordinary frames, then the final frame that completes the WAV.
     const uint32_t wavPhase[] = {
-        std::bit_cast<uint32_t>(5.0f),  std::bit_cast<uint32_t>(10.0f), std::bit_cast<uint32_t>(15.000001f),
-        std::bit_cast<uint32_t>(20.0f), std::bit_cast<uint32_t>(25.0f), std::bit_cast<uint32_t>(30.000002f),
-        std::bit_cast<uint32_t>(35.0f), std::bit_cast<uint32_t>(40.0f), std::bit_cast<uint32_t>(45.0f),
-        std::bit_cast<uint32_t>(50.0f)};
-    for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(std::bit_cast<uint32_t>(values[i].number), wavPhase[i]) << i;
-    for (std::size_t i = 1; i < values.size(); ++i) EXPECT_GE(values[i].number, values[i - 1].number) << i;
+        std::bit_cast<uint32_t>(5.0f),       std::bit_cast<uint32_t>(10.0f),
+        std::bit_cast<uint32_t>(15.000001f), std::bit_cast<uint32_t>(20.0f),
+        std::bit_cast<uint32_t>(25.0f),      std::bit_cast<uint32_t>(30.000002f),
+        std::bit_cast<uint32_t>(35.0f),      std::bit_cast<uint32_t>(40.0f),
+        std::bit_cast<uint32_t>(45.0f),      std::bit_cast<uint32_t>(50.0f)};
+    for (std::size_t i = 0; i < 10; ++i)
+        EXPECT_EQ(std::bit_cast<uint32_t>(values[i].number), wavPhase[i]) << i;
+    for (std::size_t i = 1; i < values.size(); ++i)
+        EXPECT_GE(values[i].number, values[i - 1].number) << i;
     EXPECT_FLOAT_EQ(values.back().number, 100.0f);
     EXPECT_EQ(backend.terminations, 1);
 }
@@ -225,7 +232,9 @@ TEST_F(ConversionJob, MissingOutputFolderFailsWithAlert5) {
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(Run(movie.path, dir.Path("no/such/folder/out.mov")), 1);
     const std::string out = ::testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("error:" + dir.Path("no/such/folder/.out.mov.wav") + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("error:" + dir.Path("no/such/folder/.out.mov.wav") + "\n"),
+              std::string::npos)
+        << out;
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Failed);
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert5")});
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});

@@ -27,8 +27,7 @@ extern "C" {
 namespace spatialmux::fixture {
 namespace {
 
-std::string TempPath(const std::string& name)
-{
+std::string TempPath(const std::string& name) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string test = std::string(info->test_suite_name()) + "_" + info->name();
     for (char& c : test) {
@@ -49,8 +48,7 @@ private:
     std::string path_;
 };
 
-std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, size_t size)
-{
+std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, size_t size) {
     std::ifstream in(path, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(offset));
     std::vector<uint8_t> bytes(size);
@@ -59,19 +57,16 @@ std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, size_t 
     return bytes;
 }
 
-uint32_t BE32(const uint8_t* p)
-{
+uint32_t BE32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-uint64_t BE64(const uint8_t* p)
-{
+uint64_t BE64(const uint8_t* p) {
     return (uint64_t{BE32(p)} << 32) | BE32(p + 4);
 }
 
 // The interleaved PCM the builder must have written for instants [first, first + count).
-std::vector<uint8_t> ExpectedPcm(uint32_t seed, int64_t first, uint32_t count)
-{
+std::vector<uint8_t> ExpectedPcm(uint32_t seed, int64_t first, uint32_t count) {
     std::vector<uint8_t> bytes;
     for (int64_t i = first; i < first + count; ++i) {
         for (int channel = 0; channel < 4; ++channel) {
@@ -83,8 +78,8 @@ std::vector<uint8_t> ExpectedPcm(uint32_t seed, int64_t first, uint32_t count)
     return bytes;
 }
 
-void WriteOrFail(const std::string& path, const CameraMovieOptions& options, CameraMovieLayout* layout)
-{
+void WriteOrFail(const std::string& path, const CameraMovieOptions& options,
+                 CameraMovieLayout* layout) {
     std::string error;
     ASSERT_TRUE(WriteCameraMovie(path, options, layout, &error)) << error;
     EXPECT_TRUE(error.empty()) << error;
@@ -104,8 +99,7 @@ struct FrameDeleter {
 };
 using InputPtr = std::unique_ptr<AVFormatContext, InputDeleter>;
 
-InputPtr OpenMovie(const std::string& path)
-{
+InputPtr OpenMovie(const std::string& path) {
     AVFormatContext* raw = nullptr;
     if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
         return nullptr;
@@ -133,8 +127,7 @@ struct WalkResult {
 
 class Walker {
 public:
-    explicit Walker(const std::string& path) : in_(path, std::ios::binary)
-    {
+    explicit Walker(const std::string& path) : in_(path, std::ios::binary) {
         std::error_code ignored;
         size_ = std::filesystem::file_size(path, ignored);
         if (ignored) {
@@ -142,8 +135,7 @@ public:
         }
     }
 
-    bool Find(const char* type)
-    {
+    bool Find(const char* type) {
         for (int headers = 0; headers < 1000; ++headers) {
             if (pos_ + 8 > size_) {
                 return false;
@@ -163,8 +155,7 @@ public:
         return false;
     }
     // Reads that stay inside the file; out of range they give zeros or less.
-    std::vector<uint8_t> Slice(uint64_t at, uint64_t n)
-    {
+    std::vector<uint8_t> Slice(uint64_t at, uint64_t n) {
         if (at >= size_) {
             return {};
         }
@@ -175,13 +166,11 @@ public:
         bytes.resize(static_cast<size_t>(in_.gcount()));
         return bytes;
     }
-    uint32_t U16(uint64_t at)
-    {
+    uint32_t U16(uint64_t at) {
         const std::vector<uint8_t> b = Slice(at, 2);
         return b.size() == 2 ? (uint32_t{b[0]} << 8) | b[1] : 0;
     }
-    uint32_t U32(uint64_t at)
-    {
+    uint32_t U32(uint64_t at) {
         const std::vector<uint8_t> b = Slice(at, 4);
         return b.size() == 4 ? BE32(b.data()) : 0;
     }
@@ -194,8 +183,7 @@ private:
     uint64_t size_ = 0;
 };
 
-WalkResult WalkCameraPath(const std::string& path)
-{
+WalkResult WalkCameraPath(const std::string& path) {
     WalkResult r;
     Walker w(path);
     auto find = [&](const char* type) {
@@ -279,7 +267,8 @@ WalkResult WalkCameraPath(const std::string& path)
     const bool wide = r.offsetsType == "co64";
     const uint32_t chunks = w.U32(w.pos_ + 4);
     for (uint32_t i = 0; i < chunks && i < 1000000; ++i) {
-        r.offsets.push_back(wide ? w.U64(w.pos_ + 8 + 8 * uint64_t{i}) : w.U32(w.pos_ + 8 + 4 * uint64_t{i}));
+        r.offsets.push_back(wide ? w.U64(w.pos_ + 8 + 8 * uint64_t{i})
+                                 : w.U32(w.pos_ + 8 + 4 * uint64_t{i}));
     }
     return r;
 }
@@ -288,8 +277,7 @@ WalkResult WalkCameraPath(const std::string& path)
 
 class FixtureCodecTest : public ::testing::TestWithParam<VideoCodec> {};
 
-TEST_P(FixtureCodecTest, PlayersSeeEveryPacketWhereTheLayoutSays)
-{
+TEST_P(FixtureCodecTest, PlayersSeeEveryPacketWhereTheLayoutSays) {
     CameraMovieOptions options;
     options.codec = GetParam();
     options.width = 160;
@@ -308,7 +296,8 @@ TEST_P(FixtureCodecTest, PlayersSeeEveryPacketWhereTheLayoutSays)
     ASSERT_EQ(input->nb_streams, 2u);
     const AVCodecParameters* video = input->streams[0]->codecpar;
     const AVCodecParameters* audio = input->streams[1]->codecpar;
-    EXPECT_EQ(video->codec_id, GetParam() == VideoCodec::HEVC ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
+    EXPECT_EQ(video->codec_id,
+              GetParam() == VideoCodec::HEVC ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
     EXPECT_EQ(video->width, 160);
     EXPECT_EQ(video->height, 96);
     EXPECT_NE(av_stream_get_side_data(input->streams[0], AV_PKT_DATA_SPHERICAL, nullptr), nullptr);
@@ -326,7 +315,8 @@ TEST_P(FixtureCodecTest, PlayersSeeEveryPacketWhereTheLayoutSays)
             ASSERT_LT(frame, layout.videoSampleOffsets.size());
             EXPECT_EQ(static_cast<uint64_t>(packet->pos), layout.videoSampleOffsets[frame]);
             EXPECT_EQ(static_cast<uint32_t>(packet->size), layout.videoSampleSizes[frame]);
-            EXPECT_EQ((packet->flags & AV_PKT_FLAG_KEY) != 0, layout.videoSampleIsKeyframe[frame]) << frame;
+            EXPECT_EQ((packet->flags & AV_PKT_FLAG_KEY) != 0, layout.videoSampleIsKeyframe[frame])
+                << frame;
             // Repeated frames are the same bytes.
             if (frame >= 7) {
                 EXPECT_EQ(layout.videoSampleSizes[frame], layout.videoSampleSizes[frame - 7]);
@@ -345,8 +335,7 @@ TEST_P(FixtureCodecTest, PlayersSeeEveryPacketWhereTheLayoutSays)
     EXPECT_TRUE(audioBytes == ExpectedPcm(3, 0, 30000));
 }
 
-TEST_P(FixtureCodecTest, SampleEntryDecodesAndSamplesAreWholeNalUnits)
-{
+TEST_P(FixtureCodecTest, SampleEntryDecodesAndSamplesAreWholeNalUnits) {
     CameraMovieOptions options;
     options.codec = GetParam();
     options.totalSamples = 4800;
@@ -412,8 +401,11 @@ TEST_P(FixtureCodecTest, SampleEntryDecodesAndSamplesAreWholeNalUnits)
     EXPECT_NE(entry.find(configType), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, FixtureCodecTest, ::testing::Values(VideoCodec::H264, VideoCodec::HEVC),
-                         [](const auto& param) { return param.param == VideoCodec::HEVC ? "HEVC" : "H264"; });
+INSTANTIATE_TEST_SUITE_P(Codecs, FixtureCodecTest,
+                         ::testing::Values(VideoCodec::H264, VideoCodec::HEVC),
+                         [](const auto& param) {
+                             return param.param == VideoCodec::HEVC ? "HEVC" : "H264";
+                         });
 
 // ---------------------------------------------------------------- the camera's box path
 
@@ -422,15 +414,13 @@ struct LayoutCase {
     void (*change)(CameraMovieOptions&);
 };
 
-void PrintTo(const LayoutCase& layoutCase, std::ostream* out)
-{
+void PrintTo(const LayoutCase& layoutCase, std::ostream* out) {
     *out << layoutCase.name;
 }
 
 class FixtureLayoutTest : public ::testing::TestWithParam<LayoutCase> {};
 
-TEST_P(FixtureLayoutTest, CameraBoxPathReachesTheAudioTables)
-{
+TEST_P(FixtureLayoutTest, CameraBoxPathReachesTheAudioTables) {
     CameraMovieOptions options;
     options.totalSamples = 9000;
     options.softwareText = "ZORVA VELIX V Ver 2.0";
@@ -469,10 +459,13 @@ TEST_P(FixtureLayoutTest, CameraBoxPathReachesTheAudioTables)
     ASSERT_FALSE(layout.boxOffsets.empty());
     EXPECT_EQ(layout.boxOffsets.front(), 0u);
     EXPECT_TRUE(std::is_sorted(layout.boxOffsets.begin(), layout.boxOffsets.end()));
-    for (uint64_t at : {layout.mdatOffset, layout.moovOffset, layout.zatrOffset, layout.zmknOffset}) {
+    for (uint64_t at :
+         {layout.mdatOffset, layout.moovOffset, layout.zatrOffset, layout.zmknOffset}) {
         EXPECT_TRUE(std::binary_search(layout.boxOffsets.begin(), layout.boxOffsets.end(), at));
     }
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(ReadRange(file.path(), layout.zatrOffset + 4, 4).data()), 4),
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(
+                              ReadRange(file.path(), layout.zatrOffset + 4, 4).data()),
+                          4),
               "ZATR");
     EXPECT_EQ(layout.fileSize, std::filesystem::file_size(file.path()));
 
@@ -481,7 +474,8 @@ TEST_P(FixtureLayoutTest, CameraBoxPathReachesTheAudioTables)
     ASSERT_EQ(layout.audioChunkSamples.size(), layout.audioChunkOffsets.size());
     for (size_t i = 0; i < layout.audioChunkOffsets.size(); ++i) {
         const uint32_t n = layout.audioChunkSamples[i];
-        ASSERT_TRUE(ReadRange(file.path(), layout.audioChunkOffsets[i], n * 8) == ExpectedPcm(options.seed, instant, n))
+        ASSERT_TRUE(ReadRange(file.path(), layout.audioChunkOffsets[i], n * 8) ==
+                    ExpectedPcm(options.seed, instant, n))
             << "chunk " << i;
         instant += n;
     }
@@ -499,7 +493,8 @@ const LayoutCase kLayoutCases[] = {
     {"NoVisibleAudio", [](CameraMovieOptions& o) { o.includeVisibleAudioTrak = false; }},
     // ftyp, mdat and 997 free boxes: moov is the 1000th header.
     {"ManyBoxesBeforeMoov", [](CameraMovieOptions& o) { o.boxesBeforeMoov = 997; }},
-    {"ChunkRuns", [](CameraMovieOptions& o) {
+    {"ChunkRuns",
+     [](CameraMovieOptions& o) {
          o.chunkRuns = {{1, 1000}, {3, 333}, {10, 2048}};
          o.seed = 77;
      }},
@@ -508,8 +503,7 @@ const LayoutCase kLayoutCases[] = {
 INSTANTIATE_TEST_SUITE_P(Variants, FixtureLayoutTest, ::testing::ValuesIn(kLayoutCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
-TEST(FixtureBuilder, ChunksFollowTheRunsAndTheLastEndsWithTheAudio)
-{
+TEST(FixtureBuilder, ChunksFollowTheRunsAndTheLastEndsWithTheAudio) {
     CameraMovieOptions options;
     options.totalSamples = 5000;
     options.chunkRuns = {{1, 1000}, {3, 333}};
@@ -524,8 +518,7 @@ TEST(FixtureBuilder, ChunksFollowTheRunsAndTheLastEndsWithTheAudio)
     EXPECT_EQ(layout.audioChunkSamples, expected);
 }
 
-TEST(FixtureBuilder, FreeBoxesAndMdat64HeadersAreWhereTheLayoutSays)
-{
+TEST(FixtureBuilder, FreeBoxesAndMdat64HeadersAreWhereTheLayoutSays) {
     CameraMovieOptions options;
     options.totalSamples = 2048;
     options.boxesBeforeMoov = 3;
@@ -548,8 +541,7 @@ TEST(FixtureBuilder, FreeBoxesAndMdat64HeadersAreWhereTheLayoutSays)
     EXPECT_EQ(frees, 3);
 }
 
-TEST(FixtureBuilder, MakerNoteTagsCanBeLeftOut)
-{
+TEST(FixtureBuilder, MakerNoteTagsCanBeLeftOut) {
     for (uint16_t tag : {0x0131, 0x8769, 0x927C, 0x4001, 0x1011}) {
         CameraMovieOptions options;
         options.totalSamples = 1024;
@@ -564,8 +556,7 @@ TEST(FixtureBuilder, MakerNoteTagsCanBeLeftOut)
     }
 }
 
-TEST(FixtureBuilder, OtherVideoFormatCodeAndMissingBoxes)
-{
+TEST(FixtureBuilder, OtherVideoFormatCodeAndMissingBoxes) {
     CameraMovieOptions options;
     options.totalSamples = 1024;
     options.videoFormatOverride = "mp4v";
@@ -575,22 +566,32 @@ TEST(FixtureBuilder, OtherVideoFormatCodeAndMissingBoxes)
     CameraMovieLayout layout;
     WriteOrFail(file.path(), options, &layout);
     ASSERT_GE(layout.videoSampleEntry.size(), 8u);
-    EXPECT_EQ(std::string(layout.videoSampleEntry.begin() + 4, layout.videoSampleEntry.begin() + 8), "mp4v");
+    EXPECT_EQ(std::string(layout.videoSampleEntry.begin() + 4, layout.videoSampleEntry.begin() + 8),
+              "mp4v");
     EXPECT_TRUE(layout.uuidBox.empty());
     EXPECT_TRUE(layout.sa3dBox.empty());
 }
 
-TEST(FixtureBuilder, RefusesOptionsItCannotLayOut)
-{
+TEST(FixtureBuilder, RefusesOptionsItCannotLayOut) {
     const std::vector<std::pair<const char*, void (*)(CameraMovieOptions&)>> cases = {
         {"no runs", [](CameraMovieOptions& o) { o.chunkRuns.clear(); }},
-        {"first run at 2", [](CameraMovieOptions& o) { o.chunkRuns = {{2, 1024}}; }},
-        {"runs not increasing", [](CameraMovieOptions& o) { o.chunkRuns = {{1, 1024}, {1, 512}}; }},
-        {"empty chunks", [](CameraMovieOptions& o) { o.chunkRuns = {{1, 0}}; }},
+        {"first run at 2",
+         [](CameraMovieOptions& o) {
+             o.chunkRuns = {{2, 1024}};
+         }},
+        {"runs not increasing",
+         [](CameraMovieOptions& o) {
+             o.chunkRuns = {{1, 1024}, {1, 512}};
+         }},
+        {"empty chunks",
+         [](CameraMovieOptions& o) {
+             o.chunkRuns = {{1, 0}};
+         }},
         {"negative samples", [](CameraMovieOptions& o) { o.totalSamples = -1; }},
         {"short format code", [](CameraMovieOptions& o) { o.audioFormat = "pcm"; }},
         {"odd video size", [](CameraMovieOptions& o) { o.width = 129; }},
-        {"stco above 4 GiB", [](CameraMovieOptions& o) {
+        {"stco above 4 GiB",
+         [](CameraMovieOptions& o) {
              o.useStco = true;
              o.sparseHoleBytes = 5ull << 30;
          }},
@@ -606,8 +607,7 @@ TEST(FixtureBuilder, RefusesOptionsItCannotLayOut)
     }
 }
 
-TEST(FixtureBuilder, SparseHolePutsAudioAbove4GiB)
-{
+TEST(FixtureBuilder, SparseHolePutsAudioAbove4GiB) {
     {
         // Can this file system leave holes?
         TempFile probe("probe");
@@ -630,7 +630,8 @@ TEST(FixtureBuilder, SparseHolePutsAudioAbove4GiB)
     EXPECT_GT(layout.audioChunkOffsets[0], uint64_t{1} << 32);
     // mdat no longer fits a 32-bit size.
     EXPECT_EQ(BE32(ReadRange(file.path(), layout.mdatOffset, 4).data()), 1u);
-    EXPECT_TRUE(ReadRange(file.path(), layout.audioChunkOffsets[0], 1024 * 8) == ExpectedPcm(1, 0, 1024));
+    EXPECT_TRUE(ReadRange(file.path(), layout.audioChunkOffsets[0], 1024 * 8) ==
+                ExpectedPcm(1, 0, 1024));
     EXPECT_EQ(WalkCameraPath(file.path()).offsets, layout.audioChunkOffsets);
     InputPtr input = OpenMovie(file.path());
     ASSERT_TRUE(input);
@@ -645,8 +646,7 @@ TEST(FixtureBuilder, SparseHolePutsAudioAbove4GiB)
 
 // ---------------------------------------------------------------- the known audio
 
-TEST(FixtureExpectedSample, ChannelsAreDistinctAndReachBothExtremesInEveryFrame)
-{
+TEST(FixtureExpectedSample, ChannelsAreDistinctAndReachBothExtremesInEveryFrame) {
     for (uint32_t seed : {0u, 1u, 12345u}) {
         for (int channel = 0; channel < 4; ++channel) {
             std::set<int> extremes;
@@ -681,9 +681,9 @@ TEST(FixtureExpectedSample, ChannelsAreDistinctAndReachBothExtremesInEveryFrame)
 
 // ---------------------------------------------------------------- the command-line tool
 
-std::string RunTool(const std::string& arguments, int* status)
-{
-    const std::filesystem::path tool = std::filesystem::path(SPATIALMUX_BINARY).parent_path() / "make_camera_movie";
+std::string RunTool(const std::string& arguments, int* status) {
+    const std::filesystem::path tool =
+        std::filesystem::path(SPATIALMUX_BINARY).parent_path() / "make_camera_movie";
     const std::string command = "'" + tool.string() + "' " + arguments + " 2>&1";
     std::string output;
     std::FILE* pipe = ::popen(command.c_str(), "r");
@@ -700,9 +700,9 @@ std::string RunTool(const std::string& arguments, int* status)
     return output;
 }
 
-TEST(FixtureTool, WritesAndDescribesMovies)
-{
-    if (!std::filesystem::exists(std::filesystem::path(SPATIALMUX_BINARY).parent_path() / "make_camera_movie")) {
+TEST(FixtureTool, WritesAndDescribesMovies) {
+    if (!std::filesystem::exists(std::filesystem::path(SPATIALMUX_BINARY).parent_path() /
+                                 "make_camera_movie")) {
         GTEST_SKIP() << "make_camera_movie not built";
     }
     TempFile file("tool.mov");
@@ -712,12 +712,14 @@ TEST(FixtureTool, WritesAndDescribesMovies)
     const std::string description = RunTool("--describe '" + file.path() + "'", &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(description.find("video hevc 128x64"), std::string::npos) << description;
-    EXPECT_NE(description.find("audio pcm_s16le, 4 channels, 48000 Hz"), std::string::npos) << description;
+    EXPECT_NE(description.find("audio pcm_s16le, 4 channels, 48000 Hz"), std::string::npos)
+        << description;
     EXPECT_NE(description.find("8 packets"), std::string::npos) << description;
     EXPECT_NE(description.find("spherical video XML"), std::string::npos) << description;
     EXPECT_NE(description.find("channel map 0 3 1 2"), std::string::npos) << description;
 
-    for (const char* bad : {"--chunk 0:5 x.mov", "--frobnicate x.mov", "", "--describe /nonexistent/movie.mov"}) {
+    for (const char* bad :
+         {"--chunk 0:5 x.mov", "--frobnicate x.mov", "", "--describe /nonexistent/movie.mov"}) {
         const std::string message = RunTool(bad, &status);
         EXPECT_NE(status, 0) << bad;
         EXPECT_NE(message.find("make_camera_movie: "), std::string::npos) << bad;

@@ -29,16 +29,14 @@ using testing::TempDir;
 constexpr uint64_t kGiB = 1024ull * 1024ull * 1024ull;
 constexpr uint64_t kHole = 4 * kGiB + 512ull * 1024ull * 1024ull;
 
-uint64_t FreeBytes(const std::string& folder)
-{
+uint64_t FreeBytes(const std::string& folder) {
     struct statvfs facts {};
     if (statvfs(folder.c_str(), &facts) != 0) return 0;
     return static_cast<uint64_t>(facts.f_bavail) * facts.f_frsize;
 }
 
 // Bytes [offset, offset + count) of a file, without reading what lies before.
-std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, uint64_t count)
-{
+std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, uint64_t count) {
     std::ifstream in(path, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(offset));
     std::vector<uint8_t> bytes(count);
@@ -47,13 +45,12 @@ std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, uint64_
     return bytes;
 }
 
-void PutBE32(std::vector<uint8_t>& bytes, std::size_t at, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(value >> (24 - 8 * i));
+void PutBE32(std::vector<uint8_t>& bytes, std::size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(value >> (24 - 8 * i));
 }
 
-fixture::CameraMovieOptions BigMovie()
-{
+fixture::CameraMovieOptions BigMovie() {
     fixture::CameraMovieOptions options;
     options.totalSamples = 96000 + 333;
     options.width = 32;
@@ -65,22 +62,24 @@ fixture::CameraMovieOptions BigMovie()
     return options;
 }
 
-TEST(HardeningBigFiles, CameraMovieAboveFourGiBConvertsCompletely)
-{
+TEST(HardeningBigFiles, CameraMovieAboveFourGiBConvertsCompletely) {
     TempDir dir;
     // The program wants three times the input's size free on the output's
     // disk, although the hole costs nothing.
     const uint64_t needed = 3 * (kHole + 8 * 1024 * 1024) + kGiB;
     if (FreeBytes(dir.Root().string()) < needed) {
-        GTEST_SKIP() << "needs " << needed / kGiB << " GiB free in " << dir.Root() << " for a movie above 4 GiB";
+        GTEST_SKIP() << "needs " << needed / kGiB << " GiB free in " << dir.Root()
+                     << " for a movie above 4 GiB";
     }
     const auto options = BigMovie();
     const auto movie = testing::MakeMovie(dir, "big.mp4", options);
     ASSERT_GT(movie.layout.fileSize, 4 * kGiB);
     ASSERT_FALSE(movie.layout.audioChunkOffsets.empty());
-    ASSERT_GT(movie.layout.audioChunkOffsets.front(), 0xFFFFFFFFull) << "the audio must lie above 2^32";
+    ASSERT_GT(movie.layout.audioChunkOffsets.front(), 0xFFFFFFFFull)
+        << "the audio must lie above 2^32";
 
-    const auto run = testing::RunProgram({movie.path, dir.Path("out.mov")}, "LANGUAGE=en LC_ALL=C.UTF-8");
+    const auto run =
+        testing::RunProgram({movie.path, dir.Path("out.mov")}, "LANGUAGE=en LC_ALL=C.UTF-8");
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(dir.Entries().size(), 2u) << "the temporary WAV must be gone";
     EXPECT_EQ(std::filesystem::file_size(movie.path), movie.layout.fileSize);
@@ -88,7 +87,8 @@ TEST(HardeningBigFiles, CameraMovieAboveFourGiBConvertsCompletely)
     const auto out = testing::ReadMediaPackets(dir.Path("out.mov"));
     ASSERT_EQ(out.size(), 2u);
     const float gain = ChooseGain(options.softwareText, options.makerNoteFlag != 0);
-    EXPECT_TRUE(out[1].Bytes() == testing::ExpectedConvertedAudio(options, gain)) << "converted audio differs";
+    EXPECT_TRUE(out[1].Bytes() == testing::ExpectedConvertedAudio(options, gain))
+        << "converted audio differs";
 
     const auto in = testing::ReadMediaPackets(movie.path);
     ASSERT_FALSE(in.empty());
@@ -108,8 +108,7 @@ TEST(HardeningBigFiles, CameraMovieAboveFourGiBConvertsCompletely)
 
 // The transplant into an output whose mdat has a 64-bit size and whose moov
 // starts beyond 4 GiB gives the same moov as into the compact original.
-TEST(HardeningBigFiles, TransplantRewritesAMoovBeyondFourGiBBehindA64BitMdat)
-{
+TEST(HardeningBigFiles, TransplantRewritesAMoovBeyondFourGiBBehindA64BitMdat) {
     TempDir dir;
     if (FreeBytes(dir.Root().string()) < kGiB) GTEST_SKIP() << "needs 1 GiB free in " << dir.Root();
     auto options = BigMovie();
@@ -135,7 +134,8 @@ TEST(HardeningBigFiles, TransplantRewritesAMoovBeyondFourGiBBehindA64BitMdat)
     ASSERT_EQ(moov.type, "moov");
     ASSERT_EQ(moov.offset + moov.size, compact.size());
 
-    std::vector<uint8_t> head(compact.begin(), compact.begin() + static_cast<std::ptrdiff_t>(moov.offset));
+    std::vector<uint8_t> head(compact.begin(),
+                              compact.begin() + static_cast<std::ptrdiff_t>(moov.offset));
     const uint64_t bigMdatSize = 16 + (mdat.size - 8) + kHole;
     PutBE32(head, wide.offset, 1);
     std::copy_n("mdat", 4, head.begin() + static_cast<std::ptrdiff_t>(wide.offset + 4));
@@ -145,9 +145,11 @@ TEST(HardeningBigFiles, TransplantRewritesAMoovBeyondFourGiBBehindA64BitMdat)
     const uint64_t bigMoovAt = moov.offset + kHole;
     {
         std::ofstream file(big, std::ios::binary);
-        file.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+        file.write(reinterpret_cast<const char*>(head.data()),
+                   static_cast<std::streamsize>(head.size()));
         file.seekp(static_cast<std::streamoff>(bigMoovAt));
-        file.write(reinterpret_cast<const char*>(compact.data() + moov.offset), static_cast<std::streamsize>(moov.size));
+        file.write(reinterpret_cast<const char*>(compact.data() + moov.offset),
+                   static_cast<std::streamsize>(moov.size));
         ASSERT_TRUE(file.good());
     }
     ASSERT_GT(bigMoovAt, 0xFFFFFFFFull);
@@ -162,7 +164,8 @@ TEST(HardeningBigFiles, TransplantRewritesAMoovBeyondFourGiBBehindA64BitMdat)
     ASSERT_GT(newMoovSize, moov.size) << "the transplant must have grown moov";
     EXPECT_EQ(std::filesystem::file_size(big), bigMoovAt + newMoovSize);
     EXPECT_EQ(ReadRange(big, bigMoovAt, newMoovSize + 1),
-              std::vector<uint8_t>(expected.begin() + static_cast<std::ptrdiff_t>(moov.offset), expected.end()));
+              std::vector<uint8_t>(expected.begin() + static_cast<std::ptrdiff_t>(moov.offset),
+                                   expected.end()));
     EXPECT_EQ(ReadRange(big, 0, head.size()), head) << "bytes in front of moov changed";
 }
 

@@ -35,8 +35,7 @@ using testing::TempDir;
 
 const std::string kEnglish = "LANGUAGE=en LC_ALL=C.UTF-8";
 
-fixture::CameraMovieOptions SmallMovie(int32_t samples)
-{
+fixture::CameraMovieOptions SmallMovie(int32_t samples) {
     fixture::CameraMovieOptions options;
     options.totalSamples = samples;
     options.width = 32;
@@ -46,17 +45,16 @@ fixture::CameraMovieOptions SmallMovie(int32_t samples)
     return options;
 }
 
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
-{
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 // Calls `also` for every progress notification while alive.
 class ProgressHook {
 public:
-    explicit ProgressHook(std::function<void(float)> also)
-    {
+    explicit ProgressHook(std::function<void(float)> also) {
         token = platform::NotificationCenter::Default().AddObserver(
             platform::kProgressUpdateNotification,
             [also](const platform::Notification& n) { also(n.number); });
@@ -76,8 +74,7 @@ struct InProcessRun {
     std::vector<std::string> alerts;
 };
 
-InProcessRun ConvertInProcess(const std::string& input, const std::string& output)
-{
+InProcessRun ConvertInProcess(const std::string& input, const std::string& output) {
     RecordingBackend backend;
     InProcessRun run;
     ::testing::internal::CaptureStdout();
@@ -98,13 +95,13 @@ protected:
     // either a complete, correct conversion or a failure that leaves only
     // the input, unchanged.
     void ExpectCleanOutcome(const std::string& input, const fixture::CameraMovieOptions& options,
-                            bool audioMustMatch)
-    {
+                            bool audioMustMatch) {
         const auto before = ReadFileBytes(input);
         const std::string output = dir.Path("out.mov");
         const InProcessRun run = ConvertInProcess(input, output);
         EXPECT_EQ(ReadFileBytes(input), before) << "the input was changed";
-        EXPECT_FALSE(std::filesystem::exists(wrap_ffmpeg::TemporaryWavPath(output))) << "temporary WAV left";
+        EXPECT_FALSE(std::filesystem::exists(wrap_ffmpeg::TemporaryWavPath(output)))
+            << "temporary WAV left";
         if (run.result == JobResult::Succeeded) {
             EXPECT_TRUE(run.alerts.empty());
             const auto streams = testing::ReadMediaPackets(output);
@@ -131,8 +128,7 @@ protected:
 
 // The input shrinks under the converter's feet while it reads the audio, and
 // again while the remux copies the video.
-TEST_F(HardeningFaults, InputTruncatedDuringTheConversionFailsCleanly)
-{
+TEST_F(HardeningFaults, InputTruncatedDuringTheConversionFailsCleanly) {
     for (const float when : {5.0f, 60.0f}) {
         SCOPED_TRACE(when);
         auto options = SmallMovie(96000);
@@ -162,8 +158,7 @@ TEST_F(HardeningFaults, InputTruncatedDuringTheConversionFailsCleanly)
 // take away audio or video samples instead.
 class HardeningTruncation : public HardeningFaults, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(HardeningTruncation, MovieTruncatedAnywhereConvertsCompletelyOrFailsCleanly)
-{
+TEST_P(HardeningTruncation, MovieTruncatedAnywhereConvertsCompletelyOrFailsCleanly) {
     auto options = SmallMovie(3000);
     options.moovBeforeMdat = GetParam();
     const auto movie = testing::MakeMovie(dir, "whole.mp4", options);
@@ -179,7 +174,8 @@ TEST_P(HardeningTruncation, MovieTruncatedAnywhereConvertsCompletelyOrFailsClean
         if (cut >= whole.size()) continue;
         SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(whole.size()));
         const std::string input = dir.Path("cut.mp4");
-        WriteBytes(input, std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        WriteBytes(input, std::vector<uint8_t>(whole.begin(),
+                                               whole.begin() + static_cast<std::ptrdiff_t>(cut)));
         ExpectCleanOutcome(input, options, true);
         std::filesystem::remove(input);
     }
@@ -198,8 +194,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, HardeningTruncation, ::testing::Values(false, 
                          });
 
 // Seeded random damage to moov: a few bytes at a time.
-TEST_F(HardeningFaults, FlippedBytesInMoovNeverCrashOrLeaveFilesBehind)
-{
+TEST_F(HardeningFaults, FlippedBytesInMoovNeverCrashOrLeaveFilesBehind) {
     const auto options = SmallMovie(3000);
     const auto movie = testing::MakeMovie(dir, "whole.mp4", options);
     const auto whole = ReadFileBytes(movie.path);
@@ -226,18 +221,17 @@ TEST_F(HardeningFaults, FlippedBytesInMoovNeverCrashOrLeaveFilesBehind)
 }
 
 // The same damage run by the program itself: its exit status and message.
-TEST_F(HardeningFaults, ProgramReportsDamagedMoviesWithStatusOne)
-{
+TEST_F(HardeningFaults, ProgramReportsDamagedMoviesWithStatusOne) {
     const auto options = SmallMovie(3000);
     const auto movie = testing::MakeMovie(dir, "whole.mp4", options);
     const auto whole = ReadFileBytes(movie.path);
-    const std::vector<uint64_t> cuts = {movie.layout.moovOffset + 20,
-                                        movie.layout.zatrOffset + 8,
+    const std::vector<uint64_t> cuts = {movie.layout.moovOffset + 20, movie.layout.zatrOffset + 8,
                                         movie.layout.audioChunkOffsets.back() + 16};
     for (const uint64_t cut : cuts) {
         SCOPED_TRACE(cut);
         const std::string input = dir.Path("cut.mp4");
-        WriteBytes(input, std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        WriteBytes(input, std::vector<uint8_t>(whole.begin(),
+                                               whole.begin() + static_cast<std::ptrdiff_t>(cut)));
         const ProgramRun run = testing::RunProgram({input, dir.Path("out.mov")}, kEnglish);
         EXPECT_EQ(run.status, 1) << run.out << run.err;
         EXPECT_FALSE(run.err.empty());
@@ -252,8 +246,7 @@ TEST_F(HardeningFaults, ProgramReportsDamagedMoviesWithStatusOne)
 // The output named as the input, also through a hard link (another name for
 // the same file, which no comparison of paths can see): refused by the
 // program, and the input stays as it was.
-TEST_F(HardeningFaults, ProgramRefusesAnOutputThatIsTheInput)
-{
+TEST_F(HardeningFaults, ProgramRefusesAnOutputThatIsTheInput) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
     const auto before = ReadFileBytes(movie.path);
     std::filesystem::create_hard_link(movie.path, dir.Path("hard.mov"));
@@ -279,12 +272,13 @@ struct VolumeRun {
     std::vector<std::string> left;  // what the volume held afterwards
 };
 
-VolumeRun RunOnSmallVolume(const TempDir& dir, const std::string& input, const std::string& mountOptions)
-{
+VolumeRun RunOnSmallVolume(const TempDir& dir, const std::string& input,
+                           const std::string& mountOptions) {
     const std::string volume = dir.Path("volume");
     std::filesystem::create_directories(volume);
     const std::string script =
-        "mount -t tmpfs -o " + mountOptions + " spatialmux-test \"$1\" || exit 99; "
+        "mount -t tmpfs -o " + mountOptions +
+        " spatialmux-test \"$1\" || exit 99; "
         "\"$2\" \"$3\" \"$1/out.mov\" </dev/null >\"$4/out\" 2>\"$4/err\"; status=$?; "
         "ls -A \"$1\" >\"$4/left\"; exit $status";
     const std::string command = kEnglish + " unshare --mount --propagation private /bin/bash -c " +
@@ -309,8 +303,7 @@ VolumeRun RunOnSmallVolume(const TempDir& dir, const std::string& input, const s
     return result;
 }
 
-TEST_F(HardeningFaults, ReadOnlyOutputFolderIsReportedAndLeavesNothing)
-{
+TEST_F(HardeningFaults, ReadOnlyOutputFolderIsReportedAndLeavesNothing) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
     const auto before = ReadFileBytes(movie.path);
     ProgramRun run;
@@ -319,13 +312,16 @@ TEST_F(HardeningFaults, ReadOnlyOutputFolderIsReportedAndLeavesNothing)
         // Permissions are enough for anyone but root.
         const std::string folder = dir.Path("locked");
         std::filesystem::create_directories(folder);
-        std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        std::filesystem::permissions(
+            folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
         run = testing::RunProgram({movie.path, folder + "/out.mov"}, kEnglish);
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) left.push_back(entry.path().string());
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            left.push_back(entry.path().string());
     } else {
         // Root writes through permissions: a read-only mount stops it.
         const VolumeRun volume = RunOnSmallVolume(dir, movie.path, "size=1m,ro");
-        if (!volume.mounted) GTEST_SKIP() << "running as root and cannot mount a read-only file system here";
+        if (!volume.mounted)
+            GTEST_SKIP() << "running as root and cannot mount a read-only file system here";
         run = volume.run;
         left = volume.left;
     }

@@ -22,17 +22,15 @@ using testing::TempDir;
 struct FuzzInput {
     std::string target;  // movie_reader, transplant or maker_note
     std::string path;
-    std::string name;    // for the test's name
+    std::string name;  // for the test's name
 };
 
 // Shown in test listings instead of the object's bytes.
-void PrintTo(const FuzzInput& input, std::ostream* out)
-{
+void PrintTo(const FuzzInput& input, std::ostream* out) {
     *out << std::filesystem::path(input.path).filename().string();
 }
 
-std::vector<FuzzInput> ListInputs()
-{
+std::vector<FuzzInput> ListInputs() {
     const std::filesystem::path fuzz = std::filesystem::path(SPATIALMUX_SOURCE_DIR) / "fuzz";
     std::vector<FuzzInput> inputs;
     for (const char* target : {"movie_reader", "transplant", "maker_note"}) {
@@ -42,7 +40,8 @@ std::vector<FuzzInput> ListInputs()
             if (!std::filesystem::is_directory(folder, error)) continue;
             for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
                 if (!entry.is_regular_file()) continue;
-                std::string name = std::string(target) + "_" + kind + "_" + entry.path().filename().string();
+                std::string name =
+                    std::string(target) + "_" + kind + "_" + entry.path().filename().string();
                 std::replace_if(
                     name.begin(), name.end(),
                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
@@ -50,14 +49,14 @@ std::vector<FuzzInput> ListInputs()
             }
         }
     }
-    std::sort(inputs.begin(), inputs.end(), [](const FuzzInput& a, const FuzzInput& b) { return a.name < b.name; });
+    std::sort(inputs.begin(), inputs.end(),
+              [](const FuzzInput& a, const FuzzInput& b) { return a.name < b.name; });
     return inputs;
 }
 
 class FuzzReplay : public ::testing::TestWithParam<FuzzInput> {};
 
-TEST_P(FuzzReplay, RunsCleanlyThroughItsTarget)
-{
+TEST_P(FuzzReplay, RunsCleanlyThroughItsTarget) {
     const FuzzInput& input = GetParam();
     const std::vector<uint8_t> bytes = ReadFileBytes(input.path);
     TempDir dir;
@@ -69,20 +68,23 @@ TEST_P(FuzzReplay, RunsCleanlyThroughItsTarget)
         fuzzing::ReadMovieAudio(scratch);
     } else {
         ASSERT_TRUE(fuzzing::WriteWholeFile(scratch, bytes.data(), bytes.size()));
-        fuzzing::TransplantInto(std::string(SPATIALMUX_SOURCE_DIR) + "/fuzz/data/camera_movie.mp4", scratch);
+        fuzzing::TransplantInto(std::string(SPATIALMUX_SOURCE_DIR) + "/fuzz/data/camera_movie.mp4",
+                                scratch);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(SavedInputs, FuzzReplay, ::testing::ValuesIn(ListInputs()),
-                         [](const ::testing::TestParamInfo<FuzzInput>& param) { return param.param.name; });
+                         [](const ::testing::TestParamInfo<FuzzInput>& param) {
+                             return param.param.name;
+                         });
 
 // The transplant target is only meaningful while its source movie is one
 // the reader accepts and its seeds are outputs it really rewrites.
-TEST(FuzzReplay, TransplantSeedsAreRewrittenWithTheSourceMetadata)
-{
+TEST(FuzzReplay, TransplantSeedsAreRewrittenWithTheSourceMetadata) {
     const std::filesystem::path fuzz = std::filesystem::path(SPATIALMUX_SOURCE_DIR) / "fuzz";
     MovieReader reader(kFrameSize);
-    ASSERT_EQ(reader.Open((fuzz / "data" / "camera_movie.mp4").string(), kFrameSize), MovieReader::kOpenReady);
+    ASSERT_EQ(reader.Open((fuzz / "data" / "camera_movie.mp4").string(), kFrameSize),
+              MovieReader::kOpenReady);
     int rewritten = 0;
     for (const auto& entry : std::filesystem::directory_iterator(fuzz / "corpus" / "transplant")) {
         TempDir dir;

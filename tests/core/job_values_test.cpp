@@ -34,7 +34,9 @@ TEST(TemporaryWavPath, HandlesPathsLongerThan255Bytes) {
     EXPECT_EQ(wrap_ffmpeg::TemporaryWavPath(folder + "/" + name), folder + "/." + name + ".wav");
 }
 
-uint32_t Bits(float value) { return std::bit_cast<uint32_t>(value); }
+uint32_t Bits(float value) {
+    return std::bit_cast<uint32_t>(value);
+}
 
 TEST(GainChoice, RecognisedModelFollowsTheMakerNoteFlag) {
     EXPECT_EQ(Bits(ChooseGain("ZORVA VELIX V Ver 1.1", false)), 0x3FB4CE08u);
@@ -45,8 +47,8 @@ TEST(GainChoice, RecognisedModelFollowsTheMakerNoteFlag) {
 }
 
 TEST(GainChoice, AnythingElseGetsTheDefaultWhateverTheFlag) {
-    for (const char* text : {" ZORVA VELIX V Ver 1.1", "zorva velix v ver 1.1", "ZORVA VELIX V Ver 1.",
-                             "", "ZORVA VELIX V Ver 2.0", "OTHER CAMERA"}) {
+    for (const char* text : {" ZORVA VELIX V Ver 1.1", "zorva velix v ver 1.1",
+                             "ZORVA VELIX V Ver 1.", "", "ZORVA VELIX V Ver 2.0", "OTHER CAMERA"}) {
         EXPECT_EQ(Bits(ChooseGain(text, false)), 0x3FB4CE08u) << '"' << text << '"';
         EXPECT_EQ(Bits(ChooseGain(text, true)), 0x3FB4CE08u) << '"' << text << '"';
     }

@@ -58,12 +58,12 @@ Bytes FillerBox(const char* type, uint32_t size, uint8_t seed) {
 Bytes Sa3dBox(uint32_t m0, uint32_t m1, uint32_t m2, uint32_t m3) {
     BoxWriter w;
     const size_t start = w.BeginBox("SA3D");
-    w.U8(0);    // version
-    w.U8(0);    // ambisonic type
-    w.U32(1);   // order
-    w.U8(0);    // channel ordering
-    w.U8(0);    // normalization
-    w.U32(4);   // channel count
+    w.U8(0);   // version
+    w.U8(0);   // ambisonic type
+    w.U32(1);  // order
+    w.U8(0);   // channel ordering
+    w.U8(0);   // normalization
+    w.U32(4);  // channel count
     for (uint32_t m : {m0, m1, m2, m3}) w.U32(m);
     w.EndBox(start);
     return w.Bytes();
@@ -149,7 +149,8 @@ TEST(MoovTransplant, GrowsEveryEnclosingBoxByWhatWasInserted) {
     ASSERT_EQ(SizeAt(old, kVideoStbl + "/stsd"), 166u);
     const Pieces pieces;
     Bytes moov;
-    ASSERT_TRUE(output::BuildTransplantedMoov(old, pieces.videoEntry, pieces.uuid, pieces.sa3d, &moov));
+    ASSERT_TRUE(
+        output::BuildTransplantedMoov(old, pieces.videoEntry, pieces.uuid, pieces.sa3d, &moov));
 
     ASSERT_EQ(moov.size(), 10798u);
     EXPECT_EQ(testing::Be32(moov, 0), 10798u);
@@ -185,7 +186,8 @@ TEST(MoovTransplant, GrowsEveryEnclosingBoxByWhatWasInserted) {
     ASSERT_TRUE(videoEntry);
     EXPECT_EQ(BoxBytes(moov, *videoEntry), pieces.videoEntry);
     const auto videoTrak = FindBoxPath(moov, "moov/trak#1");
-    const auto lastOfTrak = testing::Children(moov, videoTrak->offset + 8, videoTrak->offset + videoTrak->size);
+    const auto lastOfTrak =
+        testing::Children(moov, videoTrak->offset + 8, videoTrak->offset + videoTrak->size);
     ASSERT_FALSE(lastOfTrak.empty());
     EXPECT_EQ(BoxBytes(moov, lastOfTrak.back()), pieces.uuid);
     const auto oldAudioEntry = FindSampleEntry(old, *FindBoxPath(old, kAudioStbl + "/stsd"));
@@ -194,13 +196,15 @@ TEST(MoovTransplant, GrowsEveryEnclosingBoxByWhatWasInserted) {
     EXPECT_EQ(audioEntry->size, oldAudioEntry->size + 36);
     const Bytes entry = BoxBytes(moov, *audioEntry);
     EXPECT_EQ(Slice(entry, entry.size() - 36, 36), pieces.sa3d);
-    EXPECT_EQ(Slice(entry, 4, oldAudioEntry->size - 4), Slice(BoxBytes(old, *oldAudioEntry), 4, oldAudioEntry->size - 4));
+    EXPECT_EQ(Slice(entry, 4, oldAudioEntry->size - 4),
+              Slice(BoxBytes(old, *oldAudioEntry), 4, oldAudioEntry->size - 4));
 
     // Boxes that only move keep their bytes.
-    for (const std::string& path :
-         std::vector<std::string>{"moov/mvhd", "moov/udta", "moov/trak#1/tkhd", "moov/trak#1/edts",
-                                  "moov/trak#2/tkhd", "moov/trak#1/mdia/mdhd", kAudioStbl + "/stts"}) {
-        EXPECT_EQ(BoxBytes(moov, *FindBoxPath(moov, path)), BoxBytes(old, *FindBoxPath(old, path))) << path;
+    for (const std::string& path : std::vector<std::string>{
+             "moov/mvhd", "moov/udta", "moov/trak#1/tkhd", "moov/trak#1/edts", "moov/trak#2/tkhd",
+             "moov/trak#1/mdia/mdhd", kAudioStbl + "/stts"}) {
+        EXPECT_EQ(BoxBytes(moov, *FindBoxPath(moov, path)), BoxBytes(old, *FindBoxPath(old, path)))
+            << path;
     }
 }
 
@@ -213,29 +217,34 @@ TEST_P(VideoEntryLength, SetsTheVideoBoxSizes) {
     Pieces pieces;
     pieces.videoEntry = FillerBox("hvc1", entryLength, 0x33);
     Bytes moov;
-    ASSERT_TRUE(output::BuildTransplantedMoov(old, pieces.videoEntry, pieces.uuid, pieces.sa3d, &moov));
+    ASSERT_TRUE(
+        output::BuildTransplantedMoov(old, pieces.videoEntry, pieces.uuid, pieces.sa3d, &moov));
     const int64_t change = static_cast<int64_t>(entryLength) - 150;
     EXPECT_EQ(static_cast<int64_t>(moov.size()), 10000 + change + 512 + 36);
     EXPECT_EQ(SizeAt(moov, kVideoStbl + "/stsd"), stsdSize);
-    for (const std::string& path : std::vector<std::string>{"moov/trak#1/mdia", "moov/trak#1/mdia/minf", kVideoStbl}) {
-        EXPECT_EQ(static_cast<int64_t>(SizeAt(moov, path)), static_cast<int64_t>(SizeAt(old, path)) + change)
+    for (const std::string& path :
+         std::vector<std::string>{"moov/trak#1/mdia", "moov/trak#1/mdia/minf", kVideoStbl}) {
+        EXPECT_EQ(static_cast<int64_t>(SizeAt(moov, path)),
+                  static_cast<int64_t>(SizeAt(old, path)) + change)
             << path;
     }
     EXPECT_EQ(SizeAt(moov, "moov/trak#1"), SizeAt(old, "moov/trak#1") + change + 512);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, VideoEntryLength,
-                         ::testing::Values(std::make_pair(400u, 416u),  // 00 00 00 A6 -> 00 00 01 A0
+                         ::testing::Values(std::make_pair(400u,
+                                                          416u),  // 00 00 00 A6 -> 00 00 01 A0
                                            std::make_pair(150u, 166u),  // equal size: unchanged
                                            std::make_pair(50u, 66u)));  // -> 00 00 00 42
 
 TEST(MoovTransplant, FindsTheBoxesByTypeWhateverStandsBetween) {
-    for (const OutputMoovShape shape : {OutputMoovShape{.withEdts = false},
-                                      OutputMoovShape{.extraBoxInTrak = true}}) {
+    for (const OutputMoovShape shape :
+         {OutputMoovShape{.withEdts = false}, OutputMoovShape{.extraBoxInTrak = true}}) {
         const Bytes old = BuildOutputMoov(shape);
         const Pieces pieces;
         Bytes moov;
-        ASSERT_TRUE(output::BuildTransplantedMoov(old, pieces.videoEntry, pieces.uuid, pieces.sa3d, &moov));
+        ASSERT_TRUE(
+            output::BuildTransplantedMoov(old, pieces.videoEntry, pieces.uuid, pieces.sa3d, &moov));
         EXPECT_EQ(SizeAt(moov, kVideoStbl + "/stsd"), 416u);
         EXPECT_EQ(SizeAt(moov, kAudioStbl + "/stsd"), SizeAt(old, kAudioStbl + "/stsd") + 36);
     }
@@ -244,8 +253,12 @@ TEST(MoovTransplant, FindsTheBoxesByTypeWhateverStandsBetween) {
 TEST(MoovTransplant, RefusesWhatItCannotPlaceSafely) {
     const Bytes good = BuildOutputMoov({});
     const Pieces pieces;
-    const auto offsetOf = [&good](const std::string& path) { return FindBoxPath(good, path)->offset; };
-    const auto setSize = [](Bytes& bytes, uint64_t at, uint32_t value) { fixture::PutBE32(&bytes[at], value); };
+    const auto offsetOf = [&good](const std::string& path) {
+        return FindBoxPath(good, path)->offset;
+    };
+    const auto setSize = [](Bytes& bytes, uint64_t at, uint32_t value) {
+        fixture::PutBE32(&bytes[at], value);
+    };
     const auto setType = [](Bytes& bytes, uint64_t at, const char* type) {
         std::copy_n(type, 4, bytes.begin() + static_cast<std::ptrdiff_t>(at + 4));
     };
@@ -272,7 +285,8 @@ TEST(MoovTransplant, RefusesWhatItCannotPlaceSafely) {
         Bytes damaged = good;
         c.damage(damaged);
         Bytes moov = {1, 2, 3};
-        EXPECT_FALSE(output::BuildTransplantedMoov(damaged, pieces.videoEntry, pieces.uuid, pieces.sa3d, &moov))
+        EXPECT_FALSE(output::BuildTransplantedMoov(damaged, pieces.videoEntry, pieces.uuid,
+                                                   pieces.sa3d, &moov))
             << c.what;
         EXPECT_EQ(moov, (Bytes{1, 2, 3})) << c.what;
     }
@@ -282,9 +296,12 @@ TEST(MoovTransplant, RefusesWhatItCannotPlaceSafely) {
     badEntry[3] ^= 1;
     EXPECT_FALSE(output::BuildTransplantedMoov(good, badEntry, pieces.uuid, pieces.sa3d, &moov));
     EXPECT_FALSE(output::BuildTransplantedMoov(good, {}, pieces.uuid, pieces.sa3d, &moov));
-    EXPECT_FALSE(output::BuildTransplantedMoov(good, pieces.videoEntry, FillerBox("free", 64, 1), pieces.sa3d, &moov));
-    EXPECT_FALSE(output::BuildTransplantedMoov(good, pieces.videoEntry, pieces.uuid, Bytes(36, 0), &moov));
-    EXPECT_FALSE(output::BuildTransplantedMoov(good, pieces.videoEntry, pieces.uuid, FillerBox("SA3D", 40, 1), &moov));
+    EXPECT_FALSE(output::BuildTransplantedMoov(good, pieces.videoEntry, FillerBox("free", 64, 1),
+                                               pieces.sa3d, &moov));
+    EXPECT_FALSE(
+        output::BuildTransplantedMoov(good, pieces.videoEntry, pieces.uuid, Bytes(36, 0), &moov));
+    EXPECT_FALSE(output::BuildTransplantedMoov(good, pieces.videoEntry, pieces.uuid,
+                                               FillerBox("SA3D", 40, 1), &moov));
 }
 
 TEST(MoovTransplant, ChannelMapBecomesTheIdentity) {
@@ -332,7 +349,8 @@ Bytes BuildOutputFile(const OutputFileShape& shape) {
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 // A reader that has read a builder movie and holds its three pieces.
@@ -354,7 +372,8 @@ protected:
         Bytes sa3d = input.layout.sa3dBox;
         EXPECT_TRUE(output::RemapSa3dChannels(sa3d));
         Bytes moov;
-        EXPECT_TRUE(output::BuildTransplantedMoov(BuildOutputMoov(shape), input.layout.videoSampleEntry,
+        EXPECT_TRUE(output::BuildTransplantedMoov(BuildOutputMoov(shape),
+                                                  input.layout.videoSampleEntry,
                                                   input.layout.uuidBox, sa3d, &moov));
         return moov;
     }
@@ -391,7 +410,8 @@ TEST_F(TransplantFile, RewritesMoovInPlaceBehindAnyMdat) {
         EXPECT_EQ(Slice(after, moovStart, moov.size()), moov) << mdat64;
     }
     // The reader keeps the remapped channel map.
-    EXPECT_EQ(Slice(reader->Sa3dBox(), 20, 16), (Bytes{0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3}));
+    EXPECT_EQ(Slice(reader->Sa3dBox(), 20, 16),
+              (Bytes{0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3}));
 }
 
 TEST_F(TransplantFile, AShorterMoovLeavesNoStaleBytes) {
@@ -466,7 +486,8 @@ PlayerView OpenAsPlayer(const std::string& path) {
         view.opened = true;
         view.streams = static_cast<int>(context->nb_streams);
         std::size_t size = 0;
-        const uint8_t* data = av_stream_get_side_data(context->streams[0], AV_PKT_DATA_SPHERICAL, &size);
+        const uint8_t* data =
+            av_stream_get_side_data(context->streams[0], AV_PKT_DATA_SPHERICAL, &size);
         if (data != nullptr && size >= sizeof(AVSphericalMapping)) {
             view.spherical = true;
             view.projection = reinterpret_cast<const AVSphericalMapping*>(data)->projection;
@@ -517,8 +538,9 @@ TEST_F(TransplantFile, ARemuxedOutputCarriesTheCameraMetadata) {
     const auto moovAfter = FindBoxPath(after, "moov");
     ASSERT_TRUE(moovBefore && moovAfter);
     ASSERT_EQ(moovAfter->offset, moovBefore->offset);
-    EXPECT_EQ(after.size(), before.size() + input.layout.videoSampleEntry.size() + input.layout.uuidBox.size() +
-                                36 - FindSampleEntry(before, *FindBoxPath(before, kVideoStbl + "/stsd"))->size);
+    EXPECT_EQ(after.size(),
+              before.size() + input.layout.videoSampleEntry.size() + input.layout.uuidBox.size() +
+                  36 - FindSampleEntry(before, *FindBoxPath(before, kVideoStbl + "/stsd"))->size);
     // The media data did not move, and the offsets into it did not change.
     EXPECT_EQ(Slice(after, 0, moovBefore->offset), Slice(before, 0, moovBefore->offset));
     for (const std::string& stbl : {kVideoStbl, kAudioStbl}) {
@@ -532,8 +554,10 @@ TEST_F(TransplantFile, ARemuxedOutputCarriesTheCameraMetadata) {
     for (std::size_t s = 0; s < packetsAfter.size(); ++s) {
         ASSERT_EQ(packetsAfter[s].packets.size(), packetsBefore[s].packets.size()) << s;
         for (std::size_t i = 0; i < packetsAfter[s].packets.size(); ++i) {
-            EXPECT_EQ(packetsAfter[s].packets[i].data, packetsBefore[s].packets[i].data) << s << " " << i;
-            EXPECT_EQ(packetsAfter[s].packets[i].pts, packetsBefore[s].packets[i].pts) << s << " " << i;
+            EXPECT_EQ(packetsAfter[s].packets[i].data, packetsBefore[s].packets[i].data)
+                << s << " " << i;
+            EXPECT_EQ(packetsAfter[s].packets[i].pts, packetsBefore[s].packets[i].pts)
+                << s << " " << i;
         }
     }
 
@@ -542,8 +566,10 @@ TEST_F(TransplantFile, ARemuxedOutputCarriesTheCameraMetadata) {
     ASSERT_TRUE(videoEntry);
     EXPECT_EQ(BoxBytes(after, *videoEntry), input.layout.videoSampleEntry);
     const auto trak = FindBoxPath(after, "moov/trak#1");
-    EXPECT_EQ(BoxBytes(after, testing::Children(after, trak->offset + 8, trak->offset + trak->size).back()),
-              input.layout.uuidBox);
+    EXPECT_EQ(
+        BoxBytes(after,
+                 testing::Children(after, trak->offset + 8, trak->offset + trak->size).back()),
+        input.layout.uuidBox);
     const auto audioEntry = FindSampleEntry(after, *FindBoxPath(after, kAudioStbl + "/stsd"));
     ASSERT_TRUE(audioEntry);
     const Bytes entry = BoxBytes(after, *audioEntry);

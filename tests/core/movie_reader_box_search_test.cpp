@@ -15,13 +15,11 @@ namespace {
 using testmovie::Box;
 using testmovie::Bytes;
 
-std::istringstream StreamOf(const Bytes& bytes)
-{
+std::istringstream StreamOf(const Bytes& bytes) {
     return std::istringstream(std::string(bytes.begin(), bytes.end()));
 }
 
-Bytes FreeBoxesThenMoov(int freeBoxes)
-{
+Bytes FreeBoxesThenMoov(int freeBoxes) {
     Bytes bytes;
     for (int i = 0; i < freeBoxes; ++i) {
         testmovie::Append(bytes, Box("free", Bytes{}));
@@ -30,8 +28,7 @@ Bytes FreeBoxesThenMoov(int freeBoxes)
     return bytes;
 }
 
-TEST(BoxSearchTest, HeaderLimitIsAThousand)
-{
+TEST(BoxSearchTest, HeaderLimitIsAThousand) {
     MovieReader reader(1024);
     auto found = StreamOf(FreeBoxesThenMoov(999));
     ASSERT_TRUE(reader.FindBox("moov", found));
@@ -41,8 +38,7 @@ TEST(BoxSearchTest, HeaderLimitIsAThousand)
     EXPECT_FALSE(reader.FindBox("moov", missed));
 }
 
-TEST(BoxSearchTest, TypesAreComparedExactly)
-{
+TEST(BoxSearchTest, TypesAreComparedExactly) {
     MovieReader reader(1024);
     Bytes bytes = Box("MOOV", Bytes{});
     testmovie::Append(bytes, Box("moov", Bytes{}));
@@ -51,8 +47,7 @@ TEST(BoxSearchTest, TypesAreComparedExactly)
     EXPECT_EQ(stream.tellg(), 16);
 }
 
-TEST(BoxSearchTest, ZeroSizeRereadsTheSameHeaderUntilTheLimit)
-{
+TEST(BoxSearchTest, ZeroSizeRereadsTheSameHeaderUntilTheLimit) {
     MovieReader reader(1024);
     Bytes bytes = {0, 0, 0, 0, 'f', 'r', 'e', 'e'};
     testmovie::Append(bytes, Box("moov", Bytes{}));
@@ -60,8 +55,7 @@ TEST(BoxSearchTest, ZeroSizeRereadsTheSameHeaderUntilTheLimit)
     EXPECT_FALSE(reader.FindBox("moov", stream));
 }
 
-TEST(BoxSearchTest, EndsAtTheEndOfTheData)
-{
+TEST(BoxSearchTest, EndsAtTheEndOfTheData) {
     MovieReader reader(1024);
     auto empty = StreamOf(Bytes{});
     EXPECT_FALSE(reader.FindBox("moov", empty));
@@ -75,8 +69,7 @@ TEST(BoxSearchTest, EndsAtTheEndOfTheData)
     EXPECT_FALSE(reader.FindBox("moov", overlong));
 }
 
-Bytes LargeBox(const std::string& type, uint64_t size, const Bytes& payload)
-{
+Bytes LargeBox(const std::string& type, uint64_t size, const Bytes& payload) {
     Bytes bytes;
     testmovie::PutBE32(bytes, 1);
     testmovie::PutText(bytes, type);
@@ -87,8 +80,7 @@ Bytes LargeBox(const std::string& type, uint64_t size, const Bytes& payload)
 
 // ftyp, mdat with a 64-bit size, moov: whatever is sought, the 64-bit box
 // ends the search 8 bytes past its end, on the payload of moov.
-TEST(BoxSearchTest, LargeSizeBoxLandsOnThePayloadOfTheNextBox)
-{
+TEST(BoxSearchTest, LargeSizeBoxLandsOnThePayloadOfTheNextBox) {
     Bytes bytes = Box("ftyp", Bytes(8, 0));
     const Bytes mdat = LargeBox("mdat", 16 + 40, Bytes(40, 0x55));
     testmovie::Append(bytes, mdat);
@@ -102,8 +94,7 @@ TEST(BoxSearchTest, LargeSizeBoxLandsOnThePayloadOfTheNextBox)
     }
 }
 
-TEST(BoxSearchTest, LargeSizeBelowSixteenFails)
-{
+TEST(BoxSearchTest, LargeSizeBelowSixteenFails) {
     for (uint64_t size : {0ull, 1ull, 8ull, 15ull}) {
         MovieReader reader(1024);
         Bytes bytes = LargeBox("mdat", size, Bytes(32, 0));
@@ -118,14 +109,14 @@ TEST(BoxSearchTest, LargeSizeBelowSixteenFails)
 
 // A 64-bit box of more than 2^31 bytes in a sparse file: the skip is made
 // in steps and lands on the payload of the box behind it.
-TEST(BoxSearchTest, LargeBoxBeyondTwoGigabytes)
-{
+TEST(BoxSearchTest, LargeBoxBeyondTwoGigabytes) {
     const uint64_t mdatSize = 3ull * 1024 * 1024 * 1024 + 24;
     testmovie::TempFile file("large_box.mov");
     {
         std::ofstream out(file.path, std::ios::binary);
         const Bytes header = LargeBox("mdat", mdatSize, Bytes{});
-        out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+        out.write(reinterpret_cast<const char*>(header.data()),
+                  static_cast<std::streamsize>(header.size()));
     }
     std::error_code error;
     std::filesystem::resize_file(file.path, mdatSize, error);
@@ -135,7 +126,8 @@ TEST(BoxSearchTest, LargeBoxBeyondTwoGigabytes)
     {
         std::ofstream out(file.path, std::ios::binary | std::ios::app);
         const Bytes moov = Box("moov", Bytes{7});
-        out.write(reinterpret_cast<const char*>(moov.data()), static_cast<std::streamsize>(moov.size()));
+        out.write(reinterpret_cast<const char*>(moov.data()),
+                  static_cast<std::streamsize>(moov.size()));
     }
     MovieReader reader(1024);
     std::ifstream stream(file.path, std::ios::binary);

@@ -21,8 +21,8 @@ using fixture::CameraMovieLayout;
 using fixture::CameraMovieOptions;
 
 struct Written {
-    explicit Written(const CameraMovieOptions& options, const std::string& name = "camera.mov") : file(name)
-    {
+    explicit Written(const CameraMovieOptions& options, const std::string& name = "camera.mov")
+        : file(name) {
         std::string error;
         ok = fixture::WriteCameraMovie(file.path, options, &layout, &error);
         EXPECT_TRUE(ok) << error;
@@ -32,8 +32,7 @@ struct Written {
     bool ok = false;
 };
 
-int32_t OpenResult(const CameraMovieOptions& options)
-{
+int32_t OpenResult(const CameraMovieOptions& options) {
     Written written(options);
     MovieReader reader(1024);
     return reader.Open(written.file.path, 1024);
@@ -41,8 +40,7 @@ int32_t OpenResult(const CameraMovieOptions& options)
 
 class CameraWalkTest : public testing::TestWithParam<fixture::VideoCodec> {};
 
-TEST_P(CameraWalkTest, KeepsThePiecesExactly)
-{
+TEST_P(CameraWalkTest, KeepsThePiecesExactly) {
     CameraMovieOptions options;
     options.codec = GetParam();
     options.makerNoteFlag = 1;
@@ -53,7 +51,8 @@ TEST_P(CameraWalkTest, KeepsThePiecesExactly)
     ASSERT_EQ(reader.Open(written.file.path, 1024), MovieReader::kOpenReady);
     const CameraMovieLayout& layout = written.layout;
     EXPECT_EQ(reader.VideoSampleEntry(), layout.videoSampleEntry);
-    const std::string format(reader.VideoSampleEntry().begin() + 4, reader.VideoSampleEntry().begin() + 8);
+    const std::string format(reader.VideoSampleEntry().begin() + 4,
+                             reader.VideoSampleEntry().begin() + 8);
     EXPECT_EQ(format, GetParam() == fixture::VideoCodec::H264 ? "avc1" : "hvc1");
     EXPECT_EQ(reader.UuidBox(), layout.uuidBox);
     EXPECT_EQ(reader.Sa3dBox(), layout.sa3dBox);
@@ -68,8 +67,7 @@ TEST_P(CameraWalkTest, KeepsThePiecesExactly)
 INSTANTIATE_TEST_SUITE_P(Codecs, CameraWalkTest,
                          testing::Values(fixture::VideoCodec::H264, fixture::VideoCodec::HEVC));
 
-TEST(CameraWalkTest, RefusalMatrix)
-{
+TEST(CameraWalkTest, RefusalMatrix) {
     struct Case {
         const char* name;
         void (*change)(CameraMovieOptions&);
@@ -98,8 +96,7 @@ TEST(CameraWalkTest, RefusalMatrix)
     }
 }
 
-TEST(CameraWalkTest, MissingFileAndMissingMoov)
-{
+TEST(CameraWalkTest, MissingFileAndMissingMoov) {
     MovieReader missing(1024);
     const std::string path = "/nonexistent/dir/camera.mov";
     testing::internal::CaptureStdout();
@@ -128,8 +125,7 @@ struct FrameCase {
 class CameraFramesTest : public testing::TestWithParam<FrameCase> {};
 
 // Every frame against the builder's pattern through the float chain.
-TEST_P(CameraFramesTest, MatchExpectedSamples)
-{
+TEST_P(CameraFramesTest, MatchExpectedSamples) {
     CameraMovieOptions options;
     options.chunkRuns = GetParam().runs;
     options.totalSamples = GetParam().totalSamples;
@@ -145,16 +141,20 @@ TEST_P(CameraFramesTest, MatchExpectedSamples)
     int64_t first = 0;
     int calls = 0;
     for (;; first += kFrameSize) {
-        const bool ended = reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4));
+        const bool ended = reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3),
+                                            frame.Channel(4));
         ++calls;
         const int64_t real = std::min<int64_t>(kFrameSize, std::max<int64_t>(total - first, 0));
         ASSERT_EQ(reader.GetLastFrameSamples(), real);
         for (int c = 0; c < 4; ++c) {
             for (int64_t i = 0; i < kFrameSize; ++i) {
-                const float want = i < real
-                                       ? static_cast<float>(fixture::ExpectedSample(options.seed, c, first + i)) / 32767.0f
-                                       : 0.0f;
-                ASSERT_EQ(frame.Channel(c + 1)[i], want) << "channel " << c << " instant " << first + i;
+                const float want =
+                    i < real
+                        ? static_cast<float>(fixture::ExpectedSample(options.seed, c, first + i)) /
+                              32767.0f
+                        : 0.0f;
+                ASSERT_EQ(frame.Channel(c + 1)[i], want)
+                    << "channel " << c << " instant " << first + i;
             }
         }
         if (ended) {
@@ -166,18 +166,21 @@ TEST_P(CameraFramesTest, MatchExpectedSamples)
     EXPECT_FALSE(reader.HadShortRead());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, CameraFramesTest,
-    testing::Values(FrameCase{"chunks1000", {{1, 1000}}, 10000}, FrameCase{"chunks2048", {{1, 2048}}, 10000},
-                    FrameCase{"chunks512", {{1, 512}}, 6000}, FrameCase{"mixed", {{1, 1024}, {5, 512}}, 9000},
-                    FrameCase{"total10240", {{1, 1024}}, 10240}, FrameCase{"total10241", {{1, 1024}}, 10241},
-                    FrameCase{"finalAcrossChunks", {{1, 512}}, 1724}),
-    [](const testing::TestParamInfo<FrameCase>& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Layouts, CameraFramesTest,
+                         testing::Values(FrameCase{"chunks1000", {{1, 1000}}, 10000},
+                                         FrameCase{"chunks2048", {{1, 2048}}, 10000},
+                                         FrameCase{"chunks512", {{1, 512}}, 6000},
+                                         FrameCase{"mixed", {{1, 1024}, {5, 512}}, 9000},
+                                         FrameCase{"total10240", {{1, 1024}}, 10240},
+                                         FrameCase{"total10241", {{1, 1024}}, 10241},
+                                         FrameCase{"finalAcrossChunks", {{1, 512}}, 1724}),
+                         [](const testing::TestParamInfo<FrameCase>& param) {
+                             return std::string(param.param.name);
+                         });
 
 // Audio beyond 4 GiB in a sparse file: the moves to the chunks are made in
 // steps and land exactly.
-TEST(CameraFramesTest, ChunksBeyondFourGigabytes)
-{
+TEST(CameraFramesTest, ChunksBeyondFourGigabytes) {
     CameraMovieOptions options;
     options.totalSamples = 3000;
     options.framesPerSecond = 10;
@@ -190,10 +193,14 @@ TEST(CameraFramesTest, ChunksBeyondFourGigabytes)
     ASSERT_EQ(reader.Open(written.file.path, 1024), MovieReader::kOpenReady);
     ASSERT_GT(reader.Track().chunkOffsets.front(), 0x100000000ull);
     AudioFrame frame;
-    EXPECT_FALSE(reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4)));
-    EXPECT_EQ(frame.Channel(2)[5], static_cast<float>(fixture::ExpectedSample(options.seed, 1, 5)) / 32767.0f);
-    EXPECT_FALSE(reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4)));
-    EXPECT_EQ(frame.Channel(4)[1000], static_cast<float>(fixture::ExpectedSample(options.seed, 3, 2024)) / 32767.0f);
+    EXPECT_FALSE(
+        reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4)));
+    EXPECT_EQ(frame.Channel(2)[5],
+              static_cast<float>(fixture::ExpectedSample(options.seed, 1, 5)) / 32767.0f);
+    EXPECT_FALSE(
+        reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4)));
+    EXPECT_EQ(frame.Channel(4)[1000],
+              static_cast<float>(fixture::ExpectedSample(options.seed, 3, 2024)) / 32767.0f);
     EXPECT_FALSE(reader.HadShortRead());
 }
 
@@ -202,8 +209,7 @@ TEST(CameraFramesTest, ChunksBeyondFourGigabytes)
 // missing audio bytes.
 class TruncationTest : public testing::TestWithParam<bool> {};
 
-TEST_P(TruncationTest, OpensOrRefusesAndReadsToAnEnd)
-{
+TEST_P(TruncationTest, OpensOrRefusesAndReadsToAnEnd) {
     CameraMovieOptions options;
     options.totalSamples = 3000;
     options.framesPerSecond = 10;
@@ -219,7 +225,8 @@ TEST_P(TruncationTest, OpensOrRefusesAndReadsToAnEnd)
     }
     uint64_t audioEnd = 0;
     for (std::size_t i = 0; i < layout.audioChunkOffsets.size(); ++i) {
-        audioEnd = std::max<uint64_t>(audioEnd, layout.audioChunkOffsets[i] + layout.audioChunkSamples[i] * 8ull);
+        audioEnd = std::max<uint64_t>(
+            audioEnd, layout.audioChunkOffsets[i] + layout.audioChunkSamples[i] * 8ull);
     }
     std::set<uint64_t> cuts(layout.boxOffsets.begin(), layout.boxOffsets.end());
     cuts.insert(layout.fileSize);
@@ -234,10 +241,12 @@ TEST_P(TruncationTest, OpensOrRefusesAndReadsToAnEnd)
     int shortened = 0;
     testmovie::TempFile cutFile("truncated.mov");
     for (uint64_t cut : cuts) {
-        cutFile.Write(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
+        cutFile.Write(
+            std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
         MovieReader reader(1024);
         const int32_t result = reader.Open(cutFile.path, 1024);
-        ASSERT_TRUE(result == MovieReader::kOpenReady || result == MovieReader::kOpenRefused) << cut;
+        ASSERT_TRUE(result == MovieReader::kOpenReady || result == MovieReader::kOpenRefused)
+            << cut;
         if (result != MovieReader::kOpenReady) {
             continue;
         }
@@ -245,7 +254,8 @@ TEST_P(TruncationTest, OpensOrRefusesAndReadsToAnEnd)
         reader.SeekToTime(0);
         AudioFrame frame;
         int calls = 0;
-        while (!reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4))) {
+        while (!reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3),
+                                 frame.Channel(4))) {
             ASSERT_LT(++calls, 100) << cut;
         }
         if (cut < audioEnd) {

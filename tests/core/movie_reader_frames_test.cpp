@@ -14,16 +14,14 @@ using testmovie::Bytes;
 using testmovie::Options;
 using testmovie::Run;
 
-float Expected(int channel, int64_t instant)
-{
+float Expected(int channel, int64_t instant) {
     return static_cast<float>(testmovie::Sample(channel, instant)) / 32767.0f;
 }
 
 // A movie written to a temporary file and opened.
 struct OpenMovie {
     explicit OpenMovie(const Options& options, const std::function<void(Bytes&)>& damage = {})
-        : movie(testmovie::BuildMovie(options)), file("frames.mov"), reader(1024)
-    {
+        : movie(testmovie::BuildMovie(options)), file("frames.mov"), reader(1024) {
         Bytes bytes = movie.bytes;
         if (damage) {
             damage(bytes);
@@ -34,17 +32,17 @@ struct OpenMovie {
 
     // Reads one frame; checks every delivered instant against the pattern
     // from `first` on and that the rest of the arrays is silence.
-    bool ReadAndCheck(int64_t first, int32_t realInstants)
-    {
-        const bool ended = reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4));
+    bool ReadAndCheck(int64_t first, int32_t realInstants) {
+        const bool ended = reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3),
+                                            frame.Channel(4));
         EXPECT_EQ(reader.GetLastFrameSamples(), realInstants) << "frame at " << first;
         for (int c = 0; c < 4; ++c) {
             const float* values = frame.Channel(c + 1);
             for (int32_t i = 0; i < kFrameSize; ++i) {
                 const float want = i < realInstants ? Expected(c, first + i) : 0.0f;
                 if (values[i] != want) {
-                    ADD_FAILURE() << "channel " << c << " instant " << first + i << ": " << values[i]
-                                  << " instead of " << want;
+                    ADD_FAILURE() << "channel " << c << " instant " << first + i << ": "
+                                  << values[i] << " instead of " << want;
                     return ended;
                 }
             }
@@ -67,8 +65,7 @@ struct Layout {
 
 class FrameLayoutTest : public testing::TestWithParam<Layout> {};
 
-TEST_P(FrameLayoutTest, DeliversConsecutiveInstantsWhateverTheChunks)
-{
+TEST_P(FrameLayoutTest, DeliversConsecutiveInstantsWhateverTheChunks) {
     Options options;
     options.runs = GetParam().runs;
     options.totalSamples = GetParam().totalSamples;
@@ -87,19 +84,21 @@ TEST_P(FrameLayoutTest, DeliversConsecutiveInstantsWhateverTheChunks)
     EXPECT_FALSE(open.reader.HadShortRead());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Chunks, FrameLayoutTest,
-    testing::Values(Layout{"chunks1000", {{1, 1000}}, 10000}, Layout{"chunks2048", {{1, 2048}}, 9000},
-                    Layout{"chunks512", {{1, 512}}, 7000}, Layout{"chunks1024", {{1, 1024}}, 8192},
-                    Layout{"mixed", {{1, 1024}, {5, 512}}, 9999},
-                    Layout{"small", {{1, 100}, {3, 7}, {9, 3000}}, 12000},
-                    Layout{"emptyRuns", {{1, 1000}, {2, 0}, {4, 1000}}, 5000},
-                    Layout{"tenThousand240", {{1, 1024}}, 10240},
-                    Layout{"tenThousand241", {{1, 1024}}, 10241}),
-    [](const testing::TestParamInfo<Layout>& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Chunks, FrameLayoutTest,
+                         testing::Values(Layout{"chunks1000", {{1, 1000}}, 10000},
+                                         Layout{"chunks2048", {{1, 2048}}, 9000},
+                                         Layout{"chunks512", {{1, 512}}, 7000},
+                                         Layout{"chunks1024", {{1, 1024}}, 8192},
+                                         Layout{"mixed", {{1, 1024}, {5, 512}}, 9999},
+                                         Layout{"small", {{1, 100}, {3, 7}, {9, 3000}}, 12000},
+                                         Layout{"emptyRuns", {{1, 1000}, {2, 0}, {4, 1000}}, 5000},
+                                         Layout{"tenThousand240", {{1, 1024}}, 10240},
+                                         Layout{"tenThousand241", {{1, 1024}}, 10241}),
+                         [](const testing::TestParamInfo<Layout>& param) {
+                             return std::string(param.param.name);
+                         });
 
-TEST(FrameReadingTest, CursorAfterFramesAcrossChunks)
-{
+TEST(FrameReadingTest, CursorAfterFramesAcrossChunks) {
     {
         Options options;
         options.runs = {{1, 1000}};
@@ -143,8 +142,7 @@ TEST(FrameReadingTest, CursorAfterFramesAcrossChunks)
     }
 }
 
-TEST(FrameReadingTest, CountsAtTheEnd)
-{
+TEST(FrameReadingTest, CountsAtTheEnd) {
     for (int32_t total : {10240, 10241}) {
         Options options;
         options.totalSamples = total;
@@ -153,8 +151,8 @@ TEST(FrameReadingTest, CountsAtTheEnd)
         open.reader.SeekToTime(0);
         EXPECT_EQ(open.reader.GetTotalSamples(), total);
         int falseCalls = 0;
-        while (!open.reader.ReadFrame(open.frame.Channel(1), open.frame.Channel(2), open.frame.Channel(3),
-                                      open.frame.Channel(4))) {
+        while (!open.reader.ReadFrame(open.frame.Channel(1), open.frame.Channel(2),
+                                      open.frame.Channel(3), open.frame.Channel(4))) {
             ++falseCalls;
             ASSERT_EQ(open.reader.GetCurrentSample(), falseCalls * 1024);
             ASSERT_LT(falseCalls, 20);
@@ -166,8 +164,7 @@ TEST(FrameReadingTest, CountsAtTheEnd)
 
 // The final frame's remainder lies in two chunks with non-audio bytes in
 // between: it is taken chunk by chunk.
-TEST(FrameReadingTest, FinalFrameAcrossChunksTakesOnlyAudio)
-{
+TEST(FrameReadingTest, FinalFrameAcrossChunksTakesOnlyAudio) {
     Options options;
     options.runs = {{1, 512}};
     options.totalSamples = 1024 + 700;
@@ -181,8 +178,7 @@ TEST(FrameReadingTest, FinalFrameAcrossChunksTakesOnlyAudio)
     EXPECT_EQ(cursor.fileOffset, open.movie.chunkOffsets[3] + 188 * 8);
 }
 
-TEST(FrameReadingTest, RunningOutOfChunksEndsTheAudio)
-{
+TEST(FrameReadingTest, RunningOutOfChunksEndsTheAudio) {
     Options options;
     options.runs = {{1, 1000}};
     options.totalSamples = 5000;
@@ -208,8 +204,7 @@ TEST(FrameReadingTest, RunningOutOfChunksEndsTheAudio)
     EXPECT_TRUE(none.ReadAndCheck(0, 0));
 }
 
-TEST(FrameReadingTest, SeekToTime)
-{
+TEST(FrameReadingTest, SeekToTime) {
     Options options;
     options.runs = {{1, 1000}};
     options.totalSamples = 60000;
@@ -259,8 +254,7 @@ TEST(FrameReadingTest, SeekToTime)
     EXPECT_TRUE(shortMovie.ReadAndCheck(0, 50));
 }
 
-TEST(FrameReadingTest, SeekIntoMixedRuns)
-{
+TEST(FrameReadingTest, SeekIntoMixedRuns) {
     Options options;
     options.runs = {{1, 1024}, {5, 512}};
     options.totalSamples = 20000;
@@ -275,15 +269,13 @@ TEST(FrameReadingTest, SeekIntoMixedRuns)
     EXPECT_FALSE(open.ReadAndCheck(5824, 1024));
 }
 
-uint64_t Co64EntryAt(const Bytes& bytes, std::size_t index)
-{
+uint64_t Co64EntryAt(const Bytes& bytes, std::size_t index) {
     const std::string type = "co64";
     const auto at = std::search(bytes.begin(), bytes.end(), type.begin(), type.end());
     return static_cast<uint64_t>(at - bytes.begin()) + 4 + 8 + 8 * index;
 }
 
-void PatchBE64(Bytes& bytes, uint64_t at, uint64_t value)
-{
+void PatchBE64(Bytes& bytes, uint64_t at, uint64_t value) {
     for (int i = 0; i < 8; ++i) {
         bytes[at + static_cast<uint64_t>(i)] = static_cast<uint8_t>(value >> (56 - 8 * i));
     }
@@ -291,8 +283,7 @@ void PatchBE64(Bytes& bytes, uint64_t at, uint64_t value)
 
 // Audio bytes beyond the end of the file become silence, never the audio of
 // an earlier frame, and the reader remembers the short read.
-TEST(FrameReadingTest, MissingBytesBecomeSilence)
-{
+TEST(FrameReadingTest, MissingBytesBecomeSilence) {
     Options options;
     options.totalSamples = 6000;
     uint64_t fileLength = 0;
@@ -307,14 +298,16 @@ TEST(FrameReadingTest, MissingBytesBecomeSilence)
     EXPECT_FALSE(open.reader.HadShortRead());
     MovieReader& reader = open.reader;
     AudioFrame& frame = open.frame;
-    EXPECT_FALSE(reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4)));
+    EXPECT_FALSE(
+        reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4)));
     EXPECT_TRUE(reader.HadShortRead());
     for (int c = 1; c <= 4; ++c) {
         for (int i = 100; i < kFrameSize; ++i) {
             ASSERT_EQ(frame.Channel(c)[i], 0.0f) << c << " " << i;
         }
     }
-    EXPECT_FALSE(reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4)));
+    EXPECT_FALSE(
+        reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4)));
     for (int c = 1; c <= 4; ++c) {
         for (int i = 0; i < kFrameSize; ++i) {
             ASSERT_EQ(frame.Channel(c)[i], 0.0f) << c << " " << i;
@@ -323,8 +316,7 @@ TEST(FrameReadingTest, MissingBytesBecomeSilence)
     EXPECT_GT(fileLength, 0u);
 }
 
-TEST(FrameReadingTest, FrameSizeIsBoundedByTheConstruction)
-{
+TEST(FrameReadingTest, FrameSizeIsBoundedByTheConstruction) {
     const testmovie::Movie movie = testmovie::BuildMovie(Options{});
     testmovie::TempFile file("framesize.mov");
     file.Write(movie.bytes);

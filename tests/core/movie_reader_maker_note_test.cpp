@@ -11,21 +11,18 @@ namespace {
 
 using testmovie::Bytes;
 
-Bytes Payload(const std::string& text = "ZORVA VELIX V Ver 1.1", uint32_t flag = 1)
-{
+Bytes Payload(const std::string& text = "ZORVA VELIX V Ver 1.1", uint32_t flag = 1) {
     testmovie::Options options;
     options.softwareText = text;
     options.makerNoteFlag = flag;
     return testmovie::MakerNotePayload(options);
 }
 
-MakerNoteFacts Parse(const Bytes& payload)
-{
+MakerNoteFacts Parse(const Bytes& payload) {
     return ParseMakerNote(payload.data(), payload.size());
 }
 
-void PatchBE32(Bytes& bytes, std::size_t at, uint32_t value)
-{
+void PatchBE32(Bytes& bytes, std::size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         bytes[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(value >> (24 - 8 * i));
     }
@@ -38,8 +35,7 @@ constexpr std::size_t kTextOffsetField = 8 + 2 + 12 + 8;
 constexpr std::size_t kExifOffsetField = 8 + 2 + 24 + 8;
 constexpr std::size_t kExifCountField = 100;
 
-TEST(MakerNoteTest, ReadsTextUpToItsNulAndTheFlag)
-{
+TEST(MakerNoteTest, ReadsTextUpToItsNulAndTheFlag) {
     const MakerNoteFacts facts = Parse(Payload());
     EXPECT_EQ(facts.softwareText, "ZORVA VELIX V Ver 1.1");
     EXPECT_TRUE(facts.makerNoteFlag);
@@ -55,8 +51,7 @@ TEST(MakerNoteTest, ReadsTextUpToItsNulAndTheFlag)
     EXPECT_TRUE(Parse(empty).makerNoteFlag);
 }
 
-TEST(MakerNoteTest, NothingOutsideThePayloadIsRead)
-{
+TEST(MakerNoteTest, NothingOutsideThePayloadIsRead) {
     const Bytes good = Payload();
     struct Case {
         const char* name;
@@ -91,8 +86,7 @@ TEST(MakerNoteTest, NothingOutsideThePayloadIsRead)
     }
 }
 
-TEST(MakerNoteTest, SurvivesDamagedPayloads)
-{
+TEST(MakerNoteTest, SurvivesDamagedPayloads) {
     const Bytes good = Payload();
     std::mt19937 random(7);
     for (int round = 0; round < 20000; ++round) {

@@ -3,6 +3,7 @@
 // only the boxes that the walk looks at, audio chunks separated by filler
 // bytes that are not audio, and every field that a test wants to vary.
 
+#include <unistd.h>
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -10,44 +11,37 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace spatialmux::testmovie {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void PutBE16(Bytes& out, uint32_t value)
-{
+inline void PutBE16(Bytes& out, uint32_t value) {
     out.push_back(static_cast<uint8_t>(value >> 8));
     out.push_back(static_cast<uint8_t>(value));
 }
 
-inline void PutBE32(Bytes& out, uint32_t value)
-{
+inline void PutBE32(Bytes& out, uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) {
         out.push_back(static_cast<uint8_t>(value >> shift));
     }
 }
 
-inline void PutBE64(Bytes& out, uint64_t value)
-{
+inline void PutBE64(Bytes& out, uint64_t value) {
     PutBE32(out, static_cast<uint32_t>(value >> 32));
     PutBE32(out, static_cast<uint32_t>(value));
 }
 
-inline void PutText(Bytes& out, const std::string& text)
-{
+inline void PutText(Bytes& out, const std::string& text) {
     out.insert(out.end(), text.begin(), text.end());
 }
 
-inline void Append(Bytes& out, const Bytes& more)
-{
+inline void Append(Bytes& out, const Bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
 }
 
-inline Bytes Box(const std::string& type, const Bytes& payload)
-{
+inline Bytes Box(const std::string& type, const Bytes& payload) {
     Bytes out;
     PutBE32(out, static_cast<uint32_t>(payload.size() + 8));
     PutText(out, type);
@@ -55,8 +49,7 @@ inline Bytes Box(const std::string& type, const Bytes& payload)
     return out;
 }
 
-inline Bytes Box(const std::string& type, std::initializer_list<Bytes> children)
-{
+inline Bytes Box(const std::string& type, std::initializer_list<Bytes> children) {
     Bytes payload;
     for (const Bytes& child : children) {
         Append(payload, child);
@@ -66,8 +59,7 @@ inline Bytes Box(const std::string& type, std::initializer_list<Bytes> children)
 
 // The sample at `instant` of `channel` (0 to 3): distinct per channel and
 // instant, covering both signs.
-inline int16_t Sample(int channel, int64_t instant)
-{
+inline int16_t Sample(int channel, int64_t instant) {
     return static_cast<int16_t>(static_cast<uint16_t>(instant * 37 + channel * 16411 + 5));
 }
 
@@ -111,8 +103,7 @@ struct Movie {
     uint64_t audioEntryOffset = 0;
 };
 
-inline uint32_t SamplesInChunk(const std::vector<Run>& runs, uint32_t chunk)
-{
+inline uint32_t SamplesInChunk(const std::vector<Run>& runs, uint32_t chunk) {
     uint32_t samples = 0;
     for (const Run& run : runs) {
         if (run.firstChunk - 1 <= chunk) {
@@ -122,8 +113,7 @@ inline uint32_t SamplesInChunk(const std::vector<Run>& runs, uint32_t chunk)
     return samples;
 }
 
-inline Bytes MakerNotePayload(const Options& options)
-{
+inline Bytes MakerNotePayload(const Options& options) {
     // TIFF header, first directory at 8; the other pieces follow at fixed
     // offsets chosen here.
     const auto keep = [&](uint16_t tag) {
@@ -135,7 +125,7 @@ inline Bytes MakerNotePayload(const Options& options)
         return true;
     };
     const uint32_t exifOffset = 100;
-    const uint32_t makerOffset = 140;    // directory at 148
+    const uint32_t makerOffset = 140;  // directory at 148
     const uint32_t subOffset = 180;
     const uint32_t textOffset = 220;
     Bytes p = {'M', 'M', 0, 42, 0, 0, 0, 8};
@@ -158,19 +148,25 @@ inline Bytes MakerNotePayload(const Options& options)
     };
     std::vector<std::array<uint32_t, 4>> first = {{0x010F, 2, 4, 0}};
     if (keep(0x0131)) {
-        first.push_back({0x0131, 2, static_cast<uint32_t>(options.softwareText.size() + 1), textOffset});
+        first.push_back(
+            {0x0131, 2, static_cast<uint32_t>(options.softwareText.size() + 1), textOffset});
     }
     if (keep(0x8769)) {
         first.push_back({0x8769, 4, 1, exifOffset});
     }
     place(8, directory(first));
-    place(exifOffset, directory(keep(0x927C) ? std::vector<std::array<uint32_t, 4>>{{0x927C, 7, 64, makerOffset}}
-                                             : std::vector<std::array<uint32_t, 4>>{{0x9000, 7, 4, 0}}));
+    place(
+        exifOffset,
+        directory(keep(0x927C) ? std::vector<std::array<uint32_t, 4>>{{0x927C, 7, 64, makerOffset}}
+                               : std::vector<std::array<uint32_t, 4>>{{0x9000, 7, 4, 0}}));
     place(makerOffset, Bytes{'Z', 'M', 'K', 'N', 0, 0, 0, 0});
-    place(makerOffset + 8, directory(keep(0x4001) ? std::vector<std::array<uint32_t, 4>>{{0x4001, 4, 1, subOffset}}
-                                                  : std::vector<std::array<uint32_t, 4>>{{0x4002, 4, 1, 0}}));
-    place(subOffset, directory(keep(0x1011) ? std::vector<std::array<uint32_t, 4>>{{0x1011, 4, 1, options.makerNoteFlag}}
-                                            : std::vector<std::array<uint32_t, 4>>{{0x1012, 4, 1, 1}}));
+    place(makerOffset + 8,
+          directory(keep(0x4001) ? std::vector<std::array<uint32_t, 4>>{{0x4001, 4, 1, subOffset}}
+                                 : std::vector<std::array<uint32_t, 4>>{{0x4002, 4, 1, 0}}));
+    place(subOffset,
+          directory(keep(0x1011) ? std::vector<std::array<uint32_t, 4>>{{0x1011, 4, 1,
+                                                                         options.makerNoteFlag}}
+                                 : std::vector<std::array<uint32_t, 4>>{{0x1012, 4, 1, 1}}));
     Bytes text;
     PutText(text, options.softwareText);
     text.push_back(0);
@@ -178,14 +174,14 @@ inline Bytes MakerNotePayload(const Options& options)
     return p;
 }
 
-inline Movie BuildMovie(const Options& options)
-{
+inline Movie BuildMovie(const Options& options) {
     Movie movie;
     // Chunk sizes.
     uint64_t covered = 0;
     for (uint32_t chunk = 0;; ++chunk) {
-        if (options.chunkCount != 0 ? chunk >= options.chunkCount
-                                    : covered >= static_cast<uint64_t>(std::max(options.totalSamples, 0))) {
+        if (options.chunkCount != 0
+                ? chunk >= options.chunkCount
+                : covered >= static_cast<uint64_t>(std::max(options.totalSamples, 0))) {
             break;
         }
         const uint32_t size = SamplesInChunk(options.runs, chunk);
@@ -209,7 +205,8 @@ inline Movie BuildMovie(const Options& options)
         movie.chunkOffsets.push_back(mdatPayload + mdat.size());
         // Only the instants of the audio's length are written: a chunk that
         // reaches beyond it ends early.
-        const int64_t written = std::min<int64_t>(size, std::max<int64_t>(options.totalSamples - instant, 0));
+        const int64_t written =
+            std::min<int64_t>(size, std::max<int64_t>(options.totalSamples - instant, 0));
         for (int64_t i = 0; i < written; ++i, ++instant) {
             for (int channel = 0; channel < 4; ++channel) {
                 const auto s = static_cast<uint16_t>(Sample(channel, instant));
@@ -234,10 +231,12 @@ inline Movie BuildMovie(const Options& options)
     PutText(uuidPayload, "<rdf:SphericalVideo/>");
     movie.uuid = Box("uuid", uuidPayload);
     const Bytes videoTrak =
-        Box("trak", {Box("tkhd", Bytes(84, 0)),
-                     Box("mdia", {Box("mdhd", Bytes(24, 0)),
-                                  Box("minf", {Box("stbl", {Box("stsd", videoStsd), Box("stts", Bytes(8, 0))})})}),
-                     movie.uuid});
+        Box("trak",
+            {Box("tkhd", Bytes(84, 0)),
+             Box("mdia",
+                 {Box("mdhd", Bytes(24, 0)),
+                  Box("minf", {Box("stbl", {Box("stsd", videoStsd), Box("stts", Bytes(8, 0))})})}),
+             movie.uuid});
 
     // Audio track's boxes under ZATR.
     Bytes mdhd(24, 0);
@@ -283,8 +282,9 @@ inline Movie BuildMovie(const Options& options)
     PutBE32(stsz, options.stszSampleSize);
     PutBE32(stsz, static_cast<uint32_t>(covered));
     Bytes offsets = {0, 0, 0, 0};
-    PutBE32(offsets, options.co64CountOverride >= 0 ? static_cast<uint32_t>(options.co64CountOverride)
-                                                    : static_cast<uint32_t>(movie.chunkOffsets.size()));
+    PutBE32(offsets, options.co64CountOverride >= 0
+                         ? static_cast<uint32_t>(options.co64CountOverride)
+                         : static_cast<uint32_t>(movie.chunkOffsets.size()));
     for (uint64_t offset : movie.chunkOffsets) {
         if (options.useStco) {
             PutBE32(offsets, static_cast<uint32_t>(offset));
@@ -292,12 +292,14 @@ inline Movie BuildMovie(const Options& options)
             PutBE64(offsets, offset);
         }
     }
-    const Bytes zatr = Box(
-        "ZATR", {Box("tkhd", Bytes(84, 0)),
-                 Box("mdia", {Box("mdhd", mdhd),
-                              Box("minf", {Box("stbl", {Box("stsd", audioStsd), Box("stts", Bytes(8, 0)),
-                                                        Box("stsc", stsc), Box("stsz", stsz),
-                                                        Box(options.useStco ? "stco" : "co64", offsets)})})})});
+    const Bytes zatr =
+        Box("ZATR",
+            {Box("tkhd", Bytes(84, 0)),
+             Box("mdia",
+                 {Box("mdhd", mdhd),
+                  Box("minf", {Box("stbl", {Box("stsd", audioStsd), Box("stts", Bytes(8, 0)),
+                                            Box("stsc", stsc), Box("stsz", stsz),
+                                            Box(options.useStco ? "stco" : "co64", offsets)})})})});
 
     Bytes zdt9;
     PutBE64(zdt9, 0);  // patched below
@@ -307,8 +309,8 @@ inline Movie BuildMovie(const Options& options)
 
     // Positions of the pieces in the file.
     const auto find = [&](const Bytes& piece, uint64_t from) {
-        return static_cast<uint64_t>(std::search(out.begin() + static_cast<std::ptrdiff_t>(from), out.end(),
-                                                 piece.begin(), piece.end()) -
+        return static_cast<uint64_t>(std::search(out.begin() + static_cast<std::ptrdiff_t>(from),
+                                                 out.end(), piece.begin(), piece.end()) -
                                      out.begin());
     };
     movie.zatrOffset = find(zatr, moovOffset);
@@ -328,21 +330,18 @@ public:
     explicit TempFile(const std::string& name)
         : path((std::filesystem::temp_directory_path() /
                 ("spatialmux_reader_" + std::to_string(::getpid()) + "_" + name))
-                   .string())
-    {
-    }
-    ~TempFile()
-    {
+                   .string()) {}
+    ~TempFile() {
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
 
-    const std::string& Write(const Bytes& bytes) const
-    {
+    const std::string& Write(const Bytes& bytes) const {
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        file.write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 

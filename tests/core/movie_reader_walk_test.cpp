@@ -20,8 +20,7 @@ struct Opened {
     std::unique_ptr<MovieReader> reader;
 };
 
-Opened OpenBytes(const Bytes& bytes)
-{
+Opened OpenBytes(const Bytes& bytes) {
     TempFile file("walk.mov");
     file.Write(bytes);
     auto reader = std::make_unique<MovieReader>(1024);
@@ -29,22 +28,20 @@ Opened OpenBytes(const Bytes& bytes)
     return {result, std::move(reader)};
 }
 
-void PatchBE32(Bytes& bytes, uint64_t at, uint32_t value)
-{
+void PatchBE32(Bytes& bytes, uint64_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         bytes[at + static_cast<uint64_t>(i)] = static_cast<uint8_t>(value >> (24 - 8 * i));
     }
 }
 
-uint64_t Find(const Bytes& bytes, const std::string& text, uint64_t from = 0)
-{
-    const auto at = std::search(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end(), text.begin(), text.end());
+uint64_t Find(const Bytes& bytes, const std::string& text, uint64_t from = 0) {
+    const auto at = std::search(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end(),
+                                text.begin(), text.end());
     EXPECT_NE(at, bytes.end()) << text;
     return static_cast<uint64_t>(at - bytes.begin());
 }
 
-TEST(MovieWalkTest, FindsEverythingTheConversionNeeds)
-{
+TEST(MovieWalkTest, FindsEverythingTheConversionNeeds) {
     Options options;
     options.runs = {{1, 1000}};
     options.totalSamples = 5000;
@@ -75,8 +72,7 @@ TEST(MovieWalkTest, FindsEverythingTheConversionNeeds)
     EXPECT_EQ(cursor.frameSize, 1024);
 }
 
-TEST(MovieWalkTest, HvcEntryAndLongPath)
-{
+TEST(MovieWalkTest, HvcEntryAndLongPath) {
     Options options;
     options.videoFormat = "hvc1";
     const testmovie::Movie movie = testmovie::BuildMovie(options);
@@ -92,7 +88,8 @@ TEST(MovieWalkTest, HvcEntryAndLongPath)
     ASSERT_GT(path.size(), 300u);
     {
         std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(movie.bytes.data()), static_cast<std::streamsize>(movie.bytes.size()));
+        out.write(reinterpret_cast<const char*>(movie.bytes.data()),
+                  static_cast<std::streamsize>(movie.bytes.size()));
     }
     MovieReader reader(1024);
     EXPECT_EQ(reader.Open(path, 1024), MovieReader::kOpenReady);
@@ -100,8 +97,7 @@ TEST(MovieWalkTest, HvcEntryAndLongPath)
     std::filesystem::remove_all(dir);
 }
 
-TEST(MovieWalkTest, MissingFileIsResultOneWithItsMessage)
-{
+TEST(MovieWalkTest, MissingFileIsResultOneWithItsMessage) {
     const std::string path = "/nonexistent/spatialmux/" + std::string(300, 'x') + ".mov";
     MovieReader reader(1024);
     testing::internal::CaptureStdout();
@@ -110,8 +106,7 @@ TEST(MovieWalkTest, MissingFileIsResultOneWithItsMessage)
     EXPECT_EQ(result, MovieReader::kOpenFileError);
 }
 
-TEST(MovieWalkTest, ReaderPrintsNothingElse)
-{
+TEST(MovieWalkTest, ReaderPrintsNothingElse) {
     Options options;
     options.useStco = true;
     testing::internal::CaptureStdout();
@@ -127,8 +122,7 @@ struct Refusal {
 
 class MovieRefusalTest : public testing::TestWithParam<Refusal> {};
 
-TEST_P(MovieRefusalTest, IsRefusedWithTwo)
-{
+TEST_P(MovieRefusalTest, IsRefusedWithTwo) {
     Options options;
     GetParam().change(options);
     EXPECT_EQ(OpenBytes(testmovie::BuildMovie(options).bytes).result, MovieReader::kOpenRefused);
@@ -149,11 +143,15 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{"co64CountBeyondBox", [](Options& o) { o.co64CountOverride = 5; }},
                     Refusal{"hugeStscCount", [](Options& o) { o.stscCountOverride = 0xFFFFFFFF; }},
                     Refusal{"hugeCo64Count", [](Options& o) { o.co64CountOverride = 0x7FFFFFFF; }},
-                    Refusal{"hugeChunk", [](Options& o) { o.runs = {{1, 0x10000000}}; o.chunkCount = 1; o.totalSamples = 10; }}),
+                    Refusal{"hugeChunk",
+                            [](Options& o) {
+                                o.runs = {{1, 0x10000000}};
+                                o.chunkCount = 1;
+                                o.totalSamples = 10;
+                            }}),
     [](const testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
 
-TEST(MovieWalkTest, NineHundredNinetyNineBoxesBeforeMoovAreFine)
-{
+TEST(MovieWalkTest, NineHundredNinetyNineBoxesBeforeMoovAreFine) {
     // ftyp, 997 free boxes and mdat: moov is the thousandth header (with one
     // more free box it is refused, above).
     Options options;
@@ -161,16 +159,14 @@ TEST(MovieWalkTest, NineHundredNinetyNineBoxesBeforeMoovAreFine)
     EXPECT_EQ(OpenBytes(testmovie::BuildMovie(options).bytes).result, MovieReader::kOpenReady);
 }
 
-TEST(MovieWalkTest, FileWithoutMoov)
-{
+TEST(MovieWalkTest, FileWithoutMoov) {
     Bytes bytes = testmovie::Box("ftyp", Bytes(8, 0));
     testmovie::Append(bytes, testmovie::Box("mdat", Bytes(100, 1)));
     EXPECT_EQ(OpenBytes(bytes).result, MovieReader::kOpenRefused);
     EXPECT_EQ(OpenBytes(Bytes{}).result, MovieReader::kOpenRefused);
 }
 
-TEST(MovieWalkTest, SizeFieldsThatDoNotFitAreRefused)
-{
+TEST(MovieWalkTest, SizeFieldsThatDoNotFitAreRefused) {
     const testmovie::Movie movie = testmovie::BuildMovie(Options{});
     const auto refusedWith = [&](const std::string& type, uint32_t size, uint64_t from = 0) {
         Bytes bytes = movie.bytes;
@@ -202,8 +198,7 @@ TEST(MovieWalkTest, SizeFieldsThatDoNotFitAreRefused)
     }
 }
 
-TEST(MovieWalkTest, MakerNoteFlagAndText)
-{
+TEST(MovieWalkTest, MakerNoteFlagAndText) {
     for (uint32_t flag : {0u, 1u, 7u, 0x80000000u}) {
         Options options;
         options.makerNoteFlag = flag;
@@ -217,8 +212,7 @@ TEST(MovieWalkTest, MakerNoteFlagAndText)
 
 class MissingTagTest : public testing::TestWithParam<uint16_t> {};
 
-TEST_P(MissingTagTest, LeavesTextEmptyAndFlagFalseButOpens)
-{
+TEST_P(MissingTagTest, LeavesTextEmptyAndFlagFalseButOpens) {
     Options options;
     options.makerNoteFlag = 1;
     options.omitTags = {GetParam()};
@@ -228,7 +222,8 @@ TEST_P(MissingTagTest, LeavesTextEmptyAndFlagFalseButOpens)
     EXPECT_FALSE(opened.reader->MakerNoteFlag());
 }
 
-INSTANTIATE_TEST_SUITE_P(Tags, MissingTagTest, testing::Values(0x0131, 0x8769, 0x927C, 0x4001, 0x1011));
+INSTANTIATE_TEST_SUITE_P(Tags, MissingTagTest,
+                         testing::Values(0x0131, 0x8769, 0x927C, 0x4001, 0x1011));
 
 }  // namespace
 }  // namespace spatialmux

@@ -60,15 +60,19 @@ TEST(LocalizedStrings, LanguageComesFromTheUsualVariables) {
     EXPECT_EQ(CurrentLanguage(), "ja");
     setenv("LANGUAGE", "C", 1);
     EXPECT_EQ(CurrentLanguage(), "en");
-    if (saved) setenv("LANGUAGE", restore.c_str(), 1);
-    else unsetenv("LANGUAGE");
+    if (saved)
+        setenv("LANGUAGE", restore.c_str(), 1);
+    else
+        unsetenv("LANGUAGE");
 }
 
 TEST(NotificationCenter, DeliversByNameInOrderUntilRemoved) {
     testing::RecordingBackend backend;
     NotificationCenter center;
     std::vector<std::string> seen;
-    const int a = center.AddObserver("A", [&](const Notification& n) { seen.push_back("a" + std::to_string(static_cast<int>(n.number))); });
+    const int a = center.AddObserver("A", [&](const Notification& n) {
+        seen.push_back("a" + std::to_string(static_cast<int>(n.number)));
+    });
     center.AddObserver("B", [&](const Notification&) { seen.push_back("b"); });
     for (int i = 1; i <= 3; ++i) {
         Notification n;

@@ -53,8 +53,8 @@ void WriteWav(const std::string& path, int32_t instants) {
                 channels[c][i] = static_cast<float>(((done + i) * (c + 3)) % 2000 - 1000) / 1024.0f;
             }
         }
-        writer.WriteFrame(channels[0].data(), channels[1].data(), channels[2].data(), channels[3].data(),
-                          std::min(1024, instants - done));
+        writer.WriteFrame(channels[0].data(), channels[1].data(), channels[2].data(),
+                          channels[3].data(), std::min(1024, instants - done));
     }
     const bool finished = writer.Finish();
     ::testing::internal::GetCapturedStdout();
@@ -149,9 +149,13 @@ TEST_P(RemuxLengths, CopiesEveryPacketOfBothInputs) {
     ASSERT_EQ(video.packets.size(), source->packets.size());
     for (std::size_t i = 0; i < video.packets.size(); ++i) {
         EXPECT_EQ(video.packets[i].data, source->packets[i].data) << i;
-        EXPECT_EQ(av_compare_ts(video.packets[i].pts, video.timeBase, source->packets[i].pts, source->timeBase), 0)
+        EXPECT_EQ(av_compare_ts(video.packets[i].pts, video.timeBase, source->packets[i].pts,
+                                source->timeBase),
+                  0)
             << i;
-        EXPECT_EQ(av_compare_ts(video.packets[i].dts, video.timeBase, source->packets[i].dts, source->timeBase), 0)
+        EXPECT_EQ(av_compare_ts(video.packets[i].dts, video.timeBase, source->packets[i].dts,
+                                source->timeBase),
+                  0)
             << i;
     }
     const std::vector<uint8_t> wavBytes = ReadFileBytes(wav);
@@ -170,8 +174,8 @@ TEST_P(RemuxLengths, CopiesEveryPacketOfBothInputs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WavAgainstVideo, RemuxLengths,
-                         ::testing::Values(72 * 1024,     // 1.5 s: audio outlasts the video
-                                           24 * 1024,     // 0.5 s: video outlasts the audio
+                         ::testing::Values(72 * 1024,          // 1.5 s: audio outlasts the video
+                                           24 * 1024,          // 0.5 s: video outlasts the audio
                                            47 * 1024 + 500));  // a partial last frame
 
 TEST_F(Remux, EveryFailureIsReportedOnceWithTheAlert) {
@@ -186,10 +190,14 @@ TEST_F(Remux, EveryFailureIsReportedOnceWithTheAlert) {
         std::string message;
         bool opened;
     } cases[] = {
-        {"missing movie", missing, wav, dir.Path("a.mov"), "Could not open input file:" + missing + "\n", false},
-        {"missing WAV", movie, missing, dir.Path("b.mov"), "Could not open input file:" + missing + "\n", false},
-        {"unknown extension", movie, wav, dir.Path("out.xyz"), "Could not create output context.\n", false},
-        {"folder that does not exist", movie, wav, noFolder, "Could not open output file '" + noFolder + "'", false},
+        {"missing movie", missing, wav, dir.Path("a.mov"),
+         "Could not open input file:" + missing + "\n", false},
+        {"missing WAV", movie, missing, dir.Path("b.mov"),
+         "Could not open input file:" + missing + "\n", false},
+        {"unknown extension", movie, wav, dir.Path("out.xyz"), "Could not create output context.\n",
+         false},
+        {"folder that does not exist", movie, wav, noFolder,
+         "Could not open output file '" + noFolder + "'", false},
         {"movie without video", wav, wav, dir.Path("c.mov"), "", false},
     };
     const std::string alert = platform::LocalizedString("alert5");
@@ -256,8 +264,9 @@ TEST_F(Remux, AMovieCutShortDuringTheCopyFailsTheRemux) {
     WriteWav(wav, 94 * 1024);
     ASSERT_GT(movie.layout.moovOffset, movie.layout.mdatOffset);
     onProgress = [&movie] {
-        std::filesystem::resize_file(movie.path, movie.layout.mdatOffset +
-                                                     (movie.layout.moovOffset - movie.layout.mdatOffset) / 2);
+        std::filesystem::resize_file(
+            movie.path,
+            movie.layout.mdatOffset + (movie.layout.moovOffset - movie.layout.mdatOffset) / 2);
     };
     std::string printed;
     EXPECT_EQ(Run(movie.path, wav, dir.Path("out.mov"), &printed), -1);

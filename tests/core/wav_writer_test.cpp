@@ -47,7 +47,8 @@ TEST_P(WavFrames, HeaderDescribesTheFramesWritten) {
     ::testing::internal::CaptureStdout();
     writer.Open(path);
     for (int i = 0; i < frames; ++i) {
-        writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(), 1024);
+        writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(),
+                          channels.d.data(), 1024);
     }
     ASSERT_TRUE(writer.Finish());
     std::fflush(stdout);
@@ -80,7 +81,8 @@ TEST(WavWriter, InterleavesTheArraysInArgumentOrder) {
     channels.a[0] = 1.0f;
     WavWriter writer;
     writer.Open(path);
-    writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(), 1024);
+    writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(),
+                      1024);
     ASSERT_TRUE(writer.Finish());
 
     const auto bytes = ReadFileBytes(path);
@@ -132,7 +134,8 @@ TEST(WavWriter, AFileThatCannotBeCreatedIsReported) {
     std::fflush(stdout);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "write file name = " + path + "error:" + path + "\n");
-    writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(), 1024);
+    writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(),
+                      1024);
     EXPECT_TRUE(writer.Failed());
     EXPECT_FALSE(writer.Finish());
 }
@@ -145,7 +148,8 @@ TEST(WavWriter, AFullDiskIsReported) {
         WavWriter writer;
         writer.Open("/dev/full");
         for (int i = 0; i < frames; ++i) {
-            writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(), 1024);
+            writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(),
+                              channels.d.data(), 1024);
         }
         EXPECT_FALSE(writer.Finish()) << frames;
         EXPECT_TRUE(writer.Failed()) << frames;
@@ -165,8 +169,8 @@ TEST(WavWriter, AFileSizeLimitReachedMidwayIsReported) {
         WavWriter writer;
         writer.Open(path);
         for (int i = 0; i < 5; ++i) {
-            writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(),
-                              1024);
+            writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(),
+                              channels.d.data(), 1024);
         }
         const bool finished = writer.Finish();
         _exit(finished ? 0 : (writer.Failed() ? 3 : 4));

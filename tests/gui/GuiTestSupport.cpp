@@ -4,10 +4,10 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include <sys/stat.h>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "fixture/CameraMovieBuilder.h"
 #include "platform/LocalizedStrings.h"
@@ -47,14 +47,21 @@ std::optional<std::string> FakeSaveDialog::Run(const std::string& folder,
     return answer;
 }
 
-ObserverGuard::ObserverGuard(const std::string& name, platform::NotificationCenter::Observer observer)
+ObserverGuard::ObserverGuard(const std::string& name,
+                             platform::NotificationCenter::Observer observer)
     : token(platform::NotificationCenter::Default().AddObserver(name, std::move(observer))) {}
 
-ObserverGuard::~ObserverGuard() { platform::NotificationCenter::Default().RemoveObserver(token); }
+ObserverGuard::~ObserverGuard() {
+    platform::NotificationCenter::Default().RemoveObserver(token);
+}
 
-WindowWatcher::WindowWatcher() { qApp->installEventFilter(this); }
+WindowWatcher::WindowWatcher() {
+    qApp->installEventFilter(this);
+}
 
-WindowWatcher::~WindowWatcher() { qApp->removeEventFilter(this); }
+WindowWatcher::~WindowWatcher() {
+    qApp->removeEventFilter(this);
+}
 
 bool WindowWatcher::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Show && dynamic_cast<ViewController*>(watched) != nullptr) ++shows;
@@ -68,7 +75,8 @@ std::vector<std::string> Texts(const std::vector<std::string>& keys) {
 }
 
 bool RunSession(RecordingBackend& backend, SaveDialog& dialog,
-                const std::optional<std::vector<std::string>>& files, std::function<void()> onStart) {
+                const std::optional<std::vector<std::string>>& files,
+                std::function<void()> onStart) {
     // Only a guard against a test that would otherwise hang: a session that
     // works ends long before.
     bool stoppedByGuard = false;

@@ -50,7 +50,8 @@ class FakeSaveDialog : public SaveDialog {
 public:
     explicit FakeSaveDialog(std::optional<std::string> answer_ = std::nullopt)
         : answer(std::move(answer_)) {}
-    std::optional<std::string> Run(const std::string& folder, const std::string& proposedName) override;
+    std::optional<std::string> Run(const std::string& folder,
+                                   const std::string& proposedName) override;
 
     std::optional<std::string> answer;
     int runs = 0;

@@ -42,7 +42,8 @@ TEST_F(DropletTest, TwoFilesShowAlert6WithoutSaveDialog) {
     WriteWholeFile(Path("a.MP4"), "a");
     WriteWholeFile(Path("b.MP4"), "b");
     FakeSaveDialog dialog(Path("out.mov"));
-    ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{Path("a.MP4"), Path("b.MP4")}));
+    ASSERT_TRUE(
+        RunSession(backend, dialog, std::vector<std::string>{Path("a.MP4"), Path("b.MP4")}));
     EXPECT_EQ(backend.AlertTexts(), Texts({"alert6"}));
     EXPECT_EQ(dialog.runs, 0);
     EXPECT_EQ(backend.terminationRequests, 1);
@@ -78,7 +79,9 @@ struct RefusalCase {
     bool outputIsInput;  // the dialog answers with the input itself
 };
 
-void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RefusedJobTest : public DropletTest, public testing::WithParamInterface<RefusalCase> {};
 
@@ -97,7 +100,8 @@ TEST_P(RefusedJobTest, ShowsTheControllersAlertAndQuitsWithoutProgressWindow) {
     FakeSaveDialog dialog(c.outputIsInput ? input : Path("out.mov"));
     WindowWatcher watcher;
     int fronts = 0;
-    ObserverGuard front(platform::kForOrderFrontNotification, [&](const platform::Notification&) { ++fronts; });
+    ObserverGuard front(platform::kForOrderFrontNotification,
+                        [&](const platform::Notification&) { ++fronts; });
 
     const bool ended = RunSession(backend, dialog, std::vector<std::string>{input});
     platform::InstallFileFacts(nullptr);

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <map>
 #include <optional>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "shell/WindowedApplication.h"
 
@@ -42,7 +42,8 @@ TEST_P(DisplayCheckTest, NeedsOneWayToAWindowSystem) {
 INSTANTIATE_TEST_SUITE_P(
     Environments, DisplayCheckTest,
     testing::Values(DisplayCase{{}, false},
-                    DisplayCase{{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}, false},
+                    DisplayCase{{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}},
+                                false},
                     DisplayCase{{{"HOME", "/home/me"}}, false},
                     DisplayCase{{{"DISPLAY", ":0"}}, true},
                     DisplayCase{{{"WAYLAND_DISPLAY", "wayland-0"}}, true},
@@ -54,7 +55,8 @@ struct ProgramCase {
 };
 
 void PrintTo(const ProgramCase& c, std::ostream* os) {
-    *os << QFileInfo(QString::fromUtf8(c.program)).fileName().toStdString() << ' ' << c.arguments.join(QLatin1Char(' ')).toStdString();
+    *os << QFileInfo(QString::fromUtf8(c.program)).fileName().toStdString() << ' '
+        << c.arguments.join(QLatin1Char(' ')).toStdString();
 }
 
 class WithoutDisplayTest : public testing::TestWithParam<ProgramCase> {};
@@ -75,12 +77,13 @@ TEST_P(WithoutDisplayTest, ExplainsOnStandardErrorAndFails) {
     EXPECT_TRUE(errors.contains(QStringLiteral("no display"))) << errors.toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, WithoutDisplayTest,
-                         testing::Values(ProgramCase{SPATIALMUX_BINARY, {}},
-                                         ProgramCase{SPATIALMUX_BINARY, {QStringLiteral("/nonexistent.MP4")}},
-                                         ProgramCase{SPATIALMUX_DROPLET_BINARY, {}},
-                                         ProgramCase{SPATIALMUX_DROPLET_BINARY,
-                                                     {QStringLiteral("/a.MP4"), QStringLiteral("/b.MP4")}}));
+INSTANTIATE_TEST_SUITE_P(
+    Programs, WithoutDisplayTest,
+    testing::Values(ProgramCase{SPATIALMUX_BINARY, {}},
+                    ProgramCase{SPATIALMUX_BINARY, {QStringLiteral("/nonexistent.MP4")}},
+                    ProgramCase{SPATIALMUX_DROPLET_BINARY, {}},
+                    ProgramCase{SPATIALMUX_DROPLET_BINARY,
+                                {QStringLiteral("/a.MP4"), QStringLiteral("/b.MP4")}}));
 
 }  // namespace
 }  // namespace spatialmux
@@ -117,7 +120,8 @@ protected:
 
 TEST_F(LaunchArgumentsTest, TheProgramHandsOverOneExistingFileMadeAbsolute) {
     EXPECT_EQ(Parse(&FileFromProgramArguments, {movie}), Files(std::vector<std::string>{movie}));
-    EXPECT_EQ(Parse(&FileFromProgramArguments, {"my trip.MP4"}), Files(std::vector<std::string>{movie}));
+    EXPECT_EQ(Parse(&FileFromProgramArguments, {"my trip.MP4"}),
+              Files(std::vector<std::string>{movie}));
     EXPECT_EQ(Parse(&FileFromProgramArguments, {}), std::nullopt);
     EXPECT_EQ(Parse(&FileFromProgramArguments, {"missing.MP4"}), std::nullopt);
     EXPECT_EQ(Parse(&FileFromProgramArguments, {dir.path().toStdString()}), std::nullopt);

@@ -12,7 +12,9 @@ struct NameCase {
     const char* proposed;
 };
 
-void PrintTo(const NameCase& c, std::ostream* os) { *os << '"' << c.input << '"'; }
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << '"' << c.input << '"';
+}
 
 class ProposedNameTest : public testing::TestWithParam<NameCase> {};
 
@@ -24,13 +26,11 @@ INSTANTIATE_TEST_SUITE_P(Names, ProposedNameTest,
                          testing::Values(NameCase{"trip01.MP4", "trip01"},
                                          NameCase{"clip.mp4.MP4", "clip"},
                                          NameCase{"take.mp4_copy.mov", "take_copy.mov"},
-                                         NameCase{"A.Mp4", "A.Mp4"},
-                                         NameCase{"a.MP4.mp4", "a"},
+                                         NameCase{"A.Mp4", "A.Mp4"}, NameCase{"a.MP4.mp4", "a"},
                                          // Only occurrences of the original name go: a
                                          // removal does not make a new one count.
                                          NameCase{".mp.mp44", ".mp4"},
-                                         NameCase{"my movie.MP4", "my movie"},
-                                         NameCase{"", ""}));
+                                         NameCase{"my movie.MP4", "my movie"}, NameCase{"", ""}));
 
 struct PathCase {
     const char* path;
@@ -38,7 +38,9 @@ struct PathCase {
     const char* last;
 };
 
-void PrintTo(const PathCase& c, std::ostream* os) { *os << '"' << c.path << '"'; }
+void PrintTo(const PathCase& c, std::ostream* os) {
+    *os << '"' << c.path << '"';
+}
 
 class PathComponentTest : public testing::TestWithParam<PathCase> {};
 
@@ -47,22 +49,22 @@ TEST_P(PathComponentTest, SplitsFolderAndName) {
     EXPECT_EQ(LastPathComponent(GetParam().path), GetParam().last);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, PathComponentTest,
-                         testing::Values(PathCase{"/Volumes/card/trip01.MP4", "/Volumes/card", "trip01.MP4"},
-                                         PathCase{"/home/me/My Movies/a b.mp4", "/home/me/My Movies", "a b.mp4"},
-                                         PathCase{"/trip01.MP4", "/", "trip01.MP4"},
-                                         PathCase{"trip01.MP4", "", "trip01.MP4"},
-                                         PathCase{"/a/b/", "/a", "b"},
-                                         PathCase{"/a//b", "/a", "b"},
-                                         PathCase{"/", "/", "/"},
-                                         PathCase{"", "", ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Paths, PathComponentTest,
+    testing::Values(PathCase{"/Volumes/card/trip01.MP4", "/Volumes/card", "trip01.MP4"},
+                    PathCase{"/home/me/My Movies/a b.mp4", "/home/me/My Movies", "a b.mp4"},
+                    PathCase{"/trip01.MP4", "/", "trip01.MP4"},
+                    PathCase{"trip01.MP4", "", "trip01.MP4"}, PathCase{"/a/b/", "/a", "b"},
+                    PathCase{"/a//b", "/a", "b"}, PathCase{"/", "/", "/"}, PathCase{"", "", ""}));
 
 struct ExtensionCase {
     const char* chosen;
     const char* written;
 };
 
-void PrintTo(const ExtensionCase& c, std::ostream* os) { *os << '"' << c.chosen << '"'; }
+void PrintTo(const ExtensionCase& c, std::ostream* os) {
+    *os << '"' << c.chosen << '"';
+}
 
 class MovieExtensionTest : public testing::TestWithParam<ExtensionCase> {};
 

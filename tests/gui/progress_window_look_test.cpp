@@ -6,14 +6,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
-#include <QScreen>
-#include <QThread>
-#include <QWindow>
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <QWindow>
 
 #include "GuiTestSupport.h"
 
@@ -41,7 +41,8 @@ TEST(ProgressWindowLookTest, ShowsTheFilesTheBarAndCancelTidily) {
         ASSERT_TRUE(window.isVisible());
 
         const QPixmap shot = window.grab();
-        const QString file = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("progress_window.png"));
+        const QString file = QDir(QCoreApplication::applicationDirPath())
+                                 .filePath(QStringLiteral("progress_window.png"));
         ASSERT_TRUE(shot.save(file, "PNG")) << file.toStdString();
         EXPECT_FALSE(QImage(file).isNull());
 

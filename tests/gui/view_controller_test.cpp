@@ -13,7 +13,8 @@
 namespace spatialmux::guitest {
 namespace {
 
-platform::Notification Front(const std::string& input, const std::string& output, const std::string& wav) {
+platform::Notification Front(const std::string& input, const std::string& output,
+                             const std::string& wav) {
     platform::Notification n;
     n.name = platform::kForOrderFrontNotification;
     n.paths = {input, output, wav};
@@ -48,7 +49,8 @@ TEST_F(ViewControllerTest, HidesAtItsFirstAppearanceButNotLater) {
     QCoreApplication::processEvents();
     EXPECT_FALSE(window.isVisible());
 
-    Post(Front("/Volumes/card/trip01.MP4", "/home/me/Movies/trip01.mov", "/home/me/Movies/.trip01.mov.wav"));
+    Post(Front("/Volumes/card/trip01.MP4", "/home/me/Movies/trip01.mov",
+               "/home/me/Movies/.trip01.mov.wav"));
     EXPECT_TRUE(window.isVisible());
     // Really on the screen this time, not only shown to itself.
     EXPECT_FALSE(window.testAttribute(Qt::WA_DontShowOnScreen));
@@ -66,7 +68,8 @@ TEST_F(ViewControllerTest, HidesAtItsFirstAppearanceButNotLater) {
 TEST_F(ViewControllerTest, AConversionStartingBeforeTheLaunchHidingStaysShown) {
     ViewController window([this] { backend.WaitForDetachedThreads(); });
     window.show();
-    platform::NotificationCenter::Default().Post(Front("/in/a.MP4", "/out/a.mov", "/out/.a.mov.wav"));
+    platform::NotificationCenter::Default().Post(
+        Front("/in/a.MP4", "/out/a.mov", "/out/.a.mov.wav"));
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.testAttribute(Qt::WA_DontShowOnScreen));
@@ -77,7 +80,8 @@ TEST_F(ViewControllerTest, LabelNamesTheFilesOnlyAndTheBarShowsFractionalPercent
     window.show();
     QCoreApplication::processEvents();
 
-    Post(Front("/Volumes/card/trip01.MP4", "/home/me/Movies/trip01.mov", "/home/me/Movies/.trip01.mov.wav"));
+    Post(Front("/Volumes/card/trip01.MP4", "/home/me/Movies/trip01.mov",
+               "/home/me/Movies/.trip01.mov.wav"));
     EXPECT_EQ(window.LabelText().toStdString(), "input:trip01.MP4\noutput:trip01.mov");
 
     Post(Progress(62.5f));
@@ -147,7 +151,8 @@ TEST_F(CancelTest, WaitsForTheWorkerSoThatNothingItWritesLateRemains) {
     Post(Front(input, output, wav));
     std::atomic<bool> workerEnded{false};
     backend.DetachThread([this, &workerEnded] {
-        while (!wrap_ffmpeg::CancelRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!wrap_ffmpeg::CancelRequested())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         backend.ShowAlert("late alert");
         WriteWholeFile(wav, "late wav");

@@ -69,7 +69,8 @@ TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowSh
     ASSERT_TRUE(WriteTestMovie(input, 3, &error)) << error;
     FakeSaveDialog dialog(dir.filePath("trip 01").toStdString());  // bare name: ".mov" added
 
-    ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{input}, [this] { WatchWindow(); }));
+    ASSERT_TRUE(
+        RunSession(backend, dialog, std::vector<std::string>{input}, [this] { WatchWindow(); }));
 
     EXPECT_EQ(dialog.lastProposedName, "trip 01");
     EXPECT_TRUE(backend.alerts.empty()) << backend.alerts.front().text;
@@ -84,8 +85,10 @@ TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowSh
     EXPECT_TRUE(std::is_sorted(seen.progress.begin(), seen.progress.end()));
     EXPECT_GE(seen.progress.front(), 0.0);
     EXPECT_EQ(seen.progress.back(), 100.0);
-    EXPECT_TRUE(std::any_of(seen.progress.begin(), seen.progress.end(), [](double v) { return v > 0 && v < 50; }));
-    EXPECT_TRUE(std::any_of(seen.progress.begin(), seen.progress.end(), [](double v) { return v > 50 && v < 100; }));
+    EXPECT_TRUE(std::any_of(seen.progress.begin(), seen.progress.end(),
+                            [](double v) { return v > 0 && v < 50; }));
+    EXPECT_TRUE(std::any_of(seen.progress.begin(), seen.progress.end(),
+                            [](double v) { return v > 50 && v < 100; }));
     EXPECT_EQ(seen.lastShownProgress, 100.0);
 
     EXPECT_FALSE(FileExists(wav));
@@ -109,7 +112,9 @@ struct CancelCase {
     double cancelAbove;  // the progress value after which Cancel is pressed
 };
 
-void PrintTo(const CancelCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CancelCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CancelDuringConversionTest : public WindowedConversionTest,
                                    public testing::WithParamInterface<CancelCase> {};
@@ -138,7 +143,8 @@ TEST_P(CancelDuringConversionTest, LeavesNoWavNoOutputAndTheInputUnchanged) {
                 pressed = true;
                 pressedAt = n.number;
                 // Pressed as the user would: once this delivery is over.
-                QMetaObject::invokeMethod(window, [window] { window->CancelBtn(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    window, [window] { window->CancelBtn(); }, Qt::QueuedConnection);
             });
     };
 

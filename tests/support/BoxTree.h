@@ -18,11 +18,13 @@ struct BoxRef {
 };
 
 inline uint32_t Be32(const std::vector<uint8_t>& b, uint64_t at) {
-    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
+    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) |
+           b[at + 3];
 }
 
 // The children of the region [begin, end) of `bytes`.
-inline std::vector<BoxRef> Children(const std::vector<uint8_t>& bytes, uint64_t begin, uint64_t end) {
+inline std::vector<BoxRef> Children(const std::vector<uint8_t>& bytes, uint64_t begin,
+                                    uint64_t end) {
     std::vector<BoxRef> boxes;
     uint64_t at = begin;
     while (at + 8 <= end && end <= bytes.size()) {
@@ -46,7 +48,8 @@ inline std::vector<BoxRef> Children(const std::vector<uint8_t>& bytes, uint64_t 
 
 // Follows `path` (types separated by '/', "trak#2" for the second trak) from
 // the top level. Nothing when a step is missing.
-inline std::optional<BoxRef> FindBoxPath(const std::vector<uint8_t>& bytes, const std::string& path) {
+inline std::optional<BoxRef> FindBoxPath(const std::vector<uint8_t>& bytes,
+                                         const std::string& path) {
     uint64_t begin = 0, end = bytes.size();
     std::optional<BoxRef> found;
     std::size_t start = 0;
@@ -76,7 +79,8 @@ inline std::optional<BoxRef> FindBoxPath(const std::vector<uint8_t>& bytes, cons
 }
 
 // The first sample entry of the stsd box `stsd`.
-inline std::optional<BoxRef> FindSampleEntry(const std::vector<uint8_t>& bytes, const BoxRef& stsd) {
+inline std::optional<BoxRef> FindSampleEntry(const std::vector<uint8_t>& bytes,
+                                             const BoxRef& stsd) {
     const auto entries = Children(bytes, stsd.offset + 16, stsd.offset + stsd.size);
     if (entries.empty()) return std::nullopt;
     return entries.front();

@@ -48,7 +48,8 @@ inline int16_t WithGain(int16_t sample, float gain) {
 
 // The interleaved little-endian PCM a conversion of the movie must carry:
 // every instant, channels 1 x gain, 3, 4, 2.
-inline std::vector<uint8_t> ExpectedConvertedAudio(const fixture::CameraMovieOptions& options, float gain) {
+inline std::vector<uint8_t> ExpectedConvertedAudio(const fixture::CameraMovieOptions& options,
+                                                   float gain) {
     std::vector<uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(options.totalSamples) * 8);
     auto put = [&bytes](int16_t s) {

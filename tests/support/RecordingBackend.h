@@ -36,7 +36,9 @@ public:
         std::lock_guard<std::recursive_mutex> lock(mutex);
         work();
     }
-    void DetachThread(std::function<void()> work) override { std::thread(std::move(work)).detach(); }
+    void DetachThread(std::function<void()> work) override {
+        std::thread(std::move(work)).detach();
+    }
     void RequestTermination() override { ++terminations; }
     bool IsMainThread() const override { return true; }
 

@@ -20,19 +20,23 @@ struct ProgramRun {
 inline std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
-        if (c == '\'') quoted += "'\\''";
-        else quoted += c;
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
     }
     return quoted + "'";
 }
 
 // Runs `prefix` (shell words such as "ulimit -f 100;") then the program with
 // `arguments`, with standard input closed.
-inline ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::string& prefix = "") {
+inline ProgramRun RunProgram(const std::vector<std::string>& arguments,
+                             const std::string& prefix = "") {
     TempDir scratch;
     std::string command = prefix + " exec " + ShellQuote(SPATIALMUX_BINARY);
     for (const std::string& argument : arguments) command += " " + ShellQuote(argument);
-    command += " </dev/null >" + ShellQuote(scratch.Path("out")) + " 2>" + ShellQuote(scratch.Path("err"));
+    command +=
+        " </dev/null >" + ShellQuote(scratch.Path("out")) + " 2>" + ShellQuote(scratch.Path("err"));
     const int raw = std::system(("/bin/bash -c " + ShellQuote(command)).c_str());
     ProgramRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -15,7 +15,8 @@ namespace spatialmux::testing {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "spatialmux-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "spatialmux-test-XXXXXX").string();
         std::vector<char> buffer(pattern.begin(), pattern.end());
         buffer.push_back('\0');
         const char* made = mkdtemp(buffer.data());
@@ -48,7 +49,8 @@ private:
 
 inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
 }
 
 }  // namespace spatialmux::testing

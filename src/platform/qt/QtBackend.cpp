@@ -3,8 +3,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMessageBox>
-#include <QObject>
 #include <QMetaObject>
+#include <QObject>
 #include <QPushButton>
 #include <QThread>
 
@@ -18,7 +18,8 @@ namespace {
 // wait for detached threads notices the end of one at once.
 void WakeGuiThread() {
     if (QCoreApplication* app = QCoreApplication::instance()) {
-        QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [] {}, Qt::QueuedConnection);
     }
 }
 
@@ -52,7 +53,8 @@ void QtBackend::PresentAlert(const std::string& text) {
     box.setIcon(QMessageBox::Warning);
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromUtf8(text));
-    QPushButton* ok = box.addButton(QString::fromUtf8(LocalizedString("ok")), QMessageBox::AcceptRole);
+    QPushButton* ok =
+        box.addButton(QString::fromUtf8(LocalizedString("ok")), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();
@@ -66,7 +68,8 @@ void QtBackend::RunOnMainThreadAndWait(std::function<void()> work) {
     if (IsMainThread()) {
         work();
     } else {
-        QMetaObject::invokeMethod(mainThreadContext.get(), std::move(work), Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(mainThreadContext.get(), std::move(work),
+                                  Qt::BlockingQueuedConnection);
     }
 }
 
@@ -111,8 +114,8 @@ void QtBackend::WaitForDetachedThreads() {
 void QtBackend::RequestTermination() {
     // exit() rather than quit(): quitting would first offer every window a
     // close, and closing the progress window means Cancel.
-    QMetaObject::invokeMethod(mainThreadContext.get(), [] { QCoreApplication::exit(0); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        mainThreadContext.get(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 bool QtBackend::IsMainThread() const {
