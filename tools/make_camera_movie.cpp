@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fixture/CameraMovieBuilder.h"
@@ -50,6 +51,15 @@ const char kUsage[] =
     "  --audio-format 4CC   audio sample entry format code (default sowt)\n"
     "  --timescale N        audio time scale (default 48000)\n"
     "  --sample-size N      audio stsz sample size (default 8)\n"
+    "  --times BOX=V:C:M    version V (0 or 1), creation C and modification M times\n"
+    "                       (seconds since 1904) of BOX: movie, video-track,\n"
+    "                       video-media, audio-track, audio-media or private-audio\n"
+    "  --rotation DEG       video display matrix turned by 0, 90, 180 or 270 degrees\n"
+    "  --video-language L   video mdhd language, ISO 639-2/T (default und)\n"
+    "  --audio-language L   audio mdhd language (default und)\n"
+    "  --handler-name TEXT  video handler name (default VideoHandler)\n"
+    "  --tag TYPE=TEXT      a moov/udta tag, e.g. \"\xC2\xA9xyz=+35.6586+139.7454/\" (repeatable)\n"
+    "  --key KEY=VALUE      a moov/meta key, e.g. com.apple.quicktime.make=Maker (repeatable)\n"
     "  --help               this text\n";
 
 bool ParseInteger(const std::string& text, long long low, long long high, long long* value) {
@@ -64,6 +74,28 @@ bool ParseInteger(const std::string& text, long long low, long long high, long l
     }
     *value = parsed;
     return true;
+}
+
+// "TYPE=TEXT" split at its first '='; a leading UTF-8 copyright sign in
+// TYPE becomes the single byte 0xA9 of QuickTime's text tags.
+bool SplitTag(const std::string& text, bool fourCc, std::pair<std::string, std::string>* tag) {
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos) return false;
+    std::string type = text.substr(0, equals);
+    if (fourCc && type.rfind("\xC2\xA9", 0) == 0) type = "\xA9" + type.substr(2);
+    if (type.empty() || (fourCc && type.size() != 4)) return false;
+    *tag = {type, text.substr(equals + 1)};
+    return true;
+}
+
+spatialmux::fixture::HeaderStamp* StampOf(CameraMovieOptions& options, const std::string& box) {
+    if (box == "movie") return &options.movieHeader;
+    if (box == "video-track") return &options.videoTrackHeader;
+    if (box == "video-media") return &options.videoMediaHeader;
+    if (box == "audio-track") return &options.audioTrackHeader;
+    if (box == "audio-media") return &options.audioMediaHeader;
+    if (box == "private-audio") return &options.privateAudioHeader;
+    return nullptr;
 }
 
 int Usage(const std::string& message) {
@@ -219,6 +251,37 @@ int main(int argc, char** argv) {
         } else if (arg == "--sample-size") {
             if (!integer(0, UINT32_MAX, &n)) return Usage("--sample-size needs a number");
             options.stszSampleSize = static_cast<uint32_t>(n);
+        } else if (arg == "--times") {
+            unsigned version = 0;
+            unsigned long long creation = 0;
+            unsigned long long modification = 0;
+            char rest = 0;
+            const size_t equals = value(&text) ? text.find('=') : std::string::npos;
+            auto* stamp =
+                equals == std::string::npos ? nullptr : StampOf(options, text.substr(0, equals));
+            if (stamp == nullptr ||
+                std::sscanf(text.c_str() + equals + 1, "%u:%llu:%llu%c", &version, &creation,
+                            &modification, &rest) != 3 ||
+                version > 1) {
+                return Usage("--times needs BOX=VERSION:CREATION:MODIFICATION");
+            }
+            *stamp = {static_cast<uint8_t>(version), creation, modification};
+        } else if (arg == "--rotation") {
+            if (!integer(0, 270, &n) || n % 90 != 0)
+                return Usage("--rotation needs 0, 90, 180 or 270");
+            options.rotationDegrees = static_cast<int>(n);
+        } else if (arg == "--video-language") {
+            if (!value(&options.videoLanguage)) return Usage("--video-language needs a code");
+        } else if (arg == "--audio-language") {
+            if (!value(&options.audioLanguage)) return Usage("--audio-language needs a code");
+        } else if (arg == "--handler-name") {
+            if (!value(&options.videoHandlerName)) return Usage("--handler-name needs a text");
+        } else if (arg == "--tag" || arg == "--key") {
+            std::pair<std::string, std::string> tag;
+            if (!value(&text) || !SplitTag(text, arg == "--tag", &tag)) {
+                return Usage(arg + " needs NAME=TEXT (a tag's type has four bytes)");
+            }
+            (arg == "--tag" ? options.userDataTags : options.metadataKeys).push_back(tag);
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             return Usage("unknown option " + arg);
         } else if (output.empty()) {
