@@ -89,6 +89,8 @@ int32_t MovieReader::Open(const std::string& path, int32_t frameSize) {
         }
     }
 
+    recording = ReadRecordingMetadata(stream, inputLength, makerDataOffset);
+
     // The table readers refuse empty tables, so both have a first entry.
     cursor = ReadCursor{};
     cursor.frameSize = frameSize;
@@ -180,13 +182,21 @@ bool MovieReader::ReadMakerDataOffset() {
     return makerDataOffset < inputLength && MoveTo(stream, makerDataOffset);
 }
 
-// Version 0 mdhd: time scale at 12, duration at 16 of the payload.
+// Version 0 mdhd: time scale at 12, duration at 16 of the payload; version 1
+// (64-bit times and duration): time scale at 20, duration at 24. The stream
+// is left at the end of the box's fixed fields, where minf is searched from.
 bool MovieReader::ReadMediaHeader() {
-    if (!ReadExactly(stream, mdhdBytes, sizeof mdhdBytes)) {
+    if (!ReadExactly(stream, mdhdBytes, 4)) {
         return false;
     }
-    track.timescale = static_cast<int32_t>(util.ReadBE32(mdhdBytes + 12));
-    track.totalSamples = static_cast<int32_t>(util.ReadBE32(mdhdBytes + 16));
+    const bool wide = mdhdBytes[0] == 1;
+    if (!ReadExactly(stream, mdhdBytes + 4, wide ? 32 : 20)) {
+        return false;
+    }
+    track.timescale = static_cast<int32_t>(util.ReadBE32(mdhdBytes + (wide ? 20 : 12)));
+    const uint64_t duration =
+        wide ? util.ReadBE64(mdhdBytes + 24) : uint64_t{util.ReadBE32(mdhdBytes + 16)};
+    track.totalSamples = static_cast<int32_t>(static_cast<uint32_t>(duration));
     return true;
 }
 

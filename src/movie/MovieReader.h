@@ -14,6 +14,7 @@
 
 #include "audio/ByteUtil.h"
 #include "movie/AudioFrame.h"
+#include "movie/RecordingMetadata.h"
 #include "movie/SampleTables.h"
 
 namespace spatialmux {
@@ -67,6 +68,8 @@ public:
     bool MakerNoteFlag() const { return makerNoteFlag; }
     uint64_t MakerDataOffset() const { return makerDataOffset; }
     const AudioTrackInfo& Track() const { return track; }
+    // Dates, matrix, languages and tags of the recording (after Open).
+    const RecordingMetadata& Recording() const { return recording; }
     const ReadCursor& Cursor() const { return cursor; }
     bool IsSupportedAudio() const;
 
@@ -105,11 +108,12 @@ private:
     std::vector<uint8_t> sa3dBox;
     uint64_t makerDataOffset = 0;
     uint8_t boxHeader[8] = {};
-    uint8_t mdhdBytes[24] = {};
+    uint8_t mdhdBytes[36] = {};
     uint8_t stscHeader[8] = {};
     uint8_t stszBytes[12] = {};
     uint8_t co64Header[8] = {};
     AudioTrackInfo track;
+    RecordingMetadata recording;
     ReadCursor cursor;
     ByteUtil util;
     bool makerNoteFlag = false;
