@@ -11,6 +11,7 @@
 
 #include "movie/MovieReader.h"
 #include "output/MoovTransplant.h"
+#include "output/RecordingMetadataCarry.h"
 
 namespace spatialmux {
 
@@ -66,6 +67,7 @@ int32_t MovieReader::TransplantMetadata(const std::string& path) {
     if (!output::BuildTransplantedMoov(oldMoov, videoSampleEntry, uuidBox, sa3d, &newMoov)) {
         return 1;
     }
+    if (!output::CarryRecordingMetadata(newMoov, recording, &newMoov)) return 1;
     sa3dBox = sa3d;
 
     file.clear();

@@ -24,6 +24,7 @@ extern "C" {
 #include "fixture/CameraMovieBuilder.h"
 #include "movie/MovieReader.h"
 #include "output/MoovTransplant.h"
+#include "output/RecordingMetadataCarry.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"
@@ -375,6 +376,8 @@ protected:
         EXPECT_TRUE(output::BuildTransplantedMoov(BuildOutputMoov(shape),
                                                   input.layout.videoSampleEntry,
                                                   input.layout.uuidBox, sa3d, &moov));
+        // The recording's dates and names follow (tested on their own).
+        EXPECT_TRUE(output::CarryRecordingMetadata(moov, reader->Recording(), &moov));
         return moov;
     }
 

@@ -1,0 +1,287 @@
+// The recording metadata carried into the output's moov: each changed box is
+// rebuilt on its own, then all are spliced in from the back of moov to the
+// front, so that the offsets of the boxes still to be changed, and of the
+// boxes whose sizes grow with them, stay valid.
+#include "output/RecordingMetadataCarry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "output/MoovLayout.h"
+
+namespace spatialmux::output {
+
+namespace {
+
+constexpr uint32_t kHeader = 8;
+// hdlr: header, version and flags, predefined, handler type, 12 reserved.
+constexpr uint32_t kHandlerNameAt = 32;
+
+// One box of moov replaced (or, with oldSize 0, inserted) by new bytes; the
+// boxes at `ancestors` enclose it and grow or shrink with it.
+struct Splice {
+    uint32_t offset = 0;
+    uint32_t oldSize = 0;
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> ancestors;
+};
+
+void Put32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+
+void Append32(std::vector<uint8_t>& out, uint32_t v) {
+    uint8_t bytes[4];
+    Put32(bytes, v);
+    out.insert(out.end(), bytes, bytes + 4);
+}
+
+void Append64(std::vector<uint8_t>& out, uint64_t v) {
+    Append32(out, static_cast<uint32_t>(v >> 32));
+    Append32(out, static_cast<uint32_t>(v));
+}
+
+uint64_t Read64(const uint8_t* p) {
+    return (uint64_t{BoxSize(p)} << 32) | BoxSize(p + 4);
+}
+
+// The child `type` of the box at `parent` in `moov`, if any.
+std::optional<uint32_t> Child(const std::vector<uint8_t>& moov, uint32_t parent, const char* type) {
+    uint32_t found = 0;
+    if (!FindChild(moov.data(), parent + kHeader, parent + BoxSize(moov.data() + parent), type, 0,
+                   &found)) {
+        return std::nullopt;
+    }
+    return found;
+}
+
+// True when [begin, end) of `bytes` is a run of whole boxes with 32-bit sizes.
+bool IsBoxRun(const uint8_t* bytes, std::size_t size) {
+    std::size_t at = 0;
+    while (at < size) {
+        if (size - at < kHeader) return false;
+        const uint32_t box = BoxSize(bytes + at);
+        if (box < kHeader || box > size - at) return false;
+        at += box;
+    }
+    return true;
+}
+
+// The mvhd, tkhd or mdhd box `old` with the input's times, matrix and
+// language. Version 0 stays version 0 unless a time needs 64 bits; version 1
+// stays version 1.
+std::optional<std::vector<uint8_t>> RewriteHeader(const uint8_t* old, uint32_t size,
+                                                  const std::optional<HeaderTimes>& times,
+                                                  const std::optional<DisplayMatrix>& matrix,
+                                                  const std::optional<uint16_t>& language) {
+    if (!ReadHeaderTimes(old, size)) return std::nullopt;
+    const bool wasWide = old[8] == 1;
+    const bool needsWide =
+        times && (times->creation > UINT32_MAX || times->modification > UINT32_MAX);
+    const bool wide = wasWide || needsWide;
+    // Between the times and the duration: the time scale (mvhd, mdhd), or
+    // the track ID and a reserved word (tkhd).
+    const uint32_t middle = std::memcmp(old + 4, "tkhd", 4) == 0 ? 8 : 4;
+    const uint32_t oldTime = wasWide ? 8 : 4;
+    const uint32_t middleAt = 12 + 2 * oldTime;
+    const uint32_t durationAt = middleAt + middle;
+    const uint32_t restAt = durationAt + oldTime;
+
+    uint64_t creation = wasWide ? Read64(old + 12) : BoxSize(old + 12);
+    uint64_t modification = wasWide ? Read64(old + 12 + oldTime) : BoxSize(old + 16);
+    uint64_t duration = wasWide ? Read64(old + durationAt) : BoxSize(old + durationAt);
+    if (!wasWide && wide && duration == UINT32_MAX) duration = UINT64_MAX;  // "unknown"
+    if (times) {
+        creation = times->creation;
+        modification = times->modification;
+    }
+
+    std::vector<uint8_t> box(old, old + 12);
+    box[8] = wide ? 1 : 0;
+    if (wide) {
+        Append64(box, creation);
+        Append64(box, modification);
+    } else {
+        Append32(box, static_cast<uint32_t>(creation));
+        Append32(box, static_cast<uint32_t>(modification));
+    }
+    box.insert(box.end(), old + middleAt, old + durationAt);
+    if (wide) {
+        Append64(box, duration);
+    } else {
+        Append32(box, static_cast<uint32_t>(duration));
+    }
+    box.insert(box.end(), old + restAt, old + size);
+    Put32(box.data(), static_cast<uint32_t>(box.size()));
+
+    if (matrix) {
+        const std::optional<std::size_t> at = MatrixOffset(box.data(), box.size());
+        if (!at) return std::nullopt;
+        std::memcpy(box.data() + *at, matrix->data(), matrix->size());
+    }
+    if (language) {
+        const std::optional<std::size_t> at = LanguageOffset(box.data(), box.size());
+        if (!at) return std::nullopt;
+        box[*at] = static_cast<uint8_t>(*language >> 8);
+        box[*at + 1] = static_cast<uint8_t>(*language);
+    }
+    return box;
+}
+
+// The hdlr box `old` named `name`, as a Pascal string when the old name was
+// one (QuickTime's form), otherwise as a C string.
+std::optional<std::vector<uint8_t>> RenameHandler(const uint8_t* old, uint32_t size,
+                                                  const std::string& name) {
+    if (!ReadHandlerName(old, size)) return std::nullopt;
+    const uint32_t oldLength = size - kHandlerNameAt;
+    const bool pascal = oldLength > 0 && old[kHandlerNameAt] == oldLength - 1;
+    std::string text = name.substr(0, name.find('\0'));
+    std::vector<uint8_t> box(old, old + kHandlerNameAt);
+    if (pascal) {
+        text.resize(std::min<std::size_t>(text.size(), 255));
+        box.push_back(static_cast<uint8_t>(text.size()));
+        box.insert(box.end(), text.begin(), text.end());
+    } else {
+        box.insert(box.end(), text.begin(), text.end());
+        box.push_back(0);
+    }
+    Put32(box.data(), static_cast<uint32_t>(box.size()));
+    return box;
+}
+
+// The output's udta at `udta` (size 0: none) with the input's tags: output
+// children of a type among the tags give way to them.
+std::optional<std::vector<uint8_t>> MergeUserData(const std::vector<uint8_t>& moov, uint32_t udta,
+                                                  uint32_t udtaSize,
+                                                  const std::vector<uint8_t>& tags) {
+    if (!IsBoxRun(tags.data(), tags.size())) return std::nullopt;
+    std::set<std::string> carried;
+    for (std::size_t at = 0; at < tags.size(); at += BoxSize(tags.data() + at)) {
+        carried.emplace(reinterpret_cast<const char*>(tags.data() + at + 4), 4);
+    }
+    std::vector<uint8_t> box = {0, 0, 0, 0, 'u', 'd', 't', 'a'};
+    if (udtaSize != 0) {
+        const uint8_t* children = moov.data() + udta + kHeader;
+        const std::size_t length = udtaSize - kHeader;
+        if (!IsBoxRun(children, length)) return std::nullopt;
+        for (std::size_t at = 0; at < length; at += BoxSize(children + at)) {
+            if (carried.count(std::string(reinterpret_cast<const char*>(children + at + 4), 4)) ==
+                0) {
+                box.insert(box.end(), children + at, children + at + BoxSize(children + at));
+            }
+        }
+    }
+    box.insert(box.end(), tags.begin(), tags.end());
+    if (box.size() > UINT32_MAX) return std::nullopt;
+    Put32(box.data(), static_cast<uint32_t>(box.size()));
+    return box;
+}
+
+// Adds the header rewrite of the child `type` of `parent` to `splices`.
+bool AddHeaderSplice(const std::vector<uint8_t>& moov, uint32_t parent, const char* type,
+                     std::vector<uint32_t> ancestors, const std::optional<HeaderTimes>& times,
+                     const std::optional<DisplayMatrix>& matrix,
+                     const std::optional<uint16_t>& language, std::vector<Splice>* splices) {
+    if (!times && !matrix && !language) return true;
+    const std::optional<uint32_t> at = Child(moov, parent, type);
+    if (!at) return true;  // nothing to carry into
+    const uint32_t size = BoxSize(moov.data() + *at);
+    // The fields of a version this program does not know cannot be placed;
+    // such a box is left as it is, as readers skip it.
+    if (size > kHeader && moov[*at + kHeader] > 1) return true;
+    std::optional<std::vector<uint8_t>> box =
+        RewriteHeader(moov.data() + *at, size, times, matrix, language);
+    if (!box) return false;
+    splices->push_back({*at, size, std::move(*box), std::move(ancestors)});
+    return true;
+}
+
+bool ApplySplices(std::vector<uint8_t> moov, std::vector<Splice> splices,
+                  std::vector<uint8_t>* result) {
+    std::stable_sort(splices.begin(), splices.end(),
+                     [](const Splice& a, const Splice& b) { return a.offset < b.offset; });
+    for (auto splice = splices.rbegin(); splice != splices.rend(); ++splice) {
+        const int64_t change =
+            static_cast<int64_t>(splice->bytes.size()) - static_cast<int64_t>(splice->oldSize);
+        for (uint32_t ancestor : splice->ancestors) {
+            const int64_t size = static_cast<int64_t>(BoxSize(moov.data() + ancestor)) + change;
+            if (size < kHeader || size > static_cast<int64_t>(UINT32_MAX)) return false;
+            Put32(moov.data() + ancestor, static_cast<uint32_t>(size));
+        }
+        const auto at = moov.begin() + static_cast<std::ptrdiff_t>(splice->offset);
+        moov.erase(at, at + static_cast<std::ptrdiff_t>(splice->oldSize));
+        moov.insert(moov.begin() + static_cast<std::ptrdiff_t>(splice->offset),
+                    splice->bytes.begin(), splice->bytes.end());
+    }
+    if (moov.size() != BoxSize(moov.data())) return false;
+    *result = std::move(moov);
+    return true;
+}
+
+}  // namespace
+
+bool CarryRecordingMetadata(const std::vector<uint8_t>& moov, const RecordingMetadata& metadata,
+                            std::vector<uint8_t>* result) {
+    MoovLayout layout;
+    if (!FindMoovLayout(moov.data(), moov.size(), &layout)) return false;
+    const uint32_t videoTrak = layout.video.trak;
+    const uint32_t videoMdia = layout.video.mdia;
+    const uint32_t audioTrak = layout.audio.trak;
+    const uint32_t audioMdia = layout.audio.mdia;
+
+    std::vector<Splice> splices;
+    const bool headersCarried =
+        AddHeaderSplice(moov, 0, "mvhd", {0}, metadata.movieTimes, metadata.movieMatrix,
+                        std::nullopt, &splices) &&
+        AddHeaderSplice(moov, videoTrak, "tkhd", {0, videoTrak}, metadata.videoTrackTimes,
+                        metadata.videoMatrix, std::nullopt, &splices) &&
+        AddHeaderSplice(moov, videoMdia, "mdhd", {0, videoTrak, videoMdia},
+                        metadata.videoMediaTimes, std::nullopt, metadata.videoLanguage, &splices) &&
+        AddHeaderSplice(moov, audioTrak, "tkhd", {0, audioTrak}, metadata.audioMediaTimes,
+                        std::nullopt, std::nullopt, &splices) &&
+        AddHeaderSplice(moov, audioMdia, "mdhd", {0, audioTrak, audioMdia},
+                        metadata.audioMediaTimes, std::nullopt, metadata.audioLanguage, &splices);
+    if (!headersCarried) return false;
+
+    if (metadata.videoHandlerName) {
+        const std::optional<uint32_t> hdlr = Child(moov, videoMdia, "hdlr");
+        if (hdlr) {
+            const uint32_t size = BoxSize(moov.data() + *hdlr);
+            std::optional<std::vector<uint8_t>> box =
+                RenameHandler(moov.data() + *hdlr, size, *metadata.videoHandlerName);
+            if (!box) return false;
+            splices.push_back({*hdlr, size, std::move(*box), {0, videoTrak, videoMdia}});
+        }
+    }
+
+    // New boxes go to the end of moov, udta in front of meta.
+    const uint32_t moovEnd = layout.moovSize;
+    if (!metadata.userDataTags.empty()) {
+        const std::optional<uint32_t> udta = Child(moov, 0, "udta");
+        const uint32_t udtaSize = udta ? BoxSize(moov.data() + *udta) : 0;
+        std::optional<std::vector<uint8_t>> box =
+            MergeUserData(moov, udta.value_or(0), udtaSize, metadata.userDataTags);
+        if (!box) return false;
+        splices.push_back({udta.value_or(moovEnd), udtaSize, std::move(*box), {0}});
+    }
+    if (!metadata.metaBox.empty()) {
+        const std::vector<uint8_t>& meta = metadata.metaBox;
+        if (meta.size() < kHeader || BoxSize(meta.data()) != meta.size() ||
+            std::memcmp(meta.data() + 4, "meta", 4) != 0) {
+            return false;
+        }
+        const std::optional<uint32_t> old = Child(moov, 0, "meta");
+        const uint32_t oldSize = old ? BoxSize(moov.data() + *old) : 0;
+        splices.push_back({old.value_or(moovEnd), oldSize, meta, {0}});
+    }
+    return ApplySplices(moov, std::move(splices), result);
+}
+
+}  // namespace spatialmux::output
