@@ -7,13 +7,14 @@ packages=(
   g++ cmake ninja-build pkg-config git
   libavformat-dev libavcodec-dev libavutil-dev   # FFmpeg 5.1; libavcodec brings libx264/libx265
   libgtest-dev                                   # the test suite
+  ffmpeg nlohmann-json3-dev                      # the tests' ffprobe and its JSON
   qt6-base-dev                                   # the windowed droplet
   xvfb xauth                                     # the windowed smoke test under a virtual display
   clang libclang-rt-14-dev                       # the fuzz targets that tools/test.sh runs
   util-linux                                     # unshare: the read-only volume of the fault tests
 )
 if [ "${SPATIALMUX_SETUP_EXTRA:-}" = "hardening" ]; then
-  packages+=(ffmpeg time)                        # the benchmarks' reference and their timing
+  packages+=(time)                               # the benchmarks' timing
 fi
 
 missing=()

@@ -34,6 +34,12 @@ void PrintHelp() {
         "the output while converting and removed afterwards; the output's disk\n"
         "needs free space of three times the input's size.\n"
         "\n"
+        "Kept from the recording: the dates of the movie and of both tracks, the\n"
+        "rotation, the track languages, the video handler name, the user-data tags\n"
+        "(location, make, model, date, title, ...) and the QuickTime keys. Left\n"
+        "out: the camera's private boxes (maker note, audio tables) and its software\n"
+        "tag; the output file's own modification time is that of the conversion.\n"
+        "\n"
         "exit status: 0 converted, 1 refused or failed (nothing is left behind),\n"
         "2 wrong command line.\n",
         SPATIALMUX_VERSION);
