@@ -25,7 +25,8 @@ const char kUsage[] =
     "       make_camera_movie --describe MOVIE\n"
     "\n"
     "Writes a movie laid out like the camera's, with a known audio pattern.\n"
-    "--sample starts from the bundled sample's settings (640x320, 5 s).\n"
+    "--sample starts from the bundled sample's settings (640x320, 5 s, recorded\n"
+    "2024-05-01 12:00:00 UTC with location, make and model tags).\n"
     "\n"
     "  --hevc               HEVC video (default H.264)\n"
     "  --size WxH           video size (default 128x64)\n"
@@ -131,6 +132,13 @@ int main(int argc, char** argv) {
             options.height = 320;
             options.totalSamples = 5 * 48000;
             options.distinctFrames = 0;
+            // Recorded 2024-05-01 12:00:00 UTC, with the tags a camera writes.
+            const spatialmux::fixture::HeaderStamp recorded{0, 3797409600, 3797409600};
+            options.movieHeader = options.videoTrackHeader = options.videoMediaHeader = recorded;
+            options.audioTrackHeader = options.audioMediaHeader = recorded;
+            options.privateAudioHeader = recorded;
+            options.userDataTags = {
+                {"\xA9xyz", "+35.6586+139.7454/"}, {"\xA9mak", "Zorva"}, {"\xA9mod", "Velix V"}};
         }
     }
     std::vector<spatialmux::fixture::ChunkRunSpec> runs;
