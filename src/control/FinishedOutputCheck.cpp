@@ -1,6 +1,6 @@
 #include "control/FinishedOutputCheck.h"
 
-#include "output/OutputVerification.h"
+#include "output/FfmpegOutputVerification.h"
 
 namespace spatialmux {
 

@@ -176,8 +176,17 @@ std::optional<MovieMetadata> ReadMovieMetadata(const std::string& path, std::str
         return std::nullopt;
     }
 
+    auto metadata = ParseMoovMetadata(moov);
+    if (!metadata) *problem = "the moov box cannot be walked";
+    return metadata;
+}
+
+std::optional<MovieMetadata> ParseMoovMetadata(const std::vector<uint8_t>& moov) {
+    const auto header = ChildBoxes(moov, 0, moov.size());
+    if (header.empty() || !header.front().Is("moov")) return std::nullopt;
+    const BoxSpan& moovBox = header.front();
     MovieMetadata metadata;
-    for (const BoxSpan& box : ChildBoxes(moov, moovBox->headerSize, moov.size())) {
+    for (const BoxSpan& box : ChildBoxes(moov, moovBox.headerSize, moovBox.End())) {
         if (box.Is("trak")) metadata.tracks.push_back(ReadTrack(moov, box));
     }
     return metadata;

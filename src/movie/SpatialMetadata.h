@@ -52,6 +52,10 @@ struct MovieMetadata {
     std::vector<TrackMetadata> tracks;  // in moov order
 };
 
+// Walks a moov box held in memory (`moov` starts with its header). Nothing
+// when its header is not a moov header that fits the bytes.
+std::optional<MovieMetadata> ParseMoovMetadata(const std::vector<uint8_t>& moov);
+
 // Reads the moov of the movie at `path`. Nothing, with `problem` saying why,
 // when the file cannot be read or holds no moov that can be walked.
 std::optional<MovieMetadata> ReadMovieMetadata(const std::string& path, std::string* problem);

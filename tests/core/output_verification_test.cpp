@@ -11,7 +11,7 @@
 
 #include "control/FinishedOutputCheck.h"
 #include "control/wrap_ffmpeg.h"
-#include "output/OutputVerification.h"
+#include "output/FfmpegOutputVerification.h"
 #include "platform/LocalizedStrings.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"

@@ -1,5 +1,5 @@
 // Checking a finished output against its input, from indexes and headers.
-#include "output/OutputVerification.h"
+#include "output/FfmpegOutputVerification.h"
 
 #include <cstring>
 #include <fstream>

@@ -1,5 +1,5 @@
 // The libavformat probe of any movie.
-#include "movie/MediaProbe.h"
+#include "movie/FfmpegMediaProbe.h"
 
 #include <algorithm>
 #include <memory>
