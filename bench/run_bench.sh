@@ -2,7 +2,8 @@
 # Times a whole conversion against its floor (cp of the same file) and
 # against the ffmpeg command line doing the same job by hand, on camera
 # movies of realistic bit rate, and reports each run's peak memory. Then
-# times the reading path alone (bench_read_path). See bench/README.md.
+# times the reading path alone (bench_read_path) and the verification of the
+# finished output (bench_verify_output). See bench/README.md.
 #
 #   bench/run_bench.sh
 #
@@ -26,7 +27,7 @@ repeats="${BENCH_REPEATS:-3}"
 
 SPATIALMUX_SETUP_EXTRA=hardening bash "$root/tools/setup.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIALMUX_BENCH=ON >/dev/null
-cmake --build "$build" --target spatialmux make_bench_movie bench_read_path -j 2 >/dev/null
+cmake --build "$build" --target spatialmux make_bench_movie bench_read_path bench_verify_output -j 2 >/dev/null
 mkdir -p "$data"
 
 # Runs a command under /usr/bin/time; prints "wall_seconds cpu_seconds peak_kib"
@@ -102,3 +103,10 @@ echo "targets: spatialmux / cp at most 1.15, / ffmpeg at most 1.00, peak under 4
 echo
 echo "== reading path alone (large input)"
 "$build/bench/bench_read_path" "$data/camera_${large_seconds}s.mp4" "$repeats"
+
+echo
+echo "== output verification alone (large input; compare with the conversion's wall time above)"
+large_input="$data/camera_${large_seconds}s.mp4"
+"$build/spatialmux" "$large_input" "$data/out.mov" >/dev/null 2>&1
+"$build/bench/bench_verify_output" "$large_input" "$data/out.mov" "$repeats"
+rm -f "$data/out.mov"

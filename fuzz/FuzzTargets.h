@@ -20,6 +20,7 @@
 #include "movie/AudioFrame.h"
 #include "movie/MakerNote.h"
 #include "movie/MovieReader.h"
+#include "movie/SpatialMetadata.h"
 
 namespace spatialmux::fuzzing {
 
@@ -112,6 +113,27 @@ inline void ParseMakerNotePayload(const uint8_t* data, std::size_t size) {
     const std::string whole(payload.begin(), payload.end());
     Require(whole.find(facts.softwareText) != std::string::npos,
             "software text not from the payload");
+}
+
+// Walks a moov held in a buffer of exactly its size for the spherical and
+// spatial-audio metadata; the same bytes are also taken as one SA3D box.
+inline void ParseSpatialMetadata(const uint8_t* data, std::size_t size) {
+    const std::vector<uint8_t> moov(data, data + size);
+    if (const auto metadata = ParseMoovMetadata(moov)) {
+        for (const TrackMetadata& track : metadata->tracks) {
+            if (track.sa3d) {
+                Require(track.sa3d->channelMap.size() == track.sa3d->channelCount,
+                        "SA3D map and channel count differ");
+                Require(track.sa3d->channelCount * 4u + 20u <= size, "SA3D map beyond the moov");
+            }
+            std::size_t text = 0;
+            for (const auto& [name, value] : track.sphericalV1) text += name.size() + value.size();
+            Require(text <= size, "spherical fields longer than the moov");
+        }
+    }
+    if (const auto sa3d = ParseSa3d(moov.data(), moov.size())) {
+        Require(sa3d->channelMap.size() * 4u + 20u <= size, "SA3D map beyond the box");
+    }
 }
 
 }  // namespace spatialmux::fuzzing

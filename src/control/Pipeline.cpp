@@ -7,6 +7,7 @@
 
 #include "audio/ByteUtil.h"
 #include "audio/WavWriter.h"
+#include "control/FinishedOutputCheck.h"
 #include "control/GainChoice.h"
 #include "control/wrap_ffmpeg.h"
 #include "movie/AudioFrame.h"
@@ -131,6 +132,10 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
 
     if (reader.TransplantMetadata(output) != 0) {
         return fail("could not write the camera metadata into the output");
+    }
+    if (const auto mismatch = CheckFinishedOutput(input, output, reader.GetTotalSamples(),
+                                                  !reader.UuidBox().empty())) {
+        return fail(mismatch->c_str());
     }
     files.completed = true;
     return 0;

@@ -1,71 +1,45 @@
 #include "control/ProgramEntry.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "control/CommandLine.h"
 #include "control/ConsoleProgress.h"
+#include "control/MovieCheck.h"
 #include "control/wrap_ffmpeg.h"
+#include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
 
 namespace spatialmux {
 
 namespace {
 
-constexpr const char* kUsage = "usage: spatialmux INPUT OUTPUT   (spatialmux --help for more)";
-
-void PrintHelp() {
-    std::printf(
-        "spatialmux %s - converts a 360-degree camera movie's spatial audio\n"
-        "\n"
-        "usage:\n"
-        "  spatialmux INPUT OUTPUT   convert the camera movie INPUT into OUTPUT\n"
-        "  spatialmux [MOVIE]        open the windowed converter (drop one movie on it)\n"
-        "  spatialmux --help         show this help\n"
-        "  spatialmux --version      show the version\n"
-        "\n"
-        "The output keeps the input's video as it is (no re-encoding) and carries the\n"
-        "camera's four-channel spatial audio in the order 1, 3, 4, 2, with the\n"
-        "camera model's level correction on the first channel, and the camera's\n"
-        "spherical-video and spatial-audio metadata. Name the output .mov: the\n"
-        "container follows its extension, and only QuickTime movies carry this\n"
-        "16-bit PCM audio. A hidden temporary WAV (.OUTPUT.wav) is written beside\n"
-        "the output while converting and removed afterwards; the output's disk\n"
-        "needs free space of three times the input's size.\n"
-        "\n"
-        "Kept from the recording: the dates of the movie and of both tracks, the\n"
-        "rotation, the track languages, the video handler name, the user-data tags\n"
-        "(location, make, model, date, title, ...) and the QuickTime keys. Left\n"
-        "out: the camera's private boxes (maker note, audio tables) and its software\n"
-        "tag; the output file's own modification time is that of the conversion.\n"
-        "\n"
-        "exit status: 0 converted, 1 refused or failed (nothing is left behind),\n"
-        "2 wrong command line.\n",
-        SPATIALMUX_VERSION);
+// "1.2 GB", "340.5 MB", "12.0 kB", "512 bytes" (decimal units, as file
+// managers show sizes).
+std::string HumanSize(uint64_t bytes) {
+    const char* units[] = {"kB", "MB", "GB", "TB"};
+    if (bytes < 1000) return std::to_string(bytes) + " bytes";
+    double value = static_cast<double>(bytes) / 1000.0;
+    int unit = 0;
+    while (value >= 1000.0 && unit < 3) {
+        value /= 1000.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
 }
 
-}  // namespace
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
-int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
-    const int arguments = argc - 1;
-    if (arguments == 1 &&
-        (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-        PrintHelp();
-        return 0;
-    }
-    if (arguments == 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("spatialmux %s\n", SPATIALMUX_VERSION);
-        return 0;
-    }
-    if (arguments <= 1) return windowed(argc, argv);
-    if (arguments > 2) {
-        std::fprintf(stderr, "%s\n", kUsage);
-        return 2;
-    }
-
+int Convert(const std::string& input, const std::string& output) {
     wrap_ffmpeg controller;
-    if (std::strcmp(argv[2], "YES") == 0) {
+    if (output == "YES") {
         controller.myAlert(platform::LocalizedString("alert1"));
         return 2;
     }
@@ -73,8 +47,7 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
     // the process halfway through a file.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    const std::string input = argv[1];
-    const std::string output = argv[2];
+    const auto began = std::chrono::steady_clock::now();
     int32_t started = 0;
     {
         ConsoleProgress progress(input, output, stderr);
@@ -82,7 +55,46 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
     }
     std::fflush(stdout);
     if (started == 0) return 1;
-    return wrap_ffmpeg::LastJobResult() == JobResult::Succeeded ? 0 : 1;
+    if (wrap_ffmpeg::LastJobResult() != JobResult::Succeeded) return 1;
+
+    // The pipeline verified the output before it reported success, so the
+    // closing line can name what the output holds.
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    const auto size = platform::CurrentFileFacts().Size(output);
+    // The diagnostics before it may leave their last line open.
+    std::printf("\nconverted %s -> %s (%s, 4-ch ambisonics, 360 metadata) in %.1f s\n",
+                BaseName(input).c_str(), BaseName(output).c_str(),
+                HumanSize(size.value_or(0)).c_str(), seconds);
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace
+
+int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
+    const CommandLineRequest request = ParseCommandLine(argc, argv);
+    using Mode = CommandLineRequest::Mode;
+    switch (request.mode) {
+        case Mode::Help:
+            std::fputs(CommandLineHelp().c_str(), stdout);
+            return 0;
+        case Mode::Version:
+            std::printf("spatialmux %s\n", SPATIALMUX_VERSION);
+            return 0;
+        case Mode::Wrong:
+            if (!request.problem.empty())
+                std::fprintf(stderr, "spatialmux: %s\n", request.problem.c_str());
+            std::fprintf(stderr, "%s\n", CommandLineUsage());
+            return 2;
+        case Mode::Windowed:
+            return windowed(argc, argv);
+        case Mode::Check:
+            return RunMovieCheck(request.paths, request.json, stdout);
+        case Mode::Convert:
+            return Convert(request.paths[0], request.paths[1]);
+    }
+    return 2;
 }
 
 }  // namespace spatialmux

@@ -37,6 +37,7 @@ MovieReader::~MovieReader() = default;
 
 int32_t MovieReader::Open(const std::string& path, int32_t frameSize) {
     inputPath = path;
+    openFailure = OpenFailure{OpenFailure::Kind::FileUnreadable, "", 0, false};
     if (stream.is_open()) {
         stream.close();
     }
@@ -80,11 +81,18 @@ int32_t MovieReader::Open(const std::string& path, int32_t frameSize) {
         {"stsz", &MovieReader::ReadSampleSize},
         {"co64", &MovieReader::ReadChunkOffsets},
     };
+    bool inCameraBoxes = false;
     for (const Step& step : kWalk) {
+        const uint64_t searchStart = StreamPosition(stream).value_or(0);
+        inCameraBoxes = inCameraBoxes || std::strcmp(step.box, "ZMKN") == 0;
         if (!FindBox(step.box, stream)) {
+            openFailure = OpenFailure{OpenFailure::Kind::NotFound, step.box, searchStart,
+                                      inCameraBoxes && std::strcmp(step.box, "ZMKN") != 0};
             return kOpenRefused;
         }
         if (step.read != nullptr && !(this->*step.read)()) {
+            openFailure =
+                OpenFailure{OpenFailure::Kind::Unreadable, step.box, searchStart, inCameraBoxes};
             return kOpenRefused;
         }
     }
@@ -100,7 +108,12 @@ int32_t MovieReader::Open(const std::string& path, int32_t frameSize) {
     lastFrameSamples = 0;
     shortRead = false;
 
-    return IsSupportedAudio() ? kOpenReady : kOpenRefused;
+    if (!IsSupportedAudio()) {
+        openFailure = OpenFailure{OpenFailure::Kind::UnsupportedAudio, "", 0, true};
+        return kOpenRefused;
+    }
+    openFailure.reset();
+    return kOpenReady;
 }
 
 bool MovieReader::IsSupportedAudio() const {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <fstream>
 #include <istream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,22 @@
 #include "movie/SampleTables.h"
 
 namespace spatialmux {
+
+// Which step of the walk refused the movie, so that a report can say more
+// than "not a camera movie".
+struct OpenFailure {
+    enum class Kind {
+        NotFound,          // the search for `box` found nothing
+        Unreadable,        // `box` was found but its content does not fit
+        UnsupportedAudio,  // the walk ended; the audio is not the camera's
+        FileUnreadable,    // the file could not be opened or measured
+    };
+    Kind kind = Kind::NotFound;
+    std::string box;           // the step's box type
+    uint64_t searchStart = 0;  // the stream offset where its search started
+    // The walk had found the camera's own boxes (the maker note and on).
+    bool inCameraBoxes = false;
+};
 
 class MovieReader {
 public:
@@ -72,6 +89,8 @@ public:
     const RecordingMetadata& Recording() const { return recording; }
     const ReadCursor& Cursor() const { return cursor; }
     bool IsSupportedAudio() const;
+    // Set when the last Open refused the movie or could not read it.
+    const std::optional<OpenFailure>& LastOpenFailure() const { return openFailure; }
 
 private:
     // Steps of the walk.
@@ -123,6 +142,7 @@ private:
     int32_t constructedFrameSize = 0;
     int32_t lastFrameSamples = 0;
     bool shortRead = false;
+    std::optional<OpenFailure> openFailure;
 };
 
 }  // namespace spatialmux

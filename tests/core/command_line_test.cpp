@@ -47,6 +47,21 @@ TEST(CommandLine, ThreeOrMoreArgumentsAreAUsageError) {
     }
 }
 
+TEST(CommandLine, WrongOptionsAreAUsageErrorWithAOneLineHint) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--frobnicate"}, std::vector<std::string>{"-q", "a", "b"},
+          std::vector<std::string>{"--json", "a", "b"}, std::vector<std::string>{"--check"}}) {
+        const ProgramRun run = RunProgram(args);
+        EXPECT_EQ(run.status, 2) << args.front();
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("spatialmux: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find("\nusage: spatialmux INPUT OUTPUT   (spatialmux --help for more)\n"),
+                  std::string::npos)
+            << run.err;
+    }
+    EXPECT_NE(RunProgram({"--help"}).out.find("--check FILE..."), std::string::npos);
+}
+
 TEST(CommandLine, YesAsOutputShowsAlert1AndConvertsNothing) {
     TempDir dir;
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(2048));
@@ -163,6 +178,12 @@ TEST(CommandLine, BareOutputNameWritesItsWavInTheCurrentFolder) {
     EXPECT_NE(run.out.find("write file name = ./.out.mov.wav"), std::string::npos) << run.out;
     EXPECT_TRUE(std::filesystem::exists(dir.Path("out.mov")));
     EXPECT_FALSE(std::filesystem::exists(dir.Path(".out.mov.wav")));
+    // The closing line, after the output was verified.
+    const std::size_t closing = run.out.rfind("\nconverted in.mp4 -> out.mov (");
+    ASSERT_NE(closing, std::string::npos) << run.out;
+    const std::string line = run.out.substr(closing + 1);
+    EXPECT_NE(line.find(" kB, 4-ch ambisonics, 360 metadata) in "), std::string::npos) << line;
+    EXPECT_EQ(line.substr(line.size() - 3), " s\n") << line;
 }
 
 // A file size limit stands in for a full disk: the WAV phase, then the remux.

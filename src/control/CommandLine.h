@@ -1,0 +1,40 @@
+#pragma once
+// The command line of the spatialmux program, parsed into one request that
+// the program entry dispatches. Parsing never runs anything: it only says
+// what was asked for, or why the command line is wrong.
+
+#include <string>
+#include <vector>
+
+namespace spatialmux {
+
+struct CommandLineRequest {
+    enum class Mode {
+        Convert,   // INPUT OUTPUT
+        Check,     // --check FILE...
+        Windowed,  // no movie or one movie: the windowed converter
+        Help,
+        Version,
+        Wrong,  // a wrong command line: `problem` says what, exit status 2
+    };
+    Mode mode = Mode::Windowed;
+    // The positional arguments in order: INPUT and OUTPUT for a conversion,
+    // the files for a check, the movie (if any) for the windowed mode.
+    std::vector<std::string> paths;
+    bool json = false;              // --json: the check as one JSON object per file
+    bool acceptShortAudio = false;  // --accept-short-audio
+    // For Mode::Wrong: one line without the usage hint (may be empty when
+    // the usage hint says all).
+    std::string problem;
+};
+
+// argv is read, never changed: the windowed mode receives it as it came.
+CommandLineRequest ParseCommandLine(int argc, const char* const* argv);
+
+// The one-line usage hint printed on standard error for a wrong command line.
+const char* CommandLineUsage();
+
+// The text of --help.
+std::string CommandLineHelp();
+
+}  // namespace spatialmux

@@ -1,0 +1,22 @@
+#pragma once
+// The pipeline's last step: the finished output is verified against the
+// input before the conversion may report success.
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace spatialmux {
+
+// Nothing when the output holds what the input promised; otherwise the
+// reason it does not.
+std::optional<std::string> CheckFinishedOutput(const std::string& input, const std::string& output,
+                                               int64_t audioInstants, bool sphericalUuid);
+
+// TEST HOOK, for tests only: called with the output's path right before the
+// verification, so that a test can break a finished output on purpose and
+// see the conversion fail. Empty (no hook) in the program.
+using OutputTamper = std::function<void(const std::string& outputPath)>;
+void SetOutputTamperForTesting(OutputTamper tamper);
+
+}  // namespace spatialmux

@@ -1,0 +1,66 @@
+#pragma once
+// spatialmux --check: what a movie is and whether it will do. A camera movie
+// is judged convertible or not (with the step of the walk that refused it);
+// any other movie is judged ready or not for 360 players with first-order
+// ambisonics. Only reads: no file is written or changed.
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "movie/FfmpegMediaProbe.h"
+#include "movie/SpatialMetadata.h"
+
+namespace spatialmux {
+
+struct CameraFacts {
+    std::string audioFormat;  // the sample entry's format code, e.g. "sowt"
+    int32_t channels = 0;
+    int32_t sampleRate = 0;
+    int64_t samples = 0;  // sampling instants
+    std::string softwareText;
+    bool makerNoteFlag = false;
+    float gain = 1.0f;  // what a conversion applies to the first channel
+    double gainDecibels = 0.0;
+};
+
+struct CheckReport {
+    enum class Kind {
+        CameraMovie,  // the camera's layout was found (convertible or not)
+        OtherMovie,   // libavformat opens it, but it is not a camera movie
+        NotAMovie,    // neither
+    };
+    std::string path;
+    Kind kind = Kind::NotAMovie;
+
+    // Camera movies.
+    std::optional<CameraFacts> camera;
+    bool convertible = false;
+    std::string notConvertible;  // the reason, when not convertible
+    // Why the camera walk refused a file that turned out not to be a camera
+    // movie at all.
+    std::string notCamera;
+
+    // Every movie libavformat opens.
+    std::optional<MediaProbe> probe;
+    std::string probeProblem;
+    std::optional<MovieMetadata> metadata;
+    std::string metadataProblem;
+
+    // Other movies.
+    bool ready = false;
+    std::vector<std::string> notReady;  // each reason
+
+    // The file passes the check: convertible, or ready.
+    bool Passed() const { return convertible || ready; }
+};
+
+CheckReport CheckMovieFile(const std::string& path);
+
+// Checks every file and prints the reports (text, or one JSON object per
+// line) to `out`. 0 when every file passed, 1 otherwise.
+int RunMovieCheck(const std::vector<std::string>& paths, bool json, std::FILE* out);
+
+}  // namespace spatialmux

@@ -1,0 +1,93 @@
+// The libavformat probe of any movie.
+#include "movie/FfmpegMediaProbe.h"
+
+#include <algorithm>
+#include <memory>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
+}
+
+namespace spatialmux {
+
+namespace {
+
+struct InputCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+
+double Seconds(int64_t value, AVRational timeBase) {
+    if (value == AV_NOPTS_VALUE || value < 0 || timeBase.den == 0) return 0.0;
+    return static_cast<double>(value) * av_q2d(timeBase);
+}
+
+StreamProbe ProbeStream(AVStream* stream) {
+    StreamProbe probe;
+    const AVCodecParameters* par = stream->codecpar;
+    probe.codec = avcodec_get_name(par->codec_id);
+    probe.durationSeconds = Seconds(stream->duration, stream->time_base);
+    probe.frames = stream->nb_frames;
+    const int entries = avformat_index_get_entries_count(stream);
+    for (int k = 0; k < entries; ++k) {
+        const AVIndexEntry* entry = avformat_index_get_entry(stream, k);
+        if (entry == nullptr) break;
+        ++probe.indexEntries;
+        probe.indexBytes += static_cast<uint64_t>(entry->size);
+        if (entry->pos >= 0 && entry->size >= 0) {
+            probe.indexEnd = std::max(probe.indexEnd, static_cast<uint64_t>(entry->pos) +
+                                                          static_cast<uint64_t>(entry->size));
+        }
+    }
+    for (int k = 0; k < stream->nb_side_data; ++k) {
+        if (stream->side_data[k].type == AV_PKT_DATA_SPHERICAL) probe.sphericalSideData = true;
+    }
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+        probe.kind = StreamProbe::Kind::Video;
+        probe.width = par->width;
+        probe.height = par->height;
+        const AVRational rate =
+            stream->avg_frame_rate.den != 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+        if (rate.den != 0) probe.framesPerSecond = av_q2d(rate);
+    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+        probe.kind = StreamProbe::Kind::Audio;
+        probe.channels = par->ch_layout.nb_channels;
+        probe.sampleRate = par->sample_rate;
+        char layout[128] = {};
+        if (av_channel_layout_describe(&par->ch_layout, layout, sizeof layout) > 0) {
+            probe.layout = layout;
+        }
+        probe.ambisonicLayout = par->ch_layout.order == AV_CHANNEL_ORDER_AMBISONIC;
+    }
+    return probe;
+}
+
+}  // namespace
+
+void SilenceMediaLog() {
+    av_log_set_level(AV_LOG_QUIET);
+}
+
+std::optional<MediaProbe> ProbeMedia(const std::string& path, std::string* problem) {
+    AVFormatContext* opened = nullptr;
+    int ret = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
+    if (ret < 0) {
+        char text[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(ret, text, sizeof text);
+        *problem = std::string("libavformat cannot open it: ") + text;
+        return std::nullopt;
+    }
+    std::unique_ptr<AVFormatContext, InputCloser> context(opened);
+    // The mov demuxer knows every stream from moov; reading packets to
+    // guess more (as avformat_find_stream_info does) would read media data.
+    MediaProbe probe;
+    probe.format = context->iformat != nullptr ? context->iformat->name : "";
+    probe.durationSeconds = Seconds(context->duration, AVRational{1, AV_TIME_BASE});
+    for (unsigned k = 0; k < context->nb_streams; ++k) {
+        probe.streams.push_back(ProbeStream(context->streams[k]));
+    }
+    return probe;
+}
+
+}  // namespace spatialmux

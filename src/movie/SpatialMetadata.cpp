@@ -1,0 +1,195 @@
+// Reading the spherical and spatial-audio metadata of any movie's moov.
+#include "movie/SpatialMetadata.h"
+
+#include <cstring>
+#include <fstream>
+
+#include "movie/BoxWalk.h"
+#include "movie/StreamMoves.h"
+
+namespace spatialmux {
+
+namespace {
+
+// A moov this large is no camera's or player's movie; it is not read.
+constexpr uint64_t kMaxMoovBytes = 256u * 1024u * 1024u;
+// Bytes of a visual sample entry in front of its child boxes.
+constexpr uint64_t kVisualEntryFields = 8 + 78;
+// Sound sample entry: fields in front of the children by description
+// version (QuickTime versions 1 and 2 add 16 and 36 bytes).
+constexpr uint64_t kSoundEntryFields[] = {8 + 28, 8 + 44, 8 + 64};
+
+std::string TypeText(const char* type) {
+    return std::string(type, 4);
+}
+
+std::optional<BoxSpan> Path(const std::vector<uint8_t>& moov, const BoxSpan& from,
+                            std::initializer_list<const char*> types) {
+    std::optional<BoxSpan> box = from;
+    for (const char* type : types) {
+        box = FindChildBox(moov, box->PayloadOffset(), box->End(), type);
+        if (!box) return std::nullopt;
+    }
+    return box;
+}
+
+void ReadSampleEntry(const std::vector<uint8_t>& moov, const BoxSpan& stsd, TrackMetadata& track) {
+    // stsd: version and flags, entry count, then the entries.
+    const auto entries = ChildBoxes(moov, stsd.PayloadOffset() + 8, stsd.End());
+    if (entries.empty()) return;
+    const BoxSpan& entry = entries.front();
+    track.sampleEntry = TypeText(entry.type);
+
+    uint64_t childrenAt = 0;
+    if (track.handler == "vide") {
+        childrenAt = entry.offset + kVisualEntryFields;
+    } else if (track.handler == "soun") {
+        if (entry.offset + 18 > entry.End()) return;
+        const uint16_t version = BigEndian16(moov.data() + entry.offset + 16);
+        if (version > 2) return;
+        childrenAt = entry.offset + kSoundEntryFields[version];
+    } else {
+        return;
+    }
+    for (const BoxSpan& child : ChildBoxes(moov, childrenAt, entry.End())) {
+        if (child.Is("st3d")) {
+            track.st3d = true;
+            // Full box: version and flags, then stereo_mode.
+            if (child.size >= child.headerSize + 5) {
+                track.stereoMode = moov[child.PayloadOffset() + 4];
+            }
+        } else if (child.Is("sv3d")) {
+            track.sv3d = true;
+            if (const auto proj = FindChildBox(moov, child.PayloadOffset(), child.End(), "proj")) {
+                for (const BoxSpan& p : ChildBoxes(moov, proj->PayloadOffset(), proj->End())) {
+                    if (!p.Is("prhd")) track.projection = TypeText(p.type);
+                }
+            }
+        } else if (child.Is("SA3D")) {
+            track.sa3d = ParseSa3d(moov.data() + child.offset, child.size);
+        }
+    }
+}
+
+void ReadSphericalUuid(const std::vector<uint8_t>& moov, const BoxSpan& uuid,
+                       TrackMetadata& track) {
+    const uint64_t userType = uuid.PayloadOffset();
+    if (userType + 16 > uuid.End()) return;
+    if (std::memcmp(moov.data() + userType, kSphericalUuid, 16) != 0) return;
+    track.sphericalUuid = true;
+    const auto* xml = reinterpret_cast<const char*>(moov.data() + userType + 16);
+    track.sphericalV1 = ParseSphericalXml(std::string(xml, uuid.End() - userType - 16));
+}
+
+TrackMetadata ReadTrack(const std::vector<uint8_t>& moov, const BoxSpan& trak) {
+    TrackMetadata track;
+    if (const auto hdlr = Path(moov, trak, {"mdia", "hdlr"})) {
+        if (hdlr->PayloadOffset() + 12 <= hdlr->End()) {
+            track.handler =
+                TypeText(reinterpret_cast<const char*>(moov.data()) + hdlr->PayloadOffset() + 8);
+        }
+    }
+    if (const auto stsd = Path(moov, trak, {"mdia", "minf", "stbl", "stsd"})) {
+        ReadSampleEntry(moov, *stsd, track);
+    }
+    for (const BoxSpan& child : ChildBoxes(moov, trak.PayloadOffset(), trak.End())) {
+        if (child.Is("uuid")) ReadSphericalUuid(moov, child, track);
+    }
+    return track;
+}
+
+}  // namespace
+
+bool Sa3dFacts::IdentityMap() const {
+    for (std::size_t k = 0; k < channelMap.size(); ++k) {
+        if (channelMap[k] != k) return false;
+    }
+    return true;
+}
+
+std::optional<Sa3dFacts> ParseSa3d(const uint8_t* box, std::size_t size) {
+    constexpr std::size_t kFixed = 8 + 12;
+    if (size < kFixed || std::memcmp(box + 4, "SA3D", 4) != 0) return std::nullopt;
+    Sa3dFacts facts;
+    const uint8_t* p = box + 8;
+    facts.version = p[0];
+    facts.ambisonicType = p[1];
+    facts.order = BigEndian32(p + 2);
+    facts.channelOrdering = p[6];
+    facts.normalization = p[7];
+    facts.channelCount = BigEndian32(p + 8);
+    if (facts.channelCount > (size - kFixed) / 4) return std::nullopt;
+    for (uint32_t k = 0; k < facts.channelCount; ++k) {
+        facts.channelMap.push_back(BigEndian32(box + kFixed + 4 * k));
+    }
+    return facts;
+}
+
+std::vector<std::pair<std::string, std::string>> ParseSphericalXml(const std::string& xml) {
+    static const std::string kOpen = "<GSpherical:";
+    std::vector<std::pair<std::string, std::string>> fields;
+    std::size_t at = 0;
+    while ((at = xml.find(kOpen, at)) != std::string::npos) {
+        const std::size_t nameStart = at + kOpen.size();
+        const std::size_t nameEnd = xml.find('>', nameStart);
+        if (nameEnd == std::string::npos) break;
+        const std::string name = xml.substr(nameStart, nameEnd - nameStart);
+        const std::size_t close = xml.find("</GSpherical:" + name + ">", nameEnd);
+        if (name.empty() || name.find_first_of(" /<") != std::string::npos ||
+            close == std::string::npos) {
+            at = nameEnd;
+            continue;
+        }
+        fields.emplace_back(name, xml.substr(nameEnd + 1, close - nameEnd - 1));
+        at = close;
+    }
+    return fields;
+}
+
+std::optional<MovieMetadata> ReadMovieMetadata(const std::string& path, std::string* problem) {
+    std::ifstream file(path, std::ios::binary);
+    const std::optional<uint64_t> length = file ? StreamLength(file) : std::nullopt;
+    if (!length) {
+        *problem = "the file cannot be read";
+        return std::nullopt;
+    }
+    std::optional<BoxSpan> moovBox;
+    for (const BoxSpan& box : TopLevelBoxes(file, *length)) {
+        if (box.Is("moov")) {
+            moovBox = box;
+            break;
+        }
+    }
+    if (!moovBox) {
+        *problem = "no moov box (not a movie, or cut short)";
+        return std::nullopt;
+    }
+    if (moovBox->size > kMaxMoovBytes) {
+        *problem = "the moov box is implausibly large";
+        return std::nullopt;
+    }
+    std::vector<uint8_t> moov(moovBox->size);
+    file.seekg(static_cast<std::streamoff>(moovBox->offset));
+    file.read(reinterpret_cast<char*>(moov.data()), static_cast<std::streamsize>(moov.size()));
+    if (static_cast<uint64_t>(file.gcount()) != moov.size()) {
+        *problem = "the moov box cannot be read whole";
+        return std::nullopt;
+    }
+
+    auto metadata = ParseMoovMetadata(moov);
+    if (!metadata) *problem = "the moov box cannot be walked";
+    return metadata;
+}
+
+std::optional<MovieMetadata> ParseMoovMetadata(const std::vector<uint8_t>& moov) {
+    const auto header = ChildBoxes(moov, 0, moov.size());
+    if (header.empty() || !header.front().Is("moov")) return std::nullopt;
+    const BoxSpan& moovBox = header.front();
+    MovieMetadata metadata;
+    for (const BoxSpan& box : ChildBoxes(moov, moovBox.headerSize, moovBox.End())) {
+        if (box.Is("trak")) metadata.tracks.push_back(ReadTrack(moov, box));
+    }
+    return metadata;
+}
+
+}  // namespace spatialmux

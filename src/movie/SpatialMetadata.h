@@ -1,0 +1,63 @@
+#pragma once
+// The spherical-video and spatial-audio metadata of any movie, read from its
+// moov box: Spherical Video V1 (a uuid box of XML in the video trak), V2
+// (st3d and sv3d in the video sample entry) and the SA3D box of the audio
+// sample entry. Read only; every size is checked against the bytes read.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace spatialmux {
+
+// The user type of the Spherical Video V1 uuid box.
+inline constexpr uint8_t kSphericalUuid[16] = {0xff, 0xcc, 0x82, 0x63, 0xf8, 0x55, 0x4a, 0x93,
+                                               0x88, 0x14, 0x58, 0x7a, 0x02, 0x52, 0x1f, 0xdd};
+
+struct Sa3dFacts {
+    uint8_t version = 0;
+    uint8_t ambisonicType = 0;
+    uint32_t order = 0;
+    uint8_t channelOrdering = 0;  // 0: ACN
+    uint8_t normalization = 0;    // 0: SN3D
+    uint32_t channelCount = 0;
+    std::vector<uint32_t> channelMap;
+    // Every channel k maps to k: players read the channels as they lie.
+    bool IdentityMap() const;
+};
+
+// Parses a whole SA3D box (header included). Nothing when it is too short
+// for its fields or its channel map.
+std::optional<Sa3dFacts> ParseSa3d(const uint8_t* box, std::size_t size);
+
+// The GSpherical:* elements of a V1 XML document, in document order, as
+// (name without prefix, text) pairs.
+std::vector<std::pair<std::string, std::string>> ParseSphericalXml(const std::string& xml);
+
+struct TrackMetadata {
+    std::string handler;      // "vide", "soun", ... from hdlr
+    std::string sampleEntry;  // the first sample entry's format, e.g. "avc1", "sowt"
+    bool sphericalUuid = false;
+    std::vector<std::pair<std::string, std::string>> sphericalV1;
+    bool st3d = false;
+    std::optional<uint8_t> stereoMode;  // st3d's stereo_mode
+    bool sv3d = false;
+    std::string projection;  // the type of sv3d's projection box, e.g. "equi"
+    std::optional<Sa3dFacts> sa3d;
+};
+
+struct MovieMetadata {
+    std::vector<TrackMetadata> tracks;  // in moov order
+};
+
+// Walks a moov box held in memory (`moov` starts with its header). Nothing
+// when its header is not a moov header that fits the bytes.
+std::optional<MovieMetadata> ParseMoovMetadata(const std::vector<uint8_t>& moov);
+
+// Reads the moov of the movie at `path`. Nothing, with `problem` saying why,
+// when the file cannot be read or holds no moov that can be walked.
+std::optional<MovieMetadata> ReadMovieMetadata(const std::string& path, std::string* problem);
+
+}  // namespace spatialmux

@@ -1,0 +1,179 @@
+// Checking a finished output against its input, from indexes and headers.
+#include "output/FfmpegOutputVerification.h"
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+}
+
+#include "output/FfmpegHandles.h"
+#include "output/MoovLayout.h"
+
+namespace spatialmux::output {
+
+namespace {
+
+// The user type of the spherical-video uuid box.
+constexpr uint8_t kSphericalUuid[16] = {0xff, 0xcc, 0x82, 0x63, 0xf8, 0x55, 0x4a, 0x93,
+                                        0x88, 0x14, 0x58, 0x7a, 0x02, 0x52, 0x1f, 0xdd};
+// A moov larger than this is not ours.
+constexpr uint64_t kMaxMoovBytes = 256u * 1024u * 1024u;
+
+struct IndexTotals {
+    int64_t packets = 0;
+    uint64_t bytes = 0;
+};
+
+InputContext OpenHeaders(const std::string& path) {
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) return nullptr;
+    return InputContext(opened);
+}
+
+AVStream* FirstStream(const AVFormatContext* context, AVMediaType type) {
+    for (unsigned k = 0; k < context->nb_streams; ++k) {
+        if (context->streams[k]->codecpar->codec_type == type) return context->streams[k];
+    }
+    return nullptr;
+}
+
+IndexTotals Totals(AVStream* stream) {
+    IndexTotals totals;
+    const int count = avformat_index_get_entries_count(stream);
+    for (int k = 0; k < count; ++k) {
+        const AVIndexEntry* entry = avformat_index_get_entry(stream, k);
+        if (entry == nullptr) break;
+        ++totals.packets;
+        totals.bytes += static_cast<uint64_t>(entry->size);
+    }
+    return totals;
+}
+
+// The output's moov, read whole: its top-level boxes are stepped over by
+// their headers (mdat is never read).
+std::optional<std::vector<uint8_t>> ReadMoov(const std::string& path) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) return std::nullopt;
+    const auto length = static_cast<uint64_t>(std::max<std::streamoff>(file.tellg(), 0));
+    uint64_t offset = 0;
+    while (offset + 8 <= length) {
+        uint8_t header[16] = {};
+        file.seekg(static_cast<std::streamoff>(offset));
+        if (!file.read(reinterpret_cast<char*>(header), 8)) return std::nullopt;
+        uint64_t size = BoxSize(header);
+        if (size == 1) {
+            if (!file.read(reinterpret_cast<char*>(header + 8), 8)) return std::nullopt;
+            size = (static_cast<uint64_t>(BoxSize(header + 8)) << 32) | BoxSize(header + 12);
+        } else if (size == 0) {
+            size = length - offset;
+        }
+        if (size < 8 || size > length - offset) return std::nullopt;
+        if (std::memcmp(header + 4, "moov", 4) == 0) {
+            if (size > kMaxMoovBytes) return std::nullopt;
+            std::vector<uint8_t> moov(size);
+            file.seekg(static_cast<std::streamoff>(offset));
+            if (!file.read(reinterpret_cast<char*>(moov.data()),
+                           static_cast<std::streamsize>(size))) {
+                return std::nullopt;
+            }
+            return moov;
+        }
+        offset += size;
+    }
+    return std::nullopt;
+}
+
+// The transplanted boxes: the spherical uuid among the video trak's
+// children, SA3D among the audio sample entry's children. Empty when found.
+std::string CheckTransplantedBoxes(const std::string& path, bool wantUuid) {
+    const auto moov = ReadMoov(path);
+    if (!moov) return "the output's moov cannot be read";
+    MoovLayout layout;
+    if (!FindMoovLayout(moov->data(), moov->size(), &layout)) {
+        return "the output's moov lacks its tracks";
+    }
+    const uint8_t* bytes = moov->data();
+    if (wantUuid) {
+        const uint32_t trakEnd = layout.video.trak + BoxSize(bytes + layout.video.trak);
+        bool found = false;
+        uint32_t uuid = 0;
+        for (int skip = 0;
+             !found && FindChild(bytes, layout.video.trak + 8, trakEnd, "uuid", skip, &uuid);
+             ++skip) {
+            found = BoxSize(bytes + uuid) >= 24 &&
+                    std::memcmp(bytes + uuid + 8, kSphericalUuid, sizeof kSphericalUuid) == 0;
+        }
+        if (!found) return "the video track has no spherical uuid box";
+    }
+    // The sound description's fields in front of its children: version 0,
+    // 1 or 2 of the QuickTime sound sample entry.
+    const uint32_t entry = layout.audio.entry;
+    const uint32_t entryEnd = entry + layout.audio.entrySize;
+    if (layout.audio.entrySize < 18) return "the audio sample entry is too short";
+    const uint32_t version = (static_cast<uint32_t>(bytes[entry + 16]) << 8) | bytes[entry + 17];
+    const uint32_t fields[] = {36, 52, 72};
+    uint32_t sa3d = 0;
+    if (version > 2 || !FindChild(bytes, entry + fields[version], entryEnd, "SA3D", 0, &sa3d)) {
+        return "the audio sample entry has no SA3D box";
+    }
+    return "";
+}
+
+OutputVerdict Fail(std::string reason) {
+    return OutputVerdict{false, std::move(reason)};
+}
+
+}  // namespace
+
+OutputVerdict VerifyOutput(const std::string& outputPath, const OutputExpectations& expected) {
+    const InputContext input = OpenHeaders(expected.inputPath);
+    const InputContext output = OpenHeaders(outputPath);
+    if (!input) return Fail("the input cannot be opened again to compare");
+    if (!output) return Fail("the output cannot be opened as a movie");
+
+    AVStream* videoIn = FirstStream(input.get(), AVMEDIA_TYPE_VIDEO);
+    AVStream* videoOut = FirstStream(output.get(), AVMEDIA_TYPE_VIDEO);
+    const AVStream* audioOut = FirstStream(output.get(), AVMEDIA_TYPE_AUDIO);
+    if (videoIn == nullptr || videoOut == nullptr) return Fail("the output has no video stream");
+    if (audioOut == nullptr) return Fail("the output has no audio stream");
+
+    const IndexTotals in = Totals(videoIn);
+    const IndexTotals out = Totals(videoOut);
+    if (in.packets != out.packets) {
+        return Fail("the output has " + std::to_string(out.packets) + " video packets, the input " +
+                    std::to_string(in.packets));
+    }
+    if (in.bytes != out.bytes) {
+        return Fail("the output's video packets hold " + std::to_string(out.bytes) +
+                    " bytes, the input's " + std::to_string(in.bytes));
+    }
+
+    const AVCodecParameters* audio = audioOut->codecpar;
+    if (audio->ch_layout.nb_channels != 4) {
+        return Fail("the output's audio has " + std::to_string(audio->ch_layout.nb_channels) +
+                    " channels, not 4");
+    }
+    char layout[64] = {};
+    av_channel_layout_describe(&audio->ch_layout, layout, sizeof layout);
+    if (std::strcmp(layout, "ambisonic 1") != 0) {
+        return Fail(std::string("the output's audio layout is \"") + layout +
+                    "\", not \"ambisonic 1\"");
+    }
+    // The PCM track's sample count: one sample per sampling instant.
+    if (audioOut->nb_frames != expected.audioInstants) {
+        return Fail("the output's audio holds " + std::to_string(audioOut->nb_frames) +
+                    " sampling instants, the input " + std::to_string(expected.audioInstants));
+    }
+
+    const std::string boxes = CheckTransplantedBoxes(outputPath, expected.sphericalUuid);
+    if (!boxes.empty()) return Fail(boxes);
+    return OutputVerdict{true, ""};
+}
+
+}  // namespace spatialmux::output

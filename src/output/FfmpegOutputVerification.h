@@ -1,0 +1,28 @@
+#pragma once
+// The last step of a conversion: the finished output is opened again with
+// libavformat and checked against the input from headers and indexes alone
+// (no media data is read a second time): the same video packets, four
+// ambisonic audio channels with every sampling instant, the spherical
+// metadata, and the transplanted boxes in moov.
+
+#include <cstdint>
+#include <string>
+
+namespace spatialmux::output {
+
+struct OutputExpectations {
+    std::string inputPath;      // the camera movie the output was made from
+    int64_t audioInstants = 0;  // the sampling instants the input's audio holds
+    // The input had a spherical uuid box, so the output's video trak must
+    // carry it.
+    bool sphericalUuid = true;
+};
+
+struct OutputVerdict {
+    bool ok = false;
+    std::string reason;  // what does not match, when not ok
+};
+
+OutputVerdict VerifyOutput(const std::string& outputPath, const OutputExpectations& expected);
+
+}  // namespace spatialmux::output

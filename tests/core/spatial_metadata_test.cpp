@@ -1,0 +1,94 @@
+// The movie-side box walk and the spherical/spatial-audio parsers on
+// hostile bytes: sizes that lie, boxes cut short, maps longer than the box.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "movie/BoxWalk.h"
+#include "movie/SpatialMetadata.h"
+
+namespace spatialmux {
+namespace {
+
+std::vector<uint8_t> Box(const char* type, const std::vector<uint8_t>& payload) {
+    const auto size = static_cast<uint32_t>(payload.size() + 8);
+    std::vector<uint8_t> box;
+    for (int k = 3; k >= 0; --k) box.push_back(static_cast<uint8_t>(size >> (8 * k)));
+    for (int k = 0; k < 4; ++k) box.push_back(static_cast<uint8_t>(type[k]));
+    for (uint8_t b : payload) box.push_back(b);
+    return box;
+}
+
+std::vector<uint8_t> Sa3d(uint32_t channels, std::vector<uint32_t> map) {
+    std::vector<uint8_t> payload = {0, 0, 0, 0, 0, 1, 0, 0};
+    for (int k = 3; k >= 0; --k) payload.push_back(static_cast<uint8_t>(channels >> (8 * k)));
+    for (uint32_t m : map) {
+        for (int k = 3; k >= 0; --k) payload.push_back(static_cast<uint8_t>(m >> (8 * k)));
+    }
+    return Box("SA3D", payload);
+}
+
+TEST(BoxWalk, StopsAtTheFirstBoxThatDoesNotFit) {
+    std::vector<uint8_t> bytes = Box("free", {1, 2, 3});
+    for (uint8_t b : Box("skip", {})) bytes.push_back(b);
+    bool complete = false;
+    EXPECT_EQ(ChildBoxes(bytes, 0, bytes.size(), &complete).size(), 2u);
+    EXPECT_TRUE(complete);
+
+    for (const uint32_t lie : {0xFFFFFFFFu, 7u, 12u}) {  // past the end, below a header
+        auto bad = bytes;
+        bad[11 + 3] = static_cast<uint8_t>(lie);
+        bad[11] = static_cast<uint8_t>(lie >> 24);
+        bad[12] = static_cast<uint8_t>(lie >> 16);
+        bad[13] = static_cast<uint8_t>(lie >> 8);
+        const auto boxes = ChildBoxes(bad, 0, bad.size(), &complete);
+        EXPECT_EQ(boxes.size(), 1u) << lie;
+        EXPECT_FALSE(complete) << lie;
+    }
+    // A 64-bit size larger than the buffer, and an end beyond the buffer.
+    std::vector<uint8_t> large = {0, 0, 0, 1, 'm', 'd', 'a', 't', 0xFF, 0, 0, 0, 0, 0, 0, 16};
+    EXPECT_TRUE(ChildBoxes(large, 0, large.size()).empty());
+    large[8] = 0;
+    ASSERT_EQ(ChildBoxes(large, 0, 1000).size(), 1u);
+    EXPECT_EQ(ChildBoxes(large, 0, 1000)[0].headerSize, 16u);
+    EXPECT_TRUE(ChildBoxes(large, 20, 10).empty());
+}
+
+TEST(SpatialMetadata, Sa3dFieldsAndMapWithinTheBox) {
+    const auto box = Sa3d(4, {0, 1, 2, 3});
+    ASSERT_EQ(box.size(), 36u);
+    const auto facts = ParseSa3d(box.data(), box.size());
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->order, 1u);
+    EXPECT_EQ(facts->channelCount, 4u);
+    EXPECT_TRUE(facts->IdentityMap());
+    const auto camera = Sa3d(4, {0, 3, 1, 2});
+    EXPECT_FALSE(ParseSa3d(camera.data(), camera.size())->IdentityMap());
+
+    // A channel count that the box does not hold, and a box cut short.
+    const auto lying = Sa3d(0x40000000u, {0, 1, 2, 3});
+    EXPECT_FALSE(ParseSa3d(lying.data(), lying.size()));
+    EXPECT_FALSE(ParseSa3d(box.data(), 19));
+    EXPECT_FALSE(ParseSa3d(box.data(), 35));
+}
+
+TEST(SpatialMetadata, SphericalXmlFieldsInOrderAndBrokenTagsSkipped) {
+    const std::string xml =
+        "<?xml version=\"1.0\"?><rdf:SphericalVideo>"
+        "<GSpherical:Spherical>true</GSpherical:Spherical>"
+        "<GSpherical:Stitched>true</GSpherical:Stitched>"
+        "<GSpherical:Broken>no closing tag"
+        "<GSpherical:ProjectionType>equirectangular</GSpherical:ProjectionType>"
+        "</rdf:SphericalVideo><GSpherical:Cut";
+    const auto fields = ParseSphericalXml(xml);
+    ASSERT_EQ(fields.size(), 3u);
+    EXPECT_EQ(fields[0], (std::pair<std::string, std::string>{"Spherical", "true"}));
+    EXPECT_EQ(fields[2],
+              (std::pair<std::string, std::string>{"ProjectionType", "equirectangular"}));
+    EXPECT_TRUE(ParseSphericalXml("").empty());
+}
+
+}  // namespace
+}  // namespace spatialmux
