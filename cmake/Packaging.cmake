@@ -85,3 +85,11 @@ spatial-audio metadata are kept.
 It works from a terminal (spatialmux INPUT OUTPUT) and as a desktop droplet:
 drop one movie on it, choose where to save, and watch the progress.")
 include(CPack)
+
+# ---- the manual page and the completion keep up with the program's options
+if(SPATIALMUX_BUILD_TESTS)
+  add_test(NAME documented_options
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/packaging/documented_options.sh
+                   $<TARGET_FILE:spatialmux> ${CMAKE_SOURCE_DIR}/resources/man/spatialmux.1
+                   ${CMAKE_SOURCE_DIR}/resources/completion/spatialmux.bash)
+endif()
