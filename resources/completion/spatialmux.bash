@@ -1,6 +1,7 @@
 # bash completion for spatialmux                             -*- shell-script -*-
 # Installed as share/bash-completion/completions/spatialmux. Options are
 # listed once, in `options`; movies are completed first, then the output.
+# shellcheck disable=SC2034,SC2207  # the usual bash-completion idioms
 
 _spatialmux() {
     local cur prev words cword
