@@ -8,29 +8,35 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "control/WindowedMode.h"
+#include "platform/ExecutablePath.h"
 
 namespace spatialmux {
 
 int RunWindowedApplication(int argc, char** argv) {
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    const std::string windowed = (self.parent_path() / kWindowedProgramName).string();
+    const std::optional<std::string> self = platform::ExecutablePath(argc > 0 ? argv[0] : nullptr);
+    const std::string windowed =
+        self ? (std::filesystem::path(*self).parent_path() / kWindowedProgramName).string()
+             : std::string(kWindowedProgramName);
 
     std::vector<char*> arguments;
     arguments.push_back(const_cast<char*>(kWindowedModeArgv0));
     for (int i = 1; i < argc; ++i) arguments.push_back(argv[i]);
     arguments.push_back(nullptr);
-    if (!error) execv(windowed.c_str(), arguments.data());
+    int cause = ENOENT;
+    if (self) {
+        execv(windowed.c_str(), arguments.data());
+        cause = errno;
+    }
 
     std::fprintf(stderr,
                  "spatialmux: the windowed mode could not be started (%s: %s).\n"
                  "To convert from a terminal: spatialmux INPUT OUTPUT\n",
-                 windowed.c_str(), std::strerror(error ? error.value() : errno));
+                 windowed.c_str(), std::strerror(cause));
     return 2;
 }
 

@@ -6,6 +6,7 @@
 #include "control/wrap_ffmpeg.h"
 #include "platform/qt/QtBackend.h"
 #include "shell/AppDelegate.h"
+#include "shell/FileOpenEvents.h"
 #include "shell/ViewController.h"
 
 namespace spatialmux {
@@ -17,6 +18,11 @@ int RunDropletSession(platform::QtBackend& backend, SaveDialog& saveDialog,
     {
         ViewController window([&backend] { backend.WaitForDetachedThreads(); });
         AppDelegate delegate(saveDialog);
+        // Movies the desktop hands over while the application runs (on
+        // macOS, those dropped on its icon) count as dropped files.
+        FileOpenEvents fileOpen(
+            [&delegate](const std::vector<std::string>& files) { delegate.OpenFiles(files); });
+        QApplication::instance()->installEventFilter(&fileOpen);
         window.show();  // hides itself at once
         delegate.applicationDidFinishLaunching();
         if (handedOver) {

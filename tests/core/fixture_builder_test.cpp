@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fixture/CameraMovieBuilder.h"
+#include "fixture/SphericalSideData.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -300,7 +301,7 @@ TEST_P(FixtureCodecTest, PlayersSeeEveryPacketWhereTheLayoutSays) {
               GetParam() == VideoCodec::HEVC ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
     EXPECT_EQ(video->width, 160);
     EXPECT_EQ(video->height, 96);
-    EXPECT_NE(av_stream_get_side_data(input->streams[0], AV_PKT_DATA_SPHERICAL, nullptr), nullptr);
+    EXPECT_NE(StreamSphericalMapping(input->streams[0]), nullptr);
     EXPECT_EQ(audio->codec_id, AV_CODEC_ID_PCM_S16LE);
     EXPECT_EQ(audio->ch_layout.nb_channels, 4);
     EXPECT_EQ(audio->sample_rate, 48000);

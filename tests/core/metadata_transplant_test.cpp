@@ -22,6 +22,7 @@ extern "C" {
 #include "control/wrap_ffmpeg.h"
 #include "fixture/BoxWriter.h"
 #include "fixture/CameraMovieBuilder.h"
+#include "fixture/SphericalSideData.h"
 #include "movie/MovieReader.h"
 #include "output/MoovTransplant.h"
 #include "output/RecordingMetadataCarry.h"
@@ -488,12 +489,10 @@ PlayerView OpenAsPlayer(const std::string& path) {
     if (avformat_find_stream_info(context, nullptr) >= 0 && context->nb_streams == 2) {
         view.opened = true;
         view.streams = static_cast<int>(context->nb_streams);
-        std::size_t size = 0;
-        const uint8_t* data =
-            av_stream_get_side_data(context->streams[0], AV_PKT_DATA_SPHERICAL, &size);
-        if (data != nullptr && size >= sizeof(AVSphericalMapping)) {
+        if (const AVSphericalMapping* mapping =
+                fixture::StreamSphericalMapping(context->streams[0])) {
             view.spherical = true;
-            view.projection = reinterpret_cast<const AVSphericalMapping*>(data)->projection;
+            view.projection = mapping->projection;
         }
         view.audioOrder = context->streams[1]->codecpar->ch_layout.order;
         view.audioChannels = context->streams[1]->codecpar->ch_layout.nb_channels;

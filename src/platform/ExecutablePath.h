@@ -1,0 +1,21 @@
+#pragma once
+// Where the running program's file is, so that a program installed beside
+// it can be found wherever the package was installed. Each system has its
+// own way to ask; the fallback works from argv[0] and PATH alone.
+
+#include <optional>
+#include <string>
+
+namespace spatialmux::platform {
+
+// The absolute path of the running program's file; nothing when it cannot
+// be told. `argv0` is the program's argv[0], used where the system has no
+// way to ask.
+std::optional<std::string> ExecutablePath(const char* argv0);
+
+// The fallback: `argv0` made absolute when it holds a slash (the shell ran
+// it by path), otherwise the first executable regular file of that name in
+// the colon-separated `searchPath`. Nothing when neither finds it.
+std::optional<std::string> ExecutablePathFromArgv0(const char* argv0, const char* searchPath);
+
+}  // namespace spatialmux::platform

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Builds the Debian package and tries it the way a user gets it: lintian on
+# the package, `apt-get install` of the .deb, a conversion of the sample
+# movie with the installed /usr/bin/spatialmux, the manual page, the desktop
+# entry and the AppStream metadata as installed; then removes the package
+# and whatever its installation brought in, leaving the machine as it was.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${SPATIALMUX_PACKAGE_BUILD_DIR:-$root/build-package}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
+if dpkg-query -W -f='${Status}' spatialmux 2>/dev/null | grep -q 'installed'; then
+  echo "package_check: spatialmux is installed already; remove it first (apt-get remove spatialmux)." >&2
+  exit 1
+fi
+
+echo "== building the package"
+bash "$root/tools/package.sh" >/dev/null
+debs=("$build"/spatialmux_*.deb)
+deb="${debs[0]}"
+echo "$deb"
+dpkg-deb -f "$deb"
+
+echo "== lintian"
+# Errors fail the check; warnings and infos are shown.
+lintian --fail-on error --tag-display-limit 0 "$deb"
+
+echo "== installing"
+before="$(mktemp)"
+work="$(mktemp -d)"
+dpkg-query -W -f='${Package}\n' | sort >"$before"
+cleanup() {
+  echo "== removing"
+  local added
+  added="$(dpkg-query -W -f='${Package}\n' | sort | comm -13 "$before" - | tr '\n' ' ')"
+  # shellcheck disable=SC2086
+  [ -n "$added" ] && $sudo apt-get remove -y -qq $added >/dev/null
+  rm -rf "$before" "$work"
+  if dpkg-query -W -f='${Status}' spatialmux 2>/dev/null | grep -q 'installed'; then
+    echo "package_check: spatialmux is still installed" >&2
+    exit 1
+  fi
+}
+trap cleanup EXIT
+$sudo apt-get install -y -qq "$deb" >/dev/null
+[ "$(command -v spatialmux)" = /usr/bin/spatialmux ]
+/usr/bin/spatialmux --version
+while read -r f; do [ -f "$f" ] && echo "$f"; done < <(dpkg -L spatialmux | sort)
+# Only the two programs are installed; the fixture builder and the tests never.
+[ "$(dpkg -L spatialmux | grep -c '^/usr/bin/')" -eq 2 ]
+
+echo "== converting the sample movie with the installed program"
+"$build/make_camera_movie" --sample "$work/sample.mp4" >/dev/null
+/usr/bin/spatialmux "$work/sample.mp4" "$work/sample.mov" </dev/null >"$work/log" 2>&1 ||
+  { cat "$work/log"; echo "package_check: the installed program failed to convert" >&2; exit 1; }
+description="$("$build/make_camera_movie" --describe "$work/sample.mov")"
+echo "$description"
+grep -q 'spherical' <<<"$description"
+grep -q 'audio pcm_s16le, 4 channels' <<<"$description"
+[ -z "$(find "$work" -name '.*.wav')" ]  # the temporary WAV is gone
+
+echo "== manual page, desktop entry, AppStream metadata"
+if [ -e /usr/share/man/man1/spatialmux.1.gz ]; then
+  page="$(MANWIDTH=80 man --warnings spatialmux 2>"$work/man-warnings")"
+else
+  # dpkg was told to leave out manual pages (a minimal image): read the
+  # packaged one.
+  dpkg-deb -x "$deb" "$work/unpacked"
+  page="$(MANWIDTH=80 man --warnings -l "$work/unpacked/usr/share/man/man1/spatialmux.1.gz" 2>"$work/man-warnings")"
+fi
+head -n 12 <<<"$page"
+grep -q 'EXIT STATUS' <<<"$page"
+if [ -s "$work/man-warnings" ]; then cat "$work/man-warnings"; exit 1; fi
+desktop-file-validate /usr/share/applications/spatialmux.desktop
+appstreamcli validate --no-net /usr/share/metainfo/io.github.spatialmux.metainfo.xml
+bash -c 'source /usr/share/bash-completion/completions/spatialmux && declare -F _spatialmux >/dev/null'
+
+echo "package_check: the package builds, installs, converts and uninstalls"
