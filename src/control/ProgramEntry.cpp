@@ -14,6 +14,7 @@ namespace spatialmux {
 namespace {
 
 constexpr const char* kUsage = "usage: spatialmux INPUT OUTPUT   (spatialmux --help for more)";
+constexpr const char* kAcceptShortAudio = "--accept-short-audio";
 
 void PrintHelp() {
     std::printf(
@@ -21,6 +22,11 @@ void PrintHelp() {
         "\n"
         "usage:\n"
         "  spatialmux INPUT OUTPUT   convert the camera movie INPUT into OUTPUT\n"
+        "  spatialmux --accept-short-audio INPUT OUTPUT\n"
+        "                            convert even when the movie's audio tables hold\n"
+        "                            less audio than its duration says (the output then\n"
+        "                            has the shorter audio; without this option such a\n"
+        "                            movie is refused with a warning giving both lengths)\n"
         "  spatialmux [MOVIE]        open the windowed converter (drop one movie on it)\n"
         "  spatialmux --help         show this help\n"
         "  spatialmux --version      show the version\n"
@@ -42,6 +48,17 @@ void PrintHelp() {
 }  // namespace
 
 int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
+    // The one option of a conversion comes before its two paths.
+    const bool acceptShortAudio = argc >= 2 && std::strcmp(argv[1], kAcceptShortAudio) == 0;
+    if (acceptShortAudio) {
+        if (argc != 4) {
+            std::fprintf(stderr, "%s\n", kUsage);
+            return 2;
+        }
+        argv[1] = argv[0];
+        ++argv;
+        --argc;
+    }
     const int arguments = argc - 1;
     if (arguments == 1 &&
         (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
@@ -59,6 +76,7 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
     }
 
     wrap_ffmpeg controller;
+    controller.AcceptShortAudio(acceptShortAudio);
     if (std::strcmp(argv[2], "YES") == 0) {
         controller.myAlert(platform::LocalizedString("alert1"));
         return 2;
