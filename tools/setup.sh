@@ -8,6 +8,9 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev   # FFmpeg 5.1; libavcodec brings libx264/libx265
   libgtest-dev                                   # the test suite
   qt6-base-dev                                   # the windowed droplet
+  libxcb1-dev                                    # its check that the X display answers
+  qt6-translations-l10n                          # Qt's own dialog texts in Japanese (qtbase_ja.qm)
+  desktop-file-utils                             # the desktop entry's validation test
   xvfb xauth                                     # the windowed smoke test under a virtual display
   clang libclang-rt-14-dev                       # the fuzz targets that tools/test.sh runs
   util-linux                                     # unshare: the read-only volume of the fault tests
