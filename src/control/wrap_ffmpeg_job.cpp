@@ -62,8 +62,8 @@ int32_t wrap_ffmpeg::CheckMovie(const std::string& path) {
         return refuse(reader.RefusalCause());
     }
     // The reading ends where the tables end: audio the duration promises
-    // beyond them would be missing from the output without a word. Less
-    // than one frame short is the camera's own rounding.
+    // beyond them would be missing from the output without a word. A
+    // difference of up to one frame is tolerated.
     const int64_t held = reader.TableSamples();
     const int64_t promised = reader.GetTotalSamples();
     if (promised - held > kFrameSize) {
