@@ -9,18 +9,22 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "movie/AudioFrame.h"
 #include "movie/MakerNote.h"
+#include "movie/MetadataChecks.h"
 #include "movie/MovieReader.h"
 #include "movie/SpatialMetadata.h"
+#include "output/MoovTransplant.h"
 
 namespace spatialmux::fuzzing {
 
@@ -133,6 +137,33 @@ inline void ParseSpatialMetadata(const uint8_t* data, std::size_t size) {
     }
     if (const auto sa3d = ParseSa3d(moov.data(), moov.size())) {
         Require(sa3d->channelMap.size() * 4u + 20u <= size, "SA3D map beyond the box");
+    }
+}
+
+// The checks that keep a damaged input's metadata out of the output, each
+// given the whole input in a buffer of exactly its size: as an SA3D box, as a
+// video sample entry and as a maker-note payload. What a check accepts must
+// be what the transplant can use.
+inline void CheckInputMetadata(const uint8_t* data, std::size_t size) {
+    const std::vector<uint8_t> bytes(data, data + size);
+    if (!Sa3dProblem(bytes.data(), bytes.size())) {
+        Require(bytes.size() >= kSa3dBoxBytes, "an SA3D box shorter than 36 bytes was accepted");
+        std::vector<uint8_t> sa3d(bytes.begin(), bytes.begin() + kSa3dBoxBytes);
+        const std::vector<uint8_t> accepted = sa3d;
+        Require(output::RemapSa3dChannels(sa3d), "an accepted SA3D box cannot be remapped");
+        // The map was a permutation already: only its order changes.
+        Require(std::equal(sa3d.begin(), sa3d.begin() + 20, accepted.begin()),
+                "remapping changed more than the channel map");
+        Require(Sa3dProblem(sa3d.data(), sa3d.size()) == std::nullopt,
+                "the remapped SA3D box is refused");
+    }
+    if (!VideoSampleEntryProblem(bytes.data(), bytes.size())) {
+        Require(output::IsWholeBox(bytes), "an accepted video sample entry is not a whole box");
+    }
+    const MakerNoteFacts facts = ParseMakerNote(bytes.data(), bytes.size());
+    if (!TiffOrderOf(bytes.data(), bytes.size())) {
+        Require(facts.softwareText.empty() && !facts.makerNoteFlag,
+                "a maker note without a byte order mark was read");
     }
 }
 

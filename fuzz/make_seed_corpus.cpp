@@ -81,6 +81,13 @@ std::vector<Seed> Seeds() {
         o.useStco = true;
         seeds.push_back({"no_uuid_stco", o});
     }
+    {
+        auto o = Tiny();
+        o.makerNoteLittleEndian = true;
+        o.makerNoteFirstDirectory = 24;
+        o.makerNoteFlag = 1;
+        seeds.push_back({"maker_note_ii", o});
+    }
     return seeds;
 }
 
@@ -116,7 +123,8 @@ int main(int argc, char** argv) {
     const std::filesystem::path reader = root / "corpus" / "movie_reader";
     const std::filesystem::path makerNote = root / "corpus" / "maker_note";
     const std::filesystem::path transplant = root / "corpus" / "transplant";
-    for (const auto& folder : {reader, makerNote, transplant, root / "data"}) {
+    const std::filesystem::path checks = root / "corpus" / "input_checks";
+    for (const auto& folder : {reader, makerNote, transplant, checks, root / "data"}) {
         std::filesystem::create_directories(folder);
     }
 
@@ -139,6 +147,19 @@ int main(int argc, char** argv) {
                     std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at + 8),
                                          bytes.begin() + static_cast<std::ptrdiff_t>(at + size)));
             }
+        }
+        // The pieces the input checks look at: the SA3D box and the video
+        // sample entry as written (the maker-note payloads are the
+        // maker_note seeds, which go into this corpus too).
+        const std::string name = seed.name;
+        if (name == "plain" || name == "hevc_flag") {
+            WriteAll((checks / (name + "_video_entry.box")).string(), layout.videoSampleEntry);
+        }
+        if (name == "plain") WriteAll((checks / "sa3d.box").string(), layout.sa3dBox);
+        if (name == "plain" || name == "maker_note_ii") {
+            std::filesystem::copy_file(makerNote / (name + ".tiff"),
+                                       checks / (name + "_maker_note.tiff"),
+                                       std::filesystem::copy_options::overwrite_existing);
         }
         if (std::string(seed.name) == "plain") {
             std::filesystem::copy_file(movie, root / "data" / "camera_movie.mp4",

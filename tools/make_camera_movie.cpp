@@ -39,6 +39,8 @@ const char kUsage[] =
     "  --software TEXT      maker-note software text\n"
     "  --flag N             maker-note flag value (default 0)\n"
     "  --omit-tag HEX       leave a maker-note tag out (repeatable)\n"
+    "  --maker-note-ii      little-endian (II) maker note instead of MM\n"
+    "  --first-directory N  maker note's first directory offset (default 8)\n"
     "  --no-sa3d            no spatial audio box\n"
     "  --no-uuid            no spherical video box\n"
     "  --no-visible-audio   no ordinary audio track for players\n"
@@ -223,6 +225,13 @@ int main(int argc, char** argv) {
                 return Usage("--omit-tag needs a hexadecimal tag, e.g. 0x1011");
             }
             options.omitTiffTags.push_back(static_cast<uint16_t>(n));
+        } else if (arg == "--maker-note-ii") {
+            options.makerNoteLittleEndian = true;
+        } else if (arg == "--first-directory") {
+            if (!integer(8, 1 << 20, &n) || n % 2 != 0) {
+                return Usage("--first-directory needs an even number from 8 to 1048576");
+            }
+            options.makerNoteFirstDirectory = static_cast<uint32_t>(n);
         } else if (arg == "--no-sa3d") {
             options.writeSa3d = false;
         } else if (arg == "--no-uuid") {

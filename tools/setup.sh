@@ -11,6 +11,9 @@ packages=(
   libgtest-dev                                   # the test suite
   ffmpeg nlohmann-json3-dev                      # the tests' ffprobe and its JSON
   qt6-base-dev                                   # the windowed droplet
+  libxcb1-dev                                    # its check that the X display answers
+  qt6-translations-l10n                          # Qt's own dialog texts in Japanese (qtbase_ja.qm)
+  desktop-file-utils                             # the desktop entry's validation test
   xvfb xauth                                     # the windowed smoke test under a virtual display
   clang libclang-rt-14-dev                       # the fuzz targets that tools/test.sh runs
   util-linux                                     # unshare: the read-only volume of the fault tests

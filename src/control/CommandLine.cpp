@@ -32,6 +32,11 @@ std::string CommandLineHelp() {
            "\n"
            "usage:\n"
            "  spatialmux INPUT OUTPUT   convert the camera movie INPUT into OUTPUT\n"
+           "  spatialmux --accept-short-audio INPUT OUTPUT\n"
+           "                            convert even when the movie's audio tables hold\n"
+           "                            less audio than its duration says (the output then\n"
+           "                            has the shorter audio; without this option such a\n"
+           "                            movie is refused with a warning giving both lengths)\n"
            "  spatialmux --check FILE...\n"
            "                            report on each movie without changing it: for a\n"
            "                            camera movie whether it can be converted (and what\n"
@@ -98,6 +103,8 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
         request.mode = Mode::Check;
     } else if (request.json) {
         return Wrong("--json goes with --check");
+    } else if (request.acceptShortAudio && request.paths.size() != 2) {
+        return Wrong("--accept-short-audio goes with INPUT OUTPUT");
     } else if (request.paths.size() <= 1) {
         request.mode = Mode::Windowed;
     } else if (request.paths.size() == 2) {

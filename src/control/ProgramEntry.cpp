@@ -37,8 +37,9 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int Convert(const std::string& input, const std::string& output) {
+int Convert(const std::string& input, const std::string& output, bool acceptShortAudio) {
     wrap_ffmpeg controller;
+    controller.AcceptShortAudio(acceptShortAudio);
     if (output == "YES") {
         controller.myAlert(platform::LocalizedString("alert1"));
         return 2;
@@ -92,7 +93,7 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
         case Mode::Check:
             return RunMovieCheck(request.paths, request.json, stdout);
         case Mode::Convert:
-            return Convert(request.paths[0], request.paths[1]);
+            return Convert(request.paths[0], request.paths[1], request.acceptShortAudio);
     }
     return 2;
 }

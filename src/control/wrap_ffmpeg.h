@@ -40,8 +40,15 @@ public:
     // 1 when the job was started (run inline: has run), 0 when refused.
     int32_t AppMainFuncProc(const std::string& input, const std::string& output, bool runInline);
     void InitializeFfmpeg();
-    // 1 when the reader accepts the movie at `path`, 0 otherwise.
+    // 1 when the reader accepts the movie at `path`, 0 otherwise. A refusal
+    // with a known cause prints "<path>: <cause>" before "error!!". Audio
+    // tables that hold more than a frame fewer instants than the audio
+    // track's duration give a warning with both figures, and are refused
+    // unless AcceptShortAudio(true) was called.
     int32_t CheckMovie(const std::string& path);
+    // Whether CheckMovie lets a movie with short audio tables through (the
+    // output then has the shorter audio).
+    void AcceptShortAudio(bool accept) { acceptShortAudio = accept; }
     double GetFileSize(const std::string& path);
     void ffmpeg_convert(const JobDictionary& job);
     // Modal alert with one "OK" button on the main thread; returns when it
@@ -83,6 +90,8 @@ private:
     // releases the contexts made so far and reports a negative code other
     // than end-of-file. Returns 0 or -1.
     int32_t goto_end(output::RemuxContexts& contexts, int32_t code);
+
+    bool acceptShortAudio = false;
 };
 
 }  // namespace spatialmux

@@ -51,11 +51,33 @@ void wrap_ffmpeg::InitializeFfmpeg() {
 int32_t wrap_ffmpeg::CheckMovie(const std::string& path) {
     cur_reader().reset();
     cur_reader() = std::make_unique<MovieReader>(kFrameSize);
-    if (cur_reader()->Open(path, kFrameSize) != MovieReader::kOpenReady) {
+    const MovieReader& reader = *cur_reader();
+    auto refuse = [&path](const std::string& cause) {
+        if (!cause.empty()) std::printf("%s: %s\n", path.c_str(), cause.c_str());
         std::printf("error!!\n");
         std::fflush(stdout);
         return 0;
+    };
+    if (cur_reader()->Open(path, kFrameSize) != MovieReader::kOpenReady) {
+        return refuse(reader.RefusalCause());
     }
+    // The reading ends where the tables end: audio the duration promises
+    // beyond them would be missing from the output without a word. A
+    // difference of up to one frame is tolerated.
+    const int64_t held = reader.TableSamples();
+    const int64_t promised = reader.GetTotalSamples();
+    if (promised - held > kFrameSize) {
+        std::printf(
+            "%s: warning: the audio tables hold %lld of the %lld sampling instants of the "
+            "audio track's duration\n",
+            path.c_str(), static_cast<long long>(held), static_cast<long long>(promised));
+        if (!acceptShortAudio) {
+            return refuse(
+                "the audio is shorter than the movie says (to convert what there is, "
+                "use --accept-short-audio)");
+        }
+    }
+    std::fflush(stdout);
     return 1;
 }
 

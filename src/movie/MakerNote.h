@@ -2,9 +2,12 @@
 // The camera's maker note: the TIFF-style directories in the payload of the
 // ZMKN box, from which the software text and the maker-note flag are taken.
 //
-// The chain followed, every offset counted from the first payload byte (the
-// TIFF header) and read as a signed 32-bit number, every field big-endian:
-//   first directory at 8:  0x8769 -> second directory, 0x0131 -> software text
+// The payload starts with a TIFF header: "II" (little-endian) or "MM"
+// (big-endian), 42, and the offset of the first directory. Every field of
+// the chain is read in that byte order; a payload with neither mark holds
+// no chain. The chain followed, every offset counted from the first payload
+// byte and read as a signed 32-bit number:
+//   first directory:       0x8769 -> second directory, 0x0131 -> software text
 //   second directory:      0x927C -> maker note, whose directory starts 8 later
 //   maker-note directory:  0x4001 -> sub-directory
 //   sub-directory:         0x1011 -> flag (value field non-zero)
@@ -12,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,10 +33,16 @@ struct MakerNoteFacts {
     bool makerNoteFlag = false;
 };
 
+enum class TiffByteOrder { BigEndian, LittleEndian };
+
+// The byte order named by the payload's first two bytes; nothing when they
+// are neither "II" nor "MM".
+std::optional<TiffByteOrder> TiffOrderOf(const uint8_t* payload, std::size_t size);
+
 // Reads the directory at `offset` of the payload into `entries`. False, with
 // `entries` empty, when the count or any entry lies outside the payload.
 bool ReadIfdEntries(const uint8_t* payload, std::size_t size, int64_t offset,
-                    std::vector<IfdEntry>& entries);
+                    std::vector<IfdEntry>& entries, TiffByteOrder order = TiffByteOrder::BigEndian);
 
 // Index of the first entry with `tag`, -1 when there is none.
 int32_t FindIfdEntry(const std::vector<IfdEntry>& entries, uint16_t tag);

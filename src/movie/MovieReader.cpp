@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "movie/MakerNote.h"
+#include "movie/MetadataChecks.h"
 #include "movie/StreamMoves.h"
 
 namespace spatialmux {
@@ -38,6 +39,7 @@ MovieReader::~MovieReader() = default;
 int32_t MovieReader::Open(const std::string& path, int32_t frameSize) {
     inputPath = path;
     openFailure = OpenFailure{OpenFailure::Kind::FileUnreadable, "", 0, false};
+    refusalCause.clear();
     if (stream.is_open()) {
         stream.close();
     }
@@ -131,7 +133,16 @@ bool MovieReader::ReadVideoSampleEntry() {
     if (!IsType(boxHeader, "avc1") && !IsType(boxHeader, "hvc1")) {
         return true;
     }
-    return CopyBoxJustRead(videoSampleEntry);
+    if (!CopyBoxJustRead(videoSampleEntry)) {
+        return false;
+    }
+    // The entry goes into the output as it is: its children must be whole.
+    if (const auto problem =
+            VideoSampleEntryProblem(videoSampleEntry.data(), videoSampleEntry.size())) {
+        refusalCause = *problem;
+        return false;
+    }
+    return true;
 }
 
 // The uuid box is copied whole, header and user type included.
@@ -236,7 +247,6 @@ bool MovieReader::ReadAudioSampleEntry() {
     const auto got = static_cast<uint64_t>(std::max<std::streamsize>(stream.gcount(), 0));
     stream.clear();
 
-    constexpr uint64_t kSa3dBoxBytes = 36;
     uint64_t found = 0;
     bool any = false;
     for (uint64_t k = 0; k + 4 <= got; ++k) {
@@ -245,11 +255,22 @@ bool MovieReader::ReadAudioSampleEntry() {
             any = true;
         }
     }
-    if (!any || found < 4 || found - 4 + kSa3dBoxBytes > got) {
+    if (!any || found < 4) {
+        refusalCause = "the audio has no SA3D box";
+        return false;
+    }
+    if (found - 4 + kSa3dBoxBytes > got) {
+        refusalCause = "the SA3D box is cut short";
         return false;
     }
     sa3dBox.assign(entry.begin() + static_cast<std::ptrdiff_t>(found - 4),
                    entry.begin() + static_cast<std::ptrdiff_t>(found - 4 + kSa3dBoxBytes));
+    // Players take the output's SA3D box at its word: only the first-order
+    // layout that the conversion produces may go on.
+    if (const auto problem = Sa3dProblem(sa3dBox.data(), sa3dBox.size())) {
+        refusalCause = *problem;
+        return false;
+    }
     return MoveTo(stream, start + found + 32);
 }
 

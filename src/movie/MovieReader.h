@@ -72,6 +72,13 @@ public:
     // True once any read of audio bytes came back short (a truncated or
     // unreadable file): the missing bytes were delivered as silence.
     bool HadShortRead() const { return shortRead; }
+    // Sampling instants that the private audio tables hold: every chunk of
+    // co64 with the instants its stsc run gives it. Fewer than the mdhd
+    // duration (GetTotalSamples) means audio is missing at the end.
+    int64_t TableSamples() const;
+    // Why the last Open refused a damaged movie (the SA3D box or the video
+    // sample entry), as a short English text; empty when it gave no cause.
+    const std::string& RefusalCause() const { return refusalCause; }
 
     // Puts the saved video sample entry, uuid box and SA3D box into the
     // output's moov. 0 written, 1 refused (nothing written).
@@ -143,6 +150,7 @@ private:
     int32_t lastFrameSamples = 0;
     bool shortRead = false;
     std::optional<OpenFailure> openFailure;
+    std::string refusalCause;
 };
 
 }  // namespace spatialmux

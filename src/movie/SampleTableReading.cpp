@@ -104,4 +104,19 @@ bool MovieReader::ReadChunkOffsets() {
     return true;
 }
 
+int64_t MovieReader::TableSamples() const {
+    int64_t total = 0;
+    std::size_t run = 0;
+    const std::size_t chunks = track.chunkOffsets.size();
+    for (std::size_t chunk = 0; chunk < chunks && !track.chunkRuns.empty(); ++chunk) {
+        // The same run bookkeeping as the frame reading's move to a chunk.
+        if (chunk > 0 && run + 1 < track.chunkRuns.size() &&
+            track.chunkRuns[run + 1].firstChunk == static_cast<int32_t>(chunk)) {
+            ++run;
+        }
+        total += track.chunkRuns[run].samplesPerChunk;
+    }
+    return total;
+}
+
 }  // namespace spatialmux

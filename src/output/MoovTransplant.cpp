@@ -35,9 +35,11 @@ bool IsWholeBox(const std::vector<uint8_t>& box, const char* type) {
 
 bool RemapSa3dChannels(std::vector<uint8_t>& sa3d) {
     if (sa3d.size() != kSa3dBoxSize || !IsWholeBox(sa3d, "SA3D")) return false;
-    sa3d[27] = 1;
-    sa3d[31] = 2;
-    sa3d[35] = 3;
+    // Whole 32-bit entries: setting only their low bytes would keep the high
+    // bytes of a damaged map (an entry of 0xFFFFFFFF stayed 0xFFFFFF01).
+    for (uint32_t channel = 0; channel < 4; ++channel) {
+        PutBoxSize(sa3d.data() + 20 + 4 * channel, channel);
+    }
     return true;
 }
 

@@ -15,8 +15,8 @@ namespace spatialmux::output {
 // entries.
 inline constexpr std::size_t kSa3dBoxSize = 36;
 
-// Sets the low bytes of the second, third and fourth channel_map entries
-// (bytes 27, 31 and 35) to 1, 2 and 3. False, changing nothing, when `sa3d`
+// Writes the four channel_map entries (bytes 20 to 35) as 0, 1, 2 and 3,
+// the order of the converted audio. False, changing nothing, when `sa3d`
 // is not a 36-byte SA3D box.
 bool RemapSa3dChannels(std::vector<uint8_t>& sa3d);
 

@@ -1,5 +1,9 @@
 #include "shell/AppDelegate.h"
 
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
 #include "control/wrap_ffmpeg.h"
 #include "platform/Backend.h"
 #include "platform/LocalizedStrings.h"
@@ -56,6 +60,16 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
     hide.name = platform::kForOrderOutNotification;
     platform::NotificationCenter::Default().PostOnMainThread(std::move(hide));
 
+    // A file that is not a camera movie is refused before the user is
+    // asked where to save it.
+    cur_converter = std::make_unique<wrap_ffmpeg>();
+    if (cur_converter->CheckMovie(input) == 0) {
+        quitting = true;
+        myAlert(platform::LocalizedString("alert3"));
+        Terminate();
+        return;
+    }
+
     asking = true;
     const std::optional<std::string> output = onSelectSaveAs(input);
     asking = false;
@@ -65,8 +79,23 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
         Terminate();
         return;
     }
+    // A name typed into the dialog may lead into a folder that does not
+    // exist: say so before anything starts.
+    const std::string outputFolder = DeletingLastPathComponent(*output);
+    std::error_code error;
+    if (!outputFolder.empty() && !std::filesystem::is_directory(outputFolder, error)) {
+        std::printf("error!! the folder %s does not exist\n", outputFolder.c_str());
+        std::fflush(stdout);
+        quitting = true;
+        std::string text = platform::LocalizedString("alert.nofolder");
+        const std::string placeholder = "{folder}";
+        const std::size_t at = text.find(placeholder);
+        if (at != std::string::npos) text.replace(at, placeholder.size(), outputFolder);
+        myAlert(text);
+        Terminate();
+        return;
+    }
 
-    cur_converter = std::make_unique<wrap_ffmpeg>();
     if (cur_converter->AppMainFuncProc(input, *output, false) == 0) {
         quitting = true;
         Terminate();
@@ -75,7 +104,7 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
 
 std::optional<std::string> AppDelegate::onSelectSaveAs(const std::string& input) {
     const std::string folder = DeletingLastPathComponent(input);
-    const std::string proposed = ProposedOutputName(LastPathComponent(input));
+    const std::string proposed = ProposedOutputNameBeside(LastPathComponent(input));
     std::optional<std::string> chosen = saveDialog.Run(folder, proposed);
     if (!chosen || chosen->empty()) return std::nullopt;
     return WithMovieExtension(*chosen);

@@ -17,7 +17,8 @@ std::optional<std::string> FileSaveDialog::Run(const std::string& folder,
     // Qt's own dialog everywhere, so that the suffix completion and the
     // filter behave the same on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setNameFilters(QStringList{QStringLiteral("QuickTime movie (*.mov *.MOV)")});
+    dialog.setNameFilters(QStringList{QString::fromUtf8(platform::LocalizedString("save.filter")) +
+                                      QStringLiteral(" (*.mov *.MOV)")});
     dialog.setDefaultSuffix(QStringLiteral("mov"));
     if (!folder.empty()) dialog.setDirectory(QFile::decodeName(folder.c_str()));
     dialog.selectFile(QFile::decodeName(proposedName.c_str()));

@@ -46,6 +46,15 @@ std::string ProposedOutputName(const std::string& inputFileName) {
     return name;
 }
 
+std::string ProposedOutputNameBeside(const std::string& inputFileName) {
+    const std::string proposed = ProposedOutputName(inputFileName);
+    const std::string saved = WithMovieExtension(proposed);
+    if (saved != inputFileName) return proposed;
+    // The proposal ends in ".mov" (any case) here: keep its spelling.
+    const std::size_t dot = saved.size() - 4;
+    return saved.substr(0, dot) + "-360" + saved.substr(dot);
+}
+
 std::string WithMovieExtension(const std::string& path) {
     const std::string name = LastPathComponent(path);
     std::string lower = name;

@@ -20,6 +20,13 @@ std::string DeletingLastPathComponent(const std::string& path);
 // ("clip.mp4.MP4" -> "clip", "A.Mp4" stays).
 std::string ProposedOutputName(const std::string& inputFileName);
 
+// The name the save dialog proposes beside the input: ProposedOutputName,
+// except that a proposal that would be the input's own name once the
+// dialog adds ".mov" ("clip.mov" for "clip.mov") gets "-360" in front of
+// its extension ("clip-360.mov"), so that accepting it never means
+// replacing the footage.
+std::string ProposedOutputNameBeside(const std::string& inputFileName);
+
 // `path` itself when its name ends in ".mov" (any case), otherwise `path`
 // with ".mov" appended: the droplet always writes a QuickTime movie.
 std::string WithMovieExtension(const std::string& path);

@@ -5,6 +5,8 @@
 
 #include <QCloseEvent>
 #include <QFile>
+#include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMetaObject>
 #include <QShowEvent>
 
@@ -19,6 +21,13 @@ namespace {
 
 // The bar counts hundredths of a percent, so that 62.5 shows as 62.5.
 constexpr int kProgressSteps = 10000;
+// The window keeps one size whatever the names: long ones are elided.
+constexpr int kWindowWidth = 460;
+constexpr int kHorizontalMargin = 20;
+
+QString Localized(const char* key) {
+    return QString::fromUtf8(platform::LocalizedString(key));
+}
 
 QString DisplayName(const std::string& path) {
     return QFile::decodeName(LastPathComponent(path).c_str());
@@ -32,9 +41,9 @@ ViewController::ViewController(std::function<void()> waitForWorker_, QWidget* pa
 
     label1.setTextFormat(Qt::PlainText);
     label1.setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // Long file names are cut at the window's edge rather than widening it.
+    // Long file names are elided rather than widening the window.
     label1.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    label1.setText(QStringLiteral("input:\noutput:"));
+    label1.setText(Localized("progress.input") + QLatin1Char('\n') + Localized("progress.output"));
 
     myProg.setRange(0, kProgressSteps);
     myProg.setValue(0);
@@ -45,7 +54,7 @@ ViewController::ViewController(std::function<void()> waitForWorker_, QWidget* pa
     cancelButton.setAutoDefault(false);
     connect(&cancelButton, &QPushButton::clicked, this, [this] { CancelBtn(); });
 
-    layout.setContentsMargins(20, 18, 20, 16);
+    layout.setContentsMargins(kHorizontalMargin, 18, kHorizontalMargin, 16);
     layout.setSpacing(12);
     layout.addWidget(&label1);
     layout.addWidget(&myProg);
@@ -53,8 +62,7 @@ ViewController::ViewController(std::function<void()> waitForWorker_, QWidget* pa
     buttonRow.addStretch(1);
     buttonRow.addWidget(&cancelButton);
 
-    setMinimumWidth(460);
-    resize(460, sizeHint().height());
+    setFixedSize(kWindowWidth, sizeHint().height());
 
     viewDidLoad();
 }
@@ -104,8 +112,7 @@ void ViewController::ForOrderFront(const platform::Notification& notification) {
     mp4_str = paths.size() > 0 ? paths[0] : std::string();
     mov_str = paths.size() > 1 ? paths[1] : std::string();
     wav_str = paths.size() > 2 ? paths[2] : std::string();
-    label1.setText(
-        QStringLiteral("input:%1\noutput:%2").arg(DisplayName(mp4_str), DisplayName(mov_str)));
+    label1.setText(LabelFor(mp4_str, mov_str));
     label1.setToolTip(QFile::decodeName(mp4_str.c_str()) + QLatin1Char('\n') +
                       QFile::decodeName(mov_str.c_str()));
     // A conversion that starts before the launch appearance is over is
@@ -135,6 +142,17 @@ void ViewController::ProgressUpdate(const platform::Notification& notification) 
     myProg.setFormat(QStringLiteral("%1%").arg(QString::number(value, 'f', 1)));
 }
 
+QString ViewController::LabelFor(const std::string& input, const std::string& output) const {
+    const QFontMetrics metrics = label1.fontMetrics();
+    const int width = kWindowWidth - 2 * kHorizontalMargin;
+    const auto line = [&](const char* key, const std::string& path) {
+        const QString prefix = Localized(key);
+        return prefix + metrics.elidedText(DisplayName(path), Qt::ElideMiddle,
+                                           width - metrics.horizontalAdvance(prefix));
+    };
+    return line("progress.input", input) + QLatin1Char('\n') + line("progress.output", output);
+}
+
 QString ViewController::LabelText() const {
     return label1.text();
 }
@@ -157,6 +175,11 @@ void ViewController::CancelBtn() {
     platform::CurrentBackend().RequestTermination();
 }
 
+void ViewController::CancelFromWindow() {
+    QMetaObject::invokeMethod(
+        this, [this] { CancelBtn(); }, Qt::QueuedConnection);
+}
+
 void ViewController::closeEvent(QCloseEvent* event) {
     if (mov_str.empty()) {
         QWidget::closeEvent(event);
@@ -164,8 +187,16 @@ void ViewController::closeEvent(QCloseEvent* event) {
     }
     // Closing the window of a running conversion is its Cancel.
     event->ignore();
-    QMetaObject::invokeMethod(
-        this, [this] { CancelBtn(); }, Qt::QueuedConnection);
+    CancelFromWindow();
+}
+
+void ViewController::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier || mov_str.empty()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    CancelFromWindow();
 }
 
 }  // namespace spatialmux

@@ -49,8 +49,16 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Escape is Cancel, as in a dialog.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // "input: NAME\noutput: NAME", each name elided in the middle to the
+    // label's width.
+    QString LabelFor(const std::string& input, const std::string& output) const;
+    // The same as closing the window: Cancel once the conversion is shown.
+    void CancelFromWindow();
+
     std::function<void()> waitForWorker;
     // Parents before children: each goes before what contains it.
     QVBoxLayout layout;

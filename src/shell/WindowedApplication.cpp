@@ -11,19 +11,18 @@
 #include <QIcon>
 
 #include "control/WindowedMode.h"
+#include "platform/LocalizedStrings.h"
 #include "platform/qt/QtBackend.h"
+#include "shell/DisplayProbe.h"
 #include "shell/DropletSession.h"
 #include "shell/FileSaveDialog.h"
+#include "shell/QtTranslations.h"
 
 namespace spatialmux {
 
 namespace {
 
 using FileList = std::optional<std::vector<std::string>>;
-
-bool IsSet(const char* value) {
-    return value != nullptr && value[0] != '\0';
-}
 
 // The folder of a relative path is the working directory's: make it
 // explicit, so that the save dialog opens there.
@@ -34,21 +33,29 @@ std::string Absolute(const std::string& path) {
 }
 
 int RunApplication(int argc, char** argv, const std::function<FileList(int, char**)>& filesOf) {
-    if (!DisplayAvailable([](const char* name) { return std::getenv(name); })) {
+    // Qt aborts when its window system cannot be reached: an unreachable
+    // display gets the same explanation and exit status as a missing one.
+    DisplayProbes probes = SystemDisplayProbes();
+    const std::string problem =
+        DisplayProblem([](const char* name) { return std::getenv(name); }, probes);
+    if (!problem.empty()) {
         std::fprintf(stderr,
-                     "spatialmux: no display is available for the windowed mode "
-                     "(neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-                     "To convert from a terminal: spatialmux INPUT OUTPUT\n");
+                     "spatialmux: no display is available for the windowed mode (%s).\n"
+                     "To convert from a terminal: spatialmux INPUT OUTPUT\n",
+                     problem.c_str());
         return 1;
     }
     int qtArgc = argc;
     QApplication app(qtArgc, argv);
+    probes = DisplayProbes();  // Qt holds its own connection now
     QApplication::setApplicationName(QStringLiteral("spatialmux"));
     QApplication::setDesktopFileName(QStringLiteral("spatialmux"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("spatialmux")));
     // The windows come and go (the progress window is hidden while the save
     // dialog is up); the application ends only when asked to.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt's dialogs speak the language of our own texts.
+    const std::unique_ptr<QTranslator> qtTexts = InstallQtTranslations(platform::CurrentLanguage());
 
     const FileList files = filesOf(qtArgc, argv);  // Qt's own options removed
     platform::QtBackend backend;
@@ -57,11 +64,6 @@ int RunApplication(int argc, char** argv, const std::function<FileList(int, char
 }
 
 }  // namespace
-
-bool DisplayAvailable(const std::function<const char*(const char*)>& getenvFn) {
-    return IsSet(getenvFn("QT_QPA_PLATFORM")) || IsSet(getenvFn("DISPLAY")) ||
-           IsSet(getenvFn("WAYLAND_DISPLAY"));
-}
 
 std::optional<std::vector<std::string>> FileFromProgramArguments(int argc, char** argv) {
     if (argc != 2) return std::nullopt;

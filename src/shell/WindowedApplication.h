@@ -10,10 +10,6 @@
 
 namespace spatialmux {
 
-// True when a window system can be reached: QT_QPA_PLATFORM, DISPLAY or
-// WAYLAND_DISPLAY is set to something. `getenvFn` reads the environment.
-bool DisplayAvailable(const std::function<const char*(const char*)>& getenvFn);
-
 // The file the program's own way in hands over: its one argument, made
 // absolute, when it names a regular file; otherwise none (a launch without
 // a file). `argv` holds the arguments left after Qt's own options.

@@ -20,7 +20,7 @@ using testing::ReadFileBytes;
 using testing::TempDir;
 
 struct FuzzInput {
-    std::string target;  // movie_reader, transplant, maker_note or spatial_metadata
+    std::string target;  // movie_reader, transplant, maker_note, spatial_metadata or input_checks
     std::string path;
     std::string name;  // for the test's name
 };
@@ -33,7 +33,8 @@ void PrintTo(const FuzzInput& input, std::ostream* out) {
 std::vector<FuzzInput> ListInputs() {
     const std::filesystem::path fuzz = std::filesystem::path(SPATIALMUX_SOURCE_DIR) / "fuzz";
     std::vector<FuzzInput> inputs;
-    for (const char* target : {"movie_reader", "transplant", "maker_note", "spatial_metadata"}) {
+    for (const char* target : {"movie_reader", "transplant", "maker_note", "spatial_metadata",
+                               "input_checks"}) {
         for (const char* kind : {"corpus", "regressions"}) {
             const std::filesystem::path folder = fuzz / kind / target;
             std::error_code error;
@@ -65,6 +66,8 @@ TEST_P(FuzzReplay, RunsCleanlyThroughItsTarget) {
         fuzzing::ParseMakerNotePayload(bytes.data(), bytes.size());
     } else if (input.target == "spatial_metadata") {
         fuzzing::ParseSpatialMetadata(bytes.data(), bytes.size());
+    } else if (input.target == "input_checks") {
+        fuzzing::CheckInputMetadata(bytes.data(), bytes.size());
     } else if (input.target == "movie_reader") {
         ASSERT_TRUE(fuzzing::WriteWholeFile(scratch, bytes.data(), bytes.size()));
         fuzzing::ReadMovieAudio(scratch);

@@ -313,6 +313,11 @@ TEST(MoovTransplant, ChannelMapBecomesTheIdentity) {
     EXPECT_EQ(Slice(sa3d, 20, 16), (Bytes{0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3}));
     EXPECT_EQ(Slice(sa3d, 0, 20), Slice(before, 0, 20));
 
+    // Whole entries are written, not just their low bytes.
+    Bytes damaged = Sa3dBox(0xFFFFFFFF, 0x0100, 4, 0xABCDEF02);
+    ASSERT_TRUE(output::RemapSa3dChannels(damaged));
+    EXPECT_EQ(Slice(damaged, 20, 16), Slice(sa3d, 20, 16));
+
     Bytes notSa3d = FillerBox("SA3D", 40, 0);
     const Bytes kept = notSa3d;
     EXPECT_FALSE(output::RemapSa3dChannels(notSa3d));

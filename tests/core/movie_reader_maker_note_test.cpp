@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "fixture/MakerNote.h"
 #include "movie_reader_test_movie.h"
 
 namespace spatialmux {
@@ -84,6 +85,34 @@ TEST(MakerNoteTest, NothingOutsideThePayloadIsRead) {
         EXPECT_EQ(facts.softwareText.empty(), !textWhole) << size;
         EXPECT_EQ(facts.makerNoteFlag, textWhole) << size;
     }
+}
+
+// The header's byte order and first-directory offset rule the whole chain.
+TEST(MakerNoteTest, HonoursTheHeadersByteOrderAndFirstDirectory) {
+    for (const bool little : {false, true}) {
+        for (const uint32_t first : {8u, 64u}) {
+            SCOPED_TRACE(std::string(little ? "II " : "MM ") + std::to_string(first));
+            Bytes payload =
+                fixture::BuildMakerNotePayload("ZORVA VELIX V Ver 1.1", 1, {}, {little, first});
+            MakerNoteFacts facts = Parse(payload);
+            EXPECT_EQ(facts.softwareText, "ZORVA VELIX V Ver 1.1");
+            EXPECT_TRUE(facts.makerNoteFlag);
+            // The other byte order's mark reads every number wrongly.
+            payload[0] = payload[1] = little ? 'M' : 'I';
+            facts = Parse(payload);
+            EXPECT_EQ(facts.softwareText, "");
+            EXPECT_FALSE(facts.makerNoteFlag);
+            // Neither mark: no TIFF structure at all.
+            payload[0] = payload[1] = 'X';
+            EXPECT_EQ(Parse(payload).softwareText, "");
+        }
+    }
+    // A first-directory offset that leaves the payload.
+    Bytes beyond = Payload();
+    PatchBE32(beyond, 4, static_cast<uint32_t>(beyond.size()));
+    EXPECT_FALSE(Parse(beyond).makerNoteFlag);
+    PatchBE32(beyond, 4, 0xFFFFFFFEu);
+    EXPECT_FALSE(Parse(beyond).makerNoteFlag);
 }
 
 TEST(MakerNoteTest, SurvivesDamagedPayloads) {

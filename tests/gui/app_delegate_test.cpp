@@ -53,7 +53,8 @@ TEST_F(DropletTest, TwoFilesShowAlert6WithoutSaveDialog) {
 }
 
 TEST_F(DropletTest, CancelledSaveDialogShowsAlert4) {
-    WriteWholeFile(Path("trip01.MP4"), "movie");
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(Path("trip01.MP4"), 1, &error)) << error;
     FakeSaveDialog dialog(std::nullopt);
     WindowWatcher watcher;
     ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{Path("trip01.MP4")}));
@@ -106,7 +107,10 @@ TEST_P(RefusedJobTest, ShowsTheControllersAlertAndQuitsWithoutProgressWindow) {
     const bool ended = RunSession(backend, dialog, std::vector<std::string>{input});
     platform::InstallFileFacts(nullptr);
     ASSERT_TRUE(ended);
-    EXPECT_EQ(dialog.lastProposedName, "clip.mov");
+    // A file that is not a camera movie is refused before the dialog; for a
+    // movie the dialog proposes a name other than the input's own.
+    EXPECT_EQ(dialog.runs, c.notAMovie ? 0 : 1);
+    EXPECT_EQ(dialog.lastProposedName, c.notAMovie ? "" : "clip-360.mov");
     EXPECT_EQ(backend.AlertTexts(), Texts({c.alertKey}));
     EXPECT_EQ(backend.terminationRequests, 1);
     EXPECT_EQ(fronts, 0);
@@ -114,7 +118,10 @@ TEST_P(RefusedJobTest, ShowsTheControllersAlertAndQuitsWithoutProgressWindow) {
     EXPECT_FALSE(FileExists(Path("out.mov")));
     EXPECT_FALSE(FileExists(Path(".out.mov.wav")));
     EXPECT_EQ(ReadWholeFile(input), before);
-    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Refused);
+    // The movie check before the dialog starts no job at all.
+    if (!c.notAMovie) {
+        EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Refused);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -123,6 +130,31 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"TooLittleSpace", "alert2", false, true, false},
                     RefusalCase{"OutputIsTheInput", "alert7", false, false, true}),
     [](const testing::TestParamInfo<RefusalCase>& param) { return std::string(param.param.name); });
+
+// A name typed into the dialog that leads into a missing folder is refused
+// with that folder's name before anything starts.
+TEST_F(DropletTest, ASavePathInAMissingFolderIsRefusedNamingIt) {
+    const std::string input = Path("clip.MP4");
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(input, 1, &error)) << error;
+    const std::string before = ReadWholeFile(input);
+    const std::string missing = Path("no such folder");
+    FakeSaveDialog dialog(missing + "/clip.mov");
+    int fronts = 0;
+    ObserverGuard front(platform::kForOrderFrontNotification,
+                        [&](const platform::Notification&) { ++fronts; });
+    ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{input}));
+    ASSERT_EQ(backend.alerts.size(), 1u);
+    EXPECT_NE(backend.alerts[0].text.find(missing + " does not exist"), std::string::npos)
+        << backend.alerts[0].text;
+    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(fronts, 0);
+    EXPECT_FALSE(FileExists(missing));
+    EXPECT_EQ(ReadWholeFile(input), before);
+    EXPECT_EQ(QDir(QString::fromStdString(folder))
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("clip.MP4")});
+}
 
 // A file handed over while a conversion runs is refused and leaves the job,
 // and the application, alone.

@@ -7,6 +7,7 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/DisplayProbe.h"
 #include "shell/WindowedApplication.h"
 
 namespace spatialmux {
@@ -21,33 +23,75 @@ namespace {
 
 struct DisplayCase {
     std::map<std::string, std::string> environment;
-    bool available;
+    bool xAnswers;
+    bool waylandAnswers;
+    std::string problem;  // empty: a window system can be reached
 };
 
 void PrintTo(const DisplayCase& c, std::ostream* os) {
     for (const auto& [name, value] : c.environment) *os << name << "='" << value << "' ";
+    *os << (c.xAnswers ? "X answers " : "") << (c.waylandAnswers ? "Wayland answers" : "");
 }
 
 class DisplayCheckTest : public testing::TestWithParam<DisplayCase> {};
 
-TEST_P(DisplayCheckTest, NeedsOneWayToAWindowSystem) {
-    const auto& env = GetParam().environment;
-    const bool available = DisplayAvailable([&env](const char* name) -> const char* {
-        const auto it = env.find(name);
-        return it == env.end() ? nullptr : it->second.c_str();
-    });
-    EXPECT_EQ(available, GetParam().available);
+TEST_P(DisplayCheckTest, NeedsAWindowSystemThatAnswers) {
+    const DisplayCase& c = GetParam();
+    std::vector<std::string> probed;
+    DisplayProbes probes;
+    probes.x = [&](const std::string& display) {
+        probed.push_back("x " + display);
+        return c.xAnswers;
+    };
+    probes.wayland = [&](const std::string& path) {
+        probed.push_back("wayland " + path);
+        return c.waylandAnswers;
+    };
+    const std::string problem = DisplayProblem(
+        [&c](const char* name) -> const char* {
+            const auto it = c.environment.find(name);
+            return it == c.environment.end() ? nullptr : it->second.c_str();
+        },
+        probes);
+    EXPECT_EQ(problem, c.problem);
+    // A display named in the environment is asked for by that name.
+    const auto display = c.environment.find("DISPLAY");
+    if (c.problem.find("DISPLAY=") != std::string::npos && display != c.environment.end()) {
+        EXPECT_NE(std::find(probed.begin(), probed.end(), "x " + display->second), probed.end());
+    }
 }
+
+const std::map<std::string, std::string> kX = {{"DISPLAY", ":0"}};
+const std::map<std::string, std::string> kWaylandSession = {{"WAYLAND_DISPLAY", "wayland-1"},
+                                                            {"XDG_RUNTIME_DIR", "/run/user/1000"},
+                                                            {"XDG_SESSION_TYPE", "wayland"}};
 
 INSTANTIATE_TEST_SUITE_P(
     Environments, DisplayCheckTest,
-    testing::Values(DisplayCase{{}, false},
-                    DisplayCase{{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}},
-                                false},
-                    DisplayCase{{{"HOME", "/home/me"}}, false},
-                    DisplayCase{{{"DISPLAY", ":0"}}, true},
-                    DisplayCase{{{"WAYLAND_DISPLAY", "wayland-0"}}, true},
-                    DisplayCase{{{"QT_QPA_PLATFORM", "offscreen"}}, true}));
+    testing::Values(
+        DisplayCase{{}, true, true, "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+        DisplayCase{{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}},
+                    true,
+                    true,
+                    "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+        DisplayCase{
+            {{"HOME", "/home/me"}}, true, true, "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+        DisplayCase{kX, true, false, ""},
+        // Set, but nothing behind it: Qt would abort.
+        DisplayCase{{{"DISPLAY", ":99"}}, false, false, "DISPLAY=:99 cannot be reached"},
+        DisplayCase{{{"DISPLAY", ":99"}, {"QT_QPA_PLATFORM", "xcb"}},
+                    false,
+                    true,
+                    "DISPLAY=:99 cannot be reached"},
+        DisplayCase{kWaylandSession, false, true, ""},
+        DisplayCase{kWaylandSession, false, false,
+                    "WAYLAND_DISPLAY=wayland-1 cannot be reached; DISPLAY is not set"},
+        // Outside a Wayland session Qt takes xcb, whatever answers on Wayland.
+        DisplayCase{{{"WAYLAND_DISPLAY", "wayland-0"}}, false, true, "DISPLAY is not set"},
+        DisplayCase{{{"QT_QPA_PLATFORM", "wayland;xcb"}, {"DISPLAY", ":0"}}, true, false, ""},
+        DisplayCase{{{"QT_QPA_PLATFORM", "offscreen"}}, false, false, ""},
+        DisplayCase{
+            {{"QT_QPA_PLATFORM", "offscreen:fontconfig"}, {"DISPLAY", ":99"}}, false, false, ""}));
 
 struct ProgramCase {
     const char* program;
@@ -75,6 +119,26 @@ TEST_P(WithoutDisplayTest, ExplainsOnStandardErrorAndFails) {
     EXPECT_NE(process.exitCode(), 0);
     const QString errors = QString::fromUtf8(process.readAllStandardError());
     EXPECT_TRUE(errors.contains(QStringLiteral("no display"))) << errors.toStdString();
+}
+
+// A DISPLAY that is set but has no server behind it: the same message and
+// exit status, not Qt's abort.
+TEST_P(WithoutDisplayTest, AnUnreachableDisplayIsExplainedTheSameWay) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":4321"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("XDG_SESSION_TYPE"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QString::fromUtf8(GetParam().program), GetParam().arguments);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_TRUE(errors.contains(QStringLiteral("no display is available"))) << errors.toStdString();
+    EXPECT_TRUE(errors.contains(QStringLiteral("DISPLAY=:4321 cannot be reached")))
+        << errors.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(

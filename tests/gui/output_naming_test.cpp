@@ -32,6 +32,25 @@ INSTANTIATE_TEST_SUITE_P(Names, ProposedNameTest,
                                          NameCase{".mp.mp44", ".mp4"},
                                          NameCase{"my movie.MP4", "my movie"}, NameCase{"", ""}));
 
+// The proposal beside the input is never the input's own name, which the
+// dialog would offer to replace.
+TEST(ProposedNameBesideTheInputTest, NeverProposesTheInputItself) {
+    const NameCase cases[] = {
+        {"clip.mov", "clip-360.mov"},
+        {"CLIP.MOV", "CLIP-360.MOV"},
+        {"take.mp4.mov", "take.mov"},
+        {"trip01.MP4", "trip01"},
+        {"clip", "clip"},
+        {"a.Mov", "a-360.Mov"},
+        {".mov", ".mov"},
+    };
+    for (const NameCase& c : cases) {
+        const std::string proposed = ProposedOutputNameBeside(c.input);
+        EXPECT_NE(WithMovieExtension(proposed), c.input) << c.input;
+        EXPECT_EQ(proposed, c.proposed) << c.input;
+    }
+}
+
 struct PathCase {
     const char* path;
     const char* folder;

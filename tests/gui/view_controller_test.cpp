@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
 #include <QWindow>
 
 #include <atomic>
@@ -9,6 +13,7 @@
 
 #include "GuiTestSupport.h"
 #include "control/wrap_ffmpeg.h"
+#include "platform/LocalizedStrings.h"
 
 namespace spatialmux::guitest {
 namespace {
@@ -82,7 +87,7 @@ TEST_F(ViewControllerTest, LabelNamesTheFilesOnlyAndTheBarShowsFractionalPercent
 
     Post(Front("/Volumes/card/trip01.MP4", "/home/me/Movies/trip01.mov",
                "/home/me/Movies/.trip01.mov.wav"));
-    EXPECT_EQ(window.LabelText().toStdString(), "input:trip01.MP4\noutput:trip01.mov");
+    EXPECT_EQ(window.LabelText().toStdString(), "input: trip01.MP4\noutput: trip01.mov");
 
     Post(Progress(62.5f));
     EXPECT_DOUBLE_EQ(window.ProgressValue(), 62.5);
@@ -90,9 +95,41 @@ TEST_F(ViewControllerTest, LabelNamesTheFilesOnlyAndTheBarShowsFractionalPercent
 
     // A second start replaces the paths and the label.
     Post(Front("/in/b c.mp4", "/out/<b>d.mov", "/out/.<b>d.mov.wav"));
-    EXPECT_EQ(window.LabelText().toStdString(), "input:b c.mp4\noutput:<b>d.mov");
+    EXPECT_EQ(window.LabelText().toStdString(), "input: b c.mp4\noutput: <b>d.mov");
     EXPECT_EQ(window.OutputPath(), "/out/<b>d.mov");
     EXPECT_EQ(window.WavPath(), "/out/.<b>d.mov.wav");
+}
+
+// However long the names, the window keeps its size and each line fits it,
+// the name cut in the middle; the labels speak the user's language.
+TEST_F(ViewControllerTest, LongNamesAreElidedInTheMiddleOfAFixedSizeWindow) {
+    ViewController window([this] { backend.WaitForDetachedThreads(); });
+    window.show();
+    QCoreApplication::processEvents();
+    const QSize size = window.size();
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+
+    const std::string longName = "trip-" + std::string(300, 'x') + "-end.MP4";
+    Post(Front("/card/" + longName, "/out/" + std::string(200, 'y') + "-tail.mov", "/out/.w"));
+    EXPECT_EQ(window.size(), size);
+    const QStringList lines = window.LabelText().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("input: trip-xx")));
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("xx-end.MP4")));
+    EXPECT_TRUE(lines[0].contains(QChar(0x2026)));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("output: yy")));
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("-tail.mov")));
+    auto* label = window.findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    for (const QString& line : lines) {
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->width())
+            << line.toStdString();
+    }
+
+    platform::SetLanguage("ja");
+    Post(Front("/card/a.MP4", "/out/a.mov", "/out/.a.mov.wav"));
+    platform::SetLanguage("");
+    EXPECT_EQ(window.LabelText().toStdString(), "入力: a.MP4\n出力: a.mov");
 }
 
 TEST_F(ViewControllerTest, ProgressFollowsTheOrderOfArrival) {
@@ -178,6 +215,33 @@ TEST_F(CancelTest, ClosingTheWindowOfAConversionCancelsIt) {
     QCoreApplication::processEvents();
     EXPECT_FALSE(FileExists(output));
     EXPECT_EQ(backend.terminationRequests, 1);
+}
+
+// Escape reaches the window from the focused Cancel button, as a user's key
+// press does, and cancels like the button.
+TEST_F(CancelTest, EscapeCancelsLikeTheButton) {
+    WriteWholeFile(output, "partial output");
+    WriteWholeFile(wav, "partial wav");
+    ViewController window([this] { backend.WaitForDetachedThreads(); });
+    window.show();
+    QCoreApplication::processEvents();
+    Post(Front(input, output, wav));
+    auto* button = window.findChild<QPushButton*>();
+    ASSERT_NE(button, nullptr);
+    QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    QCoreApplication::sendEvent(button, &other);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(FileExists(output));
+    EXPECT_EQ(backend.terminationRequests, 0);
+
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(button, &escape);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(FileExists(output));
+    EXPECT_FALSE(FileExists(wav));
+    EXPECT_EQ(ReadWholeFile(input), "input bytes");
+    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_TRUE(wrap_ffmpeg::CancelRequested());
 }
 
 }  // namespace

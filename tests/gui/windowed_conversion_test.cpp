@@ -79,7 +79,7 @@ TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowSh
     EXPECT_FALSE(wrap_ffmpeg::JobRunning());
 
     EXPECT_TRUE(seen.visibleAtStart);
-    EXPECT_EQ(seen.labelAtStart, "input:trip 01.MP4\noutput:trip 01.mov");
+    EXPECT_EQ(seen.labelAtStart, "input: trip 01.MP4\noutput: trip 01.mov");
     EXPECT_EQ(seen.startPaths, (std::vector<std::string>{input, output, wav}));
     ASSERT_FALSE(seen.progress.empty());
     EXPECT_TRUE(std::is_sorted(seen.progress.begin(), seen.progress.end()));
