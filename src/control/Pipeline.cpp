@@ -133,8 +133,11 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     if (reader.TransplantMetadata(output) != 0) {
         return fail("could not write the camera metadata into the output");
     }
-    if (const auto mismatch = CheckFinishedOutput(input, output, reader.GetTotalSamples(),
-                                                  !reader.UuidBox().empty())) {
+    // The output must hold every instant the WAV phase wrote: the audio's
+    // length, or less when short tables were accepted.
+    const int64_t writtenInstants = writer.DataByteCount() / kBytesPerInstant;
+    if (const auto mismatch =
+            CheckFinishedOutput(input, output, writtenInstants, !reader.UuidBox().empty())) {
         return fail(mismatch->c_str());
     }
     files.completed = true;

@@ -70,7 +70,8 @@ protected:
 // Launched without a file, the application takes a movie the desktop opens
 // with it as the drop: the save dialog asks, proposing the movie's name.
 TEST_F(FileOpenSessionTest, FileOpenEventStartsTheSaveDialog) {
-    WriteWholeFile(Path("trip01.MP4"), "movie");
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(Path("trip01.MP4"), 1, &error)) << error;
     FakeSaveDialog dialog(std::nullopt);
     const QString file = QString::fromStdString(Path("trip01.MP4"));
     ASSERT_TRUE(RunSession(backend, dialog, std::nullopt, [file] { SendFileOpen(file); }));
