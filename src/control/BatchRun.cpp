@@ -1,5 +1,6 @@
 #include "control/BatchRun.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -53,6 +54,7 @@ const char* SignalName(int signal) {
 enum class Outcome { Converted, Skipped, Failed, Stopped };
 
 struct Result {
+    std::size_t index;  // in the plan
     std::string name;
     Outcome outcome;
     std::string reason;
@@ -126,10 +128,8 @@ void BatchRunner::Report(const BatchItem& item, Outcome outcome, const std::stri
             break;
     }
     std::fflush(stdout);
-    if (outcome != Outcome::Converted)
-        results.push_back({item.name, outcome, reason});
-    else
-        results.push_back({item.name, outcome, {}});
+    results.push_back({static_cast<std::size_t>(&item - plan.items.data()), item.name, outcome,
+                       outcome == Outcome::Converted ? std::string() : reason});
     bytesFinished += item.inputSize;
 }
 
@@ -193,7 +193,11 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
         Report(item, Outcome::Stopped, SignalName(stopSignal));
         return;
     }
-    std::string reason = ChildFailureReason(run.printed);
+    std::vector<std::string> alerts;
+    for (const char* key : {"alert1", "alert2", "alert3", "alert5", "alert7"}) {
+        alerts.push_back(platform::LocalizedString(key));
+    }
+    std::string reason = ChildFailureReason(run.printed, alerts);
     if (reason.empty()) {
         reason =
             end.signal != 0
@@ -292,6 +296,9 @@ int BatchRunner::Run() {
 }
 
 void BatchRunner::PrintSummary(std::size_t notStarted) {
+    // In name order, however the jobs happened to finish.
+    std::sort(results.begin(), results.end(),
+              [](const Result& a, const Result& b) { return a.index < b.index; });
     int counts[4] = {0, 0, 0, 0};
     for (const Result& result : results) ++counts[static_cast<int>(result.outcome)];
     std::printf("%d converted, %d skipped, %d failed", counts[0], counts[1], counts[2]);
@@ -315,9 +322,36 @@ void BatchRunner::PrintSummary(std::size_t notStarted) {
 
 }  // namespace
 
-std::string ChildFailureReason(const std::string& printed) {
+std::string ChildFailureReason(const std::string& printed,
+                               const std::vector<std::string>& alertTexts) {
+    // The conversion's messages do not always end their lines before the
+    // next one starts: "write file name = X.waverror!! REASON".
+    const std::size_t error = printed.rfind("error!! ");
+    if (error != std::string::npos) {
+        std::string reason = printed.substr(error + 8, printed.find('\n', error) - error - 8);
+        for (const std::string& alert : alertTexts) {
+            const std::size_t at = alert.empty() ? std::string::npos : reason.find(alert);
+            if (at != std::string::npos) reason.resize(at);
+        }
+        while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\r')) {
+            reason.pop_back();
+        }
+        if (!reason.empty()) return reason;
+    }
+    // Else the alert it showed last: it says what went wrong in the user's
+    // language.
+    std::size_t lastAt = std::string::npos;
+    std::string lastAlert;
+    for (const std::string& alert : alertTexts) {
+        const std::size_t at = alert.empty() ? std::string::npos : printed.rfind(alert);
+        if (at != std::string::npos && (lastAt == std::string::npos || at > lastAt)) {
+            lastAt = at;
+            lastAlert = alert;
+        }
+    }
+    if (!lastAlert.empty()) return lastAlert;
+
     std::string lastLine;
-    std::string lastError;
     std::size_t begin = 0;
     while (begin < printed.size()) {
         std::size_t end = printed.find('\n', begin);
@@ -328,10 +362,9 @@ std::string ChildFailureReason(const std::string& printed) {
         const std::size_t cr = line.rfind('\r');
         if (cr != std::string::npos) line.erase(0, cr + 1);
         if (!line.empty()) lastLine = line;
-        if (line.rfind("error!! ", 0) == 0 && line.size() > 8) lastError = line.substr(8);
         begin = end + 1;
     }
-    return lastError.empty() ? lastLine : lastError;
+    return lastLine;
 }
 
 int RunBatch(const BatchRequest& request, const char* argv0) {

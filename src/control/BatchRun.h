@@ -28,8 +28,10 @@ struct BatchRequest {
 // name it.
 int RunBatch(const BatchRequest& request, const char* argv0);
 
-// The reason a child gave for its failure, from what it printed: the last
-// "error!! REASON" line, else its last line; empty when it printed nothing.
-std::string ChildFailureReason(const std::string& printed);
+// The reason a child gave for its failure, from what it printed: the text
+// after its last "error!! ", else the last of `alertTexts` it showed, else
+// its last line; empty when it printed nothing.
+std::string ChildFailureReason(const std::string& printed,
+                               const std::vector<std::string>& alertTexts);
 
 }  // namespace spatialmux
