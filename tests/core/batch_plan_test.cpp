@@ -54,6 +54,9 @@ TEST(BatchCommandLine, OutputDirChoosesTheBatchAndTakesEveryInput) {
     EXPECT_EQ(full.jobs, 3);
     EXPECT_TRUE(full.overwrite);
     EXPECT_EQ(Parse({"-o", "out", "-j", "2", "card"}).jobs, 2);
+    EXPECT_NE(CommandLineHelp().find("spatialmux -o DIR [-j N] [--overwrite] INPUT..."),
+              std::string::npos);
+    EXPECT_EQ(CommandLineHelp().find("--progress-fd"), std::string::npos) << "for children only";
 }
 
 TEST(BatchCommandLine, WrongBatchFormsAreWrong) {
