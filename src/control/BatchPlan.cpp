@@ -118,13 +118,26 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& o
         std::error_code same;
         item.outputIsInput = fs::equivalent(file, item.output, same);
 
-        const auto [at, fresh] = claimedBy.emplace(Lowered(outputName), item.input);
+        // A movie that is its own output (converting a folder into itself a
+        // second time finds the first run's outputs) is skipped, never
+        // written: it claims no name.
+        const auto [at, fresh] = item.outputIsInput
+                                     ? std::make_pair(claimedBy.end(), true)
+                                     : claimedBy.emplace(Lowered(outputName), item.input);
         if (!fresh) {
             plan.problems.push_back(at->second + " and " + item.input +
                                     " would both be written to " + item.output);
             continue;
         }
         plan.items.push_back(std::move(item));
+    }
+    for (const BatchItem& self : plan.items) {
+        if (!self.outputIsInput) continue;
+        for (BatchItem& other : plan.items) {
+            if (&other != &self && Lowered(other.output) == Lowered(self.output)) {
+                other.outputIsAnotherInput = true;
+            }
+        }
     }
     return plan;
 }

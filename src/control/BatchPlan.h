@@ -17,6 +17,11 @@ struct BatchItem {
     uint64_t inputSize = 0;
     // Set when the output would be the input file itself: never converted.
     bool outputIsInput = false;
+    // Set when the output is another input of the batch (a folder converted
+    // into itself finds the earlier outputs): it is never replaced, not even
+    // with --overwrite, since it may be a camera movie that is only named
+    // like an output.
+    bool outputIsAnotherInput = false;
 };
 
 struct BatchPlan {

@@ -140,6 +140,10 @@ void BatchRunner::StartOrSkip(std::size_t index) {
         return;
     }
     std::error_code error;
+    if (item.outputIsAnotherInput) {
+        Report(item, Outcome::Skipped, item.output + " is one of the inputs and is not replaced");
+        return;
+    }
     if (fs::exists(fs::symlink_status(item.output, error)) && !request.overwrite) {
         Report(item, Outcome::Skipped, item.output + " already exists (--overwrite replaces it)");
         return;

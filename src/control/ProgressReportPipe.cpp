@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "platform/ChildProcess.h"
 #include "platform/NotificationCenter.h"
 
 namespace spatialmux {
@@ -15,6 +16,9 @@ ProgressReportPipe::ProgressReportPipe(int reportFd) : fd(reportFd) {
     // A batch that has gone away must not kill the conversion halfway with
     // SIGPIPE: it would leave its temporary files behind.
     std::signal(SIGPIPE, SIG_IGN);
+    // Only a batch reads the report: when the batch is killed outright, its
+    // conversions stop as if it had forwarded a SIGTERM.
+    platform::EndWithParent(SIGTERM);
     token = platform::NotificationCenter::Default().AddObserver(
         platform::kProgressUpdateNotification,
         [this](const platform::Notification& n) { Report(n.number); });

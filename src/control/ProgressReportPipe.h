@@ -7,7 +7,8 @@ namespace spatialmux {
 
 class ProgressReportPipe {
 public:
-    // Reports on `fd` while it lives; a negative `fd` reports nothing.
+    // Reports on `fd` while it lives; a negative `fd` reports nothing. With
+    // a report to give, the process also ends with its batch.
     explicit ProgressReportPipe(int fd);
     ~ProgressReportPipe();
     ProgressReportPipe(const ProgressReportPipe&) = delete;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -155,6 +156,10 @@ ChildEnd WaitForChild(pid_t pid) {
 
 void SignalChild(pid_t pid, int signal) {
     if (pid > 0) kill(pid, signal);
+}
+
+void EndWithParent(int signal) {
+    prctl(PR_SET_PDEATHSIG, signal);
 }
 
 }  // namespace spatialmux::platform

@@ -71,4 +71,9 @@ ChildEnd WaitForChild(pid_t pid);
 // Sends `signal` to the child (nothing when it has already been collected).
 void SignalChild(pid_t pid, int signal);
 
+// Called in a child: asks the system to send `signal` to this process when
+// the process that started it ends, so that a supervisor killed outright
+// does not leave its children working for nobody.
+void EndWithParent(int signal);
+
 }  // namespace spatialmux::platform

@@ -137,12 +137,21 @@ TEST(BatchPlanning, ClashesAndMissingInputsAreProblemsAndRepeatsAreTakenOnce) {
     EXPECT_EQ(Names(plan), (std::vector<std::string>{"A.MP4", "b.mp4"}));
 }
 
-TEST(BatchPlanning, AnOutputThatIsItsOwnInputIsMarked) {
+TEST(BatchPlanning, AMovieThatIsItsOwnOutputIsMarkedAndClashesWithNothing) {
+    // A folder converted into itself a second time: A.mov is the first run's
+    // output of A.MP4.
     TempDir dir;
-    Touch(dir, "out/A.mov");
-    const BatchPlan plan = PlanBatch({dir.Path("out/A.mov")}, dir.Path("out"));
-    ASSERT_EQ(plan.items.size(), 1u);
-    EXPECT_TRUE(plan.items[0].outputIsInput);
+    Touch(dir, "here/A.MP4");
+    Touch(dir, "here/A.mov");
+    const BatchPlan plan = PlanBatch({dir.Path("here")}, dir.Path("here"));
+    EXPECT_TRUE(plan.problems.empty()) << plan.problems.front();
+    ASSERT_EQ(plan.items.size(), 2u);
+    EXPECT_EQ(plan.items[0].name, "A.MP4");
+    EXPECT_FALSE(plan.items[0].outputIsInput);
+    EXPECT_TRUE(plan.items[0].outputIsAnotherInput) << "A.mov may be a camera movie";
+    EXPECT_EQ(plan.items[1].name, "A.mov");
+    EXPECT_TRUE(plan.items[1].outputIsInput);
+    EXPECT_FALSE(plan.items[1].outputIsAnotherInput);
 }
 
 TEST(BatchTexts, ProgressLineSizesAndDurations) {
