@@ -91,11 +91,12 @@ std::optional<ChildProcess> SpawnChild(const std::string& program,
     posix_spawn_file_actions_adddup2(&setup.actions, outputWrite.Get(), 2);
     posix_spawn_file_actions_adddup2(&setup.actions, reportWrite.Get(), kChildReportFd);
 
-    // The parent catches the stop signals and may ignore SIGPIPE; the child
-    // starts with every signal at its default and none blocked.
+    // Caught signals are at their defaults in the child anyway; SIGPIPE, which
+    // a supervisor ignores for itself, is too. Signals the user had ignored
+    // (SIGHUP under nohup) stay ignored. None is blocked.
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) sigaddset(&defaults, s);
+    sigaddset(&defaults, SIGPIPE);
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigdefault(&setup.attributes, &defaults);

@@ -44,7 +44,7 @@ struct ChildProcess {
 
 // Starts `program` with `arguments` (argv[1] on): standard input from
 // /dev/null, standard output and error into ChildProcess::output, the report
-// pipe as descriptor kChildReportFd, the stop signals at their defaults. The
+// pipe as descriptor kChildReportFd, SIGPIPE at its default. The
 // child gets a process group of its own, so that a Ctrl-C on the terminal
 // reaches only the parent, which forwards it exactly once. Nothing when the
 // child could not be started (`error` says why).

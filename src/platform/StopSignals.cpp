@@ -35,12 +35,20 @@ StopSignalWatch::StopSignalWatch() {
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &action, &previous[i]);
+    for (int i = 0; i < 3; ++i) {
+        // A signal ignored on purpose stays ignored: SIGHUP under nohup,
+        // SIGINT in a job a shell started in the background.
+        sigaction(kStopSignals[i], nullptr, &previous[i]);
+        installed[i] = previous[i].sa_handler != SIG_IGN;
+        if (installed[i]) sigaction(kStopSignals[i], &action, nullptr);
+    }
 }
 
 StopSignalWatch::~StopSignalWatch() {
     if (!readEnd.Valid()) return;
-    for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &previous[i], nullptr);
+    for (int i = 0; i < 3; ++i) {
+        if (installed[i]) sigaction(kStopSignals[i], &previous[i], nullptr);
+    }
     const int writeFd = signalWriteFd.exchange(-1);
     if (writeFd >= 0) close(writeFd);
 }

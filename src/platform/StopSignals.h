@@ -13,7 +13,8 @@ namespace spatialmux::platform {
 
 class StopSignalWatch {
 public:
-    // Catches the stop signals until destroyed (one watch at a time).
+    // Catches the stop signals until destroyed (one watch at a time), except
+    // those the process was started with ignored.
     StopSignalWatch();
     ~StopSignalWatch();
     StopSignalWatch(const StopSignalWatch&) = delete;
@@ -26,7 +27,8 @@ public:
 
 private:
     UniqueFd readEnd;
-    struct sigaction previous[3];
+    struct sigaction previous[3] = {};
+    bool installed[3] = {false, false, false};
 };
 
 }  // namespace spatialmux::platform

@@ -227,6 +227,9 @@ pid_t StartProgram(const std::vector<std::string>& arguments, const std::string&
         dup2(null, 0);
         dup2(out, 1);
         dup2(out, 2);
+        // As on a terminal, even when the tests run as a background job.
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
         setenv("LANGUAGE", "en", 1);
         setenv("LC_ALL", "C.UTF-8", 1);
         execv(SPATIALMUX_BINARY, argv.data());
