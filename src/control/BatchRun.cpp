@@ -289,6 +289,8 @@ int BatchRunner::Run() {
         }
         progress.Update(SecondsSince(began), Totals());
     }
+    // A stop that came while the last files were only being skipped.
+    for (int signal : stops.TakeReceived()) ForwardStop(signal);
     progress.Clear();
     PrintSummary(plan.items.size() - next);
 
