@@ -37,6 +37,13 @@ std::string CommandLineHelp() {
            "                            less audio than its duration says (the output then\n"
            "                            has the shorter audio; without this option such a\n"
            "                            movie is refused with a warning giving both lengths)\n"
+           "  spatialmux -o DIR [-j N] [--overwrite] INPUT...\n"
+           "                            convert every camera movie among the INPUT files\n"
+           "                            and folders (searched for .mp4 and .mov files,\n"
+           "                            hidden ones and DIR left out) into DIR/NAME.mov;\n"
+           "                            -j N converts N at once (default 1), --overwrite\n"
+           "                            replaces outputs that exist (else they are\n"
+           "                            skipped); also --output-dir DIR, --jobs N\n"
            "  spatialmux --check FILE...\n"
            "                            report on each movie without changing it: for a\n"
            "                            camera movie whether it can be converted (and what\n"
@@ -67,9 +74,17 @@ std::string CommandLineHelp() {
            "\n"
            "--check reads only: it writes and changes no file.\n"
            "\n"
+           "A batch (-o DIR) creates DIR if needed and refuses to start when an input\n"
+           "is missing or two inputs would be written to the same output name (letter\n"
+           "case ignored). Files that are not camera movies are skipped. Each movie is\n"
+           "converted to a hidden name in DIR and renamed when it is complete; Ctrl-C\n"
+           "stops every conversion and leaves no partial file.\n"
+           "\n"
            "exit status: 0 converted (or, for --check, every file convertible or\n"
-           "ready), 1 refused or failed (nothing is left behind; for --check, any file\n"
-           "not convertible and not ready), 2 wrong command line.\n";
+           "ready; for a batch, no movie failed), 1 refused or failed (nothing is left\n"
+           "behind; for --check, any file not convertible and not ready), 2 wrong\n"
+           "command line (for a batch also a missing input or a clash of output names),\n"
+           "130, 143 or 129 a batch stopped by SIGINT, SIGTERM or SIGHUP.\n";
 }
 
 CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
@@ -85,6 +100,11 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     app.add_flag("--check", check);
     app.add_flag("--json", request.json);
     app.add_flag("--accept-short-audio", request.acceptShortAudio);
+    CLI::Option* outputDir = app.add_option("-o,--output-dir", request.outputDir);
+    CLI::Option* jobs = app.add_option("-j,--jobs", request.jobs)->check(CLI::Range(1, 64));
+    CLI::Option* overwrite = app.add_flag("--overwrite", request.overwrite);
+    CLI::Option* progressFd =
+        app.add_option("--progress-fd", request.progressFd)->check(CLI::Range(0, 1 << 20));
     app.add_option("paths", request.paths);
 
     try {
@@ -100,11 +120,22 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
         request.mode = Mode::Version;
     } else if (check) {
         if (request.paths.empty()) return Wrong("--check needs at least one file");
+        if (outputDir->count() > 0) return Wrong("--check writes nothing: it takes no -o");
         request.mode = Mode::Check;
     } else if (request.json) {
         return Wrong("--json goes with --check");
+    } else if (outputDir->count() > 0) {
+        if (request.outputDir.empty()) return Wrong("-o needs a folder");
+        if (request.paths.empty()) return Wrong("-o DIR needs at least one movie or folder");
+        if (progressFd->count() > 0) return Wrong("--progress-fd goes with INPUT OUTPUT");
+        if (request.acceptShortAudio) return Wrong("--accept-short-audio goes with INPUT OUTPUT");
+        request.mode = Mode::Batch;
+    } else if (jobs->count() > 0 || overwrite->count() > 0) {
+        return Wrong("-j and --overwrite go with -o DIR");
     } else if (request.acceptShortAudio && request.paths.size() != 2) {
         return Wrong("--accept-short-audio goes with INPUT OUTPUT");
+    } else if (progressFd->count() > 0 && request.paths.size() != 2) {
+        return Wrong("--progress-fd goes with INPUT OUTPUT");
     } else if (request.paths.size() <= 1) {
         request.mode = Mode::Windowed;
     } else if (request.paths.size() == 2) {

@@ -11,6 +11,7 @@ namespace spatialmux {
 struct CommandLineRequest {
     enum class Mode {
         Convert,   // INPUT OUTPUT
+        Batch,     // -o DIR INPUT...: every movie into DIR
         Check,     // --check FILE...
         Windowed,  // no movie or one movie: the windowed converter
         Help,
@@ -19,10 +20,18 @@ struct CommandLineRequest {
     };
     Mode mode = Mode::Windowed;
     // The positional arguments in order: INPUT and OUTPUT for a conversion,
-    // the files for a check, the movie (if any) for the windowed mode.
+    // the files and folders of a batch, the files for a check, the movie (if
+    // any) for the windowed mode.
     std::vector<std::string> paths;
     bool json = false;              // --json: the check as one JSON object per file
     bool acceptShortAudio = false;  // --accept-short-audio
+    // Batch conversion: -o/--output-dir DIR, -j/--jobs N, --overwrite.
+    std::string outputDir;
+    int jobs = 1;
+    bool overwrite = false;
+    // Hidden, for the conversions a batch runs as child processes: report
+    // the progress as "percent" lines on this descriptor, -1 for none.
+    int progressFd = -1;
     // For Mode::Wrong: one line without the usage hint (may be empty when
     // the usage hint says all).
     std::string problem;

@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <string>
 
+#include "control/BatchRun.h"
 #include "control/CommandLine.h"
 #include "control/ConsoleProgress.h"
+#include "control/HumanSize.h"
 #include "control/MovieCheck.h"
+#include "control/ProgressReportPipe.h"
 #include "control/wrap_ffmpeg.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
@@ -16,28 +19,15 @@ namespace spatialmux {
 
 namespace {
 
-// "1.2 GB", "340.5 MB", "12.0 kB", "512 bytes" (decimal units, as file
-// managers show sizes).
-std::string HumanSize(uint64_t bytes) {
-    const char* units[] = {"kB", "MB", "GB", "TB"};
-    if (bytes < 1000) return std::to_string(bytes) + " bytes";
-    double value = static_cast<double>(bytes) / 1000.0;
-    int unit = 0;
-    while (value >= 1000.0 && unit < 3) {
-        value /= 1000.0;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-    return text;
-}
-
 std::string BaseName(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int Convert(const std::string& input, const std::string& output, bool acceptShortAudio) {
+// `progressFd` >= 0: run by a batch, which reads the progress from that
+// descriptor and prints its own line per movie.
+int Convert(const std::string& input, const std::string& output, int progressFd,
+            bool acceptShortAudio) {
     wrap_ffmpeg controller;
     controller.AcceptShortAudio(acceptShortAudio);
     if (output == "YES") {
@@ -52,11 +42,13 @@ int Convert(const std::string& input, const std::string& output, bool acceptShor
     int32_t started = 0;
     {
         ConsoleProgress progress(input, output, stderr);
+        ProgressReportPipe report(progressFd);
         started = controller.AppMainFuncProc(input, output, true);
     }
     std::fflush(stdout);
     if (started == 0) return 1;
     if (wrap_ffmpeg::LastJobResult() != JobResult::Succeeded) return 1;
+    if (progressFd >= 0) return 0;
 
     // The pipeline verified the output before it reported success, so the
     // closing line can name what the output holds.
@@ -93,7 +85,12 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
         case Mode::Check:
             return RunMovieCheck(request.paths, request.json, stdout);
         case Mode::Convert:
-            return Convert(request.paths[0], request.paths[1], request.acceptShortAudio);
+            return Convert(request.paths[0], request.paths[1], request.progressFd,
+                           request.acceptShortAudio);
+        case Mode::Batch:
+            return RunBatch(
+                BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite},
+                argc > 0 ? argv[0] : nullptr);
     }
     return 2;
 }

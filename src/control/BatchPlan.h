@@ -1,0 +1,51 @@
+#pragma once
+// What a batch conversion will do, decided before anything starts: the movies
+// found among the inputs, the output name of each, and every reason the run
+// must not start at all (a missing input, two inputs for one output name).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace spatialmux {
+
+struct BatchItem {
+    std::string input;    // the path as found
+    std::string name;     // the input's file name, for messages ("A.MP4")
+    std::string output;   // DIR/A.mov
+    std::string partial;  // the hidden name it is converted to: DIR/.A.spatialmux-partial.mov
+    uint64_t inputSize = 0;
+    // Set when the output would be the input file itself: never converted.
+    bool outputIsInput = false;
+    // Set when the output is another input of the batch (a folder converted
+    // into itself finds the earlier outputs): it is never replaced, not even
+    // with --overwrite, since it may be a camera movie that is only named
+    // like an output.
+    bool outputIsAnotherInput = false;
+};
+
+struct BatchPlan {
+    std::vector<BatchItem> items;
+    // Each one stops the run before it starts, one line each.
+    std::vector<std::string> problems;
+};
+
+// Plans the batch of `inputs` (files and folders) into `outputDir`. A file
+// given by name is taken whatever its extension; a folder contributes every
+// .mp4 and .mov file beneath it (any letter case) in name order, leaving out
+// hidden files and folders and the output folder itself (the outputs of an
+// earlier run are not inputs). A file reached twice is taken once.
+BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputDir);
+
+// True for names ending in .mp4 or .mov, any letter case.
+bool IsMovieFileName(const std::string& name);
+
+// "A.MP4" -> "A.mov", "clip.v2.mp4" -> "clip.v2.mov", "notes" -> "notes.mov".
+std::string OutputFileName(const std::string& inputName);
+
+// The hidden name an output is converted to before it is renamed into place:
+// "A.mov" -> ".A.spatialmux-partial.mov" (it keeps .mov, which tells the
+// remux the container).
+std::string PartialFileName(const std::string& outputName);
+
+}  // namespace spatialmux

@@ -1,0 +1,71 @@
+#pragma once
+// Everything a correct conversion of a builder movie must hold, checked on
+// the output file: the video packets as they were, every audio instant
+// reordered with the gain, and the camera's sample entry, uuid and SA3D
+// boxes (with the SA3D map set to 0, 1, 2, 3) in the moov.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "control/GainChoice.h"
+#include "support/BoxTree.h"
+#include "support/ConversionExpectations.h"
+#include "support/MediaPackets.h"
+
+namespace spatialmux::testing {
+
+inline void ExpectConvertedOutput(const TestMovie& movie,
+                                  const fixture::CameraMovieOptions& options,
+                                  const std::string& outputPath) {
+    SCOPED_TRACE(outputPath);
+    const auto in = ReadMediaPackets(movie.path);
+    const auto out = ReadMediaPackets(outputPath);
+    ASSERT_EQ(out.size(), 2u);
+    ASSERT_FALSE(in.empty());
+    ASSERT_EQ(out[0].type, AVMEDIA_TYPE_VIDEO);
+    ASSERT_EQ(out[1].type, AVMEDIA_TYPE_AUDIO);
+    EXPECT_EQ(out[1].codec, AV_CODEC_ID_PCM_S16LE);
+    EXPECT_EQ(out[1].channels, 4);
+    EXPECT_EQ(out[1].channelOrder, AV_CHANNEL_ORDER_AMBISONIC);
+    EXPECT_EQ(out[1].sampleRate, 48000);
+
+    const float gain = ChooseGain(options.softwareText, options.makerNoteFlag != 0);
+    EXPECT_TRUE(out[1].Bytes() == ExpectedConvertedAudio(options, gain))
+        << "converted audio differs";
+
+    const auto& inVideo = in[0];
+    ASSERT_EQ(out[0].packets.size(), inVideo.packets.size());
+    for (std::size_t i = 0; i < inVideo.packets.size(); ++i) {
+        EXPECT_EQ(out[0].packets[i].data, inVideo.packets[i].data) << i;
+    }
+
+    const auto bytes = ReadFileBytes(outputPath);
+    const auto videoStsd = FindBoxPath(bytes, "moov/trak#1/mdia/minf/stbl/stsd");
+    ASSERT_TRUE(videoStsd);
+    const auto videoEntry = FindSampleEntry(bytes, *videoStsd);
+    ASSERT_TRUE(videoEntry);
+    EXPECT_EQ(BoxBytes(bytes, *videoEntry), movie.layout.videoSampleEntry);
+    const auto videoTrak = FindBoxPath(bytes, "moov/trak#1");
+    ASSERT_TRUE(videoTrak);
+    const auto trakChildren =
+        Children(bytes, videoTrak->offset + 8, videoTrak->offset + videoTrak->size);
+    ASSERT_FALSE(trakChildren.empty());
+    EXPECT_EQ(BoxBytes(bytes, trakChildren.back()), movie.layout.uuidBox);
+    const auto audioStsd = FindBoxPath(bytes, "moov/trak#2/mdia/minf/stbl/stsd");
+    ASSERT_TRUE(audioStsd);
+    const auto audioEntry = FindSampleEntry(bytes, *audioStsd);
+    ASSERT_TRUE(audioEntry);
+    const auto entry = BoxBytes(bytes, *audioEntry);
+    ASSERT_GE(entry.size(), 36u);
+    const std::vector<uint8_t> sa3d(entry.end() - 36, entry.end());
+    std::vector<uint8_t> wanted = movie.layout.sa3dBox;
+    ASSERT_EQ(wanted.size(), 36u);
+    wanted[27] = 1;
+    wanted[31] = 2;
+    wanted[35] = 3;
+    EXPECT_EQ(sa3d, wanted);
+}
+
+}  // namespace spatialmux::testing
