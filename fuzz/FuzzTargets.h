@@ -20,6 +20,7 @@
 #include "movie/AudioFrame.h"
 #include "movie/MakerNote.h"
 #include "movie/MovieReader.h"
+#include "output/MetadataTransplant.h"
 
 namespace spatialmux::fuzzing {
 
@@ -91,9 +92,9 @@ inline void TransplantInto(const std::string& sourcePath, const std::string& out
     Require(reader.Open(sourcePath, kFrameSize) == MovieReader::kOpenReady,
             "the source camera movie was refused");
     const std::vector<uint8_t> before = ReadWholeFile(outputPath);
-    const int32_t result = reader.TransplantMetadata(outputPath);
-    Require(result == 0 || result == 1, "transplant result outside 0 and 1");
-    if (result == 1) {
+    const output::TransplantResult result = output::TransplantIntoFile(
+        outputPath, reader.VideoSampleEntry(), reader.UuidBox(), reader.Sa3dBox());
+    if (result != output::TransplantResult::Written) {
         Require(ReadWholeFile(outputPath) == before, "a refused transplant changed the output");
     }
 }

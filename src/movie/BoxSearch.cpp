@@ -19,11 +19,6 @@ bool AtEnd(std::istream& stream) {
     return stream.peek() == std::istream::traits_type::eof();
 }
 
-bool ReadExactly(std::istream& stream, uint8_t* bytes, std::streamsize count) {
-    stream.read(reinterpret_cast<char*>(bytes), count);
-    return stream.gcount() == count;
-}
-
 }  // namespace
 
 // Landing positions: on a matching type, the first byte of the box's payload

@@ -18,11 +18,6 @@ namespace {
 // the payload are taken as absent.
 constexpr uint64_t kMaxMakerNoteBytes = 16u * 1024u * 1024u;
 
-bool ReadExactly(std::istream& stream, uint8_t* bytes, uint64_t count) {
-    stream.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(count));
-    return static_cast<uint64_t>(stream.gcount()) == count;
-}
-
 bool IsType(const uint8_t* header, const char* type) {
     return std::memcmp(header + 4, type, 4) == 0;
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/ByteOrder.h"
 #include "fixture/CameraMovieBuilder.h"
 
 extern "C" {
@@ -55,14 +56,6 @@ std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, size_t 
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
     bytes.resize(static_cast<size_t>(in.gcount()));
     return bytes;
-}
-
-uint32_t BE32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-uint64_t BE64(const uint8_t* p) {
-    return (uint64_t{BE32(p)} << 32) | BE32(p + 4);
 }
 
 // The interleaved PCM the builder must have written for instants [first, first + count).
@@ -172,7 +165,7 @@ public:
     }
     uint32_t U32(uint64_t at) {
         const std::vector<uint8_t> b = Slice(at, 4);
-        return b.size() == 4 ? BE32(b.data()) : 0;
+        return b.size() == 4 ? ReadBE32(b.data()) : 0;
     }
     uint64_t U64(uint64_t at) { return (uint64_t{U32(at)} << 32) | U32(at + 4); }
 
@@ -355,7 +348,7 @@ TEST_P(FixtureCodecTest, SampleEntryDecodesAndSamplesAreWholeNalUnits) {
         size_t at = 0;
         int lastType = -1;
         while (at + 4 <= sample.size()) {
-            const uint32_t length = BE32(&sample[at]);
+            const uint32_t length = ReadBE32(&sample[at]);
             ASSERT_GT(length, 0u);
             ASSERT_LE(length, sample.size() - at - 4);
             const uint8_t header = sample[at + 4];
@@ -437,10 +430,10 @@ TEST_P(FixtureLayoutTest, CameraBoxPathReachesTheAudioTables) {
     EXPECT_TRUE(r.uuid == layout.uuidBox);
     ASSERT_EQ(r.sa3d.size(), 36u);
     EXPECT_TRUE(r.sa3d == layout.sa3dBox);
-    EXPECT_EQ(BE32(&r.sa3d[0]), 36u);
+    EXPECT_EQ(ReadBE32(&r.sa3d[0]), 36u);
     EXPECT_EQ(std::string(r.sa3d.begin() + 4, r.sa3d.begin() + 8), "SA3D");
-    EXPECT_EQ(BE32(&r.sa3d[20]), 3u);  // channel map
-    EXPECT_EQ(BE32(&r.sa3d[32]), 0u);
+    EXPECT_EQ(ReadBE32(&r.sa3d[20]), 3u);  // channel map
+    EXPECT_EQ(ReadBE32(&r.sa3d[32]), 0u);
     EXPECT_EQ(r.software, "ZORVA VELIX V Ver 2.0");
     EXPECT_EQ(r.flag, 5u);
     EXPECT_EQ(r.timescale, 48000u);
@@ -528,15 +521,15 @@ TEST(FixtureBuilder, FreeBoxesAndMdat64HeadersAreWhereTheLayoutSays) {
     WriteOrFail(file.path(), options, &layout);
     const std::vector<uint8_t> mdat = ReadRange(file.path(), layout.mdatOffset, 16);
     ASSERT_EQ(mdat.size(), 16u);
-    EXPECT_EQ(BE32(&mdat[0]), 1u);
+    EXPECT_EQ(ReadBE32(&mdat[0]), 1u);
     EXPECT_EQ(std::string(mdat.begin() + 4, mdat.begin() + 8), "mdat");
-    EXPECT_EQ(BE64(&mdat[8]), layout.mdatSize);
+    EXPECT_EQ(ReadBE64(&mdat[8]), layout.mdatSize);
     EXPECT_EQ(layout.moovOffset, layout.mdatOffset + layout.mdatSize);
     int frees = 0;
     for (uint64_t at = 0; at < layout.mdatOffset;) {
         const std::vector<uint8_t> header = ReadRange(file.path(), at, 8);
         frees += std::string(header.begin() + 4, header.end()) == "free";
-        at += BE32(header.data());
+        at += ReadBE32(header.data());
     }
     EXPECT_EQ(frees, 3);
 }
@@ -629,7 +622,7 @@ TEST(FixtureBuilder, SparseHolePutsAudioAbove4GiB) {
     ASSERT_FALSE(layout.audioChunkOffsets.empty());
     EXPECT_GT(layout.audioChunkOffsets[0], uint64_t{1} << 32);
     // mdat no longer fits a 32-bit size.
-    EXPECT_EQ(BE32(ReadRange(file.path(), layout.mdatOffset, 4).data()), 1u);
+    EXPECT_EQ(ReadBE32(ReadRange(file.path(), layout.mdatOffset, 4).data()), 1u);
     EXPECT_TRUE(ReadRange(file.path(), layout.audioChunkOffsets[0], 1024 * 8) ==
                 ExpectedPcm(1, 0, 1024));
     EXPECT_EQ(WalkCameraPath(file.path()).offsets, layout.audioChunkOffsets);

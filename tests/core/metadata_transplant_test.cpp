@@ -18,6 +18,7 @@ extern "C" {
 #include <libavutil/spherical.h>
 }
 
+#include "audio/ByteOrder.h"
 #include "audio/WavWriter.h"
 #include "control/wrap_ffmpeg.h"
 #include "fixture/BoxWriter.h"
@@ -153,7 +154,7 @@ TEST(MoovTransplant, GrowsEveryEnclosingBoxByWhatWasInserted) {
         output::BuildTransplantedMoov(old, pieces.videoEntry, pieces.uuid, pieces.sa3d, &moov));
 
     ASSERT_EQ(moov.size(), 10798u);
-    EXPECT_EQ(testing::Be32(moov, 0), 10798u);
+    EXPECT_EQ(ReadBE32(moov.data()), 10798u);
     const struct {
         std::string path;
         int64_t growth;
@@ -257,7 +258,7 @@ TEST(MoovTransplant, RefusesWhatItCannotPlaceSafely) {
         return FindBoxPath(good, path)->offset;
     };
     const auto setSize = [](Bytes& bytes, uint64_t at, uint32_t value) {
-        fixture::PutBE32(&bytes[at], value);
+        WriteBE32(&bytes[at], value);
     };
     const auto setType = [](Bytes& bytes, uint64_t at, const char* type) {
         std::copy_n(type, 4, bytes.begin() + static_cast<std::ptrdiff_t>(at + 4));
@@ -458,7 +459,7 @@ TEST_F(TransplantFile, RefusesOutputsItCannotRewriteAndLeavesThemAlone) {
     // A moov with a 64-bit size.
     Bytes before = BuildOutputFile({});
     const size_t moovStart = before.size() - 10000;
-    fixture::PutBE32(&before[moovStart], 1);
+    WriteBE32(&before[moovStart], 1);
     WriteFile(dir.Path("moov64.mov"), before);
     EXPECT_EQ(Transplant(dir.Path("moov64.mov")), 1);
     EXPECT_EQ(ReadFileBytes(dir.Path("moov64.mov")), before);

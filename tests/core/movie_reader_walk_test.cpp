@@ -1,3 +1,4 @@
+#include "audio/ByteOrder.h"
 #include "movie/MovieReader.h"
 
 #include <gtest/gtest.h>
@@ -26,12 +27,6 @@ Opened OpenBytes(const Bytes& bytes) {
     auto reader = std::make_unique<MovieReader>(1024);
     const int32_t result = reader->Open(file.path, 1024);
     return {result, std::move(reader)};
-}
-
-void PatchBE32(Bytes& bytes, uint64_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[at + static_cast<uint64_t>(i)] = static_cast<uint8_t>(value >> (24 - 8 * i));
-    }
 }
 
 uint64_t Find(const Bytes& bytes, const std::string& text, uint64_t from = 0) {
@@ -170,7 +165,7 @@ TEST(MovieWalkTest, SizeFieldsThatDoNotFitAreRefused) {
     const testmovie::Movie movie = testmovie::BuildMovie(Options{});
     const auto refusedWith = [&](const std::string& type, uint32_t size, uint64_t from = 0) {
         Bytes bytes = movie.bytes;
-        PatchBE32(bytes, Find(bytes, type, from) - 4, size);
+        WriteBE32(&bytes[Find(bytes, type, from) - 4], size);
         return OpenBytes(bytes).result;
     };
     const uint64_t moov = Find(movie.bytes, "moov");
@@ -183,7 +178,7 @@ TEST(MovieWalkTest, SizeFieldsThatDoNotFitAreRefused) {
     // goes, still found whole.
     for (uint32_t size : {0x7FFFFFF0u, 0xFFFFFFFFu}) {
         Bytes bytes = movie.bytes;
-        PatchBE32(bytes, movie.audioEntryOffset, size);
+        WriteBE32(&bytes[movie.audioEntryOffset], size);
         const Opened opened = OpenBytes(bytes);
         EXPECT_EQ(opened.result, MovieReader::kOpenReady) << size;
         EXPECT_EQ(opened.reader->Sa3dBox(), movie.sa3d);
@@ -193,7 +188,7 @@ TEST(MovieWalkTest, SizeFieldsThatDoNotFitAreRefused) {
     const uint64_t entryToSa3dEnd = sa3d - 4 + 36 - movie.audioEntryOffset;
     for (uint64_t size : {entryToSa3dEnd - 1, uint64_t{12}, uint64_t{0}}) {
         Bytes bytes = movie.bytes;
-        PatchBE32(bytes, movie.audioEntryOffset, static_cast<uint32_t>(size));
+        WriteBE32(&bytes[movie.audioEntryOffset], static_cast<uint32_t>(size));
         EXPECT_EQ(OpenBytes(bytes).result, MovieReader::kOpenRefused) << size;
     }
 }

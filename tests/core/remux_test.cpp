@@ -25,6 +25,7 @@ extern "C" {
 #include "audio/WavWriter.h"
 #include "control/JobState.h"
 #include "control/wrap_ffmpeg.h"
+#include "output/Remux.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
 #include "support/ConversionExpectations.h"
@@ -285,6 +286,57 @@ TEST_F(Remux, CancelStopsWritingWithoutAnAlert) {
     EXPECT_TRUE(backend.Alerts().empty());
     EXPECT_EQ(progress.size(), 1u);
     EXPECT_TRUE(outputOpened);
+}
+
+// The remux on its own, with a job that records what it is told: the
+// progress stays inside its total and never goes back, and a failure names
+// its cause without any alert (alerts belong to the controller).
+class RecordingRemuxJob final : public output::RemuxJob {
+public:
+    void Progress(int64_t done, int64_t total) override { progress.emplace_back(done, total); }
+    bool Cancelled() override { return cancelAfter >= 0 && progress.size() >= size_t(cancelAfter); }
+    void Diagnostic(const std::string& text) override { diagnostics += text; }
+
+    std::vector<std::pair<int64_t, int64_t>> progress;
+    std::string diagnostics;
+    int cancelAfter = -1;
+};
+
+TEST_F(Remux, ReportsProgressDiagnosticsAndCancelThroughItsJob) {
+    const std::string movie = Movie();
+    const std::string wav = dir.Path(".out.mov.wav");
+    WriteWav(wav, 48 * 1024);
+
+    RecordingRemuxJob whole;
+    const auto done = output::Remux({movie, wav, dir.Path("whole.mov")}, whole);
+    EXPECT_EQ(done.status, output::RemuxStatus::Completed);
+    EXPECT_TRUE(done.outputCreated);
+    EXPECT_EQ(whole.diagnostics, "");
+    ASSERT_FALSE(whole.progress.empty());
+    int64_t last = 0;
+    for (const auto& [reached, total] : whole.progress) {
+        EXPECT_GT(total, 0);
+        EXPECT_LE(reached, total);
+        EXPECT_GE(reached, last);
+        last = reached;
+    }
+
+    RecordingRemuxJob cancelled;
+    cancelled.cancelAfter = 2;
+    const auto stopped = output::Remux({movie, wav, dir.Path("stopped.mov")}, cancelled);
+    EXPECT_EQ(stopped.status, output::RemuxStatus::Cancelled);
+    EXPECT_TRUE(stopped.outputCreated);
+    EXPECT_EQ(cancelled.progress.size(), 2u);
+
+    RecordingRemuxJob missing;
+    const std::string gone = dir.Path("gone.wav");
+    const auto failed = output::Remux({movie, gone, dir.Path("never.mov")}, missing);
+    EXPECT_EQ(failed.status, output::RemuxStatus::Failed);
+    EXPECT_FALSE(failed.outputCreated);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("never.mov")));
+    EXPECT_EQ(missing.diagnostics, "Could not open input file:" + gone + "\nError occurred.");
+    EXPECT_TRUE(backend.Alerts().empty());
+    EXPECT_TRUE(progress.empty());
 }
 
 }  // namespace

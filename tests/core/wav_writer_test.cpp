@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/ByteOrder.h"
 #include "audio/WavWriter.h"
 #include "support/TempDir.h"
 
@@ -22,12 +23,11 @@ using testing::ReadFileBytes;
 using testing::TempDir;
 
 uint32_t Le32(const std::vector<uint8_t>& b, std::size_t at) {
-    return uint32_t{b[at]} | (uint32_t{b[at + 1]} << 8) | (uint32_t{b[at + 2]} << 16) |
-           (uint32_t{b[at + 3]} << 24);
+    return ReadLE32(b.data() + at);
 }
 
 int16_t Le16(const std::vector<uint8_t>& b, std::size_t at) {
-    return static_cast<int16_t>(static_cast<uint16_t>(b[at] | (b[at + 1] << 8)));
+    return static_cast<int16_t>(ReadLE16(b.data() + at));
 }
 
 struct Channels {
