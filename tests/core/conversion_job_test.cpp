@@ -42,26 +42,24 @@ private:
 class Observed {
 public:
     explicit Observed(const char* name,
-                      std::function<void(const platform::Notification&)> also = nullptr) {
-        token = platform::NotificationCenter::Default().AddObserver(
-            name, [this, also](const platform::Notification& n) {
-                {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    seen.push_back(n);
-                }
-                if (also) also(n);
-            });
-    }
-    ~Observed() { platform::NotificationCenter::Default().RemoveObserver(token); }
+                      std::function<void(const platform::Notification&)> also = nullptr)
+        : subscription(platform::NotificationCenter::Default().AddObserver(
+              name, [this, also](const platform::Notification& n) {
+                  {
+                      std::lock_guard<std::mutex> lock(mutex);
+                      seen.push_back(n);
+                  }
+                  if (also) also(n);
+              })) {}
     std::vector<platform::Notification> All() {
         std::lock_guard<std::mutex> lock(mutex);
         return seen;
     }
 
 private:
-    int token = 0;
     std::mutex mutex;
     std::vector<platform::Notification> seen;
+    platform::Subscription subscription;  // last: removed before the records go
 };
 
 using testing::SmallMovie;

@@ -72,7 +72,7 @@ protected:
     void SetUp() override {
         av_log_set_level(AV_LOG_QUIET);
         ResetCancel();
-        token = platform::NotificationCenter::Default().AddObserver(
+        subscription = platform::NotificationCenter::Default().AddObserver(
             platform::kProgressUpdateNotification, [this](const platform::Notification& n) {
                 progress.push_back(n.number);
                 if (cancelAtFirstProgress) wrap_ffmpeg::RequestCancel();
@@ -80,7 +80,7 @@ protected:
             });
     }
     void TearDown() override {
-        platform::NotificationCenter::Default().RemoveObserver(token);
+        subscription.Reset();
         ResetCancel();
     }
 
@@ -108,7 +108,7 @@ protected:
     bool cancelAtFirstProgress = false;
     std::function<void()> onProgress;  // run once, at the first progress
     bool outputOpened = false;
-    int token = 0;
+    platform::Subscription subscription;
 };
 
 // WAV lengths around the video's one second: both inputs must arrive whole.

@@ -47,14 +47,6 @@ std::optional<std::string> FakeSaveDialog::Run(const std::string& folder,
     return answer;
 }
 
-ObserverGuard::ObserverGuard(const std::string& name,
-                             platform::NotificationCenter::Observer observer)
-    : token(platform::NotificationCenter::Default().AddObserver(name, std::move(observer))) {}
-
-ObserverGuard::~ObserverGuard() {
-    platform::NotificationCenter::Default().RemoveObserver(token);
-}
-
 WindowWatcher::WindowWatcher() {
     qApp->installEventFilter(this);
 }

@@ -59,18 +59,6 @@ public:
     std::string lastProposedName;
 };
 
-// An observer that is removed when the guard goes away.
-class ObserverGuard {
-public:
-    ObserverGuard(const std::string& name, platform::NotificationCenter::Observer observer);
-    ~ObserverGuard();
-    ObserverGuard(const ObserverGuard&) = delete;
-    ObserverGuard& operator=(const ObserverGuard&) = delete;
-
-private:
-    int token;
-};
-
 // Counts the appearances of progress windows (show events).
 class WindowWatcher : public QObject {
 public:

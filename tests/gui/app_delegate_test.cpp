@@ -100,8 +100,8 @@ TEST_P(RefusedJobTest, ShowsTheControllersAlertAndQuitsWithoutProgressWindow) {
     FakeSaveDialog dialog(c.outputIsInput ? input : Path("out.mov"));
     WindowWatcher watcher;
     int fronts = 0;
-    ObserverGuard front(platform::kForOrderFrontNotification,
-                        [&](const platform::Notification&) { ++fronts; });
+    const auto front = platform::NotificationCenter::Default().AddObserver(
+        platform::kForOrderFrontNotification, [&](const platform::Notification&) { ++fronts; });
 
     const bool ended = RunSession(backend, dialog, std::vector<std::string>{input});
     platform::InstallFileFacts(nullptr);
