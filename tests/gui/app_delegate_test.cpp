@@ -32,8 +32,8 @@ TEST_F(DropletTest, LaunchWithoutAFileShowsAlert1AndQuits) {
     FakeSaveDialog dialog;
     WindowWatcher watcher;
     ASSERT_TRUE(RunSession(backend, dialog, std::nullopt));
-    EXPECT_EQ(backend.AlertTexts(), Texts({"alert1"}));
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.Alerts(), Texts({"alert1"}));
+    EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(dialog.runs, 0);
     EXPECT_EQ(watcher.shows, 1);  // only the launch appearance
 }
@@ -44,9 +44,9 @@ TEST_F(DropletTest, TwoFilesShowAlert6WithoutSaveDialog) {
     FakeSaveDialog dialog(Path("out.mov"));
     ASSERT_TRUE(
         RunSession(backend, dialog, std::vector<std::string>{Path("a.MP4"), Path("b.MP4")}));
-    EXPECT_EQ(backend.AlertTexts(), Texts({"alert6"}));
+    EXPECT_EQ(backend.Alerts(), Texts({"alert6"}));
     EXPECT_EQ(dialog.runs, 0);
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.terminations, 1);
     // Neither file is written over.
     EXPECT_EQ(ReadWholeFile(Path("a.MP4")), "a");
     EXPECT_EQ(ReadWholeFile(Path("b.MP4")), "b");
@@ -60,8 +60,8 @@ TEST_F(DropletTest, CancelledSaveDialogShowsAlert4) {
     EXPECT_EQ(dialog.runs, 1);
     EXPECT_EQ(dialog.lastFolder, folder);  // the input's folder, spaces and all
     EXPECT_EQ(dialog.lastProposedName, "trip01");
-    EXPECT_EQ(backend.AlertTexts(), Texts({"alert4"}));
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.Alerts(), Texts({"alert4"}));
+    EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(watcher.shows, 1);
 }
 
@@ -107,8 +107,8 @@ TEST_P(RefusedJobTest, ShowsTheControllersAlertAndQuitsWithoutProgressWindow) {
     platform::InstallFileFacts(nullptr);
     ASSERT_TRUE(ended);
     EXPECT_EQ(dialog.lastProposedName, "clip.mov");
-    EXPECT_EQ(backend.AlertTexts(), Texts({c.alertKey}));
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.Alerts(), Texts({c.alertKey}));
+    EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(fronts, 0);
     EXPECT_EQ(watcher.shows, 1);
     EXPECT_FALSE(FileExists(Path("out.mov")));
@@ -135,9 +135,9 @@ TEST_F(DropletTest, FileHandedOverDuringAConversionIsRefused) {
     job_state::End(JobResult::None);
     platform::InstallBackend(nullptr);
 
-    EXPECT_EQ(backend.AlertTexts(), Texts({"alert6"}));
+    EXPECT_EQ(backend.Alerts(), Texts({"alert6"}));
     EXPECT_EQ(dialog.runs, 0);
-    EXPECT_EQ(backend.terminationRequests, 0);
+    EXPECT_EQ(backend.terminations, 0);
 }
 
 TEST_F(DropletTest, BareNameFromTheDialogGetsTheMovExtension) {

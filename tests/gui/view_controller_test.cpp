@@ -130,7 +130,7 @@ TEST_F(CancelTest, DeletesTheWavAndTheOutputKeepsTheInputAndQuits) {
     EXPECT_FALSE(FileExists(wav));
     EXPECT_FALSE(FileExists(output));
     EXPECT_EQ(ReadWholeFile(input), "input bytes");
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.terminations, 1);
     EXPECT_TRUE(wrap_ffmpeg::CancelRequested());
 }
 
@@ -141,7 +141,7 @@ TEST_F(CancelTest, BeforeTheWavExistsDeletesWhatThereIs) {
     window.CancelBtn();
     EXPECT_FALSE(FileExists(output));
     EXPECT_FALSE(FileExists(wav));
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.terminations, 1);
 }
 
 // A worker that only notices the cancel request late, is then held up by an
@@ -162,7 +162,7 @@ TEST_F(CancelTest, WaitsForTheWorkerSoThatNothingItWritesLateRemains) {
 
     window.CancelBtn();
     EXPECT_TRUE(workerEnded);
-    EXPECT_EQ(backend.AlertTexts(), std::vector<std::string>{"late alert"});
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{"late alert"});
     EXPECT_FALSE(FileExists(wav));
     EXPECT_FALSE(FileExists(output));
     EXPECT_EQ(ReadWholeFile(input), "input bytes");
@@ -177,7 +177,7 @@ TEST_F(CancelTest, ClosingTheWindowOfAConversionCancelsIt) {
     window.close();
     QCoreApplication::processEvents();
     EXPECT_FALSE(FileExists(output));
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.terminations, 1);
 }
 
 }  // namespace

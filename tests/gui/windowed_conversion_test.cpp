@@ -73,8 +73,8 @@ TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowSh
         RunSession(backend, dialog, std::vector<std::string>{input}, [this] { WatchWindow(); }));
 
     EXPECT_EQ(dialog.lastProposedName, "trip 01");
-    EXPECT_TRUE(backend.alerts.empty()) << backend.alerts.front().text;
-    EXPECT_EQ(backend.terminationRequests, 1);  // the worker's, at its end
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+    EXPECT_EQ(backend.terminations, 1);  // the worker's, at its end
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
     EXPECT_FALSE(wrap_ffmpeg::JobRunning());
 
@@ -154,8 +154,8 @@ TEST_P(CancelDuringConversionTest, LeavesNoWavNoOutputAndTheInputUnchanged) {
     ASSERT_TRUE(pressed);
     EXPECT_LT(pressedAt, GetParam().cancelAbove + 50.0);
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Cancelled);
-    EXPECT_TRUE(backend.alerts.empty()) << backend.alerts.front().text;
-    EXPECT_GE(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+    EXPECT_GE(backend.terminations, 1);
     EXPECT_FALSE(FileExists(wav));
     EXPECT_FALSE(FileExists(output));
     EXPECT_TRUE(ReadWholeFile(input) == before) << "the input changed";
