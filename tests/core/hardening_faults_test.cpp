@@ -18,6 +18,7 @@
 #include "control/wrap_ffmpeg.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
+#include "support/CaptureStdout.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"
 #include "support/RecordingBackend.h"
@@ -61,9 +62,9 @@ struct InProcessRun {
 InProcessRun ConvertInProcess(const std::string& input, const std::string& output) {
     RecordingBackend backend;
     InProcessRun run;
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     run.started = wrap_ffmpeg().AppMainFuncProc(input, output, true);
-    ::testing::internal::GetCapturedStdout();
+    testing::CapturedStdout();
     run.result = wrap_ffmpeg::LastJobResult();
     run.alerts = backend.Alerts();
     return run;

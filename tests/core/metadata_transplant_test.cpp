@@ -26,6 +26,7 @@ extern "C" {
 #include "movie/MovieReader.h"
 #include "output/MoovTransplant.h"
 #include "support/BoxTree.h"
+#include "support/CaptureStdout.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"
 #include "support/TempDir.h"
@@ -362,9 +363,9 @@ protected:
         options.totalSamples = 4096;
         input = testing::MakeMovie(dir, "input.mov", options);
         reader = std::make_unique<MovieReader>(1024);
-        ::testing::internal::CaptureStdout();
+        testing::CaptureStdout();
         const int32_t opened = reader->Open(input.path, 1024);
-        ::testing::internal::GetCapturedStdout();
+        testing::CapturedStdout();
         ASSERT_EQ(opened, 0);
         ASSERT_EQ(reader->Sa3dBox().size(), 36u);
     }
@@ -380,10 +381,10 @@ protected:
     }
 
     int32_t Transplant(const std::string& path, std::string* printed = nullptr) {
-        ::testing::internal::CaptureStdout();
+        testing::CaptureStdout();
         const int32_t result = reader->TransplantMetadata(path);
         std::fflush(stdout);
-        const std::string out = ::testing::internal::GetCapturedStdout();
+        const std::string out = testing::CapturedStdout();
         if (printed != nullptr) *printed = out;
         return result;
     }
@@ -511,19 +512,19 @@ TEST_F(TransplantFile, ARemuxedOutputCarriesTheCameraMetadata) {
     {
         std::vector<float> silence(1024, 0.0f);
         WavWriter writer;
-        ::testing::internal::CaptureStdout();
+        testing::CaptureStdout();
         writer.Open(wav);
         for (int i = 0; i < 4; ++i) {
             writer.WriteFrame(silence.data(), silence.data(), silence.data(), silence.data(), 1024);
         }
         EXPECT_TRUE(writer.Finish());
-        ::testing::internal::GetCapturedStdout();
+        testing::CapturedStdout();
     }
     const std::string out = dir.Path("out.mov");
     wrap_ffmpeg controller;
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     const int32_t muxed = controller.ffmpegMuxer(input.path, wav, out);
-    ::testing::internal::GetCapturedStdout();
+    testing::CapturedStdout();
     ASSERT_EQ(muxed, 0);
 
     const Bytes before = ReadFileBytes(out);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "movie_reader_test_movie.h"
+#include "support/CaptureStdout.h"
 
 namespace spatialmux {
 namespace {
@@ -95,19 +96,19 @@ TEST(MovieWalkTest, HvcEntryAndLongPath) {
 TEST(MovieWalkTest, MissingFileIsResultOneWithItsMessage) {
     const std::string path = "/nonexistent/spatialmux/" + std::string(300, 'x') + ".mov";
     MovieReader reader(1024);
-    testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     const int32_t result = reader.Open(path, 1024);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), path + ":file open error\n");
+    EXPECT_EQ(testing::CapturedStdout(), path + ":file open error\n");
     EXPECT_EQ(result, MovieReader::kOpenFileError);
 }
 
 TEST(MovieWalkTest, ReaderPrintsNothingElse) {
     Options options;
     options.useStco = true;
-    testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     EXPECT_EQ(OpenBytes(testmovie::BuildMovie(options).bytes).result, MovieReader::kOpenRefused);
     EXPECT_EQ(OpenBytes(testmovie::BuildMovie(Options{}).bytes).result, MovieReader::kOpenReady);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::CapturedStdout(), "");
 }
 
 struct Refusal {
@@ -115,7 +116,7 @@ struct Refusal {
     std::function<void(Options&)> change;
 };
 
-class MovieRefusalTest : public testing::TestWithParam<Refusal> {};
+class MovieRefusalTest : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(MovieRefusalTest, IsRefusedWithTwo) {
     Options options;
@@ -125,26 +126,27 @@ TEST_P(MovieRefusalTest, IsRefusedWithTwo) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, MovieRefusalTest,
-    testing::Values(Refusal{"stco", [](Options& o) { o.useStco = true; }},
-                    Refusal{"rate44100", [](Options& o) { o.timescale = 44100; }},
-                    Refusal{"twoChannels", [](Options& o) { o.stszSampleSize = 4; }},
-                    Refusal{"notSowt", [](Options& o) { o.audioFormat = "twos"; }},
-                    Refusal{"mp4v", [](Options& o) { o.videoFormat = "mp4v"; }},
-                    Refusal{"noSa3d", [](Options& o) { o.writeSa3d = false; }},
-                    Refusal{"thousandBoxesBeforeMoov", [](Options& o) { o.boxesBeforeMoov = 998; }},
-                    Refusal{"emptyStsc", [](Options& o) { o.stscCountOverride = 0; }},
-                    Refusal{"emptyCo64", [](Options& o) { o.co64CountOverride = 0; }},
-                    Refusal{"stscCountBeyondBox", [](Options& o) { o.stscCountOverride = 2; }},
-                    Refusal{"co64CountBeyondBox", [](Options& o) { o.co64CountOverride = 5; }},
-                    Refusal{"hugeStscCount", [](Options& o) { o.stscCountOverride = 0xFFFFFFFF; }},
-                    Refusal{"hugeCo64Count", [](Options& o) { o.co64CountOverride = 0x7FFFFFFF; }},
-                    Refusal{"hugeChunk",
-                            [](Options& o) {
-                                o.runs = {{1, 0x10000000}};
-                                o.chunkCount = 1;
-                                o.totalSamples = 10;
-                            }}),
-    [](const testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
+    ::testing::Values(
+        Refusal{"stco", [](Options& o) { o.useStco = true; }},
+        Refusal{"rate44100", [](Options& o) { o.timescale = 44100; }},
+        Refusal{"twoChannels", [](Options& o) { o.stszSampleSize = 4; }},
+        Refusal{"notSowt", [](Options& o) { o.audioFormat = "twos"; }},
+        Refusal{"mp4v", [](Options& o) { o.videoFormat = "mp4v"; }},
+        Refusal{"noSa3d", [](Options& o) { o.writeSa3d = false; }},
+        Refusal{"thousandBoxesBeforeMoov", [](Options& o) { o.boxesBeforeMoov = 998; }},
+        Refusal{"emptyStsc", [](Options& o) { o.stscCountOverride = 0; }},
+        Refusal{"emptyCo64", [](Options& o) { o.co64CountOverride = 0; }},
+        Refusal{"stscCountBeyondBox", [](Options& o) { o.stscCountOverride = 2; }},
+        Refusal{"co64CountBeyondBox", [](Options& o) { o.co64CountOverride = 5; }},
+        Refusal{"hugeStscCount", [](Options& o) { o.stscCountOverride = 0xFFFFFFFF; }},
+        Refusal{"hugeCo64Count", [](Options& o) { o.co64CountOverride = 0x7FFFFFFF; }},
+        Refusal{"hugeChunk",
+                [](Options& o) {
+                    o.runs = {{1, 0x10000000}};
+                    o.chunkCount = 1;
+                    o.totalSamples = 10;
+                }}),
+    [](const ::testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
 
 TEST(MovieWalkTest, NineHundredNinetyNineBoxesBeforeMoovAreFine) {
     // ftyp, 997 free boxes and mdat: moov is the thousandth header (with one
@@ -205,7 +207,7 @@ TEST(MovieWalkTest, MakerNoteFlagAndText) {
     }
 }
 
-class MissingTagTest : public testing::TestWithParam<uint16_t> {};
+class MissingTagTest : public ::testing::TestWithParam<uint16_t> {};
 
 TEST_P(MissingTagTest, LeavesTextEmptyAndFlagFalseButOpens) {
     Options options;
@@ -218,7 +220,7 @@ TEST_P(MissingTagTest, LeavesTextEmptyAndFlagFalseButOpens) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tags, MissingTagTest,
-                         testing::Values(0x0131, 0x8769, 0x927C, 0x4001, 0x1011));
+                         ::testing::Values(0x0131, 0x8769, 0x927C, 0x4001, 0x1011));
 
 }  // namespace
 }  // namespace spatialmux

@@ -28,6 +28,7 @@ extern "C" {
 #include "output/Remux.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
+#include "support/CaptureStdout.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"
 #include "support/RecordingBackend.h"
@@ -46,7 +47,7 @@ using testing::TempDir;
 void WriteWav(const std::string& path, int32_t instants) {
     std::vector<std::vector<float>> channels(4, std::vector<float>(1024));
     WavWriter writer;
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     writer.Open(path);
     for (int32_t done = 0; done < instants; done += 1024) {
         for (int c = 0; c < 4; ++c) {
@@ -58,7 +59,7 @@ void WriteWav(const std::string& path, int32_t instants) {
                           channels[3].data(), std::min(1024, instants - done));
     }
     const bool finished = writer.Finish();
-    ::testing::internal::GetCapturedStdout();
+    testing::CapturedStdout();
     ASSERT_TRUE(finished);
 }
 
@@ -93,10 +94,10 @@ protected:
 
     int32_t Run(const std::string& movie, const std::string& wav, const std::string& out,
                 std::string* printed = nullptr) {
-        ::testing::internal::CaptureStdout();
+        testing::CaptureStdout();
         const int32_t result = controller.ffmpegMuxer(movie, wav, out, &outputOpened);
         std::fflush(stdout);
-        const std::string text = ::testing::internal::GetCapturedStdout();
+        const std::string text = testing::CapturedStdout();
         if (printed != nullptr) *printed = text;
         return result;
     }
