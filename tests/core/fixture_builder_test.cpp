@@ -19,6 +19,7 @@
 
 #include "audio/ByteOrder.h"
 #include "fixture/CameraMovieBuilder.h"
+#include "support/BoxTree.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -161,13 +162,16 @@ public:
     }
     uint32_t U16(uint64_t at) {
         const std::vector<uint8_t> b = Slice(at, 2);
-        return b.size() == 2 ? (uint32_t{b[0]} << 8) | b[1] : 0;
+        return b.size() == 2 ? ReadBE16(b.data()) : 0;
     }
     uint32_t U32(uint64_t at) {
         const std::vector<uint8_t> b = Slice(at, 4);
         return b.size() == 4 ? ReadBE32(b.data()) : 0;
     }
-    uint64_t U64(uint64_t at) { return (uint64_t{U32(at)} << 32) | U32(at + 4); }
+    uint64_t U64(uint64_t at) {
+        const std::vector<uint8_t> b = Slice(at, 8);
+        return b.size() == 8 ? ReadBE64(b.data()) : 0;
+    }
 
     uint64_t pos_ = 0;
 
@@ -526,10 +530,9 @@ TEST(FixtureBuilder, FreeBoxesAndMdat64HeadersAreWhereTheLayoutSays) {
     EXPECT_EQ(ReadBE64(&mdat[8]), layout.mdatSize);
     EXPECT_EQ(layout.moovOffset, layout.mdatOffset + layout.mdatSize);
     int frees = 0;
-    for (uint64_t at = 0; at < layout.mdatOffset;) {
-        const std::vector<uint8_t> header = ReadRange(file.path(), at, 8);
-        frees += std::string(header.begin() + 4, header.end()) == "free";
-        at += ReadBE32(header.data());
+    const std::vector<uint8_t> head = ReadRange(file.path(), 0, layout.mdatOffset);
+    for (const testing::BoxRef& box : testing::Children(head, 0, head.size())) {
+        frees += box.type == "free";
     }
     EXPECT_EQ(frees, 3);
 }

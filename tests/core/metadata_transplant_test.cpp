@@ -431,44 +431,59 @@ TEST_F(TransplantFile, AShorterMoovLeavesNoStaleBytes) {
     EXPECT_EQ(Slice(after, moovStart, moov.size()), moov);
 }
 
-TEST_F(TransplantFile, RefusesOutputsItCannotRewriteAndLeavesThemAlone) {
-    const auto noSecondTrak = [](Bytes& file) {
-        const auto trak = FindBoxPath(file, "moov/trak#2");
-        ASSERT_TRUE(trak);
-        std::copy_n("free", 4, file.begin() + static_cast<std::ptrdiff_t>(trak->offset + 4));
-    };
-    const struct {
-        const char* what;
-        OutputFileShape shape;
-        std::function<void(Bytes&)> damage;
-    } cases[] = {
-        {"moov in front of mdat", {.moovFirst = true}, nullptr},
-        {"a box behind moov", {.trailingBox = true}, nullptr},
-        {"no second trak", {}, noSecondTrak},
-    };
-    for (const auto& c : cases) {
-        Bytes before = BuildOutputFile(c.shape);
-        if (c.damage) c.damage(before);
-        const std::string path = dir.Path("refused.mov");
-        WriteFile(path, before);
-        std::string printed;
-        EXPECT_EQ(Transplant(path, &printed), 1) << c.what;
-        EXPECT_EQ(printed, "") << c.what;
-        EXPECT_EQ(ReadFileBytes(path), before) << c.what;
-    }
+// Outputs the transplant cannot rewrite: each is refused without a word and
+// left exactly as it was.
+struct RefusedOutputCase {
+    const char* name;
+    OutputFileShape shape;
+    std::function<void(Bytes&)> damage;
+};
 
-    // A moov with a 64-bit size.
-    Bytes before = BuildOutputFile({});
-    const size_t moovStart = before.size() - 10000;
-    WriteBE32(&before[moovStart], 1);
-    WriteFile(dir.Path("moov64.mov"), before);
-    EXPECT_EQ(Transplant(dir.Path("moov64.mov")), 1);
-    EXPECT_EQ(ReadFileBytes(dir.Path("moov64.mov")), before);
-
-    // Empty file: no mdat.
-    WriteFile(dir.Path("empty.mov"), {});
-    EXPECT_EQ(Transplant(dir.Path("empty.mov")), 1);
+void PrintTo(const RefusedOutputCase& c, std::ostream* out) {
+    *out << c.name;
 }
+
+class RefusedOutput : public TransplantFile,
+                      public ::testing::WithParamInterface<RefusedOutputCase> {};
+
+TEST_P(RefusedOutput, IsLeftAsItWas) {
+    Bytes before = BuildOutputFile(GetParam().shape);
+    if (GetParam().damage) GetParam().damage(before);
+    const std::string path = dir.Path("refused.mov");
+    WriteFile(path, before);
+    std::string printed;
+    EXPECT_EQ(Transplant(path, &printed), 1);
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(ReadFileBytes(path), before);
+}
+
+// The default output's moov is its last 10000 bytes.
+constexpr size_t kDefaultMoovSize = 10000;
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, RefusedOutput,
+    ::testing::Values(
+        RefusedOutputCase{"MoovInFrontOfMdat", {.moovFirst = true}, nullptr},
+        RefusedOutputCase{"ABoxBehindMoov", {.trailingBox = true}, nullptr},
+        RefusedOutputCase{"NoSecondTrak",
+                          {},
+                          [](Bytes& file) {
+                              const auto trak = FindBoxPath(file, "moov/trak#2");
+                              ASSERT_TRUE(trak);
+                              std::copy_n(
+                                  "free", 4,
+                                  file.begin() + static_cast<std::ptrdiff_t>(trak->offset + 4));
+                          }},
+        RefusedOutputCase{"MoovWith64BitSize",
+                          {},
+                          [](Bytes& file) { WriteBE32(&file[file.size() - kDefaultMoovSize], 1); }},
+        RefusedOutputCase{"MoovCutShort", {}, [](Bytes& file) { file.pop_back(); }},
+        RefusedOutputCase{
+            "FirstBoxPassesTheEnd",
+            {},
+            [](Bytes& file) { WriteBE32(&file[0], static_cast<uint32_t>(file.size() + 1)); }},
+        RefusedOutputCase{"EmptyFile", {}, [](Bytes& file) { file.clear(); }}),
+    [](const ::testing::TestParamInfo<RefusedOutputCase>& param) { return param.param.name; });
 
 // What a player finds in a converted output.
 struct PlayerView {
