@@ -42,4 +42,10 @@ struct RemuxOutcome {
 
 RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job);
 
+// Lets FFmpeg log its errors only. Its stream dumps and notices (such as its
+// remark that it does not reorder the camera's ambisonic channels, which is
+// what this conversion does) are for developers; the user sees our own
+// messages and progress, and FFmpeg's errors.
+void QuietenRemuxLog();
+
 }  // namespace spatialmux::output

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 }
 
@@ -71,6 +72,23 @@ int ReadStreamPacket(AVFormatContext* input, int wanted, AVPacket* packet) {
     }
 }
 
+// Opens the input at `path` with its stream information; false, the
+// diagnostic given, when either fails.
+bool OpenInput(const std::string& path, InputContext& context, RemuxJob& job) {
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) {
+        job.Diagnostic("Could not open input file:" + path + "\n");
+        return false;
+    }
+    context.reset(opened);
+    if (avformat_find_stream_info(context.get(), nullptr) < 0) {
+        job.Diagnostic("Failed to retrieve input stream information\n");
+        return false;
+    }
+    av_dump_format(context.get(), 0, path.c_str(), 0);
+    return true;
+}
+
 // The shared exit for failures before the copying loop: releases the
 // contexts made so far.
 RemuxOutcome Stop(RemuxContexts& contexts, RemuxJob& job, bool outputCreated) {
@@ -81,6 +99,10 @@ RemuxOutcome Stop(RemuxContexts& contexts, RemuxJob& job, bool outputCreated) {
 
 }  // namespace
 
+void QuietenRemuxLog() {
+    av_log_set_level(AV_LOG_ERROR);
+}
+
 RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     const std::string& moviePath = request.moviePath;
     const std::string& wavPath = request.wavPath;
@@ -90,37 +112,9 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     int ret = 0;
 
     // Inputs: the movie, then the WAV.
-    {
-        AVFormatContext* opened = nullptr;
-        ret = avformat_open_input(&opened, moviePath.c_str(), nullptr, nullptr);
-        if (ret < 0) {
-            job.Diagnostic("Could not open input file:" + moviePath + "\n");
-            return Stop(contexts, job, outputCreated);
-        }
-        contexts.movie.reset(opened);
-    }
-    ret = avformat_find_stream_info(contexts.movie.get(), nullptr);
-    if (ret < 0) {
-        job.Diagnostic("Failed to retrieve input stream information\n");
+    if (!OpenInput(moviePath, contexts.movie, job) || !OpenInput(wavPath, contexts.wav, job)) {
         return Stop(contexts, job, outputCreated);
     }
-    av_dump_format(contexts.movie.get(), 0, moviePath.c_str(), 0);
-
-    {
-        AVFormatContext* opened = nullptr;
-        ret = avformat_open_input(&opened, wavPath.c_str(), nullptr, nullptr);
-        if (ret < 0) {
-            job.Diagnostic("Could not open input file:" + wavPath + "\n");
-            return Stop(contexts, job, outputCreated);
-        }
-        contexts.wav.reset(opened);
-    }
-    ret = avformat_find_stream_info(contexts.wav.get(), nullptr);
-    if (ret < 0) {
-        job.Diagnostic("Failed to retrieve input stream information\n");
-        return Stop(contexts, job, outputCreated);
-    }
-    av_dump_format(contexts.wav.get(), 0, wavPath.c_str(), 0);
 
     // Output, in the container its name asks for.
     {
