@@ -59,22 +59,26 @@ constexpr void WriteLE32(uint8_t* bytes, uint32_t value) {
 }
 
 // Appending forms for byte buffers that grow as they are written.
+namespace byte_order_detail {
+template <auto Write, class Value>
+inline void Append(std::vector<uint8_t>& out, Value value) {
+    const std::size_t at = out.size();
+    out.resize(at + sizeof(Value));
+    Write(out.data() + at, value);
+}
+}  // namespace byte_order_detail
+
+inline void AppendLE16(std::vector<uint8_t>& out, uint16_t value) {
+    byte_order_detail::Append<WriteLE16>(out, value);
+}
 inline void AppendBE16(std::vector<uint8_t>& out, uint16_t value) {
-    const std::size_t at = out.size();
-    out.resize(at + 2);
-    WriteBE16(out.data() + at, value);
+    byte_order_detail::Append<WriteBE16>(out, value);
 }
-
 inline void AppendBE32(std::vector<uint8_t>& out, uint32_t value) {
-    const std::size_t at = out.size();
-    out.resize(at + 4);
-    WriteBE32(out.data() + at, value);
+    byte_order_detail::Append<WriteBE32>(out, value);
 }
-
 inline void AppendBE64(std::vector<uint8_t>& out, uint64_t value) {
-    const std::size_t at = out.size();
-    out.resize(at + 8);
-    WriteBE64(out.data() + at, value);
+    byte_order_detail::Append<WriteBE64>(out, value);
 }
 
 }  // namespace spatialmux

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "audio/BoxHeader.h"
 #include "movie/MakerNote.h"
 #include "movie/StreamMoves.h"
 
@@ -17,10 +18,6 @@ namespace {
 // The maker note is a few kilobytes; directories beyond this many bytes of
 // the payload are taken as absent.
 constexpr uint64_t kMaxMakerNoteBytes = 16u * 1024u * 1024u;
-
-bool IsType(const uint8_t* header, const char* type) {
-    return std::memcmp(header + 4, type, 4) == 0;
-}
 
 }  // namespace
 
@@ -108,7 +105,7 @@ bool MovieReader::ReadVideoSampleEntry() {
     if (!MoveBy(stream, 8) || !ReadExactly(stream, boxHeader, 8)) {
         return false;
     }
-    if (!IsType(boxHeader, "avc1") && !IsType(boxHeader, "hvc1")) {
+    if (!HasBoxType(boxHeader, "avc1") && !HasBoxType(boxHeader, "hvc1")) {
         return true;
     }
     return CopyBoxJustRead(videoSampleEntry);

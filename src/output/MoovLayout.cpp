@@ -1,8 +1,7 @@
 // Finding the transplant's boxes inside moov by type, with bounds checks.
 #include "output/MoovLayout.h"
 
-#include <cstring>
-
+#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
 
 namespace spatialmux::output {
@@ -54,7 +53,7 @@ bool FindChild(const uint8_t* bytes, uint32_t begin, uint32_t end, const char* t
     while (offset < end) {
         const uint32_t size = CheckedBoxSize(bytes, offset, end);
         if (size == 0) return false;
-        if (std::memcmp(bytes + offset + 4, type, 4) == 0) {
+        if (HasBoxType(bytes + offset, type)) {
             if (skip == 0) {
                 *found = offset;
                 return true;
@@ -69,7 +68,7 @@ bool FindChild(const uint8_t* bytes, uint32_t begin, uint32_t end, const char* t
 bool FindMoovLayout(const uint8_t* moov, std::size_t size, MoovLayout* layout) {
     if (size < kHeaderSize || size > UINT32_MAX) return false;
     const auto moovSize = static_cast<uint32_t>(size);
-    if (ReadBE32(moov) != moovSize || std::memcmp(moov + 4, "moov", 4) != 0) return false;
+    if (ReadBE32(moov) != moovSize || !HasBoxType(moov, "moov")) return false;
     layout->moovSize = moovSize;
     uint32_t videoTrak = 0;
     uint32_t audioTrak = 0;

@@ -1,9 +1,9 @@
 // The new moov of the metadata transplant, built from the old one.
 #include "output/MoovTransplant.h"
 
-#include <cstring>
 #include <utility>
 
+#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
 #include "output/MoovLayout.h"
 
@@ -24,7 +24,7 @@ bool AdjustSize(std::vector<uint8_t>& moov, uint32_t offset, int64_t change) {
 
 bool IsWholeBox(const std::vector<uint8_t>& box, const char* type) {
     if (box.size() < 8 || ReadBE32(box.data()) != box.size()) return false;
-    return type == nullptr || std::memcmp(box.data() + 4, type, 4) == 0;
+    return type == nullptr || HasBoxType(box.data(), type);
 }
 
 bool RemapSa3dChannels(std::vector<uint8_t>& sa3d) {

@@ -64,9 +64,7 @@ std::vector<uint8_t> ExpectedPcm(uint32_t seed, int64_t first, uint32_t count) {
     std::vector<uint8_t> bytes;
     for (int64_t i = first; i < first + count; ++i) {
         for (int channel = 0; channel < 4; ++channel) {
-            const auto v = static_cast<uint16_t>(ExpectedSample(seed, channel, i));
-            bytes.push_back(static_cast<uint8_t>(v));
-            bytes.push_back(static_cast<uint8_t>(v >> 8));
+            AppendLE16(bytes, static_cast<uint16_t>(ExpectedSample(seed, channel, i)));
         }
     }
     return bytes;

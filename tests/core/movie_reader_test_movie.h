@@ -195,9 +195,7 @@ inline Movie BuildMovie(const Options& options) {
             std::min<int64_t>(size, std::max<int64_t>(options.totalSamples - instant, 0));
         for (int64_t i = 0; i < written; ++i, ++instant) {
             for (int channel = 0; channel < 4; ++channel) {
-                const auto s = static_cast<uint16_t>(Sample(channel, instant));
-                mdat.push_back(static_cast<uint8_t>(s & 0xFF));
-                mdat.push_back(static_cast<uint8_t>(s >> 8));
+                AppendLE16(mdat, static_cast<uint16_t>(Sample(channel, instant)));
             }
         }
         mdat.insert(mdat.end(), options.fillerBytes, kFiller);
