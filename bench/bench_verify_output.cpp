@@ -11,9 +11,9 @@
 #include <string>
 
 #include "movie/AudioFrame.h"
-#include "movie/FfmpegMediaProbe.h"
+#include "movie/MediaProbe.h"
 #include "movie/MovieReader.h"
-#include "output/FfmpegOutputVerification.h"
+#include "output/OutputVerification.h"
 
 int main(int argc, char** argv) {
     if (argc < 3 || argc > 4) {

@@ -24,6 +24,7 @@
 #include "movie/MetadataChecks.h"
 #include "movie/MovieReader.h"
 #include "movie/SpatialMetadata.h"
+#include "output/MetadataTransplant.h"
 #include "output/MoovTransplant.h"
 
 namespace spatialmux::fuzzing {
@@ -96,9 +97,10 @@ inline void TransplantInto(const std::string& sourcePath, const std::string& out
     Require(reader.Open(sourcePath, kFrameSize) == MovieReader::kOpenReady,
             "the source camera movie was refused");
     const std::vector<uint8_t> before = ReadWholeFile(outputPath);
-    const int32_t result = reader.TransplantMetadata(outputPath);
-    Require(result == 0 || result == 1, "transplant result outside 0 and 1");
-    if (result == 1) {
+    const output::TransplantResult result =
+        output::TransplantIntoFile(outputPath, reader.VideoSampleEntry(), reader.UuidBox(),
+                                   reader.Sa3dBox(), reader.Recording());
+    if (result != output::TransplantResult::Written) {
         Require(ReadWholeFile(outputPath) == before, "a refused transplant changed the output");
     }
 }

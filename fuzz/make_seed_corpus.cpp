@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/ByteOrder.h"
 #include "fixture/CameraMovieBuilder.h"
 
 namespace {
@@ -139,8 +140,7 @@ int main(int argc, char** argv) {
         const std::vector<uint8_t> bytes = ReadAll(movie);
         if (layout.zmknOffset + 8 <= bytes.size()) {
             const uint64_t at = layout.zmknOffset;
-            const uint64_t size = (uint64_t{bytes[at]} << 24) | (uint64_t{bytes[at + 1]} << 16) |
-                                  (uint64_t{bytes[at + 2]} << 8) | bytes[at + 3];
+            const uint64_t size = spatialmux::ReadBE32(&bytes[at]);
             if (size >= 8 && at + size <= bytes.size()) {
                 WriteAll(
                     (makerNote / (std::string(seed.name) + ".tiff")).string(),

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "audio/ByteOrder.h"
+
 namespace spatialmux {
 
 namespace {
@@ -19,13 +21,12 @@ constexpr int32_t kBlock = 8;
 constexpr float kInt32MaxFloat = 2147483520.0f;
 
 inline int16_t SampleAt(const uint8_t* bytes) {
-    const auto raw = static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
-    return static_cast<int16_t>(raw);
+    return static_cast<int16_t>(ReadLE16(bytes));
 }
 
+// The low 16 bits of `value`.
 inline void StoreSample(uint8_t* bytes, int32_t value) {
-    bytes[0] = static_cast<uint8_t>(value & 0xFF);
-    bytes[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
+    WriteLE16(bytes, static_cast<uint16_t>(value));
 }
 
 // The truncated product as a 32-bit integer when it fits. Values outside
@@ -57,31 +58,6 @@ void ByteUtil::ZeroFill(uint8_t* bytes, int32_t length) const {
     if (length > 0) {
         std::memset(bytes, 0, static_cast<std::size_t>(length));
     }
-}
-
-uint32_t ByteUtil::ReadBE32(const uint8_t* bytes) const {
-    return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
-           (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
-}
-
-uint16_t ByteUtil::ReadBE16(const uint8_t* bytes) const {
-    return static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
-}
-
-uint64_t ByteUtil::ReadBE64(const uint8_t* bytes) const {
-    return (static_cast<uint64_t>(ReadBE32(bytes)) << 32) | ReadBE32(bytes + 4);
-}
-
-void ByteUtil::WriteBE32(uint32_t value, uint8_t* bytes) const {
-    bytes[0] = static_cast<uint8_t>(value >> 24);
-    bytes[1] = static_cast<uint8_t>(value >> 16);
-    bytes[2] = static_cast<uint8_t>(value >> 8);
-    bytes[3] = static_cast<uint8_t>(value);
-}
-
-void ByteUtil::WriteBE64(uint64_t value, uint8_t* bytes) const {
-    WriteBE32(static_cast<uint32_t>(value >> 32), bytes);
-    WriteBE32(static_cast<uint32_t>(value), bytes + 4);
 }
 
 void ByteUtil::DeinterleavePcm16ToFloat(const uint8_t* source, float* channel1, float* channel2,

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "audio/ByteOrder.h"
+
 namespace spatialmux {
 
 namespace {
@@ -12,38 +14,27 @@ namespace {
 constexpr uint16_t kChannels = 4;
 constexpr uint32_t kSampleRate = 48000;
 constexpr uint16_t kBitsPerSample = 16;
-constexpr uint16_t kBlockAlign = kChannels * kBitsPerSample / 8;  // 8 bytes per instant
-constexpr uint32_t kByteRate = kSampleRate * kBlockAlign;         // 384000
+constexpr uint16_t kBlockAlign = kChannels * kBitsPerSample / 8;
+static_assert(kBlockAlign == WavWriter::kBytesPerInstant);
+constexpr uint32_t kByteRate = kSampleRate * kBlockAlign;  // 384000
 // The RIFF size field (data + 36) must still fit into 32 bits.
 constexpr uint32_t kMaxDataBytes = UINT32_MAX - (WavWriter::kHeaderSize - 8);
-
-void PutLE16(uint8_t* bytes, uint16_t value) {
-    bytes[0] = static_cast<uint8_t>(value);
-    bytes[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutLE32(uint8_t* bytes, uint32_t value) {
-    bytes[0] = static_cast<uint8_t>(value);
-    bytes[1] = static_cast<uint8_t>(value >> 8);
-    bytes[2] = static_cast<uint8_t>(value >> 16);
-    bytes[3] = static_cast<uint8_t>(value >> 24);
-}
 
 // The canonical 44-byte PCM header for `dataBytes` bytes of samples.
 void FillHeader(uint8_t* header, uint32_t dataBytes) {
     std::memcpy(header + 0, "RIFF", 4);
-    PutLE32(header + 4, dataBytes + (WavWriter::kHeaderSize - 8));
+    WriteLE32(header + 4, dataBytes + (WavWriter::kHeaderSize - 8));
     std::memcpy(header + 8, "WAVE", 4);
     std::memcpy(header + 12, "fmt ", 4);
-    PutLE32(header + 16, 16);
-    PutLE16(header + 20, 1);  // integer PCM
-    PutLE16(header + 22, kChannels);
-    PutLE32(header + 24, kSampleRate);
-    PutLE32(header + 28, kByteRate);
-    PutLE16(header + 32, kBlockAlign);
-    PutLE16(header + 34, kBitsPerSample);
+    WriteLE32(header + 16, 16);
+    WriteLE16(header + 20, 1);  // integer PCM
+    WriteLE16(header + 22, kChannels);
+    WriteLE32(header + 24, kSampleRate);
+    WriteLE32(header + 28, kByteRate);
+    WriteLE16(header + 32, kBlockAlign);
+    WriteLE16(header + 34, kBitsPerSample);
     std::memcpy(header + 36, "data", 4);
-    PutLE32(header + 40, dataBytes);
+    WriteLE32(header + 40, dataBytes);
 }
 
 }  // namespace

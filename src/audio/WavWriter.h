@@ -15,6 +15,8 @@ namespace spatialmux {
 class WavWriter {
 public:
     static constexpr uint32_t kHeaderSize = 44;
+    // Four 16-bit samples per sampling instant.
+    static constexpr uint32_t kBytesPerInstant = 8;
     static constexpr int32_t kMaxFrameCount = 1024;
 
     WavWriter();

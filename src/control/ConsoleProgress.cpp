@@ -19,14 +19,14 @@ ConsoleProgress::ConsoleProgress(std::string inputPath, std::string outputPath, 
                                  bool force)
     : input(FileName(inputPath)), output(FileName(outputPath)), stream(s) {
     if (!force && isatty(fileno(stream)) == 0) return;
-    token = platform::NotificationCenter::Default().AddObserver(
+    subscription = platform::NotificationCenter::Default().AddObserver(
         platform::kProgressUpdateNotification,
         [this](const platform::Notification& n) { Draw(n.number); });
 }
 
 ConsoleProgress::~ConsoleProgress() {
-    if (token == 0) return;
-    platform::NotificationCenter::Default().RemoveObserver(token);
+    // No redraw may follow the line end.
+    subscription.Reset();
     if (drawn) std::fputc('\n', stream);
 }
 

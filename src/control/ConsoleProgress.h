@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/NotificationCenter.h"
+
 namespace spatialmux {
 
 class ConsoleProgress {
@@ -25,7 +27,7 @@ private:
     std::string input;
     std::string output;
     std::FILE* stream;
-    int token = 0;
+    platform::Subscription subscription;
     int lastTenths = -1;
     bool drawn = false;
 };

@@ -1,6 +1,6 @@
 #include "control/FinishedOutputCheck.h"
 
-#include "output/FfmpegOutputVerification.h"
+#include "output/OutputVerification.h"
 
 namespace spatialmux {
 

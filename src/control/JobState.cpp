@@ -53,10 +53,6 @@ void End(JobResult result) {
     jobRunning = false;
 }
 
-void SetResult(JobResult result) {
-    lastJobResult = result;
-}
-
 }  // namespace job_state
 
 }  // namespace spatialmux

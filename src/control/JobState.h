@@ -10,7 +10,5 @@ namespace spatialmux::job_state {
 bool TryBegin();
 // Records the job's result and marks it ended.
 void End(JobResult result);
-// Records a result without a running job (a refusal).
-void SetResult(JobResult result);
 
 }  // namespace spatialmux::job_state

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "movie/FfmpegMediaProbe.h"
+#include "movie/MediaProbe.h"
 #include "movie/SpatialMetadata.h"
 
 namespace spatialmux {

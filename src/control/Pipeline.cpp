@@ -65,8 +65,16 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     start.paths = {input, output, wavPath};
     platform::NotificationCenter::Default().PostOnMainThread(std::move(start));
 
+    // Every failure of the pipeline ends here: its line on standard output
+    // ("error!!" and the cause, when the stage has one to name), the failure
+    // alert, and -1. Failures of the remux are reported by the remux's
+    // adapter; a cancelled job ends without an alert.
     auto fail = [this, &alert5](const char* reason) {
-        std::printf("error!! %s\n", reason);
+        if (reason != nullptr) {
+            std::printf("error!! %s\n", reason);
+        } else {
+            std::printf("error!!\n");
+        }
         std::fflush(stdout);
         myAlert(alert5);
         return -1;
@@ -75,12 +83,7 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     cur_reader().reset();
     cur_reader() = std::make_unique<MovieReader>(kFrameSize);
     MovieReader& reader = *cur_reader();
-    if (reader.Open(input, kFrameSize) != MovieReader::kOpenReady) {
-        std::printf("error!!\n");
-        std::fflush(stdout);
-        myAlert(alert5);
-        return -1;
-    }
+    if (reader.Open(input, kFrameSize) != MovieReader::kOpenReady) return fail(nullptr);
     reader.SeekToTime(0);
 
     JobFiles files(wavPath, output);
@@ -102,9 +105,9 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
         const bool ended = reader.ReadFrame(c1, c2, c3, c4);
         if (CancelRequested()) return -1;
         if (!facts.Exists(wavPath)) {
-            myAlert(alert5);
+            const int32_t failed = fail("the temporary WAV is gone");
             platform::CurrentBackend().RequestTermination();
-            return -1;
+            return failed;
         }
         // The final frame carries the rest of the audio: write exactly what
         // the input holds, so that no sampling instant is lost.

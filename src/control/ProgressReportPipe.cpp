@@ -19,14 +19,12 @@ ProgressReportPipe::ProgressReportPipe(int reportFd) : fd(reportFd) {
     // Only a batch reads the report: when the batch is killed outright, its
     // conversions stop as if it had forwarded a SIGTERM.
     platform::EndWithParent(SIGTERM);
-    token = platform::NotificationCenter::Default().AddObserver(
+    subscription = platform::NotificationCenter::Default().AddObserver(
         platform::kProgressUpdateNotification,
         [this](const platform::Notification& n) { Report(n.number); });
 }
 
-ProgressReportPipe::~ProgressReportPipe() {
-    if (token != 0) platform::NotificationCenter::Default().RemoveObserver(token);
-}
+ProgressReportPipe::~ProgressReportPipe() = default;
 
 void ProgressReportPipe::Report(float percent) {
     if (!std::isfinite(percent)) return;

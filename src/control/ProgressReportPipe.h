@@ -3,6 +3,8 @@
 // ProgressUpdate_Notification becomes a line "percent\n" on a descriptor the
 // batch reads, so that the batch can draw one line for all its conversions.
 
+#include "platform/NotificationCenter.h"
+
 namespace spatialmux {
 
 class ProgressReportPipe {
@@ -18,7 +20,7 @@ private:
     void Report(float percent);
 
     int fd;
-    int token = 0;
+    platform::Subscription subscription;
     int lastTenths = -1;
 };
 

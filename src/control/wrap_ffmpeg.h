@@ -10,16 +10,10 @@
 #include <memory>
 #include <string>
 
-struct AVFormatContext;
-struct AVOutputFormat;
-
 namespace spatialmux {
 
 class MovieReader;
 class WavWriter;
-namespace output {
-struct RemuxContexts;
-}
 
 // The job description handed from AppMainFuncProc to ffmpeg_convert: the key
 // "mp4" holds the input path and "mov" the output path, whatever the
@@ -86,10 +80,9 @@ public:
     static bool CancelRequested();
 
 private:
-    // The shared exit of the remux for failures before the copying loop:
-    // releases the contexts made so far and reports a negative code other
-    // than end-of-file. Returns 0 or -1.
-    int32_t goto_end(output::RemuxContexts& contexts, int32_t code);
+    // The shared exit of a failed remux, after its diagnostic: the failure
+    // alert. Returns -1.
+    int32_t goto_end();
 
     bool acceptShortAudio = false;
 };

@@ -3,15 +3,12 @@
 #include <cstdio>
 #include <memory>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 #include "audio/WavWriter.h"
 #include "control/JobState.h"
 #include "control/wrap_ffmpeg.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
+#include "output/Remux.h"
 #include "platform/Backend.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
@@ -41,11 +38,8 @@ std::string wrap_ffmpeg::TemporaryWavPath(const std::string& outputPath) {
 void wrap_ffmpeg::InitializeFfmpeg() {
     cur_reader().reset();
     cur_writer().reset();
-    // FFmpeg needs no registration any more. Its stream dumps and notices
-    // (such as its remark that it does not reorder the camera's ambisonic
-    // channels, which is what this conversion does) are for developers; the
-    // user sees our own messages and progress, and FFmpeg's errors.
-    av_log_set_level(AV_LOG_ERROR);
+    // FFmpeg needs no registration any more, only its quieter log.
+    output::QuietenRemuxLog();
 }
 
 int32_t wrap_ffmpeg::CheckMovie(const std::string& path) {

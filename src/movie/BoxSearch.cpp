@@ -3,8 +3,8 @@
 // every box of another type is skipped, never descended into.
 
 #include <cstdint>
-#include <cstring>
 
+#include "audio/BoxHeader.h"
 #include "movie/MovieReader.h"
 #include "movie/StreamMoves.h"
 
@@ -17,11 +17,6 @@ constexpr int kMaxHeadersPerSearch = 1000;
 
 bool AtEnd(std::istream& stream) {
     return stream.peek() == std::istream::traits_type::eof();
-}
-
-bool ReadExactly(std::istream& stream, uint8_t* bytes, std::streamsize count) {
-    stream.read(reinterpret_cast<char*>(bytes), count);
-    return stream.gcount() == count;
 }
 
 }  // namespace
@@ -66,7 +61,7 @@ bool MovieReader::FindBox(const char* type, std::istream& source) {
             }
             return MoveBy(source, static_cast<int64_t>(distance));
         }
-        if (std::memcmp(boxHeader + 4, type, 4) == 0) {
+        if (HasBoxType(boxHeader, type)) {
             return true;
         }
         if (!MoveBy(source, static_cast<int64_t>(size) - 8) || !StreamPosition(source)) {

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "audio/BoxHeader.h"
 #include "movie/MakerNote.h"
 #include "movie/MetadataChecks.h"
+#include "movie/RecordingMetadataReading.h"
 #include "movie/StreamMoves.h"
 
 namespace spatialmux {
@@ -18,15 +20,6 @@ namespace {
 // The maker note is a few kilobytes; directories beyond this many bytes of
 // the payload are taken as absent.
 constexpr uint64_t kMaxMakerNoteBytes = 16u * 1024u * 1024u;
-
-bool ReadExactly(std::istream& stream, uint8_t* bytes, uint64_t count) {
-    stream.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(count));
-    return static_cast<uint64_t>(stream.gcount()) == count;
-}
-
-bool IsType(const uint8_t* header, const char* type) {
-    return std::memcmp(header + 4, type, 4) == 0;
-}
 
 }  // namespace
 
@@ -130,7 +123,7 @@ bool MovieReader::ReadVideoSampleEntry() {
     if (!MoveBy(stream, 8) || !ReadExactly(stream, boxHeader, 8)) {
         return false;
     }
-    if (!IsType(boxHeader, "avc1") && !IsType(boxHeader, "hvc1")) {
+    if (!HasBoxType(boxHeader, "avc1") && !HasBoxType(boxHeader, "hvc1")) {
         return true;
     }
     if (!CopyBoxJustRead(videoSampleEntry)) {

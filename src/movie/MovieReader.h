@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "audio/ByteUtil.h"
+#include "audio/RecordingMetadata.h"
 #include "movie/AudioFrame.h"
-#include "movie/RecordingMetadata.h"
 #include "movie/SampleTables.h"
 
 namespace spatialmux {

@@ -60,4 +60,10 @@ bool MoveTo(std::istream& stream, uint64_t offset) {
     return MoveBy(stream, static_cast<int64_t>(offset - static_cast<uint64_t>(kMaxMoveStep)));
 }
 
+bool ReadExactly(std::istream& stream, uint8_t* bytes, uint64_t count) {
+    if (count > static_cast<uint64_t>(std::numeric_limits<std::streamsize>::max())) return false;
+    stream.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(count));
+    return static_cast<uint64_t>(stream.gcount()) == count;
+}
+
 }  // namespace spatialmux

@@ -1,7 +1,8 @@
 // Finding the transplant's boxes inside moov by type, with bounds checks.
 #include "output/MoovLayout.h"
 
-#include <cstring>
+#include "audio/BoxHeader.h"
+#include "audio/ByteOrder.h"
 
 namespace spatialmux::output {
 
@@ -16,28 +17,28 @@ constexpr uint32_t kStsdEntriesOffset = 16;
 // ordinary 32-bit size (0 means "to the end of the file", 1 a 64-bit size).
 uint32_t CheckedBoxSize(const uint8_t* bytes, uint32_t offset, uint32_t end) {
     if (offset > end || end - offset < kHeaderSize) return 0;
-    const uint32_t size = BoxSize(bytes + offset);
+    const uint32_t size = ReadBE32(bytes + offset);
     if (size < kHeaderSize || size > end - offset) return 0;
     return size;
 }
 
 bool FindTrackBoxes(const uint8_t* moov, uint32_t trak, TrackBoxes* boxes) {
     boxes->trak = trak;
-    const uint32_t trakEnd = trak + BoxSize(moov + trak);
+    const uint32_t trakEnd = trak + ReadBE32(moov + trak);
     if (!FindChild(moov, trak + kHeaderSize, trakEnd, "mdia", 0, &boxes->mdia)) return false;
-    const uint32_t mdiaEnd = boxes->mdia + BoxSize(moov + boxes->mdia);
+    const uint32_t mdiaEnd = boxes->mdia + ReadBE32(moov + boxes->mdia);
     if (!FindChild(moov, boxes->mdia + kHeaderSize, mdiaEnd, "minf", 0, &boxes->minf)) {
         return false;
     }
-    const uint32_t minfEnd = boxes->minf + BoxSize(moov + boxes->minf);
+    const uint32_t minfEnd = boxes->minf + ReadBE32(moov + boxes->minf);
     if (!FindChild(moov, boxes->minf + kHeaderSize, minfEnd, "stbl", 0, &boxes->stbl)) {
         return false;
     }
-    const uint32_t stblEnd = boxes->stbl + BoxSize(moov + boxes->stbl);
+    const uint32_t stblEnd = boxes->stbl + ReadBE32(moov + boxes->stbl);
     if (!FindChild(moov, boxes->stbl + kHeaderSize, stblEnd, "stsd", 0, &boxes->stsd)) {
         return false;
     }
-    const uint32_t stsdEnd = boxes->stsd + BoxSize(moov + boxes->stsd);
+    const uint32_t stsdEnd = boxes->stsd + ReadBE32(moov + boxes->stsd);
     if (stsdEnd - boxes->stsd < kStsdEntriesOffset) return false;
     boxes->entry = boxes->stsd + kStsdEntriesOffset;
     boxes->entrySize = CheckedBoxSize(moov, boxes->entry, stsdEnd);
@@ -46,18 +47,13 @@ bool FindTrackBoxes(const uint8_t* moov, uint32_t trak, TrackBoxes* boxes) {
 
 }  // namespace
 
-uint32_t BoxSize(const uint8_t* bytes) {
-    return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
-           (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
-}
-
 bool FindChild(const uint8_t* bytes, uint32_t begin, uint32_t end, const char* type, int skip,
                uint32_t* found) {
     uint32_t offset = begin;
     while (offset < end) {
         const uint32_t size = CheckedBoxSize(bytes, offset, end);
         if (size == 0) return false;
-        if (std::memcmp(bytes + offset + 4, type, 4) == 0) {
+        if (HasBoxType(bytes + offset, type)) {
             if (skip == 0) {
                 *found = offset;
                 return true;
@@ -72,7 +68,7 @@ bool FindChild(const uint8_t* bytes, uint32_t begin, uint32_t end, const char* t
 bool FindMoovLayout(const uint8_t* moov, std::size_t size, MoovLayout* layout) {
     if (size < kHeaderSize || size > UINT32_MAX) return false;
     const auto moovSize = static_cast<uint32_t>(size);
-    if (BoxSize(moov) != moovSize || std::memcmp(moov + 4, "moov", 4) != 0) return false;
+    if (ReadBE32(moov) != moovSize || !HasBoxType(moov, "moov")) return false;
     layout->moovSize = moovSize;
     uint32_t videoTrak = 0;
     uint32_t audioTrak = 0;

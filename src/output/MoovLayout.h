@@ -25,9 +25,6 @@ struct MoovLayout {
     TrackBoxes audio;  // the second trak of moov
 };
 
-// Reads the size field of a box header at `bytes` (big-endian).
-uint32_t BoxSize(const uint8_t* bytes);
-
 // Finds the child of type `type` among the boxes in [begin, end) of
 // `bytes`, skipping `skip` matches first. Every box met on the way must have
 // a 32-bit size of at least 8 that ends inside [begin, end); false when one

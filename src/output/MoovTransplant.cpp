@@ -1,36 +1,30 @@
 // The new moov of the metadata transplant, built from the old one.
 #include "output/MoovTransplant.h"
 
-#include <cstring>
 #include <utility>
 
+#include "audio/BoxHeader.h"
+#include "audio/ByteOrder.h"
 #include "output/MoovLayout.h"
 
 namespace spatialmux::output {
 
 namespace {
 
-void PutBoxSize(uint8_t* bytes, uint32_t value) {
-    bytes[0] = static_cast<uint8_t>(value >> 24);
-    bytes[1] = static_cast<uint8_t>(value >> 16);
-    bytes[2] = static_cast<uint8_t>(value >> 8);
-    bytes[3] = static_cast<uint8_t>(value);
-}
-
 // Adds `change` to the size field at `offset`; false when the result would
 // not be a valid 32-bit box size.
 bool AdjustSize(std::vector<uint8_t>& moov, uint32_t offset, int64_t change) {
-    const int64_t size = static_cast<int64_t>(BoxSize(moov.data() + offset)) + change;
+    const int64_t size = static_cast<int64_t>(ReadBE32(moov.data() + offset)) + change;
     if (size < 8 || size > static_cast<int64_t>(UINT32_MAX)) return false;
-    PutBoxSize(moov.data() + offset, static_cast<uint32_t>(size));
+    WriteBE32(moov.data() + offset, static_cast<uint32_t>(size));
     return true;
 }
 
 }  // namespace
 
 bool IsWholeBox(const std::vector<uint8_t>& box, const char* type) {
-    if (box.size() < 8 || BoxSize(box.data()) != box.size()) return false;
-    return type == nullptr || std::memcmp(box.data() + 4, type, 4) == 0;
+    if (box.size() < 8 || ReadBE32(box.data()) != box.size()) return false;
+    return type == nullptr || HasBoxType(box.data(), type);
 }
 
 bool RemapSa3dChannels(std::vector<uint8_t>& sa3d) {
@@ -38,7 +32,7 @@ bool RemapSa3dChannels(std::vector<uint8_t>& sa3d) {
     // Whole 32-bit entries: setting only their low bytes would keep the high
     // bytes of a damaged map (an entry of 0xFFFFFFFF stayed 0xFFFFFF01).
     for (uint32_t channel = 0; channel < 4; ++channel) {
-        PutBoxSize(sa3d.data() + 20 + 4 * channel, channel);
+        WriteBE32(sa3d.data() + 20 + 4 * channel, channel);
     }
     return true;
 }
@@ -58,7 +52,7 @@ bool BuildTransplantedMoov(const std::vector<uint8_t>& oldMoov,
 
     // Insertion points, in the old moov's offsets, from front to back.
     const uint32_t videoEntryEnd = video.entry + video.entrySize;
-    const uint32_t videoTrakEnd = video.trak + BoxSize(oldMoov.data() + video.trak);
+    const uint32_t videoTrakEnd = video.trak + ReadBE32(oldMoov.data() + video.trak);
     const uint32_t audioEntryEnd = audio.entry + audio.entrySize;
 
     const int64_t l1 = static_cast<int64_t>(videoSampleEntry.size());

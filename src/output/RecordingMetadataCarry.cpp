@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "audio/ByteOrder.h"
 #include "output/MoovLayout.h"
 
 namespace spatialmux::output {
@@ -30,32 +31,19 @@ struct Splice {
     std::vector<uint32_t> ancestors;
 };
 
-void Put32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
-
-void Append32(std::vector<uint8_t>& out, uint32_t v) {
-    uint8_t bytes[4];
-    Put32(bytes, v);
-    out.insert(out.end(), bytes, bytes + 4);
-}
-
 void Append64(std::vector<uint8_t>& out, uint64_t v) {
-    Append32(out, static_cast<uint32_t>(v >> 32));
-    Append32(out, static_cast<uint32_t>(v));
+    AppendBE32(out, static_cast<uint32_t>(v >> 32));
+    AppendBE32(out, static_cast<uint32_t>(v));
 }
 
 uint64_t Read64(const uint8_t* p) {
-    return (uint64_t{BoxSize(p)} << 32) | BoxSize(p + 4);
+    return (uint64_t{ReadBE32(p)} << 32) | ReadBE32(p + 4);
 }
 
 // The child `type` of the box at `parent` in `moov`, if any.
 std::optional<uint32_t> Child(const std::vector<uint8_t>& moov, uint32_t parent, const char* type) {
     uint32_t found = 0;
-    if (!FindChild(moov.data(), parent + kHeader, parent + BoxSize(moov.data() + parent), type, 0,
+    if (!FindChild(moov.data(), parent + kHeader, parent + ReadBE32(moov.data() + parent), type, 0,
                    &found)) {
         return std::nullopt;
     }
@@ -67,7 +55,7 @@ bool IsBoxRun(const uint8_t* bytes, std::size_t size) {
     std::size_t at = 0;
     while (at < size) {
         if (size - at < kHeader) return false;
-        const uint32_t box = BoxSize(bytes + at);
+        const uint32_t box = ReadBE32(bytes + at);
         if (box < kHeader || box > size - at) return false;
         at += box;
     }
@@ -94,9 +82,9 @@ std::optional<std::vector<uint8_t>> RewriteHeader(const uint8_t* old, uint32_t s
     const uint32_t durationAt = middleAt + middle;
     const uint32_t restAt = durationAt + oldTime;
 
-    uint64_t creation = wasWide ? Read64(old + 12) : BoxSize(old + 12);
-    uint64_t modification = wasWide ? Read64(old + 12 + oldTime) : BoxSize(old + 16);
-    uint64_t duration = wasWide ? Read64(old + durationAt) : BoxSize(old + durationAt);
+    uint64_t creation = wasWide ? Read64(old + 12) : ReadBE32(old + 12);
+    uint64_t modification = wasWide ? Read64(old + 12 + oldTime) : ReadBE32(old + 16);
+    uint64_t duration = wasWide ? Read64(old + durationAt) : ReadBE32(old + durationAt);
     if (!wasWide && wide && duration == UINT32_MAX) duration = UINT64_MAX;  // "unknown"
     if (times) {
         creation = times->creation;
@@ -109,17 +97,17 @@ std::optional<std::vector<uint8_t>> RewriteHeader(const uint8_t* old, uint32_t s
         Append64(box, creation);
         Append64(box, modification);
     } else {
-        Append32(box, static_cast<uint32_t>(creation));
-        Append32(box, static_cast<uint32_t>(modification));
+        AppendBE32(box, static_cast<uint32_t>(creation));
+        AppendBE32(box, static_cast<uint32_t>(modification));
     }
     box.insert(box.end(), old + middleAt, old + durationAt);
     if (wide) {
         Append64(box, duration);
     } else {
-        Append32(box, static_cast<uint32_t>(duration));
+        AppendBE32(box, static_cast<uint32_t>(duration));
     }
     box.insert(box.end(), old + restAt, old + size);
-    Put32(box.data(), static_cast<uint32_t>(box.size()));
+    WriteBE32(box.data(), static_cast<uint32_t>(box.size()));
 
     if (matrix) {
         const std::optional<std::size_t> at = MatrixOffset(box.data(), box.size());
@@ -152,7 +140,7 @@ std::optional<std::vector<uint8_t>> RenameHandler(const uint8_t* old, uint32_t s
         box.insert(box.end(), text.begin(), text.end());
         box.push_back(0);
     }
-    Put32(box.data(), static_cast<uint32_t>(box.size()));
+    WriteBE32(box.data(), static_cast<uint32_t>(box.size()));
     return box;
 }
 
@@ -163,7 +151,7 @@ std::optional<std::vector<uint8_t>> MergeUserData(const std::vector<uint8_t>& mo
                                                   const std::vector<uint8_t>& tags) {
     if (!IsBoxRun(tags.data(), tags.size())) return std::nullopt;
     std::set<std::string> carried;
-    for (std::size_t at = 0; at < tags.size(); at += BoxSize(tags.data() + at)) {
+    for (std::size_t at = 0; at < tags.size(); at += ReadBE32(tags.data() + at)) {
         carried.emplace(reinterpret_cast<const char*>(tags.data() + at + 4), 4);
     }
     std::vector<uint8_t> box = {0, 0, 0, 0, 'u', 'd', 't', 'a'};
@@ -171,16 +159,16 @@ std::optional<std::vector<uint8_t>> MergeUserData(const std::vector<uint8_t>& mo
         const uint8_t* children = moov.data() + udta + kHeader;
         const std::size_t length = udtaSize - kHeader;
         if (!IsBoxRun(children, length)) return std::nullopt;
-        for (std::size_t at = 0; at < length; at += BoxSize(children + at)) {
+        for (std::size_t at = 0; at < length; at += ReadBE32(children + at)) {
             if (carried.count(std::string(reinterpret_cast<const char*>(children + at + 4), 4)) ==
                 0) {
-                box.insert(box.end(), children + at, children + at + BoxSize(children + at));
+                box.insert(box.end(), children + at, children + at + ReadBE32(children + at));
             }
         }
     }
     box.insert(box.end(), tags.begin(), tags.end());
     if (box.size() > UINT32_MAX) return std::nullopt;
-    Put32(box.data(), static_cast<uint32_t>(box.size()));
+    WriteBE32(box.data(), static_cast<uint32_t>(box.size()));
     return box;
 }
 
@@ -192,7 +180,7 @@ bool AddHeaderSplice(const std::vector<uint8_t>& moov, uint32_t parent, const ch
     if (!times && !matrix && !language) return true;
     const std::optional<uint32_t> at = Child(moov, parent, type);
     if (!at) return true;  // nothing to carry into
-    const uint32_t size = BoxSize(moov.data() + *at);
+    const uint32_t size = ReadBE32(moov.data() + *at);
     // The fields of a version this program does not know cannot be placed;
     // such a box is left as it is, as readers skip it.
     if (size > kHeader && moov[*at + kHeader] > 1) return true;
@@ -211,16 +199,16 @@ bool ApplySplices(std::vector<uint8_t> moov, std::vector<Splice> splices,
         const int64_t change =
             static_cast<int64_t>(splice->bytes.size()) - static_cast<int64_t>(splice->oldSize);
         for (uint32_t ancestor : splice->ancestors) {
-            const int64_t size = static_cast<int64_t>(BoxSize(moov.data() + ancestor)) + change;
+            const int64_t size = static_cast<int64_t>(ReadBE32(moov.data() + ancestor)) + change;
             if (size < kHeader || size > static_cast<int64_t>(UINT32_MAX)) return false;
-            Put32(moov.data() + ancestor, static_cast<uint32_t>(size));
+            WriteBE32(moov.data() + ancestor, static_cast<uint32_t>(size));
         }
         const auto at = moov.begin() + static_cast<std::ptrdiff_t>(splice->offset);
         moov.erase(at, at + static_cast<std::ptrdiff_t>(splice->oldSize));
         moov.insert(moov.begin() + static_cast<std::ptrdiff_t>(splice->offset),
                     splice->bytes.begin(), splice->bytes.end());
     }
-    if (moov.size() != BoxSize(moov.data())) return false;
+    if (moov.size() != ReadBE32(moov.data())) return false;
     *result = std::move(moov);
     return true;
 }
@@ -253,7 +241,7 @@ bool CarryRecordingMetadata(const std::vector<uint8_t>& moov, const RecordingMet
     if (metadata.videoHandlerName) {
         const std::optional<uint32_t> hdlr = Child(moov, videoMdia, "hdlr");
         if (hdlr) {
-            const uint32_t size = BoxSize(moov.data() + *hdlr);
+            const uint32_t size = ReadBE32(moov.data() + *hdlr);
             std::optional<std::vector<uint8_t>> box =
                 RenameHandler(moov.data() + *hdlr, size, *metadata.videoHandlerName);
             if (!box) return false;
@@ -265,7 +253,7 @@ bool CarryRecordingMetadata(const std::vector<uint8_t>& moov, const RecordingMet
     const uint32_t moovEnd = layout.moovSize;
     if (!metadata.userDataTags.empty()) {
         const std::optional<uint32_t> udta = Child(moov, 0, "udta");
-        const uint32_t udtaSize = udta ? BoxSize(moov.data() + *udta) : 0;
+        const uint32_t udtaSize = udta ? ReadBE32(moov.data() + *udta) : 0;
         std::optional<std::vector<uint8_t>> box =
             MergeUserData(moov, udta.value_or(0), udtaSize, metadata.userDataTags);
         if (!box) return false;
@@ -273,12 +261,12 @@ bool CarryRecordingMetadata(const std::vector<uint8_t>& moov, const RecordingMet
     }
     if (!metadata.metaBox.empty()) {
         const std::vector<uint8_t>& meta = metadata.metaBox;
-        if (meta.size() < kHeader || BoxSize(meta.data()) != meta.size() ||
+        if (meta.size() < kHeader || ReadBE32(meta.data()) != meta.size() ||
             std::memcmp(meta.data() + 4, "meta", 4) != 0) {
             return false;
         }
         const std::optional<uint32_t> old = Child(moov, 0, "meta");
-        const uint32_t oldSize = old ? BoxSize(moov.data() + *old) : 0;
+        const uint32_t oldSize = old ? ReadBE32(moov.data() + *old) : 0;
         splices.push_back({old.value_or(moovEnd), oldSize, meta, {0}});
     }
     return ApplySplices(moov, std::move(splices), result);

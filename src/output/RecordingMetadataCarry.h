@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "movie/RecordingMetadata.h"
+#include "audio/RecordingMetadata.h"
 
 namespace spatialmux::output {
 

@@ -12,11 +12,28 @@ NotificationCenter& NotificationCenter::Default() {
     return center;
 }
 
-int NotificationCenter::AddObserver(const std::string& name, Observer observer) {
+Subscription::Subscription(Subscription&& other) noexcept
+    : center(std::exchange(other.center, nullptr)), token(std::exchange(other.token, 0)) {}
+
+Subscription& Subscription::operator=(Subscription&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        center = std::exchange(other.center, nullptr);
+        token = std::exchange(other.token, 0);
+    }
+    return *this;
+}
+
+void Subscription::Reset() {
+    if (center != nullptr) std::exchange(center, nullptr)->RemoveObserver(token);
+    token = 0;
+}
+
+Subscription NotificationCenter::AddObserver(const std::string& name, Observer observer) {
     std::lock_guard<std::mutex> lock(mutex);
     const int token = nextToken++;
     entries.push_back(Entry{token, name, std::move(observer)});
-    return token;
+    return Subscription(this, token);
 }
 
 void NotificationCenter::RemoveObserver(int token) {

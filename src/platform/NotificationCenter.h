@@ -23,15 +23,40 @@ struct Notification {
     float number = 0.0f;
 };
 
+class NotificationCenter;
+
+// One observer's place in a center: the observer is removed when its
+// subscription is destroyed or reset. Move-only; must not outlive its center.
+class Subscription {
+public:
+    Subscription() = default;
+    ~Subscription() { Reset(); }
+    Subscription(Subscription&& other) noexcept;
+    Subscription& operator=(Subscription&& other) noexcept;
+    Subscription(const Subscription&) = delete;
+    Subscription& operator=(const Subscription&) = delete;
+
+    // Removes the observer now; no notification reaches it afterwards.
+    void Reset();
+    bool Active() const { return center != nullptr; }
+
+private:
+    friend class NotificationCenter;
+    Subscription(NotificationCenter* owner, int id) : center(owner), token(id) {}
+
+    NotificationCenter* center = nullptr;
+    int token = 0;
+};
+
 class NotificationCenter {
 public:
     using Observer = std::function<void(const Notification&)>;
 
     static NotificationCenter& Default();
 
-    // Returns a token for RemoveObserver.
-    int AddObserver(const std::string& name, Observer observer);
-    void RemoveObserver(int token);
+    // The observer receives the notifications of `name` while the returned
+    // subscription lives.
+    [[nodiscard]] Subscription AddObserver(const std::string& name, Observer observer);
     // Delivers to the observers of the name now, on the calling thread, in
     // the order they were added.
     void Post(const Notification& notification);
@@ -39,6 +64,9 @@ public:
     void PostOnMainThread(Notification notification);
 
 private:
+    friend class Subscription;
+    void RemoveObserver(int token);
+
     struct Entry {
         int token;
         std::string name;

@@ -67,19 +67,17 @@ ViewController::ViewController(std::function<void()> waitForWorker_, QWidget* pa
     viewDidLoad();
 }
 
-ViewController::~ViewController() {
-    for (int token : observerTokens) platform::NotificationCenter::Default().RemoveObserver(token);
-}
+ViewController::~ViewController() = default;
 
 void ViewController::viewDidLoad() {
     platform::NotificationCenter& center = platform::NotificationCenter::Default();
-    observerTokens.push_back(
+    observers.push_back(
         center.AddObserver(platform::kProgressUpdateNotification,
                            [this](const platform::Notification& n) { ProgressUpdate(n); }));
-    observerTokens.push_back(
+    observers.push_back(
         center.AddObserver(platform::kForOrderOutNotification,
                            [this](const platform::Notification& n) { ForOrderOut(n); }));
-    observerTokens.push_back(
+    observers.push_back(
         center.AddObserver(platform::kForOrderFrontNotification,
                            [this](const platform::Notification& n) { ForOrderFront(n); }));
     flug1 = true;

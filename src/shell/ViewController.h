@@ -73,7 +73,7 @@ private:
     std::string mp4_str;
     std::string mov_str;
     std::string wav_str;
-    std::vector<int> observerTokens;
+    std::vector<platform::Subscription> observers;
 };
 
 }  // namespace spatialmux

@@ -1,3 +1,4 @@
+#include "audio/ByteOrder.h"
 #include "audio/ByteUtil.h"
 
 #include <gtest/gtest.h>
@@ -89,7 +90,7 @@ int16_t InterleaveOne(float value) {
     const float others = 0.0f;
     uint8_t bytes[8] = {};
     util.InterleaveFloatToPcm16(bytes, &value, &others, &others, &others, 1);
-    return static_cast<int16_t>(static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)));
+    return static_cast<int16_t>(ReadLE16(bytes));
 }
 
 TEST(ByteUtilTest, InterleaveTruncatesAndWraps) {
@@ -137,7 +138,7 @@ TEST(ByteUtilTest, InterleaveProductsBeyondInt32) {
     std::vector<uint8_t> bytes(64 * 8);
     util.InterleaveFloatToPcm16(bytes.data(), c1.data(), c2.data(), c3.data(), c4.data(), 64);
     const auto sampleAt = [&](std::size_t k) {
-        return static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8)));
+        return static_cast<int16_t>(ReadLE16(&bytes[2 * k]));
     };
     for (std::size_t i = 0; i < 64; ++i) {
         const float p = c1[i] * 32767.0f;
@@ -157,9 +158,8 @@ TEST(ByteUtilTest, EverySampleSurvivesTheRoundTrip) {
     // channel sees every value.
     for (int i = 0; i < kInstants; ++i) {
         for (int c = 0; c < 4; ++c) {
-            const auto s = static_cast<uint16_t>(i + c * 16384);
-            source[static_cast<std::size_t>(i * 8 + c * 2)] = static_cast<uint8_t>(s & 0xFF);
-            source[static_cast<std::size_t>(i * 8 + c * 2 + 1)] = static_cast<uint8_t>(s >> 8);
+            WriteLE16(&source[static_cast<std::size_t>(i * 8 + c * 2)],
+                      static_cast<uint16_t>(i + c * 16384));
         }
     }
     std::vector<float> c1(kInstants), c2(kInstants), c3(kInstants), c4(kInstants);
@@ -182,7 +182,7 @@ int16_t ThroughGain(int16_t sample, float gain) {
     util.DeinterleavePcm16ToFloat(bytes, &c[0], &c[1], &c[2], &c[3], 8);
     util.ApplyGain(&c[0], 1, gain);
     util.InterleaveFloatToPcm16(bytes, &c[0], &c[1], &c[2], &c[3], 1);
-    return static_cast<int16_t>(static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)));
+    return static_cast<int16_t>(ReadLE16(bytes));
 }
 
 float FromBits(uint32_t bits) {

@@ -12,6 +12,7 @@
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
 #include "support/BoxTree.h"
+#include "support/CaptureStdout.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"
 #include "support/RecordingBackend.h"
@@ -42,26 +43,24 @@ private:
 class Observed {
 public:
     explicit Observed(const char* name,
-                      std::function<void(const platform::Notification&)> also = nullptr) {
-        token = platform::NotificationCenter::Default().AddObserver(
-            name, [this, also](const platform::Notification& n) {
-                {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    seen.push_back(n);
-                }
-                if (also) also(n);
-            });
-    }
-    ~Observed() { platform::NotificationCenter::Default().RemoveObserver(token); }
+                      std::function<void(const platform::Notification&)> also = nullptr)
+        : subscription(platform::NotificationCenter::Default().AddObserver(
+              name, [this, also](const platform::Notification& n) {
+                  {
+                      std::lock_guard<std::mutex> lock(mutex);
+                      seen.push_back(n);
+                  }
+                  if (also) also(n);
+              })) {}
     std::vector<platform::Notification> All() {
         std::lock_guard<std::mutex> lock(mutex);
         return seen;
     }
 
 private:
-    int token = 0;
     std::mutex mutex;
     std::vector<platform::Notification> seen;
+    platform::Subscription subscription;  // last: removed before the records go
 };
 
 using testing::SmallMovie;
@@ -84,9 +83,9 @@ TEST_F(ConversionJob, FreeSpaceOfExactlyThreeTimesTheInputPasses) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
     {
         FakeSpace space(1000000, 3000000);
-        ::testing::internal::CaptureStdout();
+        testing::CaptureStdout();
         EXPECT_EQ(Run(movie.path, dir.Path("out.mov")), 1);
-        const std::string out = ::testing::internal::GetCapturedStdout();
+        const std::string out = testing::CapturedStdout();
         EXPECT_NE(out.find("1000000.000000 3000000.000000\n"), std::string::npos) << out;
     }
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
@@ -96,9 +95,9 @@ TEST_F(ConversionJob, FreeSpaceOfExactlyThreeTimesTheInputPasses) {
 TEST_F(ConversionJob, OneByteLessFreeSpaceIsRefusedBeforeAnythingIsWritten) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
     FakeSpace space(1000000, 2999999);
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     EXPECT_EQ(Run(movie.path, dir.Path("out.mov")), 0);
-    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string out = testing::CapturedStdout();
     EXPECT_NE(out.find("1000000.000000 2999999.000000\n"), std::string::npos) << out;
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert2")});
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
@@ -123,9 +122,9 @@ TEST_F(ConversionJob, MoviesTheReaderRefusesGetAlert3AndNothingIsWritten) {
         const auto movie = testing::MakeMovie(own, name, options);
         const auto before = ReadFileBytes(movie.path);
         RecordingBackend local;
-        ::testing::internal::CaptureStdout();
+        testing::CaptureStdout();
         EXPECT_EQ(Run(movie.path, own.Path("out.mov")), 0) << name;
-        const std::string out = ::testing::internal::GetCapturedStdout();
+        const std::string out = testing::CapturedStdout();
         EXPECT_NE(out.find("error!!\n"), std::string::npos) << name;
         EXPECT_EQ(local.Alerts(), std::vector<std::string>{Alert("alert3")}) << name;
         EXPECT_EQ(own.Entries(), std::vector<std::string>{name}) << name;
@@ -134,9 +133,9 @@ TEST_F(ConversionJob, MoviesTheReaderRefusesGetAlert3AndNothingIsWritten) {
 }
 
 TEST_F(ConversionJob, MissingInputPrintsTheReadersMessage) {
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     EXPECT_EQ(Run(dir.Path("nothing.mp4"), dir.Path("out.mov")), 0);
-    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string out = testing::CapturedStdout();
     EXPECT_NE(out.find(dir.Path("nothing.mp4") + ":file open error\n"), std::string::npos) << out;
     EXPECT_NE(out.find("error!!\n"), std::string::npos);
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert3")});
@@ -150,17 +149,17 @@ TEST_F(ConversionJob, AnOutputThatIsTheInputIsRefusedUnderAnyName) {
     for (const std::string& output :
          {movie.path, dir.Path("link.mov"), dir.Path("sub/../in.mp4"), dir.Path("./in.mp4")}) {
         RecordingBackend local;
-        ::testing::internal::CaptureStdout();
+        testing::CaptureStdout();
         EXPECT_EQ(Run(movie.path, output), 0) << output;
-        ::testing::internal::GetCapturedStdout();
+        testing::CapturedStdout();
         EXPECT_EQ(local.Alerts(), std::vector<std::string>{Alert("alert7")}) << output;
         EXPECT_EQ(ReadFileBytes(movie.path), before) << output;
     }
     // Nor may the temporary WAV beside the output be the input.
     const auto wavNamed = testing::MakeMovie(dir, ".x.mov.wav", SmallMovie(2048));
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     EXPECT_EQ(Run(wavNamed.path, dir.Path("x.mov")), 0);
-    ::testing::internal::GetCapturedStdout();
+    testing::CapturedStdout();
     EXPECT_FALSE(std::filesystem::exists(dir.Path("x.mov")));
 }
 
@@ -168,9 +167,9 @@ TEST_F(ConversionJob, ProgressRisesInOrderFromTheWavPhaseToTheEnd) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(10240));
     Observed progress(platform::kProgressUpdateNotification);
     Observed start(platform::kForOrderFrontNotification);
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     ASSERT_EQ(Run(movie.path, dir.Path("out.mov")), 1);
-    ::testing::internal::GetCapturedStdout();
+    testing::CapturedStdout();
     ASSERT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
 
     const auto starts = start.All();
@@ -203,9 +202,9 @@ TEST_F(ConversionJob, WavDeletedDuringTheWavPhaseStopsTheJobAndLeavesNothing) {
     Observed progress(platform::kProgressUpdateNotification, [&](const platform::Notification&) {
         if (++count == 3) std::filesystem::remove(wav);
     });
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     EXPECT_EQ(Run(movie.path, dir.Path("out.mov")), 1);
-    ::testing::internal::GetCapturedStdout();
+    testing::CapturedStdout();
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Failed);
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert5")});
     EXPECT_LE(progress.All().size(), 3u);
@@ -219,9 +218,9 @@ TEST_F(ConversionJob, InputRemovedAfterTheWavPhaseFailsCleanly) {
     Observed progress(platform::kProgressUpdateNotification, [&](const platform::Notification& n) {
         if (n.number >= 50.0f) std::filesystem::remove(movie.path);
     });
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     EXPECT_EQ(Run(movie.path, dir.Path("out.mov")), 1);
-    ::testing::internal::GetCapturedStdout();
+    testing::CapturedStdout();
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Failed);
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert5")});
     EXPECT_TRUE(dir.Entries().empty());
@@ -229,9 +228,9 @@ TEST_F(ConversionJob, InputRemovedAfterTheWavPhaseFailsCleanly) {
 
 TEST_F(ConversionJob, MissingOutputFolderFailsWithAlert5) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     EXPECT_EQ(Run(movie.path, dir.Path("no/such/folder/out.mov")), 1);
-    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string out = testing::CapturedStdout();
     EXPECT_NE(out.find("error:" + dir.Path("no/such/folder/.out.mov.wav") + "\n"),
               std::string::npos)
         << out;
@@ -245,9 +244,9 @@ TEST_F(ConversionJob, CancelStopsTheJobAndRemovesWhatItWrote) {
     Observed progress(platform::kProgressUpdateNotification, [&](const platform::Notification& n) {
         if (n.number > 10.0f) wrap_ffmpeg::RequestCancel();
     });
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     EXPECT_EQ(Run(movie.path, dir.Path("out.mov")), 1);
-    ::testing::internal::GetCapturedStdout();
+    testing::CapturedStdout();
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Cancelled);
     EXPECT_TRUE(backend.Alerts().empty());
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
@@ -259,9 +258,9 @@ TEST_F(ConversionJob, AFailedRemuxNeverRemovesAFileItDidNotTouch) {
     // opens the output, so a file already there stays as it was.
     const std::string output = dir.Path("keep.unknownext");
     { std::ofstream(output) << "precious"; }
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     EXPECT_EQ(Run(movie.path, output), 1);
-    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string out = testing::CapturedStdout();
     EXPECT_NE(out.find("Could not create output context."), std::string::npos) << out;
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Failed);
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert5")});

@@ -5,6 +5,8 @@
 // model calls for.
 #include <gtest/gtest.h>
 
+#include "audio/ByteOrder.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -130,7 +132,7 @@ TEST(DamagedVideoSampleEntry, ChildrenThatDoNotTileTheEntryAreRefused) {
         std::vector<uint8_t> bytes = ReadFileBytes(movie.path);
         const std::size_t entryAt = Find(bytes, movie.layout.videoSampleEntry, 0);
         std::size_t childAt = entryAt + 86;
-        if (test.pasp) childAt += testing::Be32(bytes, childAt);
+        if (test.pasp) childAt += ReadBE32(bytes.data() + childAt);
         PutBE32(bytes, childAt, test.size);
         WriteBytes(movie.path, bytes);
         ExpectRefused(dir, movie.path,

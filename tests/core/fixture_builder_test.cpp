@@ -17,8 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "audio/ByteOrder.h"
 #include "fixture/CameraMovieBuilder.h"
 #include "fixture/SphericalSideData.h"
+#include "support/BoxTree.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -58,22 +60,12 @@ std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, size_t 
     return bytes;
 }
 
-uint32_t BE32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-uint64_t BE64(const uint8_t* p) {
-    return (uint64_t{BE32(p)} << 32) | BE32(p + 4);
-}
-
 // The interleaved PCM the builder must have written for instants [first, first + count).
 std::vector<uint8_t> ExpectedPcm(uint32_t seed, int64_t first, uint32_t count) {
     std::vector<uint8_t> bytes;
     for (int64_t i = first; i < first + count; ++i) {
         for (int channel = 0; channel < 4; ++channel) {
-            const auto v = static_cast<uint16_t>(ExpectedSample(seed, channel, i));
-            bytes.push_back(static_cast<uint8_t>(v));
-            bytes.push_back(static_cast<uint8_t>(v >> 8));
+            AppendLE16(bytes, static_cast<uint16_t>(ExpectedSample(seed, channel, i)));
         }
     }
     return bytes;
@@ -169,13 +161,16 @@ public:
     }
     uint32_t U16(uint64_t at) {
         const std::vector<uint8_t> b = Slice(at, 2);
-        return b.size() == 2 ? (uint32_t{b[0]} << 8) | b[1] : 0;
+        return b.size() == 2 ? ReadBE16(b.data()) : 0;
     }
     uint32_t U32(uint64_t at) {
         const std::vector<uint8_t> b = Slice(at, 4);
-        return b.size() == 4 ? BE32(b.data()) : 0;
+        return b.size() == 4 ? ReadBE32(b.data()) : 0;
     }
-    uint64_t U64(uint64_t at) { return (uint64_t{U32(at)} << 32) | U32(at + 4); }
+    uint64_t U64(uint64_t at) {
+        const std::vector<uint8_t> b = Slice(at, 8);
+        return b.size() == 8 ? ReadBE64(b.data()) : 0;
+    }
 
     uint64_t pos_ = 0;
 
@@ -356,7 +351,7 @@ TEST_P(FixtureCodecTest, SampleEntryDecodesAndSamplesAreWholeNalUnits) {
         size_t at = 0;
         int lastType = -1;
         while (at + 4 <= sample.size()) {
-            const uint32_t length = BE32(&sample[at]);
+            const uint32_t length = ReadBE32(&sample[at]);
             ASSERT_GT(length, 0u);
             ASSERT_LE(length, sample.size() - at - 4);
             const uint8_t header = sample[at + 4];
@@ -438,10 +433,10 @@ TEST_P(FixtureLayoutTest, CameraBoxPathReachesTheAudioTables) {
     EXPECT_TRUE(r.uuid == layout.uuidBox);
     ASSERT_EQ(r.sa3d.size(), 36u);
     EXPECT_TRUE(r.sa3d == layout.sa3dBox);
-    EXPECT_EQ(BE32(&r.sa3d[0]), 36u);
+    EXPECT_EQ(ReadBE32(&r.sa3d[0]), 36u);
     EXPECT_EQ(std::string(r.sa3d.begin() + 4, r.sa3d.begin() + 8), "SA3D");
-    EXPECT_EQ(BE32(&r.sa3d[20]), 3u);  // channel map
-    EXPECT_EQ(BE32(&r.sa3d[32]), 0u);
+    EXPECT_EQ(ReadBE32(&r.sa3d[20]), 3u);  // channel map
+    EXPECT_EQ(ReadBE32(&r.sa3d[32]), 0u);
     EXPECT_EQ(r.software, "ZORVA VELIX V Ver 2.0");
     EXPECT_EQ(r.flag, 5u);
     EXPECT_EQ(r.timescale, 48000u);
@@ -529,15 +524,14 @@ TEST(FixtureBuilder, FreeBoxesAndMdat64HeadersAreWhereTheLayoutSays) {
     WriteOrFail(file.path(), options, &layout);
     const std::vector<uint8_t> mdat = ReadRange(file.path(), layout.mdatOffset, 16);
     ASSERT_EQ(mdat.size(), 16u);
-    EXPECT_EQ(BE32(&mdat[0]), 1u);
+    EXPECT_EQ(ReadBE32(&mdat[0]), 1u);
     EXPECT_EQ(std::string(mdat.begin() + 4, mdat.begin() + 8), "mdat");
-    EXPECT_EQ(BE64(&mdat[8]), layout.mdatSize);
+    EXPECT_EQ(ReadBE64(&mdat[8]), layout.mdatSize);
     EXPECT_EQ(layout.moovOffset, layout.mdatOffset + layout.mdatSize);
     int frees = 0;
-    for (uint64_t at = 0; at < layout.mdatOffset;) {
-        const std::vector<uint8_t> header = ReadRange(file.path(), at, 8);
-        frees += std::string(header.begin() + 4, header.end()) == "free";
-        at += BE32(header.data());
+    const std::vector<uint8_t> head = ReadRange(file.path(), 0, layout.mdatOffset);
+    for (const testing::BoxRef& box : testing::Children(head, 0, head.size())) {
+        frees += box.type == "free";
     }
     EXPECT_EQ(frees, 3);
 }
@@ -630,7 +624,7 @@ TEST(FixtureBuilder, SparseHolePutsAudioAbove4GiB) {
     ASSERT_FALSE(layout.audioChunkOffsets.empty());
     EXPECT_GT(layout.audioChunkOffsets[0], uint64_t{1} << 32);
     // mdat no longer fits a 32-bit size.
-    EXPECT_EQ(BE32(ReadRange(file.path(), layout.mdatOffset, 4).data()), 1u);
+    EXPECT_EQ(ReadBE32(ReadRange(file.path(), layout.mdatOffset, 4).data()), 1u);
     EXPECT_TRUE(ReadRange(file.path(), layout.audioChunkOffsets[0], 1024 * 8) ==
                 ExpectedPcm(1, 0, 1024));
     EXPECT_EQ(WalkCameraPath(file.path()).offsets, layout.audioChunkOffsets);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/ByteOrder.h"
 #include "control/GainChoice.h"
 #include "movie/MovieReader.h"
 #include "support/BoxTree.h"
@@ -43,11 +44,6 @@ std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, uint64_
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
     bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
     return bytes;
-}
-
-void PutBE32(std::vector<uint8_t>& bytes, std::size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        bytes[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(value >> (24 - 8 * i));
 }
 
 fixture::CameraMovieOptions BigMovie() {
@@ -137,10 +133,9 @@ TEST(HardeningBigFiles, TransplantRewritesAMoovBeyondFourGiBBehindA64BitMdat) {
     std::vector<uint8_t> head(compact.begin(),
                               compact.begin() + static_cast<std::ptrdiff_t>(moov.offset));
     const uint64_t bigMdatSize = 16 + (mdat.size - 8) + kHole;
-    PutBE32(head, wide.offset, 1);
+    WriteBE32(&head[wide.offset], 1);
     std::copy_n("mdat", 4, head.begin() + static_cast<std::ptrdiff_t>(wide.offset + 4));
-    PutBE32(head, wide.offset + 8, static_cast<uint32_t>(bigMdatSize >> 32));
-    PutBE32(head, wide.offset + 12, static_cast<uint32_t>(bigMdatSize));
+    WriteBE64(&head[wide.offset + 8], bigMdatSize);
     const std::string big = dir.Path("big.mov");
     const uint64_t bigMoovAt = moov.offset + kHole;
     {

@@ -18,6 +18,7 @@
 #include "control/wrap_ffmpeg.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
+#include "support/CaptureStdout.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"
 #include "support/RecordingBackend.h"
@@ -51,22 +52,6 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
               static_cast<std::streamsize>(bytes.size()));
 }
 
-// Calls `also` for every progress notification while alive.
-class ProgressHook {
-public:
-    explicit ProgressHook(std::function<void(float)> also) {
-        token = platform::NotificationCenter::Default().AddObserver(
-            platform::kProgressUpdateNotification,
-            [also](const platform::Notification& n) { also(n.number); });
-    }
-    ~ProgressHook() { platform::NotificationCenter::Default().RemoveObserver(token); }
-    ProgressHook(const ProgressHook&) = delete;
-    ProgressHook& operator=(const ProgressHook&) = delete;
-
-private:
-    int token = 0;
-};
-
 // One conversion in this process, with alerts recorded.
 struct InProcessRun {
     int32_t started = 0;
@@ -77,9 +62,9 @@ struct InProcessRun {
 InProcessRun ConvertInProcess(const std::string& input, const std::string& output) {
     RecordingBackend backend;
     InProcessRun run;
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     run.started = wrap_ffmpeg().AppMainFuncProc(input, output, true);
-    ::testing::internal::GetCapturedStdout();
+    testing::CapturedStdout();
     run.result = wrap_ffmpeg::LastJobResult();
     run.alerts = backend.Alerts();
     return run;
@@ -137,12 +122,13 @@ TEST_F(HardeningFaults, InputTruncatedDuringTheConversionFailsCleanly) {
         // Cut into the media data: half of it goes.
         const uint64_t cut = movie.layout.mdatOffset + movie.layout.mdatSize / 2;
         bool done = false;
-        ProgressHook hook([&](float percent) {
-            if (!done && percent >= when) {
-                done = true;
-                std::filesystem::resize_file(movie.path, cut);
-            }
-        });
+        const auto hook = platform::NotificationCenter::Default().AddObserver(
+            platform::kProgressUpdateNotification, [&](const platform::Notification& n) {
+                if (!done && n.number >= when) {
+                    done = true;
+                    std::filesystem::resize_file(movie.path, cut);
+                }
+            });
         const InProcessRun run = ConvertInProcess(movie.path, dir.Path("out.mov"));
         ASSERT_TRUE(done);
         EXPECT_EQ(run.result, JobResult::Failed);

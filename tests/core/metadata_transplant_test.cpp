@@ -18,6 +18,7 @@ extern "C" {
 #include <libavutil/spherical.h>
 }
 
+#include "audio/ByteOrder.h"
 #include "audio/WavWriter.h"
 #include "control/wrap_ffmpeg.h"
 #include "fixture/BoxWriter.h"
@@ -27,6 +28,7 @@ extern "C" {
 #include "output/MoovTransplant.h"
 #include "output/RecordingMetadataCarry.h"
 #include "support/BoxTree.h"
+#include "support/CaptureStdout.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"
 #include "support/TempDir.h"
@@ -155,7 +157,7 @@ TEST(MoovTransplant, GrowsEveryEnclosingBoxByWhatWasInserted) {
         output::BuildTransplantedMoov(old, pieces.videoEntry, pieces.uuid, pieces.sa3d, &moov));
 
     ASSERT_EQ(moov.size(), 10798u);
-    EXPECT_EQ(testing::Be32(moov, 0), 10798u);
+    EXPECT_EQ(ReadBE32(moov.data()), 10798u);
     const struct {
         std::string path;
         int64_t growth;
@@ -259,7 +261,7 @@ TEST(MoovTransplant, RefusesWhatItCannotPlaceSafely) {
         return FindBoxPath(good, path)->offset;
     };
     const auto setSize = [](Bytes& bytes, uint64_t at, uint32_t value) {
-        fixture::PutBE32(&bytes[at], value);
+        WriteBE32(&bytes[at], value);
     };
     const auto setType = [](Bytes& bytes, uint64_t at, const char* type) {
         std::copy_n(type, 4, bytes.begin() + static_cast<std::ptrdiff_t>(at + 4));
@@ -368,9 +370,9 @@ protected:
         options.totalSamples = 4096;
         input = testing::MakeMovie(dir, "input.mov", options);
         reader = std::make_unique<MovieReader>(1024);
-        ::testing::internal::CaptureStdout();
+        testing::CaptureStdout();
         const int32_t opened = reader->Open(input.path, 1024);
-        ::testing::internal::GetCapturedStdout();
+        testing::CapturedStdout();
         ASSERT_EQ(opened, 0);
         ASSERT_EQ(reader->Sa3dBox().size(), 36u);
     }
@@ -388,10 +390,10 @@ protected:
     }
 
     int32_t Transplant(const std::string& path, std::string* printed = nullptr) {
-        ::testing::internal::CaptureStdout();
+        testing::CaptureStdout();
         const int32_t result = reader->TransplantMetadata(path);
         std::fflush(stdout);
-        const std::string out = ::testing::internal::GetCapturedStdout();
+        const std::string out = testing::CapturedStdout();
         if (printed != nullptr) *printed = out;
         return result;
     }
@@ -438,44 +440,59 @@ TEST_F(TransplantFile, AShorterMoovLeavesNoStaleBytes) {
     EXPECT_EQ(Slice(after, moovStart, moov.size()), moov);
 }
 
-TEST_F(TransplantFile, RefusesOutputsItCannotRewriteAndLeavesThemAlone) {
-    const auto noSecondTrak = [](Bytes& file) {
-        const auto trak = FindBoxPath(file, "moov/trak#2");
-        ASSERT_TRUE(trak);
-        std::copy_n("free", 4, file.begin() + static_cast<std::ptrdiff_t>(trak->offset + 4));
-    };
-    const struct {
-        const char* what;
-        OutputFileShape shape;
-        std::function<void(Bytes&)> damage;
-    } cases[] = {
-        {"moov in front of mdat", {.moovFirst = true}, nullptr},
-        {"a box behind moov", {.trailingBox = true}, nullptr},
-        {"no second trak", {}, noSecondTrak},
-    };
-    for (const auto& c : cases) {
-        Bytes before = BuildOutputFile(c.shape);
-        if (c.damage) c.damage(before);
-        const std::string path = dir.Path("refused.mov");
-        WriteFile(path, before);
-        std::string printed;
-        EXPECT_EQ(Transplant(path, &printed), 1) << c.what;
-        EXPECT_EQ(printed, "") << c.what;
-        EXPECT_EQ(ReadFileBytes(path), before) << c.what;
-    }
+// Outputs the transplant cannot rewrite: each is refused without a word and
+// left exactly as it was.
+struct RefusedOutputCase {
+    const char* name;
+    OutputFileShape shape;
+    std::function<void(Bytes&)> damage;
+};
 
-    // A moov with a 64-bit size.
-    Bytes before = BuildOutputFile({});
-    const size_t moovStart = before.size() - 10000;
-    fixture::PutBE32(&before[moovStart], 1);
-    WriteFile(dir.Path("moov64.mov"), before);
-    EXPECT_EQ(Transplant(dir.Path("moov64.mov")), 1);
-    EXPECT_EQ(ReadFileBytes(dir.Path("moov64.mov")), before);
-
-    // Empty file: no mdat.
-    WriteFile(dir.Path("empty.mov"), {});
-    EXPECT_EQ(Transplant(dir.Path("empty.mov")), 1);
+void PrintTo(const RefusedOutputCase& c, std::ostream* out) {
+    *out << c.name;
 }
+
+class RefusedOutput : public TransplantFile,
+                      public ::testing::WithParamInterface<RefusedOutputCase> {};
+
+TEST_P(RefusedOutput, IsLeftAsItWas) {
+    Bytes before = BuildOutputFile(GetParam().shape);
+    if (GetParam().damage) GetParam().damage(before);
+    const std::string path = dir.Path("refused.mov");
+    WriteFile(path, before);
+    std::string printed;
+    EXPECT_EQ(Transplant(path, &printed), 1);
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(ReadFileBytes(path), before);
+}
+
+// The default output's moov is its last 10000 bytes.
+constexpr size_t kDefaultMoovSize = 10000;
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, RefusedOutput,
+    ::testing::Values(
+        RefusedOutputCase{"MoovInFrontOfMdat", {.moovFirst = true}, nullptr},
+        RefusedOutputCase{"ABoxBehindMoov", {.trailingBox = true}, nullptr},
+        RefusedOutputCase{"NoSecondTrak",
+                          {},
+                          [](Bytes& file) {
+                              const auto trak = FindBoxPath(file, "moov/trak#2");
+                              ASSERT_TRUE(trak);
+                              std::copy_n(
+                                  "free", 4,
+                                  file.begin() + static_cast<std::ptrdiff_t>(trak->offset + 4));
+                          }},
+        RefusedOutputCase{"MoovWith64BitSize",
+                          {},
+                          [](Bytes& file) { WriteBE32(&file[file.size() - kDefaultMoovSize], 1); }},
+        RefusedOutputCase{"MoovCutShort", {}, [](Bytes& file) { file.pop_back(); }},
+        RefusedOutputCase{
+            "FirstBoxPassesTheEnd",
+            {},
+            [](Bytes& file) { WriteBE32(&file[0], static_cast<uint32_t>(file.size() + 1)); }},
+        RefusedOutputCase{"EmptyFile", {}, [](Bytes& file) { file.clear(); }}),
+    [](const ::testing::TestParamInfo<RefusedOutputCase>& param) { return param.param.name; });
 
 // What a player finds in a converted output.
 struct PlayerView {
@@ -517,19 +534,19 @@ TEST_F(TransplantFile, ARemuxedOutputCarriesTheCameraMetadata) {
     {
         std::vector<float> silence(1024, 0.0f);
         WavWriter writer;
-        ::testing::internal::CaptureStdout();
+        testing::CaptureStdout();
         writer.Open(wav);
         for (int i = 0; i < 4; ++i) {
             writer.WriteFrame(silence.data(), silence.data(), silence.data(), silence.data(), 1024);
         }
         EXPECT_TRUE(writer.Finish());
-        ::testing::internal::GetCapturedStdout();
+        testing::CapturedStdout();
     }
     const std::string out = dir.Path("out.mov");
     wrap_ffmpeg controller;
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     const int32_t muxed = controller.ffmpegMuxer(input.path, wav, out);
-    ::testing::internal::GetCapturedStdout();
+    testing::CapturedStdout();
     ASSERT_EQ(muxed, 0);
 
     const Bytes before = ReadFileBytes(out);

@@ -71,9 +71,9 @@ TEST(BoxSearchTest, EndsAtTheEndOfTheData) {
 
 Bytes LargeBox(const std::string& type, uint64_t size, const Bytes& payload) {
     Bytes bytes;
-    testmovie::PutBE32(bytes, 1);
+    AppendBE32(bytes, 1);
     testmovie::PutText(bytes, type);
-    testmovie::PutBE64(bytes, size);
+    AppendBE64(bytes, size);
     testmovie::Append(bytes, payload);
     return bytes;
 }

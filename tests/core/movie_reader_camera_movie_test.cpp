@@ -13,6 +13,7 @@
 
 #include "fixture/CameraMovieBuilder.h"
 #include "movie_reader_test_movie.h"
+#include "support/CaptureStdout.h"
 
 namespace spatialmux {
 namespace {
@@ -38,7 +39,7 @@ int32_t OpenResult(const CameraMovieOptions& options) {
     return reader.Open(written.file.path, 1024);
 }
 
-class CameraWalkTest : public testing::TestWithParam<fixture::VideoCodec> {};
+class CameraWalkTest : public ::testing::TestWithParam<fixture::VideoCodec> {};
 
 TEST_P(CameraWalkTest, KeepsThePiecesExactly) {
     CameraMovieOptions options;
@@ -65,7 +66,7 @@ TEST_P(CameraWalkTest, KeepsThePiecesExactly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, CameraWalkTest,
-                         testing::Values(fixture::VideoCodec::H264, fixture::VideoCodec::HEVC));
+                         ::testing::Values(fixture::VideoCodec::H264, fixture::VideoCodec::HEVC));
 
 TEST(CameraWalkTest, RefusalMatrix) {
     struct Case {
@@ -99,9 +100,9 @@ TEST(CameraWalkTest, RefusalMatrix) {
 TEST(CameraWalkTest, MissingFileAndMissingMoov) {
     MovieReader missing(1024);
     const std::string path = "/nonexistent/dir/camera.mov";
-    testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     EXPECT_EQ(missing.Open(path, 1024), MovieReader::kOpenFileError);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), path + ":file open error\n");
+    EXPECT_EQ(testing::CapturedStdout(), path + ":file open error\n");
 
     CameraMovieOptions options;
     options.totalSamples = 2048;
@@ -122,7 +123,7 @@ struct FrameCase {
     int32_t totalSamples;
 };
 
-class CameraFramesTest : public testing::TestWithParam<FrameCase> {};
+class CameraFramesTest : public ::testing::TestWithParam<FrameCase> {};
 
 // Every frame against the builder's pattern through the float chain.
 TEST_P(CameraFramesTest, MatchExpectedSamples) {
@@ -167,14 +168,14 @@ TEST_P(CameraFramesTest, MatchExpectedSamples) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, CameraFramesTest,
-                         testing::Values(FrameCase{"chunks1000", {{1, 1000}}, 10000},
-                                         FrameCase{"chunks2048", {{1, 2048}}, 10000},
-                                         FrameCase{"chunks512", {{1, 512}}, 6000},
-                                         FrameCase{"mixed", {{1, 1024}, {5, 512}}, 9000},
-                                         FrameCase{"total10240", {{1, 1024}}, 10240},
-                                         FrameCase{"total10241", {{1, 1024}}, 10241},
-                                         FrameCase{"finalAcrossChunks", {{1, 512}}, 1724}),
-                         [](const testing::TestParamInfo<FrameCase>& param) {
+                         ::testing::Values(FrameCase{"chunks1000", {{1, 1000}}, 10000},
+                                           FrameCase{"chunks2048", {{1, 2048}}, 10000},
+                                           FrameCase{"chunks512", {{1, 512}}, 6000},
+                                           FrameCase{"mixed", {{1, 1024}, {5, 512}}, 9000},
+                                           FrameCase{"total10240", {{1, 1024}}, 10240},
+                                           FrameCase{"total10241", {{1, 1024}}, 10241},
+                                           FrameCase{"finalAcrossChunks", {{1, 512}}, 1724}),
+                         [](const ::testing::TestParamInfo<FrameCase>& param) {
                              return std::string(param.param.name);
                          });
 
@@ -207,7 +208,7 @@ TEST(CameraFramesTest, ChunksBeyondFourGigabytes) {
 // Every truncation at a box boundary and at some random points either opens
 // or is refused; the readers that open read to an end, and notice the
 // missing audio bytes.
-class TruncationTest : public testing::TestWithParam<bool> {};
+class TruncationTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(TruncationTest, OpensOrRefusesAndReadsToAnEnd) {
     CameraMovieOptions options;
@@ -270,7 +271,7 @@ TEST_P(TruncationTest, OpensOrRefusesAndReadsToAnEnd) {
     EXPECT_GE(opened, 1);  // at least the whole file
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, TruncationTest, testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Orders, TruncationTest, ::testing::Bool());
 
 }  // namespace
 }  // namespace spatialmux

@@ -1,3 +1,4 @@
+#include "audio/ByteOrder.h"
 #include "movie/MovieReader.h"
 
 #include <gtest/gtest.h>
@@ -275,12 +276,6 @@ uint64_t Co64EntryAt(const Bytes& bytes, std::size_t index) {
     return static_cast<uint64_t>(at - bytes.begin()) + 4 + 8 + 8 * index;
 }
 
-void PatchBE64(Bytes& bytes, uint64_t at, uint64_t value) {
-    for (int i = 0; i < 8; ++i) {
-        bytes[at + static_cast<uint64_t>(i)] = static_cast<uint8_t>(value >> (56 - 8 * i));
-    }
-}
-
 // Audio bytes beyond the end of the file become silence, never the audio of
 // an earlier frame, and the reader remembers the short read.
 TEST(FrameReadingTest, MissingBytesBecomeSilence) {
@@ -289,8 +284,8 @@ TEST(FrameReadingTest, MissingBytesBecomeSilence) {
     uint64_t fileLength = 0;
     OpenMovie open(options, [&](Bytes& bytes) {
         fileLength = bytes.size();
-        PatchBE64(bytes, Co64EntryAt(bytes, 2), bytes.size() - 800);  // 100 instants left
-        PatchBE64(bytes, Co64EntryAt(bytes, 3), 0xFFFFFFFFFFFFFFF0ull);
+        WriteBE64(&bytes[Co64EntryAt(bytes, 2)], bytes.size() - 800);  // 100 instants left
+        WriteBE64(&bytes[Co64EntryAt(bytes, 3)], 0xFFFFFFFFFFFFFFF0ull);
     });
     ASSERT_EQ(open.result, MovieReader::kOpenReady);
     EXPECT_FALSE(open.ReadAndCheck(0, 1024));

@@ -1,3 +1,4 @@
+#include "audio/ByteOrder.h"
 #include "movie/MakerNote.h"
 
 #include <gtest/gtest.h>
@@ -23,12 +24,6 @@ MakerNoteFacts Parse(const Bytes& payload) {
     return ParseMakerNote(payload.data(), payload.size());
 }
 
-void PatchBE32(Bytes& bytes, std::size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(value >> (24 - 8 * i));
-    }
-}
-
 // Offsets of fields in the payload that MakerNotePayload writes: the first
 // directory at 8 holds 0x010F, 0x0131 (text at 220), 0x8769 (exif at 100).
 constexpr std::size_t kTextCountField = 8 + 2 + 12 + 4;
@@ -44,10 +39,10 @@ TEST(MakerNoteTest, ReadsTextUpToItsNulAndTheFlag) {
 
     // A count shorter than the text cuts it; without a NUL the count rules.
     Bytes cut = Payload();
-    PatchBE32(cut, kTextCountField, 5);
+    WriteBE32(&cut[kTextCountField], 5);
     EXPECT_EQ(Parse(cut).softwareText, "ZORVA");
     Bytes empty = Payload();
-    PatchBE32(empty, kTextCountField, 0);
+    WriteBE32(&empty[kTextCountField], 0);
     EXPECT_EQ(Parse(empty).softwareText, "");
     EXPECT_TRUE(Parse(empty).makerNoteFlag);
 }
@@ -69,7 +64,7 @@ TEST(MakerNoteTest, NothingOutsideThePayloadIsRead) {
     };
     for (const Case& test : cases) {
         Bytes bytes = good;
-        PatchBE32(bytes, test.field, test.value);
+        WriteBE32(&bytes[test.field], test.value);
         const MakerNoteFacts facts = Parse(bytes);
         EXPECT_EQ(facts.softwareText, "") << test.name;
         EXPECT_FALSE(facts.makerNoteFlag) << test.name;
@@ -109,9 +104,9 @@ TEST(MakerNoteTest, HonoursTheHeadersByteOrderAndFirstDirectory) {
     }
     // A first-directory offset that leaves the payload.
     Bytes beyond = Payload();
-    PatchBE32(beyond, 4, static_cast<uint32_t>(beyond.size()));
+    WriteBE32(beyond.data() + 4, static_cast<uint32_t>(beyond.size()));
     EXPECT_FALSE(Parse(beyond).makerNoteFlag);
-    PatchBE32(beyond, 4, 0xFFFFFFFEu);
+    WriteBE32(beyond.data() + 4, 0xFFFFFFFEu);
     EXPECT_FALSE(Parse(beyond).makerNoteFlag);
 }
 

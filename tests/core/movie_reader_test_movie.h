@@ -13,25 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "audio/ByteOrder.h"
+
 namespace spatialmux::testmovie {
 
 using Bytes = std::vector<uint8_t>;
-
-inline void PutBE16(Bytes& out, uint32_t value) {
-    out.push_back(static_cast<uint8_t>(value >> 8));
-    out.push_back(static_cast<uint8_t>(value));
-}
-
-inline void PutBE32(Bytes& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<uint8_t>(value >> shift));
-    }
-}
-
-inline void PutBE64(Bytes& out, uint64_t value) {
-    PutBE32(out, static_cast<uint32_t>(value >> 32));
-    PutBE32(out, static_cast<uint32_t>(value));
-}
 
 inline void PutText(Bytes& out, const std::string& text) {
     out.insert(out.end(), text.begin(), text.end());
@@ -43,7 +29,7 @@ inline void Append(Bytes& out, const Bytes& more) {
 
 inline Bytes Box(const std::string& type, const Bytes& payload) {
     Bytes out;
-    PutBE32(out, static_cast<uint32_t>(payload.size() + 8));
+    AppendBE32(out, static_cast<uint32_t>(payload.size() + 8));
     PutText(out, type);
     Append(out, payload);
     return out;
@@ -131,12 +117,12 @@ inline Bytes MakerNotePayload(const Options& options) {
     Bytes p = {'M', 'M', 0, 42, 0, 0, 0, 8};
     const auto directory = [&](std::vector<std::array<uint32_t, 4>> entries) {
         Bytes d;
-        PutBE16(d, static_cast<uint32_t>(entries.size()));
+        AppendBE16(d, static_cast<uint16_t>(entries.size()));
         for (const auto& e : entries) {
-            PutBE16(d, e[0]);
-            PutBE16(d, e[1]);
-            PutBE32(d, e[2]);
-            PutBE32(d, e[3]);
+            AppendBE16(d, static_cast<uint16_t>(e[0]));
+            AppendBE16(d, static_cast<uint16_t>(e[1]));
+            AppendBE32(d, e[2]);
+            AppendBE32(d, e[3]);
         }
         return d;
     };
@@ -209,9 +195,7 @@ inline Movie BuildMovie(const Options& options) {
             std::min<int64_t>(size, std::max<int64_t>(options.totalSamples - instant, 0));
         for (int64_t i = 0; i < written; ++i, ++instant) {
             for (int channel = 0; channel < 4; ++channel) {
-                const auto s = static_cast<uint16_t>(Sample(channel, instant));
-                mdat.push_back(static_cast<uint8_t>(s & 0xFF));
-                mdat.push_back(static_cast<uint8_t>(s >> 8));
+                AppendLE16(mdat, static_cast<uint16_t>(Sample(channel, instant)));
             }
         }
         mdat.insert(mdat.end(), options.fillerBytes, kFiller);
@@ -224,7 +208,7 @@ inline Movie BuildMovie(const Options& options) {
     Append(videoEntryPayload, Box("avcC", Bytes{1, 2, 3, 4, 5}));
     movie.videoEntry = Box(options.videoFormat, videoEntryPayload);
     Bytes videoStsd = {0, 0, 0, 0};
-    PutBE32(videoStsd, 1);
+    AppendBE32(videoStsd, 1);
     Append(videoStsd, movie.videoEntry);
     Bytes uuidPayload = {0xff, 0xcc, 0x82, 0x63, 0xf8, 0x55, 0x4a, 0x93,
                          0x88, 0x14, 0x58, 0x7a, 0x02, 0x52, 0x1f, 0xdd};
@@ -240,15 +224,9 @@ inline Movie BuildMovie(const Options& options) {
 
     // Audio track's boxes under ZATR.
     Bytes mdhd(24, 0);
-    mdhd[12] = static_cast<uint8_t>(options.timescale >> 24);
-    mdhd[13] = static_cast<uint8_t>(options.timescale >> 16);
-    mdhd[14] = static_cast<uint8_t>(options.timescale >> 8);
-    mdhd[15] = static_cast<uint8_t>(options.timescale);
+    WriteBE32(&mdhd[12], options.timescale);
     const auto total = static_cast<uint32_t>(options.totalSamples);
-    mdhd[16] = static_cast<uint8_t>(total >> 24);
-    mdhd[17] = static_cast<uint8_t>(total >> 16);
-    mdhd[18] = static_cast<uint8_t>(total >> 8);
-    mdhd[19] = static_cast<uint8_t>(total);
+    WriteBE32(&mdhd[16], total);
 
     Bytes audioEntryPayload(28, 0);  // reserved, index, version ... sample rate
     audioEntryPayload[7] = 1;
@@ -258,38 +236,39 @@ inline Movie BuildMovie(const Options& options) {
         // version, ambisonic type, order 1, channel ordering, normalization,
         // four channels and their map.
         Bytes sa3d = {0, 0, 0, 0, 0, 1, 0, 0};
-        PutBE32(sa3d, 4);
+        AppendBE32(sa3d, 4);
         for (uint32_t channel : {0u, 3u, 1u, 2u}) {
-            PutBE32(sa3d, channel);
+            AppendBE32(sa3d, channel);
         }
         movie.sa3d = Box("SA3D", sa3d);  // 36 bytes
         Append(audioEntryPayload, movie.sa3d);
     }
     const Bytes audioEntry = Box(options.audioFormat, audioEntryPayload);
     Bytes audioStsd = {0, 0, 0, 0};
-    PutBE32(audioStsd, 1);
+    AppendBE32(audioStsd, 1);
     Append(audioStsd, audioEntry);
 
     Bytes stsc = {0, 0, 0, 0};
-    PutBE32(stsc, options.stscCountOverride >= 0 ? static_cast<uint32_t>(options.stscCountOverride)
-                                                 : static_cast<uint32_t>(options.runs.size()));
+    AppendBE32(stsc, options.stscCountOverride >= 0
+                         ? static_cast<uint32_t>(options.stscCountOverride)
+                         : static_cast<uint32_t>(options.runs.size()));
     for (const Run& run : options.runs) {
-        PutBE32(stsc, run.firstChunk);
-        PutBE32(stsc, run.samplesPerChunk);
-        PutBE32(stsc, 1);
+        AppendBE32(stsc, run.firstChunk);
+        AppendBE32(stsc, run.samplesPerChunk);
+        AppendBE32(stsc, 1);
     }
     Bytes stsz = {0, 0, 0, 0};
-    PutBE32(stsz, options.stszSampleSize);
-    PutBE32(stsz, static_cast<uint32_t>(covered));
+    AppendBE32(stsz, options.stszSampleSize);
+    AppendBE32(stsz, static_cast<uint32_t>(covered));
     Bytes offsets = {0, 0, 0, 0};
-    PutBE32(offsets, options.co64CountOverride >= 0
-                         ? static_cast<uint32_t>(options.co64CountOverride)
-                         : static_cast<uint32_t>(movie.chunkOffsets.size()));
+    AppendBE32(offsets, options.co64CountOverride >= 0
+                            ? static_cast<uint32_t>(options.co64CountOverride)
+                            : static_cast<uint32_t>(movie.chunkOffsets.size()));
     for (uint64_t offset : movie.chunkOffsets) {
         if (options.useStco) {
-            PutBE32(offsets, static_cast<uint32_t>(offset));
+            AppendBE32(offsets, static_cast<uint32_t>(offset));
         } else {
-            PutBE64(offsets, offset);
+            AppendBE64(offsets, offset);
         }
     }
     const Bytes zatr =
@@ -302,7 +281,7 @@ inline Movie BuildMovie(const Options& options) {
                                             Box(options.useStco ? "stco" : "co64", offsets)})})})});
 
     Bytes zdt9;
-    PutBE64(zdt9, 0);  // patched below
+    AppendBE64(zdt9, 0);  // patched below
     const Bytes udta = Box("udta", {Box("ZMKN", MakerNotePayload(options)), Box("ZDT9", zdt9)});
     const uint64_t moovOffset = out.size();
     Append(out, Box("moov", {Box("mvhd", Bytes(100, 0)), videoTrak, udta, zatr}));

@@ -1,3 +1,4 @@
+#include "audio/ByteOrder.h"
 #include "movie/MovieReader.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "movie_reader_test_movie.h"
+#include "support/CaptureStdout.h"
 
 namespace spatialmux {
 namespace {
@@ -26,12 +28,6 @@ Opened OpenBytes(const Bytes& bytes) {
     auto reader = std::make_unique<MovieReader>(1024);
     const int32_t result = reader->Open(file.path, 1024);
     return {result, std::move(reader)};
-}
-
-void PatchBE32(Bytes& bytes, uint64_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[at + static_cast<uint64_t>(i)] = static_cast<uint8_t>(value >> (24 - 8 * i));
-    }
 }
 
 uint64_t Find(const Bytes& bytes, const std::string& text, uint64_t from = 0) {
@@ -100,19 +96,19 @@ TEST(MovieWalkTest, HvcEntryAndLongPath) {
 TEST(MovieWalkTest, MissingFileIsResultOneWithItsMessage) {
     const std::string path = "/nonexistent/spatialmux/" + std::string(300, 'x') + ".mov";
     MovieReader reader(1024);
-    testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     const int32_t result = reader.Open(path, 1024);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), path + ":file open error\n");
+    EXPECT_EQ(testing::CapturedStdout(), path + ":file open error\n");
     EXPECT_EQ(result, MovieReader::kOpenFileError);
 }
 
 TEST(MovieWalkTest, ReaderPrintsNothingElse) {
     Options options;
     options.useStco = true;
-    testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     EXPECT_EQ(OpenBytes(testmovie::BuildMovie(options).bytes).result, MovieReader::kOpenRefused);
     EXPECT_EQ(OpenBytes(testmovie::BuildMovie(Options{}).bytes).result, MovieReader::kOpenReady);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::CapturedStdout(), "");
 }
 
 struct Refusal {
@@ -120,7 +116,7 @@ struct Refusal {
     std::function<void(Options&)> change;
 };
 
-class MovieRefusalTest : public testing::TestWithParam<Refusal> {};
+class MovieRefusalTest : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(MovieRefusalTest, IsRefusedWithTwo) {
     Options options;
@@ -130,26 +126,27 @@ TEST_P(MovieRefusalTest, IsRefusedWithTwo) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, MovieRefusalTest,
-    testing::Values(Refusal{"stco", [](Options& o) { o.useStco = true; }},
-                    Refusal{"rate44100", [](Options& o) { o.timescale = 44100; }},
-                    Refusal{"twoChannels", [](Options& o) { o.stszSampleSize = 4; }},
-                    Refusal{"notSowt", [](Options& o) { o.audioFormat = "twos"; }},
-                    Refusal{"mp4v", [](Options& o) { o.videoFormat = "mp4v"; }},
-                    Refusal{"noSa3d", [](Options& o) { o.writeSa3d = false; }},
-                    Refusal{"thousandBoxesBeforeMoov", [](Options& o) { o.boxesBeforeMoov = 998; }},
-                    Refusal{"emptyStsc", [](Options& o) { o.stscCountOverride = 0; }},
-                    Refusal{"emptyCo64", [](Options& o) { o.co64CountOverride = 0; }},
-                    Refusal{"stscCountBeyondBox", [](Options& o) { o.stscCountOverride = 2; }},
-                    Refusal{"co64CountBeyondBox", [](Options& o) { o.co64CountOverride = 5; }},
-                    Refusal{"hugeStscCount", [](Options& o) { o.stscCountOverride = 0xFFFFFFFF; }},
-                    Refusal{"hugeCo64Count", [](Options& o) { o.co64CountOverride = 0x7FFFFFFF; }},
-                    Refusal{"hugeChunk",
-                            [](Options& o) {
-                                o.runs = {{1, 0x10000000}};
-                                o.chunkCount = 1;
-                                o.totalSamples = 10;
-                            }}),
-    [](const testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
+    ::testing::Values(
+        Refusal{"stco", [](Options& o) { o.useStco = true; }},
+        Refusal{"rate44100", [](Options& o) { o.timescale = 44100; }},
+        Refusal{"twoChannels", [](Options& o) { o.stszSampleSize = 4; }},
+        Refusal{"notSowt", [](Options& o) { o.audioFormat = "twos"; }},
+        Refusal{"mp4v", [](Options& o) { o.videoFormat = "mp4v"; }},
+        Refusal{"noSa3d", [](Options& o) { o.writeSa3d = false; }},
+        Refusal{"thousandBoxesBeforeMoov", [](Options& o) { o.boxesBeforeMoov = 998; }},
+        Refusal{"emptyStsc", [](Options& o) { o.stscCountOverride = 0; }},
+        Refusal{"emptyCo64", [](Options& o) { o.co64CountOverride = 0; }},
+        Refusal{"stscCountBeyondBox", [](Options& o) { o.stscCountOverride = 2; }},
+        Refusal{"co64CountBeyondBox", [](Options& o) { o.co64CountOverride = 5; }},
+        Refusal{"hugeStscCount", [](Options& o) { o.stscCountOverride = 0xFFFFFFFF; }},
+        Refusal{"hugeCo64Count", [](Options& o) { o.co64CountOverride = 0x7FFFFFFF; }},
+        Refusal{"hugeChunk",
+                [](Options& o) {
+                    o.runs = {{1, 0x10000000}};
+                    o.chunkCount = 1;
+                    o.totalSamples = 10;
+                }}),
+    [](const ::testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
 
 TEST(MovieWalkTest, NineHundredNinetyNineBoxesBeforeMoovAreFine) {
     // ftyp, 997 free boxes and mdat: moov is the thousandth header (with one
@@ -170,7 +167,7 @@ TEST(MovieWalkTest, SizeFieldsThatDoNotFitAreRefused) {
     const testmovie::Movie movie = testmovie::BuildMovie(Options{});
     const auto refusedWith = [&](const std::string& type, uint32_t size, uint64_t from = 0) {
         Bytes bytes = movie.bytes;
-        PatchBE32(bytes, Find(bytes, type, from) - 4, size);
+        WriteBE32(&bytes[Find(bytes, type, from) - 4], size);
         return OpenBytes(bytes).result;
     };
     const uint64_t moov = Find(movie.bytes, "moov");
@@ -183,7 +180,7 @@ TEST(MovieWalkTest, SizeFieldsThatDoNotFitAreRefused) {
     // goes, still found whole.
     for (uint32_t size : {0x7FFFFFF0u, 0xFFFFFFFFu}) {
         Bytes bytes = movie.bytes;
-        PatchBE32(bytes, movie.audioEntryOffset, size);
+        WriteBE32(&bytes[movie.audioEntryOffset], size);
         const Opened opened = OpenBytes(bytes);
         EXPECT_EQ(opened.result, MovieReader::kOpenReady) << size;
         EXPECT_EQ(opened.reader->Sa3dBox(), movie.sa3d);
@@ -193,7 +190,7 @@ TEST(MovieWalkTest, SizeFieldsThatDoNotFitAreRefused) {
     const uint64_t entryToSa3dEnd = sa3d - 4 + 36 - movie.audioEntryOffset;
     for (uint64_t size : {entryToSa3dEnd - 1, uint64_t{12}, uint64_t{0}}) {
         Bytes bytes = movie.bytes;
-        PatchBE32(bytes, movie.audioEntryOffset, static_cast<uint32_t>(size));
+        WriteBE32(&bytes[movie.audioEntryOffset], static_cast<uint32_t>(size));
         EXPECT_EQ(OpenBytes(bytes).result, MovieReader::kOpenRefused) << size;
     }
 }
@@ -210,7 +207,7 @@ TEST(MovieWalkTest, MakerNoteFlagAndText) {
     }
 }
 
-class MissingTagTest : public testing::TestWithParam<uint16_t> {};
+class MissingTagTest : public ::testing::TestWithParam<uint16_t> {};
 
 TEST_P(MissingTagTest, LeavesTextEmptyAndFlagFalseButOpens) {
     Options options;
@@ -223,7 +220,7 @@ TEST_P(MissingTagTest, LeavesTextEmptyAndFlagFalseButOpens) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tags, MissingTagTest,
-                         testing::Values(0x0131, 0x8769, 0x927C, 0x4001, 0x1011));
+                         ::testing::Values(0x0131, 0x8769, 0x927C, 0x4001, 0x1011));
 
 }  // namespace
 }  // namespace spatialmux

@@ -4,6 +4,8 @@
 // gone) fails, also when the break is made inside a running conversion.
 #include <gtest/gtest.h>
 
+#include "audio/ByteOrder.h"
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -11,7 +13,7 @@
 
 #include "control/FinishedOutputCheck.h"
 #include "control/wrap_ffmpeg.h"
-#include "output/FfmpegOutputVerification.h"
+#include "output/OutputVerification.h"
 #include "platform/LocalizedStrings.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"
@@ -43,7 +45,7 @@ void DropLastVideoPacket(const std::string& path) {
     const auto stsz = testing::FindBoxPath(bytes, "moov/trak#1/mdia/minf/stbl/stsz");
     ASSERT_TRUE(stsz);
     const uint64_t count = stsz->offset + 16;  // header, version and flags, sample size
-    PutBe32(bytes, count, testing::Be32(bytes, count) - 1);
+    PutBe32(bytes, count, ReadBE32(bytes.data() + count) - 1);
     WriteFileBytes(path, bytes);
 }
 
@@ -51,9 +53,9 @@ void ShrinkFirstVideoPacket(const std::string& path) {
     auto bytes = ReadFileBytes(path);
     const auto stsz = testing::FindBoxPath(bytes, "moov/trak#1/mdia/minf/stbl/stsz");
     ASSERT_TRUE(stsz);
-    ASSERT_EQ(testing::Be32(bytes, stsz->offset + 12), 0u) << "one size per packet";
+    ASSERT_EQ(ReadBE32(bytes.data() + stsz->offset + 12), 0u) << "one size per packet";
     const uint64_t first = stsz->offset + 20;
-    PutBe32(bytes, first, testing::Be32(bytes, first) - 1);
+    PutBe32(bytes, first, ReadBE32(bytes.data() + first) - 1);
     WriteFileBytes(path, bytes);
 }
 

@@ -70,10 +70,11 @@ TEST(NotificationCenter, DeliversByNameInOrderUntilRemoved) {
     testing::RecordingBackend backend;
     NotificationCenter center;
     std::vector<std::string> seen;
-    const int a = center.AddObserver("A", [&](const Notification& n) {
+    Subscription a = center.AddObserver("A", [&](const Notification& n) {
         seen.push_back("a" + std::to_string(static_cast<int>(n.number)));
     });
-    center.AddObserver("B", [&](const Notification&) { seen.push_back("b"); });
+    const Subscription b =
+        center.AddObserver("B", [&](const Notification&) { seen.push_back("b"); });
     for (int i = 1; i <= 3; ++i) {
         Notification n;
         n.name = "A";
@@ -81,9 +82,40 @@ TEST(NotificationCenter, DeliversByNameInOrderUntilRemoved) {
         center.PostOnMainThread(n);
     }
     center.Post(Notification{"B", {}, 0.0f});
-    center.RemoveObserver(a);
+    a.Reset();
     center.Post(Notification{"A", {}, 9.0f});
     EXPECT_EQ(seen, (std::vector<std::string>{"a1", "a2", "a3", "b"}));
+}
+
+TEST(NotificationCenter, ASubscriptionRemovesItsObserverWhereverItEnds) {
+    testing::RecordingBackend backend;
+    NotificationCenter center;
+    int calls = 0;
+    const auto post = [&center] { center.Post(Notification{"A", {}, 0.0f}); };
+    {
+        const Subscription scoped = center.AddObserver("A", [&](const Notification&) { ++calls; });
+        post();
+    }
+    post();
+    EXPECT_EQ(calls, 1);
+
+    // Moved: the observer stays until the new owner ends, once.
+    Subscription moved;
+    {
+        Subscription first = center.AddObserver("A", [&](const Notification&) { ++calls; });
+        moved = std::move(first);
+        EXPECT_FALSE(first.Active());
+    }
+    post();
+    EXPECT_EQ(calls, 2);
+    // Assigning over a live subscription removes the observer it held.
+    moved = center.AddObserver("A", [&](const Notification&) { calls += 10; });
+    post();
+    EXPECT_EQ(calls, 12);
+    moved.Reset();
+    moved.Reset();
+    post();
+    EXPECT_EQ(calls, 12);
 }
 
 }  // namespace

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "audio/ByteOrder.h"
+#include "audio/RecordingMetadata.h"
 #include "fixture/BoxWriter.h"
-#include "movie/RecordingMetadata.h"
 #include "output/RecordingMetadataCarry.h"
 #include "support/BoxTree.h"
 
@@ -135,7 +136,7 @@ Bytes OutputMoov(const MoovShape& shape = {}) {
 DisplayMatrix Rotated90() {
     DisplayMatrix m{};
     const uint32_t words[9] = {0, 0x10000, 0, 0xFFFF0000, 0, 0, 64u << 16, 0, 0x40000000};
-    for (int i = 0; i < 9; ++i) fixture::PutBE32(m.data() + 4 * i, words[i]);
+    for (int i = 0; i < 9; ++i) WriteBE32(m.data() + 4 * i, words[i]);
     return m;
 }
 
@@ -157,8 +158,8 @@ RecordingMetadata EveryPiece() {
 }
 
 uint64_t Field(const Bytes& b, uint64_t at, bool wide) {
-    return wide ? (uint64_t{testing::Be32(b, at)} << 32) | testing::Be32(b, at + 4)
-                : testing::Be32(b, at);
+    return wide ? (uint64_t{ReadBE32(b.data() + at)} << 32) | ReadBE32(b.data() + at + 4)
+                : ReadBE32(b.data() + at);
 }
 
 HeaderTimes TimesAt(const Bytes& b, const BoxRef& box) {
@@ -168,7 +169,7 @@ HeaderTimes TimesAt(const Bytes& b, const BoxRef& box) {
 
 // Every box of the moov, to the sample entries, lies exactly inside its parent.
 void ExpectWellFormed(const Bytes& moov) {
-    ASSERT_EQ(testing::Be32(moov, 0), moov.size());
+    ASSERT_EQ(ReadBE32(moov.data() + 0), moov.size());
     for (const char* path : {"moov", "moov/trak#1", "moov/trak#1/mdia", "moov/trak#2",
                              "moov/trak#2/mdia", "moov/trak#1/mdia/minf/stbl/stsd"}) {
         const auto box = FindBoxPath(moov, path);
@@ -209,8 +210,8 @@ TEST(RecordingMetadataCarry, EveryPieceLandsInItsBoxWithinTheSameWidths) {
     EXPECT_EQ(out[audioMdhd.offset + 28], 0x2A);
     EXPECT_EQ(out[audioMdhd.offset + 29], 0x0E);
     // Durations and the other fields stay the output's.
-    EXPECT_EQ(testing::Be32(out, videoMdhd.offset + 24), 0x2222u);
-    EXPECT_EQ(testing::Be32(out, videoMdhd.offset + 20), 600u);
+    EXPECT_EQ(ReadBE32(out.data() + videoMdhd.offset + 24), 0x2222u);
+    EXPECT_EQ(ReadBE32(out.data() + videoMdhd.offset + 20), 600u);
 
     // The name keeps the output's Pascal form; the audio handler is untouched.
     const auto hdlr = BoxBytes(out, *FindBoxPath(out, "moov/trak#1/mdia/hdlr"));
@@ -224,7 +225,7 @@ TEST(RecordingMetadataCarry, EveryPieceLandsInItsBoxWithinTheSameWidths) {
     const Bytes swr = TextTag("\xA9swr", "Lavf59.27.100");
     expectedUdta.insert(expectedUdta.end(), swr.begin(), swr.end());
     expectedUdta.insert(expectedUdta.end(), m.userDataTags.begin(), m.userDataTags.end());
-    fixture::PutBE32(expectedUdta.data(), static_cast<uint32_t>(expectedUdta.size()));
+    WriteBE32(expectedUdta.data(), static_cast<uint32_t>(expectedUdta.size()));
     EXPECT_EQ(BoxBytes(out, udta), expectedUdta);
     const auto top = Children(out, 8, out.size());
     ASSERT_FALSE(top.empty());
@@ -252,11 +253,11 @@ TEST(RecordingMetadataCarry, WidthsFollowTheOutputAndGrowWhenATimeNeeds64Bits) {
     EXPECT_EQ(TimesAt(out, *FindBoxPath(out, "moov/trak#1/mdia/mdhd")), *late.videoMediaTimes);
     // Widened boxes keep their duration, track ID and the fields behind.
     const auto tkhd = *FindBoxPath(out, "moov/trak#1/tkhd");
-    EXPECT_EQ(testing::Be32(out, tkhd.offset + 28), 600u);
+    EXPECT_EQ(ReadBE32(out.data() + tkhd.offset + 28), 600u);
     EXPECT_EQ(Field(out, tkhd.offset + 36, true), 0x2222u);
-    EXPECT_EQ(testing::Be32(out, tkhd.offset + tkhd.size - 8), 128u << 16);
+    EXPECT_EQ(ReadBE32(out.data() + tkhd.offset + tkhd.size - 8), 128u << 16);
     const auto mdhd = *FindBoxPath(out, "moov/trak#1/mdia/mdhd");
-    EXPECT_EQ(testing::Be32(out, mdhd.offset + 28), 600u);
+    EXPECT_EQ(ReadBE32(out.data() + mdhd.offset + 28), 600u);
     EXPECT_EQ(Field(out, mdhd.offset + 32, true), 0x2222u);
     // Untouched audio boxes keep version 0.
     EXPECT_EQ(out[FindBoxPath(out, "moov/trak#2/tkhd")->offset + 8], 0);
@@ -351,13 +352,13 @@ TEST(RecordingMetadataCarry, MalformedPiecesOrBoxesAreRefusedAndChangeNothing) {
     Bytes shortMvhd = OutputMoov();
     const auto mvhd = *FindBoxPath(shortMvhd, "moov/mvhd");
     // mvhd cut to 40 bytes, the rest made a free box: times fit, the matrix does not.
-    fixture::PutBE32(shortMvhd.data() + mvhd.offset, 40);
-    fixture::PutBE32(shortMvhd.data() + mvhd.offset + 40, static_cast<uint32_t>(mvhd.size - 40));
+    WriteBE32(shortMvhd.data() + mvhd.offset, 40);
+    WriteBE32(shortMvhd.data() + mvhd.offset + 40, static_cast<uint32_t>(mvhd.size - 40));
     std::copy_n("free", 4, shortMvhd.begin() + static_cast<std::ptrdiff_t>(mvhd.offset + 44));
     refused(shortMvhd, times, "mvhd shorter than its fields");
 
     Bytes broken = moov;
-    fixture::PutBE32(broken.data() + FindBoxPath(moov, "moov/udta")->offset + 8, 0xFFFF);
+    WriteBE32(broken.data() + FindBoxPath(moov, "moov/udta")->offset + 8, 0xFFFF);
     RecordingMetadata tags;
     tags.userDataTags = TextTag("\xA9xyz", "here");
     refused(broken, tags, "output udta child past udta's end");
@@ -385,7 +386,7 @@ TEST(RecordingMetadataReader, HandlerNamesInEitherForm) {
         Bytes box(32, 0);
         std::copy_n("hdlr", 4, box.begin() + 4);
         box.insert(box.end(), name.begin(), name.end());
-        fixture::PutBE32(box.data(), static_cast<uint32_t>(box.size()));
+        WriteBE32(box.data(), static_cast<uint32_t>(box.size()));
         return box;
     };
     const Bytes cName = hdlr({'V', 'i', 'd', 0});
@@ -395,7 +396,7 @@ TEST(RecordingMetadataReader, HandlerNamesInEitherForm) {
     const Bytes empty = hdlr({});
     EXPECT_EQ(ReadHandlerName(empty.data(), empty.size()), "");
     Bytes lying = hdlr({'V'});
-    fixture::PutBE32(lying.data(), 200);
+    WriteBE32(lying.data(), 200);
     EXPECT_FALSE(ReadHandlerName(lying.data(), lying.size()));
 }
 

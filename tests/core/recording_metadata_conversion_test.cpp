@@ -5,6 +5,8 @@
 // is not taken for a camera movie.
 #include <gtest/gtest.h>
 
+#include "audio/ByteOrder.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -90,7 +92,7 @@ std::string Tag(const json& tags, const std::string& key) {
 }
 
 uint64_t Be64(const Bytes& b, uint64_t at) {
-    return (uint64_t{testing::Be32(b, at)} << 32) | testing::Be32(b, at + 4);
+    return (uint64_t{ReadBE32(b.data() + at)} << 32) | ReadBE32(b.data() + at + 4);
 }
 
 // Version, creation and modification of a header box.
@@ -99,7 +101,7 @@ HeaderStamp StampAt(const Bytes& b, const std::string& path) {
     if (!box) return {9, 0, 0};
     const uint8_t version = b[box->offset + 8];
     if (version == 1) return {1, Be64(b, box->offset + 12), Be64(b, box->offset + 20)};
-    return {version, testing::Be32(b, box->offset + 12), testing::Be32(b, box->offset + 16)};
+    return {version, ReadBE32(b.data() + box->offset + 12), ReadBE32(b.data() + box->offset + 16)};
 }
 
 void ExpectTimes(const Bytes& out, const std::string& path, const HeaderStamp& expected) {

@@ -3,6 +3,8 @@
 // leaves the damaged piece out.
 #include <gtest/gtest.h>
 
+#include "audio/ByteOrder.h"
+
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -84,15 +86,14 @@ TEST(RecordingMetadataReading, DamagedPiecesAreLeftOutAndTheMovieStillOpens) {
     // a meta box whose handler is not mdta.
     bytes[FindBoxPath(bytes, "moov/mvhd")->offset + 8] = 2;
     const auto hdlr = *FindBoxPath(bytes, "moov/trak#1/mdia/hdlr");
-    fixture::PutBE32(bytes.data() + hdlr.offset, 24);
-    fixture::PutBE32(bytes.data() + hdlr.offset + 24, static_cast<uint32_t>(hdlr.size - 24));
+    WriteBE32(bytes.data() + hdlr.offset, 24);
+    WriteBE32(bytes.data() + hdlr.offset + 24, static_cast<uint32_t>(hdlr.size - 24));
     std::copy_n("free", 4, bytes.begin() + static_cast<std::ptrdiff_t>(hdlr.offset + 28));
     const auto meta = *FindBoxPath(bytes, "moov/meta");
     bytes[meta.offset + 8 + 16] = 'x';
     const auto udta = *FindBoxPath(bytes, "moov/udta");
     const auto tags = testing::Children(bytes, udta.offset + 8, udta.offset + udta.size);
-    fixture::PutBE32(bytes.data() + udta.offset,
-                     static_cast<uint32_t>(tags[1].offset + 12 - udta.offset));
+    WriteBE32(bytes.data() + udta.offset, static_cast<uint32_t>(tags[1].offset + 12 - udta.offset));
     const std::string damaged = dir.Path("damaged.mp4");
     Rewrite(damaged, bytes);
 

@@ -25,8 +25,10 @@ extern "C" {
 #include "audio/WavWriter.h"
 #include "control/JobState.h"
 #include "control/wrap_ffmpeg.h"
+#include "output/Remux.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
+#include "support/CaptureStdout.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"
 #include "support/RecordingBackend.h"
@@ -45,7 +47,7 @@ using testing::TempDir;
 void WriteWav(const std::string& path, int32_t instants) {
     std::vector<std::vector<float>> channels(4, std::vector<float>(1024));
     WavWriter writer;
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     writer.Open(path);
     for (int32_t done = 0; done < instants; done += 1024) {
         for (int c = 0; c < 4; ++c) {
@@ -57,7 +59,7 @@ void WriteWav(const std::string& path, int32_t instants) {
                           channels[3].data(), std::min(1024, instants - done));
     }
     const bool finished = writer.Finish();
-    ::testing::internal::GetCapturedStdout();
+    testing::CapturedStdout();
     ASSERT_TRUE(finished);
 }
 
@@ -71,7 +73,7 @@ protected:
     void SetUp() override {
         av_log_set_level(AV_LOG_QUIET);
         ResetCancel();
-        token = platform::NotificationCenter::Default().AddObserver(
+        subscription = platform::NotificationCenter::Default().AddObserver(
             platform::kProgressUpdateNotification, [this](const platform::Notification& n) {
                 progress.push_back(n.number);
                 if (cancelAtFirstProgress) wrap_ffmpeg::RequestCancel();
@@ -79,7 +81,7 @@ protected:
             });
     }
     void TearDown() override {
-        platform::NotificationCenter::Default().RemoveObserver(token);
+        subscription.Reset();
         ResetCancel();
     }
 
@@ -92,10 +94,10 @@ protected:
 
     int32_t Run(const std::string& movie, const std::string& wav, const std::string& out,
                 std::string* printed = nullptr) {
-        ::testing::internal::CaptureStdout();
+        testing::CaptureStdout();
         const int32_t result = controller.ffmpegMuxer(movie, wav, out, &outputOpened);
         std::fflush(stdout);
-        const std::string text = ::testing::internal::GetCapturedStdout();
+        const std::string text = testing::CapturedStdout();
         if (printed != nullptr) *printed = text;
         return result;
     }
@@ -107,7 +109,7 @@ protected:
     bool cancelAtFirstProgress = false;
     std::function<void()> onProgress;  // run once, at the first progress
     bool outputOpened = false;
-    int token = 0;
+    platform::Subscription subscription;
 };
 
 // WAV lengths around the video's one second: both inputs must arrive whole.
@@ -285,6 +287,57 @@ TEST_F(Remux, CancelStopsWritingWithoutAnAlert) {
     EXPECT_TRUE(backend.Alerts().empty());
     EXPECT_EQ(progress.size(), 1u);
     EXPECT_TRUE(outputOpened);
+}
+
+// The remux on its own, with a job that records what it is told: the
+// progress stays inside its total and never goes back, and a failure names
+// its cause without any alert (alerts belong to the controller).
+class RecordingRemuxJob final : public output::RemuxJob {
+public:
+    void Progress(int64_t done, int64_t total) override { progress.emplace_back(done, total); }
+    bool Cancelled() override { return cancelAfter >= 0 && progress.size() >= size_t(cancelAfter); }
+    void Diagnostic(const std::string& text) override { diagnostics += text; }
+
+    std::vector<std::pair<int64_t, int64_t>> progress;
+    std::string diagnostics;
+    int cancelAfter = -1;
+};
+
+TEST_F(Remux, ReportsProgressDiagnosticsAndCancelThroughItsJob) {
+    const std::string movie = Movie();
+    const std::string wav = dir.Path(".out.mov.wav");
+    WriteWav(wav, 48 * 1024);
+
+    RecordingRemuxJob whole;
+    const auto done = output::Remux({movie, wav, dir.Path("whole.mov")}, whole);
+    EXPECT_EQ(done.status, output::RemuxStatus::Completed);
+    EXPECT_TRUE(done.outputCreated);
+    EXPECT_EQ(whole.diagnostics, "");
+    ASSERT_FALSE(whole.progress.empty());
+    int64_t last = 0;
+    for (const auto& [reached, total] : whole.progress) {
+        EXPECT_GT(total, 0);
+        EXPECT_LE(reached, total);
+        EXPECT_GE(reached, last);
+        last = reached;
+    }
+
+    RecordingRemuxJob cancelled;
+    cancelled.cancelAfter = 2;
+    const auto stopped = output::Remux({movie, wav, dir.Path("stopped.mov")}, cancelled);
+    EXPECT_EQ(stopped.status, output::RemuxStatus::Cancelled);
+    EXPECT_TRUE(stopped.outputCreated);
+    EXPECT_EQ(cancelled.progress.size(), 2u);
+
+    RecordingRemuxJob missing;
+    const std::string gone = dir.Path("gone.wav");
+    const auto failed = output::Remux({movie, gone, dir.Path("never.mov")}, missing);
+    EXPECT_EQ(failed.status, output::RemuxStatus::Failed);
+    EXPECT_FALSE(failed.outputCreated);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("never.mov")));
+    EXPECT_EQ(missing.diagnostics, "Could not open input file:" + gone + "\nError occurred.");
+    EXPECT_TRUE(backend.Alerts().empty());
+    EXPECT_TRUE(progress.empty());
 }
 
 }  // namespace

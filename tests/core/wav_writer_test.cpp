@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "audio/ByteOrder.h"
 #include "audio/WavWriter.h"
+#include "support/CaptureStdout.h"
 #include "support/TempDir.h"
 
 namespace spatialmux {
@@ -22,12 +24,11 @@ using testing::ReadFileBytes;
 using testing::TempDir;
 
 uint32_t Le32(const std::vector<uint8_t>& b, std::size_t at) {
-    return uint32_t{b[at]} | (uint32_t{b[at + 1]} << 8) | (uint32_t{b[at + 2]} << 16) |
-           (uint32_t{b[at + 3]} << 24);
+    return ReadLE32(b.data() + at);
 }
 
 int16_t Le16(const std::vector<uint8_t>& b, std::size_t at) {
-    return static_cast<int16_t>(static_cast<uint16_t>(b[at] | (b[at + 1] << 8)));
+    return static_cast<int16_t>(ReadLE16(b.data() + at));
 }
 
 struct Channels {
@@ -44,7 +45,7 @@ TEST_P(WavFrames, HeaderDescribesTheFramesWritten) {
     const int frames = GetParam();
     Channels channels;
     WavWriter writer;
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     writer.Open(path);
     for (int i = 0; i < frames; ++i) {
         writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(),
@@ -52,7 +53,7 @@ TEST_P(WavFrames, HeaderDescribesTheFramesWritten) {
     }
     ASSERT_TRUE(writer.Finish());
     std::fflush(stdout);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "write file name = " + path);
+    EXPECT_EQ(testing::CapturedStdout(), "write file name = " + path);
     EXPECT_FALSE(writer.Failed());
 
     const auto bytes = ReadFileBytes(path);
@@ -129,11 +130,10 @@ TEST(WavWriter, AFileThatCannotBeCreatedIsReported) {
     const std::string path = dir.Path("missing/folder.wav");
     Channels channels;
     WavWriter writer;
-    ::testing::internal::CaptureStdout();
+    testing::CaptureStdout();
     writer.Open(path);
     std::fflush(stdout);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "write file name = " + path + "error:" + path + "\n");
+    EXPECT_EQ(testing::CapturedStdout(), "write file name = " + path + "error:" + path + "\n");
     writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(),
                       1024);
     EXPECT_TRUE(writer.Failed());

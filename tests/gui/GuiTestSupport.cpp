@@ -15,44 +15,12 @@
 
 namespace spatialmux::guitest {
 
-void RecordingBackend::PostToMainThread(std::function<void()> work) {
-    if (onPostFromWorker && !IsMainThread()) onPostFromWorker();
-    QtBackend::PostToMainThread(std::move(work));
-}
-
-void RecordingBackend::RequestTermination() {
-    {
-        std::lock_guard<std::mutex> lock(recordMutex);
-        ++terminationRequests;
-    }
-    QtBackend::RequestTermination();
-}
-
-std::vector<std::string> RecordingBackend::AlertTexts() const {
-    std::vector<std::string> texts;
-    for (const RecordedAlert& alert : alerts) texts.push_back(alert.text);
-    return texts;
-}
-
-void RecordingBackend::PresentAlert(const std::string& text) {
-    alerts.push_back(RecordedAlert{text, IsMainThread()});
-    if (onAlert) onAlert(text);
-}
-
 std::optional<std::string> FakeSaveDialog::Run(const std::string& folder,
                                                const std::string& proposedName) {
     ++runs;
     lastFolder = folder;
     lastProposedName = proposedName;
     return answer;
-}
-
-ObserverGuard::ObserverGuard(const std::string& name,
-                             platform::NotificationCenter::Observer observer)
-    : token(platform::NotificationCenter::Default().AddObserver(name, std::move(observer))) {}
-
-ObserverGuard::~ObserverGuard() {
-    platform::NotificationCenter::Default().RemoveObserver(token);
 }
 
 WindowWatcher::WindowWatcher() {

@@ -15,36 +15,18 @@
 #include "platform/qt/QtBackend.h"
 #include "shell/SaveDialog.h"
 #include "shell/ViewController.h"
+#include "support/RecordingBackend.h"
+
+namespace testing {}  // namespace testing
 
 namespace spatialmux::guitest {
 
-struct RecordedAlert {
-    std::string text;
-    bool onMainThread = false;
-};
+// Inside these tests, testing:: is GoogleTest's (not the shared support's).
+namespace testing = ::testing;
 
-class RecordingBackend : public platform::QtBackend {
-public:
-    std::vector<RecordedAlert> alerts;
-    int terminationRequests = 0;
-    // Runs when an alert is shown, before it is dismissed.
-    std::function<void(const std::string&)> onAlert;
-
-    // Runs on a worker thread each time it hands work to the GUI thread
-    // (progress, notifications), before handing it over: a test can hold
-    // the worker there. Set before the worker starts.
-    std::function<void()> onPostFromWorker;
-
-    void PostToMainThread(std::function<void()> work) override;
-    void RequestTermination() override;
-    std::vector<std::string> AlertTexts() const;
-
-protected:
-    void PresentAlert(const std::string& text) override;
-
-private:
-    std::mutex recordMutex;
-};
+// The tests' recording back end over the Qt one: alerts are recorded on the
+// GUI thread instead of opening a modal box.
+using RecordingBackend = spatialmux::testing::RecordingBackendOn<platform::QtBackend>;
 
 class FakeSaveDialog : public SaveDialog {
 public:
@@ -57,18 +39,6 @@ public:
     int runs = 0;
     std::string lastFolder;
     std::string lastProposedName;
-};
-
-// An observer that is removed when the guard goes away.
-class ObserverGuard {
-public:
-    ObserverGuard(const std::string& name, platform::NotificationCenter::Observer observer);
-    ~ObserverGuard();
-    ObserverGuard(const ObserverGuard&) = delete;
-    ObserverGuard& operator=(const ObserverGuard&) = delete;
-
-private:
-    int token;
 };
 
 // Counts the appearances of progress windows (show events).

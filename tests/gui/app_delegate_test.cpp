@@ -32,8 +32,8 @@ TEST_F(DropletTest, LaunchWithoutAFileShowsAlert1AndQuits) {
     FakeSaveDialog dialog;
     WindowWatcher watcher;
     ASSERT_TRUE(RunSession(backend, dialog, std::nullopt));
-    EXPECT_EQ(backend.AlertTexts(), Texts({"alert1"}));
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.Alerts(), Texts({"alert1"}));
+    EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(dialog.runs, 0);
     EXPECT_EQ(watcher.shows, 1);  // only the launch appearance
 }
@@ -44,9 +44,9 @@ TEST_F(DropletTest, TwoFilesShowAlert6WithoutSaveDialog) {
     FakeSaveDialog dialog(Path("out.mov"));
     ASSERT_TRUE(
         RunSession(backend, dialog, std::vector<std::string>{Path("a.MP4"), Path("b.MP4")}));
-    EXPECT_EQ(backend.AlertTexts(), Texts({"alert6"}));
+    EXPECT_EQ(backend.Alerts(), Texts({"alert6"}));
     EXPECT_EQ(dialog.runs, 0);
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.terminations, 1);
     // Neither file is written over.
     EXPECT_EQ(ReadWholeFile(Path("a.MP4")), "a");
     EXPECT_EQ(ReadWholeFile(Path("b.MP4")), "b");
@@ -61,8 +61,8 @@ TEST_F(DropletTest, CancelledSaveDialogShowsAlert4) {
     EXPECT_EQ(dialog.runs, 1);
     EXPECT_EQ(dialog.lastFolder, folder);  // the input's folder, spaces and all
     EXPECT_EQ(dialog.lastProposedName, "trip01");
-    EXPECT_EQ(backend.AlertTexts(), Texts({"alert4"}));
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.Alerts(), Texts({"alert4"}));
+    EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(watcher.shows, 1);
 }
 
@@ -101,8 +101,8 @@ TEST_P(RefusedJobTest, ShowsTheControllersAlertAndQuitsWithoutProgressWindow) {
     FakeSaveDialog dialog(c.outputIsInput ? input : Path("out.mov"));
     WindowWatcher watcher;
     int fronts = 0;
-    ObserverGuard front(platform::kForOrderFrontNotification,
-                        [&](const platform::Notification&) { ++fronts; });
+    const auto front = platform::NotificationCenter::Default().AddObserver(
+        platform::kForOrderFrontNotification, [&](const platform::Notification&) { ++fronts; });
 
     const bool ended = RunSession(backend, dialog, std::vector<std::string>{input});
     platform::InstallFileFacts(nullptr);
@@ -111,8 +111,8 @@ TEST_P(RefusedJobTest, ShowsTheControllersAlertAndQuitsWithoutProgressWindow) {
     // movie the dialog proposes a name other than the input's own.
     EXPECT_EQ(dialog.runs, c.notAMovie ? 0 : 1);
     EXPECT_EQ(dialog.lastProposedName, c.notAMovie ? "" : "clip-360.mov");
-    EXPECT_EQ(backend.AlertTexts(), Texts({c.alertKey}));
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.Alerts(), Texts({c.alertKey}));
+    EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(fronts, 0);
     EXPECT_EQ(watcher.shows, 1);
     EXPECT_FALSE(FileExists(Path("out.mov")));
@@ -141,13 +141,13 @@ TEST_F(DropletTest, ASavePathInAMissingFolderIsRefusedNamingIt) {
     const std::string missing = Path("no such folder");
     FakeSaveDialog dialog(missing + "/clip.mov");
     int fronts = 0;
-    ObserverGuard front(platform::kForOrderFrontNotification,
-                        [&](const platform::Notification&) { ++fronts; });
+    const auto front = platform::NotificationCenter::Default().AddObserver(
+        platform::kForOrderFrontNotification, [&](const platform::Notification&) { ++fronts; });
     ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{input}));
-    ASSERT_EQ(backend.alerts.size(), 1u);
-    EXPECT_NE(backend.alerts[0].text.find(missing + " does not exist"), std::string::npos)
-        << backend.alerts[0].text;
-    EXPECT_EQ(backend.terminationRequests, 1);
+    const std::vector<std::string> alerts = backend.Alerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_NE(alerts[0].find(missing + " does not exist"), std::string::npos) << alerts[0];
+    EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(fronts, 0);
     EXPECT_FALSE(FileExists(missing));
     EXPECT_EQ(ReadWholeFile(input), before);
@@ -167,9 +167,9 @@ TEST_F(DropletTest, FileHandedOverDuringAConversionIsRefused) {
     job_state::End(JobResult::None);
     platform::InstallBackend(nullptr);
 
-    EXPECT_EQ(backend.AlertTexts(), Texts({"alert6"}));
+    EXPECT_EQ(backend.Alerts(), Texts({"alert6"}));
     EXPECT_EQ(dialog.runs, 0);
-    EXPECT_EQ(backend.terminationRequests, 0);
+    EXPECT_EQ(backend.terminations, 0);
 }
 
 TEST_F(DropletTest, BareNameFromTheDialogGetsTheMovExtension) {

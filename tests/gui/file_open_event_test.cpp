@@ -78,7 +78,7 @@ TEST_F(FileOpenSessionTest, FileOpenEventStartsTheSaveDialog) {
     EXPECT_EQ(dialog.runs, 1);
     EXPECT_EQ(dialog.lastProposedName, "trip01");
     EXPECT_EQ(dialog.lastFolder, dir.path().toStdString());
-    EXPECT_EQ(backend.AlertTexts(), Texts({"alert4"}));  // the cancelled dialog, no "alert1"
+    EXPECT_EQ(backend.Alerts(), Texts({"alert4"}));  // the cancelled dialog, no "alert1"
 }
 
 // Two movies dropped on the icon at once arrive as two events: one drop of
@@ -94,8 +94,8 @@ TEST_F(FileOpenSessionTest, TwoFileOpenEventsAtOnceAreRefusedAsOneDrop) {
         SendFileOpen(b);
     }));
     EXPECT_EQ(dialog.runs, 0);
-    EXPECT_EQ(backend.AlertTexts(), Texts({"alert6"}));
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.Alerts(), Texts({"alert6"}));
+    EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(ReadWholeFile(Path("a.MP4")), "a");
 }
 

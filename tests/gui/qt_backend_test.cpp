@@ -42,9 +42,10 @@ TEST(QtBackendTest, AWorkerWaitsForItsAlertWhileTheGuiThreadWaitsForTheWorker) {
         backend.RunOnMainThreadAndWait([&] { mainWorkRan = backend.IsMainThread(); });
     });
     backend.WaitForDetachedThreads();
-    ASSERT_EQ(backend.alerts.size(), 1u);
-    EXPECT_EQ(backend.alerts[0].text, "from the worker");
-    EXPECT_TRUE(backend.alerts[0].onMainThread);
+    const auto alerts = backend.AlertsSeen();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].text, "from the worker");
+    EXPECT_TRUE(alerts[0].onMainThread);
     EXPECT_TRUE(alertReturned);
     EXPECT_TRUE(mainWorkRan);
     EXPECT_EQ(backend.RunningThreadCount(), 0);
@@ -82,7 +83,7 @@ TEST(QtBackendTest, TerminationRequestedByAWorkerEndsTheEventLoop) {
     backend.WaitForDetachedThreads();
     EXPECT_FALSE(guardFired);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.terminations, 1);
 }
 
 TEST(QtBackendTest, ManyShortThreadsAreAllJoined) {

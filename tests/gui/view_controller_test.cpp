@@ -167,7 +167,7 @@ TEST_F(CancelTest, DeletesTheWavAndTheOutputKeepsTheInputAndQuits) {
     EXPECT_FALSE(FileExists(wav));
     EXPECT_FALSE(FileExists(output));
     EXPECT_EQ(ReadWholeFile(input), "input bytes");
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.terminations, 1);
     EXPECT_TRUE(wrap_ffmpeg::CancelRequested());
 }
 
@@ -178,7 +178,7 @@ TEST_F(CancelTest, BeforeTheWavExistsDeletesWhatThereIs) {
     window.CancelBtn();
     EXPECT_FALSE(FileExists(output));
     EXPECT_FALSE(FileExists(wav));
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.terminations, 1);
 }
 
 // A worker that only notices the cancel request late, is then held up by an
@@ -199,7 +199,7 @@ TEST_F(CancelTest, WaitsForTheWorkerSoThatNothingItWritesLateRemains) {
 
     window.CancelBtn();
     EXPECT_TRUE(workerEnded);
-    EXPECT_EQ(backend.AlertTexts(), std::vector<std::string>{"late alert"});
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{"late alert"});
     EXPECT_FALSE(FileExists(wav));
     EXPECT_FALSE(FileExists(output));
     EXPECT_EQ(ReadWholeFile(input), "input bytes");
@@ -214,7 +214,7 @@ TEST_F(CancelTest, ClosingTheWindowOfAConversionCancelsIt) {
     window.close();
     QCoreApplication::processEvents();
     EXPECT_FALSE(FileExists(output));
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.terminations, 1);
 }
 
 // Escape reaches the window from the focused Cancel button, as a user's key
@@ -232,7 +232,7 @@ TEST_F(CancelTest, EscapeCancelsLikeTheButton) {
     QCoreApplication::sendEvent(button, &other);
     QCoreApplication::processEvents();
     EXPECT_TRUE(FileExists(output));
-    EXPECT_EQ(backend.terminationRequests, 0);
+    EXPECT_EQ(backend.terminations, 0);
 
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(button, &escape);
@@ -240,7 +240,7 @@ TEST_F(CancelTest, EscapeCancelsLikeTheButton) {
     EXPECT_FALSE(FileExists(output));
     EXPECT_FALSE(FileExists(wav));
     EXPECT_EQ(ReadWholeFile(input), "input bytes");
-    EXPECT_EQ(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.terminations, 1);
     EXPECT_TRUE(wrap_ffmpeg::CancelRequested());
 }
 

@@ -40,7 +40,7 @@ protected:
     // value in the order of arrival. Called when the session has started, so
     // that these observers run after the window's own.
     void WatchWindow() {
-        front = std::make_unique<ObserverGuard>(
+        front = platform::NotificationCenter::Default().AddObserver(
             platform::kForOrderFrontNotification, [this](const platform::Notification& n) {
                 seen.startPaths = n.paths;
                 if (ViewController* window = CurrentProgressWindow()) {
@@ -48,7 +48,7 @@ protected:
                     seen.labelAtStart = window->LabelText().toStdString();
                 }
             });
-        progress = std::make_unique<ObserverGuard>(
+        progress = platform::NotificationCenter::Default().AddObserver(
             platform::kProgressUpdateNotification, [this](const platform::Notification& n) {
                 seen.progress.push_back(n.number);
                 if (ViewController* window = CurrentProgressWindow()) {
@@ -61,7 +61,7 @@ protected:
     std::string input, output, wav;
     RecordingBackend backend;
     SeenWindow seen;
-    std::unique_ptr<ObserverGuard> front, progress;
+    platform::Subscription front, progress;
 };
 
 TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowShown) {
@@ -73,8 +73,8 @@ TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowSh
         RunSession(backend, dialog, std::vector<std::string>{input}, [this] { WatchWindow(); }));
 
     EXPECT_EQ(dialog.lastProposedName, "trip 01");
-    EXPECT_TRUE(backend.alerts.empty()) << backend.alerts.front().text;
-    EXPECT_EQ(backend.terminationRequests, 1);  // the worker's, at its end
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+    EXPECT_EQ(backend.terminations, 1);  // the worker's, at its end
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
     EXPECT_FALSE(wrap_ffmpeg::JobRunning());
 
@@ -133,10 +133,10 @@ TEST_P(CancelDuringConversionTest, LeavesNoWavNoOutputAndTheInputUnchanged) {
         }
     };
     double pressedAt = -1.0;
-    std::unique_ptr<ObserverGuard> press;
+    platform::Subscription press;
     auto onStart = [&] {
         WatchWindow();
-        press = std::make_unique<ObserverGuard>(
+        press = platform::NotificationCenter::Default().AddObserver(
             platform::kProgressUpdateNotification, [&](const platform::Notification& n) {
                 ViewController* window = CurrentProgressWindow();
                 if (pressed || window == nullptr || n.number <= GetParam().cancelAbove) return;
@@ -149,13 +149,13 @@ TEST_P(CancelDuringConversionTest, LeavesNoWavNoOutputAndTheInputUnchanged) {
     };
 
     ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{input}, onStart));
-    press.reset();
+    press.Reset();
 
     ASSERT_TRUE(pressed);
     EXPECT_LT(pressedAt, GetParam().cancelAbove + 50.0);
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Cancelled);
-    EXPECT_TRUE(backend.alerts.empty()) << backend.alerts.front().text;
-    EXPECT_GE(backend.terminationRequests, 1);
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+    EXPECT_GE(backend.terminations, 1);
     EXPECT_FALSE(FileExists(wav));
     EXPECT_FALSE(FileExists(output));
     EXPECT_TRUE(ReadWholeFile(input) == before) << "the input changed";

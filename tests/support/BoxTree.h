@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/BoxHeader.h"
+
 namespace spatialmux::testing {
 
 struct BoxRef {
@@ -17,31 +19,18 @@ struct BoxRef {
     std::string type;
 };
 
-inline uint32_t Be32(const std::vector<uint8_t>& b, uint64_t at) {
-    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) |
-           b[at + 3];
-}
-
 // The children of the region [begin, end) of `bytes`.
 inline std::vector<BoxRef> Children(const std::vector<uint8_t>& bytes, uint64_t begin,
                                     uint64_t end) {
     std::vector<BoxRef> boxes;
     uint64_t at = begin;
-    while (at + 8 <= end && end <= bytes.size()) {
-        BoxRef box;
-        box.offset = at;
-        box.size = Be32(bytes, at);
-        box.type.assign(reinterpret_cast<const char*>(&bytes[at + 4]), 4);
-        if (box.size == 1) {
-            if (at + 16 > end) break;
-            box.size = (uint64_t{Be32(bytes, at + 8)} << 32) | Be32(bytes, at + 12);
-            box.header = 16;
-        } else if (box.size == 0) {
-            box.size = end - at;
-        }
-        if (box.size < box.header || at + box.size > end) break;
-        boxes.push_back(box);
-        at += box.size;
+    while (at < end && end <= bytes.size()) {
+        const auto header =
+            ParseBoxHeader(&bytes[at], static_cast<std::size_t>(end - at), end - at);
+        if (!header) break;
+        boxes.push_back(
+            BoxRef{at, header->size, header->headerSize, std::string(header->type.data(), 4)});
+        at += header->size;
     }
     return boxes;
 }

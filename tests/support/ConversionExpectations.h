@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/ByteOrder.h"
 #include "fixture/CameraMovieBuilder.h"
 #include "support/TempDir.h"
 
@@ -52,11 +53,7 @@ inline std::vector<uint8_t> ExpectedConvertedAudio(const fixture::CameraMovieOpt
                                                    float gain) {
     std::vector<uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(options.totalSamples) * 8);
-    auto put = [&bytes](int16_t s) {
-        const auto u = static_cast<uint16_t>(s);
-        bytes.push_back(static_cast<uint8_t>(u & 0xFF));
-        bytes.push_back(static_cast<uint8_t>(u >> 8));
-    };
+    auto put = [&bytes](int16_t s) { AppendLE16(bytes, static_cast<uint16_t>(s)); };
     for (int64_t i = 0; i < options.totalSamples; ++i) {
         put(WithGain(fixture::ExpectedSample(options.seed, 0, i), gain));
         put(fixture::ExpectedSample(options.seed, 2, i));

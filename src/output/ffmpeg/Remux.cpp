@@ -1,32 +1,25 @@
-// The remux: the movie's first video stream and the temporary WAV's audio are
-// copied packet by packet, without decoding, into the output movie, in
-// timestamp order.
-#include <cstdio>
+// The remux with FFmpeg: the movie's first video stream and the temporary
+// WAV's audio are copied packet by packet, without decoding, into the output
+// movie, in timestamp order.
 #include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 }
 
-#include "control/wrap_ffmpeg.h"
-#include "output/FfmpegHandles.h"
-#include "platform/LocalizedStrings.h"
+#include "audio/WavWriter.h"
+#include "output/Remux.h"
+#include "output/ffmpeg/FfmpegHandles.h"
 
-namespace spatialmux {
+namespace spatialmux::output {
 
 namespace {
 
 constexpr int kWavStreamIndex = 0;
-constexpr int64_t kWavHeaderBytes = 44;
-constexpr int64_t kWavBytesPerInstant = 8;
-
-void ShowFailureAlert(wrap_ffmpeg& controller) {
-    std::fflush(stdout);
-    controller.myAlert(platform::LocalizedString("alert5"));
-}
 
 // The WAV stream's duration in its own time base. FFmpeg may not know it;
 // then it follows from the file's size and the fixed layout of the
@@ -35,30 +28,23 @@ int64_t WavDuration(AVFormatContext* wav, const AVStream* stream) {
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) return stream->duration;
     const int64_t fileBytes = wav->pb != nullptr ? avio_size(wav->pb) : -1;
     const int sampleRate = stream->codecpar->sample_rate;
-    if (fileBytes <= kWavHeaderBytes || sampleRate <= 0) return 0;
-    const int64_t instants = (fileBytes - kWavHeaderBytes) / kWavBytesPerInstant;
+    if (fileBytes <= WavWriter::kHeaderSize || sampleRate <= 0) return 0;
+    const int64_t instants = (fileBytes - WavWriter::kHeaderSize) / WavWriter::kBytesPerInstant;
     return av_rescale_q(instants, AVRational{1, sampleRate}, stream->time_base);
 }
 
-float ProgressPercent(int64_t done, int64_t total) {
-    if (total <= 0) return 50.0f;
-    double percent = 50.0 + 0.5 * (100.0 * static_cast<double>(done) / static_cast<double>(total));
-    if (percent < 50.0) percent = 50.0;
-    if (percent > 100.0) percent = 100.0;
-    return static_cast<float>(percent);
-}
-
 // Makes an output stream carrying the same codec parameters as `input`.
-// 0 or a negative code, the message already printed.
-int AddCopiedStream(AVFormatContext* output, const AVStream* input, AVStream** created) {
+// 0 or a negative code, the diagnostic already given.
+int AddCopiedStream(AVFormatContext* output, const AVStream* input, AVStream** created,
+                    RemuxJob& job) {
     AVStream* stream = avformat_new_stream(output, nullptr);
     if (stream == nullptr) {
-        std::printf("Failed allocating output stream\n");
+        job.Diagnostic("Failed allocating output stream\n");
         return AVERROR_UNKNOWN;
     }
     const int ret = avcodec_parameters_copy(stream->codecpar, input->codecpar);
     if (ret < 0) {
-        std::printf("Failed to copy context from input to output stream codec context\n");
+        job.Diagnostic("Failed to copy context from input to output stream codec context\n");
         return ret;
     }
     // Let the muxer choose the tag that fits its container. The global-header
@@ -86,66 +72,57 @@ int ReadStreamPacket(AVFormatContext* input, int wanted, AVPacket* packet) {
     }
 }
 
-}  // namespace
-
-int32_t wrap_ffmpeg::goto_end(output::RemuxContexts& contexts, int32_t code) {
-    contexts.movie.reset();
-    contexts.wav.reset();
-    contexts.output.reset();
-    if (code < 0 && code != AVERROR_EOF) {
-        std::printf("Error occurred.");
-        ShowFailureAlert(*this);
-        return -1;
+// Opens the input at `path` with its stream information; false, the
+// diagnostic given, when either fails.
+bool OpenInput(const std::string& path, InputContext& context, RemuxJob& job) {
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) {
+        job.Diagnostic("Could not open input file:" + path + "\n");
+        return false;
     }
-    return 0;
+    context.reset(opened);
+    if (avformat_find_stream_info(context.get(), nullptr) < 0) {
+        job.Diagnostic("Failed to retrieve input stream information\n");
+        return false;
+    }
+    av_dump_format(context.get(), 0, path.c_str(), 0);
+    return true;
 }
 
-int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
-                                 const std::string& outputPath, bool* outputOpened) {
-    if (outputOpened != nullptr) *outputOpened = false;
-    output::RemuxContexts contexts;
+// The shared exit for failures before the copying loop: releases the
+// contexts made so far.
+RemuxOutcome Stop(RemuxContexts& contexts, RemuxJob& job, bool outputCreated) {
+    contexts = RemuxContexts{};
+    job.Diagnostic("Error occurred.");
+    return RemuxOutcome{RemuxStatus::Failed, outputCreated};
+}
+
+}  // namespace
+
+void QuietenRemuxLog() {
+    av_log_set_level(AV_LOG_ERROR);
+}
+
+RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
+    const std::string& moviePath = request.moviePath;
+    const std::string& wavPath = request.wavPath;
+    const std::string& outputPath = request.outputPath;
+    bool outputCreated = false;
+    RemuxContexts contexts;
     int ret = 0;
 
     // Inputs: the movie, then the WAV.
-    {
-        AVFormatContext* opened = nullptr;
-        ret = avformat_open_input(&opened, moviePath.c_str(), nullptr, nullptr);
-        if (ret < 0) {
-            std::printf("Could not open input file:%s\n", moviePath.c_str());
-            return goto_end(contexts, ret);
-        }
-        contexts.movie.reset(opened);
+    if (!OpenInput(moviePath, contexts.movie, job) || !OpenInput(wavPath, contexts.wav, job)) {
+        return Stop(contexts, job, outputCreated);
     }
-    ret = avformat_find_stream_info(contexts.movie.get(), nullptr);
-    if (ret < 0) {
-        std::printf("Failed to retrieve input stream information\n");
-        return goto_end(contexts, ret);
-    }
-    av_dump_format(contexts.movie.get(), 0, moviePath.c_str(), 0);
-
-    {
-        AVFormatContext* opened = nullptr;
-        ret = avformat_open_input(&opened, wavPath.c_str(), nullptr, nullptr);
-        if (ret < 0) {
-            std::printf("Could not open input file:%s\n", wavPath.c_str());
-            return goto_end(contexts, ret);
-        }
-        contexts.wav.reset(opened);
-    }
-    ret = avformat_find_stream_info(contexts.wav.get(), nullptr);
-    if (ret < 0) {
-        std::printf("Failed to retrieve input stream information\n");
-        return goto_end(contexts, ret);
-    }
-    av_dump_format(contexts.wav.get(), 0, wavPath.c_str(), 0);
 
     // Output, in the container its name asks for.
     {
         AVFormatContext* created = nullptr;
         avformat_alloc_output_context2(&created, nullptr, nullptr, outputPath.c_str());
         if (created == nullptr) {
-            std::printf("Could not create output context.\n");
-            return goto_end(contexts, AVERROR_UNKNOWN);
+            job.Diagnostic("Could not create output context.\n");
+            return Stop(contexts, job, outputCreated);
         }
         contexts.output.reset(created);
     }
@@ -163,17 +140,17 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
             break;
         }
     }
-    if (videoIndex < 0) return goto_end(contexts, AVERROR_STREAM_NOT_FOUND);
-    if (wav->nb_streams < 1) return goto_end(contexts, AVERROR_STREAM_NOT_FOUND);
+    if (videoIndex < 0) return Stop(contexts, job, outputCreated);
+    if (wav->nb_streams < 1) return Stop(contexts, job, outputCreated);
 
     AVStream* videoIn = movie->streams[videoIndex];
     AVStream* audioIn = wav->streams[kWavStreamIndex];
     AVStream* videoOut = nullptr;
     AVStream* audioOut = nullptr;
-    ret = AddCopiedStream(out, videoIn, &videoOut);
-    if (ret < 0) return goto_end(contexts, ret);
-    ret = AddCopiedStream(out, audioIn, &audioOut);
-    if (ret < 0) return goto_end(contexts, ret);
+    ret = AddCopiedStream(out, videoIn, &videoOut, job);
+    if (ret < 0) return Stop(contexts, job, outputCreated);
+    ret = AddCopiedStream(out, audioIn, &audioOut, job);
+    if (ret < 0) return Stop(contexts, job, outputCreated);
     // Front left, front right, front centre, back centre.
     av_channel_layout_uninit(&audioOut->codecpar->ch_layout);
     av_channel_layout_from_mask(&audioOut->codecpar->ch_layout, AV_CH_LAYOUT_4POINT0);
@@ -181,24 +158,24 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
     if ((outputFormat->flags & AVFMT_NOFILE) == 0) {
         ret = avio_open(&out->pb, outputPath.c_str(), AVIO_FLAG_WRITE);
         if (ret < 0) {
-            std::printf("Could not open output file '%s'", outputPath.c_str());
-            return goto_end(contexts, ret);
+            job.Diagnostic("Could not open output file '" + outputPath + "'");
+            return Stop(contexts, job, outputCreated);
         }
     }
     // From here on the output's file may exist (formats without a file of
     // ours create theirs while writing).
-    if (outputOpened != nullptr) *outputOpened = true;
+    outputCreated = true;
 
     // No options: the default layout keeps the media data in front of moov.
     ret = avformat_write_header(out, nullptr);
     if (ret < 0) {
-        std::printf("Error occurred when opening output file");
-        return goto_end(contexts, ret);
+        job.Diagnostic("Error occurred when opening output file");
+        return Stop(contexts, job, outputCreated);
     }
     av_dump_format(out, 0, outputPath.c_str(), 1);
 
-    output::Packet packet(av_packet_alloc());
-    if (!packet) return goto_end(contexts, AVERROR(ENOMEM));
+    Packet packet(av_packet_alloc());
+    if (!packet) return Stop(contexts, job, outputCreated);
 
     const int64_t wavDuration = WavDuration(wav, audioIn);
     // The movie's sample table says how many video packets there are: an
@@ -216,10 +193,10 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
     // the other still follows. Ties go to the video, so the first packet is
     // a video packet.
     while (videoLeft || audioLeft) {
-        if (CancelRequested()) {
+        if (job.Cancelled()) {
             // Nothing more is written; the caller deletes the files.
-            contexts = output::RemuxContexts{};
-            return -2;
+            contexts = RemuxContexts{};
+            return RemuxOutcome{RemuxStatus::Cancelled, outputCreated};
         }
         bool fromVideo = videoLeft;
         if (videoLeft && audioLeft) {
@@ -236,8 +213,7 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
         const bool cutShort = read == AVERROR_EOF && fromVideo && videoPackets < videoIndexed;
         if ((read < 0 && read != AVERROR_EOF) || cutShort) {
             // Media lost from an input must not pass for a complete copy.
-            std::printf("Error reading packet");
-            ShowFailureAlert(*this);
+            job.Diagnostic("Error reading packet");
             readFailed = true;
             break;
         }
@@ -262,13 +238,12 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
         if (!fromVideo) {
             // Done and total both in the WAV stream's time base.
             const int64_t done = inputDts != AV_NOPTS_VALUE ? inputDts : lastAudioPts;
-            myProgRate_update(ProgressPercent(done, wavDuration));
+            job.Progress(done, wavDuration);
         }
 
         ret = av_interleaved_write_frame(out, packet.get());
         if (ret < 0) {
-            std::printf("Error muxing packet");
-            ShowFailureAlert(*this);
+            job.Diagnostic("Error muxing packet");
             writeFailed = true;
             break;
         }
@@ -284,15 +259,13 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
     if ((outputFormat->flags & AVFMT_NOFILE) == 0) closed = avio_closep(&out->pb);
     contexts.output.reset();
 
-    if (writeFailed || readFailed) return -1;
+    if (writeFailed || readFailed) return RemuxOutcome{RemuxStatus::Failed, outputCreated};
     if (trailer < 0 || closed < 0) {
         // Without its trailer the output is no usable movie.
-        std::printf("Error occurred.");
-        ShowFailureAlert(*this);
-        return -1;
+        job.Diagnostic("Error occurred.");
+        return RemuxOutcome{RemuxStatus::Failed, outputCreated};
     }
-    myProgRate_update(100.0f);
-    return 0;
+    return RemuxOutcome{RemuxStatus::Completed, outputCreated};
 }
 
-}  // namespace spatialmux
+}  // namespace spatialmux::output

@@ -1,5 +1,5 @@
 // The libavformat probe of any movie.
-#include "movie/FfmpegMediaProbe.h"
+#include "movie/MediaProbe.h"
 
 #include <algorithm>
 #include <memory>

@@ -1,5 +1,6 @@
 // Checking a finished output against its input, from indexes and headers.
-#include "output/FfmpegOutputVerification.h"
+#include "output/OutputVerification.h"
+#include "audio/ByteOrder.h"
 
 #include <cstring>
 #include <fstream>
@@ -12,8 +13,8 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
-#include "output/FfmpegHandles.h"
 #include "output/MoovLayout.h"
+#include "output/ffmpeg/FfmpegHandles.h"
 
 namespace spatialmux::output {
 
@@ -66,10 +67,10 @@ std::optional<std::vector<uint8_t>> ReadMoov(const std::string& path) {
         uint8_t header[16] = {};
         file.seekg(static_cast<std::streamoff>(offset));
         if (!file.read(reinterpret_cast<char*>(header), 8)) return std::nullopt;
-        uint64_t size = BoxSize(header);
+        uint64_t size = ReadBE32(header);
         if (size == 1) {
             if (!file.read(reinterpret_cast<char*>(header + 8), 8)) return std::nullopt;
-            size = (static_cast<uint64_t>(BoxSize(header + 8)) << 32) | BoxSize(header + 12);
+            size = (static_cast<uint64_t>(ReadBE32(header + 8)) << 32) | ReadBE32(header + 12);
         } else if (size == 0) {
             size = length - offset;
         }
@@ -100,13 +101,13 @@ std::string CheckTransplantedBoxes(const std::string& path, bool wantUuid) {
     }
     const uint8_t* bytes = moov->data();
     if (wantUuid) {
-        const uint32_t trakEnd = layout.video.trak + BoxSize(bytes + layout.video.trak);
+        const uint32_t trakEnd = layout.video.trak + ReadBE32(bytes + layout.video.trak);
         bool found = false;
         uint32_t uuid = 0;
         for (int skip = 0;
              !found && FindChild(bytes, layout.video.trak + 8, trakEnd, "uuid", skip, &uuid);
              ++skip) {
-            found = BoxSize(bytes + uuid) >= 24 &&
+            found = ReadBE32(bytes + uuid) >= 24 &&
                     std::memcmp(bytes + uuid + 8, kSphericalUuid, sizeof kSphericalUuid) == 0;
         }
         if (!found) return "the video track has no spherical uuid box";

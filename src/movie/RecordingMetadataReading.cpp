@@ -1,10 +1,11 @@
 // Reading the recording metadata from the input's moov. Only the few small
 // boxes that hold it are read; everything is checked against the bytes that
 // were actually read and against the box that holds it.
-#include "movie/RecordingMetadata.h"
+#include "movie/RecordingMetadataReading.h"
 
 #include <cstring>
 
+#include "audio/ByteOrder.h"
 #include "movie/StreamMoves.h"
 
 namespace spatialmux {
@@ -18,40 +19,6 @@ constexpr uint64_t kMaxTagBox = 16u * 1024u * 1024u;
 constexpr int kMaxTopLevelBoxes = 1000;
 // Children of one box looked at.
 constexpr int kMaxChildren = 100000;
-
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-uint64_t Be64(const uint8_t* p) {
-    return (uint64_t{Be32(p)} << 32) | Be32(p + 4);
-}
-
-struct FixedFields {
-    std::size_t size = 0;  // the whole box up to the end of its fixed fields
-    std::size_t matrixOrLanguage = 0;
-    bool wide = false;
-};
-
-// The fixed fields of a whole version 0 or 1 mvhd, tkhd or mdhd box.
-std::optional<FixedFields> FixedFieldsOf(const uint8_t* bytes, std::size_t size) {
-    if (size < 12 || Be32(bytes) != size) return std::nullopt;
-    const uint8_t version = bytes[8];
-    if (version > 1) return std::nullopt;
-    const bool wide = version == 1;
-    FixedFields fields;
-    if (std::memcmp(bytes + 4, "mvhd", 4) == 0) {
-        fields = {wide ? 120u : 108u, wide ? 56u : 44u, wide};
-    } else if (std::memcmp(bytes + 4, "tkhd", 4) == 0) {
-        fields = {wide ? 104u : 92u, wide ? 60u : 48u, wide};
-    } else if (std::memcmp(bytes + 4, "mdhd", 4) == 0) {
-        fields = {wide ? 44u : 32u, wide ? 40u : 28u, wide};
-    } else {
-        return std::nullopt;
-    }
-    if (size < fields.size) return std::nullopt;
-    return fields;
-}
 
 struct StreamBox {
     uint64_t offset = 0;
@@ -75,11 +42,11 @@ std::optional<StreamBox> BoxAt(std::istream& stream, uint64_t offset, uint64_t e
     }
     StreamBox box;
     box.offset = offset;
-    box.size = Be32(header);
+    box.size = ReadBE32(header);
     std::memcpy(box.type, header + 4, 4);
     if (box.size == 1) {
         if (end - offset < 16 || !ReadAt(stream, offset + 8, header + 8, 8)) return std::nullopt;
-        box.size = Be64(header + 8);
+        box.size = ReadBE64(header + 8);
         box.header = 16;
     } else if (box.size == 0) {
         box.size = end - offset;
@@ -108,7 +75,7 @@ std::vector<uint8_t> ReadWholeBox(std::istream& stream, const StreamBox& box, ui
     std::vector<uint8_t> bytes;
     if (box.header != 8 || box.size > limit) return bytes;
     bytes.resize(static_cast<std::size_t>(box.size));
-    if (!ReadAt(stream, box.offset, bytes.data(), box.size) || Be32(bytes.data()) != box.size) {
+    if (!ReadAt(stream, box.offset, bytes.data(), box.size) || ReadBE32(bytes.data()) != box.size) {
         bytes.clear();
     }
     return bytes;
@@ -141,7 +108,7 @@ std::vector<uint8_t> CarriedTags(const std::vector<uint8_t>& udta) {
     std::vector<uint8_t> tags;
     std::size_t at = 8;
     while (at < udta.size() && udta.size() - at >= 8) {
-        const uint32_t size = Be32(udta.data() + at);
+        const uint32_t size = ReadBE32(udta.data() + at);
         if (size < 8 || size > udta.size() - at) break;
         if (IsCarriedUserDataType(udta.data() + at + 4)) {
             tags.insert(tags.end(), udta.begin() + static_cast<std::ptrdiff_t>(at),
@@ -157,7 +124,7 @@ std::vector<uint8_t> CarriedTags(const std::vector<uint8_t>& udta) {
 bool IsMdtaMeta(const std::vector<uint8_t>& meta) {
     for (std::size_t first : {std::size_t{8}, std::size_t{12}}) {
         if (meta.size() < first + 20) continue;
-        const uint32_t size = Be32(meta.data() + first);
+        const uint32_t size = ReadBE32(meta.data() + first);
         if (std::memcmp(meta.data() + first + 4, "hdlr", 4) == 0 && size >= 20 &&
             size <= meta.size() - first && std::memcmp(meta.data() + first + 16, "mdta", 4) == 0) {
             return true;
@@ -167,60 +134,6 @@ bool IsMdtaMeta(const std::vector<uint8_t>& meta) {
 }
 
 }  // namespace
-
-bool IsCarriedUserDataType(const uint8_t* type) {
-    if (type[0] == 0xA9) {
-        // These name the program that wrote the file; the output's own
-        // muxer tag says that for the output.
-        static constexpr const char* kWriterTags[] = {"swr", "too", "enc"};
-        for (const char* tag : kWriterTags) {
-            if (std::memcmp(type + 1, tag, 3) == 0) return false;
-        }
-        return true;
-    }
-    static constexpr const char* kIsoTags[] = {"titl", "dscp", "cprt", "perf", "auth",
-                                               "gnre", "rtng", "clsf", "kywd", "loci",
-                                               "albm", "yrrc", "XMP_", "meta"};
-    for (const char* tag : kIsoTags) {
-        if (std::memcmp(type, tag, 4) == 0) return true;
-    }
-    return false;
-}
-
-std::optional<HeaderTimes> ReadHeaderTimes(const uint8_t* bytes, std::size_t size) {
-    const std::optional<FixedFields> fields = FixedFieldsOf(bytes, size);
-    if (!fields) return std::nullopt;
-    if (fields->wide) return HeaderTimes{Be64(bytes + 12), Be64(bytes + 20)};
-    return HeaderTimes{Be32(bytes + 12), Be32(bytes + 16)};
-}
-
-std::optional<std::size_t> MatrixOffset(const uint8_t* bytes, std::size_t size) {
-    const std::optional<FixedFields> fields = FixedFieldsOf(bytes, size);
-    if (!fields || std::memcmp(bytes + 4, "mdhd", 4) == 0) return std::nullopt;
-    return fields->matrixOrLanguage;
-}
-
-std::optional<std::size_t> LanguageOffset(const uint8_t* bytes, std::size_t size) {
-    const std::optional<FixedFields> fields = FixedFieldsOf(bytes, size);
-    if (!fields || std::memcmp(bytes + 4, "mdhd", 4) != 0) return std::nullopt;
-    return fields->matrixOrLanguage;
-}
-
-std::optional<std::string> ReadHandlerName(const uint8_t* bytes, std::size_t size) {
-    // Header, version and flags, predefined, handler type, 12 reserved bytes.
-    constexpr std::size_t kNameAt = 32;
-    if (size < kNameAt || Be32(bytes) != size || std::memcmp(bytes + 4, "hdlr", 4) != 0) {
-        return std::nullopt;
-    }
-    const uint8_t* name = bytes + kNameAt;
-    const std::size_t length = size - kNameAt;
-    if (length > 0 && name[0] == length - 1) {
-        return std::string(reinterpret_cast<const char*>(name + 1), length - 1);
-    }
-    std::size_t end = 0;
-    while (end < length && name[end] != 0) ++end;
-    return std::string(reinterpret_cast<const char*>(name), end);
-}
 
 RecordingMetadata ReadRecordingMetadata(std::istream& stream, uint64_t length,
                                         uint64_t audioBoxOffset) {

@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cstdint>
-#include <istream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,13 +65,5 @@ std::optional<std::size_t> LanguageOffset(const uint8_t* bytes, std::size_t size
 // The name of a whole hdlr box, written as a C string or as a Pascal string
 // (the QuickTime form, recognised as FFmpeg does by its first byte).
 std::optional<std::string> ReadHandlerName(const uint8_t* bytes, std::size_t size);
-
-// Reads the recording metadata of the movie in `stream` (`length` bytes):
-// the first top-level moov, its mvhd, first trak, udta and meta, and the
-// mdhd inside the private audio box at `audioBoxOffset` (0: none). Boxes
-// that are missing or do not lie inside their parent are left out; the
-// stream's position and state are undefined afterwards.
-RecordingMetadata ReadRecordingMetadata(std::istream& stream, uint64_t length,
-                                        uint64_t audioBoxOffset);
 
 }  // namespace spatialmux

@@ -1,0 +1,30 @@
+#pragma once
+// The file step of the metadata transplant: the input's video sample entry,
+// uuid box and SA3D box go into the output's moov, which the remux left as
+// the last top-level box of the file behind mdat.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio/RecordingMetadata.h"
+
+namespace spatialmux::output {
+
+enum class TransplantResult {
+    Written,     // the new moov is in the file
+    CannotOpen,  // the file could not be opened for reading and writing
+    Refused,     // the file or a piece is not as expected (file unchanged), or the rewrite failed
+};
+
+// Rewrites the moov of the movie at `path` with the three pieces (the SA3D
+// box as the camera wrote it; its channel map is set to 0, 1, 2, 3 here) and
+// carries the input's recording metadata into it.
+// `uuidBox` may be empty. Only moov is read and rewritten.
+TransplantResult TransplantIntoFile(const std::string& path,
+                                    const std::vector<uint8_t>& videoSampleEntry,
+                                    const std::vector<uint8_t>& uuidBox,
+                                    const std::vector<uint8_t>& sa3dBox,
+                                    const RecordingMetadata& recording);
+
+}  // namespace spatialmux::output

@@ -1,0 +1,51 @@
+#pragma once
+// The remux: the movie's first video stream and the temporary WAV's audio are
+// copied packet by packet, without decoding, into the output movie. It knows
+// nothing of who runs it: progress, cancellation and its diagnostics go
+// through the RemuxJob it is handed.
+
+#include <cstdint>
+#include <string>
+
+namespace spatialmux::output {
+
+struct RemuxRequest {
+    std::string moviePath;
+    std::string wavPath;
+    std::string outputPath;
+};
+
+// What the remux asks of the job that runs it. Called on the remux's thread.
+class RemuxJob {
+public:
+    virtual ~RemuxJob() = default;
+    // `done` of `total` units of the audio are written (total 0: unknown).
+    virtual void Progress(int64_t done, int64_t total) = 0;
+    // True when the remux should stop writing.
+    virtual bool Cancelled() = 0;
+    // A diagnostic for standard output, with its own line ends (or none).
+    virtual void Diagnostic(const std::string& text) = 0;
+};
+
+enum class RemuxStatus {
+    Completed,  // both inputs were copied to their ends and the output finished
+    Failed,     // stopped by an error; a diagnostic said which
+    Cancelled,  // stopped because the job asked; nothing more was written
+};
+
+struct RemuxOutcome {
+    RemuxStatus status = RemuxStatus::Failed;
+    // Whether this remux created (or truncated) the output file, so that a
+    // caller cleaning up never deletes a file that the remux did not touch.
+    bool outputCreated = false;
+};
+
+RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job);
+
+// Lets FFmpeg log its errors only. Its stream dumps and notices (such as its
+// remark that it does not reorder the camera's ambisonic channels, which is
+// what this conversion does) are for developers; the user sees our own
+// messages and progress, and FFmpeg's errors.
+void QuietenRemuxLog();
+
+}  // namespace spatialmux::output
