@@ -40,6 +40,12 @@ std::string CommandLineHelp() {
            "                            first-order ambisonic audio\n"
            "  spatialmux --check --json FILE...\n"
            "                            the same as one JSON object per file and line\n"
+           "  spatialmux --soundmap FILE [-o MAP.png] [--moments N] [--at SECONDS...]\n"
+           "                            draw where the sound comes from over the 360\n"
+           "                            picture at N moments (default 6, evenly spread)\n"
+           "                            or at the given times, as one PNG (default:\n"
+           "                            FILE's name with .soundmap.png); a camera movie\n"
+           "                            is mapped as its conversion will sound\n"
            "  spatialmux [MOVIE]        open the windowed converter (drop one movie on it)\n"
            "  spatialmux --help         show this help\n"
            "  spatialmux --version      show the version\n"
@@ -80,6 +86,11 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     app.add_flag("--check", check);
     app.add_flag("--json", request.json);
     app.add_flag("--accept-short-audio", request.acceptShortAudio);
+    std::string soundMap;
+    app.add_option("--soundmap", soundMap);
+    app.add_option("-o", request.mapOutput);
+    app.add_option("--moments", request.moments)->check(CLI::Range(1, 60));
+    app.add_option("--at", request.at)->check(CLI::NonNegativeNumber);
     app.add_option("paths", request.paths);
 
     try {
@@ -93,6 +104,16 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
         request.mode = Mode::Help;
     } else if (version) {
         request.mode = Mode::Version;
+    } else if (!soundMap.empty()) {
+        if (check || request.json) return Wrong("--soundmap does not go with --check or --json");
+        if (!request.paths.empty()) return Wrong("--soundmap maps one movie");
+        if (app.count("--moments") > 0 && !request.at.empty()) {
+            return Wrong("--moments and --at cannot be combined");
+        }
+        request.paths = {soundMap};
+        request.mode = Mode::SoundMap;
+    } else if (app.count("-o") > 0 || app.count("--moments") > 0 || app.count("--at") > 0) {
+        return Wrong("-o, --moments and --at go with --soundmap");
     } else if (check) {
         if (request.paths.empty()) return Wrong("--check needs at least one file");
         request.mode = Mode::Check;

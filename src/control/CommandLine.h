@@ -12,6 +12,7 @@ struct CommandLineRequest {
     enum class Mode {
         Convert,   // INPUT OUTPUT
         Check,     // --check FILE...
+        SoundMap,  // --soundmap FILE [-o MAP.png] [--moments N] [--at SECONDS...]
         Windowed,  // no movie or one movie: the windowed converter
         Help,
         Version,
@@ -23,6 +24,11 @@ struct CommandLineRequest {
     std::vector<std::string> paths;
     bool json = false;              // --json: the check as one JSON object per file
     bool acceptShortAudio = false;  // --accept-short-audio
+    // --soundmap FILE: the movie (also in `paths`), the map's file (-o; empty:
+    // beside the movie), the number of moments or the moments themselves.
+    std::string mapOutput;
+    int moments = 6;
+    std::vector<double> at;
     // For Mode::Wrong: one line without the usage hint (may be empty when
     // the usage hint says all).
     std::string problem;
