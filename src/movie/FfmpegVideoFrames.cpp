@@ -1,5 +1,6 @@
 #include "movie/FfmpegVideoFrames.h"
 
+#include <algorithm>
 #include <cmath>
 
 extern "C" {
@@ -45,19 +46,47 @@ bool VideoFrameDecoder::DecodePictureAt(double seconds, int width, int height,
     const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
     const int64_t target = start + av_rescale_q(std::llround(seconds * AV_TIME_BASE),
                                                 AV_TIME_BASE_Q, stream->time_base);
-    // The keyframe at or before the time; decoding starts there.
-    int result = av_seek_frame(input.get(), streamIndex, target, AVSEEK_FLAG_BACKWARD);
+    const int64_t second =
+        std::max<int64_t>(av_rescale_q(1, AVRational{1, 1}, stream->time_base), 1);
+    decoding::Frame shown(av_frame_alloc());
+    if (!shown) {
+        *problem = "out of memory";
+        return false;
+    }
+    // A keyframe found by the seek may be shown after the time: an HEVC
+    // CRA picture whose leading pictures need the keyframe before it. Then
+    // decoding starts again further back, down to the start if need be.
+    int64_t from = target;
+    for (int attempt = 0;; ++attempt) {
+        int64_t first = AV_NOPTS_VALUE;
+        if (!DecodeFrom(from, target, shown.get(), &first, problem)) return false;
+        if (first == AV_NOPTS_VALUE || first <= target || from <= start || attempt >= 8) break;
+        from = std::max(start, std::min(from, first) - second * (int64_t{1} << attempt));
+    }
+    if (!Scale(shown.get(), width, height, rgb)) {
+        *problem = "cannot convert the picture to RGB";
+        return false;
+    }
+    return true;
+}
+
+bool VideoFrameDecoder::DecodeFrom(int64_t from, int64_t target, AVFrame* shown,
+                                   int64_t* firstShown, std::string* problem) {
+    const AVStream* stream = input->streams[streamIndex];
+    const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    // The keyframe at or before `from`; decoding starts there.
+    int result = av_seek_frame(input.get(), streamIndex, from, AVSEEK_FLAG_BACKWARD);
     if (result < 0) result = av_seek_frame(input.get(), streamIndex, start, AVSEEK_FLAG_BACKWARD);
     if (result < 0) {
         *problem = "cannot seek in the video: " + AvErrorText(result);
         return false;
     }
     avcodec_flush_buffers(decoder.get());
+    av_frame_unref(shown);
 
     decoding::Packet packet(av_packet_alloc());
     decoding::Frame frame(av_frame_alloc());
-    decoding::Frame shown(av_frame_alloc());
-    if (!packet || !frame || !shown) {
+    if (!packet || !frame) {
         *problem = "out of memory";
         return false;
     }
@@ -88,25 +117,24 @@ bool VideoFrameDecoder::DecodePictureAt(double seconds, int width, int height,
                 decodeError = result;
                 break;
             }
+            // Frames come out in presentation order: the first one at or
+            // after the time is the one shown then.
             int64_t pts = frame->best_effort_timestamp;
             if (pts == AV_NOPTS_VALUE) pts = frame->pts;
-            av_frame_unref(shown.get());
-            av_frame_move_ref(shown.get(), frame.get());
+            if (!haveShown) *firstShown = pts;
+            av_frame_unref(shown);
+            av_frame_move_ref(shown, frame.get());
             haveShown = true;
             if (pts != AV_NOPTS_VALUE && pts >= target) {
                 reached = true;
                 break;
             }
         }
-        if (reached || (draining && (result == AVERROR_EOF || result < 0))) break;
+        if (reached || (draining && result < 0)) break;
     }
     if (!haveShown) {
         *problem = decodeError < 0 ? "cannot decode the video: " + AvErrorText(decodeError)
                                    : std::string("no picture could be decoded there");
-        return false;
-    }
-    if (!Scale(shown.get(), width, height, rgb)) {
-        *problem = "cannot convert the picture to RGB";
         return false;
     }
     return true;

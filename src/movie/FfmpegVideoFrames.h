@@ -30,6 +30,11 @@ public:
                          std::string* problem);
 
 private:
+    // Seeks to the keyframe at or before `from` and decodes up to the first
+    // frame shown at or after `target` (or the last one), into `shown`;
+    // `firstShown` receives the time of the first frame that came out.
+    bool DecodeFrom(int64_t from, int64_t target, AVFrame* shown, int64_t* firstShown,
+                    std::string* problem);
     bool Scale(const AVFrame* frame, int width, int height, std::vector<uint8_t>* rgb);
 
     decoding::InputContext input;

@@ -10,6 +10,7 @@
 #include "control/MovieCheck.h"
 #include "control/SoundMapCommand.h"
 #include "fixture/CameraMovieBuilder.h"
+#include "movie/FfmpegVideoFrames.h"
 #include "output/SoundMapDrawing.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
@@ -328,6 +329,65 @@ TEST(SoundMapCommandLine, DefaultNameAndMoments) {
     EXPECT_EQ(DefaultSoundMapPath("dir.v2/movie"), "dir.v2/movie.soundmap.png");
     EXPECT_EQ(DefaultSoundMapPath("a/.hidden"), "a/.hidden.soundmap.png");
     EXPECT_EQ(SpreadMoments(6.0, 3), (std::vector<double>{1.0, 3.0, 5.0}));
+}
+
+}  // namespace
+}  // namespace spatialmux
+
+namespace spatialmux {
+namespace {
+
+// Frames whose brightness counts them (frame N has luma 16 + 7 N), encoded with
+// B-frames so that decoding order and display order differ.
+class BFrameMovies : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BFrameMovies, ThePictureAtATimeIsTheFrameShownThen) {
+    TempDir folder;
+    const std::string movie = folder.Path("counted.mov");
+    const std::string encoder = GetParam();
+    const std::string options = encoder == "libx264"
+                                    ? "-x264-params bframes=2:b-adapt=0:keyint=10:log=-1"
+                                    : "-x265-params bframes=3:keyint=10:log-level=none -tag:v hvc1";
+    ASSERT_EQ(
+        std::system(("ffmpeg -v error -f lavfi -i "
+                     "\"nullsrc=s=64x32:r=10:d=3,geq=lum='16+N*7':cb=128:cr=128\" -c:v " +
+                     encoder + " " + options + " -pix_fmt yuv420p " + testing::ShellQuote(movie))
+                        .c_str()),
+        0);
+    VideoFrameDecoder decoder;
+    std::string problem;
+    ASSERT_TRUE(decoder.Open(movie, &problem)) << problem;
+    EXPECT_NEAR(decoder.DurationSeconds(), 3.0, 0.01);
+    // Times in any order: each seeks on its own. A time between frames
+    // takes the next frame; past the last frame's start, the last frame.
+    struct Case {
+        double seconds;
+        int frame;
+    };
+    for (const Case& c : {Case{1.31, 14}, Case{0.0, 0}, Case{0.25, 3}, Case{1.0, 10},
+                          Case{2.95, 29}, Case{0.5, 5}, Case{2.41, 25}}) {
+        std::vector<uint8_t> rgb;
+        ASSERT_TRUE(decoder.DecodePictureAt(c.seconds, 32, 16, &rgb, &problem)) << problem;
+        ASSERT_EQ(rgb.size(), 32u * 16u * 3u);
+        // RGB back to limited-range luma, then to the frame number.
+        const double luma = rgb[(8 * 32 + 16) * 3 + 1] * 219.0 / 255.0 + 16.0;
+        EXPECT_EQ(std::lround((luma - 16.0) / 7.0), c.frame) << encoder << " at " << c.seconds << " s";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, BFrameMovies, ::testing::Values("libx264", "libx265"));
+
+TEST(SoundMapOfHevc, AnHevcCameraMovieMapsItsSources) {
+    TempDir folder;
+    std::string error;
+    fixture::CameraMovieOptions options = TwoSources(fixture::VideoCodec::HEVC);
+    ASSERT_TRUE(fixture::WriteCameraMovie(folder.Path("hevc.mp4"), options, nullptr, &error))
+        << error;
+    const auto result =
+        MakeSoundMap(At(folder.Path("hevc.mp4"), folder.Path("map.png"), {0.2, 1.9}), &error);
+    ASSERT_TRUE(result) << error;
+    EXPECT_LT(AngleBetween(result->moments[0].map.peak, kLeft), 10.0);
+    EXPECT_LT(AngleBetween(result->moments[1].map.peak, kBehindRightAbove), 10.0);
 }
 
 }  // namespace
