@@ -100,6 +100,10 @@ int ColumnsFor(int tiles) {
 
 std::string TileLabel(const SoundMapMoment& moment) {
     char text[96];
+    if (moment.map.peakDecibels < output::kQuietestPeakDecibels) {
+        std::snprintf(text, sizeof text, "%.2f s  silent", moment.seconds);
+        return text;
+    }
     std::snprintf(text, sizeof text, "%.2f s  az %+.0f el %+.0f  %+.0f dB", moment.seconds,
                   moment.map.peak.azimuthDegrees, moment.map.peak.elevationDegrees,
                   moment.map.peakDecibels);
@@ -272,6 +276,10 @@ int RunSoundMap(const SoundMapRequest& request, std::FILE* out, std::FILE* err) 
         return 1;
     }
     for (const SoundMapMoment& moment : result->moments) {
+        if (moment.map.peakDecibels < output::kQuietestPeakDecibels) {
+            std::fprintf(out, "%8.2f s: silent\n", moment.seconds);
+            continue;
+        }
         std::fprintf(out, "%8.2f s: loudest from azimuth %+.0f, elevation %+.0f (%.1f dB)\n",
                      moment.seconds, moment.map.peak.azimuthDegrees,
                      moment.map.peak.elevationDegrees, moment.map.peakDecibels);

@@ -36,8 +36,14 @@ std::string DecibelText(double decibels) {
 
 HeatScale ScaleForPeaks(const std::vector<double>& peaks) {
     HeatScale scale;
-    double loudest = kSilenceDecibels;
-    for (double peak : peaks) loudest = std::max(loudest, peak);
+    // Silent moments do not pull the scale down: their maps stay uncoloured.
+    double loudest = kQuietestPeakDecibels + scale.rangeDecibels;
+    bool heard = false;
+    for (double peak : peaks) {
+        if (peak < kQuietestPeakDecibels) continue;
+        loudest = heard ? std::max(loudest, peak) : peak;
+        heard = true;
+    }
     scale.topDecibels = std::ceil(loudest / 3.0) * 3.0;
     return scale;
 }
@@ -139,7 +145,7 @@ RgbImage DrawSoundMapTile(RgbImage picture, const EnergyMap& map, const HeatScal
         const int x = static_cast<int>(point.x) + (azimuth == 180 ? 3 : -TextWidth(text, 1) / 2);
         DrawText(picture, x, 3, text, kLabelColour, 1, true);
     }
-    DrawPeakMarker(picture, map.peak);
+    if (map.peakDecibels >= kQuietestPeakDecibels) DrawPeakMarker(picture, map.peak);
 
     RgbImage tile(picture.width, picture.height + kLabelStripHeight, kBackground);
     std::copy(picture.pixels.begin(), picture.pixels.end(), tile.pixels.begin());

@@ -27,7 +27,12 @@ struct HeatScale {
     double rangeDecibels = 20.0;
 };
 
-// A scale whose top is the loudest of `peaks`, rounded up to whole 3 dB.
+// A moment whose loudest direction is quieter than this (below the last bit
+// of 16-bit audio) is silent: it gets no colour and no marker.
+inline constexpr double kQuietestPeakDecibels = -96.0;
+
+// A scale whose top is the loudest of `peaks` that are not silent, rounded
+// up to whole 3 dB.
 HeatScale ScaleForPeaks(const std::vector<double>& peaks);
 
 // The colour of a level from 0 (the bottom of the scale) to 1 (the top):
@@ -48,7 +53,7 @@ void MarkerCentre(const Direction& direction, int width, int height, int* x, int
 // Turns the picture into dimmed grey (the tiles show it so under the heat).
 void MuteColours(RgbImage& picture);
 
-// One tile: the picture (muted) with the heat map, marker and azimuth marks, and a
+// One tile: the picture (muted) with the heat map, marker (unless silent) and azimuth marks, and a
 // label strip below it.
 RgbImage DrawSoundMapTile(RgbImage picture, const EnergyMap& map, const HeatScale& scale,
                           const std::string& label);

@@ -167,6 +167,18 @@ TEST(SoundMapDrawing, HeatColoursRunFromBlueToRed) {
     EXPECT_EQ(output::HeatColour(-3.0), bottom);
     EXPECT_EQ(output::HeatColour(7.0), top);
     EXPECT_EQ(output::ScaleForPeaks({-10.5, -4.2}).topDecibels, -3.0);
+    // A silent moment neither sets the scale nor gets a colour or a marker.
+    EXPECT_EQ(output::ScaleForPeaks({kSilenceDecibels, -10.5}).topDecibels, -9.0);
+    AmbisonicCovariance silence;
+    const EnergyMap quiet = ComputeEnergyMap(silence, 64, 32);
+    const output::RgbImage grey(64, 32, {100, 100, 100});
+    const output::RgbImage tile = output::DrawSoundMapTile(
+        grey, quiet, output::ScaleForPeaks({quiet.peakDecibels}), "0.50 s  silent");
+    output::RgbImage muted = grey;
+    output::MuteColours(muted);
+    for (int y = 12; y < 32; ++y) {  // below the azimuth marks
+        for (int x = 0; x < 64; ++x) ASSERT_EQ(tile.Get(x, y), muted.Get(x, y)) << x << " " << y;
+    }
 }
 
 }  // namespace
