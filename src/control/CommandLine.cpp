@@ -3,7 +3,9 @@
 #include "control/CommandLine.h"
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace spatialmux {
 
@@ -16,6 +18,16 @@ CommandLineRequest Wrong(std::string problem) {
     request.mode = CommandLineRequest::Mode::Wrong;
     request.problem = std::move(problem);
     return request;
+}
+
+// A moment of --at: a number of seconds, 0 or more.
+std::string SecondsFromStart(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !std::isfinite(value) || value < 0.0) {
+        return "needs times in seconds from the start (0 or more), not \"" + text + "\"";
+    }
+    return "";
 }
 
 }  // namespace
@@ -90,7 +102,7 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     app.add_option("--soundmap", soundMap);
     app.add_option("-o", request.mapOutput);
     app.add_option("--moments", request.moments)->check(CLI::Range(1, 60));
-    app.add_option("--at", request.at)->check(CLI::NonNegativeNumber);
+    app.add_option("--at", request.at)->check(SecondsFromStart);
     app.add_option("paths", request.paths);
 
     try {

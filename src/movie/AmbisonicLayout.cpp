@@ -15,8 +15,9 @@ std::optional<AcnChannels> FirstOrderAcnChannels(const Sa3dFacts& sa3d, std::str
     if (sa3d.channelOrdering != 0) return refuse("its SA3D box's channel ordering is not ACN");
     if (sa3d.normalization != 0) return refuse("its SA3D box's normalization is not SN3D");
     if (sa3d.channelCount != 4 || sa3d.channelMap.size() != 4) {
-        return refuse("its SA3D box maps " + std::to_string(sa3d.channelCount) +
-                      " channels, not 4");
+        const std::size_t mapped =
+            sa3d.channelCount != 4 ? sa3d.channelCount : sa3d.channelMap.size();
+        return refuse("its SA3D box maps " + std::to_string(mapped) + " channels, not 4");
     }
     AcnChannels channels = {-1, -1, -1, -1};
     for (int channel = 0; channel < 4; ++channel) {

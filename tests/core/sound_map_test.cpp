@@ -10,6 +10,7 @@
 #include "control/MovieCheck.h"
 #include "control/SoundMapCommand.h"
 #include "fixture/CameraMovieBuilder.h"
+#include "movie/AmbisonicLayout.h"
 #include "movie/FfmpegVideoFrames.h"
 #include "output/SoundMapDrawing.h"
 #include "support/RunProgram.h"
@@ -313,6 +314,8 @@ TEST(SoundMapCommandLine, WrongCommandLinesExitTwo) {
              std::vector<std::string>{"--soundmap", "a.mov", "--moments", "0"},
              std::vector<std::string>{"--soundmap", "a.mov", "--moments", "3", "--at", "1"},
              std::vector<std::string>{"--soundmap", "a.mov", "--at", "-1"},
+             std::vector<std::string>{"--soundmap", "a.mov", "--at", "nan"},
+             std::vector<std::string>{"--soundmap", "a.mov", "--at", "1", "b.mov"},
              std::vector<std::string>{"--soundmap", "a.mov", "b.mov"},
              std::vector<std::string>{"--soundmap", "a.mov", "--check"},
              std::vector<std::string>{"-o", "x.png", "a.mov"},
@@ -321,6 +324,44 @@ TEST(SoundMapCommandLine, WrongCommandLinesExitTwo) {
         const ProgramRun run = RunProgram(args);
         EXPECT_EQ(run.status, 2) << args[1] << " " << run.err;
         EXPECT_NE(run.err.find("usage: spatialmux"), std::string::npos) << run.err;
+    }
+}
+
+TEST(AmbisonicLayout, TheSa3dChannelMapSaysWhichChannelCarriesEachComponent) {
+    Sa3dFacts sa3d;
+    sa3d.order = 1;
+    sa3d.channelCount = 4;
+    sa3d.channelMap = {0, 1, 2, 3};
+    std::string problem;
+    EXPECT_EQ(FirstOrderAcnChannels(sa3d, &problem), (AcnChannels{0, 1, 2, 3}));
+    // FuMa channel order W, X, Y, Z, as the camera writes it.
+    sa3d.channelMap = {0, 3, 1, 2};
+    EXPECT_EQ(FirstOrderAcnChannels(sa3d, &problem), (AcnChannels{0, 2, 3, 1}));
+
+    struct Case {
+        void (*spoil)(Sa3dFacts&);
+        const char* says;
+    };
+    for (const Case& c : {
+             Case{[](Sa3dFacts& f) { f.normalization = 1; }, "not SN3D"},
+             Case{[](Sa3dFacts& f) { f.channelOrdering = 1; }, "not ACN"},
+             Case{[](Sa3dFacts& f) { f.order = 2; }, "order 2"},
+             Case{[](Sa3dFacts& f) { f.ambisonicType = 1; }, "not periphonic"},
+             Case{[](Sa3dFacts& f) {
+                      f.channelMap = {0, 1, 1, 3};
+                  },
+                  "each of the four"},
+             Case{[](Sa3dFacts& f) {
+                      f.channelMap = {0, 1, 2, 4};
+                  },
+                  "each of the four"},
+             Case{[](Sa3dFacts& f) { f.channelMap.pop_back(); }, "not 4"},
+         }) {
+        Sa3dFacts spoilt = sa3d;
+        c.spoil(spoilt);
+        problem.clear();
+        EXPECT_FALSE(FirstOrderAcnChannels(spoilt, &problem));
+        EXPECT_NE(problem.find(c.says), std::string::npos) << problem;
     }
 }
 
@@ -371,7 +412,8 @@ TEST_P(BFrameMovies, ThePictureAtATimeIsTheFrameShownThen) {
         ASSERT_EQ(rgb.size(), 32u * 16u * 3u);
         // RGB back to limited-range luma, then to the frame number.
         const double luma = rgb[(8 * 32 + 16) * 3 + 1] * 219.0 / 255.0 + 16.0;
-        EXPECT_EQ(std::lround((luma - 16.0) / 7.0), c.frame) << encoder << " at " << c.seconds << " s";
+        EXPECT_EQ(std::lround((luma - 16.0) / 7.0), c.frame)
+            << encoder << " at " << c.seconds << " s";
     }
 }
 
