@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -268,6 +269,9 @@ std::optional<SoundMapResult> MakeSoundMap(const SoundMapRequest& request, std::
 }
 
 int RunSoundMap(const SoundMapRequest& request, std::FILE* out, std::FILE* err) {
+    // A file size limit must end in a failed write and the partial PNG's
+    // removal, not kill the process with the partial file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::string problem;
     const auto result = MakeSoundMap(request, &problem);
     if (!result) {

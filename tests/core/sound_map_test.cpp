@@ -306,6 +306,13 @@ TEST_F(SoundMapMovies, RefusalsSayWhyAndLeaveNoPicture) {
         ExpectOnly(out, inputs);
     }
     EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(Converted()));
+
+    // A PNG that cannot be written whole (a file size limit of 64 kB).
+    const ProgramRun limited =
+        RunProgram({"--soundmap", copy, "-o", out.Path("map.png")}, "ulimit -f 64;");
+    EXPECT_EQ(limited.status, 1) << limited.err;
+    EXPECT_NE(limited.err.find("cannot write the sound map"), std::string::npos) << limited.err;
+    ExpectOnly(out, inputs);
 }
 
 TEST(SoundMapCommandLine, WrongCommandLinesExitTwo) {
