@@ -197,7 +197,7 @@ std::optional<SoundMapResult> MakeSoundMap(const SoundMapRequest& request, std::
     const int rate = audio.Rate();
     const int64_t total = audio.Total();
     if (rate <= 0 || total <= 0) {
-        *problem = "its audio is empty";
+        *problem = "its audio is empty, or its length is unknown";
         return std::nullopt;
     }
     const double audioSeconds = static_cast<double>(total) / rate;

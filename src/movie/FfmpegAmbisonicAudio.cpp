@@ -1,6 +1,7 @@
 #include "movie/FfmpegAmbisonicAudio.h"
 
 #include <algorithm>
+#include <cstdio>
 
 extern "C" {
 #include <libavutil/samplefmt.h>
@@ -100,8 +101,11 @@ bool AmbisonicAudioDecoder::ReadStretch(int64_t first, int64_t count, AcnAudio* 
         return false;
     }
     const int64_t end = first + count;
-    int64_t filled = 0;  // instants of the stretch delivered so far
-    int64_t next = -1;   // the instant of the next decoded sample, when known
+    // Instants of the stretch delivered so far, each counted once even if
+    // two frames should overlap.
+    std::vector<bool> delivered(static_cast<std::size_t>(count), false);
+    int64_t filled = 0;
+    int64_t next = -1;  // the instant of the next decoded sample, when known
     bool draining = false;
     while (filled < count) {
         if (!draining) {
@@ -152,14 +156,18 @@ bool AmbisonicAudioDecoder::ReadStretch(int64_t first, int64_t count, AcnAudio* 
                     (*audio)[static_cast<std::size_t>(component)]
                             [static_cast<std::size_t>(instant - first)] = value;
                 }
-                ++filled;
+                if (!delivered[static_cast<std::size_t>(instant - first)]) {
+                    delivered[static_cast<std::size_t>(instant - first)] = true;
+                    ++filled;
+                }
             }
             next += frame->nb_samples;
             av_frame_unref(frame.get());
         }
         if (draining && filled < count) {
-            *problem = "the audio ends before " +
-                       std::to_string(static_cast<double>(end) / SampleRate()) + " s";
+            char at[32];
+            std::snprintf(at, sizeof at, "%.2f s", static_cast<double>(end) / SampleRate());
+            *problem = std::string("the audio ends before ") + at;
             return false;
         }
     }
