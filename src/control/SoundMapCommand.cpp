@@ -218,7 +218,7 @@ std::optional<SoundMapResult> MakeSoundMap(const SoundMapRequest& request, std::
         }
     }
 
-    result.tileWidth = std::min(kMaxTileWidth, video.Width()) & ~1;
+    result.tileWidth = std::max(2, std::min(kMaxTileWidth, video.Width()) & ~1);
     result.tileHeight =
         std::max(2, static_cast<int>(std::lround(static_cast<double>(result.tileWidth) *
                                                  video.Height() / video.Width())) &
