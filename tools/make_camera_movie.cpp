@@ -26,7 +26,9 @@ const char kUsage[] =
     "\n"
     "Writes a movie laid out like the camera's, with a known audio pattern.\n"
     "--sample starts from the bundled sample's settings (640x320, 5 s, recorded\n"
-    "2024-05-01 12:00:00 UTC with location, make and model tags).\n"
+    "2024-05-01 12:00:00 UTC with location, make and model tags; a 440 Hz tone\n"
+    "from azimuth 90, elevation 0 for 2.5 s, then a 660 Hz tone from azimuth\n"
+    "-135, elevation 30).\n"
     "\n"
     "  --hevc               HEVC video (default H.264)\n"
     "  --size WxH           video size (default 128x64)\n"
@@ -36,6 +38,11 @@ const char kUsage[] =
     "  --seconds S          audio length in seconds (sets --samples)\n"
     "  --chunk FIRST:SAMPLES  a sample-to-chunk run (repeatable; default 1:1024)\n"
     "  --seed N             audio pattern seed (default 1)\n"
+    "  --source AZ:EL[:FROM:TO[:HZ]]\n"
+    "                       a tone from azimuth AZ (+90 = left), elevation EL\n"
+    "                       (degrees), FROM to TO seconds, in first-order\n"
+    "                       ambisonics as a conversion will write it (repeatable;\n"
+    "                       replaces the known audio pattern)\n"
     "  --software TEXT      maker-note software text\n"
     "  --flag N             maker-note flag value (default 0)\n"
     "  --omit-tag HEX       leave a maker-note tag out (repeatable)\n"
@@ -141,12 +148,17 @@ int main(int argc, char** argv) {
             options.privateAudioHeader = recorded;
             options.userDataTags = {
                 {"\xA9xyz", "+35.6586+139.7454/"}, {"\xA9mak", "Zorva"}, {"\xA9mod", "Velix V"}};
+            // Something to hear and to see on a sound map: a tone on the
+            // left, then one behind on the right and above.
+            options.sources = {{90.0, 0.0, 0.0, 2.5, 440.0, 0.3},
+                               {-135.0, 30.0, 2.5, 5.0, 660.0, 0.3}};
         }
     }
     std::vector<spatialmux::fixture::ChunkRunSpec> runs;
     std::string output;
     bool sample = false;
     bool describe = false;
+    bool ownSources = false;
 
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -214,6 +226,34 @@ int main(int argc, char** argv) {
         } else if (arg == "--seed") {
             if (!integer(0, UINT32_MAX, &n)) return Usage("--seed needs a number");
             options.seed = static_cast<uint32_t>(n);
+        } else if (arg == "--source") {
+            spatialmux::fixture::DirectionalSource source;
+            double fields[5] = {0.0, 0.0, source.fromSeconds, source.toSeconds, source.frequencyHz};
+            int read = 0;
+            if (value(&text)) {
+                const char* p = text.c_str();
+                while (read < 5) {
+                    char* end = nullptr;
+                    const double number = std::strtod(p, &end);
+                    if (end == p) break;
+                    fields[read++] = number;
+                    p = end;
+                    if (*p != ':') break;
+                    ++p;
+                }
+                if (*p != '\0') read = 0;
+            }
+            if (read != 2 && read != 4 && read != 5) {
+                return Usage("--source needs AZIMUTH:ELEVATION[:FROM:TO[:HZ]]");
+            }
+            source.azimuthDegrees = fields[0];
+            source.elevationDegrees = fields[1];
+            source.fromSeconds = fields[2];
+            source.toSeconds = fields[3];
+            source.frequencyHz = fields[4];
+            if (!ownSources) options.sources.clear();
+            ownSources = true;
+            options.sources.push_back(source);
         } else if (arg == "--software") {
             if (!value(&options.softwareText)) return Usage("--software needs a text");
         } else if (arg == "--flag") {

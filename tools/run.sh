@@ -29,6 +29,8 @@ if [ $status -eq 0 ]; then
   echo "  input:  $input"
   echo "  output: $output"
   "$build/make_camera_movie" --describe "$output" || true
+  # Where its sound comes from, over the picture (sample_converted.soundmap.png).
+  "$build/spatialmux" --soundmap "$output" || true
 else
   echo "The sample conversion failed (exit status $status)." >&2
 fi

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config git
   libavformat-dev libavcodec-dev libavutil-dev   # FFmpeg 5.1; libavcodec brings libx264/libx265
+  libswscale-dev                                 # the pictures of spatialmux --soundmap
   libcli11-dev                                   # the command line (header-only)
   nlohmann-json3-dev                             # spatialmux --check --json (header-only)
   libgtest-dev                                   # the test suite

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "control/SoundMapCommand.h"
+
 namespace spatialmux {
 
 namespace {
@@ -105,6 +107,7 @@ std::string CheckReportText(const CheckReport& report) {
         line("gain", Format("%+.2f dB", camera.gainDecibels) +
                          Format(" (x%.6f) on the first channel", camera.gain));
         line("convertible", report.convertible ? "yes" : "no, " + report.notConvertible);
+        if (SoundMapAvailable(report)) line("sound map", "spatialmux --soundmap " + report.path);
         return text;
     }
 
@@ -143,6 +146,7 @@ std::string CheckReportText(const CheckReport& report) {
     if (!report.notCamera.empty()) line("camera movie", "no (" + report.notCamera + ")");
     line("ready for 360 players with first-order ambisonics", report.ready ? "yes" : "no");
     for (const std::string& reason : report.notReady) text += "    - " + reason + "\n";
+    if (SoundMapAvailable(report)) line("sound map", "spatialmux --soundmap " + report.path);
     return text;
 }
 

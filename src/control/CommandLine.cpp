@@ -3,7 +3,9 @@
 #include "control/CommandLine.h"
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace spatialmux {
 
@@ -16,6 +18,16 @@ CommandLineRequest Wrong(std::string problem) {
     request.mode = CommandLineRequest::Mode::Wrong;
     request.problem = std::move(problem);
     return request;
+}
+
+// A moment of --at: a number of seconds, 0 or more.
+std::string SecondsFromStart(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !std::isfinite(value) || value < 0.0) {
+        return "needs times in seconds from the start (0 or more), not \"" + text + "\"";
+    }
+    return "";
 }
 
 }  // namespace
@@ -52,6 +64,12 @@ std::string CommandLineHelp() {
            "                            first-order ambisonic audio\n"
            "  spatialmux --check --json FILE...\n"
            "                            the same as one JSON object per file and line\n"
+           "  spatialmux --soundmap FILE [-o MAP.png] [--moments N] [--at SECONDS...]\n"
+           "                            draw where the sound comes from over the 360\n"
+           "                            picture at N moments (default 6, evenly spread)\n"
+           "                            or at the given times, as one PNG (default:\n"
+           "                            FILE's name with .soundmap.png); a camera movie\n"
+           "                            is mapped as its conversion will sound\n"
            "  spatialmux [MOVIE]        open the windowed converter (drop one movie on it)\n"
            "  spatialmux --help         show this help\n"
            "  spatialmux --version      show the version\n"
@@ -105,6 +123,11 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     CLI::Option* overwrite = app.add_flag("--overwrite", request.overwrite);
     CLI::Option* progressFd =
         app.add_option("--progress-fd", request.progressFd)->check(CLI::Range(0, 1 << 20));
+    // -o names the output: the batch's folder, or with --soundmap the map's file.
+    std::string soundMap;
+    app.add_option("--soundmap", soundMap);
+    app.add_option("--moments", request.moments)->check(CLI::Range(1, 60));
+    app.add_option("--at", request.at)->check(SecondsFromStart);
     app.add_option("paths", request.paths);
 
     try {
@@ -118,6 +141,22 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
         request.mode = Mode::Help;
     } else if (version) {
         request.mode = Mode::Version;
+    } else if (!soundMap.empty()) {
+        if (check || request.json) return Wrong("--soundmap does not go with --check or --json");
+        if (!request.paths.empty()) return Wrong("--soundmap maps one movie");
+        if (app.count("--moments") > 0 && !request.at.empty()) {
+            return Wrong("--moments and --at cannot be combined");
+        }
+        if (jobs->count() > 0 || overwrite->count() > 0 || progressFd->count() > 0 ||
+            request.acceptShortAudio) {
+            return Wrong("--soundmap takes only -o, --moments and --at");
+        }
+        request.paths = {soundMap};
+        request.mapOutput = request.outputDir;
+        request.outputDir.clear();
+        request.mode = Mode::SoundMap;
+    } else if (app.count("--moments") > 0 || app.count("--at") > 0) {
+        return Wrong("--moments and --at go with --soundmap");
     } else if (check) {
         if (request.paths.empty()) return Wrong("--check needs at least one file");
         if (outputDir->count() > 0) return Wrong("--check writes nothing: it takes no -o");

@@ -13,6 +13,7 @@ struct CommandLineRequest {
         Convert,   // INPUT OUTPUT
         Batch,     // -o DIR INPUT...: every movie into DIR
         Check,     // --check FILE...
+        SoundMap,  // --soundmap FILE [-o MAP.png] [--moments N] [--at SECONDS...]
         Windowed,  // no movie or one movie: the windowed converter
         Help,
         Version,
@@ -32,6 +33,11 @@ struct CommandLineRequest {
     // Hidden, for the conversions a batch runs as child processes: report
     // the progress as "percent" lines on this descriptor, -1 for none.
     int progressFd = -1;
+    // --soundmap FILE: the movie (also in `paths`), the map's file (-o; empty:
+    // beside the movie), the number of moments or the moments themselves.
+    std::string mapOutput;
+    int moments = 6;
+    std::vector<double> at;
     // For Mode::Wrong: one line without the usage hint (may be empty when
     // the usage hint says all).
     std::string problem;

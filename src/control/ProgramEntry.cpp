@@ -11,6 +11,7 @@
 #include "control/HumanSize.h"
 #include "control/MovieCheck.h"
 #include "control/ProgressReportPipe.h"
+#include "control/SoundMapCommand.h"
 #include "control/wrap_ffmpeg.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
@@ -84,6 +85,9 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             return windowed(argc, argv);
         case Mode::Check:
             return RunMovieCheck(request.paths, request.json, stdout);
+        case Mode::SoundMap:
+            return RunSoundMap({request.paths[0], request.mapOutput, request.moments, request.at},
+                               stdout, stderr);
         case Mode::Convert:
             return Convert(request.paths[0], request.paths[1], request.progressFd,
                            request.acceptShortAudio);

@@ -1,0 +1,177 @@
+#include "movie/ffmpeg/AmbisonicAudio.h"
+
+#include <algorithm>
+#include <cstdio>
+
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
+namespace spatialmux {
+
+using decoding::AvErrorText;
+
+namespace {
+
+// Sample `index` of channel `channel` of a decoded frame, at full scale 1.0;
+// false for a sample format that is not read here.
+bool SampleOf(const AVFrame* frame, int channel, int index, float* value) {
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const int channels = frame->ch_layout.nb_channels;
+    const uint8_t* plane = frame->extended_data[planar ? channel : 0];
+    const int at = planar ? index : index * channels + channel;
+    switch (av_get_packed_sample_fmt(format)) {
+        case AV_SAMPLE_FMT_S16:
+            *value = static_cast<float>(reinterpret_cast<const int16_t*>(plane)[at]) / 32767.0f;
+            return true;
+        case AV_SAMPLE_FMT_S32:
+            *value = static_cast<float>(
+                static_cast<double>(reinterpret_cast<const int32_t*>(plane)[at]) / 2147483647.0);
+            return true;
+        case AV_SAMPLE_FMT_FLT:
+            *value = reinterpret_cast<const float*>(plane)[at];
+            return true;
+        case AV_SAMPLE_FMT_DBL:
+            *value = static_cast<float>(reinterpret_cast<const double*>(plane)[at]);
+            return true;
+        case AV_SAMPLE_FMT_U8:
+            *value = (static_cast<float>(plane[at]) - 128.0f) / 127.0f;
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+bool AmbisonicAudioDecoder::Open(const std::string& path, const AcnChannels& channels,
+                                 std::string* problem) {
+    if (!decoding::OpenBestStream(path, AVMEDIA_TYPE_AUDIO, &input, &decoder, &streamIndex,
+                                  problem)) {
+        return false;
+    }
+    const int count = decoder->ch_layout.nb_channels;
+    if (count != 4) {
+        *problem = "its audio has " + std::to_string(count) + " channels, not 4";
+        return false;
+    }
+    if (decoder->sample_rate <= 0) {
+        *problem = "its audio has no sample rate";
+        return false;
+    }
+    acn = channels;
+    return true;
+}
+
+int AmbisonicAudioDecoder::SampleRate() const {
+    return decoder ? decoder->sample_rate : 0;
+}
+
+int64_t AmbisonicAudioDecoder::TotalSamples() const {
+    if (!input || streamIndex < 0) return 0;
+    const AVStream* stream = input->streams[streamIndex];
+    if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0) return 0;
+    return av_rescale_q(stream->duration, stream->time_base, AVRational{1, SampleRate()});
+}
+
+bool AmbisonicAudioDecoder::ReadStretch(int64_t first, int64_t count, AcnAudio* audio,
+                                        std::string* problem) {
+    if (!input || !decoder || count <= 0 || first < 0) {
+        *problem = "the audio is not open";
+        return false;
+    }
+    for (auto& channel : *audio) channel.assign(static_cast<std::size_t>(count), 0.0f);
+    const AVStream* stream = input->streams[streamIndex];
+    const AVRational perSample{1, SampleRate()};
+    const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    int result = av_seek_frame(input.get(), streamIndex,
+                               start + av_rescale_q(first, perSample, stream->time_base),
+                               AVSEEK_FLAG_BACKWARD);
+    if (result < 0) {
+        *problem = "cannot seek in the audio: " + AvErrorText(result);
+        return false;
+    }
+    avcodec_flush_buffers(decoder.get());
+
+    decoding::Packet packet(av_packet_alloc());
+    decoding::Frame frame(av_frame_alloc());
+    if (!packet || !frame) {
+        *problem = "out of memory";
+        return false;
+    }
+    const int64_t end = first + count;
+    // Instants of the stretch delivered so far, each counted once even if
+    // two frames should overlap.
+    std::vector<bool> delivered(static_cast<std::size_t>(count), false);
+    int64_t filled = 0;
+    int64_t next = -1;  // the instant of the next decoded sample, when known
+    bool draining = false;
+    while (filled < count) {
+        if (!draining) {
+            result = av_read_frame(input.get(), packet.get());
+            if (result < 0) {
+                avcodec_send_packet(decoder.get(), nullptr);
+                draining = true;
+            } else if (packet->stream_index != streamIndex) {
+                av_packet_unref(packet.get());
+                continue;
+            } else {
+                result = avcodec_send_packet(decoder.get(), packet.get());
+                av_packet_unref(packet.get());
+                if (result < 0 && result != AVERROR(EAGAIN)) {
+                    *problem = "cannot decode the audio: " + AvErrorText(result);
+                    return false;
+                }
+            }
+        }
+        for (;;) {
+            result = avcodec_receive_frame(decoder.get(), frame.get());
+            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) break;
+            if (result < 0) {
+                *problem = "cannot decode the audio: " + AvErrorText(result);
+                return false;
+            }
+            if (frame->ch_layout.nb_channels != 4) {
+                *problem = "the decoded audio does not have 4 channels";
+                return false;
+            }
+            if (frame->pts != AV_NOPTS_VALUE) {
+                next = av_rescale_q(frame->pts - start, stream->time_base, perSample);
+            }
+            if (next < 0) next = 0;
+            for (int i = 0; i < frame->nb_samples; ++i) {
+                const int64_t instant = next + i;
+                if (instant < first || instant >= end) continue;
+                for (int component = 0; component < 4; ++component) {
+                    float value = 0.0f;
+                    if (!SampleOf(frame.get(), acn[static_cast<std::size_t>(component)], i,
+                                  &value)) {
+                        *problem =
+                            std::string("audio samples in the format ") +
+                            av_get_sample_fmt_name(static_cast<AVSampleFormat>(frame->format)) +
+                            " are not read";
+                        return false;
+                    }
+                    (*audio)[static_cast<std::size_t>(component)]
+                            [static_cast<std::size_t>(instant - first)] = value;
+                }
+                if (!delivered[static_cast<std::size_t>(instant - first)]) {
+                    delivered[static_cast<std::size_t>(instant - first)] = true;
+                    ++filled;
+                }
+            }
+            next += frame->nb_samples;
+            av_frame_unref(frame.get());
+        }
+        if (draining && filled < count) {
+            char at[32];
+            std::snprintf(at, sizeof at, "%.2f s", static_cast<double>(end) / SampleRate());
+            *problem = std::string("the audio ends before ") + at;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace spatialmux

@@ -1,0 +1,45 @@
+#include "movie/ffmpeg/Decoding.h"
+
+namespace spatialmux::decoding {
+
+bool OpenBestStream(const std::string& path, AVMediaType type, InputContext* input,
+                    CodecContext* decoder, int* streamIndex, std::string* problem) {
+    AVFormatContext* opened = nullptr;
+    int result = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
+    if (result < 0) {
+        *problem = "libavformat cannot open it: " + AvErrorText(result);
+        return false;
+    }
+    input->reset(opened);
+    // The mov demuxer knows every stream from moov; no packets are read to
+    // guess more.
+    const int index = av_find_best_stream(opened, type, -1, -1, nullptr, 0);
+    if (index < 0) {
+        *problem = type == AVMEDIA_TYPE_VIDEO ? "it has no video stream" : "it has no audio stream";
+        return false;
+    }
+    const AVCodecParameters* parameters = opened->streams[index]->codecpar;
+    const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
+    if (codec == nullptr) {
+        *problem = std::string("no decoder for its ") + avcodec_get_name(parameters->codec_id) +
+                   (type == AVMEDIA_TYPE_VIDEO ? " video" : " audio");
+        return false;
+    }
+    decoder->reset(avcodec_alloc_context3(codec));
+    if (!*decoder || avcodec_parameters_to_context(decoder->get(), parameters) < 0) {
+        *problem = "cannot set up its decoder";
+        return false;
+    }
+    (*decoder)->pkt_timebase = opened->streams[index]->time_base;
+    (*decoder)->thread_count = type == AVMEDIA_TYPE_VIDEO ? 0 : 1;  // 0: as many as cores
+    result = avcodec_open2(decoder->get(), codec, nullptr);
+    if (result < 0) {
+        *problem =
+            std::string("cannot open its ") + codec->name + " decoder: " + AvErrorText(result);
+        return false;
+    }
+    *streamIndex = index;
+    return true;
+}
+
+}  // namespace spatialmux::decoding
