@@ -17,6 +17,9 @@ public:
     // been dismissed. May be called from any thread; the back end runs the
     // alert on its main thread and blocks the caller until then.
     virtual void ShowAlert(const std::string& text) = 0;
+    // Shows a modal message that reports good news (a finished job) with
+    // the one button "OK"; by default the same as an alert.
+    virtual void ShowNotice(const std::string& text) { ShowAlert(text); }
     // Runs `work` on the main thread without waiting for it. Work posted from
     // one thread runs in the order posted.
     virtual void PostToMainThread(std::function<void()> work) = 0;

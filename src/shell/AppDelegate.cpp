@@ -110,6 +110,14 @@ std::optional<std::string> AppDelegate::onSelectSaveAs(const std::string& input)
     return WithMovieExtension(*chosen);
 }
 
+void AppDelegate::TellWritten(const std::string& output) {
+    std::string text = platform::LocalizedString("notice.written");
+    const std::string placeholder = "{path}";
+    const std::size_t at = text.find(placeholder);
+    if (at != std::string::npos) text.replace(at, placeholder.size(), output);
+    platform::CurrentBackend().ShowNotice(text);
+}
+
 void AppDelegate::myAlert(const std::string& text) {
     platform::CurrentBackend().ShowAlert(text);
 }

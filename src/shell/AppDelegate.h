@@ -32,6 +32,8 @@ public:
     std::optional<std::string> onSelectSaveAs(const std::string& input);
     // Modal alert with one "OK" button.
     void myAlert(const std::string& text);
+    // Tells the user that the converted movie was written to `output`.
+    void TellWritten(const std::string& output);
 
     bool FilesReceived() const { return files_received; }
 

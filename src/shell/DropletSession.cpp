@@ -31,6 +31,11 @@ int RunDropletSession(platform::QtBackend& backend, SaveDialog& saveDialog,
                 &delegate, [&delegate, files] { delegate.OpenFiles(files); }, Qt::QueuedConnection);
         }
         status = QApplication::exec();
+        // A finished conversion says where the movie went before the
+        // application quits: an ending without a word would look like Cancel.
+        if (wrap_ffmpeg::LastJobResult() == JobResult::Succeeded && !window.OutputPath().empty()) {
+            delegate.TellWritten(window.OutputPath());
+        }
 
         // Whatever ended the event loop, no conversion outlives it: one still
         // running is stopped, and cleans up after itself.

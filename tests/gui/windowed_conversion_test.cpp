@@ -74,6 +74,11 @@ TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowSh
 
     EXPECT_EQ(dialog.lastProposedName, "trip 01");
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+    // Success is said before the application quits, naming the movie.
+    const std::vector<std::string> notices = backend.Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find(dir.filePath("trip 01.mov").toStdString()), std::string::npos)
+        << notices[0];
     EXPECT_EQ(backend.terminations, 1);  // the worker's, at its end
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
     EXPECT_FALSE(wrap_ffmpeg::JobRunning());
@@ -155,6 +160,7 @@ TEST_P(CancelDuringConversionTest, LeavesNoWavNoOutputAndTheInputUnchanged) {
     EXPECT_LT(pressedAt, GetParam().cancelAbove + 50.0);
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Cancelled);
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+    EXPECT_EQ(backend.Notices(), std::vector<std::string>{});  // Cancel is no success
     EXPECT_GE(backend.terminations, 1);
     EXPECT_FALSE(FileExists(wav));
     EXPECT_FALSE(FileExists(output));

@@ -76,6 +76,15 @@ public:
         for (const RecordedAlert& alert : alerts) texts.push_back(alert.text);
         return texts;
     }
+    // The texts of the notices (good news) shown so far, in order.
+    std::vector<std::string> Notices() const {
+        std::lock_guard<std::mutex> lock(recordMutex);
+        return notices;
+    }
+    void ShowNotice(const std::string& text) override {
+        std::lock_guard<std::mutex> lock(recordMutex);
+        notices.push_back(text);
+    }
     std::vector<RecordedAlert> AlertsSeen() const {
         std::lock_guard<std::mutex> lock(recordMutex);
         return alerts;
@@ -101,6 +110,7 @@ protected:
 private:
     mutable std::mutex recordMutex;
     std::vector<RecordedAlert> alerts;
+    std::vector<std::string> notices;
 };
 
 using RecordingBackend = RecordingBackendOn<ImmediateBackend>;

@@ -47,10 +47,12 @@ void QtBackend::ShowAlert(const std::string& text) {
     }
 }
 
-void QtBackend::PresentAlert(const std::string& text) {
+namespace {
+
+void RunMessageBox(const std::string& text, QMessageBox::Icon icon) {
     QMessageBox box;
     box.setWindowTitle(QString::fromUtf8(LocalizedString("progress.title")));
-    box.setIcon(QMessageBox::Warning);
+    box.setIcon(icon);
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromUtf8(text));
     QPushButton* ok =
@@ -58,6 +60,24 @@ void QtBackend::PresentAlert(const std::string& text) {
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();
+}
+
+}  // namespace
+
+void QtBackend::PresentAlert(const std::string& text) {
+    RunMessageBox(text, QMessageBox::Warning);
+}
+
+void QtBackend::ShowNotice(const std::string& text) {
+    if (IsMainThread()) {
+        PresentNotice(text);
+    } else {
+        RunOnMainThreadAndWait([this, &text] { PresentNotice(text); });
+    }
+}
+
+void QtBackend::PresentNotice(const std::string& text) {
+    RunMessageBox(text, QMessageBox::Information);
 }
 
 void QtBackend::PostToMainThread(std::function<void()> work) {

@@ -25,6 +25,7 @@ public:
     QtBackend& operator=(const QtBackend&) = delete;
 
     void ShowAlert(const std::string& text) override;
+    void ShowNotice(const std::string& text) override;
     void PostToMainThread(std::function<void()> work) override;
     void RunOnMainThreadAndWait(std::function<void()> work) override;
     void DetachThread(std::function<void()> work) override;
@@ -43,6 +44,8 @@ public:
 protected:
     // Runs the modal alert; called on the GUI thread only. Tests replace it.
     virtual void PresentAlert(const std::string& text);
+    // Runs the modal notice; called on the GUI thread only. Tests replace it.
+    virtual void PresentNotice(const std::string& text);
 
 private:
     struct TrackedThread {
