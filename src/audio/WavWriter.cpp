@@ -2,6 +2,8 @@
 // header with the final sizes written last.
 #include "audio/WavWriter.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -50,7 +52,17 @@ WavWriter::WavWriter() : frameBuffer(static_cast<std::size_t>(kMaxFrameCount) * 
 WavWriter::~WavWriter() = default;
 
 void WavWriter::Open(const std::string& newPath) {
-    std::printf("write file name = %s", newPath.c_str());
+    OpenStream(newPath, std::fopen(newPath.c_str(), "wb"));
+}
+
+void WavWriter::OpenCreated(const std::string& newPath, int fd) {
+    std::FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (stream == nullptr && fd >= 0) close(fd);
+    OpenStream(newPath, stream);
+}
+
+void WavWriter::OpenStream(const std::string& newPath, std::FILE* opened) {
+    std::printf("write file name = %s\n", newPath.c_str());
     if (file) {
         // A file left open by an earlier Open is closed first; its failure
         // only matters to that file, which this writer no longer describes.
@@ -60,7 +72,7 @@ void WavWriter::Open(const std::string& newPath) {
     dataByteCount = 0;
     failed = false;
     finished = false;
-    file.reset(std::fopen(path.c_str(), "wb"));
+    file.reset(opened);
     if (!file) {
         std::printf("error:%s\n", path.c_str());
         failed = true;

@@ -12,7 +12,12 @@ namespace spatialmux::output {
 struct RemuxRequest {
     std::string moviePath;
     std::string wavPath;
+    // The file the output is written into (the caller's hidden temporary
+    // file, which it created).
     std::string outputPath;
+    // The name the container is chosen by (the final output's name, whose
+    // extension FFmpeg reads); empty: outputPath's.
+    std::string containerName;
 };
 
 // What the remux asks of the job that runs it. Called on the remux's thread.

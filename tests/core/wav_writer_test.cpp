@@ -53,7 +53,7 @@ TEST_P(WavFrames, HeaderDescribesTheFramesWritten) {
     }
     ASSERT_TRUE(writer.Finish());
     std::fflush(stdout);
-    EXPECT_EQ(testing::CapturedStdout(), "write file name = " + path);
+    EXPECT_EQ(testing::CapturedStdout(), "write file name = " + path + "\n");
     EXPECT_FALSE(writer.Failed());
 
     const auto bytes = ReadFileBytes(path);
@@ -133,7 +133,7 @@ TEST(WavWriter, AFileThatCannotBeCreatedIsReported) {
     testing::CaptureStdout();
     writer.Open(path);
     std::fflush(stdout);
-    EXPECT_EQ(testing::CapturedStdout(), "write file name = " + path + "error:" + path + "\n");
+    EXPECT_EQ(testing::CapturedStdout(), "write file name = " + path + "\nerror:" + path + "\n");
     writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(),
                       1024);
     EXPECT_TRUE(writer.Failed());

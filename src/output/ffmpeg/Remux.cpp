@@ -93,7 +93,7 @@ bool OpenInput(const std::string& path, InputContext& context, RemuxJob& job) {
 // contexts made so far.
 RemuxOutcome Stop(RemuxContexts& contexts, RemuxJob& job, bool outputCreated) {
     contexts = RemuxContexts{};
-    job.Diagnostic("Error occurred.");
+    job.Diagnostic("Error occurred.\n");
     return RemuxOutcome{RemuxStatus::Failed, outputCreated};
 }
 
@@ -107,6 +107,8 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     const std::string& moviePath = request.moviePath;
     const std::string& wavPath = request.wavPath;
     const std::string& outputPath = request.outputPath;
+    const std::string& containerName =
+        request.containerName.empty() ? request.outputPath : request.containerName;
     bool outputCreated = false;
     RemuxContexts contexts;
     int ret = 0;
@@ -116,10 +118,10 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
         return Stop(contexts, job, outputCreated);
     }
 
-    // Output, in the container its name asks for.
+    // Output, in the container its final name asks for.
     {
         AVFormatContext* created = nullptr;
-        avformat_alloc_output_context2(&created, nullptr, nullptr, outputPath.c_str());
+        avformat_alloc_output_context2(&created, nullptr, nullptr, containerName.c_str());
         if (created == nullptr) {
             job.Diagnostic("Could not create output context.\n");
             return Stop(contexts, job, outputCreated);
@@ -158,7 +160,7 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     if ((outputFormat->flags & AVFMT_NOFILE) == 0) {
         ret = avio_open(&out->pb, outputPath.c_str(), AVIO_FLAG_WRITE);
         if (ret < 0) {
-            job.Diagnostic("Could not open output file '" + outputPath + "'");
+            job.Diagnostic("Could not open output file '" + outputPath + "'\n");
             return Stop(contexts, job, outputCreated);
         }
     }
@@ -169,7 +171,7 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     // No options: the default layout keeps the media data in front of moov.
     ret = avformat_write_header(out, nullptr);
     if (ret < 0) {
-        job.Diagnostic("Error occurred when opening output file");
+        job.Diagnostic("Error occurred when opening output file\n");
         return Stop(contexts, job, outputCreated);
     }
     av_dump_format(out, 0, outputPath.c_str(), 1);
@@ -213,7 +215,7 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
         const bool cutShort = read == AVERROR_EOF && fromVideo && videoPackets < videoIndexed;
         if ((read < 0 && read != AVERROR_EOF) || cutShort) {
             // Media lost from an input must not pass for a complete copy.
-            job.Diagnostic("Error reading packet");
+            job.Diagnostic("Error reading packet\n");
             readFailed = true;
             break;
         }
@@ -243,7 +245,7 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
 
         ret = av_interleaved_write_frame(out, packet.get());
         if (ret < 0) {
-            job.Diagnostic("Error muxing packet");
+            job.Diagnostic("Error muxing packet\n");
             writeFailed = true;
             break;
         }
@@ -262,7 +264,7 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     if (writeFailed || readFailed) return RemuxOutcome{RemuxStatus::Failed, outputCreated};
     if (trailer < 0 || closed < 0) {
         // Without its trailer the output is no usable movie.
-        job.Diagnostic("Error occurred.");
+        job.Diagnostic("Error occurred.\n");
         return RemuxOutcome{RemuxStatus::Failed, outputCreated};
     }
     return RemuxOutcome{RemuxStatus::Completed, outputCreated};

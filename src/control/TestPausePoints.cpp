@@ -1,0 +1,29 @@
+// TEST HOOK: see TestPausePoints.h. Nothing here runs unless a test sets
+// SPATIALMUX_TEST_PAUSE_AT.
+#include "control/TestPausePoints.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "control/wrap_ffmpeg.h"
+
+namespace spatialmux {
+
+void TestPausePoint(const char* point) {
+    static const char* const wanted = std::getenv("SPATIALMUX_TEST_PAUSE_AT");
+    if (wanted == nullptr || std::strcmp(wanted, point) != 0) return;
+    static bool paused = false;  // once per run
+    if (paused) return;
+    paused = true;
+    if (const char* marker = std::getenv("SPATIALMUX_TEST_PAUSE_FILE")) {
+        if (std::FILE* file = std::fopen(marker, "w")) std::fclose(file);
+    }
+    for (int waited = 0; waited < 3000 && !wrap_ffmpeg::CancelRequested(); ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+}  // namespace spatialmux
