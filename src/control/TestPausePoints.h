@@ -7,7 +7,8 @@
 //                                        it must lie outside the output's
 //                                        folder)
 // The program then waits at that point, up to 30 seconds, until a cancel
-// request or a stop signal arrives, and goes on as it would have.
+// request or a stop signal arrives or the test removes the file, and goes
+// on as it would have.
 //
 // Points: "wav-start" (first frame written), "wav-middle" (half of the
 // WAV), "remux" (first audio packet muxed), "remux-end" (the remux is done),
