@@ -76,7 +76,6 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
         commit = OutputCommit::Begin(output, &why);
         if (!commit) return fail(why.c_str());
     }
-    commit->CloseFd();  // the remux opens the file it was given by name
     std::string why;
     auto wavFile = commit->CreateCompanion(".wav", &why);
     if (!wavFile) {
@@ -146,9 +145,11 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     if (!facts.Exists(input)) return fail("the input movie is gone");
     if (inputReplaced()) return fail("the input movie was replaced while converting");
 
-    // Remux: 50 to 100 percent, into the hidden output; the container is
-    // chosen by the output's own name.
-    const int32_t muxed = ffmpegMuxer(input, wavPath, commit->TemporaryPath(), nullptr, output);
+    // Remux: 50 to 100 percent, through the descriptor of the hidden output
+    // (never opened by name); the container is chosen by the output's own
+    // name.
+    const int32_t muxed =
+        ffmpegMuxer(input, wavPath, commit->TemporaryPath(), nullptr, output, commit->Fd());
     if (muxed != 0) return -1;  // reported by the remux itself, or cancelled
     TestPausePoint("remux-end");
     if (inputReplaced()) return fail("the input movie was replaced while converting");

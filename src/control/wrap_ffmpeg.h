@@ -65,10 +65,11 @@ public:
     // the remux did not touch.
     // `containerName`, when not empty, is the name whose extension chooses
     // the container (the final output's, while `outputPath` is the hidden
-    // file it is written into).
+    // file it is written into); `outputFd`, when >= 0, the descriptor of
+    // that file, written through instead of opening it by name.
     int32_t ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
                         const std::string& outputPath, bool* outputOpened = nullptr,
-                        const std::string& containerName = std::string());
+                        const std::string& containerName = std::string(), int outputFd = -1);
 
     // The temporary WAV beside the output: "<folder>/.<name>.wav", the folder
     // being "." for a bare file name.

@@ -312,9 +312,24 @@ TEST_F(Remux, ReportsProgressDiagnosticsAndCancelThroughItsJob) {
     // Written into a file of any name; the container follows the name given
     // for it (the final output's).
     const auto done =
-        output::Remux({movie, wav, dir.Path(".whole.partial"), dir.Path("whole.mov")}, whole);
+        output::Remux({movie, wav, dir.Path(".whole.partial"), dir.Path("whole.mov"), -1}, whole);
     EXPECT_EQ(done.status, output::RemuxStatus::Completed);
     EXPECT_EQ(testing::ReadMediaPackets(dir.Path(".whole.partial")).size(), 2u);
+    // Through a descriptor of the caller's: the same bytes, the descriptor
+    // left open, and the name given only for messages.
+    {
+        const int fd = open(dir.Path(".by-fd").c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0);
+        RecordingRemuxJob byFd;
+        const auto written = output::Remux(
+            {movie, wav, dir.Path("never-opened.mov"), dir.Path("whole.mov"), fd}, byFd);
+        EXPECT_EQ(written.status, output::RemuxStatus::Completed) << byFd.diagnostics;
+        EXPECT_EQ(fcntl(fd, F_GETFD), 0) << "the descriptor was closed";
+        close(fd);
+        EXPECT_FALSE(std::filesystem::exists(dir.Path("never-opened.mov")));
+        EXPECT_EQ(testing::ReadFileBytes(dir.Path(".by-fd")),
+                  testing::ReadFileBytes(dir.Path(".whole.partial")));
+    }
     EXPECT_TRUE(done.outputCreated);
     EXPECT_EQ(whole.diagnostics, "");
     ASSERT_FALSE(whole.progress.empty());
@@ -328,14 +343,14 @@ TEST_F(Remux, ReportsProgressDiagnosticsAndCancelThroughItsJob) {
 
     RecordingRemuxJob cancelled;
     cancelled.cancelAfter = 2;
-    const auto stopped = output::Remux({movie, wav, dir.Path("stopped.mov"), {}}, cancelled);
+    const auto stopped = output::Remux({movie, wav, dir.Path("stopped.mov"), {}, -1}, cancelled);
     EXPECT_EQ(stopped.status, output::RemuxStatus::Cancelled);
     EXPECT_TRUE(stopped.outputCreated);
     EXPECT_EQ(cancelled.progress.size(), 2u);
 
     RecordingRemuxJob missing;
     const std::string gone = dir.Path("gone.wav");
-    const auto failed = output::Remux({movie, gone, dir.Path("never.mov"), {}}, missing);
+    const auto failed = output::Remux({movie, gone, dir.Path("never.mov"), {}, -1}, missing);
     EXPECT_EQ(failed.status, output::RemuxStatus::Failed);
     EXPECT_FALSE(failed.outputCreated);
     EXPECT_FALSE(std::filesystem::exists(dir.Path("never.mov")));

@@ -13,6 +13,7 @@ extern "C" {
 
 #include "audio/WavWriter.h"
 #include "output/Remux.h"
+#include "output/ffmpeg/DescriptorOutput.h"
 #include "output/ffmpeg/FfmpegHandles.h"
 
 namespace spatialmux::output {
@@ -157,7 +158,15 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     av_channel_layout_uninit(&audioOut->codecpar->ch_layout);
     av_channel_layout_from_mask(&audioOut->codecpar->ch_layout, AV_CH_LAYOUT_4POINT0);
 
-    if ((outputFormat->flags & AVFMT_NOFILE) == 0) {
+    const bool ownDescriptor = request.outputFd >= 0;
+    if ((outputFormat->flags & AVFMT_NOFILE) == 0 && ownDescriptor) {
+        out->pb = OpenDescriptorOutput(request.outputFd);
+        if (out->pb == nullptr) {
+            job.Diagnostic("Could not open output file '" + outputPath + "'\n");
+            return Stop(contexts, job, outputCreated);
+        }
+        out->flags |= AVFMT_FLAG_CUSTOM_IO;
+    } else if ((outputFormat->flags & AVFMT_NOFILE) == 0) {
         ret = avio_open(&out->pb, outputPath.c_str(), AVIO_FLAG_WRITE);
         if (ret < 0) {
             job.Diagnostic("Could not open output file '" + outputPath + "'\n");
@@ -258,7 +267,11 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     contexts.movie.reset();
     contexts.wav.reset();
     int closed = 0;
-    if ((outputFormat->flags & AVFMT_NOFILE) == 0) closed = avio_closep(&out->pb);
+    if ((out->flags & AVFMT_FLAG_CUSTOM_IO) != 0) {
+        closed = CloseDescriptorOutput(&out->pb);
+    } else if ((outputFormat->flags & AVFMT_NOFILE) == 0) {
+        closed = avio_closep(&out->pb);
+    }
     contexts.output.reset();
 
     if (writeFailed || readFailed) return RemuxOutcome{RemuxStatus::Failed, outputCreated};
