@@ -274,6 +274,17 @@ TEST_F(FailEarly, InputsThatAreNoRegularFileAreRefusedWithoutBlocking) {
     }
 }
 
+// --check reads only, and never waits on a pipe either.
+TEST_F(FailEarly, CheckNeverOpensAPipe) {
+    ASSERT_EQ(mkfifo(dir.Path("pipe.mp4").c_str(), 0644), 0);
+    TempDir side;
+    SpawnedProgram run({"--check", dir.Path("pipe.mp4")}, {"LANGUAGE=en"}, side.Path("printed"));
+    ASSERT_TRUE(run.EndsWithin(20.0)) << "blocked";
+    EXPECT_EQ(run.Wait(), 1);
+    EXPECT_NE(ReadText(side.Path("printed")).find("not a regular file"), std::string::npos)
+        << ReadText(side.Path("printed"));
+}
+
 TEST_F(FailEarly, AnUnreadableInputSaysPermissionDenied) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
     fs::permissions(movie, fs::perms::none);
