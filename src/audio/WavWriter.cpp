@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -75,10 +76,10 @@ void WavWriter::OpenStream(const std::string& newPath, std::FILE* opened) {
     file.reset(opened);
     if (!file) {
         std::printf("error:%s\n", path.c_str());
-        failed = true;
+        Fail(errno);
         return;
     }
-    if (std::fseek(file.get(), static_cast<long>(kHeaderSize), SEEK_SET) != 0) failed = true;
+    if (std::fseek(file.get(), static_cast<long>(kHeaderSize), SEEK_SET) != 0) Fail(errno);
 }
 
 void WavWriter::WriteFrame(const float* first, const float* second, const float* third,
@@ -97,17 +98,22 @@ void WavWriter::WriteFrame(const float* first, const float* second, const float*
     if (bytes == 0) return;
     util.InterleaveFloatToPcm16(frameBuffer.data(), first, second, third, fourth, count);
     if (std::fwrite(frameBuffer.data(), 1, bytes, file.get()) != bytes) {
-        failed = true;
+        Fail(errno);
         return;
     }
     dataByteCount += bytes;
+}
+
+void WavWriter::Fail(int error) {
+    if (!failed) errorNumber = error;
+    failed = true;
 }
 
 bool WavWriter::WriteAt(long offset, const uint8_t* bytes, std::size_t count) {
     if (failed || !file) return false;
     if (std::fseek(file.get(), offset, SEEK_SET) != 0 ||
         std::fwrite(bytes, 1, count, file.get()) != count) {
-        failed = true;
+        Fail(errno);
     }
     return !failed;
 }
@@ -122,8 +128,8 @@ bool WavWriter::Finish() {
     FillHeader(header, dataByteCount);
     WriteAt(0, header, kHeaderSize);
     // Buffered bytes reach the file only now: a full disk shows up here.
-    if (std::fflush(file.get()) != 0) failed = true;
-    if (std::fclose(file.release()) != 0) failed = true;
+    if (std::fflush(file.get()) != 0) Fail(errno);
+    if (std::fclose(file.release()) != 0) Fail(errno);
     finished = true;
     return !failed;
 }

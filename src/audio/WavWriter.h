@@ -41,6 +41,9 @@ public:
     bool Finish();
 
     bool Failed() const { return failed; }
+    // The system's error number of the first failed open, seek, write or
+    // close (ENOSPC for a full disk); 0 when none was given.
+    int ErrorNumber() const { return errorNumber; }
     uint32_t DataByteCount() const { return dataByteCount; }
 
 private:
@@ -48,6 +51,7 @@ private:
         void operator()(std::FILE* file) const;
     };
     void OpenStream(const std::string& path, std::FILE* opened);
+    void Fail(int error);
     bool WriteAt(long offset, const uint8_t* bytes, std::size_t count);
 
     std::unique_ptr<std::FILE, FileCloser> file;
@@ -58,6 +62,7 @@ private:
     uint32_t dataByteCount = 0;
     bool failed = false;
     bool finished = false;
+    int errorNumber = 0;
 };
 
 }  // namespace spatialmux

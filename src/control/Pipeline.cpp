@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +40,12 @@ std::optional<platform::FileIdentity> InputIdentity(const std::string& path) {
     if (stat(path.c_str(), &facts) != 0) return std::nullopt;
     return platform::FileIdentity{static_cast<unsigned long long>(facts.st_dev),
                                   static_cast<unsigned long long>(facts.st_ino)};
+}
+
+// The WAV's failure with the system's cause ("No space left on device").
+std::string WavFailure(const char* what, const WavWriter& writer) {
+    if (writer.ErrorNumber() == 0) return what;
+    return std::string(what) + ": " + std::strerror(writer.ErrorNumber());
 }
 
 float WavPhaseProgress(int32_t current, float total) {
@@ -133,7 +140,8 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
             util.ApplyGain(c1, instants, gain);
             writer.WriteFrame(c1, c3, c4, c2, instants);
         }
-        if (writer.Failed()) return fail("could not write the temporary WAV");
+        if (writer.Failed())
+            return fail(WavFailure("could not write the temporary WAV", writer).c_str());
         const int32_t current = ended ? reader.GetTotalSamples() : reader.GetCurrentSample();
         if (instants > 0 || !ended) myProgRate_update(WavPhaseProgress(current, total));
         TestPausePoint("wav-start");
@@ -141,7 +149,9 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
         if (ended) break;
     }
     if (reader.HadShortRead()) return fail("the input movie could not be read to its end");
-    if (!writer.Finish()) return fail("could not finish the temporary WAV");
+    if (!writer.Finish()) {
+        return fail(WavFailure("could not finish the temporary WAV", writer).c_str());
+    }
     if (!facts.Exists(input)) return fail("the input movie is gone");
     if (inputReplaced()) return fail("the input movie was replaced while converting");
 
