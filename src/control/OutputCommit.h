@@ -6,7 +6,8 @@
 //   std::string why;
 //   auto commit = OutputCommit::Begin(outputPath, &why);  // lock + hidden file
 //   if (!commit) { report why; stop }
-//   ... write commit->TemporaryPath() (created empty, ours alone); further
+//   ... write through commit->Fd() (the empty file TemporaryPath(), ours
+//   ... alone; an engine that must reopen it by name may); further
 //   ... scratch files through CreateCompanion(".wav") ...
 //   ... verify the temporary file ...
 //   if (!commit->Commit(&why)) { report why; stop }       // rename into place
