@@ -2,6 +2,9 @@
 // header with the final sizes written last.
 #include "audio/WavWriter.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -50,7 +53,17 @@ WavWriter::WavWriter() : frameBuffer(static_cast<std::size_t>(kMaxFrameCount) * 
 WavWriter::~WavWriter() = default;
 
 void WavWriter::Open(const std::string& newPath) {
-    std::printf("write file name = %s", newPath.c_str());
+    OpenStream(newPath, std::fopen(newPath.c_str(), "wb"));
+}
+
+void WavWriter::OpenCreated(const std::string& newPath, int fd) {
+    std::FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (stream == nullptr && fd >= 0) close(fd);
+    OpenStream(newPath, stream);
+}
+
+void WavWriter::OpenStream(const std::string& newPath, std::FILE* opened) {
+    std::printf("write file name = %s\n", newPath.c_str());
     if (file) {
         // A file left open by an earlier Open is closed first; its failure
         // only matters to that file, which this writer no longer describes.
@@ -60,13 +73,13 @@ void WavWriter::Open(const std::string& newPath) {
     dataByteCount = 0;
     failed = false;
     finished = false;
-    file.reset(std::fopen(path.c_str(), "wb"));
+    file.reset(opened);
     if (!file) {
         std::printf("error:%s\n", path.c_str());
-        failed = true;
+        Fail(errno);
         return;
     }
-    if (std::fseek(file.get(), static_cast<long>(kHeaderSize), SEEK_SET) != 0) failed = true;
+    if (std::fseek(file.get(), static_cast<long>(kHeaderSize), SEEK_SET) != 0) Fail(errno);
 }
 
 void WavWriter::WriteFrame(const float* first, const float* second, const float* third,
@@ -85,17 +98,22 @@ void WavWriter::WriteFrame(const float* first, const float* second, const float*
     if (bytes == 0) return;
     util.InterleaveFloatToPcm16(frameBuffer.data(), first, second, third, fourth, count);
     if (std::fwrite(frameBuffer.data(), 1, bytes, file.get()) != bytes) {
-        failed = true;
+        Fail(errno);
         return;
     }
     dataByteCount += bytes;
+}
+
+void WavWriter::Fail(int error) {
+    if (!failed) errorNumber = error;
+    failed = true;
 }
 
 bool WavWriter::WriteAt(long offset, const uint8_t* bytes, std::size_t count) {
     if (failed || !file) return false;
     if (std::fseek(file.get(), offset, SEEK_SET) != 0 ||
         std::fwrite(bytes, 1, count, file.get()) != count) {
-        failed = true;
+        Fail(errno);
     }
     return !failed;
 }
@@ -110,8 +128,8 @@ bool WavWriter::Finish() {
     FillHeader(header, dataByteCount);
     WriteAt(0, header, kHeaderSize);
     // Buffered bytes reach the file only now: a full disk shows up here.
-    if (std::fflush(file.get()) != 0) failed = true;
-    if (std::fclose(file.release()) != 0) failed = true;
+    if (std::fflush(file.get()) != 0) Fail(errno);
+    if (std::fclose(file.release()) != 0) Fail(errno);
     finished = true;
     return !failed;
 }

@@ -24,9 +24,14 @@ public:
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
 
-    // Prints "write file name = %s"; creates or truncates the file and leaves
-    // room for the header. On failure prints "error:%s" and a line end.
+    // Prints "write file name = %s" and a line end; creates or truncates the
+    // file and leaves room for the header. On failure prints "error:%s" and a
+    // line end.
     void Open(const std::string& path);
+    // The same for a file the caller has just created itself (exclusively):
+    // the writer takes over the descriptor `fd`, open for writing, and never
+    // opens anything by name.
+    void OpenCreated(const std::string& path, int fd);
     // Appends `count` (at most 1024) sampling instants, the four arrays
     // interleaved in argument order. A larger count is refused as a failure.
     void WriteFrame(const float* first, const float* second, const float* third,
@@ -36,12 +41,17 @@ public:
     bool Finish();
 
     bool Failed() const { return failed; }
+    // The system's error number of the first failed open, seek, write or
+    // close (ENOSPC for a full disk); 0 when none was given.
+    int ErrorNumber() const { return errorNumber; }
     uint32_t DataByteCount() const { return dataByteCount; }
 
 private:
     struct FileCloser {
         void operator()(std::FILE* file) const;
     };
+    void OpenStream(const std::string& path, std::FILE* opened);
+    void Fail(int error);
     bool WriteAt(long offset, const uint8_t* bytes, std::size_t count);
 
     std::unique_ptr<std::FILE, FileCloser> file;
@@ -52,6 +62,7 @@ private:
     uint32_t dataByteCount = 0;
     bool failed = false;
     bool finished = false;
+    int errorNumber = 0;
 };
 
 }  // namespace spatialmux

@@ -12,11 +12,12 @@
 #include "control/BatchPlan.h"
 #include "control/BatchProgress.h"
 #include "control/HumanSize.h"
+#include "control/OutputCommit.h"
 #include "control/wrap_ffmpeg.h"
 #include "platform/ChildProcess.h"
+#include "platform/ExecutablePath.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/MoveIntoPlace.h"
-#include "platform/ExecutablePath.h"
 #include "platform/StopSignals.h"
 
 namespace spatialmux {
@@ -104,10 +105,13 @@ private:
     bool killed = false;
 };
 
+// What a child left when it could not clean up (killed after the grace
+// time): the partial output, and its own hidden files beside it.
 void RemoveLeftovers(const BatchItem& item) {
     std::error_code ignored;
     fs::remove(item.partial, ignored);
     fs::remove(wrap_ffmpeg::TemporaryWavPath(item.partial), ignored);
+    OutputCommit::RemoveLeftovers(item.partial);
 }
 
 void BatchRunner::Report(const BatchItem& item, Outcome outcome, const std::string& reason) {

@@ -79,10 +79,19 @@ std::string CommandLineHelp() {
            "camera model's level correction on the first channel, and the camera's\n"
            "spherical-video and spatial-audio metadata. Name the output .mov: the\n"
            "container follows its extension, and only QuickTime movies carry this\n"
-           "16-bit PCM audio. A hidden temporary WAV (.OUTPUT.wav) is written beside\n"
-           "the output while converting and removed afterwards; the output's disk\n"
-           "needs free space of three times the input's size. Before a conversion\n"
-           "reports success, the finished output is checked against the input.\n"
+           "16-bit PCM audio (other names are refused before any work). The output's\n"
+           "disk needs free space of three times the input's size.\n"
+           "\n"
+           "The output is written under a hidden name beside it (.OUTPUT.spatialmux-\n"
+           "XXXXXX.mov, with a temporary WAV of the same kind) and renamed to OUTPUT\n"
+           "only once it is complete and checked against the input. An existing OUTPUT\n"
+           "is replaced then, and not before: a failed or stopped conversion leaves it\n"
+           "as it was. An OUTPUT that is a camera movie spatialmux could convert (your\n"
+           "footage) or a folder is refused; through a symbolic link the file it\n"
+           "points to is replaced and the link stays. A second conversion to an OUTPUT\n"
+           "that is being written is refused (.OUTPUT.spatialmux-lock). Ctrl-C,\n"
+           "SIGTERM and SIGHUP stop a conversion, remove its hidden files and leave\n"
+           "everything else as it was.\n"
            "\n"
            "Kept from the recording: the dates of the movie and of both tracks, the\n"
            "rotation, the track languages, the video handler name, the user-data tags\n"
@@ -100,9 +109,10 @@ std::string CommandLineHelp() {
            "\n"
            "exit status: 0 converted (or, for --check, every file convertible or\n"
            "ready; for a batch, no movie failed), 1 refused or failed (nothing is left\n"
-           "behind; for --check, any file not convertible and not ready), 2 wrong\n"
-           "command line (for a batch also a missing input or a clash of output names),\n"
-           "130, 143 or 129 a batch stopped by SIGINT, SIGTERM or SIGHUP.\n";
+           "behind, an existing OUTPUT is unchanged; for --check, any file not\n"
+           "convertible and not ready), 2 wrong command line (for a batch also a\n"
+           "missing input or a clash of output names), 130, 143 or 129 stopped by\n"
+           "SIGINT, SIGTERM or SIGHUP (nothing is left behind).\n";
 }
 
 CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {

@@ -5,8 +5,10 @@
 
 #include "audio/WavWriter.h"
 #include "control/JobState.h"
+#include "control/OutputCommit.h"
 #include "control/wrap_ffmpeg.h"
 #include "movie/MovieReader.h"
+#include "platform/StopSignalFlag.h"
 
 namespace spatialmux {
 
@@ -26,6 +28,11 @@ std::unique_ptr<WavWriter>& wrap_ffmpeg::cur_writer() {
     return writer;
 }
 
+std::unique_ptr<OutputCommit>& wrap_ffmpeg::cur_commit() {
+    static std::unique_ptr<OutputCommit> commit;
+    return commit;
+}
+
 bool wrap_ffmpeg::JobRunning() {
     return jobRunning.load();
 }
@@ -36,7 +43,9 @@ void wrap_ffmpeg::RequestCancel() {
     cancelRequested = true;
 }
 bool wrap_ffmpeg::CancelRequested() {
-    return cancelRequested.load();
+    // A stop signal of the command line is a cancel request too; its handler
+    // can only set a flag, which is read here.
+    return cancelRequested.load() || platform::StopSignalFlag::Received() != 0;
 }
 
 namespace job_state {

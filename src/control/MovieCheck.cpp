@@ -1,6 +1,8 @@
 // The facts and the verdict of spatialmux --check for one file.
 #include "control/MovieCheck.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -174,7 +176,13 @@ CheckReport CheckMovieFile(const std::string& path) {
     report.path = path;
     // The reader says "file open error" on standard output, which a report
     // (and its JSON) must not carry: a file that cannot be opened is told
-    // here.
+    // here. A pipe or a device is never opened: it could block forever.
+    struct stat fileFacts {};
+    if (stat(path.c_str(), &fileFacts) == 0 && !S_ISREG(fileFacts.st_mode)) {
+        report.probeProblem = "not a regular file (a folder, a pipe or a device)";
+        JudgeOtherMovie(report);
+        return report;
+    }
     if (!std::ifstream(path, std::ios::binary)) {
         report.probeProblem = "the file cannot be opened";
         JudgeOtherMovie(report);

@@ -1,18 +1,26 @@
 // The pipeline of one conversion: the temporary WAV with the new channel
-// order and gain, the remux, the deletion of the WAV and the transplant of
-// the camera metadata.
+// order and gain, the remux into a hidden output, the deletion of the WAV,
+// the transplant of the camera metadata, the verification, and only then
+// the rename of the hidden output into place.
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "audio/ByteUtil.h"
 #include "audio/WavWriter.h"
 #include "control/FinishedOutputCheck.h"
 #include "control/GainChoice.h"
+#include "control/OutputCommit.h"
+#include "control/TestPausePoints.h"
 #include "control/wrap_ffmpeg.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 #include "platform/Backend.h"
+#include "platform/ExclusiveFile.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
@@ -25,28 +33,20 @@ namespace {
 // and touched only by the thread that runs the pipeline.
 AudioFrame cur_frame;
 
-// Removes what a conversion wrote when it does not complete: the temporary
-// WAV always, the output only once the remux has created it (an output that
-// was never touched may be a file the user still wants).
-class JobFiles {
-public:
-    JobFiles(std::string wav, std::string output)
-        : wavPath(std::move(wav)), outputPath(std::move(output)) {}
-    ~JobFiles() {
-        if (completed) return;
-        std::remove(wavPath.c_str());
-        if (outputCreated) std::remove(outputPath.c_str());
-    }
-    JobFiles(const JobFiles&) = delete;
-    JobFiles& operator=(const JobFiles&) = delete;
+// The device and inode of the input (links followed), to tell that the
+// reader and the remux read one and the same file.
+std::optional<platform::FileIdentity> InputIdentity(const std::string& path) {
+    struct stat facts {};
+    if (stat(path.c_str(), &facts) != 0) return std::nullopt;
+    return platform::FileIdentity{static_cast<unsigned long long>(facts.st_dev),
+                                  static_cast<unsigned long long>(facts.st_ino)};
+}
 
-    bool outputCreated = false;
-    bool completed = false;
-
-private:
-    std::string wavPath;
-    std::string outputPath;
-};
+// The WAV's failure with the system's cause ("No space left on device").
+std::string WavFailure(const char* what, const WavWriter& writer) {
+    if (writer.ErrorNumber() == 0) return what;
+    return std::string(what) + ": " + std::strerror(writer.ErrorNumber());
+}
 
 float WavPhaseProgress(int32_t current, float total) {
     if (total <= 0.0f) return 50.0f;
@@ -57,18 +57,13 @@ float WavPhaseProgress(int32_t current, float total) {
 
 int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output) {
     const std::string alert5 = platform::LocalizedString("alert5");
-    const std::string wavPath = TemporaryWavPath(output);
     const platform::FileFacts& facts = platform::CurrentFileFacts();
-
-    platform::Notification start;
-    start.name = platform::kForOrderFrontNotification;
-    start.paths = {input, output, wavPath};
-    platform::NotificationCenter::Default().PostOnMainThread(std::move(start));
 
     // Every failure of the pipeline ends here: its line on standard output
     // ("error!!" and the cause, when the stage has one to name), the failure
     // alert, and -1. Failures of the remux are reported by the remux's
-    // adapter; a cancelled job ends without an alert.
+    // adapter; a cancelled job ends without an alert. Whatever this run
+    // created is removed when `commit` ends without its Commit.
     auto fail = [this, &alert5](const char* reason) {
         if (reason != nullptr) {
             std::printf("error!! %s\n", reason);
@@ -80,17 +75,45 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
         return -1;
     };
 
+    // The hidden output, prepared by AppMainFuncProc (or here, when the
+    // pipeline is run on its own).
+    std::unique_ptr<OutputCommit> commit = std::move(cur_commit());
+    if (!commit || commit->FinalPath() != OutputCommit::FinalPathFor(output)) {
+        std::string why;
+        commit = OutputCommit::Begin(output, &why);
+        if (!commit) return fail(why.c_str());
+    }
+    std::string why;
+    auto wavFile = commit->CreateCompanion(".wav", &why);
+    if (!wavFile) {
+        std::printf("error:%s\n", why.c_str());
+        return fail("could not create the temporary WAV");
+    }
+    const std::string wavPath = wavFile->first;
+
+    platform::Notification start;
+    start.name = platform::kForOrderFrontNotification;
+    start.paths = {input, output, wavPath};
+    platform::NotificationCenter::Default().PostOnMainThread(std::move(start));
+
+    // The reader and, later, the remux open the input by name: both must
+    // find the file that was checked, not one renamed over it meanwhile.
+    const auto inputIdentity = InputIdentity(input);
+    auto inputReplaced = [&input, &inputIdentity] {
+        return !inputIdentity || InputIdentity(input) != inputIdentity;
+    };
+
     cur_reader().reset();
     cur_reader() = std::make_unique<MovieReader>(kFrameSize);
     MovieReader& reader = *cur_reader();
     if (reader.Open(input, kFrameSize) != MovieReader::kOpenReady) return fail(nullptr);
+    if (inputReplaced()) return fail("the input movie was replaced while converting");
     reader.SeekToTime(0);
 
-    JobFiles files(wavPath, output);
     cur_writer().reset();
     cur_writer() = std::make_unique<WavWriter>();
     WavWriter& writer = *cur_writer();
-    writer.Open(wavPath);
+    writer.OpenCreated(wavPath, wavFile->second.Release());
 
     const float gain = ChooseGain(reader.SoftwareText(), reader.MakerNoteFlag());
     const float total = static_cast<float>(reader.GetTotalSamples());
@@ -99,6 +122,7 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     float* c2 = cur_frame.Channel(2);
     float* c3 = cur_frame.Channel(3);
     float* c4 = cur_frame.Channel(4);
+    const int64_t middle = reader.GetTotalSamples() / 2;
 
     // WAV phase: 0 to 50 percent.
     for (;;) {
@@ -116,34 +140,50 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
             util.ApplyGain(c1, instants, gain);
             writer.WriteFrame(c1, c3, c4, c2, instants);
         }
-        if (writer.Failed()) return fail("could not write the temporary WAV");
+        if (writer.Failed())
+            return fail(WavFailure("could not write the temporary WAV", writer).c_str());
         const int32_t current = ended ? reader.GetTotalSamples() : reader.GetCurrentSample();
         if (instants > 0 || !ended) myProgRate_update(WavPhaseProgress(current, total));
+        TestPausePoint("wav-start");
+        if (current >= middle) TestPausePoint("wav-middle");
         if (ended) break;
     }
     if (reader.HadShortRead()) return fail("the input movie could not be read to its end");
-    if (!writer.Finish()) return fail("could not finish the temporary WAV");
+    if (!writer.Finish()) {
+        return fail(WavFailure("could not finish the temporary WAV", writer).c_str());
+    }
     if (!facts.Exists(input)) return fail("the input movie is gone");
+    if (inputReplaced()) return fail("the input movie was replaced while converting");
 
-    // Remux: 50 to 100 percent.
-    bool outputOpened = false;
-    const int32_t muxed = ffmpegMuxer(input, wavPath, output, &outputOpened);
-    files.outputCreated = outputOpened;
+    // Remux: 50 to 100 percent, through the descriptor of the hidden output
+    // (never opened by name); the container is chosen by the output's own
+    // name.
+    const int32_t muxed =
+        ffmpegMuxer(input, wavPath, commit->TemporaryPath(), nullptr, output, commit->Fd());
     if (muxed != 0) return -1;  // reported by the remux itself, or cancelled
-    std::remove(wavPath.c_str());
+    TestPausePoint("remux-end");
+    if (inputReplaced()) return fail("the input movie was replaced while converting");
+    if (!commit->Remove(wavPath, &why)) return fail(why.c_str());
     if (CancelRequested()) return -1;
 
-    if (reader.TransplantMetadata(output) != 0) {
+    TestPausePoint("transplant");
+    if (CancelRequested()) return -1;
+    if (reader.TransplantMetadata(commit->TemporaryPath()) != 0) {
         return fail("could not write the camera metadata into the output");
     }
+    TestPausePoint("verify");
+    if (CancelRequested()) return -1;
     // The output must hold every instant the WAV phase wrote: the audio's
     // length, or less when short tables were accepted.
     const int64_t writtenInstants = writer.DataByteCount() / kBytesPerInstant;
-    if (const auto mismatch =
-            CheckFinishedOutput(input, output, writtenInstants, !reader.UuidBox().empty())) {
+    if (const auto mismatch = CheckFinishedOutput(input, commit->TemporaryPath(), writtenInstants,
+                                                  !reader.UuidBox().empty())) {
         return fail(mismatch->c_str());
     }
-    files.completed = true;
+    TestPausePoint("commit");
+    // A stop now still leaves nothing: the rename is the last step.
+    if (CancelRequested()) return -1;
+    if (!commit->Commit(&why)) return fail(why.c_str());
     return 0;
 }
 

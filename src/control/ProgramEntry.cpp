@@ -15,6 +15,7 @@
 #include "control/wrap_ffmpeg.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
+#include "platform/StopSignalFlag.h"
 
 namespace spatialmux {
 
@@ -36,8 +37,14 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
         return 2;
     }
     // A file size limit must end in a clean failure and clean-up, not kill
-    // the process halfway through a file.
+    // the process halfway through a file. A reader of standard output that
+    // went away (`spatialmux IN OUT | head`) must not end the conversion
+    // either: its messages are not the conversion.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    // Ctrl-C, SIGTERM and SIGHUP become a cancel request: the job stops at
+    // its next frame or packet and removes what it wrote.
+    platform::StopSignalFlag stops;
 
     const auto began = std::chrono::steady_clock::now();
     int32_t started = 0;
@@ -47,8 +54,18 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
         started = controller.AppMainFuncProc(input, output, true);
     }
     std::fflush(stdout);
+    const JobResult result = wrap_ffmpeg::LastJobResult();
+    if (const int signal = platform::StopSignalFlag::Received();
+        signal != 0 && (started == 0 || result != JobResult::Succeeded)) {
+        std::string text = platform::LocalizedString("interrupted");
+        const std::size_t at = text.find("{signal}");
+        if (at != std::string::npos) text.replace(at, 8, platform::StopSignalFlag::Name(signal));
+        std::fprintf(stderr, "spatialmux: %s\n", text.c_str());
+        std::fflush(stderr);
+        return 128 + signal;
+    }
     if (started == 0) return 1;
-    if (wrap_ffmpeg::LastJobResult() != JobResult::Succeeded) return 1;
+    if (result != JobResult::Succeeded) return 1;
     if (progressFd >= 0) return 0;
 
     // The pipeline verified the output before it reported success, so the
@@ -56,8 +73,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     const auto size = platform::CurrentFileFacts().Size(output);
-    // The diagnostics before it may leave their last line open.
-    std::printf("\nconverted %s -> %s (%s, 4-ch ambisonics, 360 metadata) in %.1f s\n",
+    std::printf("converted %s -> %s (%s, 4-ch ambisonics, 360 metadata) in %.1f s\n",
                 BaseName(input).c_str(), BaseName(output).c_str(),
                 HumanSize(size.value_or(0)).c_str(), seconds);
     std::fflush(stdout);

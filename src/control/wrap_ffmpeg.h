@@ -13,6 +13,7 @@
 namespace spatialmux {
 
 class MovieReader;
+class OutputCommit;
 class WavWriter;
 
 // The job description handed from AppMainFuncProc to ffmpeg_convert: the key
@@ -62,8 +63,13 @@ public:
     // whether the output file was created (or truncated) by this call, so
     // that a caller cleaning up after a failure never deletes a file that
     // the remux did not touch.
+    // `containerName`, when not empty, is the name whose extension chooses
+    // the container (the final output's, while `outputPath` is the hidden
+    // file it is written into); `outputFd`, when >= 0, the descriptor of
+    // that file, written through instead of opening it by name.
     int32_t ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
-                        const std::string& outputPath, bool* outputOpened = nullptr);
+                        const std::string& outputPath, bool* outputOpened = nullptr,
+                        const std::string& containerName = std::string(), int outputFd = -1);
 
     // The temporary WAV beside the output: "<folder>/.<name>.wav", the folder
     // being "." for a bare file name.
@@ -72,6 +78,9 @@ public:
     // Process-wide job state: one job at a time per process.
     static std::unique_ptr<MovieReader>& cur_reader();
     static std::unique_ptr<WavWriter>& cur_writer();
+    // The hidden output that AppMainFuncProc prepared (lock taken, file
+    // created) for the job it starts; Convert takes it over.
+    static std::unique_ptr<OutputCommit>& cur_commit();
     static bool JobRunning();
     static JobResult LastJobResult();
     // Asks the running job to stop at its next frame or packet. It then

@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "audio/WavWriter.h"
+#include "control/JobPreflight.h"
 #include "control/JobState.h"
+#include "control/OutputCommit.h"
 #include "control/wrap_ffmpeg.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
@@ -84,13 +86,27 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
                                      bool runInline) {
     // One job per process: a second request never touches the running one.
     if (!job_state::TryBegin()) return 0;
-    auto refuse = [](const char* alertKey) {
-        wrap_ffmpeg().myAlert(platform::LocalizedString(alertKey));
+    cur_commit().reset();
+    auto refuseWith = [](const std::string& text) {
+        wrap_ffmpeg().myAlert(text);
         job_state::End(JobResult::Refused);
         return 0;
     };
+    auto refuse = [&refuseWith](const char* alertKey) {
+        return refuseWith(platform::LocalizedString(alertKey));
+    };
+    // Refusals found before the work starts: the cause in English on the
+    // "error!!" line (a batch shows it), the alert in the user's language.
+    auto refusePreflight = [&refuseWith](const PreflightRefusal& refusal) {
+        std::printf("error!! %s\n", refusal.cause.c_str());
+        std::fflush(stdout);
+        return refuseWith(refusal.message);
+    };
 
     InitializeFfmpeg();
+    // A pipe or a device is never opened by the reader (it would block); a
+    // file that cannot be read says so instead of "not a camera movie".
+    if (const auto refusal = CheckInputFile(input)) return refusePreflight(*refusal);
     if (CheckMovie(input) == 0) return refuse("alert3");
 
     // The input is never written: refuse an output, or a temporary WAV, that
@@ -102,16 +118,34 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
         return refuse("alert7");
     }
 
+    if (const auto refusal = CheckOutputPlace(output)) return refusePreflight(*refusal);
+
     // The WAV and the output are written in the output's folder: that is
-    // the volume that needs the room. When its free space cannot be read
-    // (a folder that does not exist), the job goes on and fails with its
-    // own message when it cannot create its files.
+    // the volume that needs the room. When its free space cannot be read,
+    // the job goes on and fails with its own message when it runs out.
     const double size = GetFileSize(input);
-    const auto freeBytes = facts.FreeSpace(OutputFolder(output));
+    const auto freeBytes = facts.FreeSpace(OutputFolder(OutputCommit::FinalPathFor(output)));
     const double free = freeBytes ? static_cast<double>(*freeBytes) : 0.0;
     std::printf("%f %f\n", size, free);
     std::fflush(stdout);
     if (freeBytes && size * 3.0 > free) return refuse("alert2");
+
+    // Last, the lock on the output and the hidden file the output is
+    // written into: a second conversion to the same output is refused here.
+    std::string why;
+    OutputCommit::Refusal refusal = OutputCommit::Refusal::None;
+    cur_commit() = OutputCommit::Begin(output, &why, &refusal);
+    if (!cur_commit()) {
+        std::printf("error!! %s\n", why.c_str());
+        std::fflush(stdout);
+        if (refusal == OutputCommit::Refusal::Busy) {
+            std::string text = platform::LocalizedString("refuse.output.busy");
+            const std::size_t at = text.find("{file}");
+            if (at != std::string::npos) text.replace(at, 6, output);
+            return refuseWith(text);
+        }
+        return refuseWith(why);
+    }
 
     JobDictionary job;
     job["mp4"] = input;

@@ -4,6 +4,7 @@
 // failure gets its alert.
 #include <cstdio>
 
+#include "control/TestPausePoints.h"
 #include "control/wrap_ffmpeg.h"
 #include "output/Remux.h"
 #include "platform/LocalizedStrings.h"
@@ -27,6 +28,7 @@ public:
 
     void Progress(int64_t done, int64_t total) override {
         controller.myProgRate_update(RemuxPhasePercent(done, total));
+        TestPausePoint("remux");
     }
     bool Cancelled() override { return wrap_ffmpeg::CancelRequested(); }
     void Diagnostic(const std::string& text) override { std::fputs(text.c_str(), stdout); }
@@ -44,10 +46,11 @@ int32_t wrap_ffmpeg::goto_end() {
 }
 
 int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
-                                 const std::string& outputPath, bool* outputOpened) {
+                                 const std::string& outputPath, bool* outputOpened,
+                                 const std::string& containerName, int outputFd) {
     ControllerRemuxJob job(*this);
-    const output::RemuxOutcome outcome =
-        output::Remux(output::RemuxRequest{moviePath, wavPath, outputPath}, job);
+    const output::RemuxOutcome outcome = output::Remux(
+        output::RemuxRequest{moviePath, wavPath, outputPath, containerName, outputFd}, job);
     if (outputOpened != nullptr) *outputOpened = outcome.outputCreated;
     switch (outcome.status) {
         case output::RemuxStatus::Completed:

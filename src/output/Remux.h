@@ -12,7 +12,16 @@ namespace spatialmux::output {
 struct RemuxRequest {
     std::string moviePath;
     std::string wavPath;
+    // The file the output is written into (the caller's hidden temporary
+    // file, which it created).
     std::string outputPath;
+    // The name the container is chosen by (the final output's name, whose
+    // extension FFmpeg reads); empty: outputPath's.
+    std::string containerName;
+    // When >= 0, the output is written through this descriptor (open for
+    // reading and writing, at offset 0, not closed by the remux) and
+    // outputPath is only its name for messages.
+    int outputFd = -1;
 };
 
 // What the remux asks of the job that runs it. Called on the remux's thread.

@@ -1,5 +1,7 @@
 #include "platform/MoveIntoPlace.h"
 
+#include "platform/ReplaceFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -13,7 +15,12 @@ bool MoveIntoPlace(const std::string& from, const std::string& to, bool replace,
                    std::string* error) {
     int result = 0;
     if (replace) {
-        result = std::rename(from.c_str(), to.c_str());
+        // Synced first when it replaces a file, so that a crash never leaves
+        // an empty file where a good one was.
+        std::string why;
+        if (ReplaceFile(from, to, &why)) return true;
+        if (error != nullptr) *error = "could not rename the finished output: " + why;
+        return false;
     } else {
         result = renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
         if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {

@@ -7,6 +7,7 @@
 #include "platform/qt/QtBackend.h"
 #include "shell/AppDelegate.h"
 #include "shell/FileOpenEvents.h"
+#include "shell/StopSignalNotifier.h"
 #include "shell/ViewController.h"
 
 namespace spatialmux {
@@ -23,6 +24,13 @@ int RunDropletSession(platform::QtBackend& backend, SaveDialog& saveDialog,
         FileOpenEvents fileOpen(
             [&delegate](const std::vector<std::string>& files) { delegate.OpenFiles(files); });
         QApplication::instance()->installEventFilter(&fileOpen);
+        // A stop signal ends the session as a Cancel would: the event loop
+        // ends with 128 + the signal's number, and the conversion is
+        // stopped and cleans up below.
+        StopSignalNotifier stops([](int signal) {
+            if (wrap_ffmpeg::JobRunning()) wrap_ffmpeg::RequestCancel();
+            QApplication::exit(128 + signal);
+        });
         window.show();  // hides itself at once
         delegate.applicationDidFinishLaunching();
         if (handedOver) {

@@ -163,13 +163,12 @@ void ViewController::CancelBtn() {
     if (cancelling) return;
     cancelling = true;
     cancelButton.setEnabled(false);
-    // Stop the worker first and wait until it has ended, so that it cannot
-    // write a file after the deletion below. Events go on meanwhile: the
+    // Stop the worker and wait until it has ended: it removes the hidden
+    // files it created itself. The output's own name is never touched (it
+    // may be an earlier file the user keeps). Events go on meanwhile: the
     // worker may be waiting for an alert to be dismissed.
     wrap_ffmpeg::RequestCancel();
     if (waitForWorker) waitForWorker();
-    if (!wav_str.empty()) std::remove(wav_str.c_str());
-    if (!mov_str.empty()) std::remove(mov_str.c_str());
     platform::CurrentBackend().RequestTermination();
 }
 

@@ -132,13 +132,16 @@ TEST_F(ConversionJob, MoviesTheReaderRefusesGetAlert3AndNothingIsWritten) {
     }
 }
 
-TEST_F(ConversionJob, MissingInputPrintsTheReadersMessage) {
+TEST_F(ConversionJob, MissingInputIsRefusedNamingIt) {
     testing::CaptureStdout();
     EXPECT_EQ(Run(dir.Path("nothing.mp4"), dir.Path("out.mov")), 0);
     const std::string out = testing::CapturedStdout();
-    EXPECT_NE(out.find(dir.Path("nothing.mp4") + ":file open error\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("error!!\n"), std::string::npos);
-    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert3")});
+    EXPECT_NE(out.find("error!! " + dir.Path("nothing.mp4") + ": does not exist\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{"The input " + dir.Path("nothing.mp4") +
+                                                         " does not exist. Nothing was written."});
+    EXPECT_TRUE(dir.Entries().empty());
 }
 
 TEST_F(ConversionJob, AnOutputThatIsTheInputIsRefusedUnderAnyName) {
@@ -174,8 +177,13 @@ TEST_F(ConversionJob, ProgressRisesInOrderFromTheWavPhaseToTheEnd) {
 
     const auto starts = start.All();
     ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0].paths, (std::vector<std::string>{movie.path, dir.Path("out.mov"),
-                                                         dir.Path(".out.mov.wav")}));
+    ASSERT_EQ(starts[0].paths.size(), 3u);
+    EXPECT_EQ(starts[0].paths[0], movie.path);
+    EXPECT_EQ(starts[0].paths[1], dir.Path("out.mov"));
+    // The run's own temporary WAV, hidden beside the output.
+    const std::string wav = starts[0].paths[2];
+    EXPECT_EQ(wav.rfind(dir.Path(".out.mov.spatialmux-"), 0), 0u) << wav;
+    EXPECT_EQ(wav.substr(wav.size() - 4), ".wav");
 
     const auto values = progress.All();
     ASSERT_GE(values.size(), 11u);
@@ -198,7 +206,9 @@ TEST_F(ConversionJob, WavDeletedDuringTheWavPhaseStopsTheJobAndLeavesNothing) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(48000));
     const auto before = ReadFileBytes(movie.path);
     int count = 0;
-    const std::string wav = dir.Path(".out.mov.wav");
+    std::string wav;
+    Observed start(platform::kForOrderFrontNotification,
+                   [&](const platform::Notification& n) { wav = n.paths.at(2); });
     Observed progress(platform::kProgressUpdateNotification, [&](const platform::Notification&) {
         if (++count == 3) std::filesystem::remove(wav);
     });
@@ -226,16 +236,21 @@ TEST_F(ConversionJob, InputRemovedAfterTheWavPhaseFailsCleanly) {
     EXPECT_TRUE(dir.Entries().empty());
 }
 
-TEST_F(ConversionJob, MissingOutputFolderFailsWithAlert5) {
+TEST_F(ConversionJob, MissingOutputFolderIsRefusedBeforeAnyWork) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
     testing::CaptureStdout();
-    EXPECT_EQ(Run(movie.path, dir.Path("no/such/folder/out.mov")), 1);
+    EXPECT_EQ(Run(movie.path, dir.Path("no/such/folder/out.mov")), 0);
     const std::string out = testing::CapturedStdout();
-    EXPECT_NE(out.find("error:" + dir.Path("no/such/folder/.out.mov.wav") + "\n"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("error!! " + dir.Path("no/such/folder/out.mov") + ": the folder does not exist\n"),
+        std::string::npos)
         << out;
-    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Failed);
-    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert5")});
+    EXPECT_EQ(out.find("write file name"), std::string::npos) << out;
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Refused);
+    EXPECT_EQ(backend.Alerts(),
+              std::vector<std::string>{"The folder " + dir.Path("no/such/folder") +
+                                       " of the output " + dir.Path("no/such/folder/out.mov") +
+                                       " does not exist. Nothing was written."});
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
 }
 
@@ -252,21 +267,26 @@ TEST_F(ConversionJob, CancelStopsTheJobAndRemovesWhatItWrote) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
 }
 
-TEST_F(ConversionJob, AFailedRemuxNeverRemovesAFileItDidNotTouch) {
+TEST_F(ConversionJob, AnOutputNameThatIsNoMovIsRefusedAndAFileThereStays) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
-    // FFmpeg knows no container for this name: the remux fails before it
-    // opens the output, so a file already there stays as it was.
-    const std::string output = dir.Path("keep.unknownext");
-    { std::ofstream(output) << "precious"; }
-    testing::CaptureStdout();
-    EXPECT_EQ(Run(movie.path, output), 1);
-    const std::string out = testing::CapturedStdout();
-    EXPECT_NE(out.find("Could not create output context."), std::string::npos) << out;
-    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Failed);
-    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert5")});
-    const auto kept = ReadFileBytes(output);
-    EXPECT_EQ(std::string(kept.begin(), kept.end()), "precious");
-    EXPECT_FALSE(std::filesystem::exists(dir.Path(".keep.unknownext.wav")));
+    for (const std::string name : {"keep.unknownext", "keep.mp4", "keep"}) {
+        const std::string output = dir.Path(name);
+        { std::ofstream(output) << "precious"; }
+        RecordingBackend local;
+        testing::CaptureStdout();
+        EXPECT_EQ(Run(movie.path, output), 0) << name;
+        const std::string out = testing::CapturedStdout();
+        EXPECT_NE(out.find("only QuickTime movies (.mov) carry the converted audio"),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Refused);
+        ASSERT_EQ(local.Alerts().size(), 1u);
+        EXPECT_NE(local.Alerts()[0].find(output), std::string::npos);
+        const auto kept = ReadFileBytes(output);
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), "precious");
+        EXPECT_EQ(dir.Entries().size(), 2u) << name;  // the input and the file kept
+        std::filesystem::remove(output);
+    }
 }
 
 }  // namespace

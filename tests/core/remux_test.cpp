@@ -199,7 +199,7 @@ TEST_F(Remux, EveryFailureIsReportedOnceWithTheAlert) {
         {"unknown extension", movie, wav, dir.Path("out.xyz"), "Could not create output context.\n",
          false},
         {"folder that does not exist", movie, wav, noFolder,
-         "Could not open output file '" + noFolder + "'", false},
+         "Could not open output file '" + noFolder + "'\n", false},
         {"movie without video", wav, wav, dir.Path("c.mov"), "", false},
     };
     const std::string alert = platform::LocalizedString("alert5");
@@ -208,7 +208,7 @@ TEST_F(Remux, EveryFailureIsReportedOnceWithTheAlert) {
         const std::size_t alertsBefore = backend.Alerts().size();
         std::string printed;
         EXPECT_EQ(Run(c.movie, c.wav, c.out, &printed), -1) << c.what;
-        EXPECT_EQ(printed, c.message + "Error occurred.") << c.what;
+        EXPECT_EQ(printed, c.message + "Error occurred.\n") << c.what;
         const std::vector<std::string> alerts = backend.Alerts();
         ASSERT_EQ(alerts.size(), alertsBefore + 1) << c.what;
         EXPECT_EQ(alerts.back(), alert) << c.what;
@@ -225,7 +225,7 @@ TEST_F(Remux, AContainerRefusingTheStreamsIsReported) {
     std::string printed;
     // MP4 has no tag for 16-bit PCM: the header cannot be written.
     EXPECT_EQ(Run(movie, wav, dir.Path("out.mp4"), &printed), -1);
-    EXPECT_EQ(printed, "Error occurred when opening output fileError occurred.");
+    EXPECT_EQ(printed, "Error occurred when opening output file\nError occurred.\n");
     EXPECT_EQ(backend.Alerts().size(), 1u);
     EXPECT_TRUE(outputOpened);
 }
@@ -254,7 +254,7 @@ TEST_F(Remux, APacketThatCannotBeWrittenFailsTheRemux) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 11);  // failure, one alert
     const std::vector<uint8_t> printed = ReadFileBytes(printedPath);
-    EXPECT_EQ(std::string(printed.begin(), printed.end()), "Error muxing packet");
+    EXPECT_EQ(std::string(printed.begin(), printed.end()), "Error muxing packet\n");
 }
 
 TEST_F(Remux, AMovieCutShortDuringTheCopyFailsTheRemux) {
@@ -272,7 +272,7 @@ TEST_F(Remux, AMovieCutShortDuringTheCopyFailsTheRemux) {
     };
     std::string printed;
     EXPECT_EQ(Run(movie.path, wav, dir.Path("out.mov"), &printed), -1);
-    EXPECT_EQ(printed, "Error reading packet");
+    EXPECT_EQ(printed, "Error reading packet\n");
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{platform::LocalizedString("alert5")});
 }
 
@@ -309,8 +309,27 @@ TEST_F(Remux, ReportsProgressDiagnosticsAndCancelThroughItsJob) {
     WriteWav(wav, 48 * 1024);
 
     RecordingRemuxJob whole;
-    const auto done = output::Remux({movie, wav, dir.Path("whole.mov")}, whole);
+    // Written into a file of any name; the container follows the name given
+    // for it (the final output's).
+    const auto done =
+        output::Remux({movie, wav, dir.Path(".whole.partial"), dir.Path("whole.mov"), -1}, whole);
     EXPECT_EQ(done.status, output::RemuxStatus::Completed);
+    EXPECT_EQ(testing::ReadMediaPackets(dir.Path(".whole.partial")).size(), 2u);
+    // Through a descriptor of the caller's: the same bytes, the descriptor
+    // left open, and the name given only for messages.
+    {
+        const int fd = open(dir.Path(".by-fd").c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0);
+        RecordingRemuxJob byFd;
+        const auto written = output::Remux(
+            {movie, wav, dir.Path("never-opened.mov"), dir.Path("whole.mov"), fd}, byFd);
+        EXPECT_EQ(written.status, output::RemuxStatus::Completed) << byFd.diagnostics;
+        EXPECT_EQ(fcntl(fd, F_GETFD), 0) << "the descriptor was closed";
+        close(fd);
+        EXPECT_FALSE(std::filesystem::exists(dir.Path("never-opened.mov")));
+        EXPECT_EQ(testing::ReadFileBytes(dir.Path(".by-fd")),
+                  testing::ReadFileBytes(dir.Path(".whole.partial")));
+    }
     EXPECT_TRUE(done.outputCreated);
     EXPECT_EQ(whole.diagnostics, "");
     ASSERT_FALSE(whole.progress.empty());
@@ -324,18 +343,18 @@ TEST_F(Remux, ReportsProgressDiagnosticsAndCancelThroughItsJob) {
 
     RecordingRemuxJob cancelled;
     cancelled.cancelAfter = 2;
-    const auto stopped = output::Remux({movie, wav, dir.Path("stopped.mov")}, cancelled);
+    const auto stopped = output::Remux({movie, wav, dir.Path("stopped.mov"), {}, -1}, cancelled);
     EXPECT_EQ(stopped.status, output::RemuxStatus::Cancelled);
     EXPECT_TRUE(stopped.outputCreated);
     EXPECT_EQ(cancelled.progress.size(), 2u);
 
     RecordingRemuxJob missing;
     const std::string gone = dir.Path("gone.wav");
-    const auto failed = output::Remux({movie, gone, dir.Path("never.mov")}, missing);
+    const auto failed = output::Remux({movie, gone, dir.Path("never.mov"), {}, -1}, missing);
     EXPECT_EQ(failed.status, output::RemuxStatus::Failed);
     EXPECT_FALSE(failed.outputCreated);
     EXPECT_FALSE(std::filesystem::exists(dir.Path("never.mov")));
-    EXPECT_EQ(missing.diagnostics, "Could not open input file:" + gone + "\nError occurred.");
+    EXPECT_EQ(missing.diagnostics, "Could not open input file:" + gone + "\nError occurred.\n");
     EXPECT_TRUE(backend.Alerts().empty());
     EXPECT_TRUE(progress.empty());
 }

@@ -2,6 +2,7 @@
 // reaches the caller.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,7 +54,7 @@ TEST_P(WavFrames, HeaderDescribesTheFramesWritten) {
     }
     ASSERT_TRUE(writer.Finish());
     std::fflush(stdout);
-    EXPECT_EQ(testing::CapturedStdout(), "write file name = " + path);
+    EXPECT_EQ(testing::CapturedStdout(), "write file name = " + path + "\n");
     EXPECT_FALSE(writer.Failed());
 
     const auto bytes = ReadFileBytes(path);
@@ -133,7 +134,7 @@ TEST(WavWriter, AFileThatCannotBeCreatedIsReported) {
     testing::CaptureStdout();
     writer.Open(path);
     std::fflush(stdout);
-    EXPECT_EQ(testing::CapturedStdout(), "write file name = " + path + "error:" + path + "\n");
+    EXPECT_EQ(testing::CapturedStdout(), "write file name = " + path + "\nerror:" + path + "\n");
     writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(),
                       1024);
     EXPECT_TRUE(writer.Failed());
@@ -153,7 +154,27 @@ TEST(WavWriter, AFullDiskIsReported) {
         }
         EXPECT_FALSE(writer.Finish()) << frames;
         EXPECT_TRUE(writer.Failed()) << frames;
+        // The cause, for a message that says "no space".
+        EXPECT_EQ(writer.ErrorNumber(), ENOSPC) << frames;
     }
+}
+
+// A file the caller created itself is written through its descriptor.
+TEST(WavWriter, WritesThroughADescriptorItIsHanded) {
+    TempDir dir;
+    const std::string path = dir.Path("made.wav");
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0);
+    Channels channels;
+    WavWriter writer;
+    testing::CaptureStdout();
+    writer.OpenCreated(path, fd);
+    testing::CapturedStdout();
+    writer.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(),
+                      10);
+    ASSERT_TRUE(writer.Finish());
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    EXPECT_EQ(static_cast<uint32_t>(in.tellg()), WavWriter::kHeaderSize + 10 * 8);
 }
 
 TEST(WavWriter, AFileSizeLimitReachedMidwayIsReported) {

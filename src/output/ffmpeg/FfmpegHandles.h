@@ -9,6 +9,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "output/ffmpeg/DescriptorOutput.h"
+
 namespace spatialmux::output {
 
 struct InputContextCloser {
@@ -19,8 +21,11 @@ using InputContext = std::unique_ptr<AVFormatContext, InputContextCloser>;
 
 struct OutputContextCloser {
     void operator()(AVFormatContext* context) const {
-        // The file is ours only when the format writes to one.
-        if (context->oformat != nullptr && (context->oformat->flags & AVFMT_NOFILE) == 0) {
+        // The file is ours only when the format writes to one; a
+        // descriptor handed in stays open (its owner closes it).
+        if ((context->flags & AVFMT_FLAG_CUSTOM_IO) != 0) {
+            CloseDescriptorOutput(&context->pb);
+        } else if (context->oformat != nullptr && (context->oformat->flags & AVFMT_NOFILE) == 0) {
             avio_closep(&context->pb);
         }
         avformat_free_context(context);

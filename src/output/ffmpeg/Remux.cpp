@@ -13,6 +13,7 @@ extern "C" {
 
 #include "audio/WavWriter.h"
 #include "output/Remux.h"
+#include "output/ffmpeg/DescriptorOutput.h"
 #include "output/ffmpeg/FfmpegHandles.h"
 
 namespace spatialmux::output {
@@ -93,7 +94,7 @@ bool OpenInput(const std::string& path, InputContext& context, RemuxJob& job) {
 // contexts made so far.
 RemuxOutcome Stop(RemuxContexts& contexts, RemuxJob& job, bool outputCreated) {
     contexts = RemuxContexts{};
-    job.Diagnostic("Error occurred.");
+    job.Diagnostic("Error occurred.\n");
     return RemuxOutcome{RemuxStatus::Failed, outputCreated};
 }
 
@@ -107,6 +108,8 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     const std::string& moviePath = request.moviePath;
     const std::string& wavPath = request.wavPath;
     const std::string& outputPath = request.outputPath;
+    const std::string& containerName =
+        request.containerName.empty() ? request.outputPath : request.containerName;
     bool outputCreated = false;
     RemuxContexts contexts;
     int ret = 0;
@@ -116,10 +119,10 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
         return Stop(contexts, job, outputCreated);
     }
 
-    // Output, in the container its name asks for.
+    // Output, in the container its final name asks for.
     {
         AVFormatContext* created = nullptr;
-        avformat_alloc_output_context2(&created, nullptr, nullptr, outputPath.c_str());
+        avformat_alloc_output_context2(&created, nullptr, nullptr, containerName.c_str());
         if (created == nullptr) {
             job.Diagnostic("Could not create output context.\n");
             return Stop(contexts, job, outputCreated);
@@ -155,10 +158,18 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     av_channel_layout_uninit(&audioOut->codecpar->ch_layout);
     av_channel_layout_from_mask(&audioOut->codecpar->ch_layout, AV_CH_LAYOUT_4POINT0);
 
-    if ((outputFormat->flags & AVFMT_NOFILE) == 0) {
+    const bool ownDescriptor = request.outputFd >= 0;
+    if ((outputFormat->flags & AVFMT_NOFILE) == 0 && ownDescriptor) {
+        out->pb = OpenDescriptorOutput(request.outputFd);
+        if (out->pb == nullptr) {
+            job.Diagnostic("Could not open output file '" + outputPath + "'\n");
+            return Stop(contexts, job, outputCreated);
+        }
+        out->flags |= AVFMT_FLAG_CUSTOM_IO;
+    } else if ((outputFormat->flags & AVFMT_NOFILE) == 0) {
         ret = avio_open(&out->pb, outputPath.c_str(), AVIO_FLAG_WRITE);
         if (ret < 0) {
-            job.Diagnostic("Could not open output file '" + outputPath + "'");
+            job.Diagnostic("Could not open output file '" + outputPath + "'\n");
             return Stop(contexts, job, outputCreated);
         }
     }
@@ -169,7 +180,7 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     // No options: the default layout keeps the media data in front of moov.
     ret = avformat_write_header(out, nullptr);
     if (ret < 0) {
-        job.Diagnostic("Error occurred when opening output file");
+        job.Diagnostic("Error occurred when opening output file\n");
         return Stop(contexts, job, outputCreated);
     }
     av_dump_format(out, 0, outputPath.c_str(), 1);
@@ -213,7 +224,7 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
         const bool cutShort = read == AVERROR_EOF && fromVideo && videoPackets < videoIndexed;
         if ((read < 0 && read != AVERROR_EOF) || cutShort) {
             // Media lost from an input must not pass for a complete copy.
-            job.Diagnostic("Error reading packet");
+            job.Diagnostic("Error reading packet\n");
             readFailed = true;
             break;
         }
@@ -243,7 +254,7 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
 
         ret = av_interleaved_write_frame(out, packet.get());
         if (ret < 0) {
-            job.Diagnostic("Error muxing packet");
+            job.Diagnostic("Error muxing packet\n");
             writeFailed = true;
             break;
         }
@@ -256,13 +267,17 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     contexts.movie.reset();
     contexts.wav.reset();
     int closed = 0;
-    if ((outputFormat->flags & AVFMT_NOFILE) == 0) closed = avio_closep(&out->pb);
+    if ((out->flags & AVFMT_FLAG_CUSTOM_IO) != 0) {
+        closed = CloseDescriptorOutput(&out->pb);
+    } else if ((outputFormat->flags & AVFMT_NOFILE) == 0) {
+        closed = avio_closep(&out->pb);
+    }
     contexts.output.reset();
 
     if (writeFailed || readFailed) return RemuxOutcome{RemuxStatus::Failed, outputCreated};
     if (trailer < 0 || closed < 0) {
         // Without its trailer the output is no usable movie.
-        job.Diagnostic("Error occurred.");
+        job.Diagnostic("Error occurred.\n");
         return RemuxOutcome{RemuxStatus::Failed, outputCreated};
     }
     return RemuxOutcome{RemuxStatus::Completed, outputCreated};

@@ -1,0 +1,25 @@
+#pragma once
+// What can be known about a conversion before it starts, checked before it
+// starts, so that a job that cannot work is refused with its cause instead
+// of failing halfway (or, worse, writing over something): the input is a
+// regular file that can be read; the output is not a folder, not a camera
+// movie of the user's, has a container that carries the conversion, and
+// lies in a folder that exists and can be written, with room for the
+// hidden names beside it.
+
+#include <optional>
+#include <string>
+
+namespace spatialmux {
+
+struct PreflightRefusal {
+    std::string cause;    // English, one line, for the "error!! " line
+    std::string message;  // in the user's language, naming the file
+};
+
+// Nothing when the input can be read as a movie.
+std::optional<PreflightRefusal> CheckInputFile(const std::string& input);
+// Nothing when `output` may be written (the input was checked already).
+std::optional<PreflightRefusal> CheckOutputPlace(const std::string& output);
+
+}  // namespace spatialmux
