@@ -36,6 +36,7 @@ const char kUsage[] =
     "  --seconds S          audio length in seconds (sets --samples)\n"
     "  --chunk FIRST:SAMPLES  a sample-to-chunk run (repeatable; default 1:1024)\n"
     "  --seed N             audio pattern seed (default 1)\n"
+    "  --tones-only         only the per-channel tones (no noise, no extreme values)\n"
     "  --software TEXT      maker-note software text\n"
     "  --flag N             maker-note flag value (default 0)\n"
     "  --omit-tag HEX       leave a maker-note tag out (repeatable)\n"
@@ -211,6 +212,8 @@ int main(int argc, char** argv) {
                 return Usage("--chunk needs FIRST:SAMPLES, e.g. 1:1024");
             }
             runs.push_back({static_cast<uint32_t>(first), static_cast<uint32_t>(samples)});
+        } else if (arg == "--tones-only") {
+            options.tonesOnly = true;
         } else if (arg == "--seed") {
             if (!integer(0, UINT32_MAX, &n)) return Usage("--seed needs a number");
             options.seed = static_cast<uint32_t>(n);

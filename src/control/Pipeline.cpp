@@ -56,6 +56,11 @@ float WavPhaseProgress(int32_t current, float total) {
 }  // namespace
 
 int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output) {
+    return Convert(input, output, output::AudioEncoding{});
+}
+
+int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output,
+                             const output::AudioEncoding& audio) {
     const std::string alert5 = platform::LocalizedString("alert5");
     const std::string wavPath = TemporaryWavPath(output);
     const platform::FileFacts& facts = platform::CurrentFileFacts();
@@ -127,7 +132,7 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
 
     // Remux: 50 to 100 percent.
     bool outputOpened = false;
-    const int32_t muxed = ffmpegMuxer(input, wavPath, output, &outputOpened);
+    const int32_t muxed = ffmpegMuxer(input, wavPath, output, &outputOpened, audio);
     files.outputCreated = outputOpened;
     if (muxed != 0) return -1;  // reported by the remux itself, or cancelled
     std::remove(wavPath.c_str());
@@ -139,8 +144,8 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     // The output must hold every instant the WAV phase wrote: the audio's
     // length, or less when short tables were accepted.
     const int64_t writtenInstants = writer.DataByteCount() / kBytesPerInstant;
-    if (const auto mismatch =
-            CheckFinishedOutput(input, output, writtenInstants, !reader.UuidBox().empty())) {
+    if (const auto mismatch = CheckFinishedOutput(input, output, writtenInstants,
+                                                  !reader.UuidBox().empty(), audio.codec)) {
         return fail(mismatch->c_str());
     }
     files.completed = true;

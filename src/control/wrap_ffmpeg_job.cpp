@@ -5,6 +5,7 @@
 
 #include "audio/WavWriter.h"
 #include "control/JobState.h"
+#include "control/OutputFormat.h"
 #include "control/wrap_ffmpeg.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
@@ -90,6 +91,15 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
         return 0;
     };
 
+    // The container and codec are settled before the movie is even read:
+    // a combination the output cannot hold writes nothing.
+    const auto format = ChooseOutputFormat(output, audioCodec, audioBitRate);
+    if (const auto* refusal = std::get_if<std::string>(&format)) {
+        std::printf("error!! %s\n", refusal->c_str());
+        std::fflush(stdout);
+        return refuse("alert8");
+    }
+
     InitializeFfmpeg();
     if (CheckMovie(input) == 0) return refuse("alert3");
 
@@ -116,6 +126,8 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
     JobDictionary job;
     job["mp4"] = input;
     job["mov"] = output;
+    job["audio"] = audioCodec;
+    job["audio-bitrate"] = audioBitRate;
     if (runInline) {
         ffmpeg_convert(job);
     } else {
@@ -127,8 +139,17 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
 void wrap_ffmpeg::ffmpeg_convert(const JobDictionary& job) {
     const auto input = job.find("mp4");
     const auto output = job.find("mov");
+    const auto audio = job.find("audio");
+    const auto bitRate = job.find("audio-bitrate");
     int32_t result = -1;
-    if (input != job.end() && output != job.end()) result = Convert(input->second, output->second);
+    if (input != job.end() && output != job.end()) {
+        const auto format =
+            ChooseOutputFormat(output->second, audio != job.end() ? audio->second : "",
+                               bitRate != job.end() ? bitRate->second : "");
+        if (const auto* chosen = std::get_if<OutputFormat>(&format)) {
+            result = Convert(input->second, output->second, chosen->audio);
+        }
+    }
     JobResult outcome = JobResult::Failed;
     if (result == 0)
         outcome = JobResult::Succeeded;
