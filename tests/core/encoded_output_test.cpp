@@ -5,6 +5,7 @@
 // PCM (level, channel order, length and alignment against the input).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -191,6 +192,38 @@ INSTANTIATE_TEST_SUITE_P(
         EncodedCase{"OpusInMp4", "opus", "out.mp4", AV_CODEC_ID_OPUS, "Opus", "dOps", 960},
         EncodedCase{"AacInMov", "aac", "out.mov", AV_CODEC_ID_AAC, "mp4a", "", 1024}),
     [](const ::testing::TestParamInfo<EncodedCase>& param) { return param.param.name; });
+
+// The edit list must hide the priming and the padding to the instant: a
+// player that follows it (as FFmpeg's demuxer does for the packets' times)
+// presents exactly the input's audio, however short or odd its length.
+TEST(EncodedOutput, OddLengthsPlayExactlyTheInputsInstants) {
+    TempDir dir;
+    for (const int32_t instants : {1025, 48000 + 1, 3 * 960 + 7}) {
+        const std::string name = "in" + std::to_string(instants) + ".mp4";
+        const testing::TestMovie movie =
+            testing::MakeMovie(dir, name, testing::SmallMovie(instants));
+        for (const char* codec : {"aac", "opus"}) {
+            SCOPED_TRACE(std::to_string(instants) + " " + codec);
+            const std::string output = dir.Path(std::to_string(instants) + codec + ".mp4");
+            const ProgramRun run = RunProgram({"--audio", codec, movie.path, output}, kEnglish);
+            ASSERT_EQ(run.status, 0) << run.out << run.err;
+            const auto streams = testing::ReadMediaPackets(output);
+            ASSERT_EQ(streams.size(), 2u);
+            // The presentation starts at 0 (the priming is before it) and
+            // ends where the last packet does.
+            int64_t end = 0;
+            for (const auto& packet : streams[1].packets) {
+                end = std::max(end, packet.pts + packet.duration);
+            }
+            EXPECT_EQ(av_rescale_q(end, streams[1].timeBase, AVRational{1, 48000}), instants);
+            // FFmpeg's decoders hand out the padded last frame whole: the
+            // decoded audio is the input's and at most one frame more.
+            const int64_t decoded = testing::DecodeAudio(output).Instants();
+            EXPECT_GE(decoded, instants);
+            EXPECT_LE(decoded, instants + 1024);
+        }
+    }
+}
 
 TEST(EncodedOutput, PcmStaysTheDefaultForMovAndWritesTheSameBytes) {
     TempDir dir;

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 }
@@ -159,6 +160,23 @@ std::unique_ptr<AudioEncoder> AddEncodedStream(AVFormatContext* output, const AV
     return encoder;
 }
 
+struct DictionaryFreer {
+    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
+};
+using MuxerOptions = std::unique_ptr<AVDictionary, DictionaryFreer>;
+
+// The muxer's options for encoded audio; none for PCM, whose output stays
+// exactly what it always was. The edit list that hides the encoder's
+// priming and padding counts its duration in the movie's time scale, 1/1000 s
+// by default: the last part millisecond of the audio was cut off (1,025
+// instants played as 1,008). In the audio's own rate the edit is exact.
+MuxerOptions EncodedAudioMuxerOptions(const AudioEncoding& audio, const AVStream* audioOut) {
+    if (audio.codec == AudioCodec::Pcm || audioOut->codecpar->sample_rate <= 0) return nullptr;
+    AVDictionary* options = nullptr;
+    av_dict_set_int(&options, "movie_timescale", audioOut->codecpar->sample_rate, 0);
+    return MuxerOptions(options);
+}
+
 // Opens the input at `path` with its stream information; false, the
 // diagnostic given, when either fails.
 bool OpenInput(const std::string& path, InputContext& context, RemuxJob& job) {
@@ -259,8 +277,11 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     // ours create theirs while writing).
     outputCreated = true;
 
-    // No options: the default layout keeps the media data in front of moov.
-    ret = avformat_write_header(out, nullptr);
+    // The default layout keeps the media data in front of moov.
+    MuxerOptions muxerOptions = EncodedAudioMuxerOptions(request.audio, audioOut);
+    AVDictionary* rawOptions = muxerOptions.release();
+    ret = avformat_write_header(out, &rawOptions);
+    muxerOptions.reset(rawOptions);
     if (ret < 0) {
         job.Diagnostic("Error occurred when opening output file");
         return Stop(contexts, job, outputCreated);
