@@ -3,7 +3,8 @@
 # against the ffmpeg command line doing the same job by hand, on camera
 # movies of realistic bit rate, and reports each run's peak memory. Then
 # times the reading path alone (bench_read_path) and the verification of the
-# finished output (bench_verify_output). See bench/README.md.
+# finished output (bench_verify_output), and the MP4 outputs whose audio is
+# encoded (AAC, Opus). See bench/README.md.
 #
 #   bench/run_bench.sh
 #
@@ -99,6 +100,28 @@ read -r _ _ _ _ _ _ _ _ _ small_peak _ _ _ <<<"${rows[small]}"
 read -r _ _ _ _ _ _ _ _ _ large_peak _ _ _ <<<"${rows[large]}"
 awk -v a="$small_peak" -v b="$large_peak" 'BEGIN { printf "spatialmux peak memory: %.1f MB small, %.1f MB large (%+.1f MB)\n", a / 1024, b / 1024, (b - a) / 1024 }'
 echo "targets: spatialmux / cp at most 1.15, / ffmpeg at most 1.00, peak under 40 MB and flat"
+
+echo
+echo "== MP4 output: the audio encoded (AAC-LC and Opus, 512 kb/s), fastest of $repeats runs"
+printf '%-6s %6s | %-22s | %-22s | %-22s | %s\n' input MB "spatialmux aac w/c/MB" \
+       "spatialmux opus w/c/MB" "ffmpeg aac w/c/MB" "spatialmux aac / ffmpeg (wall; cpu)"
+for label in small large; do
+    seconds="$small_seconds"
+    [ "$label" = large ] && seconds="$large_seconds"
+    input="$data/camera_${seconds}s.mp4"
+    size="$(stat -c %s "$input")"
+    cat "$input" >/dev/null
+    read -r aw ac ak <<<"$(best_of "$data/out.mp4" "$build/spatialmux" "$input" "$data/out.mp4")"
+    read -r ow oc ok <<<"$(best_of "$data/opus.mp4" "$build/spatialmux" --audio opus "$input" "$data/opus.mp4")"
+    read -r fw fc fk <<<"$(best_of "$data/ffmpeg.mp4" ffmpeg -nostdin -v error -y -i "$input" \
+                           -filter_complex "$pan" -map 0:v:0 -map '[a]' -c:v copy -c:a aac -b:a 512k \
+                           "$data/ffmpeg.mp4")"
+    awk -v l="$label" -v size="$size" -v aw="$aw" -v ac="$ac" -v ak="$ak" -v ow="$ow" -v oc="$oc" \
+        -v ok="$ok" -v fw="$fw" -v fc="$fc" -v fk="$fk" '
+        function r(a, b) { return b > 0 ? a / b : 0 }
+        BEGIN { printf "%-6s %6.0f | %5.2f %5.2f %6.1f      | %5.2f %5.2f %6.1f      | %5.2f %5.2f %6.1f      | %.2f; %.2f\n",
+                l, size / 1e6, aw, ac, ak / 1024, ow, oc, ok / 1024, fw, fc, fk / 1024, r(aw, fw), r(ac, fc) }'
+done
 
 echo
 echo "== reading path alone (large input)"

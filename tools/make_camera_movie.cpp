@@ -43,6 +43,7 @@ const char kUsage[] =
     "                       (degrees), FROM to TO seconds, in first-order\n"
     "                       ambisonics as a conversion will write it (repeatable;\n"
     "                       replaces the known audio pattern)\n"
+    "  --tones-only         only the per-channel tones (no noise, no extreme values)\n"
     "  --software TEXT      maker-note software text\n"
     "  --flag N             maker-note flag value (default 0)\n"
     "  --omit-tag HEX       leave a maker-note tag out (repeatable)\n"
@@ -223,6 +224,8 @@ int main(int argc, char** argv) {
                 return Usage("--chunk needs FIRST:SAMPLES, e.g. 1:1024");
             }
             runs.push_back({static_cast<uint32_t>(first), static_cast<uint32_t>(samples)});
+        } else if (arg == "--tones-only") {
+            options.tonesOnly = true;
         } else if (arg == "--seed") {
             if (!integer(0, UINT32_MAX, &n)) return Usage("--seed needs a number");
             options.seed = static_cast<uint32_t>(n);

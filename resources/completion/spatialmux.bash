@@ -7,21 +7,41 @@ _spatialmux() {
     local cur prev words cword
     _init_completion || return
 
-    local options="--help --version --accept-short-audio --output-dir --jobs --overwrite --check --json --soundmap --moments --at"
+    local options="--help --version --accept-short-audio --audio --audio-bitrate --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at"
+
+    case $prev in
+        --audio)
+            COMPREPLY=($(compgen -W "pcm aac opus" -- "$cur"))
+            return
+            ;;
+        --format)
+            COMPREPLY=($(compgen -W "mov mp4" -- "$cur"))
+            return
+            ;;
+        --audio-bitrate)
+            COMPREPLY=($(compgen -W "256k 384k 512k 768k" -- "$cur"))
+            return
+            ;;
+    esac
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
     fi
 
-    # Only the plain arguments count: INPUT first, OUTPUT second.
+    # Only the plain arguments count: INPUT first, OUTPUT second (an
+    # option's value is not one).
     local i plain=0
     for ((i = 1; i < cword; i++)); do
-        [[ ${words[i]} != -* ]] && ((plain++))
+        case ${words[i]} in
+            --audio | --audio-bitrate | --format | -o | --output-dir | -j | --jobs) ((i++)) ;;
+            -*) ;;
+            *) ((plain++)) ;;
+        esac
     done
     case $plain in
         0) _filedir '@(mp4|MP4|mov|MOV)' ;;
-        1) _filedir '@(mov|MOV)' ;;
+        1) _filedir '@(mov|MOV|mp4|MP4)' ;;
     esac
 } &&
     complete -F _spatialmux spatialmux

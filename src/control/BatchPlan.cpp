@@ -64,23 +64,26 @@ bool IsMovieFileName(const std::string& name) {
     return ending == ".mp4" || ending == ".mov";
 }
 
-std::string OutputFileName(const std::string& inputName) {
+std::string OutputFileName(const std::string& inputName, const std::string& extension) {
     std::string stem = fs::path(inputName).filename().string();
     const std::size_t dot = stem.rfind('.');
     // A leading dot is part of the name, not an extension.
     if (dot != std::string::npos && dot > 0) stem.resize(dot);
-    return stem + ".mov";
+    return stem + extension;
 }
 
 std::string PartialFileName(const std::string& outputName) {
     std::string stem = outputName;
-    if (stem.size() >= 4 && Lowered(stem.substr(stem.size() - 4)) == ".mov") {
+    std::string extension = ".mov";
+    if (stem.size() >= 4 && IsMovieFileName(stem)) {
+        extension = stem.substr(stem.size() - 4);
         stem.resize(stem.size() - 4);
     }
-    return "." + stem + ".spatialmux-partial.mov";
+    return "." + stem + ".spatialmux-partial" + extension;
 }
 
-BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputDir) {
+BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputDir,
+                    const std::string& extension) {
     BatchPlan plan;
     std::vector<fs::path> files;
     for (const std::string& input : inputs) {
@@ -110,7 +113,7 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& o
         BatchItem item;
         item.input = file.string();
         item.name = file.filename().string();
-        const std::string outputName = OutputFileName(item.name);
+        const std::string outputName = OutputFileName(item.name, extension);
         item.output = (fs::path(outputDir) / outputName).string();
         item.partial = (fs::path(outputDir) / PartialFileName(outputName)).string();
         const auto size = fs::file_size(file, error);

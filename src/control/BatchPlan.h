@@ -35,17 +35,20 @@ struct BatchPlan {
 // .mp4 and .mov file beneath it (any letter case) in name order, leaving out
 // hidden files and folders and the output folder itself (the outputs of an
 // earlier run are not inputs). A file reached twice is taken once.
-BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputDir);
+// The outputs are named with `extension` (".mov" or ".mp4").
+BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputDir,
+                    const std::string& extension = ".mov");
 
 // True for names ending in .mp4 or .mov, any letter case.
 bool IsMovieFileName(const std::string& name);
 
-// "A.MP4" -> "A.mov", "clip.v2.mp4" -> "clip.v2.mov", "notes" -> "notes.mov".
-std::string OutputFileName(const std::string& inputName);
+// "A.MP4" -> "A.mov", "clip.v2.mp4" -> "clip.v2.mov", "notes" -> "notes.mov";
+// with ".mp4": "A.MOV" -> "A.mp4".
+std::string OutputFileName(const std::string& inputName, const std::string& extension = ".mov");
 
 // The hidden name an output is converted to before it is renamed into place:
-// "A.mov" -> ".A.spatialmux-partial.mov" (it keeps .mov, which tells the
-// remux the container).
+// "A.mov" -> ".A.spatialmux-partial.mov", "A.mp4" -> ".A.spatialmux-partial.mp4"
+// (it keeps the extension, which tells the remux the container).
 std::string PartialFileName(const std::string& outputName);
 
 }  // namespace spatialmux

@@ -13,6 +13,7 @@
 #include "control/BatchProgress.h"
 #include "control/HumanSize.h"
 #include "control/OutputCommit.h"
+#include "control/OutputFormat.h"
 #include "control/wrap_ffmpeg.h"
 #include "platform/ChildProcess.h"
 #include "platform/ExecutablePath.h"
@@ -154,8 +155,13 @@ void BatchRunner::StartOrSkip(std::size_t index) {
     }
     // "--" keeps an input whose name starts with a dash from being read as
     // an option.
-    const std::vector<std::string> arguments = {
-        "--progress-fd", std::to_string(platform::kChildReportFd), "--", item.input, item.partial};
+    std::vector<std::string> arguments = {"--progress-fd",
+                                          std::to_string(platform::kChildReportFd)};
+    if (!request.audio.empty()) arguments.insert(arguments.end(), {"--audio", request.audio});
+    if (!request.audioBitRate.empty()) {
+        arguments.insert(arguments.end(), {"--audio-bitrate", request.audioBitRate});
+    }
+    arguments.insert(arguments.end(), {"--", item.input, item.partial});
     std::string why;
     auto child = platform::SpawnChild(program, arguments, &why);
     if (!child) {
@@ -377,8 +383,24 @@ std::string ChildFailureReason(const std::string& printed,
     return lastLine;
 }
 
+std::string BatchOutputExtension(const BatchRequest& request) {
+    if (request.format == "mp4") return ".mp4";
+    if (request.format == "mov") return ".mov";
+    return request.audio == "aac" || request.audio == "opus" ? ".mp4" : ".mov";
+}
+
 int RunBatch(const BatchRequest& request, const char* argv0) {
-    BatchPlan plan = PlanBatch(request.inputs, request.outputDir);
+    const std::string extension = BatchOutputExtension(request);
+    // The codec and container are judged once for the whole batch, before
+    // any child starts: every output has the same extension.
+    const auto format = ChooseOutputFormat(request.outputDir + "/*" + extension, request.audio,
+                                           request.audioBitRate);
+    if (const auto* refusal = std::get_if<std::string>(&format)) {
+        std::fprintf(stderr, "spatialmux: %s\n", refusal->c_str());
+        std::fprintf(stderr, "spatialmux: nothing was converted\n");
+        return 2;
+    }
+    BatchPlan plan = PlanBatch(request.inputs, request.outputDir, extension);
     std::error_code error;
     const fs::file_status dirStatus = fs::status(request.outputDir, error);
     if (fs::exists(dirStatus) && !fs::is_directory(dirStatus)) {

@@ -18,7 +18,16 @@ struct BatchRequest {
     std::string outputDir;
     int jobs = 1;
     bool overwrite = false;
+    // Handed to every child conversion as --audio and --audio-bitrate ("":
+    // not given). `format` ("", "mov", "mp4") names the outputs; "" means
+    // .mp4 when the audio is AAC or Opus, else .mov.
+    std::string audio;
+    std::string audioBitRate;
+    std::string format;
 };
+
+// The outputs' extension for the request: ".mov" or ".mp4".
+std::string BatchOutputExtension(const BatchRequest& request);
 
 // Exit status: 0 no movie failed (files that are not camera movies, and
 // outputs that exist without --overwrite, are skipped), 1 a conversion

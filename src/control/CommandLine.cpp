@@ -49,13 +49,21 @@ std::string CommandLineHelp() {
            "                            less audio than its duration says (the output then\n"
            "                            has the shorter audio; without this option such a\n"
            "                            movie is refused with a warning giving both lengths)\n"
-           "  spatialmux -o DIR [-j N] [--overwrite] INPUT...\n"
+           "  spatialmux [--audio pcm|aac|opus] [--audio-bitrate RATE] INPUT OUTPUT\n"
+           "                            choose the output's audio codec: pcm (16-bit,\n"
+           "                            .mov only; the default for .mov), aac (AAC-LC,\n"
+           "                            .mov or .mp4; the default for .mp4) or opus\n"
+           "                            (.mp4 only); RATE for aac and opus, such as\n"
+           "                            256k (default 512k)\n"
+           "  spatialmux -o DIR [-j N] [--overwrite] [--audio CODEC] [--format mov|mp4]\n"
+           "             INPUT...\n"
            "                            convert every camera movie among the INPUT files\n"
            "                            and folders (searched for .mp4 and .mov files,\n"
-           "                            hidden ones and DIR left out) into DIR/NAME.mov;\n"
-           "                            -j N converts N at once (default 1), --overwrite\n"
-           "                            replaces outputs that exist (else they are\n"
-           "                            skipped); also --output-dir DIR, --jobs N\n"
+           "                            hidden ones and DIR left out) into DIR/NAME.mov\n"
+           "                            (DIR/NAME.mp4 with --format mp4 or an --audio\n"
+           "                            other than pcm); -j N converts N at once (default\n"
+           "                            1), --overwrite replaces outputs that exist (else\n"
+           "                            they are skipped); also --output-dir DIR, --jobs N\n"
            "  spatialmux --check FILE...\n"
            "                            report on each movie without changing it: for a\n"
            "                            camera movie whether it can be converted (and what\n"
@@ -77,9 +85,10 @@ std::string CommandLineHelp() {
            "The output keeps the input's video as it is (no re-encoding) and carries the\n"
            "camera's four-channel spatial audio in the order 1, 3, 4, 2, with the\n"
            "camera model's level correction on the first channel, and the camera's\n"
-           "spherical-video and spatial-audio metadata. Name the output .mov: the\n"
-           "container follows its extension, and only QuickTime movies carry this\n"
-           "16-bit PCM audio (other names are refused before any work). The output's\n"
+           "spherical-video and spatial-audio metadata. The container follows the\n"
+           "output's extension: .mov (QuickTime, 16-bit PCM by default: for editing\n"
+           "and keeping) or .mp4 (AAC by default, or Opus: for upload sites, phones\n"
+           "and headsets); other names are refused before any work. The output's\n"
            "disk needs free space of three times the input's size.\n"
            "\n"
            "The output is written under a hidden name beside it (.OUTPUT.spatialmux-\n"
@@ -131,6 +140,11 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     CLI::Option* outputDir = app.add_option("-o,--output-dir", request.outputDir);
     CLI::Option* jobs = app.add_option("-j,--jobs", request.jobs)->check(CLI::Range(1, 64));
     CLI::Option* overwrite = app.add_flag("--overwrite", request.overwrite);
+    CLI::Option* audio = app.add_option("--audio", request.audio)
+                             ->transform(CLI::IsMember({"pcm", "aac", "opus"}, CLI::ignore_case));
+    CLI::Option* audioBitRate = app.add_option("--audio-bitrate", request.audioBitRate);
+    CLI::Option* format = app.add_option("--format", request.format)
+                              ->transform(CLI::IsMember({"mov", "mp4"}, CLI::ignore_case));
     CLI::Option* progressFd =
         app.add_option("--progress-fd", request.progressFd)->check(CLI::Range(0, 1 << 20));
     // -o names the output: the batch's folder, or with --soundmap the map's file.
@@ -158,6 +172,7 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
             return Wrong("--moments and --at cannot be combined");
         }
         if (jobs->count() > 0 || overwrite->count() > 0 || progressFd->count() > 0 ||
+            audio->count() > 0 || audioBitRate->count() > 0 || format->count() > 0 ||
             request.acceptShortAudio) {
             return Wrong("--soundmap takes only -o, --moments and --at");
         }
@@ -170,6 +185,10 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     } else if (check) {
         if (request.paths.empty()) return Wrong("--check needs at least one file");
         if (outputDir->count() > 0) return Wrong("--check writes nothing: it takes no -o");
+        if (audio->count() + audioBitRate->count() + format->count() > 0) {
+            return Wrong(
+                "--check writes nothing: it takes no --audio, --audio-bitrate or --format");
+        }
         request.mode = Mode::Check;
     } else if (request.json) {
         return Wrong("--json goes with --check");
@@ -181,6 +200,10 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
         request.mode = Mode::Batch;
     } else if (jobs->count() > 0 || overwrite->count() > 0) {
         return Wrong("-j and --overwrite go with -o DIR");
+    } else if (format->count() > 0) {
+        return Wrong("--format goes with -o DIR (a single output's name says its container)");
+    } else if (audio->count() + audioBitRate->count() > 0 && request.paths.size() != 2) {
+        return Wrong("--audio and --audio-bitrate go with INPUT OUTPUT or -o DIR");
     } else if (request.acceptShortAudio && request.paths.size() != 2) {
         return Wrong("--accept-short-audio goes with INPUT OUTPUT");
     } else if (progressFd->count() > 0 && request.paths.size() != 2) {

@@ -30,6 +30,13 @@ struct CommandLineRequest {
     std::string outputDir;
     int jobs = 1;
     bool overwrite = false;
+    // --audio pcm|aac|opus and --audio-bitrate RATE, as given ("" when not):
+    // ChooseOutputFormat judges them against each output's name. --format
+    // mov|mp4 (batch only): the outputs' container, "" for the default
+    // (.mp4 when the audio is not PCM, else .mov).
+    std::string audio;
+    std::string audioBitRate;
+    std::string format;
     // Hidden, for the conversions a batch runs as child processes: report
     // the progress as "percent" lines on this descriptor, -1 for none.
     int progressFd = -1;

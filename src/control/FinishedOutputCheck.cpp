@@ -18,10 +18,11 @@ void SetOutputTamperForTesting(OutputTamper tamper) {
 }
 
 std::optional<std::string> CheckFinishedOutput(const std::string& input, const std::string& output,
-                                               int64_t audioInstants, bool sphericalUuid) {
+                                               int64_t audioInstants, bool sphericalUuid,
+                                               output::AudioCodec codec) {
     if (Tamper()) Tamper()(output);
     const output::OutputVerdict verdict =
-        output::VerifyOutput(output, {input, audioInstants, sphericalUuid});
+        output::VerifyOutput(output, {input, audioInstants, sphericalUuid, codec});
     if (verdict.ok) return std::nullopt;
     return "the finished output does not match the input: " + verdict.reason;
 }

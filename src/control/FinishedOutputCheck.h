@@ -6,12 +6,17 @@
 #include <optional>
 #include <string>
 
+#include "output/Remux.h"
+
 namespace spatialmux {
 
 // Nothing when the output holds what the input promised; otherwise the
 // reason it does not.
+// `codec`: how the audio was written, which decides what its decoder must
+// report.
 std::optional<std::string> CheckFinishedOutput(const std::string& input, const std::string& output,
-                                               int64_t audioInstants, bool sphericalUuid);
+                                               int64_t audioInstants, bool sphericalUuid,
+                                               output::AudioCodec codec = output::AudioCodec::Pcm);
 
 // TEST HOOK, for tests only: called with the output's path right before the
 // verification, so that a test can break a finished output on purpose and

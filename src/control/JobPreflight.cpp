@@ -85,7 +85,7 @@ std::optional<PreflightRefusal> CheckOutputPlace(const std::string& output) {
         }
     }
     if (!ContainerCarriesConversion(ContainerFor(output))) {
-        return Refusal("only QuickTime movies (.mov) carry the converted audio",
+        return Refusal("name the output .mov (PCM audio) or .mp4 (AAC or Opus audio)",
                        "refuse.output.container", output);
     }
     const std::string finalPath = OutputCommit::FinalPathFor(output);

@@ -19,7 +19,9 @@ OutputContainer ContainerFor(const std::string& outputPath) {
 }
 
 bool ContainerCarriesConversion(OutputContainer container) {
-    return container == OutputContainer::Mov;
+    // QuickTime carries the PCM (and AAC); MP4 carries AAC or Opus, which
+    // the output format's choice of codec settles.
+    return container == OutputContainer::Mov || container == OutputContainer::Mp4;
 }
 
 }  // namespace spatialmux

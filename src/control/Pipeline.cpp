@@ -56,6 +56,11 @@ float WavPhaseProgress(int32_t current, float total) {
 }  // namespace
 
 int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output) {
+    return Convert(input, output, output::AudioEncoding{});
+}
+
+int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output,
+                             const output::AudioEncoding& audio) {
     const std::string alert5 = platform::LocalizedString("alert5");
     const platform::FileFacts& facts = platform::CurrentFileFacts();
 
@@ -159,7 +164,7 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     // (never opened by name); the container is chosen by the output's own
     // name.
     const int32_t muxed =
-        ffmpegMuxer(input, wavPath, commit->TemporaryPath(), nullptr, output, commit->Fd());
+        ffmpegMuxer(input, wavPath, commit->TemporaryPath(), nullptr, output, commit->Fd(), audio);
     if (muxed != 0) return -1;  // reported by the remux itself, or cancelled
     TestPausePoint("remux-end");
     if (inputReplaced()) return fail("the input movie was replaced while converting");
@@ -177,7 +182,7 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     // length, or less when short tables were accepted.
     const int64_t writtenInstants = writer.DataByteCount() / kBytesPerInstant;
     if (const auto mismatch = CheckFinishedOutput(input, commit->TemporaryPath(), writtenInstants,
-                                                  !reader.UuidBox().empty())) {
+                                                  !reader.UuidBox().empty(), audio.codec)) {
         return fail(mismatch->c_str());
     }
     TestPausePoint("commit");

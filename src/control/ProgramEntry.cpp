@@ -10,6 +10,7 @@
 #include "control/ConsoleProgress.h"
 #include "control/HumanSize.h"
 #include "control/MovieCheck.h"
+#include "control/OutputFormat.h"
 #include "control/ProgressReportPipe.h"
 #include "control/SoundMapCommand.h"
 #include "control/wrap_ffmpeg.h"
@@ -29,9 +30,17 @@ std::string BaseName(const std::string& path) {
 // `progressFd` >= 0: run by a batch, which reads the progress from that
 // descriptor and prints its own line per movie.
 int Convert(const std::string& input, const std::string& output, int progressFd,
-            bool acceptShortAudio) {
+            const CommandLineRequest& request) {
+    // A codec the output's container cannot hold is a wrong command line:
+    // said before anything is read or written.
+    const auto format = ChooseOutputFormat(output, request.audio, request.audioBitRate);
+    if (const auto* refusal = std::get_if<std::string>(&format)) {
+        std::fprintf(stderr, "spatialmux: %s\n", refusal->c_str());
+        return 2;
+    }
     wrap_ffmpeg controller;
-    controller.AcceptShortAudio(acceptShortAudio);
+    controller.AcceptShortAudio(request.acceptShortAudio);
+    controller.ChooseAudio(request.audio, request.audioBitRate);
     if (output == "YES") {
         controller.myAlert(platform::LocalizedString("alert1"));
         return 2;
@@ -73,9 +82,14 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     const auto size = platform::CurrentFileFacts().Size(output);
-    std::printf("converted %s -> %s (%s, 4-ch ambisonics, 360 metadata) in %.1f s\n",
+    const output::AudioCodec codec = std::get<OutputFormat>(format).audio.codec;
+    std::printf("converted %s -> %s (%s, 4-ch ambisonics%s, 360 metadata) in %.1f s\n",
                 BaseName(input).c_str(), BaseName(output).c_str(),
-                HumanSize(size.value_or(0)).c_str(), seconds);
+                HumanSize(size.value_or(0)).c_str(),
+                codec == output::AudioCodec::Aac    ? " AAC"
+                : codec == output::AudioCodec::Opus ? " Opus"
+                                                    : "",
+                seconds);
     std::fflush(stdout);
     return 0;
 }
@@ -105,11 +119,11 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             return RunSoundMap({request.paths[0], request.mapOutput, request.moments, request.at},
                                stdout, stderr);
         case Mode::Convert:
-            return Convert(request.paths[0], request.paths[1], request.progressFd,
-                           request.acceptShortAudio);
+            return Convert(request.paths[0], request.paths[1], request.progressFd, request);
         case Mode::Batch:
             return RunBatch(
-                BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite},
+                BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite,
+                             request.audio, request.audioBitRate, request.format},
                 argc > 0 ? argv[0] : nullptr);
     }
     return 2;

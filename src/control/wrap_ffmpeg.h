@@ -9,6 +9,9 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+
+#include "output/Remux.h"
 
 namespace spatialmux {
 
@@ -18,7 +21,8 @@ class WavWriter;
 
 // The job description handed from AppMainFuncProc to ffmpeg_convert: the key
 // "mp4" holds the input path and "mov" the output path, whatever the
-// container types are.
+// container types are; "audio" and "audio-bitrate" the audio choices as
+// given (see ChooseOutputFormat), empty for the output's defaults.
 using JobDictionary = std::map<std::string, std::string>;
 
 // Results of a job as the command line reports them.
@@ -44,6 +48,14 @@ public:
     // Whether CheckMovie lets a movie with short audio tables through (the
     // output then has the shorter audio).
     void AcceptShortAudio(bool accept) { acceptShortAudio = accept; }
+    // The audio codec ("", "pcm", "aac", "opus") and bit rate ("" or such as
+    // "512k") of the next job; empty: the output container's defaults. A
+    // combination the output cannot hold is refused before anything is
+    // written (alert8).
+    void ChooseAudio(std::string codec, std::string bitRate) {
+        audioCodec = std::move(codec);
+        audioBitRate = std::move(bitRate);
+    }
     double GetFileSize(const std::string& path);
     void ffmpeg_convert(const JobDictionary& job);
     // Modal alert with one "OK" button on the main thread; returns when it
@@ -56,6 +68,8 @@ public:
     // The pipeline of one conversion: 0 when the output was written
     // completely, -1 otherwise (after its alert and clean-up).
     int32_t Convert(const std::string& input, const std::string& output);
+    int32_t Convert(const std::string& input, const std::string& output,
+                    const output::AudioEncoding& audio);
 
     // Copies the movie's first video stream and the WAV's audio into the
     // output: 0 when the copy ran to its end, -1 on failure (reported), -2
@@ -66,10 +80,12 @@ public:
     // `containerName`, when not empty, is the name whose extension chooses
     // the container (the final output's, while `outputPath` is the hidden
     // file it is written into); `outputFd`, when >= 0, the descriptor of
-    // that file, written through instead of opening it by name.
+    // that file, written through instead of opening it by name. `audio`:
+    // PCM copied as it is, or the encoder to use.
     int32_t ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
                         const std::string& outputPath, bool* outputOpened = nullptr,
-                        const std::string& containerName = std::string(), int outputFd = -1);
+                        const std::string& containerName = std::string(), int outputFd = -1,
+                        const output::AudioEncoding& audio = {});
 
     // The temporary WAV beside the output: "<folder>/.<name>.wav", the folder
     // being "." for a bare file name.
@@ -94,6 +110,8 @@ private:
     int32_t goto_end();
 
     bool acceptShortAudio = false;
+    std::string audioCodec;
+    std::string audioBitRate;
 };
 
 }  // namespace spatialmux

@@ -7,6 +7,7 @@
 #include "control/JobPreflight.h"
 #include "control/JobState.h"
 #include "control/OutputCommit.h"
+#include "control/OutputFormat.h"
 #include "control/wrap_ffmpeg.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
@@ -103,6 +104,15 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
         return refuseWith(refusal.message);
     };
 
+    // The container and codec are settled before the movie is even read:
+    // a combination the output cannot hold writes nothing.
+    const auto format = ChooseOutputFormat(output, audioCodec, audioBitRate);
+    if (const auto* refusal = std::get_if<std::string>(&format)) {
+        std::printf("error!! %s\n", refusal->c_str());
+        std::fflush(stdout);
+        return refuse("alert8");
+    }
+
     InitializeFfmpeg();
     // A pipe or a device is never opened by the reader (it would block); a
     // file that cannot be read says so instead of "not a camera movie".
@@ -150,6 +160,8 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
     JobDictionary job;
     job["mp4"] = input;
     job["mov"] = output;
+    job["audio"] = audioCodec;
+    job["audio-bitrate"] = audioBitRate;
     if (runInline) {
         ffmpeg_convert(job);
     } else {
@@ -161,8 +173,17 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
 void wrap_ffmpeg::ffmpeg_convert(const JobDictionary& job) {
     const auto input = job.find("mp4");
     const auto output = job.find("mov");
+    const auto audio = job.find("audio");
+    const auto bitRate = job.find("audio-bitrate");
     int32_t result = -1;
-    if (input != job.end() && output != job.end()) result = Convert(input->second, output->second);
+    if (input != job.end() && output != job.end()) {
+        const auto format =
+            ChooseOutputFormat(output->second, audio != job.end() ? audio->second : "",
+                               bitRate != job.end() ? bitRate->second : "");
+        if (const auto* chosen = std::get_if<OutputFormat>(&format)) {
+            result = Convert(input->second, output->second, chosen->audio);
+        }
+    }
     JobResult outcome = JobResult::Failed;
     if (result == 0)
         outcome = JobResult::Succeeded;

@@ -47,10 +47,11 @@ int32_t wrap_ffmpeg::goto_end() {
 
 int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
                                  const std::string& outputPath, bool* outputOpened,
-                                 const std::string& containerName, int outputFd) {
+                                 const std::string& containerName, int outputFd,
+                                 const output::AudioEncoding& audio) {
     ControllerRemuxJob job(*this);
     const output::RemuxOutcome outcome = output::Remux(
-        output::RemuxRequest{moviePath, wavPath, outputPath, containerName, outputFd}, job);
+        output::RemuxRequest{moviePath, wavPath, outputPath, containerName, outputFd, audio}, job);
     if (outputOpened != nullptr) *outputOpened = outcome.outputCreated;
     switch (outcome.status) {
         case output::RemuxStatus::Completed:

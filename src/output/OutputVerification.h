@@ -3,10 +3,16 @@
 // libavformat and checked against the input from headers and indexes alone
 // (no media data is read a second time): the same video packets, four
 // ambisonic audio channels with every sampling instant, the spherical
-// metadata, and the transplanted boxes in moov.
+// metadata, and the transplanted boxes in moov. For encoded audio the
+// checks follow the codec: AAC's decoder reports its own "4.0" layout (the
+// SA3D box is what marks it ambisonic), Opus reports "ambisonic 1" from its
+// channel mapping family 2; the length may differ from the input's by the
+// encoder's last, partly filled frame.
 
 #include <cstdint>
 #include <string>
+
+#include "output/Remux.h"
 
 namespace spatialmux::output {
 
@@ -16,6 +22,7 @@ struct OutputExpectations {
     // The input had a spherical uuid box, so the output's video trak must
     // carry it.
     bool sphericalUuid = true;
+    AudioCodec codec = AudioCodec::Pcm;  // how the audio was written
 };
 
 struct OutputVerdict {

@@ -1,6 +1,7 @@
 #pragma once
-// The remux: the movie's first video stream and the temporary WAV's audio are
-// copied packet by packet, without decoding, into the output movie. It knows
+// The remux: the movie's first video stream is copied packet by packet,
+// without decoding, into the output movie, with the temporary WAV's audio
+// either copied as PCM too or encoded on the way (AAC, Opus). It knows
 // nothing of who runs it: progress, cancellation and its diagnostics go
 // through the RemuxJob it is handed.
 
@@ -8,6 +9,20 @@
 #include <string>
 
 namespace spatialmux::output {
+
+// How the output carries the audio. Which codec a container may hold is
+// decided above this layer, before anything is written; the remux only
+// reports a failure when FFmpeg still refuses.
+enum class AudioCodec {
+    Pcm,   // the WAV's 16-bit packets copied as they are
+    Aac,   // AAC-LC, FFmpeg's own encoder, four channels
+    Opus,  // libopus, channel mapping family 2 (ambisonics)
+};
+
+struct AudioEncoding {
+    AudioCodec codec = AudioCodec::Pcm;
+    int64_t bitRate = 0;  // bits per second for an encoder; unused for PCM
+};
 
 struct RemuxRequest {
     std::string moviePath;
@@ -22,6 +37,7 @@ struct RemuxRequest {
     // reading and writing, at offset 0, not closed by the remux) and
     // outputPath is only its name for messages.
     int outputFd = -1;
+    AudioEncoding audio = {};
 };
 
 // What the remux asks of the job that runs it. Called on the remux's thread.

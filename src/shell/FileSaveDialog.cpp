@@ -17,9 +17,21 @@ std::optional<std::string> FileSaveDialog::Run(const std::string& folder,
     // Qt's own dialog everywhere, so that the suffix completion and the
     // filter behave the same on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setNameFilters(QStringList{QString::fromUtf8(platform::LocalizedString("save.filter")) +
-                                      QStringLiteral(" (*.mov *.MOV)")});
+    // The filter chosen decides the extension of a bare name, and so the
+    // container and codec (QuickTime with PCM, MP4 with AAC); QuickTime
+    // stays the default.
+    const QString movFilter = QString::fromUtf8(platform::LocalizedString("save.filter")) +
+                              QStringLiteral(" (*.mov *.MOV)");
+    const QString mp4Filter = QString::fromUtf8(platform::LocalizedString("save.filter.mp4")) +
+                              QStringLiteral(" (*.mp4 *.MP4)");
+    dialog.setNameFilters(QStringList{movFilter, mp4Filter});
+    dialog.selectNameFilter(movFilter);
     dialog.setDefaultSuffix(QStringLiteral("mov"));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog, mp4Filter](const QString& filter) {
+                         dialog.setDefaultSuffix(filter == mp4Filter ? QStringLiteral("mp4")
+                                                                     : QStringLiteral("mov"));
+                     });
     if (!folder.empty()) dialog.setDirectory(QFile::decodeName(folder.c_str()));
     dialog.selectFile(QFile::decodeName(proposedName.c_str()));
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;

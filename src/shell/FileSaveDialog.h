@@ -1,6 +1,7 @@
 #pragma once
 // The save dialog of the desktop: a file dialog in save mode that offers
-// QuickTime movies and completes a bare name with ".mov".
+// QuickTime movies (PCM, the default) and MP4 (AAC) and completes a bare
+// name with the chosen filter's extension.
 
 #include "shell/SaveDialog.h"
 

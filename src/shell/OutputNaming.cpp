@@ -50,7 +50,7 @@ std::string ProposedOutputNameBeside(const std::string& inputFileName) {
     const std::string proposed = ProposedOutputName(inputFileName);
     const std::string saved = WithMovieExtension(proposed);
     if (saved != inputFileName) return proposed;
-    // The proposal ends in ".mov" (any case) here: keep its spelling.
+    // The proposal ends in ".mov" or ".mp4" (any case) here: keep its spelling.
     const std::size_t dot = saved.size() - 4;
     return saved.substr(0, dot) + "-360" + saved.substr(dot);
 }
@@ -61,7 +61,10 @@ std::string WithMovieExtension(const std::string& path) {
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     const bool hasStem = lower.size() > 4;
-    if (hasStem && lower.compare(lower.size() - 4, 4, ".mov") == 0) return path;
+    if (hasStem && (lower.compare(lower.size() - 4, 4, ".mov") == 0 ||
+                    lower.compare(lower.size() - 4, 4, ".mp4") == 0)) {
+        return path;
+    }
     return path + ".mov";
 }
 

@@ -22,13 +22,14 @@ std::string ProposedOutputName(const std::string& inputFileName);
 
 // The name the save dialog proposes beside the input: ProposedOutputName,
 // except that a proposal that would be the input's own name once the
-// dialog adds ".mov" ("clip.mov" for "clip.mov") gets "-360" in front of
+// dialog adds ".mov" ("clip.mov" for "clip.mov", likewise "A.Mp4") gets "-360" in front of
 // its extension ("clip-360.mov"), so that accepting it never means
 // replacing the footage.
 std::string ProposedOutputNameBeside(const std::string& inputFileName);
 
-// `path` itself when its name ends in ".mov" (any case), otherwise `path`
-// with ".mov" appended: the droplet always writes a QuickTime movie.
+// `path` itself when its name ends in ".mov" or ".mp4" (any case), otherwise
+// `path` with ".mov" appended: the droplet writes a QuickTime movie unless
+// an MP4 was asked for by name (the save dialog's MP4 filter adds ".mp4").
 std::string WithMovieExtension(const std::string& path);
 
 }  // namespace spatialmux

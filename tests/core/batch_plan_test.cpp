@@ -54,7 +54,8 @@ TEST(BatchCommandLine, OutputDirChoosesTheBatchAndTakesEveryInput) {
     EXPECT_EQ(full.jobs, 3);
     EXPECT_TRUE(full.overwrite);
     EXPECT_EQ(Parse({"-o", "out", "-j", "2", "card"}).jobs, 2);
-    EXPECT_NE(CommandLineHelp().find("spatialmux -o DIR [-j N] [--overwrite] INPUT..."),
+    EXPECT_NE(CommandLineHelp().find(
+                  "spatialmux -o DIR [-j N] [--overwrite] [--audio CODEC] [--format mov|mp4]"),
               std::string::npos);
     EXPECT_EQ(CommandLineHelp().find("--progress-fd"), std::string::npos) << "for children only";
 }

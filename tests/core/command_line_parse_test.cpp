@@ -74,5 +74,26 @@ TEST(CommandLineParse, AcceptShortAudioIsAFlagOfTheConversion) {
     EXPECT_FALSE(Parse({"in.MP4", "out.mov"}).acceptShortAudio);
 }
 
+TEST(CommandLineParse, AudioOptionsGoWithAConversionOrABatch) {
+    const auto convert = Parse({"--audio", "OPUS", "--audio-bitrate", "256k", "in.MP4", "o.mp4"});
+    EXPECT_EQ(convert.mode, Mode::Convert);
+    EXPECT_EQ(convert.audio, "opus") << "one spelling for the batch and its children";
+    EXPECT_EQ(convert.audioBitRate, "256k");
+    const auto batch = Parse({"-o", "out", "--audio", "aac", "--format", "mp4", "card"});
+    EXPECT_EQ(batch.mode, Mode::Batch);
+    EXPECT_EQ(batch.audio, "aac");
+    EXPECT_EQ(batch.format, "mp4");
+    for (const auto& arguments : {std::vector<std::string>{"--audio", "flac", "in", "out.mp4"},
+                                  std::vector<std::string>{"--audio", "aac", "in.MP4"},
+                                  std::vector<std::string>{"--audio-bitrate", "1M"},
+                                  std::vector<std::string>{"--format", "mp4", "in", "out.mp4"},
+                                  std::vector<std::string>{"-o", "d", "--format", "mkv", "in"},
+                                  std::vector<std::string>{"--check", "--audio", "aac", "f"}}) {
+        const auto request = Parse(arguments);
+        EXPECT_EQ(request.mode, Mode::Wrong) << arguments[0] << " " << arguments[1];
+        EXPECT_EQ(request.problem.find('\n'), std::string::npos) << "one line";
+    }
+}
+
 }  // namespace
 }  // namespace spatialmux

@@ -80,7 +80,8 @@ TEST(CommandLine, OtherSpellingsOfYesAreOutputNames) {
     const ProgramRun run = RunProgram(
         {movie.path, "yes"}, "cd " + testing::ShellQuote(dir.Root().string()) + "; " + kEnglish);
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("error!! yes: only QuickTime movies (.mov)"), std::string::npos)
+    EXPECT_NE(run.out.find("error!! yes: name the output .mov (PCM audio) or .mp4"),
+              std::string::npos)
         << run.out;
     EXPECT_EQ(run.err.find("Drop one camera movie"), std::string::npos);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});

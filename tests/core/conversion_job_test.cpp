@@ -267,16 +267,16 @@ TEST_F(ConversionJob, CancelStopsTheJobAndRemovesWhatItWrote) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
 }
 
-TEST_F(ConversionJob, AnOutputNameThatIsNoMovIsRefusedAndAFileThereStays) {
+TEST_F(ConversionJob, AnOutputNameOfNoKnownContainerIsRefusedAndAFileThereStays) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
-    for (const std::string name : {"keep.unknownext", "keep.mp4", "keep"}) {
+    for (const std::string name : {"keep.unknownext", "keep.mkv", "keep"}) {
         const std::string output = dir.Path(name);
         { std::ofstream(output) << "precious"; }
         RecordingBackend local;
         testing::CaptureStdout();
         EXPECT_EQ(Run(movie.path, output), 0) << name;
         const std::string out = testing::CapturedStdout();
-        EXPECT_NE(out.find("only QuickTime movies (.mov) carry the converted audio"),
+        EXPECT_NE(out.find("name the output .mov (PCM audio) or .mp4 (AAC or Opus audio)"),
                   std::string::npos)
             << out;
         EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Refused);

@@ -83,7 +83,7 @@ TEST(OutputContainer, FollowsTheExtension) {
     EXPECT_EQ(ContainerFor("a.mov/b"), OutputContainer::Unsupported);
     EXPECT_EQ(ContainerFor(".mov"), OutputContainer::Unsupported);
     EXPECT_TRUE(ContainerCarriesConversion(OutputContainer::Mov));
-    EXPECT_FALSE(ContainerCarriesConversion(OutputContainer::Mp4));
+    EXPECT_TRUE(ContainerCarriesConversion(OutputContainer::Mp4));
 }
 
 TEST(ExclusiveFile, NeverOpensWhatHasTheNameAlready) {

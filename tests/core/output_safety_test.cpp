@@ -297,8 +297,8 @@ TEST_F(FailEarly, OutputsThatCannotWorkAreRefusedNamingTheCause) {
         std::string output;
         std::string message;
     } cases[] = {
-        {dir.Path("out.mp4"), "only .mov outputs carry the converted 16-bit audio"},
-        {dir.Path("out"), "only .mov outputs carry the converted 16-bit audio"},
+        {dir.Path("out.mkv"), "would be neither a QuickTime movie nor an MP4"},
+        {dir.Path("out"), "would be neither a QuickTime movie nor an MP4"},
         {dir.Path("missing/out.mov"), "The folder " + dir.Path("missing") + " of the output"},
     };
     for (const auto& c : cases) {
@@ -306,8 +306,8 @@ TEST_F(FailEarly, OutputsThatCannotWorkAreRefusedNamingTheCause) {
         ExpectRefused(run, c.message, {"in.mp4"});
     }
     // In Japanese too.
-    const ProgramRun ja = RunProgram({movie, dir.Path("out.mp4")}, "LANGUAGE=ja LC_ALL=C.UTF-8");
-    ExpectRefused(ja, "出力名を .mov にしてください", {"in.mp4"});
+    const ProgramRun ja = RunProgram({movie, dir.Path("out.mkv")}, "LANGUAGE=ja LC_ALL=C.UTF-8");
+    ExpectRefused(ja, "出力名を .mov（16 ビット PCM オーディオ）か .mp4", {"in.mp4"});
 }
 
 // The longest name a file may have still converts: the hidden names beside

@@ -359,5 +359,37 @@ TEST_F(Remux, ReportsProgressDiagnosticsAndCancelThroughItsJob) {
     EXPECT_TRUE(progress.empty());
 }
 
+// Encoding runs inside the remux's packet loop: the same progress through
+// the whole WAV, the same cancel between packets.
+TEST_F(Remux, EncodingReportsProgressToTheEndAndStopsWhenCancelled) {
+    const std::string movie = Movie();
+    const std::string wav = dir.Path(".out.mp4.wav");
+    WriteWav(wav, 48 * 1024);
+    const output::AudioEncoding aac{output::AudioCodec::Aac, 512000};
+
+    RecordingRemuxJob whole;
+    const auto done = output::Remux({movie, wav, dir.Path("whole.mp4"), "", -1, aac}, whole);
+    EXPECT_EQ(done.status, output::RemuxStatus::Completed);
+    EXPECT_EQ(whole.diagnostics, "");
+    ASSERT_FALSE(whole.progress.empty());
+    int64_t last = 0;
+    for (const auto& [reached, total] : whole.progress) {
+        EXPECT_GT(total, 0);
+        EXPECT_LE(reached, total);
+        EXPECT_GE(reached, last);
+        last = reached;
+    }
+    EXPECT_GT(last, whole.progress.back().second * 9 / 10) << "progress must reach the end";
+    const auto out = ReadMediaPackets(dir.Path("whole.mp4"));
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1].codec, AV_CODEC_ID_AAC);
+
+    RecordingRemuxJob cancelled;
+    cancelled.cancelAfter = 2;
+    const auto stopped =
+        output::Remux({movie, wav, dir.Path("stopped.mp4"), "", -1, aac}, cancelled);
+    EXPECT_EQ(stopped.status, output::RemuxStatus::Cancelled);
+}
+
 }  // namespace
 }  // namespace spatialmux

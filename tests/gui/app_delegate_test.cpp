@@ -177,8 +177,17 @@ TEST_F(DropletTest, BareNameFromTheDialogGetsTheMovExtension) {
     FakeSaveDialog dialog(Path("chosen"));
     AppDelegate delegate(dialog);
     EXPECT_EQ(delegate.onSelectSaveAs(Path("A.Mp4")), Path("chosen.mov"));
-    EXPECT_EQ(dialog.lastProposedName, "A.Mp4");
+    EXPECT_EQ(dialog.lastProposedName, "A-360.Mp4")
+        << "A.Mp4 is kept as an MP4 name: not the input";
     EXPECT_EQ(dialog.lastFolder, folder);
+    platform::InstallBackend(nullptr);
+}
+
+TEST_F(DropletTest, AnMp4NameFromTheDialogIsKept) {
+    platform::InstallBackend(&backend);
+    FakeSaveDialog dialog(Path("chosen.MP4"));
+    AppDelegate delegate(dialog);
+    EXPECT_EQ(delegate.onSelectSaveAs(Path("A.mov")), Path("chosen.MP4"));
     platform::InstallBackend(nullptr);
 }
 

@@ -43,6 +43,7 @@ TEST(ProposedNameBesideTheInputTest, NeverProposesTheInputItself) {
         {"clip", "clip"},
         {"a.Mov", "a-360.Mov"},
         {".mov", ".mov"},
+        {"A.Mp4", "A-360.Mp4"},
     };
     for (const NameCase& c : cases) {
         const std::string proposed = ProposedOutputNameBeside(c.input);
@@ -87,7 +88,7 @@ void PrintTo(const ExtensionCase& c, std::ostream* os) {
 
 class MovieExtensionTest : public testing::TestWithParam<ExtensionCase> {};
 
-TEST_P(MovieExtensionTest, AlwaysWritesAMovFile) {
+TEST_P(MovieExtensionTest, WritesAMovFileUnlessAnMp4IsNamed) {
     EXPECT_EQ(WithMovieExtension(GetParam().chosen), GetParam().written);
 }
 
@@ -95,7 +96,9 @@ INSTANTIATE_TEST_SUITE_P(Extensions, MovieExtensionTest,
                          testing::Values(ExtensionCase{"/m/trip01.mov", "/m/trip01.mov"},
                                          ExtensionCase{"/m/trip01.MOV", "/m/trip01.MOV"},
                                          ExtensionCase{"/m/trip01", "/m/trip01.mov"},
-                                         ExtensionCase{"/m/A.Mp4", "/m/A.Mp4.mov"},
+                                         ExtensionCase{"/m/A.Mp4", "/m/A.Mp4"},
+                                         ExtensionCase{"/m/A.mp4.x", "/m/A.mp4.x.mov"},
+                                         ExtensionCase{"/m/.mp4", "/m/.mp4.mov"},
                                          ExtensionCase{"/m.mov/clip", "/m.mov/clip.mov"},
                                          ExtensionCase{"/m/.mov", "/m/.mov.mov"}));
 

@@ -15,6 +15,7 @@
 
 #include "GuiTestSupport.h"
 #include "control/wrap_ffmpeg.h"
+#include "support/MediaPackets.h"
 
 namespace spatialmux::guitest {
 namespace {
@@ -115,6 +116,31 @@ TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowSh
     const std::string windowed = ReadWholeFile(output);
     EXPECT_FALSE(windowed.empty());
     EXPECT_TRUE(windowed == ReadWholeFile(cliOutput)) << "the outputs differ";
+}
+
+// The save dialog's MP4 (AAC) filter gives a name ending in .mp4: the same
+// worker thread encodes the audio, with progress through the remux half.
+TEST_F(WindowedConversionTest, AnMp4NameFromTheDialogGetsAacAudioWithProgress) {
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(input, 3, &error)) << error;
+    const std::string mp4 = dir.filePath("trip 01.mp4").toStdString();
+    FakeSaveDialog dialog(mp4);
+
+    ASSERT_TRUE(
+        RunSession(backend, dialog, std::vector<std::string>{input}, [this] { WatchWindow(); }));
+
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
+    ASSERT_FALSE(seen.progress.empty());
+    EXPECT_TRUE(std::is_sorted(seen.progress.begin(), seen.progress.end()));
+    EXPECT_EQ(seen.progress.back(), 100.0);
+    EXPECT_TRUE(std::any_of(seen.progress.begin(), seen.progress.end(),
+                            [](double v) { return v > 50 && v < 100; }));
+    EXPECT_FALSE(FileExists(wrap_ffmpeg::TemporaryWavPath(mp4)));
+    const auto streams = spatialmux::testing::ReadMediaPackets(mp4);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[1].codec, AV_CODEC_ID_AAC);
+    EXPECT_EQ(streams[1].channels, 4);
 }
 
 struct CancelCase {

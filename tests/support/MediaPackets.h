@@ -24,6 +24,7 @@ struct StreamPackets {
     struct Packet {
         int64_t pts = 0;
         int64_t dts = 0;
+        int64_t duration = 0;  // as the demuxer presents it (edit lists applied)
         std::vector<uint8_t> data;
     };
     std::vector<Packet> packets;
@@ -64,6 +65,7 @@ inline std::vector<StreamPackets> ReadMediaPackets(const std::string& path) {
         StreamPackets::Packet p;
         p.pts = packet->pts;
         p.dts = packet->dts;
+        p.duration = packet->duration;
         p.data.assign(packet->data, packet->data + packet->size);
         streams[static_cast<std::size_t>(packet->stream_index)].packets.push_back(std::move(p));
         av_packet_unref(packet);

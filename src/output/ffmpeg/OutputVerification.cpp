@@ -11,6 +11,7 @@
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/mathematics.h>
 }
 
 #include "output/MoovLayout.h"
@@ -126,6 +127,61 @@ std::string CheckTransplantedBoxes(const std::string& path, bool wantUuid) {
     return "";
 }
 
+std::string LayoutName(const AVChannelLayout& layout) {
+    char name[64] = {};
+    av_channel_layout_describe(&layout, name, sizeof name);
+    return name;
+}
+
+// The audio stream against what was written: its codec, four channels, the
+// layout its decoder reports, and its length. Empty when it matches.
+std::string CheckAudio(const AVStream* stream, const OutputExpectations& expected) {
+    const AVCodecParameters* audio = stream->codecpar;
+    const AVCodecID wantedCodec = expected.codec == AudioCodec::Aac    ? AV_CODEC_ID_AAC
+                                  : expected.codec == AudioCodec::Opus ? AV_CODEC_ID_OPUS
+                                                                       : AV_CODEC_ID_PCM_S16LE;
+    if (audio->codec_id != wantedCodec) {
+        return std::string("the output's audio is ") + avcodec_get_name(audio->codec_id) +
+               ", not " + avcodec_get_name(wantedCodec);
+    }
+    if (audio->ch_layout.nb_channels != 4) {
+        return "the output's audio has " + std::to_string(audio->ch_layout.nb_channels) +
+               " channels, not 4";
+    }
+    // AAC has no ambisonic channel configuration: its four channels read as
+    // "4.0" (or, through SA3D, as ambisonic), and the SA3D box checked with
+    // the moov is what tells players. PCM and Opus must say ambisonic.
+    const std::string layout = LayoutName(audio->ch_layout);
+    if (expected.codec != AudioCodec::Aac && layout != "ambisonic 1") {
+        return "the output's audio layout is \"" + layout + "\", not \"ambisonic 1\"";
+    }
+    if (expected.codec == AudioCodec::Pcm) {
+        // The PCM track's sample count: one sample per sampling instant.
+        if (stream->nb_frames != expected.audioInstants) {
+            return "the output's audio holds " + std::to_string(stream->nb_frames) +
+                   " sampling instants, the input " + std::to_string(expected.audioInstants);
+        }
+        return "";
+    }
+    // Encoded audio: its presented length (the edit list leaves out the
+    // encoder's priming) within one codec frame of the input's.
+    const int sampleRate = audio->sample_rate;
+    if (sampleRate <= 0 || stream->duration == AV_NOPTS_VALUE) {
+        return "the output's audio has no length";
+    }
+    const int64_t instants =
+        av_rescale_q(stream->duration, stream->time_base, AVRational{1, sampleRate});
+    const int64_t frame = audio->frame_size > 0 ? audio->frame_size : 1024;
+    const int64_t difference = instants > expected.audioInstants
+                                   ? instants - expected.audioInstants
+                                   : expected.audioInstants - instants;
+    if (difference > frame) {
+        return "the output's audio lasts " + std::to_string(instants) +
+               " sampling instants, the input's " + std::to_string(expected.audioInstants);
+    }
+    return "";
+}
+
 OutputVerdict Fail(std::string reason) {
     return OutputVerdict{false, std::move(reason)};
 }
@@ -155,22 +211,8 @@ OutputVerdict VerifyOutput(const std::string& outputPath, const OutputExpectatio
                     " bytes, the input's " + std::to_string(in.bytes));
     }
 
-    const AVCodecParameters* audio = audioOut->codecpar;
-    if (audio->ch_layout.nb_channels != 4) {
-        return Fail("the output's audio has " + std::to_string(audio->ch_layout.nb_channels) +
-                    " channels, not 4");
-    }
-    char layout[64] = {};
-    av_channel_layout_describe(&audio->ch_layout, layout, sizeof layout);
-    if (std::strcmp(layout, "ambisonic 1") != 0) {
-        return Fail(std::string("the output's audio layout is \"") + layout +
-                    "\", not \"ambisonic 1\"");
-    }
-    // The PCM track's sample count: one sample per sampling instant.
-    if (audioOut->nb_frames != expected.audioInstants) {
-        return Fail("the output's audio holds " + std::to_string(audioOut->nb_frames) +
-                    " sampling instants, the input " + std::to_string(expected.audioInstants));
-    }
+    const std::string audioCheck = CheckAudio(audioOut, expected);
+    if (!audioCheck.empty()) return Fail(audioCheck);
 
     const std::string boxes = CheckTransplantedBoxes(outputPath, expected.sphericalUuid);
     if (!boxes.empty()) return Fail(boxes);

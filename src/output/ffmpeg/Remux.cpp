@@ -1,18 +1,21 @@
 // The remux with FFmpeg: the movie's first video stream and the temporary
 // WAV's audio are copied packet by packet, without decoding, into the output
-// movie, in timestamp order.
+// movie, in timestamp order; or the WAV's audio is encoded on the way.
+#include <memory>
 #include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 }
 
 #include "audio/WavWriter.h"
 #include "output/Remux.h"
+#include "output/ffmpeg/AudioEncoder.h"
 #include "output/ffmpeg/DescriptorOutput.h"
 #include "output/ffmpeg/FfmpegHandles.h"
 
@@ -71,6 +74,108 @@ int ReadStreamPacket(AVFormatContext* input, int wanted, AVPacket* packet) {
         if (packet->stream_index == wanted) return 0;
         av_packet_unref(packet);
     }
+}
+
+// The audio side of the remux: the WAV's packets as they are (PCM), or the
+// encoder's packets made from them. Packets come in TimeBase().
+class AudioSource {
+public:
+    AudioSource(AVFormatContext* wavContext, AVStream* wavStream, int64_t wavLength,
+                std::unique_ptr<AudioEncoder> audioEncoder, RemuxJob& remuxJob)
+        : wav(wavContext),
+          stream(wavStream),
+          duration(wavLength),
+          encoder(std::move(audioEncoder)),
+          job(remuxJob) {}
+
+    AVRational TimeBase() const { return encoder ? encoder->TimeBase() : stream->time_base; }
+
+    // 0 with a packet, AVERROR_EOF at the end of the audio, another negative
+    // code when the WAV could not be read (kEncodeFailed: the encoder
+    // refused, its diagnostic given).
+    int Next(AVPacket* packet) {
+        if (!encoder) {
+            const int ret = ReadStreamPacket(wav, kWavStreamIndex, packet);
+            if (ret == 0) Report(packet);
+            return ret;
+        }
+        for (;;) {
+            const int received = encoder->Receive(packet);
+            if (received != AVERROR(EAGAIN)) return received;
+            const int read = ReadStreamPacket(wav, kWavStreamIndex, packet);
+            if (read < 0 && read != AVERROR_EOF) return read;
+            int fed = 0;
+            if (read == AVERROR_EOF) {
+                fed = encoder->Finish();
+            } else {
+                Report(packet);
+                fed = encoder->Write(packet->data, packet->size / WavWriter::kBytesPerInstant);
+                av_packet_unref(packet);
+            }
+            if (fed < 0) {
+                job.Diagnostic("Error encoding audio\n");
+                return kEncodeFailed;
+            }
+        }
+    }
+
+    static constexpr int kEncodeFailed = FFERRTAG('E', 'N', 'C', 'F');
+
+private:
+    // Done and total both in the WAV stream's time base: the share of the
+    // WAV read so far, whether it is copied or encoded.
+    void Report(const AVPacket* packet) {
+        const int64_t done = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+        if (done != AV_NOPTS_VALUE) job.Progress(done, duration);
+    }
+
+    AVFormatContext* wav;
+    AVStream* stream;
+    int64_t duration;
+    std::unique_ptr<AudioEncoder> encoder;
+    RemuxJob& job;
+};
+
+// Makes the output's encoded audio stream and its encoder. Nothing, the
+// diagnostic given, when either fails.
+std::unique_ptr<AudioEncoder> AddEncodedStream(AVFormatContext* output, const AVStream* input,
+                                               const AudioEncoding& encoding, AVStream** created,
+                                               RemuxJob& job) {
+    std::string error;
+    const bool globalHeader = (output->oformat->flags & AVFMT_GLOBALHEADER) != 0;
+    std::unique_ptr<AudioEncoder> encoder =
+        AudioEncoder::Open(encoding, input->codecpar->sample_rate,
+                           input->codecpar->ch_layout.nb_channels, globalHeader, &error);
+    if (!encoder) {
+        job.Diagnostic("Could not encode the audio: " + error + "\n");
+        return nullptr;
+    }
+    AVStream* stream = avformat_new_stream(output, nullptr);
+    if (stream == nullptr || encoder->CopyParameters(stream->codecpar) < 0) {
+        job.Diagnostic("Failed allocating output stream\n");
+        return nullptr;
+    }
+    stream->codecpar->codec_tag = 0;
+    stream->time_base = encoder->TimeBase();
+    *created = stream;
+    return encoder;
+}
+
+struct DictionaryFreer {
+    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
+};
+using MuxerOptions = std::unique_ptr<AVDictionary, DictionaryFreer>;
+
+// The muxer's options for encoded audio; none for PCM, whose output stays
+// exactly what it always was. The edit list that hides the encoder's
+// priming and padding counts its duration in the movie's time scale, 1/1000 s
+// by default: the last part millisecond of the audio was cut off (1,025
+// instants played as 1,008). In the audio's own rate the edit is exact.
+MuxerOptions EncodedAudioMuxerOptions(const AudioEncoding& audio, const AVStream* audioOut) {
+    if (audio.codec == AudioCodec::Pcm || audioOut->codecpar->sample_rate <= 0) return nullptr;
+    AVDictionary* options = nullptr;
+    av_dict_set_int(&options, "movie_timescale", audioOut->codecpar->sample_rate, 0);
+    return MuxerOptions(options);
 }
 
 // Opens the input at `path` with its stream information; false, the
@@ -152,11 +257,17 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     AVStream* audioOut = nullptr;
     ret = AddCopiedStream(out, videoIn, &videoOut, job);
     if (ret < 0) return Stop(contexts, job, outputCreated);
-    ret = AddCopiedStream(out, audioIn, &audioOut, job);
-    if (ret < 0) return Stop(contexts, job, outputCreated);
-    // Front left, front right, front centre, back centre.
-    av_channel_layout_uninit(&audioOut->codecpar->ch_layout);
-    av_channel_layout_from_mask(&audioOut->codecpar->ch_layout, AV_CH_LAYOUT_4POINT0);
+    std::unique_ptr<AudioEncoder> encoder;
+    if (request.audio.codec == AudioCodec::Pcm) {
+        ret = AddCopiedStream(out, audioIn, &audioOut, job);
+        if (ret < 0) return Stop(contexts, job, outputCreated);
+        // Front left, front right, front centre, back centre.
+        av_channel_layout_uninit(&audioOut->codecpar->ch_layout);
+        av_channel_layout_from_mask(&audioOut->codecpar->ch_layout, AV_CH_LAYOUT_4POINT0);
+    } else {
+        encoder = AddEncodedStream(out, audioIn, request.audio, &audioOut, job);
+        if (!encoder) return Stop(contexts, job, outputCreated);
+    }
 
     const bool ownDescriptor = request.outputFd >= 0;
     if ((outputFormat->flags & AVFMT_NOFILE) == 0 && ownDescriptor) {
@@ -177,8 +288,11 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     // ours create theirs while writing).
     outputCreated = true;
 
-    // No options: the default layout keeps the media data in front of moov.
-    ret = avformat_write_header(out, nullptr);
+    // The default layout keeps the media data in front of moov.
+    MuxerOptions muxerOptions = EncodedAudioMuxerOptions(request.audio, audioOut);
+    AVDictionary* rawOptions = muxerOptions.release();
+    ret = avformat_write_header(out, &rawOptions);
+    muxerOptions.reset(rawOptions);
     if (ret < 0) {
         job.Diagnostic("Error occurred when opening output file\n");
         return Stop(contexts, job, outputCreated);
@@ -188,7 +302,8 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     Packet packet(av_packet_alloc());
     if (!packet) return Stop(contexts, job, outputCreated);
 
-    const int64_t wavDuration = WavDuration(wav, audioIn);
+    AudioSource audio(wav, audioIn, WavDuration(wav, audioIn), std::move(encoder), job);
+    const AVRational audioTimeBase = audio.TimeBase();
     // The movie's sample table says how many video packets there are: an
     // input that ends before them was cut short.
     const int videoIndexed = avformat_index_get_entries_count(videoIn);
@@ -211,17 +326,20 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
         }
         bool fromVideo = videoLeft;
         if (videoLeft && audioLeft) {
-            fromVideo = av_compare_ts(lastVideoPts, videoIn->time_base, lastAudioPts,
-                                      audioIn->time_base) <= 0;
+            fromVideo =
+                av_compare_ts(lastVideoPts, videoIn->time_base, lastAudioPts, audioTimeBase) <= 0;
         }
-        AVFormatContext* input = fromVideo ? movie : wav;
-        AVStream* inStream = fromVideo ? videoIn : audioIn;
+        const AVRational inTimeBase = fromVideo ? videoIn->time_base : audioTimeBase;
         AVStream* outStream = fromVideo ? videoOut : audioOut;
-        const int wanted = fromVideo ? videoIndex : kWavStreamIndex;
 
-        const int read = ReadStreamPacket(input, wanted, packet.get());
+        const int read = fromVideo ? ReadStreamPacket(movie, videoIndex, packet.get())
+                                   : audio.Next(packet.get());
         if (read == 0 && fromVideo) ++videoPackets;
         const bool cutShort = read == AVERROR_EOF && fromVideo && videoPackets < videoIndexed;
+        if (read == AudioSource::kEncodeFailed) {
+            writeFailed = true;
+            break;
+        }
         if ((read < 0 && read != AVERROR_EOF) || cutShort) {
             // Media lost from an input must not pass for a complete copy.
             job.Diagnostic("Error reading packet\n");
@@ -234,23 +352,13 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
             continue;
         }
         (fromVideo ? lastVideoPts : lastAudioPts) = packet->pts;
-        const int64_t inputDts = packet->dts;
 
         const auto rounding = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
-        packet->pts =
-            av_rescale_q_rnd(packet->pts, inStream->time_base, outStream->time_base, rounding);
-        packet->dts =
-            av_rescale_q_rnd(packet->dts, inStream->time_base, outStream->time_base, rounding);
-        packet->duration =
-            av_rescale_q(packet->duration, inStream->time_base, outStream->time_base);
+        packet->pts = av_rescale_q_rnd(packet->pts, inTimeBase, outStream->time_base, rounding);
+        packet->dts = av_rescale_q_rnd(packet->dts, inTimeBase, outStream->time_base, rounding);
+        packet->duration = av_rescale_q(packet->duration, inTimeBase, outStream->time_base);
         packet->pos = -1;
         packet->stream_index = outStream->index;
-
-        if (!fromVideo) {
-            // Done and total both in the WAV stream's time base.
-            const int64_t done = inputDts != AV_NOPTS_VALUE ? inputDts : lastAudioPts;
-            job.Progress(done, wavDuration);
-        }
 
         ret = av_interleaved_write_frame(out, packet.get());
         if (ret < 0) {
