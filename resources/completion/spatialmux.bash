@@ -7,7 +7,7 @@ _spatialmux() {
     local cur prev words cword
     _init_completion || return
 
-    local options="--help --version --accept-short-audio --output-dir --jobs --overwrite --check --json"
+    local options="--help --version --accept-short-audio --remux --output-dir --jobs --overwrite --check --json"
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -14,9 +14,9 @@
 #include "control/HumanSize.h"
 #include "control/wrap_ffmpeg.h"
 #include "platform/ChildProcess.h"
+#include "platform/ExecutablePath.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/MoveIntoPlace.h"
-#include "platform/ExecutablePath.h"
 #include "platform/StopSignals.h"
 
 namespace spatialmux {
@@ -150,8 +150,10 @@ void BatchRunner::StartOrSkip(std::size_t index) {
     }
     // "--" keeps an input whose name starts with a dash from being read as
     // an option.
-    const std::vector<std::string> arguments = {
-        "--progress-fd", std::to_string(platform::kChildReportFd), "--", item.input, item.partial};
+    std::vector<std::string> arguments = {"--progress-fd",
+                                          std::to_string(platform::kChildReportFd)};
+    if (wrap_ffmpeg::RemuxForced()) arguments.push_back("--remux");
+    arguments.insert(arguments.end(), {"--", item.input, item.partial});
     std::string why;
     auto child = platform::SpawnChild(program, arguments, &why);
     if (!child) {

@@ -37,6 +37,9 @@ std::string CommandLineHelp() {
            "                            less audio than its duration says (the output then\n"
            "                            has the shorter audio; without this option such a\n"
            "                            movie is refused with a warning giving both lengths)\n"
+           "  spatialmux --remux INPUT OUTPUT\n"
+           "                            convert through FFmpeg's remux instead of editing\n"
+           "                            a copy of the input in place (also with -o DIR)\n"
            "  spatialmux -o DIR [-j N] [--overwrite] INPUT...\n"
            "                            convert every camera movie among the INPUT files\n"
            "                            and folders (searched for .mp4 and .mov files,\n"
@@ -61,10 +64,14 @@ std::string CommandLineHelp() {
            "camera model's level correction on the first channel, and the camera's\n"
            "spherical-video and spatial-audio metadata. Name the output .mov: the\n"
            "container follows its extension, and only QuickTime movies carry this\n"
-           "16-bit PCM audio. A hidden temporary WAV (.OUTPUT.wav) is written beside\n"
-           "the output while converting and removed afterwards; the output's disk\n"
-           "needs free space of three times the input's size. Before a conversion\n"
-           "reports success, the finished output is checked against the input.\n"
+           "16-bit PCM audio. A .mov output is made by editing a copy of the input:\n"
+           "the audio is rewritten where it stands and a new movie box written at\n"
+           "the end (the copy shares the input's blocks on XFS and Btrfs); the disk\n"
+           "needs free space of the input's size. With --remux, or for an input the\n"
+           "edit cannot handle, FFmpeg remuxes the video with a hidden temporary WAV\n"
+           "(.OUTPUT.wav) and the disk needs three times the input's size. Before a\n"
+           "conversion reports success, the finished output is checked against the\n"
+           "input.\n"
            "\n"
            "Kept from the recording: the dates of the movie and of both tracks, the\n"
            "rotation, the track languages, the video handler name, the user-data tags\n"
@@ -100,6 +107,7 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     app.add_flag("--check", check);
     app.add_flag("--json", request.json);
     app.add_flag("--accept-short-audio", request.acceptShortAudio);
+    app.add_flag("--remux", request.remux);
     CLI::Option* outputDir = app.add_option("-o,--output-dir", request.outputDir);
     CLI::Option* jobs = app.add_option("-j,--jobs", request.jobs)->check(CLI::Range(1, 64));
     CLI::Option* overwrite = app.add_flag("--overwrite", request.overwrite);

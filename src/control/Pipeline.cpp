@@ -80,6 +80,14 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
         return -1;
     };
 
+    if (UsesEditEngine(output)) {
+        std::string why;
+        const int32_t edited = ConvertByEdit(input, output, &why);
+        if (edited != kEditUnsuitable) return edited;
+        std::printf("%s: cannot be edited in place (%s); remuxing instead\n", input.c_str(),
+                    why.c_str());
+    }
+
     cur_reader().reset();
     cur_reader() = std::make_unique<MovieReader>(kFrameSize);
     MovieReader& reader = *cur_reader();

@@ -27,13 +27,15 @@ std::string BaseName(const std::string& path) {
 // `progressFd` >= 0: run by a batch, which reads the progress from that
 // descriptor and prints its own line per movie.
 int Convert(const std::string& input, const std::string& output, int progressFd,
-            bool acceptShortAudio) {
+            bool acceptShortAudio, bool remux) {
     wrap_ffmpeg controller;
     controller.AcceptShortAudio(acceptShortAudio);
     if (output == "YES") {
         controller.myAlert(platform::LocalizedString("alert1"));
         return 2;
     }
+    // The choice holds for the process: a batch passes it to its children.
+    wrap_ffmpeg::ForceRemux(remux);
     // A file size limit must end in a clean failure and clean-up, not kill
     // the process halfway through a file.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -86,8 +88,9 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             return RunMovieCheck(request.paths, request.json, stdout);
         case Mode::Convert:
             return Convert(request.paths[0], request.paths[1], request.progressFd,
-                           request.acceptShortAudio);
+                           request.acceptShortAudio, request.remux);
         case Mode::Batch:
+            wrap_ffmpeg::ForceRemux(request.remux);
             return RunBatch(
                 BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite},
                 argc > 0 ? argv[0] : nullptr);

@@ -56,6 +56,19 @@ public:
     // completely, -1 otherwise (after its alert and clean-up).
     int32_t Convert(const std::string& input, const std::string& output);
 
+    // The edit engine (EditPipeline.cpp): the output as a copy of the input
+    // with the audio chunks rewritten in place and a new moov. 0 written, -1
+    // failed (reported, cleaned up, or cancelled), kEditUnsuitable when the
+    // movie cannot be edited that way: nothing was written and `unsuitable`
+    // says why, and the remux takes over.
+    static constexpr int32_t kEditUnsuitable = 1;
+    int32_t ConvertByEdit(const std::string& input, const std::string& output,
+                          std::string* unsuitable);
+    // A QuickTime (.mov) output is edited unless ForceRemux(true) (--remux).
+    static bool UsesEditEngine(const std::string& output);
+    static void ForceRemux(bool force);
+    static bool RemuxForced();
+
     // Copies the movie's first video stream and the WAV's audio into the
     // output: 0 when the copy ran to its end, -1 on failure (reported), -2
     // when stopped by a cancel request. `outputOpened`, when given, tells

@@ -1,0 +1,274 @@
+// The edit engine: a QuickTime PCM output made from a copy of the input
+// (sharing its blocks where the file system can), with every audio chunk
+// rewritten where it stands and a new moov at the end. The camera's audio
+// holds 4 channels x 16 bits per instant and so does the converted audio, so
+// nothing but the audio chunks, the ftyp and the moov changes; the video
+// bytes are never read by this process.
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "audio/ByteUtil.h"
+#include "control/FinishedOutputCheck.h"
+#include "control/GainChoice.h"
+#include "control/wrap_ffmpeg.h"
+#include "movie/AudioFrame.h"
+#include "movie/MovieReader.h"
+#include "output/EditPlan.h"
+#include "output/EditedMoov.h"
+#include "platform/FileCopy.h"
+#include "platform/FileFacts.h"
+#include "platform/LocalizedStrings.h"
+#include "platform/MoveIntoPlace.h"
+
+#include <unistd.h>
+
+namespace spatialmux {
+
+namespace {
+
+std::atomic<bool> remuxForced{false};
+
+// The one frame the edit works through (as the remux's WAV phase does).
+AudioFrame editFrame;
+
+// The copy takes the first half of the progress scale, the audio the second.
+constexpr float kCopyShare = 50.0f;
+constexpr std::size_t kBlankStepBytes = 1u << 20;
+
+bool EndsWithMov(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string tail = path.substr(path.size() - 4);
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".mov";
+}
+
+std::string Folder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The hidden file the edit writes, beside the output so that the rename is
+// one step on one volume. The process id keeps two conversions apart.
+std::string EditTemporaryPath(const std::string& output) {
+    return Folder(output) + "/." + BaseName(output) + "." + std::to_string(getpid()) + ".edit";
+}
+
+// Puts the finished, verified file under its final name. The one place that
+// decides the final name; the output commit of the job replaces it.
+bool CommitEditedOutput(const std::string& temporary, const std::string& output,
+                        std::string* error) {
+    return platform::MoveIntoPlace(temporary, output, true, error);
+}
+
+// Removes the temporary file unless the edit completed.
+class TemporaryOutput {
+public:
+    explicit TemporaryOutput(std::string path) : path_(std::move(path)) {}
+    ~TemporaryOutput() {
+        if (!kept_) std::remove(path_.c_str());
+    }
+    TemporaryOutput(const TemporaryOutput&) = delete;
+    TemporaryOutput& operator=(const TemporaryOutput&) = delete;
+    const std::string& Path() const { return path_; }
+    void Keep() { kept_ = true; }
+
+private:
+    std::string path_;
+    bool kept_ = false;
+};
+
+// The audio chunks as the reader walks them: each run's instants per chunk,
+// the last chunk cut where the audio's duration ends; chunks beyond it are
+// left out. Short tables give fewer instants than the duration.
+output::EditedAudioTrack AudioChunks(const MovieReader& reader) {
+    const AudioTrackInfo& track = reader.Track();
+    output::EditedAudioTrack audio;
+    audio.sampleRate = static_cast<uint32_t>(track.timescale);
+    audio.sa3dBox = reader.Sa3dBox();
+    int64_t remaining = track.totalSamples;
+    std::size_t run = 0;
+    for (std::size_t chunk = 0; chunk < track.chunkOffsets.size() && remaining > 0; ++chunk) {
+        while (run + 1 < track.chunkRuns.size() &&
+               static_cast<std::size_t>(track.chunkRuns[run + 1].firstChunk) <= chunk) {
+            ++run;
+        }
+        const int64_t perChunk = track.chunkRuns[run].samplesPerChunk;
+        if (perChunk <= 0) break;
+        const int64_t count = std::min(perChunk, remaining);
+        audio.chunkOffsets.push_back(track.chunkOffsets[chunk]);
+        audio.chunkInstants.push_back(static_cast<uint32_t>(count));
+        remaining -= count;
+    }
+    return audio;
+}
+
+// Overwrites the box `range` of the output with a free box of its size and
+// zeros, so that no byte of an old moov or private box stays behind.
+bool BlankBox(int fd, const output::ByteRange& range) {
+    const std::vector<uint8_t> header = output::FreeBoxHeader(range);
+    if (!platform::WriteAllAt(fd, range.offset, header.data(), header.size())) return false;
+    const std::vector<uint8_t> zeros(kBlankStepBytes, 0);
+    for (uint64_t at = header.size(); at < range.size;) {
+        const auto n = static_cast<std::size_t>(std::min<uint64_t>(range.size - at, zeros.size()));
+        if (!platform::WriteAllAt(fd, range.offset + at, zeros.data(), n)) return false;
+        at += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+void wrap_ffmpeg::ForceRemux(bool force) {
+    remuxForced = force;
+}
+
+bool wrap_ffmpeg::RemuxForced() {
+    return remuxForced;
+}
+
+bool wrap_ffmpeg::UsesEditEngine(const std::string& output) {
+    return !remuxForced && EndsWithMov(output);
+}
+
+int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input, const std::string& output,
+                                   std::string* unsuitable) {
+    const std::string alert5 = platform::LocalizedString("alert5");
+    auto fail = [this, &alert5](const std::string& reason) {
+        std::printf("error!! %s\n", reason.c_str());
+        std::fflush(stdout);
+        myAlert(alert5);
+        return -1;
+    };
+    auto cannot = [unsuitable](std::string cause) {
+        if (unsuitable != nullptr) *unsuitable = std::move(cause);
+        return kEditUnsuitable;
+    };
+
+    cur_reader().reset();
+    cur_reader() = std::make_unique<MovieReader>(kFrameSize);
+    MovieReader& reader = *cur_reader();
+    if (reader.Open(input, kFrameSize) != MovieReader::kOpenReady) return cannot("unreadable");
+
+    // Everything the edit needs is read and checked before a file is made:
+    // a movie the edit cannot handle leaves no trace.
+    platform::FileDescriptor in = platform::OpenForReading(input);
+    std::ifstream stream(input, std::ios::binary);
+    const auto inputSize = platform::CurrentFileFacts().Size(input);
+    if (!in.Valid() || !stream || !inputSize) return cannot("the input cannot be opened");
+    std::string why;
+    const auto plan = output::PlanEdit(stream, *inputSize, &why);
+    if (!plan) return cannot(why);
+    output::EditedAudioTrack audio = AudioChunks(reader);
+    if (audio.chunkOffsets.empty()) return cannot("the audio has no chunks");
+    std::vector<uint64_t> chunkBytes;
+    for (uint32_t count : audio.chunkInstants) chunkBytes.push_back(uint64_t{count} * 8);
+    if (!output::ChunksFitMedia(*plan, audio.chunkOffsets, chunkBytes, &why)) return cannot(why);
+    const auto ftyp = output::QuickTimeFtyp(plan->ftyp.size);
+    if (!ftyp) return cannot("the ftyp box cannot be rewritten in place");
+    std::vector<uint8_t> oldMoov(static_cast<std::size_t>(plan->moov.size));
+    if (!platform::ReadAllAt(in.Get(), plan->moov.offset, oldMoov.data(), oldMoov.size())) {
+        return cannot("the movie box cannot be read");
+    }
+    const auto moov = output::BuildEditedMoov(oldMoov, audio, reader.Recording(),
+                                              "spatialmux " SPATIALMUX_VERSION, &why);
+    if (!moov) return cannot(why);
+
+    TemporaryOutput temporary(EditTemporaryPath(output));
+    platform::FileDescriptor out = platform::CreateExclusive(temporary.Path());
+    if (!out.Valid()) {
+        temporary.Keep();  // not ours: it existed, or nothing was made
+        return fail("could not create the temporary output " + temporary.Path());
+    }
+
+    // Copy: 0 to 50 percent (a clone reports all at once).
+    const uint64_t copyLength = plan->copyLength;
+    const auto progress = [this, copyLength](uint64_t copied) {
+        myProgRate_update(static_cast<float>(
+            static_cast<double>(copied) / static_cast<double>(std::max<uint64_t>(copyLength, 1)) *
+            kCopyShare));
+        return !CancelRequested();
+    };
+    const platform::CopyMethod method =
+        platform::CopyFileRange(in.Get(), out.Get(), copyLength, progress, &why);
+    if (method == platform::CopyMethod::Cancelled) return -1;
+    if (method == platform::CopyMethod::Failed) return fail("could not copy the input: " + why);
+    if (method == platform::CopyMethod::Clone) {
+        // Each rewritten chunk then unshares one block, not the file
+        // system's default of many.
+        platform::SetCopyOnWriteExtentHint(out.Get(),
+                                           platform::FileBlockSize(out.Get()).value_or(4096));
+    }
+
+    if (!platform::WriteAllAt(out.Get(), plan->ftyp.offset, ftyp->data(), ftyp->size())) {
+        return fail("could not write the output's ftyp box");
+    }
+    for (const output::ByteRange& blank : plan->blanks) {
+        if (!BlankBox(out.Get(), blank)) return fail("could not clear the old movie box");
+    }
+
+    // Audio: 50 to 100 percent; every frame goes back to where it came from.
+    reader.SeekToTime(0);
+    const float gain = ChooseGain(reader.SoftwareText(), reader.MakerNoteFlag());
+    const float total = static_cast<float>(reader.GetTotalSamples());
+    const ByteUtil util;
+    float* c1 = editFrame.Channel(1);
+    float* c2 = editFrame.Channel(2);
+    float* c3 = editFrame.Channel(3);
+    float* c4 = editFrame.Channel(4);
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(kFrameSize) * kBytesPerInstant);
+    int64_t written = 0;
+    for (;;) {
+        const bool ended = reader.ReadFrame(c1, c2, c3, c4);
+        if (CancelRequested()) return -1;
+        const int32_t instants = ended ? reader.GetLastFrameSamples() : kFrameSize;
+        if (instants > 0) {
+            util.ApplyGain(c1, instants, gain);
+            util.InterleaveFloatToPcm16(bytes.data(), c1, c3, c4, c2, instants);
+        }
+        const std::size_t frameBytes = static_cast<std::size_t>(instants) * kBytesPerInstant;
+        std::size_t at = 0;
+        for (const FileSpan& span : reader.LastFrameSpans()) {
+            if (span.bytes > frameBytes - at)
+                return fail("the audio chunks do not match the frame");
+            if (!platform::WriteAllAt(out.Get(), span.offset, bytes.data() + at, span.bytes)) {
+                return fail("could not write the audio into the output");
+            }
+            at += span.bytes;
+        }
+        if (at != frameBytes) return fail("the audio chunks do not match the frame");
+        written += instants;
+        const int32_t current = ended ? reader.GetTotalSamples() : reader.GetCurrentSample();
+        if (total > 0.0f) {
+            myProgRate_update(kCopyShare +
+                              static_cast<float>(current) / total * (100.0f - kCopyShare));
+        }
+        if (ended) break;
+    }
+    if (reader.HadShortRead()) return fail("the input movie could not be read to its end");
+
+    if (!platform::WriteAllAt(out.Get(), copyLength, moov->data(), moov->size()) ||
+        !platform::TruncateTo(out.Get(), copyLength + moov->size()) || !out.Close()) {
+        return fail("could not write the output's movie box");
+    }
+    if (CancelRequested()) return -1;
+    if (const auto mismatch =
+            CheckFinishedOutput(input, temporary.Path(), written, !reader.UuidBox().empty())) {
+        return fail(*mismatch);
+    }
+    if (!CommitEditedOutput(temporary.Path(), output, &why)) return fail(why);
+    temporary.Keep();
+    return 0;
+}
+
+}  // namespace spatialmux
