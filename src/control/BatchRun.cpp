@@ -108,6 +108,7 @@ void RemoveLeftovers(const BatchItem& item) {
     std::error_code ignored;
     fs::remove(item.partial, ignored);
     fs::remove(wrap_ffmpeg::TemporaryWavPath(item.partial), ignored);
+    fs::remove(wrap_ffmpeg::TemporaryEditPath(item.partial), ignored);
 }
 
 void BatchRunner::Report(const BatchItem& item, Outcome outcome, const std::string& reason) {

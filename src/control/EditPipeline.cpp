@@ -25,8 +25,6 @@
 #include "platform/LocalizedStrings.h"
 #include "platform/MoveIntoPlace.h"
 
-#include <unistd.h>
-
 namespace spatialmux {
 
 namespace {
@@ -36,8 +34,9 @@ std::atomic<bool> remuxForced{false};
 // The one frame the edit works through (as the remux's WAV phase does).
 AudioFrame editFrame;
 
-// The copy takes the first half of the progress scale, the audio the second.
-constexpr float kCopyShare = 50.0f;
+// The copy takes the first fifth of the progress scale (a clone is done at
+// once, a kernel copy runs at the disk's speed), the audio the rest.
+constexpr float kCopyShare = 20.0f;
 constexpr std::size_t kBlankStepBytes = 1u << 20;
 
 bool EndsWithMov(const std::string& path) {
@@ -56,12 +55,6 @@ std::string Folder(const std::string& path) {
 std::string BaseName(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The hidden file the edit writes, beside the output so that the rename is
-// one step on one volume. The process id keeps two conversions apart.
-std::string EditTemporaryPath(const std::string& output) {
-    return Folder(output) + "/." + BaseName(output) + "." + std::to_string(getpid()) + ".edit";
 }
 
 // Puts the finished, verified file under its final name. The one place that
@@ -129,6 +122,10 @@ bool BlankBox(int fd, const output::ByteRange& range) {
 
 }  // namespace
 
+std::string wrap_ffmpeg::TemporaryEditPath(const std::string& outputPath) {
+    return Folder(outputPath) + "/." + BaseName(outputPath) + ".edit";
+}
+
 void wrap_ffmpeg::ForceRemux(bool force) {
     remuxForced = force;
 }
@@ -184,14 +181,19 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input, const std::string& 
                                               "spatialmux " SPATIALMUX_VERSION, &why);
     if (!moov) return cannot(why);
 
-    TemporaryOutput temporary(EditTemporaryPath(output));
+    // A file of this name is what an earlier conversion, killed before it
+    // could clean up, left behind (as with the remux's WAV): it goes, and the
+    // new one is created exclusively, so that a link placed there is never
+    // followed.
+    TemporaryOutput temporary(TemporaryEditPath(output));
+    std::remove(temporary.Path().c_str());
     platform::FileDescriptor out = platform::CreateExclusive(temporary.Path());
     if (!out.Valid()) {
-        temporary.Keep();  // not ours: it existed, or nothing was made
+        temporary.Keep();  // nothing was made, or not by this conversion
         return fail("could not create the temporary output " + temporary.Path());
     }
 
-    // Copy: 0 to 50 percent (a clone reports all at once).
+    // Copy: 0 to 20 percent (a clone reports all at once).
     const uint64_t copyLength = plan->copyLength;
     const auto progress = [this, copyLength](uint64_t copied) {
         myProgRate_update(static_cast<float>(
@@ -217,7 +219,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input, const std::string& 
         if (!BlankBox(out.Get(), blank)) return fail("could not clear the old movie box");
     }
 
-    // Audio: 50 to 100 percent; every frame goes back to where it came from.
+    // Audio: 20 to 100 percent; every frame goes back to where it came from.
     reader.SeekToTime(0);
     const float gain = ChooseGain(reader.SoftwareText(), reader.MakerNoteFlag());
     const float total = static_cast<float>(reader.GetTotalSamples());
