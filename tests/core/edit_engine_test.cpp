@@ -4,6 +4,7 @@
 // cannot handle fall back to the remux; the edit's byte functions; and on a
 // reflink file system the edited output shares the input's blocks.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include "audio/ByteOrder.h"
 #include "output/EditPlan.h"
 #include "output/EditedMoov.h"
+#include "platform/FileCopy.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"
 #include "support/ConvertedOutputChecks.h"
@@ -264,6 +266,53 @@ TEST(EditEngine, PlanLeavesOutTheOldMoovAndPrivateBoxes) {
             EXPECT_TRUE(plan->blanks.empty());
         }
     }
+}
+
+// The copy gives exactly the first bytes asked for, keeps the input's holes
+// as holes, and stops when its progress says so.
+TEST(EditEngine, FileCopyCopiesThePrefixKeepsHolesAndStopsWhenAsked) {
+    TempDir dir;
+    const std::string source = dir.Path("source");
+    {
+        std::ofstream out(source, std::ios::binary);
+        std::string data(1 << 20, 'a');
+        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
+        out.write(data.data(), static_cast<std::streamsize>(data.size()));
+        out.seekp(64 << 20);  // a 63 MiB hole
+        out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    }
+    const auto whole = ReadFileBytes(source);
+    const uint64_t length = whole.size() - 1000;
+    platform::FileDescriptor in = platform::OpenForReading(source);
+    ASSERT_TRUE(in.Valid());
+    {
+        platform::FileDescriptor out = platform::CreateExclusive(dir.Path("copy"));
+        ASSERT_TRUE(out.Valid());
+        uint64_t last = 0;
+        std::string why;
+        const auto method = platform::CopyFileRange(
+            in.Get(), out.Get(), length,
+            [&last](uint64_t copied) {
+                last = copied;
+                return true;
+            },
+            &why);
+        ASSERT_NE(method, platform::CopyMethod::Failed) << why;
+        EXPECT_EQ(last, length);
+    }
+    const auto copy = ReadFileBytes(dir.Path("copy"));
+    ASSERT_EQ(copy.size(), length);
+    EXPECT_TRUE(std::equal(copy.begin(), copy.end(), whole.begin()));
+    struct stat facts {};
+    ASSERT_EQ(stat(dir.Path("copy").c_str(), &facts), 0);
+    EXPECT_LT(uint64_t(facts.st_blocks) * 512, uint64_t{16} << 20) << "the hole was filled";
+
+    EXPECT_FALSE(platform::CreateExclusive(dir.Path("copy")).Valid()) << "must not reuse a file";
+    platform::FileDescriptor out = platform::CreateExclusive(dir.Path("stopped"));
+    const auto stopped = platform::CopyFileRange(
+        in.Get(), out.Get(), length, [](uint64_t) { return false; }, nullptr);
+    // Every method stops at its first report (a clone reports once, at its end).
+    EXPECT_TRUE(stopped == platform::CopyMethod::Cancelled) << platform::CopyMethodName(stopped);
 }
 
 // On XFS with reflinks the edit shares the video's blocks with the input:
