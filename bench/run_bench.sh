@@ -104,7 +104,7 @@ for label in small large; do
     read -r rw rc rk <<<"${remux_rows[$label]}"
     awk -v l="$label" -v sw="$sw" -v sc="$sc" -v rw="$rw" -v rc="$rc" -v rk="$rk" '
         BEGIN { printf "%-6s %5.2f %5.2f %6.1f    edit / remux %.2f wall, %.2f cpu\n", l, rw, rc, rk / 1024,
-                rw > 0 ? sw / rw : 0, rc > 0 ? sc / rc : 0 }'
+                (rw > 0 ? sw / rw : 0), (rc > 0 ? sc / rc : 0) }'
 done
 read -r _ _ _ _ _ _ _ _ _ small_peak _ _ _ <<<"${rows[small]}"
 read -r _ _ _ _ _ _ _ _ _ large_peak _ _ _ <<<"${rows[large]}"
@@ -140,7 +140,7 @@ if [ "$(id -u)" = 0 ] && command -v mkfs.xfs >/dev/null; then
                    "spatialmux --remux:$x_rm" "ffmpeg:$x_ff"; do
             read -r w c k <<<"${row#*:}"
             awk -v n="${row%%:*}" -v w="$w" -v c="$c" -v k="$k" -v b="${x_cp%% *}" \
-                'BEGIN { printf "%-22s %6.2f %6.2f %7.1f   / cp --reflink=never %.3f\n", n, w, c, k / 1024, b > 0 ? w / b : 0 }'
+                'BEGIN { printf "%-22s %6.2f %6.2f %7.1f   / cp --reflink=never %.3f\n", n, w, c, k / 1024, (b > 0 ? w / b : 0) }'
         done
         echo "space used by one edited output: $(( (free_before - free_after) / 1024 )) KiB" \
              "(audio $(( large_seconds * 48000 * 8 / 1024 )) KiB)"

@@ -80,11 +80,7 @@ bool ChunksFitMedia(const EditPlan& plan, const std::vector<uint64_t>& offsets,
     for (std::size_t i : order) {
         const uint64_t start = offsets[i];
         const uint64_t size = bytes[i];
-        const bool inside = std::any_of(
-            plan.media.begin(), plan.media.end(), [start, size](const ByteRange& media) {
-                return start >= media.offset && start <= media.End() && size <= media.End() - start;
-            });
-        if (!inside) {
+        if (!InsideMedia(plan, start, size)) {
             return Fail(error,
                         "audio chunk " + std::to_string(i + 1) + " lies outside the media data");
         }
@@ -94,6 +90,13 @@ bool ChunksFitMedia(const EditPlan& plan, const std::vector<uint64_t>& offsets,
         previousEnd = start + size;
     }
     return true;
+}
+
+bool InsideMedia(const EditPlan& plan, uint64_t offset, uint64_t size) {
+    return std::any_of(
+        plan.media.begin(), plan.media.end(), [offset, size](const ByteRange& media) {
+            return offset >= media.offset && offset <= media.End() && size <= media.End() - offset;
+        });
 }
 
 std::vector<uint8_t> FreeBoxHeader(const ByteRange& range) {

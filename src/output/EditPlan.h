@@ -46,6 +46,9 @@ std::optional<EditPlan> PlanEdit(std::istream& file, uint64_t fileSize, std::str
 bool ChunksFitMedia(const EditPlan& plan, const std::vector<uint64_t>& offsets,
                     const std::vector<uint64_t>& bytes, std::string* error);
 
+// True when [offset, offset + size) lies inside one media payload of `plan`.
+bool InsideMedia(const EditPlan& plan, uint64_t offset, uint64_t size);
+
 // The header that turns the box `range` into a `free` box of the same size
 // (8 bytes; a box of 16 or more bytes with a 64-bit size keeps that form).
 std::vector<uint8_t> FreeBoxHeader(const ByteRange& range);
