@@ -190,6 +190,74 @@ TEST_P(EditEngineLayouts, GivesWhatTheRemuxGives) {
 INSTANTIATE_TEST_SUITE_P(CameraLayouts, EditEngineLayouts, ::testing::ValuesIn(kLayouts),
                          [](const auto& layout) { return std::string(layout.param.name); });
 
+// Puts an edit list into the video trak of a builder movie (behind tkhd)
+// that starts the presentation one frame into the media, as cameras with
+// B-frames write it; moov's and the trak's sizes and the maker pointer
+// (ZDT9, an absolute offset behind moov) follow.
+void InsertVideoEditList(const std::string& path) {
+    auto bytes = ReadFileBytes(path);
+    const auto moov = testing::FindBoxPath(bytes, "moov");
+    const auto trak = testing::FindBoxPath(bytes, "moov/trak#1");
+    const auto tkhd = testing::FindBoxPath(bytes, "moov/trak#1/tkhd");
+    ASSERT_TRUE(moov && trak && tkhd);
+    std::vector<uint8_t> edts;
+    AppendBE32(edts, 36);
+    edts.insert(edts.end(), {'e', 'd', 't', 's'});
+    AppendBE32(edts, 28);
+    edts.insert(edts.end(), {'e', 'l', 's', 't'});
+    AppendBE32(edts, 0);
+    AppendBE32(edts, 1);
+    AppendBE32(edts, 200);      // movie time units (1/1000 s)
+    AppendBE32(edts, 1000);     // media time: one frame of 1/30000 s units
+    AppendBE32(edts, 0x10000);  // rate 1
+    const auto zdt9 =
+        std::search(bytes.begin(), bytes.end(), std::begin("ZDT9"), std::begin("ZDT9") + 4);
+    ASSERT_NE(zdt9, bytes.end());
+    const std::size_t pointer = static_cast<std::size_t>(zdt9 - bytes.begin()) + 4;
+    WriteBE64(bytes.data() + pointer, ReadBE64(bytes.data() + pointer) + edts.size());
+    WriteBE32(bytes.data() + moov->offset, static_cast<uint32_t>(moov->size + edts.size()));
+    WriteBE32(bytes.data() + trak->offset, static_cast<uint32_t>(trak->size + edts.size()));
+    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(tkhd->offset + tkhd->size),
+                 edts.begin(), edts.end());
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+// The edit keeps the video trak, edit list included, so the output presents
+// the video exactly as the input does; the packets' times agree with the
+// remux's too.
+TEST(EditEngine, KeepsTheInputsEditList) {
+    TempDir dir;
+    const auto options = testing::SmallMovie(6000);
+    const auto movie = testing::MakeMovie(dir, "in.mp4", options);
+    InsertVideoEditList(movie.path);
+    const ProgramRun edited = RunProgram({movie.path, dir.Path("edit.mov")}, kEnglish);
+    ASSERT_EQ(edited.status, 0) << edited.out << edited.err;
+    const ProgramRun remuxed = RunProgram({"--remux", movie.path, dir.Path("remux.mov")}, kEnglish);
+    ASSERT_EQ(remuxed.status, 0) << remuxed.out << remuxed.err;
+
+    const auto in = testing::ReadMediaPackets(movie.path);
+    for (const char* name : {"edit.mov", "remux.mov"}) {
+        SCOPED_TRACE(name);
+        const auto out = testing::ReadMediaPackets(dir.Path(name));
+        ASSERT_FALSE(out.empty());
+        ASSERT_EQ(out[0].packets.size(), in[0].packets.size());
+        EXPECT_LT(in[0].packets[0].pts, 0) << "the edit list must shift the first frame";
+        for (std::size_t i = 0; i < in[0].packets.size(); ++i) {
+            EXPECT_EQ(av_rescale_q(out[0].packets[i].pts, out[0].timeBase, in[0].timeBase),
+                      in[0].packets[i].pts)
+                << i;
+        }
+        testing::ExpectConvertedOutput(movie, options, dir.Path(name));
+    }
+    const auto inVideo = Probe(movie.path)["streams"][0];
+    const auto editVideo = Probe(dir.Path("edit.mov"))["streams"][0];
+    for (const char* key : {"avg_frame_rate", "start_time", "duration", "bit_rate", "nb_frames"}) {
+        EXPECT_EQ(editVideo[key], inVideo[key]) << key;
+    }
+}
+
 // A movie whose boxes the edit cannot walk goes through the remux, with one
 // line that says so; the output is as good.
 TEST(EditEngine, FallsBackToTheRemuxForALayoutItCannotEdit) {
