@@ -18,6 +18,7 @@ packages=(
   xvfb xauth                                     # the windowed smoke test under a virtual display
   clang libclang-rt-14-dev                       # the fuzz targets that tools/test.sh runs
   util-linux                                     # unshare: the read-only volume of the fault tests
+  xfsprogs e2fsprogs                             # the edit engine's reflink test (mkfs.xfs, filefrag)
   dpkg-dev file                                  # the Debian package: dpkg-shlibdeps, dpkg-buildflags
   lintian desktop-file-utils appstream man-db    # the package's checks (tools/package_check.sh)
 )

@@ -7,7 +7,7 @@ _spatialmux() {
     local cur prev words cword
     _init_completion || return
 
-    local options="--help --version --accept-short-audio --audio --audio-bitrate --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at"
+    local options="--help --version --accept-short-audio --remux --audio --audio-bitrate --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at"
 
     case $prev in
         --audio)

@@ -161,6 +161,7 @@ void BatchRunner::StartOrSkip(std::size_t index) {
     if (!request.audioBitRate.empty()) {
         arguments.insert(arguments.end(), {"--audio-bitrate", request.audioBitRate});
     }
+    if (wrap_ffmpeg::RemuxForced()) arguments.push_back("--remux");
     arguments.insert(arguments.end(), {"--", item.input, item.partial});
     std::string why;
     auto child = platform::SpawnChild(program, arguments, &why);

@@ -57,6 +57,9 @@ std::string CommandLineHelp() {
            "                            256k (default 512k)\n"
            "  spatialmux -o DIR [-j N] [--overwrite] [--audio CODEC] [--format mov|mp4]\n"
            "             INPUT...\n"
+           "  spatialmux --remux INPUT OUTPUT\n"
+           "                            convert through FFmpeg's remux instead of editing\n"
+           "                            a copy of the input in place (also with -o DIR)\n"
            "                            convert every camera movie among the INPUT files\n"
            "                            and folders (searched for .mp4 and .mov files,\n"
            "                            hidden ones and DIR left out) into DIR/NAME.mov\n"
@@ -88,8 +91,13 @@ std::string CommandLineHelp() {
            "spherical-video and spatial-audio metadata. The container follows the\n"
            "output's extension: .mov (QuickTime, 16-bit PCM by default: for editing\n"
            "and keeping) or .mp4 (AAC by default, or Opus: for upload sites, phones\n"
-           "and headsets); other names are refused before any work. The output's\n"
-           "disk needs free space of three times the input's size.\n"
+           "and headsets); other names are refused before any work. A .mov output\n"
+           "with PCM audio is made by editing a copy of the input: the audio is\n"
+           "rewritten where it stands and a new movie box written at the end (the\n"
+           "copy shares the input's blocks on XFS and Btrfs); the disk needs free\n"
+           "space of the input's size. With --remux, for encoded audio, or for an\n"
+           "input the edit cannot handle, FFmpeg remuxes the video with a hidden\n"
+           "temporary WAV and the disk needs three times the input's size.\n"
            "\n"
            "The output is written under a hidden name beside it (.OUTPUT.spatialmux-\n"
            "XXXXXX.mov, with a temporary WAV of the same kind) and renamed to OUTPUT\n"
@@ -137,6 +145,7 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     app.add_flag("--check", check);
     app.add_flag("--json", request.json);
     app.add_flag("--accept-short-audio", request.acceptShortAudio);
+    app.add_flag("--remux", request.remux);
     CLI::Option* outputDir = app.add_option("-o,--output-dir", request.outputDir);
     CLI::Option* jobs = app.add_option("-j,--jobs", request.jobs)->check(CLI::Range(1, 64));
     CLI::Option* overwrite = app.add_flag("--overwrite", request.overwrite);

@@ -26,6 +26,7 @@ struct CommandLineRequest {
     std::vector<std::string> paths;
     bool json = false;              // --json: the check as one JSON object per file
     bool acceptShortAudio = false;  // --accept-short-audio
+    bool remux = false;             // --remux: the FFmpeg remux even for .mov
     // Batch conversion: -o/--output-dir DIR, -j/--jobs N, --overwrite.
     std::string outputDir;
     int jobs = 1;

@@ -42,6 +42,15 @@ std::optional<platform::FileIdentity> InputIdentity(const std::string& path) {
                                   static_cast<unsigned long long>(facts.st_ino)};
 }
 
+// Announces the job to the progress window: input, output and the hidden
+// file the job works in (the temporary WAV of the remux, the edited copy).
+void PostStart(const std::string& input, const std::string& output, const std::string& scratch) {
+    platform::Notification start;
+    start.name = platform::kForOrderFrontNotification;
+    start.paths = {input, output, scratch};
+    platform::NotificationCenter::Default().PostOnMainThread(std::move(start));
+}
+
 // The WAV's failure with the system's cause ("No space left on device").
 std::string WavFailure(const char* what, const WavWriter& writer) {
     if (writer.ErrorNumber() == 0) return what;
@@ -89,6 +98,18 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
         if (!commit) return fail(why.c_str());
     }
     std::string why;
+
+    // A QuickTime movie with PCM audio is made by editing a copy of the
+    // input; what the edit cannot handle goes through the remux below.
+    if (UsesEditEngine(output, audio.codec)) {
+        PostStart(input, output, commit->TemporaryPath());
+        const int32_t edited = ConvertByEdit(input, output, *commit, &why);
+        if (edited != kEditUnsuitable) return edited;
+        std::printf("%s: cannot be edited in place (%s); remuxing instead\n", input.c_str(),
+                    why.c_str());
+        std::fflush(stdout);
+    }
+
     auto wavFile = commit->CreateCompanion(".wav", &why);
     if (!wavFile) {
         std::printf("error:%s\n", why.c_str());
@@ -96,10 +117,7 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     }
     const std::string wavPath = wavFile->first;
 
-    platform::Notification start;
-    start.name = platform::kForOrderFrontNotification;
-    start.paths = {input, output, wavPath};
-    platform::NotificationCenter::Default().PostOnMainThread(std::move(start));
+    PostStart(input, output, wavPath);
 
     // The reader and, later, the remux open the input by name: both must
     // find the file that was checked, not one renamed over it meanwhile.

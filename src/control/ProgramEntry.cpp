@@ -45,6 +45,8 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
         controller.myAlert(platform::LocalizedString("alert1"));
         return 2;
     }
+    // The choice holds for the process: a batch passes it to its children.
+    wrap_ffmpeg::ForceRemux(request.remux);
     // A file size limit must end in a clean failure and clean-up, not kill
     // the process halfway through a file. A reader of standard output that
     // went away (`spatialmux IN OUT | head`) must not end the conversion
@@ -121,6 +123,7 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
         case Mode::Convert:
             return Convert(request.paths[0], request.paths[1], request.progressFd, request);
         case Mode::Batch:
+            wrap_ffmpeg::ForceRemux(request.remux);
             return RunBatch(
                 BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite,
                              request.audio, request.audioBitRate, request.format},

@@ -71,6 +71,21 @@ public:
     int32_t Convert(const std::string& input, const std::string& output,
                     const output::AudioEncoding& audio);
 
+    // The edit engine (EditPipeline.cpp): the output as a copy of the input
+    // with the audio chunks rewritten in place and a new moov. 0 written, -1
+    // failed (reported, cleaned up, or cancelled), kEditUnsuitable when the
+    // movie cannot be edited that way: nothing was written and `unsuitable`
+    // says why, and the remux takes over.
+    static constexpr int32_t kEditUnsuitable = 1;
+    // It writes into `commit`'s hidden output and commits it.
+    int32_t ConvertByEdit(const std::string& input, const std::string& output, OutputCommit& commit,
+                          std::string* unsuitable);
+    // A QuickTime (.mov) output with PCM audio is edited unless
+    // ForceRemux(true) (--remux).
+    static bool UsesEditEngine(const std::string& output, output::AudioCodec codec);
+    static void ForceRemux(bool force);
+    static bool RemuxForced();
+
     // Copies the movie's first video stream and the WAV's audio into the
     // output: 0 when the copy ran to its end, -1 on failure (reported), -2
     // when stopped by a cancel request. `outputOpened`, when given, tells
@@ -90,6 +105,9 @@ public:
     // The temporary WAV beside the output: "<folder>/.<name>.wav", the folder
     // being "." for a bare file name.
     static std::string TemporaryWavPath(const std::string& outputPath);
+    // The hidden file the edit engine writes before it is renamed to the
+    // output: "<folder>/.<name>.edit".
+    static std::string TemporaryEditPath(const std::string& outputPath);
 
     // Process-wide job state: one job at a time per process.
     static std::unique_ptr<MovieReader>& cur_reader();

@@ -138,7 +138,10 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
     const double free = freeBytes ? static_cast<double>(*freeBytes) : 0.0;
     std::printf("%f %f\n", size, free);
     std::fflush(stdout);
-    if (freeBytes && size * 3.0 > free) return refuse("alert2");
+    // The edit needs one copy of the input (less on a volume that shares
+    // blocks); the remux the WAV, the output and room to spare.
+    const bool edit = UsesEditEngine(output, std::get<OutputFormat>(format).audio.codec);
+    if (freeBytes && size * (edit ? 1.0 : 3.0) > free) return refuse("alert2");
 
     // Last, the lock on the output and the hidden file the output is
     // written into: a second conversion to the same output is refused here.

@@ -96,6 +96,7 @@ bool MovieReader::ReadAudioBytes(uint64_t offset, uint8_t* destination, std::siz
     if (count == 0) {
         return true;
     }
+    lastFrameSpans.push_back({offset, static_cast<uint32_t>(count)});
     std::size_t got = 0;
     if (offset < inputLength) {
         const auto available =
@@ -160,6 +161,7 @@ bool MovieReader::TakeInstants(int32_t wanted, bool stepPastFullChunk, int32_t* 
 bool MovieReader::ReadFrame(float* channel1, float* channel2, float* channel3, float* channel4) {
     const int32_t frameSize = cursor.frameSize;
     lastFrameSamples = 0;
+    lastFrameSpans.clear();
     if (frameSize <= 0 || track.chunkOffsets.empty() || track.chunkRuns.empty()) {
         return true;
     }

@@ -36,6 +36,12 @@ struct OpenFailure {
     bool inCameraBoxes = false;
 };
 
+// A run of bytes in the input file.
+struct FileSpan {
+    uint64_t offset = 0;
+    uint32_t bytes = 0;
+};
+
 class MovieReader {
 public:
     // Results of Open.
@@ -69,6 +75,10 @@ public:
     // start of its arrays (frameSize for an ordinary frame, the remainder for
     // the final one, 0 when nothing was left).
     int32_t GetLastFrameSamples() const { return lastFrameSamples; }
+    // Where in the file the instants of the last ReadFrame came from, in
+    // frame order: an edit writes the converted frame back to exactly these
+    // bytes. Together they hold GetLastFrameSamples() instants.
+    const std::vector<FileSpan>& LastFrameSpans() const { return lastFrameSpans; }
     // True once any read of audio bytes came back short (a truncated or
     // unreadable file): the missing bytes were delivered as silence.
     bool HadShortRead() const { return shortRead; }
@@ -148,6 +158,7 @@ private:
     uint64_t inputLength = 0;  // length of the input, measured by Open
     int32_t constructedFrameSize = 0;
     int32_t lastFrameSamples = 0;
+    std::vector<FileSpan> lastFrameSpans;
     bool shortRead = false;
     std::optional<OpenFailure> openFailure;
     std::string refusalCause;

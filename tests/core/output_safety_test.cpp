@@ -63,16 +63,28 @@ protected:
         before = Sorted(dir.Entries());
     }
 
+    // Points of the remux pipeline run it with --remux; the others (edit-*,
+    // and verify and commit, which both engines have) the default engine.
     std::unique_ptr<SpawnedProgram> Start(const std::string& point,
-                                          const std::string& to = std::string()) {
+                                          const std::string& to = std::string(),
+                                          bool remux = false) {
+        std::vector<std::string> arguments{movie, to.empty() ? output : to};
+        if (remux || IsRemuxPoint(point)) arguments.insert(arguments.begin(), "--remux");
         return std::make_unique<SpawnedProgram>(
-            std::vector<std::string>{movie, to.empty() ? output : to},
+            arguments,
             std::vector<std::string>{"LANGUAGE=en", "SPATIALMUX_TEST_PAUSE_AT=" + point,
                                      "SPATIALMUX_TEST_PAUSE_FILE=" + Marker()},
             side.Path("printed"));
     }
+    static bool IsRemuxPoint(const std::string& point) {
+        for (const char* remuxOnly :
+             {"wav-start", "wav-middle", "remux", "remux-end", "transplant"})
+            if (point == remuxOnly) return true;
+        return false;
+    }
     std::string Marker() const { return side.Path("paused"); }
     std::string Printed() const { return ReadText(side.Path("printed")); }
+    void ExpectAnInputRenamedOverAtFails(const char* point);
 
     // Nothing changed: the same names (hidden ones included), the input
     // and the earlier output as they were.
@@ -92,15 +104,19 @@ protected:
 // Every stop signal at every point of the work: exit 128 + the signal, a
 // short message, and the folder exactly as it was.
 TEST_F(PausedRun, EveryStopSignalAtEveryPointLeavesTheFolderAsItWas) {
-    const char* points[] = {"wav-start",  "wav-middle", "remux", "remux-end",
-                            "transplant", "verify",     "commit"};
+    // The remux's points, then the edit engine's.
+    const std::pair<const char*, bool> points[] = {
+        {"wav-start", true},   {"wav-middle", true}, {"remux", true},   {"remux-end", true},
+        {"transplant", true},  {"verify", true},     {"commit", true},  {"edit-copy", false},
+        {"edit-audio", false}, {"edit-moov", false}, {"verify", false}, {"commit", false}};
     const std::pair<int, const char*> signals[] = {
         {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
-    for (const char* point : points) {
+    for (const auto& [point, remux] : points) {
         for (const auto& [signal, name] : signals) {
-            const std::string what = std::string(name) + " at " + point;
+            const std::string what =
+                std::string(name) + " at " + point + (remux ? " (remux)" : " (edit)");
             fs::remove(Marker());
-            auto run = Start(point);
+            auto run = Start(point, std::string(), remux);
             ASSERT_TRUE(WaitForFile(Marker())) << what << ": never reached\n" << Printed();
             run->Signal(signal);
             EXPECT_EQ(run->Wait(), 128 + signal) << what << "\n" << Printed();
@@ -114,7 +130,7 @@ TEST_F(PausedRun, EveryStopSignalAtEveryPointLeavesTheFolderAsItWas) {
 
 // A second Ctrl-C while the first is being handled changes nothing.
 TEST_F(PausedRun, RepeatedSignalsStillLeaveNothing) {
-    for (const char* point : {"wav-middle", "remux", "verify"}) {
+    for (const char* point : {"wav-middle", "remux", "verify", "edit-audio"}) {
         fs::remove(Marker());
         auto run = Start(point);
         ASSERT_TRUE(WaitForFile(Marker())) << point;
@@ -156,8 +172,19 @@ TEST_F(PausedRun, DebrisOfAKilledRunDoesNotBlockTheNextAndIsRemoved) {
 }
 
 TEST_F(PausedRun, AnInputRenamedOverMidRunFailsTheJob) {
+    for (const char* point : {"wav-middle", "edit-audio"}) {
+        SCOPED_TRACE(point);
+        fs::remove(Marker());
+        ExpectAnInputRenamedOverAtFails(point);
+        fs::remove(movie);
+        movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(48000)).path;
+        input = ReadFileBytes(movie);
+    }
+}
+
+void PausedRun::ExpectAnInputRenamedOverAtFails(const char* point) {
     const std::string other = testing::MakeMovie(side, "other.mp4", SmallMovie(96000)).path;
-    auto run = Start("wav-middle");
+    auto run = Start(point);
     ASSERT_TRUE(WaitForFile(Marker()));
     fs::rename(other, movie);
     const auto replaced = ReadFileBytes(movie);

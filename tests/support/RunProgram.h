@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/TempDir.h"
+#include "support/TestEngine.h"
 
 namespace spatialmux::testing {
 
@@ -29,11 +30,13 @@ inline std::string ShellQuote(const std::string& text) {
 }
 
 // Runs `prefix` (shell words such as "ulimit -f 100;") then the program with
-// `arguments`, with standard input closed.
+// `arguments`, with standard input closed (and --remux first when the
+// tests run against the remux engine).
 inline ProgramRun RunProgram(const std::vector<std::string>& arguments,
                              const std::string& prefix = "") {
     TempDir scratch;
     std::string command = prefix + " exec " + ShellQuote(SPATIALMUX_BINARY);
+    if (TestsForceRemux()) command += " --remux";
     for (const std::string& argument : arguments) command += " " + ShellQuote(argument);
     command +=
         " </dev/null >" + ShellQuote(scratch.Path("out")) + " 2>" + ShellQuote(scratch.Path("err"));

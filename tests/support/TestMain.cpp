@@ -1,8 +1,12 @@
 // Test main: the command-line back end stays installed unless a test
-// installs its own; nothing else to set up.
+// installs its own. A run against the remux engine forces it in-process too.
 #include <gtest/gtest.h>
+
+#include "control/wrap_ffmpeg.h"
+#include "support/TestEngine.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    spatialmux::wrap_ffmpeg::ForceRemux(spatialmux::testing::TestsForceRemux());
     return RUN_ALL_TESTS();
 }
