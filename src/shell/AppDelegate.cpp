@@ -4,12 +4,14 @@
 #include <filesystem>
 #include <system_error>
 
+#include "control/SoundMapCommand.h"
 #include "control/wrap_ffmpeg.h"
 #include "platform/Backend.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
 #include "shell/OutputNaming.h"
 #include "shell/SaveDialog.h"
+#include "shell/SoundMapOffer.h"
 
 namespace spatialmux {
 
@@ -115,7 +117,22 @@ void AppDelegate::TellWritten(const std::string& output) {
     const std::string placeholder = "{path}";
     const std::size_t at = text.find(placeholder);
     if (at != std::string::npos) text.replace(at, placeholder.size(), output);
-    platform::CurrentBackend().ShowNotice(text);
+    if (soundMapOffer == nullptr) {
+        platform::CurrentBackend().ShowNotice(text);
+        return;
+    }
+    if (!soundMapOffer->Ask(text)) return;
+    // The map goes beside the movie, where the user will look for it.
+    std::string problem;
+    const auto map = MakeSoundMap(SoundMapRequest{output, std::string(), 6, {}}, &problem);
+    if (!map) {
+        std::string failed = platform::LocalizedString("alert.soundmap");
+        const std::size_t cause = failed.find("{cause}");
+        if (cause != std::string::npos) failed.replace(cause, 7, problem);
+        myAlert(failed);
+        return;
+    }
+    soundMapOffer->Open(map->outputPath);
 }
 
 void AppDelegate::myAlert(const std::string& text) {

@@ -14,6 +14,7 @@
 namespace spatialmux {
 
 class SaveDialog;
+class SoundMapOffer;
 class wrap_ffmpeg;
 
 class AppDelegate : public QObject {
@@ -32,8 +33,11 @@ public:
     std::optional<std::string> onSelectSaveAs(const std::string& input);
     // Modal alert with one "OK" button.
     void myAlert(const std::string& text);
-    // Tells the user that the converted movie was written to `output`.
+    // Tells the user that the converted movie was written to `output`, and
+    // with a sound-map offer set, offers its sound map.
     void TellWritten(const std::string& output);
+    // Not owned; nullptr: a plain notice.
+    void SetSoundMapOffer(SoundMapOffer* offer) { soundMapOffer = offer; }
 
     bool FilesReceived() const { return files_received; }
 
@@ -41,6 +45,7 @@ private:
     void Terminate();
 
     SaveDialog& saveDialog;
+    SoundMapOffer* soundMapOffer = nullptr;
     bool files_received = false;
     bool asking = false;
     bool quitting = false;

@@ -13,12 +13,14 @@
 namespace spatialmux {
 
 int RunDropletSession(platform::QtBackend& backend, SaveDialog& saveDialog,
-                      const std::optional<std::vector<std::string>>& handedOver) {
+                      const std::optional<std::vector<std::string>>& handedOver,
+                      SoundMapOffer* soundMapOffer) {
     platform::InstallBackend(&backend);
     int status = 0;
     {
         ViewController window([&backend] { backend.WaitForDetachedThreads(); });
         AppDelegate delegate(saveDialog);
+        delegate.SetSoundMapOffer(soundMapOffer);
         // Movies the desktop hands over while the application runs (on
         // macOS, those dropped on its icon) count as dropped files.
         FileOpenEvents fileOpen(

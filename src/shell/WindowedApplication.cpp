@@ -17,6 +17,7 @@
 #include "shell/DropletSession.h"
 #include "shell/FileSaveDialog.h"
 #include "shell/QtTranslations.h"
+#include "shell/SoundMapOffer.h"
 
 namespace spatialmux {
 
@@ -60,7 +61,8 @@ int RunApplication(int argc, char** argv, const std::function<FileList(int, char
     const FileList files = filesOf(qtArgc, argv);  // Qt's own options removed
     platform::QtBackend backend;
     FileSaveDialog saveDialog;
-    return RunDropletSession(backend, saveDialog, files);
+    DesktopSoundMapOffer soundMapOffer;
+    return RunDropletSession(backend, saveDialog, files, &soundMapOffer);
 }
 
 }  // namespace

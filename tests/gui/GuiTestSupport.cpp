@@ -43,8 +43,8 @@ std::vector<std::string> Texts(const std::vector<std::string>& keys) {
 }
 
 bool RunSession(RecordingBackend& backend, SaveDialog& dialog,
-                const std::optional<std::vector<std::string>>& files,
-                std::function<void()> onStart) {
+                const std::optional<std::vector<std::string>>& files, std::function<void()> onStart,
+                SoundMapOffer* soundMapOffer) {
     // Only a guard against a test that would otherwise hang: a session that
     // works ends long before.
     bool stoppedByGuard = false;
@@ -57,7 +57,7 @@ bool RunSession(RecordingBackend& backend, SaveDialog& dialog,
     });
     guard.start();
     if (onStart) QTimer::singleShot(0, &guard, std::move(onStart));
-    RunDropletSession(backend, dialog, files);
+    RunDropletSession(backend, dialog, files, soundMapOffer);
     return !stoppedByGuard;
 }
 

@@ -19,6 +19,10 @@
 
 namespace testing {}  // namespace testing
 
+namespace spatialmux {
+class SoundMapOffer;
+}  // namespace spatialmux
+
 namespace spatialmux::guitest {
 
 // Inside these tests, testing:: is GoogleTest's (not the shared support's).
@@ -60,7 +64,7 @@ std::vector<std::string> Texts(const std::vector<std::string>& keys);
 // window exists (observers added then run after the window's own).
 bool RunSession(RecordingBackend& backend, SaveDialog& dialog,
                 const std::optional<std::vector<std::string>>& files,
-                std::function<void()> onStart = nullptr);
+                std::function<void()> onStart = nullptr, SoundMapOffer* soundMapOffer = nullptr);
 
 // The progress window of the running session, or nullptr.
 ViewController* CurrentProgressWindow();

@@ -15,6 +15,7 @@
 
 #include "GuiTestSupport.h"
 #include "control/wrap_ffmpeg.h"
+#include "shell/SoundMapOffer.h"
 #include "support/MediaPackets.h"
 
 namespace spatialmux::guitest {
@@ -116,6 +117,45 @@ TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowSh
     const std::string windowed = ReadWholeFile(output);
     EXPECT_FALSE(windowed.empty());
     EXPECT_TRUE(windowed == ReadWholeFile(cliOutput)) << "the outputs differ";
+}
+
+// After a conversion the notice offers the sound map; chosen, the map is
+// written beside the movie and handed to the desktop's viewer.
+class RecordingSoundMapOffer : public SoundMapOffer {
+public:
+    explicit RecordingSoundMapOffer(bool chooseIt) : choose(chooseIt) {}
+    bool Ask(const std::string& text) override {
+        asked.push_back(text);
+        return choose;
+    }
+    void Open(const std::string& path) override { opened.push_back(path); }
+    bool choose;
+    std::vector<std::string> asked;
+    std::vector<std::string> opened;
+};
+
+TEST_F(WindowedConversionTest, TheSoundMapIsOfferedAndOpenedWhenChosen) {
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(input, 2, &error)) << error;
+    const std::string map = dir.filePath("trip 01.soundmap.png").toStdString();
+    for (const bool choose : {false, true}) {
+        SCOPED_TRACE(choose ? "chosen" : "declined");
+        FakeSaveDialog dialog(output);
+        RecordingSoundMapOffer offer(choose);
+        ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{input}, nullptr, &offer));
+        ASSERT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
+        ASSERT_EQ(offer.asked.size(), 1u);
+        EXPECT_NE(offer.asked[0].find(output), std::string::npos) << offer.asked[0];
+        EXPECT_EQ(backend.Notices(), std::vector<std::string>{});  // the offer is the notice
+        if (choose) {
+            EXPECT_EQ(offer.opened, std::vector<std::string>{map});
+            EXPECT_TRUE(FileExists(map));
+        } else {
+            EXPECT_TRUE(offer.opened.empty());
+            EXPECT_FALSE(FileExists(map));
+        }
+        EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+    }
 }
 
 // The save dialog's MP4 (AAC) filter gives a name ending in .mp4: the same
