@@ -19,6 +19,7 @@
 #include "platform/ExecutablePath.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/MoveIntoPlace.h"
+#include "platform/StopSignalFlag.h"
 #include "platform/StopSignals.h"
 
 namespace spatialmux {
@@ -39,19 +40,6 @@ constexpr double kStopGraceSeconds = 10.0;
 constexpr int kWaitMilliseconds = 200;
 // What is kept of a child's messages: enough for its last lines.
 constexpr std::size_t kKeptOutput = 16 * 1024;
-
-const char* SignalName(int signal) {
-    switch (signal) {
-        case SIGINT:
-            return "SIGINT";
-        case SIGTERM:
-            return "SIGTERM";
-        case SIGHUP:
-            return "SIGHUP";
-        default:
-            return "a signal";
-    }
-}
 
 enum class Outcome { Converted, Skipped, Failed, Stopped };
 
@@ -205,7 +193,7 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
         return;
     }
     if (stopSignal != 0) {
-        Report(item, Outcome::Stopped, SignalName(stopSignal));
+        Report(item, Outcome::Stopped, platform::StopSignalFlag::Name(stopSignal));
         return;
     }
     std::vector<std::string> alerts;
@@ -321,7 +309,7 @@ void BatchRunner::PrintSummary(std::size_t notStarted) {
     std::printf("%d converted, %d skipped, %d failed", counts[0], counts[1], counts[2]);
     if (stopSignal != 0) {
         std::printf(", %d stopped, %zu not started (stopped by %s)", counts[3], notStarted,
-                    SignalName(stopSignal));
+                    platform::StopSignalFlag::Name(stopSignal));
     }
     std::printf("; %s written in %.1f s\n", HumanSize(bytesWritten).c_str(), SecondsSince(began));
     for (const Result& result : results) {

@@ -10,7 +10,6 @@ namespace spatialmux::platform {
 
 namespace {
 
-constexpr int kStopSignals[3] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<int> signalWriteFd{-1};
 
 extern "C" void OnStopSignal(int signal) {
@@ -31,24 +30,12 @@ StopSignalWatch::StopSignalWatch() {
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
     readEnd.Reset(fds[0]);
     signalWriteFd = fds[1];
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int i = 0; i < 3; ++i) {
-        // A signal ignored on purpose stays ignored: SIGHUP under nohup,
-        // SIGINT in a job a shell started in the background.
-        sigaction(kStopSignals[i], nullptr, &previous[i]);
-        installed[i] = previous[i].sa_handler != SIG_IGN;
-        if (installed[i]) sigaction(kStopSignals[i], &action, nullptr);
-    }
+    handlers.emplace(&OnStopSignal);
 }
 
 StopSignalWatch::~StopSignalWatch() {
     if (!readEnd.Valid()) return;
-    for (int i = 0; i < 3; ++i) {
-        if (installed[i]) sigaction(kStopSignals[i], &previous[i], nullptr);
-    }
+    handlers.reset();
     const int writeFd = signalWriteFd.exchange(-1);
     if (writeFd >= 0) close(writeFd);
 }

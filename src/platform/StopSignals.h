@@ -5,9 +5,11 @@
 // loop watches Fd() beside its children's pipes.
 
 #include <csignal>
+#include <optional>
 #include <vector>
 
 #include "platform/ChildProcess.h"
+#include "platform/StopSignalHandlers.h"
 
 namespace spatialmux::platform {
 
@@ -27,8 +29,7 @@ public:
 
 private:
     UniqueFd readEnd;
-    struct sigaction previous[3] = {};
-    bool installed[3] = {false, false, false};
+    std::optional<StopSignalHandlers> handlers;
 };
 
 }  // namespace spatialmux::platform
