@@ -39,14 +39,12 @@ uint32_t Fnv1a(const std::string& text) {
 std::optional<TemporaryNames> TemporaryNames::For(const std::string& finalPath) {
     const std::size_t slash = finalPath.rfind('/');
     TemporaryNames names;
-    std::string name;
-    if (slash == std::string::npos) {
-        names.folder = ".";
-        name = finalPath;
-    } else {
-        names.folder = slash == 0 ? "/" : finalPath.substr(0, slash);
-        name = finalPath.substr(slash + 1);
-    }
+    // The folder as a whole string each way: GCC 12 mistakes an assignment
+    // of a short literal here for an overlapping copy under the sanitizers.
+    names.folder = slash == std::string::npos ? std::string(".")
+                   : slash == 0               ? std::string("/")
+                                              : finalPath.substr(0, slash);
+    std::string name = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
     if (name.empty()) return std::nullopt;
     const std::size_t dot = name.rfind('.');
     if (dot != std::string::npos && dot > 0 && name.size() - dot <= kLongestExtension) {
