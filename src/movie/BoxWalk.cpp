@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "audio/ByteOrder.h"
+
 namespace spatialmux {
 
 namespace {
@@ -16,11 +18,11 @@ std::optional<BoxSpan> HeaderAt(const uint8_t* header, uint64_t avail, uint64_t 
     BoxSpan box;
     std::memcpy(box.type, header + 4, 4);
     box.offset = offset;
-    const uint32_t size32 = BigEndian32(header);
+    const uint32_t size32 = ReadBE32(header);
     if (size32 == 1) {
         if (end - offset < 16 || avail < 16) return std::nullopt;
         box.headerSize = 16;
-        box.size = BigEndian64(header + 8);
+        box.size = ReadBE64(header + 8);
     } else if (size32 == 0) {
         box.size = end - offset;
     } else {
@@ -34,19 +36,6 @@ std::optional<BoxSpan> HeaderAt(const uint8_t* header, uint64_t avail, uint64_t 
 
 bool BoxSpan::Is(const char* wanted) const {
     return std::memcmp(type, wanted, 4) == 0;
-}
-
-uint16_t BigEndian16(const uint8_t* b) {
-    return static_cast<uint16_t>((b[0] << 8) | b[1]);
-}
-
-uint32_t BigEndian32(const uint8_t* b) {
-    return (static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) |
-           (static_cast<uint32_t>(b[2]) << 8) | static_cast<uint32_t>(b[3]);
-}
-
-uint64_t BigEndian64(const uint8_t* b) {
-    return (static_cast<uint64_t>(BigEndian32(b)) << 32) | BigEndian32(b + 4);
 }
 
 std::vector<BoxSpan> ChildBoxes(const std::vector<uint8_t>& bytes, uint64_t begin, uint64_t end,

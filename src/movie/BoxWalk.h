@@ -39,9 +39,4 @@ std::optional<BoxSpan> FindChildBox(const std::vector<uint8_t>& bytes, uint64_t 
 // (their payloads are skipped, not read).
 std::vector<BoxSpan> TopLevelBoxes(std::istream& file, uint64_t length);
 
-// Big-endian readers; the caller has checked that the bytes are there.
-uint16_t BigEndian16(const uint8_t* bytes);
-uint32_t BigEndian32(const uint8_t* bytes);
-uint64_t BigEndian64(const uint8_t* bytes);
-
 }  // namespace spatialmux

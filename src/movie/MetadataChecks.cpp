@@ -2,14 +2,11 @@
 
 #include <cstring>
 
+#include "audio/ByteOrder.h"
+
 namespace spatialmux {
 
 namespace {
-
-uint32_t Big32(const uint8_t* bytes) {
-    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
-           uint32_t{bytes[3]};
-}
 
 std::string NotFirstOrder(const std::string& detail) {
     return "the SA3D box is not first-order ambisonics (" + detail + ")";
@@ -19,7 +16,7 @@ std::string NotFirstOrder(const std::string& detail) {
 
 std::optional<std::string> Sa3dProblem(const uint8_t* box, std::size_t size) {
     if (size < 8 || std::memcmp(box + 4, "SA3D", 4) != 0) return "the audio has no SA3D box";
-    const uint32_t declared = Big32(box);
+    const uint32_t declared = ReadBE32(box);
     if (size < kSa3dBoxBytes || declared != kSa3dBoxBytes) {
         return NotFirstOrder("box size " + std::to_string(declared) + ", not 36");
     }
@@ -27,21 +24,22 @@ std::optional<std::string> Sa3dProblem(const uint8_t* box, std::size_t size) {
     // channel count 16, channel map 20.
     if (box[8] != 0) return NotFirstOrder("version " + std::to_string(box[8]));
     if (box[9] != 0) return NotFirstOrder("ambisonic type " + std::to_string(box[9]));
-    if (Big32(box + 10) != 1) return NotFirstOrder("order " + std::to_string(Big32(box + 10)));
+    if (ReadBE32(box + 10) != 1)
+        return NotFirstOrder("order " + std::to_string(ReadBE32(box + 10)));
     if (box[14] != 0) {
         return NotFirstOrder("channel ordering " + std::to_string(box[14]) + ", not ACN");
     }
     if (box[15] != 0) {
         return NotFirstOrder("normalization " + std::to_string(box[15]) + ", not SN3D");
     }
-    if (Big32(box + 16) != 4) {
-        return NotFirstOrder(std::to_string(Big32(box + 16)) + " channels, not 4");
+    if (ReadBE32(box + 16) != 4) {
+        return NotFirstOrder(std::to_string(ReadBE32(box + 16)) + " channels, not 4");
     }
     // The channel map names each of the four channels once; anything else
     // (an entry of 4, 0xFFFFFFFF, a channel twice) leaves a channel unplaced.
     bool seen[4] = {};
     for (int i = 0; i < 4; ++i) {
-        const uint32_t channel = Big32(box + 20 + 4 * i);
+        const uint32_t channel = ReadBE32(box + 20 + 4 * i);
         if (channel > 3 || seen[channel]) {
             return NotFirstOrder("channel map entry " + std::to_string(i) + " is " +
                                  std::to_string(channel));
@@ -52,7 +50,7 @@ std::optional<std::string> Sa3dProblem(const uint8_t* box, std::size_t size) {
 }
 
 std::optional<std::string> VideoSampleEntryProblem(const uint8_t* entry, std::size_t size) {
-    if (size < kVisualSampleEntryBytes || Big32(entry) != size) {
+    if (size < kVisualSampleEntryBytes || ReadBE32(entry) != size) {
         return "the video sample entry is damaged (shorter than its fields)";
     }
     std::size_t at = kVisualSampleEntryBytes;
@@ -61,7 +59,7 @@ std::optional<std::string> VideoSampleEntryProblem(const uint8_t* entry, std::si
             return "the video sample entry is damaged (" + std::to_string(size - at) +
                    " bytes left over after its boxes)";
         }
-        const uint32_t child = Big32(entry + at);
+        const uint32_t child = ReadBE32(entry + at);
         // 0 (to the end) and 1 (64-bit size) do not occur inside a sample
         // entry; a size below a header or beyond the entry breaks the tiling.
         if (child < 8 || child > size - at) {

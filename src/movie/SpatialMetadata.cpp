@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "audio/ByteOrder.h"
 #include "movie/BoxWalk.h"
 #include "movie/StreamMoves.h"
 
@@ -45,7 +46,7 @@ void ReadSampleEntry(const std::vector<uint8_t>& moov, const BoxSpan& stsd, Trac
         childrenAt = entry.offset + kVisualEntryFields;
     } else if (track.handler == "soun") {
         if (entry.offset + 18 > entry.End()) return;
-        const uint16_t version = BigEndian16(moov.data() + entry.offset + 16);
+        const uint16_t version = ReadBE16(moov.data() + entry.offset + 16);
         if (version > 2) return;
         childrenAt = entry.offset + kSoundEntryFields[version];
     } else {
@@ -114,13 +115,13 @@ std::optional<Sa3dFacts> ParseSa3d(const uint8_t* box, std::size_t size) {
     const uint8_t* p = box + 8;
     facts.version = p[0];
     facts.ambisonicType = p[1];
-    facts.order = BigEndian32(p + 2);
+    facts.order = ReadBE32(p + 2);
     facts.channelOrdering = p[6];
     facts.normalization = p[7];
-    facts.channelCount = BigEndian32(p + 8);
+    facts.channelCount = ReadBE32(p + 8);
     if (facts.channelCount > (size - kFixed) / 4) return std::nullopt;
     for (uint32_t k = 0; k < facts.channelCount; ++k) {
-        facts.channelMap.push_back(BigEndian32(box + kFixed + 4 * k));
+        facts.channelMap.push_back(ReadBE32(box + kFixed + 4 * k));
     }
     return facts;
 }
