@@ -5,19 +5,13 @@
 #include <cmath>
 
 #include "platform/NotificationCenter.h"
+#include "platform/PathParts.h"
 
 namespace spatialmux {
 
-namespace {
-std::string FileName(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-}  // namespace
-
 ConsoleProgress::ConsoleProgress(std::string inputPath, std::string outputPath, std::FILE* s,
                                  bool force)
-    : input(FileName(inputPath)), output(FileName(outputPath)), stream(s) {
+    : input(platform::FileNameOf(inputPath)), output(platform::FileNameOf(outputPath)), stream(s) {
     if (!force && isatty(fileno(stream)) == 0) return;
     subscription = platform::NotificationCenter::Default().AddObserver(
         platform::kProgressUpdateNotification,

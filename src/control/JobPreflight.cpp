@@ -13,17 +13,11 @@
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 #include "platform/LocalizedStrings.h"
+#include "platform/PathParts.h"
 
 namespace spatialmux {
 
 namespace {
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 std::string Fill(std::string text, const std::string& field, const std::string& value) {
     for (std::size_t at = text.find(field); at != std::string::npos;
@@ -93,7 +87,7 @@ std::optional<PreflightRefusal> CheckOutputPlace(const std::string& output) {
         return Refusal("the name is too long for the hidden temporary files beside it",
                        "refuse.output.longname", output);
     }
-    const std::string folder = FolderOf(finalPath);
+    const std::string folder = platform::FolderOf(finalPath);
     struct stat folderFacts {};
     if (stat(folder.c_str(), &folderFacts) != 0 || !S_ISDIR(folderFacts.st_mode)) {
         return Refusal("the folder does not exist", "refuse.output.nofolder", output, std::string(),

@@ -8,18 +8,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/PathParts.h"
 #include "platform/ReplaceFile.h"
 
 namespace spatialmux {
 
 namespace {
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 // Removes what killed runs left for the same output: regular files under
 // this output's temporary names only (never a link, never a folder). Called
@@ -56,7 +50,7 @@ std::string OutputCommit::FinalPathFor(const std::string& outputPath) {
         if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return path;
         target.resize(static_cast<std::size_t>(length));
         if (target.front() != '/') {
-            const std::string folder = FolderOf(path);
+            const std::string folder = platform::FolderOf(path);
             target = (folder == "/" ? std::string("/") : folder + "/") + target;
         }
         path = target;

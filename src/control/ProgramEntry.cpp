@@ -16,16 +16,12 @@
 #include "control/wrap_ffmpeg.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
+#include "platform/PathParts.h"
 #include "platform/StopSignalFlag.h"
 
 namespace spatialmux {
 
 namespace {
-
-std::string BaseName(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // `progressFd` >= 0: run by a batch, which reads the progress from that
 // descriptor and prints its own line per movie.
@@ -86,7 +82,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     const auto size = platform::CurrentFileFacts().Size(output);
     const output::AudioCodec codec = std::get<OutputFormat>(format).audio.codec;
     std::printf("converted %s -> %s (%s, 4-ch ambisonics%s, 360 metadata) in %.1f s\n",
-                BaseName(input).c_str(), BaseName(output).c_str(),
+                platform::FileNameOf(input).c_str(), platform::FileNameOf(output).c_str(),
                 HumanSize(size.value_or(0)).c_str(),
                 codec == output::AudioCodec::Aac    ? " AAC"
                 : codec == output::AudioCodec::Opus ? " Opus"

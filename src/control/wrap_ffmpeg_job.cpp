@@ -15,25 +15,14 @@
 #include "platform/Backend.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
+#include "platform/PathParts.h"
 
 namespace spatialmux {
-
-namespace {
-
-// The folder that will hold the output and the temporary WAV.
-std::string OutputFolder(const std::string& outputPath) {
-    const std::size_t slash = outputPath.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return outputPath.substr(0, slash);
-}
-
-}  // namespace
 
 std::string wrap_ffmpeg::TemporaryWavPath(const std::string& outputPath) {
     const std::size_t slash = outputPath.rfind('/');
     const std::string name = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
-    std::string folder = OutputFolder(outputPath);
+    std::string folder = platform::FolderOf(outputPath);
     if (folder.back() != '/') folder += '/';
     return folder + "." + name + ".wav";
 }
@@ -134,7 +123,7 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
     // the volume that needs the room. When its free space cannot be read,
     // the job goes on and fails with its own message when it runs out.
     const double size = GetFileSize(input);
-    const auto freeBytes = facts.FreeSpace(OutputFolder(OutputCommit::FinalPathFor(output)));
+    const auto freeBytes = facts.FreeSpace(platform::FolderOf(OutputCommit::FinalPathFor(output)));
     const double free = freeBytes ? static_cast<double>(*freeBytes) : 0.0;
     std::printf("%f %f\n", size, free);
     std::fflush(stdout);

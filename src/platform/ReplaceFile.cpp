@@ -1,4 +1,5 @@
 #include "platform/ReplaceFile.h"
+#include "platform/PathParts.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,13 +12,6 @@
 namespace spatialmux::platform {
 
 namespace {
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 bool SyncPath(const std::string& path, int flags) {
     const int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW);
