@@ -23,7 +23,7 @@ struct StreamProbe {
     std::string layout;  // av_channel_layout_describe, e.g. "ambisonic 1", "4.0"
     bool ambisonicLayout = false;
     int sampleRate = 0;
-    int64_t frames = 0;  // the container's frame (sample) count, 0 when unknown
+    int64_t frames = 0;  // video: frames; audio: samples per channel; 0 when unknown
     double durationSeconds = 0.0;
     // The index as libavformat built it from the container's tables.
     int64_t indexEntries = 0;

@@ -59,6 +59,12 @@ StreamProbe ProbeStream(AVStream* stream) {
             probe.layout = layout;
         }
         probe.ambisonicLayout = par->ch_layout.order == AV_CHANNEL_ORDER_AMBISONIC;
+        // Samples, not packets: an encoded track counts codec frames of
+        // many samples each, and its edit list trims the encoder's priming.
+        if (par->sample_rate > 0 && stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+            probe.frames =
+                av_rescale_q(stream->duration, stream->time_base, AVRational{1, par->sample_rate});
+        }
     }
     return probe;
 }
