@@ -170,6 +170,9 @@ TEST_P(EncodedConversion, CarriesTheAmbisonicsCleanlyInOrderAndInSync) {
     EXPECT_NE(check.out.find("ready for 360 players with first-order ambisonics: yes"),
               std::string::npos)
         << check.out;
+    // Samples as the edit list presents them, not codec packets.
+    EXPECT_NE(check.out.find(std::to_string(kInstants) + " samples"), std::string::npos)
+        << check.out;
 
     // The verification the conversion ran is codec-aware: it takes this
     // output for what it is and no other codec, and judges its length.
