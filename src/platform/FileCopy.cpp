@@ -14,6 +14,7 @@
 #include <copyfile.h>
 #else
 #include <linux/fs.h>
+#include <sys/vfs.h>
 #endif
 
 namespace spatialmux::platform {
@@ -22,10 +23,19 @@ namespace {
 
 constexpr std::size_t kCopyBufferBytes = 1u << 20;
 // Kernel copies go in steps this size so that progress and cancel are seen.
-constexpr uint64_t kKernelCopyStep = 64ull << 20;
+constexpr uint64_t kKernelCopyStep = 8ull << 20;
 
 std::string Reason(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
+}
+
+// ftruncate, skipped when the file has that length already: XFS takes any
+// truncation that does not grow the file, to the same length too, as a cut
+// and writes back every dirty page of the file when it is closed.
+bool SetLength(int fd, uint64_t length) {
+    struct stat facts {};
+    if (fstat(fd, &facts) == 0 && static_cast<uint64_t>(facts.st_size) == length) return true;
+    return ftruncate(fd, static_cast<off_t>(length)) == 0;
 }
 
 bool Report(const CopyProgress& progress, uint64_t copied) {
@@ -53,31 +63,41 @@ bool NextDataRun(int fd, uint64_t from, uint64_t length, uint64_t* start, uint64
 }
 
 #ifndef __APPLE__
-// A clone of the whole file, cut to `length`. Only worth it when every block
-// can be shared: FICLONE refuses across file systems and on those without
-// reflinks, and then nothing has been written.
-bool CloneWhole(int inFd, int outFd, uint64_t length) {
-    if (ioctl(outFd, FICLONE, inFd) != 0) return false;
-    if (ftruncate(outFd, static_cast<off_t>(length)) != 0) {
-        // The clone is whole but too long: empty it, a copy follows.
-        (void)ftruncate(outFd, 0);
-        return false;
-    }
-    return true;
+// Shares the blocks of the first `length` bytes of `inFd` with `outFd`, as
+// far as whole blocks go (the file system clones nothing else but a range
+// that ends at the source's end); the caller copies the rest. The output is
+// never cut shorter afterwards: XFS writes back a file's dirty pages when
+// the last descriptor of a file that was truncated is closed, which would
+// put the whole rewritten audio on the disk at once. Returns the bytes
+// cloned, 0 when the file systems cannot share blocks (nothing written).
+uint64_t ClonePrefix(int inFd, int outFd, uint64_t length, uint64_t sourceSize) {
+    struct statfs volume {};
+    if (fstatfs(outFd, &volume) != 0 || volume.f_bsize <= 0) return 0;
+    const auto block = static_cast<uint64_t>(volume.f_bsize);
+    const bool toTheEnd = length == sourceSize;
+    const uint64_t cloned = toTheEnd ? length : length / block * block;
+    if (cloned == 0) return 0;
+    file_clone_range range{};
+    range.src_fd = inFd;
+    range.src_offset = 0;
+    range.src_length = toTheEnd ? 0 : cloned;  // 0: up to the source's end
+    range.dest_offset = 0;
+    if (ioctl(outFd, FICLONERANGE, &range) != 0) return 0;
+    return cloned;
 }
 
-// copy_file_range from the start. False (with the output emptied) when the
-// kernel or the file systems cannot do it, so that the caller falls back.
-CopyMethod KernelCopy(int inFd, int outFd, uint64_t length, const CopyProgress& progress,
-                      std::string* error) {
-    if (ftruncate(outFd, static_cast<off_t>(length)) != 0) {
+// copy_file_range of [from, length). ReadWrite (with nothing copied) when
+// the kernel or the file systems cannot do it, so that the caller falls back.
+CopyMethod KernelCopy(int inFd, int outFd, uint64_t from, uint64_t length,
+                      const CopyProgress& progress, std::string* error) {
+    if (!SetLength(outFd, length)) {
         *error = Reason("truncate");
         return CopyMethod::Failed;
     }
     bool copiedAny = false;
     uint64_t start = 0;
     uint64_t end = 0;
-    for (uint64_t done = 0; NextDataRun(inFd, done, length, &start, &end); done = end) {
+    for (uint64_t done = from; NextDataRun(inFd, done, length, &start, &end); done = end) {
         for (done = start; done < end;) {
             loff_t inOffset = static_cast<loff_t>(done);
             loff_t outOffset = static_cast<loff_t>(done);
@@ -106,16 +126,16 @@ CopyMethod KernelCopy(int inFd, int outFd, uint64_t length, const CopyProgress& 
 }
 #endif
 
-CopyMethod ReadWriteCopy(int inFd, int outFd, uint64_t length, const CopyProgress& progress,
-                         std::string* error) {
-    if (ftruncate(outFd, static_cast<off_t>(length)) != 0) {
+CopyMethod ReadWriteCopy(int inFd, int outFd, uint64_t from, uint64_t length,
+                         const CopyProgress& progress, std::string* error) {
+    if (!SetLength(outFd, length)) {
         *error = Reason("truncate");
         return CopyMethod::Failed;
     }
     std::vector<uint8_t> buffer(kCopyBufferBytes);
     uint64_t start = 0;
     uint64_t end = 0;
-    for (uint64_t done = 0; NextDataRun(inFd, done, length, &start, &end); done = end) {
+    for (uint64_t done = from; NextDataRun(inFd, done, length, &start, &end); done = end) {
         for (done = start; done < end;) {
             const auto want =
                 static_cast<std::size_t>(std::min<uint64_t>(end - done, buffer.size()));
@@ -181,18 +201,26 @@ CopyMethod CopyFileRange(int inFd, int outFd, uint64_t length, const CopyProgres
         return CopyMethod::Failed;
     }
 #else
-    if (CloneWhole(inFd, outFd, length)) {
-        if (!Report(progress, length)) return CopyMethod::Cancelled;
-        return CopyMethod::Clone;
+    const uint64_t cloned = ClonePrefix(inFd, outFd, length, static_cast<uint64_t>(in.st_size));
+    if (cloned > 0) {
+        if (!Report(progress, cloned)) return CopyMethod::Cancelled;
+        if (cloned == length) return CopyMethod::Clone;
+        // Less than a block is left; any copy will do.
+        CopyMethod tail = KernelCopy(inFd, outFd, cloned, length, progress, error);
+        if (tail == CopyMethod::ReadWrite) {
+            tail = ReadWriteCopy(inFd, outFd, cloned, length, progress, error);
+        }
+        return tail == CopyMethod::KernelCopy || tail == CopyMethod::ReadWrite ? CopyMethod::Clone
+                                                                               : tail;
     }
-    const CopyMethod kernel = KernelCopy(inFd, outFd, length, progress, error);
+    const CopyMethod kernel = KernelCopy(inFd, outFd, 0, length, progress, error);
     if (kernel != CopyMethod::ReadWrite) return kernel;
     if (ftruncate(outFd, 0) != 0) {
         *error = Reason("truncate");
         return CopyMethod::Failed;
     }
 #endif
-    return ReadWriteCopy(inFd, outFd, length, progress, error);
+    return ReadWriteCopy(inFd, outFd, 0, length, progress, error);
 }
 
 bool SetCopyOnWriteExtentHint(int fd, uint32_t bytes) {
@@ -244,7 +272,7 @@ UniqueFd OpenForReading(const std::string& path) {
 }
 
 bool TruncateTo(int fd, uint64_t length) {
-    return ftruncate(fd, static_cast<off_t>(length)) == 0;
+    return SetLength(fd, length);
 }
 
 bool Sync(int fd) {

@@ -30,8 +30,8 @@ using CopyProgress = std::function<bool(uint64_t copied)>;
 
 // Makes `outFd` (an empty regular file open for writing) hold exactly the
 // first `length` bytes of `inFd`. `length` must not pass the source's size.
-// A clone copies the whole file and cuts it to `length`, reporting all of
-// it at once.
+// A clone shares the blocks of the range (its last partial block is copied)
+// and reports all of it at once.
 CopyMethod CopyFileRange(int inFd, int outFd, uint64_t length, const CopyProgress& progress,
                          std::string* error);
 
