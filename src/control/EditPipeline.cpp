@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "movie/MovieReader.h"
 #include "output/EditPlan.h"
 #include "output/EditedMoov.h"
+#include "platform/BackgroundCopy.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/FileCopy.h"
 #include "platform/FileFacts.h"
@@ -37,8 +39,8 @@ std::atomic<bool> remuxForced{false};
 // The one frame the edit works through (as the remux's WAV phase does).
 AudioFrame editFrame;
 
-// The copy takes the first fifth of the progress scale (a clone is done at
-// once, a kernel copy runs at the disk's speed), the audio the rest.
+// The copy's share of the progress scale (a clone is done at once, a
+// kernel copy runs at the disk's speed); the audio has the rest.
 constexpr float kCopyShare = 20.0f;
 constexpr std::size_t kBlankStepBytes = 1u << 20;
 
@@ -74,7 +76,12 @@ output::EditedAudioTrack AudioChunks(const MovieReader& reader) {
 // audio took 0.3 s; its 800 chunks a fraction of that).
 class CoalescedWriter {
 public:
-    explicit CoalescedWriter(int fd) : fd_(fd) { pending_.reserve(kMaxRunBytes); }
+    // `ready(end)` is asked before each write whether the output's first
+    // `end` bytes are in place (the copy runs alongside); false stops.
+    CoalescedWriter(int fd, std::function<bool(uint64_t end)> ready)
+        : fd_(fd), ready_(std::move(ready)) {
+        pending_.reserve(kMaxRunBytes);
+    }
 
     bool Write(uint64_t offset, const uint8_t* bytes, std::size_t count) {
         const bool adjacent = !pending_.empty() && offset == start_ + pending_.size() &&
@@ -89,7 +96,8 @@ public:
 
     bool Flush() {
         if (pending_.empty()) return true;
-        const bool written = platform::WriteAllAt(fd_, start_, pending_.data(), pending_.size());
+        const bool written = ready_(start_ + pending_.size()) &&
+                             platform::WriteAllAt(fd_, start_, pending_.data(), pending_.size());
         pending_.clear();
         return written;
     }
@@ -97,6 +105,7 @@ public:
 private:
     static constexpr std::size_t kMaxRunBytes = 1u << 20;
     int fd_;
+    std::function<bool(uint64_t end)> ready_;
     uint64_t start_ = 0;
     std::vector<uint8_t> pending_;
 };
@@ -184,37 +193,44 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     const int outFd = commit.Fd();
     if (outFd < 0) return fail("the temporary output " + commit.TemporaryPath() + " is not open");
 
-    // Copy: 0 to 20 percent (a clone reports all at once).
+    // The copy runs on its own thread while the audio is converted here;
+    // each run of audio waits until the copy has passed it. Progress: the
+    // copy's bytes make the first fifth of the scale (a clone is done at
+    // once), the audio's frames the rest.
     const uint64_t copyLength = plan->copyLength;
-    const auto progress = [this, copyLength](uint64_t copied) {
-        myProgRate_update(static_cast<float>(
-            static_cast<double>(copied) / static_cast<double>(std::max<uint64_t>(copyLength, 1)) *
-            kCopyShare));
+    const float total = static_cast<float>(reader.GetTotalSamples());
+    int32_t current = 0;
+    // Each rewritten chunk of a clone then unshares one block, not the file
+    // system's default of many. Set before the copy starts, the hint is in
+    // place before the first write; on a plain copy it does nothing.
+    platform::SetCopyOnWriteExtentHint(outFd, platform::FileBlockSize(outFd).value_or(4096));
+    platform::BackgroundCopy copy(in.Get(), outFd, copyLength);
+    const auto showProgress = [this, &copy, copyLength, total, &current] {
+        const double copyPart = static_cast<double>(copy.Copied()) /
+                                static_cast<double>(std::max<uint64_t>(copyLength, 1)) * kCopyShare;
+        const double audioPart =
+            total > 0.0f ? static_cast<double>(current) / total * (100.0 - kCopyShare) : 0.0;
+        myProgRate_update(static_cast<float>(copyPart + audioPart));
         return !CancelRequested();
     };
-    const platform::CopyMethod method =
-        platform::CopyFileRange(in.Get(), outFd, copyLength, progress, &why);
-    if (method == platform::CopyMethod::Cancelled) return -1;
-    if (method == platform::CopyMethod::Failed) return fail("could not copy the input: " + why);
-    if (method == platform::CopyMethod::Clone) {
-        // Each rewritten chunk then unshares one block, not the file
-        // system's default of many.
-        platform::SetCopyOnWriteExtentHint(outFd, platform::FileBlockSize(outFd).value_or(4096));
-    }
+    // The copy's end: -1 when it was stopped, a failure when it failed,
+    // 0 when it is whole.
+    const auto finishCopy = [&copy, &showProgress, &fail] {
+        std::string copyError;
+        const platform::CopyMethod method = copy.Finish(showProgress, &copyError);
+        if (method == platform::CopyMethod::Cancelled || CancelRequested()) return -1;
+        if (method == platform::CopyMethod::Failed) {
+            return fail("could not copy the input: " + copyError);
+        }
+        return 0;
+    };
 
     TestPausePoint("edit-copy");
     if (CancelRequested()) return -1;
-    if (!platform::WriteAllAt(outFd, plan->ftyp.offset, ftyp->data(), ftyp->size())) {
-        return fail("could not write the output's ftyp box");
-    }
-    for (const output::ByteRange& blank : plan->blanks) {
-        if (!BlankBox(outFd, blank)) return fail("could not clear the old movie box");
-    }
 
-    // Audio: 20 to 100 percent; every frame goes back to where it came from.
+    // Audio: every frame goes back to where it came from.
     reader.SeekToTime(0);
     const float gain = ChooseGain(reader.SoftwareText(), reader.MakerNoteFlag());
-    const float total = static_cast<float>(reader.GetTotalSamples());
     const ByteUtil util;
     float* c1 = editFrame.Channel(1);
     float* c2 = editFrame.Channel(2);
@@ -223,7 +239,21 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     std::vector<uint8_t> bytes(static_cast<std::size_t>(kFrameSize) * kBytesPerInstant);
     int64_t written = 0;
     bool pausedHalfway = false;
-    CoalescedWriter audioOut(outFd);
+    bool copyStopped = false;
+    CoalescedWriter audioOut(outFd, [&copy, &showProgress, &copyStopped](uint64_t end) {
+        if (copy.WaitForCopied(end, showProgress)) return true;
+        copyStopped = true;
+        return false;
+    });
+    // A write that did not happen: the copy failed or was stopped, or the
+    // write itself failed.
+    const auto writeFailure = [&copyStopped, &finishCopy, &fail] {
+        if (copyStopped) {
+            const int32_t copied = finishCopy();
+            if (copied != 0) return copied;
+        }
+        return fail("could not write the audio into the output");
+    };
     for (;;) {
         const bool ended = reader.ReadFrame(c1, c2, c3, c4);
         if (CancelRequested()) return -1;
@@ -241,26 +271,31 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
                 !output::InsideMedia(*plan, span.offset, span.bytes)) {
                 return fail("the audio chunks do not match the frame");
             }
-            if (!audioOut.Write(span.offset, bytes.data() + at, span.bytes)) {
-                return fail("could not write the audio into the output");
-            }
+            if (!audioOut.Write(span.offset, bytes.data() + at, span.bytes)) return writeFailure();
             at += span.bytes;
         }
         if (at != frameBytes) return fail("the audio chunks do not match the frame");
         written += instants;
-        const int32_t current = ended ? reader.GetTotalSamples() : reader.GetCurrentSample();
+        current = ended ? reader.GetTotalSamples() : reader.GetCurrentSample();
         if (current >= reader.GetTotalSamples() / 2 && !pausedHalfway) {
             pausedHalfway = true;
             TestPausePoint("edit-audio");
         }
-        if (total > 0.0f) {
-            myProgRate_update(kCopyShare +
-                              static_cast<float>(current) / total * (100.0f - kCopyShare));
-        }
+        showProgress();
         if (ended) break;
     }
-    if (!audioOut.Flush()) return fail("could not write the audio into the output");
+    if (!audioOut.Flush()) return writeFailure();
     if (reader.HadShortRead()) return fail("the input movie could not be read to its end");
+
+    // The ftyp, the old moov and the private boxes may lie anywhere in the
+    // copy: they are rewritten once it is whole.
+    if (const int32_t copied = finishCopy(); copied != 0) return copied;
+    if (!platform::WriteAllAt(outFd, plan->ftyp.offset, ftyp->data(), ftyp->size())) {
+        return fail("could not write the output's ftyp box");
+    }
+    for (const output::ByteRange& blank : plan->blanks) {
+        if (!BlankBox(outFd, blank)) return fail("could not clear the old movie box");
+    }
 
     TestPausePoint("edit-moov");
     if (CancelRequested()) return -1;

@@ -105,9 +105,6 @@ public:
     // The temporary WAV beside the output: "<folder>/.<name>.wav", the folder
     // being "." for a bare file name.
     static std::string TemporaryWavPath(const std::string& outputPath);
-    // The hidden file the edit engine writes before it is renamed to the
-    // output: "<folder>/.<name>.edit".
-    static std::string TemporaryEditPath(const std::string& outputPath);
 
     // Process-wide job state: one job at a time per process.
     static std::unique_ptr<MovieReader>& cur_reader();

@@ -193,17 +193,18 @@ TEST_F(ConversionJob, ProgressRisesInOrderFromTheWavPhaseToTheEnd) {
     EXPECT_EQ(scratch.substr(scratch.size() - 4), testing::TestsForceRemux() ? ".wav" : ".mov");
 
     const auto values = progress.All();
-    ASSERT_GE(values.size(), 11u);
     if (!testing::TestsForceRemux()) {
-        // The edit: the copy to 20 percent, then ten frames to 100.
-        EXPECT_FLOAT_EQ(values.front().number, 20.0f);
+        // The edit: the copy (running alongside) up to 20 percent and the
+        // frames up to 80 more, at least one report per frame.
+        ASSERT_GE(values.size(), 10u);
+        EXPECT_LE(values.front().number, 28.0f);
         for (std::size_t i = 1; i < values.size(); ++i)
             EXPECT_GE(values[i].number, values[i - 1].number) << i;
         EXPECT_FLOAT_EQ(values.back().number, 100.0f);
-        EXPECT_FLOAT_EQ(values[values.size() - 10].number, 28.0f);
         EXPECT_EQ(backend.terminations, 1);
         return;
     }
+    ASSERT_GE(values.size(), 11u);
     // Nine ordinary frames, then the final frame that completes the WAV.
     const uint32_t wavPhase[] = {
         std::bit_cast<uint32_t>(5.0f),       std::bit_cast<uint32_t>(10.0f),
