@@ -8,6 +8,7 @@
 #include "control/JobState.h"
 #include "control/OutputCommit.h"
 #include "control/OutputFormat.h"
+#include "control/SpaceNeeded.h"
 #include "control/wrap_ffmpeg.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
@@ -123,14 +124,15 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
     // the volume that needs the room. When its free space cannot be read,
     // the job goes on and fails with its own message when it runs out.
     const double size = GetFileSize(input);
-    const auto freeBytes = facts.FreeSpace(platform::FolderOf(OutputCommit::FinalPathFor(output)));
+    const std::string outputFolder = platform::FolderOf(OutputCommit::FinalPathFor(output));
+    const auto freeBytes = facts.FreeSpace(outputFolder);
     const double free = freeBytes ? static_cast<double>(*freeBytes) : 0.0;
     std::printf("%f %f\n", size, free);
     std::fflush(stdout);
-    // The edit needs one copy of the input (less on a volume that shares
-    // blocks); the remux the WAV, the output and room to spare.
     const bool edit = UsesEditEngine(output, std::get<OutputFormat>(format).audio.codec);
-    if (freeBytes && size * (edit ? 1.0 : 3.0) > free) return refuse("alert2");
+    if (freeBytes && SpaceNeeded(input, outputFolder, *cur_reader(), edit) > *freeBytes) {
+        return refuse("alert2");
+    }
 
     // Last, the lock on the output and the hidden file the output is
     // written into: a second conversion to the same output is refused here.

@@ -21,6 +21,8 @@
 #include "audio/ByteOrder.h"
 #include "output/EditPlan.h"
 #include "output/EditedMoov.h"
+#include "platform/BackgroundCopy.h"
+#include "platform/BlockSharing.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/FileCopy.h"
 #include "support/BoxTree.h"
@@ -387,46 +389,150 @@ TEST(EditEngine, FileCopyCopiesThePrefixKeepsHolesAndStopsWhenAsked) {
     EXPECT_TRUE(stopped == platform::CopyMethod::Cancelled) << platform::CopyMethodName(stopped);
 }
 
-// On XFS with reflinks the edit shares the video's blocks with the input:
-// the volume loses little more than the rewritten audio and the new moov.
-TEST(EditEngine, SharesTheInputsBlocksOnAReflinkVolume) {
-    if (testing::TestsForceRemux()) GTEST_SKIP() << "the remux copies by design";
-    if (geteuid() != 0 || !Shell("command -v mkfs.xfs && command -v filefrag")) {
-        GTEST_SKIP() << "needs root, mkfs.xfs and filefrag (xfsprogs, e2fsprogs)";
-    }
+// The copy on its own thread: a wait returns once the bytes are in place
+// (and they are), a stop asked for by the waiter ends the copy, and a copy
+// that fails lets no waiter believe its bytes are there.
+TEST(EditEngine, BackgroundCopyTellsWhatIsInPlaceStopsAndFails) {
     TempDir dir;
-    const std::string image = dir.Path("xfs.img");
-    const std::string mount = dir.Path("mnt");
-    std::filesystem::create_directory(mount);
-    if (!Shell("truncate -s 320M " + ShellQuote(image) + " && mkfs.xfs -q -m reflink=1 " +
-               ShellQuote(image) + " && mount -o loop " + ShellQuote(image) + " " +
-               ShellQuote(mount) + " 2>&1")) {
-        GTEST_SKIP() << "a loop-mounted XFS volume cannot be made here";
+    const std::string source = dir.Path("source");
+    std::vector<uint8_t> data(24u << 20);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + i / 4099);
+    {
+        std::ofstream out(source, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(data.data()),
+                  static_cast<std::streamsize>(data.size()));
     }
-    struct Unmount {
-        std::string path;
-        ~Unmount() { Shell("umount " + ShellQuote(path)); }
-    } unmount{mount};
+    const platform::UniqueFd in = platform::OpenForReading(source);
+    ASSERT_TRUE(in.Valid());
+    const auto create = [&dir](const char* name) {
+        auto made = platform::CreateExclusive(dir.Path(name));
+        return made ? std::move(*made) : platform::UniqueFd();
+    };
 
+    {
+        const platform::UniqueFd out = create("copy");
+        platform::BackgroundCopy copy(in.Get(), out.Get(), data.size());
+        const uint64_t half = data.size() / 2;
+        ASSERT_TRUE(copy.WaitForCopied(half, nullptr));
+        EXPECT_GE(copy.Copied(), half);
+        std::vector<uint8_t> head(half);
+        ASSERT_TRUE(platform::ReadAllAt(out.Get(), 0, head.data(), head.size()));
+        EXPECT_TRUE(std::equal(head.begin(), head.end(), data.begin()));
+        std::string why;
+        const auto method = copy.Finish(nullptr, &why);
+        EXPECT_TRUE(method == platform::CopyMethod::Clone ||
+                    method == platform::CopyMethod::KernelCopy ||
+                    method == platform::CopyMethod::ReadWrite)
+            << platform::CopyMethodName(method) << " " << why;
+        EXPECT_EQ(copy.Copied(), data.size());
+    }
+    EXPECT_EQ(ReadFileBytes(dir.Path("copy")), data);
+
+    {
+        // A file that is not open for writing: the copy fails, the wait
+        // says so instead of waiting for ever.
+        const platform::UniqueFd readOnly = platform::OpenForReading(source);
+        platform::BackgroundCopy copy(in.Get(), readOnly.Get(), data.size());
+        EXPECT_FALSE(copy.WaitForCopied(1, nullptr));
+        std::string why;
+        EXPECT_EQ(copy.Finish(nullptr, &why), platform::CopyMethod::Failed);
+        EXPECT_FALSE(why.empty());
+    }
+    {
+        // More than the source holds.
+        const platform::UniqueFd out = create("short");
+        platform::BackgroundCopy copy(in.Get(), out.Get(), data.size() + 1);
+        EXPECT_FALSE(copy.WaitForCopied(data.size() + 1, nullptr));
+        EXPECT_EQ(copy.Finish(nullptr, nullptr), platform::CopyMethod::Failed);
+    }
+    {
+        // A waiter that asks to stop ends the copy; leaving the scope
+        // without Finish does too, and waits for the thread.
+        const platform::UniqueFd out = create("stopped");
+        platform::BackgroundCopy copy(in.Get(), out.Get(), data.size());
+        // (A copy faster than the first tick is whole before it is asked.)
+        const bool whole = copy.WaitForCopied(UINT64_MAX, [] { return false; });
+        const auto method = copy.Finish(nullptr, nullptr);
+        if (!whole) {
+            EXPECT_EQ(method, platform::CopyMethod::Cancelled) << platform::CopyMethodName(method);
+        }
+    }
+    {
+        const platform::UniqueFd out = create("dropped");
+        const platform::BackgroundCopy copy(in.Get(), out.Get(), data.size());
+    }
+}
+
+// A small XFS volume with reflinks in a loop file, mounted for the test's
+// length; Skipped() says why it could not be made.
+class ReflinkVolume {
+public:
+    ReflinkVolume() : image_(dir_.Path("xfs.img")), mount_(dir_.Path("mnt")) {
+        if (geteuid() != 0 || !Shell("command -v mkfs.xfs && command -v filefrag")) {
+            skipped_ = "needs root, mkfs.xfs and filefrag (xfsprogs, e2fsprogs)";
+            return;
+        }
+        std::filesystem::create_directory(mount_);
+        if (!Shell("truncate -s 320M " + ShellQuote(image_) + " && mkfs.xfs -q -m reflink=1 " +
+                   ShellQuote(image_) + " && mount -o loop " + ShellQuote(image_) + " " +
+                   ShellQuote(mount_) + " 2>&1")) {
+            skipped_ = "a loop-mounted XFS volume cannot be made here";
+            return;
+        }
+        mounted_ = true;
+    }
+    ~ReflinkVolume() {
+        if (mounted_) Shell("umount " + ShellQuote(mount_));
+    }
+    ReflinkVolume(const ReflinkVolume&) = delete;
+    ReflinkVolume& operator=(const ReflinkVolume&) = delete;
+
+    const std::string& Skipped() const { return skipped_; }
+    std::string Path(const std::string& name) const { return mount_ + "/" + name; }
+    const std::string& Folder() const { return mount_; }
+
+    uint64_t FreeBytes() const {
+        Shell("sync");
+        struct statvfs volume {};
+        EXPECT_EQ(statvfs(mount_.c_str(), &volume), 0);
+        return uint64_t{volume.f_bavail} * volume.f_frsize;
+    }
+
+private:
+    TempDir dir_;
+    std::string image_;
+    std::string mount_;
+    std::string skipped_;
+    bool mounted_ = false;
+};
+
+fixture::CameraMovieOptions ReflinkTestMovie() {
     auto options = testing::SmallMovie(48000 * 4);  // 1.5 MB of audio
     options.videoBytesPerFrame = 200000;            // 24 MB of video
     options.framesPerSecond = 30;
     options.distinctFrames = 4;
+    return options;
+}
+
+// On XFS with reflinks the edit shares the video's blocks with the input:
+// the volume loses little more than the rewritten audio and the new moov.
+TEST(EditEngine, SharesTheInputsBlocksOnAReflinkVolume) {
+    if (testing::TestsForceRemux()) GTEST_SKIP() << "the remux copies by design";
+    const ReflinkVolume volume;
+    if (!volume.Skipped().empty()) GTEST_SKIP() << volume.Skipped();
+    const std::string mount = volume.Folder();
+
+    const auto options = ReflinkTestMovie();
     fixture::CameraMovieLayout layout;
     std::string error;
-    const std::string input = mount + "/in.mp4";
+    const std::string input = volume.Path("in.mp4");
     ASSERT_TRUE(fixture::WriteCameraMovie(input, options, &layout, &error)) << error;
     const auto before = ReadFileBytes(input);
-    Shell("sync");
-    struct statvfs volume {};
-    ASSERT_EQ(statvfs(mount.c_str(), &volume), 0);
-    const uint64_t freeBefore = uint64_t{volume.f_bavail} * volume.f_frsize;
+    const uint64_t freeBefore = volume.FreeBytes();
 
-    const ProgramRun run = RunProgram({input, mount + "/out.mov"}, kEnglish);
+    const ProgramRun run = RunProgram({input, volume.Path("out.mov")}, kEnglish);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    Shell("sync");
-    ASSERT_EQ(statvfs(mount.c_str(), &volume), 0);
-    const uint64_t freeAfter = uint64_t{volume.f_bavail} * volume.f_frsize;
+    const uint64_t freeAfter = volume.FreeBytes();
     const uint64_t audioBytes = uint64_t(options.totalSamples) * 8;
     EXPECT_LE(freeBefore - std::min(freeBefore, freeAfter), 2 * audioBytes + (1u << 20))
         << "free before " << freeBefore << ", after " << freeAfter;
@@ -435,6 +541,47 @@ TEST(EditEngine, SharesTheInputsBlocksOnAReflinkVolume) {
     EXPECT_NE(extents->find("shared"), std::string::npos) << *extents;
     EXPECT_EQ(ReadFileBytes(input), before);
     testing::ExpectConvertedOutput({input, layout}, options, mount + "/out.mov");
+}
+
+// On a volume that shares blocks the edit asks only for the room it takes:
+// a movie larger than the free space converts there, while the remux, which
+// writes everything anew, is refused before it writes a byte. The probe that
+// tells leaves nothing behind.
+TEST(EditEngine, AsksOnlyForTheRoomItTakesOnAReflinkVolume) {
+    if (testing::TestsForceRemux()) GTEST_SKIP() << "the remux copies by design";
+    const ReflinkVolume volume;
+    if (!volume.Skipped().empty()) GTEST_SKIP() << volume.Skipped();
+
+    const auto options = ReflinkTestMovie();
+    fixture::CameraMovieLayout layout;
+    std::string error;
+    const std::string input = volume.Path("in.mp4");
+    ASSERT_TRUE(fixture::WriteCameraMovie(input, options, &layout, &error)) << error;
+    {
+        const platform::UniqueFd in = platform::OpenForReading(input);
+        EXPECT_TRUE(platform::SharedBlockSize(in.Get(), volume.Folder()));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(volume.Folder()),
+                                std::filesystem::directory_iterator()),
+                  1);
+    }
+    // Leave half the movie's size free.
+    const uint64_t fill = volume.FreeBytes() - layout.fileSize / 2;
+    ASSERT_TRUE(
+        Shell("fallocate -l " + std::to_string(fill) + " " + ShellQuote(volume.Path("filler"))));
+    ASSERT_LT(volume.FreeBytes(), layout.fileSize);
+
+    const ProgramRun remuxed = RunProgram({"--remux", input, volume.Path("remux.mov")}, kEnglish);
+    EXPECT_NE((remuxed.out + remuxed.err).find("not enough free disk space"), std::string::npos)
+        << remuxed.out << remuxed.err;
+    const ProgramRun edited = RunProgram({input, volume.Path("out.mov")}, kEnglish);
+    ASSERT_EQ(edited.status, 0) << edited.out << edited.err;
+    testing::ExpectConvertedOutput({input, layout}, options, volume.Path("out.mov"));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(volume.Folder())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"filler", "in.mp4", "out.mov"}));
 }
 
 }  // namespace
