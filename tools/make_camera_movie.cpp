@@ -34,6 +34,9 @@ const char kUsage[] =
     "  --size WxH           video size (default 128x64)\n"
     "  --fps N              frames per second (default 30)\n"
     "  --distinct-frames N  frames encoded before they repeat (0: all)\n"
+    "  --bframes N          N consecutive B-frames (0 to 7, default 0): decode\n"
+    "                       order, composition offsets and an edit list\n"
+    "  --no-edit-list       with --bframes, no edit list on the video track\n"
     "  --samples N          audio sampling instants (default 48000)\n"
     "  --seconds S          audio length in seconds (sets --samples)\n"
     "  --chunk FIRST:SAMPLES  a sample-to-chunk run (repeatable; default 1:1024)\n"
@@ -201,6 +204,11 @@ int main(int argc, char** argv) {
             if (!integer(0, 100000, &n))
                 return Usage("--distinct-frames needs a number from 0 to 100000");
             options.distinctFrames = static_cast<int>(n);
+        } else if (arg == "--bframes") {
+            if (!integer(0, 7, &n)) return Usage("--bframes needs a number from 0 to 7");
+            options.bFrames = static_cast<int>(n);
+        } else if (arg == "--no-edit-list") {
+            options.videoEditList = false;
         } else if (arg == "--samples") {
             if (!integer(0, INT32_MAX, &n))
                 return Usage("--samples needs a number from 0 to 2147483647");

@@ -21,6 +21,7 @@
 #include "fixture/CameraMovieBuilder.h"
 #include "fixture/SphericalSideData.h"
 #include "support/BoxTree.h"
+#include "support/MediaPackets.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -102,6 +103,46 @@ InputPtr OpenMovie(const std::string& path) {
         return nullptr;
     }
     return input;
+}
+
+struct DecodedFrame {
+    int width = 0;
+    int height = 0;
+    int64_t pts = AV_NOPTS_VALUE;  // in the stream's time base
+};
+
+// Decodes every video packet of the movie with its sample entry's decoder
+// configuration alone; false when the decoder refuses a packet.
+bool DecodeVideo(const std::string& path, std::vector<DecodedFrame>* frames) {
+    InputPtr input = OpenMovie(path);
+    if (!input) return false;
+    const AVCodecParameters* par = input->streams[0]->codecpar;
+    const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+    if (decoder == nullptr) return false;
+    std::unique_ptr<AVCodecContext, CodecDeleter> context(avcodec_alloc_context3(decoder));
+    if (avcodec_parameters_to_context(context.get(), par) < 0 ||
+        avcodec_open2(context.get(), decoder, nullptr) < 0) {
+        return false;
+    }
+    context->pkt_timebase = input->streams[0]->time_base;
+    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    bool accepted = true;
+    auto receive = [&] {
+        while (avcodec_receive_frame(context.get(), frame.get()) >= 0) {
+            frames->push_back({frame->width, frame->height, frame->best_effort_timestamp});
+        }
+    };
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == 0) {
+            accepted = avcodec_send_packet(context.get(), packet.get()) >= 0 && accepted;
+            receive();
+        }
+        av_packet_unref(packet.get());
+    }
+    avcodec_send_packet(context.get(), nullptr);
+    receive();
+    return accepted;
 }
 
 // What the camera's box path finds, walked as the converter walks it: one
@@ -363,38 +404,81 @@ TEST_P(FixtureCodecTest, SampleEntryDecodesAndSamplesAreWholeNalUnits) {
     }
 
     // The decoder configuration in the sample entry is enough to decode.
-    InputPtr input = OpenMovie(file.path());
-    ASSERT_TRUE(input);
-    const AVCodecParameters* par = input->streams[0]->codecpar;
-    const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
-    ASSERT_NE(decoder, nullptr);
-    std::unique_ptr<AVCodecContext, CodecDeleter> context(avcodec_alloc_context3(decoder));
-    ASSERT_GE(avcodec_parameters_to_context(context.get(), par), 0);
-    ASSERT_GE(avcodec_open2(context.get(), decoder, nullptr), 0);
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-    int decoded = 0;
-    while (av_read_frame(input.get(), packet.get()) >= 0) {
-        if (packet->stream_index == 0) {
-            EXPECT_GE(avcodec_send_packet(context.get(), packet.get()), 0);
-            while (avcodec_receive_frame(context.get(), frame.get()) >= 0) {
-                EXPECT_EQ(frame->width, options.width);
-                EXPECT_EQ(frame->height, options.height);
-                ++decoded;
-            }
-        }
-        av_packet_unref(packet.get());
+    std::vector<DecodedFrame> decoded;
+    EXPECT_TRUE(DecodeVideo(file.path(), &decoded));
+    for (const DecodedFrame& frame : decoded) {
+        EXPECT_EQ(frame.width, options.width);
+        EXPECT_EQ(frame.height, options.height);
     }
-    avcodec_send_packet(context.get(), nullptr);
-    while (avcodec_receive_frame(context.get(), frame.get()) >= 0) {
-        ++decoded;
-    }
-    EXPECT_EQ(decoded, static_cast<int>(layout.videoSampleOffsets.size()));
+    EXPECT_EQ(decoded.size(), layout.videoSampleOffsets.size());
     // The written entry is the one in the report, with its configuration box.
     const std::string configType = GetParam() == VideoCodec::HEVC ? "hvcC" : "avcC";
     const std::string entry(layout.videoSampleEntry.begin(), layout.videoSampleEntry.end());
     EXPECT_EQ(entry.substr(4, 4), GetParam() == VideoCodec::HEVC ? "hvc1" : "avc1");
     EXPECT_NE(entry.find(configType), std::string::npos);
+}
+
+// B-frames as a camera stores them: samples in decode order, composition
+// offsets that show each at its own frame's time, and (unless left out) an
+// edit list that starts the presentation at the first frame. Every frame
+// decodes, and the decoder gives them once each, in frame order.
+TEST_P(FixtureCodecTest, BFramesAreStoredInDecodeOrderAndShownInFrameOrder) {
+    for (const bool editList : {true, false}) {
+        SCOPED_TRACE(editList ? "edit list" : "no edit list");
+        CameraMovieOptions options;
+        options.codec = GetParam();
+        options.width = 64;
+        options.height = 32;
+        options.totalSamples = 30000;  // 19 frames: two groups of 7 and a shorter one
+        options.distinctFrames = 7;
+        options.keyframeInterval = 5;
+        options.bFrames = 2;
+        options.videoEditList = editList;
+        TempFile file(editList ? "edited.mov" : "plain.mov");
+        CameraMovieLayout layout;
+        WriteOrFail(file.path(), options, &layout);
+
+        const uint32_t frames = 19;
+        ASSERT_EQ(layout.videoSamplePresentation.size(), frames);
+        std::vector<int64_t> shown = layout.videoSamplePresentation;
+        std::sort(shown.begin(), shown.end());
+        for (uint32_t i = 0; i < frames; ++i) EXPECT_EQ(shown[i], i);
+        const int64_t shift = layout.videoCompositionShift;
+        EXPECT_GT(shift, 0);
+
+        const auto bytes = ReadRange(file.path(), 0, layout.fileSize);
+        EXPECT_TRUE(testing::FindBoxPath(bytes, "moov/trak#1/mdia/minf/stbl/ctts"));
+        EXPECT_TRUE(testing::FindBoxPath(bytes, "moov/trak#1/mdia/minf/stbl/stss"));
+        EXPECT_EQ(testing::FindBoxPath(bytes, "moov/trak#1/edts/elst").has_value(), editList);
+
+        // One frame is 1000 units of 1/30000 s; the edit list moves the
+        // first frame to 0, its decode time before it.
+        const auto streams = testing::ReadMediaPackets(file.path());
+        ASSERT_FALSE(streams.empty());
+        const auto& video = streams[0];
+        ASSERT_EQ(video.timeBase.num, 1);
+        ASSERT_EQ(video.timeBase.den, 30000);
+        ASSERT_EQ(video.packets.size(), frames);
+        const int64_t start = editList ? 0 : shift;
+        int reordered = 0;
+        for (uint32_t i = 0; i < frames; ++i) {
+            EXPECT_EQ(video.packets[i].pts, (layout.videoSamplePresentation[i] + start) * 1000)
+                << i;
+            EXPECT_EQ(video.packets[i].dts, (int64_t{i} + start - shift) * 1000) << i;
+            EXPECT_EQ(video.packets[i].data, ReadRange(file.path(), layout.videoSampleOffsets[i],
+                                                       layout.videoSampleSizes[i]))
+                << i;
+            reordered += video.packets[i].pts != video.packets[i].dts ? 1 : 0;
+        }
+        EXPECT_GT(reordered, 0);
+
+        std::vector<DecodedFrame> decoded;
+        EXPECT_TRUE(DecodeVideo(file.path(), &decoded));
+        ASSERT_EQ(decoded.size(), frames);
+        for (uint32_t i = 0; i < frames; ++i) {
+            EXPECT_EQ(decoded[i].pts, (int64_t{i} + start) * 1000) << i;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, FixtureCodecTest,
@@ -713,8 +797,22 @@ TEST(FixtureTool, WritesAndDescribesMovies) {
     EXPECT_NE(description.find("spherical video XML"), std::string::npos) << description;
     EXPECT_NE(description.find("channel map 0 3 1 2"), std::string::npos) << description;
 
-    for (const char* bad :
-         {"--chunk 0:5 x.mov", "--frobnicate x.mov", "", "--describe /nonexistent/movie.mov"}) {
+    // B-frame encoding gives the same bytes in every process.
+    TempFile bframes("bframes.mov");
+    RunTool("--bframes 2 --samples 30000 --distinct-frames 7 '" + bframes.path() + "'", &status);
+    ASSERT_EQ(status, 0);
+    CameraMovieOptions options;
+    options.totalSamples = 30000;
+    options.distinctFrames = 7;
+    options.bFrames = 2;
+    TempFile here("bframes_here.mov");
+    CameraMovieLayout layout;
+    WriteOrFail(here.path(), options, &layout);
+    EXPECT_TRUE(ReadRange(bframes.path(), 0, layout.fileSize + 1) ==
+                ReadRange(here.path(), 0, layout.fileSize + 1));
+
+    for (const char* bad : {"--chunk 0:5 x.mov", "--bframes 8 x.mov", "--frobnicate x.mov", "",
+                            "--describe /nonexistent/movie.mov"}) {
         const std::string message = RunTool(bad, &status);
         EXPECT_NE(status, 0) << bad;
         EXPECT_NE(message.find("make_camera_movie: "), std::string::npos) << bad;

@@ -1,6 +1,6 @@
 #pragma once
 // Everything a correct conversion of a builder movie must hold, checked on
-// the output file: the video packets as they were, every audio instant
+// the output file: the video packets and their times as they were, every audio instant
 // reordered with the gain, and the camera's sample entry, uuid and SA3D
 // boxes (with the SA3D map set to 0, 1, 2, 3) in the moov.
 
@@ -35,10 +35,20 @@ inline void ExpectConvertedOutput(const TestMovie& movie,
     EXPECT_TRUE(out[1].Bytes() == ExpectedConvertedAudio(options, gain))
         << "converted audio differs";
 
+    // The same packets in the same (decode) order, shown and decoded at the
+    // same times: B-frames' composition offsets and the edit list that
+    // starts the presentation must survive either engine.
     const auto& inVideo = in[0];
-    ASSERT_EQ(out[0].packets.size(), inVideo.packets.size());
+    const auto& outVideo = out[0];
+    ASSERT_EQ(outVideo.packets.size(), inVideo.packets.size());
     for (std::size_t i = 0; i < inVideo.packets.size(); ++i) {
-        EXPECT_EQ(out[0].packets[i].data, inVideo.packets[i].data) << i;
+        EXPECT_EQ(outVideo.packets[i].data, inVideo.packets[i].data) << i;
+        EXPECT_EQ(av_rescale_q(outVideo.packets[i].pts, outVideo.timeBase, inVideo.timeBase),
+                  inVideo.packets[i].pts)
+            << "pts of video packet " << i;
+        EXPECT_EQ(av_rescale_q(outVideo.packets[i].dts, outVideo.timeBase, inVideo.timeBase),
+                  inVideo.packets[i].dts)
+            << "dts of video packet " << i;
     }
 
     const auto bytes = ReadFileBytes(outputPath);

@@ -1,7 +1,11 @@
 // The remux with FFmpeg: the movie's first video stream and the temporary
 // WAV's audio are copied packet by packet, without decoding, into the output
 // movie, in timestamp order; or the WAV's audio is encoded on the way.
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <memory>
+#include <numeric>
 #include <string>
 
 extern "C" {
@@ -24,6 +28,7 @@ namespace spatialmux::output {
 namespace {
 
 constexpr int kWavStreamIndex = 0;
+constexpr int kVideoTimescale = 90000;
 
 // The WAV stream's duration in its own time base. FFmpeg may not know it;
 // then it follows from the file's size and the fixed layout of the
@@ -166,15 +171,37 @@ struct DictionaryFreer {
 };
 using MuxerOptions = std::unique_ptr<AVDictionary, DictionaryFreer>;
 
-// The muxer's options for encoded audio; none for PCM, whose output stays
-// exactly what it always was. The edit list that hides the encoder's
-// priming and padding counts its duration in the movie's time scale, 1/1000 s
-// by default: the last part millisecond of the audio was cut off (1,025
-// instants played as 1,008). In the audio's own rate the edit is exact.
-MuxerOptions EncodedAudioMuxerOptions(const AudioEncoding& audio, const AVStream* audioOut) {
-    if (audio.codec == AudioCodec::Pcm || audioOut->codecpar->sample_rate <= 0) return nullptr;
+// The movie time scale the muxer must use, 0 for its default (1/1000 s).
+// Encoded audio: the edit list that hides the encoder's priming and padding
+// counts its duration in the movie's time scale; at 1/1000 s the last part
+// millisecond of the audio was cut off (1,025 instants played as 1,008), in
+// the audio's own rate the edit is exact. A video that starts after its
+// first decode time (B-frames without an edit list, or an input whose edit
+// list delays the video) gets an empty edit for that delay, also counted in
+// the movie's time scale: at 1/1000 s a delay of one frame at 30 fps became
+// 33 ms and every frame was shown a third of a millisecond early. Counted in
+// the video track's own units the delay is exact. PCM movies whose video
+// starts at once keep the default, and their output stays what it always was.
+int64_t MovieTimescale(const AudioEncoding& audio, const AVStream* audioOut,
+                       const AVStream* videoIn, const AVStream* videoOut) {
+    const bool videoStartsLate = videoIn->start_time != AV_NOPTS_VALUE && videoIn->start_time > 0;
+    // The muxer counts the video track in its stream's time base, doubled
+    // until it reaches 10000 units a second.
+    int64_t videoScale = videoOut->time_base.num == 1 ? videoOut->time_base.den : 0;
+    while (videoScale > 0 && videoScale < 10000) videoScale *= 2;
+    const int64_t audioScale =
+        audio.codec == AudioCodec::Pcm ? 0 : std::max(0, audioOut->codecpar->sample_rate);
+    if (!videoStartsLate || videoScale <= 0) return audioScale;
+    if (audioScale <= 0) return videoScale;
+    // Both exact when the least common multiple fits the muxer's option.
+    const int64_t common = audioScale / std::gcd(audioScale, videoScale) * videoScale;
+    return common <= INT32_MAX ? common : audioScale;
+}
+
+MuxerOptions MovieTimescaleOption(int64_t timescale) {
+    if (timescale <= 0) return nullptr;
     AVDictionary* options = nullptr;
-    av_dict_set_int(&options, "movie_timescale", audioOut->codecpar->sample_rate, 0);
+    av_dict_set_int(&options, "movie_timescale", timescale, 0);
     return MuxerOptions(options);
 }
 
@@ -257,6 +284,9 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     AVStream* audioOut = nullptr;
     ret = AddCopiedStream(out, videoIn, &videoOut, job);
     if (ret < 0) return Stop(contexts, job, outputCreated);
+    // The muxer's default for a video stream, set here so that the movie
+    // time scale can be chosen to match it.
+    videoOut->time_base = AVRational{1, kVideoTimescale};
     std::unique_ptr<AudioEncoder> encoder;
     if (request.audio.codec == AudioCodec::Pcm) {
         ret = AddCopiedStream(out, audioIn, &audioOut, job);
@@ -289,7 +319,8 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     outputCreated = true;
 
     // The default layout keeps the media data in front of moov.
-    MuxerOptions muxerOptions = EncodedAudioMuxerOptions(request.audio, audioOut);
+    MuxerOptions muxerOptions =
+        MovieTimescaleOption(MovieTimescale(request.audio, audioOut, videoIn, videoOut));
     AVDictionary* rawOptions = muxerOptions.release();
     ret = avformat_write_header(out, &rawOptions);
     muxerOptions.reset(rawOptions);
