@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "audio/ByteUtil.h"
+#include "control/BlockAlignedWriter.h"
 #include "control/FinishedOutputCheck.h"
 #include "control/GainChoice.h"
 #include "control/OutputCommit.h"
@@ -68,47 +69,6 @@ output::EditedAudioTrack AudioChunks(const MovieReader& reader) {
     }
     return audio;
 }
-
-// Gathers the converted audio into runs of adjacent bytes and writes each
-// run once: a frame's bytes go to a few places inside one or two chunks,
-// and one write per chunk instead of several makes a copy-on-write file
-// system unshare each block once (on XFS, 4,500 writes of a 1 GB movie's
-// audio took 0.3 s; its 800 chunks a fraction of that).
-class CoalescedWriter {
-public:
-    // `ready(end)` is asked before each write whether the output's first
-    // `end` bytes are in place (the copy runs alongside); false stops.
-    CoalescedWriter(int fd, std::function<bool(uint64_t end)> ready)
-        : fd_(fd), ready_(std::move(ready)) {
-        pending_.reserve(kMaxRunBytes);
-    }
-
-    bool Write(uint64_t offset, const uint8_t* bytes, std::size_t count) {
-        const bool adjacent = !pending_.empty() && offset == start_ + pending_.size() &&
-                              pending_.size() + count <= kMaxRunBytes;
-        if (!adjacent) {
-            if (!Flush()) return false;
-            start_ = offset;
-        }
-        pending_.insert(pending_.end(), bytes, bytes + count);
-        return true;
-    }
-
-    bool Flush() {
-        if (pending_.empty()) return true;
-        const bool written = ready_(start_ + pending_.size()) &&
-                             platform::WriteAllAt(fd_, start_, pending_.data(), pending_.size());
-        pending_.clear();
-        return written;
-    }
-
-private:
-    static constexpr std::size_t kMaxRunBytes = 1u << 20;
-    int fd_;
-    std::function<bool(uint64_t end)> ready_;
-    uint64_t start_ = 0;
-    std::vector<uint8_t> pending_;
-};
 
 // Overwrites the box `range` of the output with a free box of its size and
 // zeros, so that no byte of an old moov or private box stays behind.
@@ -203,7 +163,8 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     // Each rewritten chunk of a clone then unshares one block, not the file
     // system's default of many. Set before the copy starts, the hint is in
     // place before the first write; on a plain copy it does nothing.
-    platform::SetCopyOnWriteExtentHint(outFd, platform::FileBlockSize(outFd).value_or(4096));
+    const uint32_t blockSize = platform::FileBlockSize(outFd).value_or(4096);
+    platform::SetCopyOnWriteExtentHint(outFd, blockSize);
     platform::BackgroundCopy copy(in.Get(), outFd, copyLength);
     const auto showProgress = [this, &copy, copyLength, total, &current] {
         const double copyPart = static_cast<double>(copy.Copied()) /
@@ -240,11 +201,12 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     int64_t written = 0;
     bool pausedHalfway = false;
     bool copyStopped = false;
-    CoalescedWriter audioOut(outFd, [&copy, &showProgress, &copyStopped](uint64_t end) {
-        if (copy.WaitForCopied(end, showProgress)) return true;
-        copyStopped = true;
-        return false;
-    });
+    BlockAlignedWriter audioOut(in.Get(), outFd, blockSize, copyLength,
+                                [&copy, &showProgress, &copyStopped](uint64_t end) {
+                                    if (copy.WaitForCopied(end, showProgress)) return true;
+                                    copyStopped = true;
+                                    return false;
+                                });
     // A write that did not happen: the copy failed or was stopped, or the
     // write itself failed.
     const auto writeFailure = [&copyStopped, &finishCopy, &fail] {

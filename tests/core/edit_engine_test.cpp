@@ -3,6 +3,7 @@
 // --check see them), on every layout the camera writes; movies the edit
 // cannot handle fall back to the remux; the edit's byte functions; and on a
 // reflink file system the edited output shares the input's blocks.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "audio/ByteOrder.h"
+#include "control/BlockAlignedWriter.h"
 #include "output/EditPlan.h"
 #include "output/EditedMoov.h"
 #include "platform/BackgroundCopy.h"
@@ -489,6 +491,56 @@ TEST(EditEngine, BackgroundCopyTellsWhatIsInPlaceStopsAndFails) {
         const platform::UniqueFd out = create("dropped");
         const platform::BackgroundCopy copy(in.Get(), out.Get(), data.size());
     }
+}
+
+// The audio goes out in whole blocks whose other bytes are what the output
+// holds there: the copy's, or audio written before, whatever the order of
+// the writes; nothing reaches past the copy's end, and a copy that has not
+// come far enough stops the writer.
+TEST(EditEngine, BlockAlignedWriterKeepsWhatSharesItsBlocks) {
+    TempDir dir;
+    std::vector<uint8_t> source(5 * 4096 + 1000);
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 31 + 7);
+    for (const char* name : {"in", "out"}) {
+        std::ofstream out(dir.Path(name), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(source.data()),
+                  static_cast<std::streamsize>(source.size()));
+    }
+    const platform::UniqueFd in = platform::OpenForReading(dir.Path("in"));
+    const platform::UniqueFd out(::open(dir.Path("out").c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_TRUE(in.Valid() && out.Valid());
+    const uint64_t limit = source.size() - 10;  // the copy ends mid-block
+    std::vector<uint64_t> asked;
+    BlockAlignedWriter writer(in.Get(), out.Get(), 4096, limit, [&asked](uint64_t end) {
+        asked.push_back(end);
+        return true;
+    });
+    std::vector<uint8_t> expected = source;
+    uint8_t mark = 0;
+    const auto put = [&](uint64_t offset, std::size_t count) {
+        const std::vector<uint8_t> bytes(count, ++mark);
+        std::copy(bytes.begin(), bytes.end(), expected.begin() + offset);
+        return writer.Write(offset, bytes.data(), count);
+    };
+    // Out of order, two to a block, across a block boundary, adjacent runs
+    // gathered into one, and the last bytes before the copy's end.
+    EXPECT_TRUE(put(9000, 100));
+    EXPECT_TRUE(put(4096 + 10, 20));
+    EXPECT_TRUE(put(8100, 200));
+    EXPECT_TRUE(put(8300, 50));
+    EXPECT_TRUE(put(4096 + 100, 5));
+    EXPECT_TRUE(put(limit - 30, 30));
+    const std::vector<uint8_t> beyond(10, 0xEE);
+    EXPECT_FALSE(writer.Write(limit - 5, beyond.data(), beyond.size())) << "past the copy's end";
+    EXPECT_TRUE(writer.Flush());
+    EXPECT_EQ(ReadFileBytes(dir.Path("out")), expected);
+    for (uint64_t end : asked) EXPECT_TRUE(end % 4096 == 0 || end == limit) << end;
+
+    BlockAlignedWriter stopped(in.Get(), out.Get(), 4096, limit, [](uint64_t) { return false; });
+    const uint8_t byte = 1;
+    EXPECT_TRUE(stopped.Write(0, &byte, 1));
+    EXPECT_FALSE(stopped.Flush());
+    EXPECT_EQ(ReadFileBytes(dir.Path("out")), expected);
 }
 
 // A small XFS volume with reflinks in a loop file, mounted for the test's
