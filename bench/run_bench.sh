@@ -130,9 +130,12 @@ if [ "$(id -u)" = 0 ] && command -v mkfs.xfs >/dev/null; then
         x_rm="$(best_of "$xfs_mount/remux.mov" "$build/spatialmux" --remux "$xfs_mount/in.mp4" "$xfs_mount/remux.mov")"
         x_ff="$(best_of "$xfs_mount/ffmpeg.mov" ffmpeg -nostdin -v error -y -i "$xfs_mount/in.mp4" \
                 -filter_complex "$pan" -map 0:v:0 -map '[a]' -c:v copy -c:a pcm_s16le "$xfs_mount/ffmpeg.mov")"
+        # XFS frees a removed file's blocks in the background: let the
+        # outputs of the runs above go before counting.
+        sync; sleep 2; sync
         free_before="$(df -B1 --output=avail "$xfs_mount" | tail -n 1)"
         "$build/spatialmux" "$xfs_mount/in.mp4" "$xfs_mount/out.mov" >/dev/null 2>&1
-        sync
+        sync; sleep 2; sync
         free_after="$(df -B1 --output=avail "$xfs_mount" | tail -n 1)"
         rm -f "$xfs_mount/out.mov"
         echo
