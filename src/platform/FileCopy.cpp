@@ -157,6 +157,21 @@ CopyMethod ReadWriteCopy(int inFd, int outFd, uint64_t from, uint64_t length,
     return CopyMethod::ReadWrite;
 }
 
+// pread or pwrite until all `count` bytes are through: both may move fewer
+// bytes than asked, or be interrupted by a signal.
+template <typename Transfer, typename Byte>
+bool TransferAllAt(Transfer transfer, int fd, uint64_t offset, Byte* bytes, std::size_t count) {
+    while (count > 0) {
+        const ssize_t n = transfer(fd, bytes, count, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        count -= static_cast<std::size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 const char* CopyMethodName(CopyMethod method) {
@@ -244,27 +259,11 @@ std::optional<uint32_t> FileBlockSize(int fd) {
 }
 
 bool WriteAllAt(int fd, uint64_t offset, const uint8_t* bytes, std::size_t count) {
-    while (count > 0) {
-        const ssize_t n = pwrite(fd, bytes, count, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        count -= static_cast<std::size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
+    return TransferAllAt(pwrite, fd, offset, bytes, count);
 }
 
 bool ReadAllAt(int fd, uint64_t offset, uint8_t* bytes, std::size_t count) {
-    while (count > 0) {
-        const ssize_t n = pread(fd, bytes, count, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        count -= static_cast<std::size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
+    return TransferAllAt(pread, fd, offset, bytes, count);
 }
 
 UniqueFd OpenForReading(const std::string& path) {

@@ -109,20 +109,11 @@ bool AmbisonicAudioDecoder::ReadStretch(int64_t first, int64_t count, AcnAudio* 
     bool draining = false;
     while (filled < count) {
         if (!draining) {
-            result = av_read_frame(input.get(), packet.get());
+            result = decoding::SendNextPacket(input.get(), decoder.get(), packet.get(), streamIndex,
+                                              &draining);
             if (result < 0) {
-                avcodec_send_packet(decoder.get(), nullptr);
-                draining = true;
-            } else if (packet->stream_index != streamIndex) {
-                av_packet_unref(packet.get());
-                continue;
-            } else {
-                result = avcodec_send_packet(decoder.get(), packet.get());
-                av_packet_unref(packet.get());
-                if (result < 0 && result != AVERROR(EAGAIN)) {
-                    *problem = "cannot decode the audio: " + AvErrorText(result);
-                    return false;
-                }
+                *problem = "cannot decode the audio: " + AvErrorText(result);
+                return false;
             }
         }
         for (;;) {

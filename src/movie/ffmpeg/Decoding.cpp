@@ -42,4 +42,22 @@ bool OpenBestStream(const std::string& path, AVMediaType type, InputContext* inp
     return true;
 }
 
+int SendNextPacket(AVFormatContext* input, AVCodecContext* decoder, AVPacket* packet,
+                   int streamIndex, bool* draining) {
+    for (;;) {
+        if (av_read_frame(input, packet) < 0) {
+            avcodec_send_packet(decoder, nullptr);
+            *draining = true;
+            return 0;
+        }
+        if (packet->stream_index != streamIndex) {
+            av_packet_unref(packet);
+            continue;
+        }
+        const int result = avcodec_send_packet(decoder, packet);
+        av_packet_unref(packet);
+        return result == AVERROR(EAGAIN) ? 0 : result;
+    }
+}
+
 }  // namespace spatialmux::decoding

@@ -51,4 +51,12 @@ inline std::string AvErrorText(int code) {
 bool OpenBestStream(const std::string& path, AVMediaType type, InputContext* input,
                     CodecContext* decoder, int* streamIndex, std::string* problem);
 
+// Sends the next packet of `streamIndex` to `decoder`, passing over those of
+// other streams. At the end of the file (or a read error) the decoder is
+// told to give what it holds and `*draining` is set. 0, or the decoder's
+// error for the packet (AVERROR(EAGAIN), a decoder that wants its frames
+// taken first, is none: every caller takes them all after each packet).
+int SendNextPacket(AVFormatContext* input, AVCodecContext* decoder, AVPacket* packet,
+                   int streamIndex, bool* draining);
+
 }  // namespace spatialmux::decoding

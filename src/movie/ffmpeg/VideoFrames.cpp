@@ -95,19 +95,9 @@ bool VideoFrameDecoder::DecodeFrom(int64_t from, int64_t target, AVFrame* shown,
     int decodeError = 0;
     for (;;) {
         if (!draining) {
-            result = av_read_frame(input.get(), packet.get());
-            if (result < 0) {
-                // The end of the file (or a read error): take what the decoder holds.
-                avcodec_send_packet(decoder.get(), nullptr);
-                draining = true;
-            } else if (packet->stream_index != streamIndex) {
-                av_packet_unref(packet.get());
-                continue;
-            } else {
-                result = avcodec_send_packet(decoder.get(), packet.get());
-                av_packet_unref(packet.get());
-                if (result < 0 && result != AVERROR(EAGAIN)) decodeError = result;
-            }
+            const int sent = decoding::SendNextPacket(input.get(), decoder.get(), packet.get(),
+                                                      streamIndex, &draining);
+            if (sent < 0) decodeError = sent;
         }
         bool reached = false;
         for (;;) {
