@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "control/GainChoice.h"
-#include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"
+#include "support/ConvertedOutputChecks.h"
 #include "support/MediaPackets.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
@@ -113,59 +112,9 @@ TEST_P(Conversion, OutputHoldsEveryInstantReorderedWithGainAndTheCameraMetadata)
     EXPECT_EQ(ReadFileBytes(movie.path), before);
     EXPECT_EQ(dir.Entries().size(), 2u) << "the temporary WAV must be gone";
 
-    const auto in = testing::ReadMediaPackets(movie.path);
-    const auto out = testing::ReadMediaPackets(dir.Path("out.mov"));
-    ASSERT_EQ(out.size(), 2u);
-    ASSERT_EQ(out[0].type, AVMEDIA_TYPE_VIDEO);
-    ASSERT_EQ(out[1].type, AVMEDIA_TYPE_AUDIO);
-    EXPECT_EQ(out[1].codec, AV_CODEC_ID_PCM_S16LE);
-    EXPECT_EQ(out[1].channels, 4);
-    // With the transplanted SA3D box a player reads the four channels as
-    // first-order ambisonics.
-    EXPECT_EQ(out[1].channelOrder, AV_CHANNEL_ORDER_AMBISONIC);
-    EXPECT_EQ(out[1].sampleRate, 48000);
-
-    const float gain = ChooseGain(options.softwareText, options.makerNoteFlag != 0);
-    const auto expected = testing::ExpectedConvertedAudio(options, gain);
-    const auto audio = out[1].Bytes();
-    ASSERT_EQ(audio.size(), expected.size());
-    EXPECT_TRUE(audio == expected) << "converted audio differs";
-
-    const auto& inVideo = in[0];
-    ASSERT_EQ(inVideo.type, AVMEDIA_TYPE_VIDEO);
-    ASSERT_EQ(out[0].packets.size(), inVideo.packets.size());
-    for (std::size_t i = 0; i < inVideo.packets.size(); ++i) {
-        EXPECT_EQ(out[0].packets[i].data, inVideo.packets[i].data) << i;
-        EXPECT_EQ(av_rescale_q(out[0].packets[i].pts, out[0].timeBase, inVideo.timeBase),
-                  inVideo.packets[i].pts)
-            << i;
-    }
-
-    // The camera metadata in the output's moov.
-    const auto bytes = ReadFileBytes(dir.Path("out.mov"));
-    const auto videoStsd = testing::FindBoxPath(bytes, "moov/trak#1/mdia/minf/stbl/stsd");
-    ASSERT_TRUE(videoStsd);
-    const auto videoEntry = testing::FindSampleEntry(bytes, *videoStsd);
-    ASSERT_TRUE(videoEntry);
-    EXPECT_EQ(testing::BoxBytes(bytes, *videoEntry), movie.layout.videoSampleEntry);
-    const auto videoTrak = testing::FindBoxPath(bytes, "moov/trak#1");
-    const auto trakChildren =
-        testing::Children(bytes, videoTrak->offset + 8, videoTrak->offset + videoTrak->size);
-    ASSERT_FALSE(trakChildren.empty());
-    EXPECT_EQ(testing::BoxBytes(bytes, trakChildren.back()), movie.layout.uuidBox);
-    const auto audioStsd = testing::FindBoxPath(bytes, "moov/trak#2/mdia/minf/stbl/stsd");
-    ASSERT_TRUE(audioStsd);
-    const auto audioEntry = testing::FindSampleEntry(bytes, *audioStsd);
-    ASSERT_TRUE(audioEntry);
-    const auto entry = testing::BoxBytes(bytes, *audioEntry);
-    ASSERT_GE(entry.size(), 36u);
-    std::vector<uint8_t> sa3d(entry.end() - 36, entry.end());
-    std::vector<uint8_t> wanted = movie.layout.sa3dBox;
-    ASSERT_EQ(wanted.size(), 36u);
-    wanted[27] = 1;
-    wanted[31] = 2;
-    wanted[35] = 3;
-    EXPECT_EQ(sa3d, wanted);
+    // Every instant reordered with the gain, the video packets and their
+    // times as they were, and the camera's metadata in the output's moov.
+    testing::ExpectConvertedOutput(movie, options, dir.Path("out.mov"));
 }
 
 INSTANTIATE_TEST_SUITE_P(AudioLengths, Conversion,
