@@ -303,6 +303,18 @@ public:
     int cancelAfter = -1;
 };
 
+// Every report within its total and none going back; the last one reached.
+int64_t ExpectProgressRises(const RecordingRemuxJob& job) {
+    int64_t last = 0;
+    for (const auto& [reached, total] : job.progress) {
+        EXPECT_GT(total, 0);
+        EXPECT_LE(reached, total);
+        EXPECT_GE(reached, last);
+        last = reached;
+    }
+    return last;
+}
+
 TEST_F(Remux, ReportsProgressDiagnosticsAndCancelThroughItsJob) {
     const std::string movie = Movie();
     const std::string wav = dir.Path(".out.mov.wav");
@@ -333,13 +345,7 @@ TEST_F(Remux, ReportsProgressDiagnosticsAndCancelThroughItsJob) {
     EXPECT_TRUE(done.outputCreated);
     EXPECT_EQ(whole.diagnostics, "");
     ASSERT_FALSE(whole.progress.empty());
-    int64_t last = 0;
-    for (const auto& [reached, total] : whole.progress) {
-        EXPECT_GT(total, 0);
-        EXPECT_LE(reached, total);
-        EXPECT_GE(reached, last);
-        last = reached;
-    }
+    ExpectProgressRises(whole);
 
     RecordingRemuxJob cancelled;
     cancelled.cancelAfter = 2;
@@ -372,13 +378,7 @@ TEST_F(Remux, EncodingReportsProgressToTheEndAndStopsWhenCancelled) {
     EXPECT_EQ(done.status, output::RemuxStatus::Completed);
     EXPECT_EQ(whole.diagnostics, "");
     ASSERT_FALSE(whole.progress.empty());
-    int64_t last = 0;
-    for (const auto& [reached, total] : whole.progress) {
-        EXPECT_GT(total, 0);
-        EXPECT_LE(reached, total);
-        EXPECT_GE(reached, last);
-        last = reached;
-    }
+    const int64_t last = ExpectProgressRises(whole);
     EXPECT_GT(last, whole.progress.back().second * 9 / 10) << "progress must reach the end";
     const auto out = ReadMediaPackets(dir.Path("whole.mp4"));
     ASSERT_EQ(out.size(), 2u);
