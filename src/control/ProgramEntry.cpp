@@ -5,15 +5,15 @@
 #include <cstdio>
 #include <string>
 
-#include "control/BatchRun.h"
 #include "control/CommandLine.h"
 #include "control/ConsoleProgress.h"
-#include "control/HumanSize.h"
-#include "control/MovieCheck.h"
-#include "control/OutputFormat.h"
 #include "control/ProgressReportPipe.h"
-#include "control/SoundMapCommand.h"
-#include "control/wrap_ffmpeg.h"
+#include "control/batch/BatchRun.h"
+#include "control/check/MovieCheck.h"
+#include "control/convert/HumanSize.h"
+#include "control/convert/OutputFormat.h"
+#include "control/convert/wrap_ffmpeg.h"
+#include "control/soundmap/SoundMapCommand.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/PathParts.h"

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "control/SoundMapCommand.h"
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/wrap_ffmpeg.h"
+#include "control/soundmap/SoundMapCommand.h"
 #include "platform/Backend.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"

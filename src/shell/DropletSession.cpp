@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QMetaObject>
 
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/wrap_ffmpeg.h"
 #include "platform/qt/QtBackend.h"
 #include "shell/AppDelegate.h"
 #include "shell/FileOpenEvents.h"

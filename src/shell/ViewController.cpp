@@ -10,7 +10,7 @@
 #include <QMetaObject>
 #include <QShowEvent>
 
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/wrap_ffmpeg.h"
 #include "platform/Backend.h"
 #include "platform/LocalizedStrings.h"
 #include "shell/OutputNaming.h"

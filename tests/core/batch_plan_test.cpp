@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "control/BatchPlan.h"
-#include "control/BatchProgress.h"
-#include "control/BatchRun.h"
 #include "control/CommandLine.h"
-#include "control/HumanSize.h"
+#include "control/batch/BatchPlan.h"
+#include "control/batch/BatchProgress.h"
+#include "control/batch/BatchRun.h"
+#include "control/convert/HumanSize.h"
 #include "support/TempDir.h"
 
 namespace spatialmux {

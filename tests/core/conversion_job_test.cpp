@@ -7,7 +7,7 @@
 #include <mutex>
 #include <optional>
 
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/wrap_ffmpeg.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"

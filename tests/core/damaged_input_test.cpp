@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "control/GainChoice.h"
+#include "control/convert/GainChoice.h"
 #include "movie/MovieReader.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "audio/ByteOrder.h"
-#include "control/BlockAlignedWriter.h"
+#include "control/convert/BlockAlignedWriter.h"
 #include "output/EditPlan.h"
 #include "output/EditedMoov.h"
 #include "platform/BackgroundCopy.h"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "audio/ByteOrder.h"
+#include "ffmpeg/Handles.h"
 #include "fixture/CameraMovieBuilder.h"
 #include "fixture/SphericalSideData.h"
 #include "support/BoxTree.h"
@@ -79,19 +80,7 @@ void WriteOrFail(const std::string& path, const CameraMovieOptions& options,
     EXPECT_TRUE(error.empty()) << error;
 }
 
-struct InputDeleter {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using InputPtr = std::unique_ptr<AVFormatContext, InputDeleter>;
+using InputPtr = ffmpeg::InputContext;
 
 InputPtr OpenMovie(const std::string& path) {
     AVFormatContext* raw = nullptr;
@@ -119,14 +108,14 @@ bool DecodeVideo(const std::string& path, std::vector<DecodedFrame>* frames) {
     const AVCodecParameters* par = input->streams[0]->codecpar;
     const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
     if (decoder == nullptr) return false;
-    std::unique_ptr<AVCodecContext, CodecDeleter> context(avcodec_alloc_context3(decoder));
+    ffmpeg::CodecContext context(avcodec_alloc_context3(decoder));
     if (avcodec_parameters_to_context(context.get(), par) < 0 ||
         avcodec_open2(context.get(), decoder, nullptr) < 0) {
         return false;
     }
     context->pkt_timebase = input->streams[0]->time_base;
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    ffmpeg::Packet packet(av_packet_alloc());
+    ffmpeg::Frame frame(av_frame_alloc());
     bool accepted = true;
     auto receive = [&] {
         while (avcodec_receive_frame(context.get(), frame.get()) >= 0) {
@@ -346,7 +335,7 @@ TEST_P(FixtureCodecTest, PlayersSeeEveryPacketWhereTheLayoutSays) {
     ASSERT_EQ(layout.videoSampleOffsets.size(), 19u);
     std::vector<uint8_t> audioBytes;
     size_t frame = 0;
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    ffmpeg::Packet packet(av_packet_alloc());
     while (av_read_frame(input.get(), packet.get()) >= 0) {
         if (packet->stream_index == 0) {
             ASSERT_LT(frame, layout.videoSampleOffsets.size());
@@ -714,7 +703,7 @@ TEST(FixtureBuilder, SparseHolePutsAudioAbove4GiB) {
     EXPECT_EQ(WalkCameraPath(file.path()).offsets, layout.audioChunkOffsets);
     InputPtr input = OpenMovie(file.path());
     ASSERT_TRUE(input);
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    ffmpeg::Packet packet(av_packet_alloc());
     bool sawHighAudio = false;
     while (av_read_frame(input.get(), packet.get()) >= 0) {
         sawHighAudio |= packet->stream_index == 1 && packet->pos > (int64_t{1} << 32);

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "control/GainChoice.h"
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/GainChoice.h"
+#include "control/convert/wrap_ffmpeg.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
 #include "support/CaptureStdout.h"

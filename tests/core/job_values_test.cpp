@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "control/ConsoleProgress.h"
-#include "control/GainChoice.h"
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/GainChoice.h"
+#include "control/convert/wrap_ffmpeg.h"
 
 namespace spatialmux {
 namespace {

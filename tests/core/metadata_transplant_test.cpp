@@ -20,7 +20,7 @@ extern "C" {
 
 #include "audio/ByteOrder.h"
 #include "audio/WavWriter.h"
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/wrap_ffmpeg.h"
 #include "fixture/BoxWriter.h"
 #include "fixture/CameraMovieBuilder.h"
 #include "fixture/SphericalSideData.h"

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "control/OutputCommit.h"
-#include "control/OutputContainer.h"
-#include "control/TemporaryNames.h"
+#include "control/convert/OutputCommit.h"
+#include "control/convert/OutputContainer.h"
+#include "control/convert/TemporaryNames.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/FileLock.h"
 #include "support/TempDir.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <variant>
 
-#include "control/OutputFormat.h"
+#include "control/convert/OutputFormat.h"
 
 namespace spatialmux {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "control/FinishedOutputCheck.h"
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/FinishedOutputCheck.h"
+#include "control/convert/wrap_ffmpeg.h"
 #include "output/OutputVerification.h"
 #include "platform/LocalizedStrings.h"
 #include "support/BoxTree.h"

@@ -23,8 +23,8 @@ extern "C" {
 }
 
 #include "audio/WavWriter.h"
-#include "control/JobState.h"
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/JobState.h"
+#include "control/convert/wrap_ffmpeg.h"
 #include "output/Remux.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "control/CheckReportPrinting.h"
-#include "control/MovieCheck.h"
-#include "control/SoundMapCommand.h"
+#include "control/check/CheckReportPrinting.h"
+#include "control/check/MovieCheck.h"
+#include "control/soundmap/SoundMapCommand.h"
 #include "fixture/CameraMovieBuilder.h"
 #include "movie/AmbisonicLayout.h"
 #include "movie/ffmpeg/VideoFrames.h"

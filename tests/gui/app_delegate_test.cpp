@@ -6,8 +6,8 @@
 #include <QDir>
 
 #include "GuiTestSupport.h"
-#include "control/JobState.h"
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/JobState.h"
+#include "control/convert/wrap_ffmpeg.h"
 #include "platform/FileFacts.h"
 #include "shell/AppDelegate.h"
 

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "GuiTestSupport.h"
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/wrap_ffmpeg.h"
 #include "platform/LocalizedStrings.h"
 
 namespace spatialmux::guitest {

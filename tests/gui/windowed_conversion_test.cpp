@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "GuiTestSupport.h"
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/wrap_ffmpeg.h"
 #include "shell/SoundMapOffer.h"
 #include "support/MediaPackets.h"
 

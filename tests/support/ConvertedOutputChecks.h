@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "control/GainChoice.h"
+#include "control/convert/GainChoice.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"

@@ -2,7 +2,7 @@
 // installs its own. A run against the remux engine forces it in-process too.
 #include <gtest/gtest.h>
 
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/wrap_ffmpeg.h"
 #include "support/TestEngine.h"
 
 int main(int argc, char** argv) {

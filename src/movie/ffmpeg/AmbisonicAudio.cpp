@@ -7,9 +7,12 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include "ffmpeg/ErrorText.h"
+#include "ffmpeg/Inputs.h"
+
 namespace spatialmux {
 
-using decoding::AvErrorText;
+using ffmpeg::ErrorText;
 
 namespace {
 
@@ -47,7 +50,7 @@ bool SampleOf(const AVFrame* frame, int channel, int index, float* value) {
 
 bool AmbisonicAudioDecoder::Open(const std::string& path, const AcnChannels& channels,
                                  std::string* problem) {
-    if (!decoding::OpenBestStream(path, AVMEDIA_TYPE_AUDIO, &input, &decoder, &streamIndex,
+    if (!ffmpeg::OpenBestStream(path, AVMEDIA_TYPE_AUDIO, &input, &decoder, &streamIndex,
                                   problem)) {
         return false;
     }
@@ -89,13 +92,13 @@ bool AmbisonicAudioDecoder::ReadStretch(int64_t first, int64_t count, AcnAudio* 
                                start + av_rescale_q(first, perSample, stream->time_base),
                                AVSEEK_FLAG_BACKWARD);
     if (result < 0) {
-        *problem = "cannot seek in the audio: " + AvErrorText(result);
+        *problem = "cannot seek in the audio: " + ErrorText(result);
         return false;
     }
     avcodec_flush_buffers(decoder.get());
 
-    decoding::Packet packet(av_packet_alloc());
-    decoding::Frame frame(av_frame_alloc());
+    ffmpeg::Packet packet(av_packet_alloc());
+    ffmpeg::Frame frame(av_frame_alloc());
     if (!packet || !frame) {
         *problem = "out of memory";
         return false;
@@ -109,10 +112,10 @@ bool AmbisonicAudioDecoder::ReadStretch(int64_t first, int64_t count, AcnAudio* 
     bool draining = false;
     while (filled < count) {
         if (!draining) {
-            result = decoding::SendNextPacket(input.get(), decoder.get(), packet.get(), streamIndex,
+            result = ffmpeg::SendNextPacket(input.get(), decoder.get(), packet.get(), streamIndex,
                                               &draining);
             if (result < 0) {
-                *problem = "cannot decode the audio: " + AvErrorText(result);
+                *problem = "cannot decode the audio: " + ErrorText(result);
                 return false;
             }
         }
@@ -120,7 +123,7 @@ bool AmbisonicAudioDecoder::ReadStretch(int64_t first, int64_t count, AcnAudio* 
             result = avcodec_receive_frame(decoder.get(), frame.get());
             if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) break;
             if (result < 0) {
-                *problem = "cannot decode the audio: " + AvErrorText(result);
+                *problem = "cannot decode the audio: " + ErrorText(result);
                 return false;
             }
             if (frame->ch_layout.nb_channels != 4) {

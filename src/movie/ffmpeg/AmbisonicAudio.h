@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "movie/AmbisonicLayout.h"
-#include "movie/ffmpeg/Decoding.h"
+#include "ffmpeg/Handles.h"
 
 namespace spatialmux {
 
@@ -33,8 +33,8 @@ public:
     bool ReadStretch(int64_t first, int64_t count, AcnAudio* audio, std::string* problem);
 
 private:
-    decoding::InputContext input;
-    decoding::CodecContext decoder;
+    ffmpeg::InputContext input;
+    ffmpeg::CodecContext decoder;
     int streamIndex = -1;
     AcnChannels acn{};
 };

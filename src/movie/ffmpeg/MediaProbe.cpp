@@ -6,17 +6,16 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
 #include <libavutil/log.h>
 }
+
+#include "ffmpeg/ChannelLayouts.h"
+#include "ffmpeg/ErrorText.h"
+#include "ffmpeg/Inputs.h"
 
 namespace spatialmux {
 
 namespace {
-
-struct InputCloser {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
 
 double Seconds(int64_t value, AVRational timeBase) {
     if (value == AV_NOPTS_VALUE || value < 0 || timeBase.den == 0) return 0.0;
@@ -54,10 +53,7 @@ StreamProbe ProbeStream(AVStream* stream) {
         probe.kind = StreamProbe::Kind::Audio;
         probe.channels = par->ch_layout.nb_channels;
         probe.sampleRate = par->sample_rate;
-        char layout[128] = {};
-        if (av_channel_layout_describe(&par->ch_layout, layout, sizeof layout) > 0) {
-            probe.layout = layout;
-        }
+        probe.layout = ffmpeg::LayoutName(par->ch_layout);
         probe.ambisonicLayout = par->ch_layout.order == AV_CHANNEL_ORDER_AMBISONIC;
         // Samples, not packets: an encoded track counts codec frames of
         // many samples each, and its edit list trims the encoder's priming.
@@ -76,15 +72,12 @@ void SilenceMediaLog() {
 }
 
 std::optional<MediaProbe> ProbeMedia(const std::string& path, std::string* problem) {
-    AVFormatContext* opened = nullptr;
-    int ret = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
+    ffmpeg::InputContext context;
+    const int ret = ffmpeg::OpenInput(path, &context);
     if (ret < 0) {
-        char text[AV_ERROR_MAX_STRING_SIZE] = {};
-        av_strerror(ret, text, sizeof text);
-        *problem = std::string("libavformat cannot open it: ") + text;
+        *problem = "libavformat cannot open it: " + ffmpeg::ErrorText(ret);
         return std::nullopt;
     }
-    std::unique_ptr<AVFormatContext, InputCloser> context(opened);
     // The mov demuxer knows every stream from moov; reading packets to
     // guess more (as avformat_find_stream_info does) would read media data.
     MediaProbe probe;

@@ -7,12 +7,15 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "ffmpeg/ErrorText.h"
+#include "ffmpeg/Inputs.h"
+
 namespace spatialmux {
 
-using decoding::AvErrorText;
+using ffmpeg::ErrorText;
 
 bool VideoFrameDecoder::Open(const std::string& path, std::string* problem) {
-    return decoding::OpenBestStream(path, AVMEDIA_TYPE_VIDEO, &input, &decoder, &streamIndex,
+    return ffmpeg::OpenBestStream(path, AVMEDIA_TYPE_VIDEO, &input, &decoder, &streamIndex,
                                     problem);
 }
 
@@ -48,7 +51,7 @@ bool VideoFrameDecoder::DecodePictureAt(double seconds, int width, int height,
                                                 AV_TIME_BASE_Q, stream->time_base);
     const int64_t second =
         std::max<int64_t>(av_rescale_q(1, AVRational{1, 1}, stream->time_base), 1);
-    decoding::Frame shown(av_frame_alloc());
+    ffmpeg::Frame shown(av_frame_alloc());
     if (!shown) {
         *problem = "out of memory";
         return false;
@@ -78,14 +81,14 @@ bool VideoFrameDecoder::DecodeFrom(int64_t from, int64_t target, AVFrame* shown,
     int result = av_seek_frame(input.get(), streamIndex, from, AVSEEK_FLAG_BACKWARD);
     if (result < 0) result = av_seek_frame(input.get(), streamIndex, start, AVSEEK_FLAG_BACKWARD);
     if (result < 0) {
-        *problem = "cannot seek in the video: " + AvErrorText(result);
+        *problem = "cannot seek in the video: " + ErrorText(result);
         return false;
     }
     avcodec_flush_buffers(decoder.get());
     av_frame_unref(shown);
 
-    decoding::Packet packet(av_packet_alloc());
-    decoding::Frame frame(av_frame_alloc());
+    ffmpeg::Packet packet(av_packet_alloc());
+    ffmpeg::Frame frame(av_frame_alloc());
     if (!packet || !frame) {
         *problem = "out of memory";
         return false;
@@ -95,7 +98,7 @@ bool VideoFrameDecoder::DecodeFrom(int64_t from, int64_t target, AVFrame* shown,
     int decodeError = 0;
     for (;;) {
         if (!draining) {
-            const int sent = decoding::SendNextPacket(input.get(), decoder.get(), packet.get(),
+            const int sent = ffmpeg::SendNextPacket(input.get(), decoder.get(), packet.get(),
                                                       streamIndex, &draining);
             if (sent < 0) decodeError = sent;
         }
@@ -123,7 +126,7 @@ bool VideoFrameDecoder::DecodeFrom(int64_t from, int64_t target, AVFrame* shown,
         if (reached || (draining && result < 0)) break;
     }
     if (!haveShown) {
-        *problem = decodeError < 0 ? "cannot decode the video: " + AvErrorText(decodeError)
+        *problem = decodeError < 0 ? "cannot decode the video: " + ErrorText(decodeError)
                                    : std::string("no picture could be decoded there");
         return false;
     }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "movie/ffmpeg/Decoding.h"
+#include "ffmpeg/Handles.h"
 
 namespace spatialmux {
 
@@ -37,9 +37,9 @@ private:
                     std::string* problem);
     bool Scale(const AVFrame* frame, int width, int height, std::vector<uint8_t>* rgb);
 
-    decoding::InputContext input;
-    decoding::CodecContext decoder;
-    decoding::Scaler scaler;
+    ffmpeg::InputContext input;
+    ffmpeg::CodecContext decoder;
+    ffmpeg::Scaler scaler;
     int streamIndex = -1;
 };
 

@@ -4,13 +4,9 @@
 
 #include <algorithm>
 
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/dict.h>
-#include <libavutil/error.h>
-}
-
 #include "audio/ByteOrder.h"
+#include "ffmpeg/ChannelLayouts.h"
+#include "ffmpeg/ErrorText.h"
 
 namespace spatialmux::output {
 
@@ -30,16 +26,6 @@ AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
     }
     return AV_SAMPLE_FMT_NONE;
 }
-
-std::string ErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
-struct DictionaryFreer {
-    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
-};
 
 }  // namespace
 
@@ -71,11 +57,9 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Open(const AudioEncoding& encoding, 
     context->time_base = AVRational{1, sampleRate};
     context->bit_rate = encoding.bitRate;
     if (encoding.codec == AudioCodec::Opus) {
-        av_channel_layout_uninit(&context->ch_layout);
-        context->ch_layout.order = AV_CHANNEL_ORDER_AMBISONIC;
-        context->ch_layout.nb_channels = channels;
+        ffmpeg::SetAmbisonicLayout(&context->ch_layout, channels);
     } else {
-        av_channel_layout_from_mask(&context->ch_layout, AV_CH_LAYOUT_4POINT0);
+        ffmpeg::SetQuadLayout(&context->ch_layout);
     }
     if (globalHeader) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
@@ -97,9 +81,9 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Open(const AudioEncoding& encoding, 
         av_dict_set(&raw, "aac_coder", "fast", 0);
     }
     const int opened = avcodec_open2(context, codec, &raw);
-    std::unique_ptr<AVDictionary, DictionaryFreer> options(raw);
+    ffmpeg::Dictionary options(raw);
     if (opened < 0) {
-        *error = std::string("could not open the ") + name + " encoder: " + ErrorText(opened);
+        *error = std::string("could not open the ") + name + " encoder: " + ffmpeg::ErrorText(opened);
         return nullptr;
     }
 
@@ -159,7 +143,7 @@ int AudioEncoder::SendPending(int instants) {
 
 int AudioEncoder::Drain() {
     for (;;) {
-        Packet packet(av_packet_alloc());
+        ffmpeg::Packet packet(av_packet_alloc());
         if (!packet) return AVERROR(ENOMEM);
         const int ret = avcodec_receive_packet(context.get(), packet.get());
         if (ret < 0) {

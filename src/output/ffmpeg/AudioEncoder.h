@@ -15,20 +15,10 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include "ffmpeg/Handles.h"
 #include "output/Remux.h"
-#include "output/ffmpeg/FfmpegHandles.h"
 
 namespace spatialmux::output {
-
-struct CodecContextFreer {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-using CodecContext = std::unique_ptr<AVCodecContext, CodecContextFreer>;
-
-struct FrameFreer {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-using Frame = std::unique_ptr<AVFrame, FrameFreer>;
 
 class AudioEncoder {
 public:
@@ -64,15 +54,15 @@ private:
     // frame while a packet of its waits to be received.
     int Drain();
 
-    CodecContext context;
-    Frame frame;
+    ffmpeg::CodecContext context;
+    ffmpeg::Frame frame;
     int channels = 0;
     int frameSize = 0;
     // Samples of the frame being gathered, interleaved as in the WAV.
     std::vector<int16_t> pending;
     int64_t fed = 0;  // instants handed to the codec, the next frame's pts
     // Encoded packets not yet taken: a few per WAV packet at most.
-    std::deque<Packet> ready;
+    std::deque<ffmpeg::Packet> ready;
     bool ended = false;  // the codec has given its last packet
 };
 

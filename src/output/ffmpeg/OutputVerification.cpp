@@ -10,12 +10,12 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
 #include <libavutil/mathematics.h>
 }
 
+#include "ffmpeg/ChannelLayouts.h"
+#include "ffmpeg/Inputs.h"
 #include "output/MoovLayout.h"
-#include "output/ffmpeg/FfmpegHandles.h"
 
 namespace spatialmux::output {
 
@@ -32,17 +32,14 @@ struct IndexTotals {
     uint64_t bytes = 0;
 };
 
-InputContext OpenHeaders(const std::string& path) {
-    AVFormatContext* opened = nullptr;
-    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) return nullptr;
-    return InputContext(opened);
-}
+using ffmpeg::FirstStream;
+using ffmpeg::InputContext;
+using ffmpeg::LayoutName;
 
-AVStream* FirstStream(const AVFormatContext* context, AVMediaType type) {
-    for (unsigned k = 0; k < context->nb_streams; ++k) {
-        if (context->streams[k]->codecpar->codec_type == type) return context->streams[k];
-    }
-    return nullptr;
+InputContext OpenHeaders(const std::string& path) {
+    InputContext context;
+    ffmpeg::OpenInput(path, &context);
+    return context;
 }
 
 IndexTotals Totals(AVStream* stream) {
@@ -125,12 +122,6 @@ std::string CheckTransplantedBoxes(const std::string& path, bool wantUuid) {
         return "the audio sample entry has no SA3D box";
     }
     return "";
-}
-
-std::string LayoutName(const AVChannelLayout& layout) {
-    char name[64] = {};
-    av_channel_layout_describe(&layout, name, sizeof name);
-    return name;
 }
 
 // The audio stream against what was written: its codec, four channels, the

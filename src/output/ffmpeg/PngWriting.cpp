@@ -9,24 +9,11 @@
 #include <memory>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-}
+#include "ffmpeg/Handles.h"
 
 namespace spatialmux::output {
 
 namespace {
-
-struct CodecCloser {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
 
 // Closes a descriptor and, unless kept, removes the file it was opened for.
 class PartialFile {
@@ -90,9 +77,9 @@ bool EncodePng(const RgbImage& image, std::vector<uint8_t>* png, std::string* pr
         *problem = "FFmpeg has no PNG encoder";
         return false;
     }
-    std::unique_ptr<AVCodecContext, CodecCloser> context(avcodec_alloc_context3(codec));
-    std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+    ffmpeg::CodecContext context(avcodec_alloc_context3(codec));
+    ffmpeg::Frame frame(av_frame_alloc());
+    ffmpeg::Packet packet(av_packet_alloc());
     if (!context || !frame || !packet) {
         *problem = "out of memory for the PNG encoder";
         return false;

@@ -11,17 +11,18 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 }
 
 #include "audio/WavWriter.h"
+#include "ffmpeg/ChannelLayouts.h"
+#include "ffmpeg/Inputs.h"
 #include "output/Remux.h"
 #include "output/ffmpeg/AudioEncoder.h"
 #include "output/ffmpeg/DescriptorOutput.h"
-#include "output/ffmpeg/FfmpegHandles.h"
+#include "output/ffmpeg/RemuxContexts.h"
 
 namespace spatialmux::output {
 
@@ -166,10 +167,7 @@ std::unique_ptr<AudioEncoder> AddEncodedStream(AVFormatContext* output, const AV
     return encoder;
 }
 
-struct DictionaryFreer {
-    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
-};
-using MuxerOptions = std::unique_ptr<AVDictionary, DictionaryFreer>;
+using MuxerOptions = ffmpeg::Dictionary;
 
 // The movie time scale the muxer must use, 0 for its default (1/1000 s).
 // Encoded audio: the edit list that hides the encoder's priming and padding
@@ -208,12 +206,10 @@ MuxerOptions MovieTimescaleOption(int64_t timescale) {
 // Opens the input at `path` with its stream information; false, the
 // diagnostic given, when either fails.
 bool OpenInput(const std::string& path, InputContext& context, RemuxJob& job) {
-    AVFormatContext* opened = nullptr;
-    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) {
+    if (ffmpeg::OpenInput(path, &context) < 0) {
         job.Diagnostic("Could not open input file:" + path + "\n");
         return false;
     }
-    context.reset(opened);
     if (avformat_find_stream_info(context.get(), nullptr) < 0) {
         job.Diagnostic("Failed to retrieve input stream information\n");
         return false;
@@ -268,14 +264,9 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
 
     // Stream 0 of the output: the movie's first video stream. Without one
     // there is nothing to convert; its packets must never land in the audio.
-    int videoIndex = -1;
-    for (unsigned i = 0; i < movie->nb_streams; ++i) {
-        if (movie->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            videoIndex = static_cast<int>(i);
-            break;
-        }
-    }
-    if (videoIndex < 0) return Stop(contexts, job, outputCreated);
+    const AVStream* firstVideo = ffmpeg::FirstStream(movie, AVMEDIA_TYPE_VIDEO);
+    if (firstVideo == nullptr) return Stop(contexts, job, outputCreated);
+    const int videoIndex = firstVideo->index;
     if (wav->nb_streams < 1) return Stop(contexts, job, outputCreated);
 
     AVStream* videoIn = movie->streams[videoIndex];
@@ -292,8 +283,7 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
         ret = AddCopiedStream(out, audioIn, &audioOut, job);
         if (ret < 0) return Stop(contexts, job, outputCreated);
         // Front left, front right, front centre, back centre.
-        av_channel_layout_uninit(&audioOut->codecpar->ch_layout);
-        av_channel_layout_from_mask(&audioOut->codecpar->ch_layout, AV_CH_LAYOUT_4POINT0);
+        ffmpeg::SetQuadLayout(&audioOut->codecpar->ch_layout);
     } else {
         encoder = AddEncodedStream(out, audioIn, request.audio, &audioOut, job);
         if (!encoder) return Stop(contexts, job, outputCreated);

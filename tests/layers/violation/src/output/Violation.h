@@ -1,4 +1,4 @@
 #pragma once
 // Not built: an output file that reaches up into the controller, for the
 // test that the include check catches it.
-#include "control/wrap_ffmpeg.h"
+#include "control/convert/wrap_ffmpeg.h"

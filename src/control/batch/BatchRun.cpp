@@ -1,0 +1,434 @@
+#include "control/batch/BatchRun.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "control/batch/BatchPlan.h"
+#include "control/batch/BatchProgress.h"
+#include "control/convert/HumanSize.h"
+#include "control/convert/OutputCommit.h"
+#include "control/convert/OutputFormat.h"
+#include "control/convert/wrap_ffmpeg.h"
+#include "platform/ChildProcess.h"
+#include "platform/ExecutablePath.h"
+#include "platform/LocalizedStrings.h"
+#include "platform/MoveIntoPlace.h"
+#include "platform/StopSignalFlag.h"
+#include "platform/StopSignals.h"
+
+namespace spatialmux {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// How long the children may take to clean up after a forwarded stop signal
+// before they are killed (the batch then removes what they left).
+constexpr double kStopGraceSeconds = 10.0;
+constexpr int kWaitMilliseconds = 200;
+// What is kept of a child's messages: enough for its last lines.
+constexpr std::size_t kKeptOutput = 16 * 1024;
+
+enum class Outcome { Converted, Skipped, Failed, Stopped };
+
+struct Result {
+    std::size_t index;  // in the plan
+    std::string name;
+    Outcome outcome;
+    std::string reason;
+};
+
+struct Running {
+    std::size_t index = 0;
+    platform::ChildProcess child;
+    bool reportOpen = true;
+    bool outputOpen = true;
+    std::string report;   // unfinished progress line
+    std::string printed;  // the last of its messages
+    double percent = 0.0;
+    Clock::time_point began;
+};
+
+class BatchRunner {
+public:
+    BatchRunner(const BatchRequest& batchRequest, BatchPlan batchPlan, std::string ownProgram)
+        : request(batchRequest),
+          plan(std::move(batchPlan)),
+          program(std::move(ownProgram)),
+          progress(stderr) {}
+
+    int Run();
+
+private:
+    void StartOrSkip(std::size_t index);
+    void Finish(Running& running, const platform::ChildEnd& end);
+    void Report(const BatchItem& item, Outcome outcome, const std::string& reason);
+    void ForwardStop(int signal);
+    void ReadChild(Running& running);
+    BatchTotals Totals() const;
+    void PrintSummary(std::size_t notStarted);
+
+    const BatchRequest& request;
+    BatchPlan plan;
+    std::string program;
+    BatchProgress progress;
+    std::vector<Running> running;
+    std::vector<Result> results;
+    uint64_t bytesFinished = 0;  // of the inputs that are done, whatever the outcome
+    uint64_t bytesWritten = 0;   // of the outputs
+    int stopSignal = 0;
+    Clock::time_point began = Clock::now();
+    std::optional<Clock::time_point> stopAt;
+    bool killed = false;
+};
+
+// What a child left when it could not clean up (killed after the grace
+// time): the partial output, and its own hidden files beside it.
+void RemoveLeftovers(const BatchItem& item) {
+    std::error_code ignored;
+    fs::remove(item.partial, ignored);
+    fs::remove(wrap_ffmpeg::TemporaryWavPath(item.partial), ignored);
+    OutputCommit::RemoveLeftovers(item.partial);
+}
+
+void BatchRunner::Report(const BatchItem& item, Outcome outcome, const std::string& reason) {
+    progress.Clear();
+    switch (outcome) {
+        case Outcome::Converted:
+            std::printf("converted %s -> %s %s\n", item.name.c_str(), item.output.c_str(),
+                        reason.c_str());
+            break;
+        case Outcome::Skipped:
+            std::printf("skipped %s: %s\n", item.name.c_str(), reason.c_str());
+            break;
+        case Outcome::Failed:
+            std::printf("failed %s: %s\n", item.name.c_str(), reason.c_str());
+            break;
+        case Outcome::Stopped:
+            std::printf("stopped %s by %s, nothing kept\n", item.name.c_str(), reason.c_str());
+            break;
+    }
+    std::fflush(stdout);
+    results.push_back({static_cast<std::size_t>(&item - plan.items.data()), item.name, outcome,
+                       outcome == Outcome::Converted ? std::string() : reason});
+    bytesFinished += item.inputSize;
+}
+
+void BatchRunner::StartOrSkip(std::size_t index) {
+    const BatchItem& item = plan.items[index];
+    if (item.outputIsInput) {
+        Report(item, Outcome::Skipped, "the output " + item.output + " would overwrite the input");
+        return;
+    }
+    std::error_code error;
+    if (item.outputIsAnotherInput) {
+        Report(item, Outcome::Skipped, item.output + " is one of the inputs and is not replaced");
+        return;
+    }
+    if (fs::exists(fs::symlink_status(item.output, error)) && !request.overwrite) {
+        Report(item, Outcome::Skipped, item.output + " already exists (--overwrite replaces it)");
+        return;
+    }
+    // "--" keeps an input whose name starts with a dash from being read as
+    // an option.
+    std::vector<std::string> arguments = {"--progress-fd",
+                                          std::to_string(platform::kChildReportFd)};
+    if (!request.audio.empty()) arguments.insert(arguments.end(), {"--audio", request.audio});
+    if (!request.audioBitRate.empty()) {
+        arguments.insert(arguments.end(), {"--audio-bitrate", request.audioBitRate});
+    }
+    if (wrap_ffmpeg::RemuxForced()) arguments.push_back("--remux");
+    arguments.insert(arguments.end(), {"--", item.input, item.partial});
+    std::string why;
+    auto child = platform::SpawnChild(program, arguments, &why);
+    if (!child) {
+        Report(item, Outcome::Failed, why);
+        return;
+    }
+    Running started;
+    started.index = index;
+    started.child = std::move(*child);
+    started.began = Clock::now();
+    running.push_back(std::move(started));
+}
+
+void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
+    const BatchItem& item = plan.items[run.index];
+    const double seconds = SecondsSince(run.began);
+    if (end.exitStatus == 0) {
+        std::string why;
+        if (platform::MoveIntoPlace(item.partial, item.output, request.overwrite, &why)) {
+            std::error_code error;
+            const auto size = fs::file_size(item.output, error);
+            const uint64_t bytes = error ? 0 : static_cast<uint64_t>(size);
+            bytesWritten += bytes;
+            char took[32];
+            std::snprintf(took, sizeof took, "%.1f s", seconds);
+            Report(item, Outcome::Converted, "(" + HumanSize(bytes) + ") in " + took);
+            return;
+        }
+        RemoveLeftovers(item);
+        Report(item, Outcome::Failed, why);
+        return;
+    }
+
+    // The child cleans up after itself on a failure; one killed by a signal
+    // cannot, so whatever it left under its hidden names goes here.
+    RemoveLeftovers(item);
+    if (end.exitStatus == 1 &&
+        run.printed.find(platform::LocalizedString("alert3")) != std::string::npos) {
+        Report(item, Outcome::Skipped, "not a camera movie");
+        return;
+    }
+    if (stopSignal != 0) {
+        Report(item, Outcome::Stopped, platform::StopSignalFlag::Name(stopSignal));
+        return;
+    }
+    std::vector<std::string> alerts;
+    for (const char* key : {"alert1", "alert2", "alert3", "alert5", "alert7"}) {
+        alerts.push_back(platform::LocalizedString(key));
+    }
+    std::string reason = ChildFailureReason(run.printed, alerts);
+    if (reason.empty()) {
+        reason =
+            end.signal != 0
+                ? std::string("the conversion was ended by signal ") + std::to_string(end.signal)
+                : "the conversion ended with status " + std::to_string(end.exitStatus);
+    }
+    Report(item, Outcome::Failed, reason);
+}
+
+void BatchRunner::ForwardStop(int signal) {
+    if (stopSignal == 0) {
+        stopSignal = signal;
+        stopAt = Clock::now();
+    }
+    for (const Running& run : running) platform::SignalChild(run.child.pid, signal);
+}
+
+void BatchRunner::ReadChild(Running& run) {
+    if (run.reportOpen) {
+        run.reportOpen = platform::ReadAvailable(run.child.report.Get(), run.report);
+        std::size_t newline;
+        while ((newline = run.report.find('\n')) != std::string::npos) {
+            const double percent = std::strtod(run.report.substr(0, newline).c_str(), nullptr);
+            if (percent >= 0.0 && percent <= 100.0) run.percent = percent;
+            run.report.erase(0, newline + 1);
+        }
+        if (run.report.size() > 64) run.report.clear();  // not a progress line
+        if (!run.reportOpen) run.child.report.Reset();
+    }
+    if (run.outputOpen) {
+        run.outputOpen = platform::ReadAvailable(run.child.output.Get(), run.printed);
+        if (run.printed.size() > 2 * kKeptOutput) {
+            run.printed.erase(0, run.printed.size() - kKeptOutput);
+        }
+        if (!run.outputOpen) run.child.output.Reset();
+    }
+}
+
+BatchTotals BatchRunner::Totals() const {
+    BatchTotals totals;
+    totals.filesDone = static_cast<int>(results.size());
+    totals.filesTotal = static_cast<int>(plan.items.size());
+    totals.bytesDone = bytesFinished;
+    for (const Running& run : running) {
+        totals.bytesDone += static_cast<uint64_t>(
+            static_cast<double>(plan.items[run.index].inputSize) * run.percent / 100.0);
+    }
+    for (const BatchItem& item : plan.items) totals.bytesTotal += item.inputSize;
+    return totals;
+}
+
+int BatchRunner::Run() {
+    platform::StopSignalWatch stops;
+    std::size_t next = 0;
+    for (;;) {
+        while (stopSignal == 0 && running.size() < static_cast<std::size_t>(request.jobs) &&
+               next < plan.items.size()) {
+            StartOrSkip(next++);
+        }
+        if (running.empty()) break;
+
+        std::vector<int> fds = {stops.Fd()};
+        for (const Running& run : running) {
+            fds.push_back(run.child.report.Get());
+            fds.push_back(run.child.output.Get());
+        }
+        platform::WaitUntilReadable(fds, kWaitMilliseconds);
+
+        for (int signal : stops.TakeReceived()) ForwardStop(signal);
+        if (stopAt && !killed && SecondsSince(*stopAt) > kStopGraceSeconds) {
+            for (const Running& run : running) platform::SignalChild(run.child.pid, SIGKILL);
+            killed = true;
+        }
+
+        for (std::size_t i = 0; i < running.size();) {
+            ReadChild(running[i]);
+            if (running[i].reportOpen || running[i].outputOpen) {
+                ++i;
+                continue;
+            }
+            const platform::ChildEnd end = platform::WaitForChild(running[i].child.pid);
+            Running done = std::move(running[i]);
+            running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
+            Finish(done, end);
+        }
+        progress.Update(SecondsSince(began), Totals());
+    }
+    // A stop that came while the last files were only being skipped.
+    for (int signal : stops.TakeReceived()) ForwardStop(signal);
+    progress.Clear();
+    PrintSummary(plan.items.size() - next);
+
+    if (stopSignal != 0) return 128 + stopSignal;
+    for (const Result& result : results) {
+        if (result.outcome == Outcome::Failed) return 1;
+    }
+    return 0;
+}
+
+void BatchRunner::PrintSummary(std::size_t notStarted) {
+    // In name order, however the jobs happened to finish.
+    std::sort(results.begin(), results.end(),
+              [](const Result& a, const Result& b) { return a.index < b.index; });
+    int counts[4] = {0, 0, 0, 0};
+    for (const Result& result : results) ++counts[static_cast<int>(result.outcome)];
+    std::printf("%d converted, %d skipped, %d failed", counts[0], counts[1], counts[2]);
+    if (stopSignal != 0) {
+        std::printf(", %d stopped, %zu not started (stopped by %s)", counts[3], notStarted,
+                    platform::StopSignalFlag::Name(stopSignal));
+    }
+    std::printf("; %s written in %.1f s\n", HumanSize(bytesWritten).c_str(), SecondsSince(began));
+    for (const Result& result : results) {
+        if (result.outcome == Outcome::Skipped) {
+            std::printf("  skipped %s: %s\n", result.name.c_str(), result.reason.c_str());
+        }
+    }
+    for (const Result& result : results) {
+        if (result.outcome == Outcome::Failed) {
+            std::printf("  failed %s: %s\n", result.name.c_str(), result.reason.c_str());
+        }
+    }
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+std::string ChildFailureReason(const std::string& printed,
+                               const std::vector<std::string>& alertTexts) {
+    // The conversion's messages do not always end their lines before the
+    // next one starts: "write file name = X.waverror!! REASON".
+    const std::size_t error = printed.rfind("error!! ");
+    if (error != std::string::npos) {
+        std::string reason = printed.substr(error + 8, printed.find('\n', error) - error - 8);
+        for (const std::string& alert : alertTexts) {
+            const std::size_t at = alert.empty() ? std::string::npos : reason.find(alert);
+            if (at != std::string::npos) reason.resize(at);
+        }
+        while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\r')) {
+            reason.pop_back();
+        }
+        if (!reason.empty()) return reason;
+    }
+    // Else the alert it showed last: it says what went wrong in the user's
+    // language.
+    std::size_t lastAt = std::string::npos;
+    std::string lastAlert;
+    for (const std::string& alert : alertTexts) {
+        const std::size_t at = alert.empty() ? std::string::npos : printed.rfind(alert);
+        if (at != std::string::npos && (lastAt == std::string::npos || at > lastAt)) {
+            lastAt = at;
+            lastAlert = alert;
+        }
+    }
+    if (!lastAlert.empty()) return lastAlert;
+
+    std::string lastLine;
+    std::size_t begin = 0;
+    while (begin < printed.size()) {
+        std::size_t end = printed.find('\n', begin);
+        if (end == std::string::npos) end = printed.size();
+        std::string line = printed.substr(begin, end - begin);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        // A progress line drawn with carriage returns keeps only its last state.
+        const std::size_t cr = line.rfind('\r');
+        if (cr != std::string::npos) line.erase(0, cr + 1);
+        if (!line.empty()) lastLine = line;
+        begin = end + 1;
+    }
+    return lastLine;
+}
+
+std::string BatchOutputExtension(const BatchRequest& request) {
+    if (request.format == "mp4") return ".mp4";
+    if (request.format == "mov") return ".mov";
+    return request.audio == "aac" || request.audio == "opus" ? ".mp4" : ".mov";
+}
+
+int RunBatch(const BatchRequest& request, const char* argv0) {
+    const std::string extension = BatchOutputExtension(request);
+    // The codec and container are judged once for the whole batch, before
+    // any child starts: every output has the same extension.
+    const auto format = ChooseOutputFormat(request.outputDir + "/*" + extension, request.audio,
+                                           request.audioBitRate);
+    if (const auto* refusal = std::get_if<std::string>(&format)) {
+        std::fprintf(stderr, "spatialmux: %s\n", refusal->c_str());
+        std::fprintf(stderr, "spatialmux: nothing was converted\n");
+        return 2;
+    }
+    BatchPlan plan = PlanBatch(request.inputs, request.outputDir, extension);
+    std::error_code error;
+    const fs::file_status dirStatus = fs::status(request.outputDir, error);
+    if (fs::exists(dirStatus) && !fs::is_directory(dirStatus)) {
+        plan.problems.push_back(request.outputDir + ": exists and is not a folder");
+    }
+    if (!plan.problems.empty()) {
+        for (const std::string& problem : plan.problems) {
+            std::fprintf(stderr, "spatialmux: %s\n", problem.c_str());
+        }
+        std::fprintf(stderr, "spatialmux: nothing was converted\n");
+        return 2;
+    }
+
+    std::string program = platform::ExecutablePath(argv0).value_or(std::string());
+    if (program.empty()) {
+        std::fprintf(stderr,
+                     "spatialmux: cannot find the program's own file to run the "
+                     "conversions\n");
+        return 1;
+    }
+    if (!fs::exists(dirStatus)) {
+        if (!fs::create_directories(request.outputDir, error) && error) {
+            std::fprintf(stderr, "spatialmux: cannot create the folder %s: %s\n",
+                         request.outputDir.c_str(), error.message().c_str());
+            return 1;
+        }
+        std::printf("created folder %s\n", request.outputDir.c_str());
+    }
+    if (plan.items.empty()) {
+        std::printf("no movies found (folders are searched for .mp4 and .mov files)\n");
+        std::fflush(stdout);
+        return 0;
+    }
+
+    // A reader of the output that has gone away must not end the batch
+    // before it has stopped its children and removed their hidden files.
+    std::signal(SIGPIPE, SIG_IGN);
+    BatchRunner runner(request, std::move(plan), std::move(program));
+    return runner.Run();
+}
+
+}  // namespace spatialmux

@@ -1,0 +1,208 @@
+// Printing --check reports as text and as JSON.
+#include "control/check/CheckReportPrinting.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "control/soundmap/SoundMapCommand.h"
+
+namespace spatialmux {
+
+namespace {
+
+using nlohmann::json;
+
+const char* KindName(CheckReport::Kind kind) {
+    switch (kind) {
+        case CheckReport::Kind::CameraMovie:
+            return "camera movie";
+        case CheckReport::Kind::OtherMovie:
+            return "movie";
+        case CheckReport::Kind::NotAMovie:
+            break;
+    }
+    return "not a movie";
+}
+
+std::string Format(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+const StreamProbe* First(const CheckReport& report, StreamProbe::Kind kind) {
+    if (!report.probe) return nullptr;
+    for (const StreamProbe& stream : report.probe->streams) {
+        if (stream.kind == kind) return &stream;
+    }
+    return nullptr;
+}
+
+const TrackMetadata* Track(const CheckReport& report, const char* handler) {
+    if (!report.metadata) return nullptr;
+    for (const TrackMetadata& track : report.metadata->tracks) {
+        if (track.handler == handler) return &track;
+    }
+    return nullptr;
+}
+
+std::string VideoLine(const StreamProbe& video) {
+    return video.codec + ", " + std::to_string(video.width) + " x " + std::to_string(video.height) +
+           ", " + Format("%.3g fps", video.framesPerSecond) + ", " +
+           Format("%.2f s", video.durationSeconds);
+}
+
+std::string Sa3dLine(const Sa3dFacts& sa3d) {
+    std::string map;
+    for (uint32_t channel : sa3d.channelMap) {
+        map += (map.empty() ? "" : ", ") + std::to_string(channel);
+    }
+    return "version " + std::to_string(sa3d.version) + ", ambisonic type " +
+           std::to_string(sa3d.ambisonicType) + ", order " + std::to_string(sa3d.order) +
+           ", channel ordering " + std::to_string(sa3d.channelOrdering) +
+           (sa3d.channelOrdering == 0 ? " (ACN)" : "") + ", normalization " +
+           std::to_string(sa3d.normalization) + (sa3d.normalization == 0 ? " (SN3D)" : "") +
+           ", channel map " + map;
+}
+
+json VideoJson(const StreamProbe& video) {
+    return {{"codec", video.codec},
+            {"width", video.width},
+            {"height", video.height},
+            {"frameRate", video.framesPerSecond},
+            {"duration", video.durationSeconds},
+            {"packets", video.indexEntries}};
+}
+
+json Sa3dJson(const Sa3dFacts& sa3d) {
+    return {{"version", sa3d.version},
+            {"ambisonicType", sa3d.ambisonicType},
+            {"order", sa3d.order},
+            {"channelOrdering", sa3d.channelOrdering},
+            {"normalization", sa3d.normalization},
+            {"channelCount", sa3d.channelCount},
+            {"channelMap", sa3d.channelMap},
+            {"identityMap", sa3d.IdentityMap()}};
+}
+
+}  // namespace
+
+std::string CheckReportText(const CheckReport& report) {
+    std::string text = report.path + ": " + KindName(report.kind) + "\n";
+    auto line = [&text](const std::string& label, const std::string& value) {
+        text += "  " + label + ": " + value + "\n";
+    };
+    if (const StreamProbe* video = First(report, StreamProbe::Kind::Video)) {
+        line("video", VideoLine(*video));
+    }
+
+    if (report.camera) {
+        const CameraFacts& camera = *report.camera;
+        line("audio", (camera.audioFormat.empty() ? "?" : camera.audioFormat) + ", " +
+                          std::to_string(camera.channels) + " channels, " +
+                          std::to_string(camera.sampleRate) + " Hz, " +
+                          std::to_string(camera.samples) + " samples");
+        line("software", "\"" + camera.softwareText + "\", maker-note flag " +
+                             (camera.makerNoteFlag ? "1" : "0"));
+        line("gain", Format("%+.2f dB", camera.gainDecibels) +
+                         Format(" (x%.6f) on the first channel", camera.gain));
+        line("convertible", report.convertible ? "yes" : "no, " + report.notConvertible);
+        if (SoundMapAvailable(report)) line("sound map", "spatialmux --soundmap " + report.path);
+        return text;
+    }
+
+    int audioTracks = 0;
+    if (report.probe) {
+        for (const StreamProbe& stream : report.probe->streams) {
+            if (stream.kind != StreamProbe::Kind::Audio) continue;
+            ++audioTracks;
+            line("audio", stream.codec + ", " + std::to_string(stream.channels) + " channels (" +
+                              stream.layout + "), " + std::to_string(stream.sampleRate) + " Hz, " +
+                              std::to_string(stream.frames) + " samples");
+        }
+    }
+    if (const TrackMetadata* video = Track(report, "vide")) {
+        std::string fields;
+        for (const auto& [name, value] : video->sphericalV1) {
+            fields += (fields.empty() ? "" : ", ") + name + "=" + value;
+        }
+        line("spherical video V1",
+             video->sphericalUuid ? (fields.empty() ? "uuid box, no fields" : fields) : "none");
+        std::string v2;
+        if (video->st3d) {
+            v2 = "st3d (stereo mode " +
+                 (video->stereoMode ? std::to_string(*video->stereoMode) : std::string("?")) + ")";
+        }
+        if (video->sv3d) {
+            v2 += (v2.empty() ? "" : ", ") + std::string("sv3d (projection ") +
+                  (video->projection.empty() ? "?" : video->projection) + ")";
+        }
+        line("spherical video V2", v2.empty() ? "none" : v2);
+    }
+    if (audioTracks > 0) {
+        const TrackMetadata* audio = Track(report, "soun");
+        line("SA3D", audio != nullptr && audio->sa3d ? Sa3dLine(*audio->sa3d) : "none");
+    }
+    if (!report.notCamera.empty()) line("camera movie", "no (" + report.notCamera + ")");
+    line("ready for 360 players with first-order ambisonics", report.ready ? "yes" : "no");
+    for (const std::string& reason : report.notReady) text += "    - " + reason + "\n";
+    if (SoundMapAvailable(report)) line("sound map", "spatialmux --soundmap " + report.path);
+    return text;
+}
+
+std::string CheckReportJson(const CheckReport& report) {
+    json object = {
+        {"file", report.path}, {"kind", KindName(report.kind)}, {"passed", report.Passed()}};
+    if (const StreamProbe* video = First(report, StreamProbe::Kind::Video)) {
+        object["video"] = VideoJson(*video);
+    }
+    if (report.camera) {
+        const CameraFacts& camera = *report.camera;
+        object["audio"] = {{"format", camera.audioFormat},
+                           {"channels", camera.channels},
+                           {"sampleRate", camera.sampleRate},
+                           {"samples", camera.samples}};
+        object["software"] = camera.softwareText;
+        object["makerNoteFlag"] = camera.makerNoteFlag;
+        object["gain"] = camera.gain;
+        object["gainDecibels"] = camera.gainDecibels;
+        object["convertible"] = report.convertible;
+        if (!report.convertible) object["reason"] = report.notConvertible;
+        return object.dump(-1, ' ', false, json::error_handler_t::replace);
+    }
+
+    json audio = json::array();
+    if (report.probe) {
+        for (const StreamProbe& stream : report.probe->streams) {
+            if (stream.kind != StreamProbe::Kind::Audio) continue;
+            audio.push_back({{"codec", stream.codec},
+                             {"channels", stream.channels},
+                             {"layout", stream.layout},
+                             {"ambisonic", stream.layout == "ambisonic 1"},
+                             {"sampleRate", stream.sampleRate},
+                             {"samples", stream.frames}});
+        }
+    }
+    object["audio"] = audio;
+    if (const TrackMetadata* video = Track(report, "vide")) {
+        json v1 = nullptr;
+        if (video->sphericalUuid) {
+            v1 = json::object();
+            for (const auto& [name, value] : video->sphericalV1) v1[name] = value;
+        }
+        object["sphericalV1"] = v1;
+        json v2 = {{"st3d", video->st3d}, {"sv3d", video->sv3d}};
+        if (video->stereoMode) v2["stereoMode"] = *video->stereoMode;
+        if (!video->projection.empty()) v2["projection"] = video->projection;
+        object["sphericalV2"] = v2;
+    }
+    const TrackMetadata* audioTrack = Track(report, "soun");
+    object["sa3d"] =
+        audioTrack != nullptr && audioTrack->sa3d ? Sa3dJson(*audioTrack->sa3d) : json(nullptr);
+    if (!report.notCamera.empty()) object["notCameraMovie"] = report.notCamera;
+    object["ready"] = report.ready;
+    object["reasons"] = report.notReady;
+    return object.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace spatialmux

@@ -1,0 +1,250 @@
+// The facts and the verdict of spatialmux --check for one file.
+#include "control/check/MovieCheck.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <utility>
+
+#include "control/check/CheckReportPrinting.h"
+#include "control/convert/GainChoice.h"
+#include "movie/AudioFrame.h"
+#include "movie/MovieReader.h"
+
+namespace spatialmux {
+
+namespace {
+
+// What each step of the camera walk looks for, in words.
+const char* StepLabel(const std::string& box) {
+    static const std::pair<const char*, const char*> kLabels[] = {
+        {"moov", "movie"},
+        {"trak", "track"},
+        {"mdia", "media"},
+        {"minf", "media information"},
+        {"stbl", "sample table"},
+        {"stsd", "sample description"},
+        {"uuid", "spherical video metadata"},
+        {"udta", "user data"},
+        {"ZMKN", "maker note"},
+        {"ZDT9", "camera data offset"},
+        {"ZATR", "audio tables"},
+        {"mdhd", "audio media header"},
+        {"stsc", "audio sample-to-chunk table"},
+        {"stsz", "audio sample sizes"},
+        {"co64", "64-bit audio chunk offsets"},
+    };
+    for (const auto& [type, label] : kLabels) {
+        if (box == type) return label;
+    }
+    return "box";
+}
+
+std::string FailureText(const OpenFailure& failure, const AudioTrackInfo& track) {
+    const std::string at = std::to_string(failure.searchStart);
+    switch (failure.kind) {
+        case OpenFailure::Kind::NotFound:
+            return "no " + failure.box + " " + StepLabel(failure.box) + " at offset " + at;
+        case OpenFailure::Kind::Unreadable:
+            return "the " + failure.box + " " + StepLabel(failure.box) + " (searched from offset " +
+                   at + ") cannot be read or is not the camera's";
+        case OpenFailure::Kind::UnsupportedAudio:
+            return "the audio is '" + std::string(track.audioFormat.data(), 4) + "' at " +
+                   std::to_string(track.timescale) + " Hz with " +
+                   std::to_string(track.channelCount) +
+                   " channels; a conversion needs 'sowt' (16-bit little-endian) at 48000 Hz "
+                   "with 4 channels";
+        case OpenFailure::Kind::FileUnreadable:
+            break;
+    }
+    return "the file cannot be opened";
+}
+
+// The furthest byte the audio chunks reach, from the reader's tables.
+uint64_t AudioEnd(const AudioTrackInfo& track) {
+    uint64_t end = 0;
+    int64_t left = track.totalSamples;
+    std::size_t run = 0;
+    for (std::size_t chunk = 0; chunk < track.chunkOffsets.size() && left > 0; ++chunk) {
+        while (run + 1 < track.chunkRuns.size() &&
+               static_cast<std::size_t>(track.chunkRuns[run + 1].firstChunk) <= chunk) {
+            ++run;
+        }
+        const int64_t inChunk = std::min<int64_t>(
+            left,
+            run < track.chunkRuns.size() ? std::max(track.chunkRuns[run].samplesPerChunk, 0) : 0);
+        if (inChunk <= 0) break;
+        end = std::max(
+            end, track.chunkOffsets[chunk] + static_cast<uint64_t>(inChunk) * kBytesPerInstant);
+        left -= inChunk;
+    }
+    return end;
+}
+
+uint64_t FileLength(const std::string& path) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    const auto end = file.tellg();
+    return end > 0 ? static_cast<uint64_t>(end) : 0;
+}
+
+const StreamProbe* FirstStream(const MediaProbe& probe, StreamProbe::Kind kind) {
+    for (const StreamProbe& stream : probe.streams) {
+        if (stream.kind == kind) return &stream;
+    }
+    return nullptr;
+}
+
+void JudgeCameraMovie(CheckReport& report) {
+    const StreamProbe* video =
+        report.probe ? FirstStream(*report.probe, StreamProbe::Kind::Video) : nullptr;
+    if (!report.probe) {
+        report.notConvertible = report.probeProblem;
+    } else if (video == nullptr) {
+        report.notConvertible = "libavformat finds no video stream";
+    } else if (video->indexEnd > FileLength(report.path)) {
+        report.notConvertible = "the video data is cut short (the file ends before byte " +
+                                std::to_string(video->indexEnd) + ")";
+    }
+    report.convertible = report.notConvertible.empty();
+}
+
+void JudgeOtherMovie(CheckReport& report) {
+    auto no = [&report](std::string reason) { report.notReady.push_back(std::move(reason)); };
+    if (!report.probe) {
+        no(report.probeProblem);
+        return;
+    }
+    int audioTracks = 0;
+    for (const StreamProbe& stream : report.probe->streams) {
+        if (stream.kind == StreamProbe::Kind::Audio) ++audioTracks;
+    }
+    const StreamProbe* video = FirstStream(*report.probe, StreamProbe::Kind::Video);
+    const StreamProbe* audio = FirstStream(*report.probe, StreamProbe::Kind::Audio);
+
+    const TrackMetadata* videoTrack = nullptr;
+    const TrackMetadata* audioTrack = nullptr;
+    if (report.metadata) {
+        for (const TrackMetadata& track : report.metadata->tracks) {
+            if (track.handler == "vide" && videoTrack == nullptr) videoTrack = &track;
+            if (track.handler == "soun" && audioTrack == nullptr) audioTrack = &track;
+        }
+    }
+
+    if (video == nullptr) no("no video stream");
+    bool spherical = video != nullptr && video->sphericalSideData;
+    if (videoTrack != nullptr) {
+        for (const auto& [name, value] : videoTrack->sphericalV1) {
+            if (name == "Spherical" && value == "true") spherical = true;
+        }
+        spherical = spherical || videoTrack->sv3d;
+    }
+    if (!spherical) no("no spherical video metadata (neither a V1 uuid box nor a V2 sv3d box)");
+
+    if (audioTracks == 0) {
+        no("no audio track");
+    } else if (audioTracks > 1) {
+        no("more than one audio track (" + std::to_string(audioTracks) + ")");
+    }
+    if (audio != nullptr && audio->channels != 4) {
+        no("the audio has " + std::to_string(audio->channels) + " channels, not 4");
+    }
+    if (audioTrack == nullptr || !audioTrack->sa3d) {
+        if (audioTracks > 0) no("no SA3D box in the audio sample entry");
+    } else {
+        const Sa3dFacts& sa3d = *audioTrack->sa3d;
+        if (sa3d.ambisonicType != 0) no("the SA3D box's ambisonic type is not periphonic (0)");
+        if (sa3d.order != 1)
+            no("the SA3D box says order " + std::to_string(sa3d.order) + ", not 1");
+        if (sa3d.channelCount != 4) {
+            no("the SA3D box maps " + std::to_string(sa3d.channelCount) + " channels, not 4");
+        }
+        if (!sa3d.IdentityMap()) no("the SA3D channel map is not 0, 1, 2, 3");
+    }
+    if (audio != nullptr && audio->layout != "ambisonic 1") {
+        no("libavformat reads the audio layout as \"" + audio->layout + "\", not \"ambisonic 1\"");
+    }
+    report.ready = report.notReady.empty();
+}
+
+}  // namespace
+
+CheckReport CheckMovieFile(const std::string& path) {
+    CheckReport report;
+    report.path = path;
+    // The reader says "file open error" on standard output, which a report
+    // (and its JSON) must not carry: a file that cannot be opened is told
+    // here. A pipe or a device is never opened: it could block forever.
+    struct stat fileFacts {};
+    if (stat(path.c_str(), &fileFacts) == 0 && !S_ISREG(fileFacts.st_mode)) {
+        report.probeProblem = "not a regular file (a folder, a pipe or a device)";
+        JudgeOtherMovie(report);
+        return report;
+    }
+    if (!std::ifstream(path, std::ios::binary)) {
+        report.probeProblem = "the file cannot be opened";
+        JudgeOtherMovie(report);
+        return report;
+    }
+
+    MovieReader reader(kFrameSize);
+    const int32_t opened = reader.Open(path, kFrameSize);
+    const std::optional<OpenFailure>& failure = reader.LastOpenFailure();
+    const bool camera = opened == MovieReader::kOpenReady || (failure && failure->inCameraBoxes);
+
+    report.probe = ProbeMedia(path, &report.probeProblem);
+    report.metadata = ReadMovieMetadata(path, &report.metadataProblem);
+
+    if (camera) {
+        report.kind = CheckReport::Kind::CameraMovie;
+        CameraFacts facts;
+        const AudioTrackInfo& track = reader.Track();
+        facts.audioFormat.assign(track.audioFormat.data(), 4);
+        if (facts.audioFormat.find('\0') != std::string::npos) facts.audioFormat.clear();
+        facts.channels = track.channelCount;
+        facts.sampleRate = track.timescale;
+        facts.samples = track.totalSamples;
+        facts.softwareText = reader.SoftwareText();
+        facts.makerNoteFlag = reader.MakerNoteFlag();
+        facts.gain = ChooseGain(facts.softwareText, facts.makerNoteFlag);
+        facts.gainDecibels = 20.0 * std::log10(static_cast<double>(facts.gain));
+        report.camera = facts;
+        if (opened != MovieReader::kOpenReady) {
+            report.notConvertible = FailureText(*failure, track);
+        } else if (AudioEnd(track) > FileLength(path)) {
+            report.notConvertible = "the audio data is cut short (the file ends before byte " +
+                                    std::to_string(AudioEnd(track)) + ")";
+        } else {
+            JudgeCameraMovie(report);
+        }
+        report.convertible = report.notConvertible.empty();
+        return report;
+    }
+
+    report.notCamera = failure ? FailureText(*failure, reader.Track()) : "";
+    // A file cut inside its moov may still open, with nothing in it.
+    if (report.probe && report.probe->streams.empty()) {
+        report.probe.reset();
+        report.probeProblem = "libavformat finds no streams in it";
+    }
+    report.kind = report.probe ? CheckReport::Kind::OtherMovie : CheckReport::Kind::NotAMovie;
+    JudgeOtherMovie(report);
+    return report;
+}
+
+int RunMovieCheck(const std::vector<std::string>& paths, bool json, std::FILE* out) {
+    SilenceMediaLog();
+    bool allPassed = true;
+    for (const std::string& path : paths) {
+        const CheckReport report = CheckMovieFile(path);
+        const std::string text = json ? CheckReportJson(report) + "\n" : CheckReportText(report);
+        std::fputs(text.c_str(), out);
+        std::fflush(out);
+        allPassed = allPassed && report.Passed();
+    }
+    return allPassed ? 0 : 1;
+}
+
+}  // namespace spatialmux

@@ -1,0 +1,85 @@
+#include "control/convert/BlockAlignedWriter.h"
+
+#include <algorithm>
+
+#include "platform/FileCopy.h"
+
+namespace spatialmux {
+
+BlockAlignedWriter::BlockAlignedWriter(int inFd, int outFd, uint32_t blockSize, uint64_t limit,
+                                       std::function<bool(uint64_t end)> ready)
+    : inFd_(inFd),
+      outFd_(outFd),
+      block_(std::clamp<uint64_t>(blockSize, 512, 1u << 20)),
+      limit_(limit),
+      ready_(std::move(ready)) {
+    pending_.reserve(kMaxRunBytes);
+}
+
+bool BlockAlignedWriter::Write(uint64_t offset, const uint8_t* bytes, std::size_t count) {
+    if (offset > limit_ || count > limit_ - offset) return false;
+    const bool adjacent = !pending_.empty() && offset == start_ + pending_.size() &&
+                          pending_.size() + count <= kMaxRunBytes;
+    if (!adjacent) {
+        if (!Flush()) return false;
+        start_ = offset;
+    }
+    pending_.insert(pending_.end(), bytes, bytes + count);
+    return true;
+}
+
+bool BlockAlignedWriter::ReadCurrent(uint64_t from, uint64_t to, uint8_t* into) const {
+    // The input's bytes, then whatever this writer put over them (those
+    // pages are in the cache: they were just written).
+    if (!platform::ReadAllAt(inFd_, from, into, static_cast<std::size_t>(to - from))) return false;
+    auto range = written_.upper_bound(from);
+    if (range != written_.begin()) --range;
+    for (; range != written_.end() && range->first < to; ++range) {
+        const uint64_t a = std::max(from, range->first);
+        const uint64_t b = std::min(to, range->second);
+        if (a < b &&
+            !platform::ReadAllAt(outFd_, a, into + (a - from), static_cast<std::size_t>(b - a))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool BlockAlignedWriter::Flush() {
+    if (pending_.empty()) return true;
+    const uint64_t end = start_ + pending_.size();
+    const uint64_t from = start_ / block_ * block_;
+    const uint64_t to = std::min(limit_, (end + block_ - 1) / block_ * block_);
+    bool written = ready_(to);
+    if (written) {
+        widened_.resize(static_cast<std::size_t>(to - from));
+        written = ReadCurrent(from, start_, widened_.data()) &&
+                  ReadCurrent(end, to, widened_.data() + (end - from));
+    }
+    if (written) {
+        std::copy(pending_.begin(), pending_.end(), widened_.begin() + (start_ - from));
+        written = platform::WriteAllAt(outFd_, from, widened_.data(), widened_.size());
+    }
+    pending_.clear();
+    if (!written) return false;
+    // Kept merged: chunks that follow each other make one range.
+    uint64_t a = start_;
+    uint64_t b = end;
+    auto next = written_.lower_bound(a);
+    if (next != written_.begin()) {
+        auto previous = std::prev(next);
+        if (previous->second >= a) {
+            a = previous->first;
+            b = std::max(b, previous->second);
+            next = written_.erase(previous);
+        }
+    }
+    while (next != written_.end() && next->first <= b) {
+        b = std::max(b, next->second);
+        next = written_.erase(next);
+    }
+    written_[a] = b;
+    return true;
+}
+
+}  // namespace spatialmux

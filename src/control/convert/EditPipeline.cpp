@@ -1,0 +1,284 @@
+// The edit engine: a QuickTime PCM output made from a copy of the input
+// (sharing its blocks where the file system can), with every audio chunk
+// rewritten where it stands and a new moov at the end. The camera's audio
+// holds 4 channels x 16 bits per instant and so does the converted audio, so
+// nothing but the audio chunks, the ftyp and the moov changes; the video
+// bytes are never read by this process.
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "audio/ByteUtil.h"
+#include "control/convert/BlockAlignedWriter.h"
+#include "control/convert/FinishedOutputCheck.h"
+#include "control/convert/GainChoice.h"
+#include "control/convert/OutputCommit.h"
+#include "control/convert/OutputContainer.h"
+#include "control/convert/TestPausePoints.h"
+#include "control/convert/wrap_ffmpeg.h"
+#include "movie/AudioFrame.h"
+#include "movie/MovieReader.h"
+#include "output/EditPlan.h"
+#include "output/EditedMoov.h"
+#include "platform/BackgroundCopy.h"
+#include "platform/ExclusiveFile.h"
+#include "platform/FileCopy.h"
+#include "platform/FileFacts.h"
+#include "platform/LocalizedStrings.h"
+
+namespace spatialmux {
+
+namespace {
+
+std::atomic<bool> remuxForced{false};
+
+// The one frame the edit works through (as the remux's WAV phase does).
+AudioFrame editFrame;
+
+// The copy's share of the progress scale (a clone is done at once, a
+// kernel copy runs at the disk's speed); the audio has the rest.
+constexpr float kCopyShare = 20.0f;
+constexpr std::size_t kBlankStepBytes = 1u << 20;
+
+// The audio chunks as the reader walks them: each run's instants per chunk,
+// the last chunk cut where the audio's duration ends; chunks beyond it are
+// left out. Short tables give fewer instants than the duration.
+output::EditedAudioTrack AudioChunks(const MovieReader& reader) {
+    const AudioTrackInfo& track = reader.Track();
+    output::EditedAudioTrack audio;
+    audio.sampleRate = static_cast<uint32_t>(track.timescale);
+    audio.sa3dBox = reader.Sa3dBox();
+    int64_t remaining = track.totalSamples;
+    std::size_t run = 0;
+    for (std::size_t chunk = 0; chunk < track.chunkOffsets.size() && remaining > 0; ++chunk) {
+        while (run + 1 < track.chunkRuns.size() &&
+               static_cast<std::size_t>(track.chunkRuns[run + 1].firstChunk) <= chunk) {
+            ++run;
+        }
+        const int64_t perChunk = track.chunkRuns[run].samplesPerChunk;
+        if (perChunk <= 0) break;
+        const int64_t count = std::min(perChunk, remaining);
+        audio.chunkOffsets.push_back(track.chunkOffsets[chunk]);
+        audio.chunkInstants.push_back(static_cast<uint32_t>(count));
+        remaining -= count;
+    }
+    return audio;
+}
+
+// Overwrites the box `range` of the output with a free box of its size and
+// zeros, so that no byte of an old moov or private box stays behind.
+bool BlankBox(int fd, const output::ByteRange& range) {
+    const std::vector<uint8_t> header = output::FreeBoxHeader(range);
+    if (!platform::WriteAllAt(fd, range.offset, header.data(), header.size())) return false;
+    const std::vector<uint8_t> zeros(kBlankStepBytes, 0);
+    for (uint64_t at = header.size(); at < range.size;) {
+        const auto n = static_cast<std::size_t>(std::min<uint64_t>(range.size - at, zeros.size()));
+        if (!platform::WriteAllAt(fd, range.offset + at, zeros.data(), n)) return false;
+        at += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+void wrap_ffmpeg::ForceRemux(bool force) {
+    remuxForced = force;
+}
+
+bool wrap_ffmpeg::RemuxForced() {
+    return remuxForced;
+}
+
+bool wrap_ffmpeg::UsesEditEngine(const std::string& output, output::AudioCodec codec) {
+    return !remuxForced && codec == output::AudioCodec::Pcm &&
+           ContainerFor(output) == OutputContainer::Mov;
+}
+
+int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
+                                   [[maybe_unused]] const std::string& output, OutputCommit& commit,
+                                   std::string* unsuitable) {
+    const std::string alert5 = platform::LocalizedString("alert5");
+    auto fail = [this, &alert5](const std::string& reason) {
+        std::printf("error!! %s\n", reason.c_str());
+        std::fflush(stdout);
+        myAlert(alert5);
+        return -1;
+    };
+    auto cannot = [unsuitable](std::string cause) {
+        if (unsuitable != nullptr) *unsuitable = std::move(cause);
+        return kEditUnsuitable;
+    };
+
+    cur_reader().reset();
+    cur_reader() = std::make_unique<MovieReader>(kFrameSize);
+    MovieReader& reader = *cur_reader();
+    if (reader.Open(input, kFrameSize) != MovieReader::kOpenReady) return cannot("unreadable");
+
+    // Everything the edit needs is read and checked before a file is made:
+    // a movie the edit cannot handle leaves no trace.
+    platform::UniqueFd in = platform::OpenForReading(input);
+    // The reader and the copy must read one and the same file, the one that
+    // was checked: a file renamed over the input meanwhile fails the job.
+    const auto inputIdentity = platform::IdentityOfFd(in.Get());
+    const auto inputReplaced = [&input, &inputIdentity] {
+        return !inputIdentity || platform::IdentityOfPath(input) != inputIdentity;
+    };
+    std::ifstream stream(input, std::ios::binary);
+    const auto inputSize = platform::CurrentFileFacts().Size(input);
+    if (!in.Valid() || !stream || !inputSize) return cannot("the input cannot be opened");
+    std::string why;
+    const auto plan = output::PlanEdit(stream, *inputSize, &why);
+    if (!plan) return cannot(why);
+    output::EditedAudioTrack audio = AudioChunks(reader);
+    if (audio.chunkOffsets.empty()) return cannot("the audio has no chunks");
+    std::vector<uint64_t> chunkBytes;
+    for (uint32_t count : audio.chunkInstants) chunkBytes.push_back(uint64_t{count} * 8);
+    if (!output::ChunksFitMedia(*plan, audio.chunkOffsets, chunkBytes, &why)) return cannot(why);
+    const auto ftyp = output::QuickTimeFtyp(plan->ftyp.size);
+    if (!ftyp) return cannot("the ftyp box cannot be rewritten in place");
+    std::vector<uint8_t> oldMoov(static_cast<std::size_t>(plan->moov.size));
+    if (!platform::ReadAllAt(in.Get(), plan->moov.offset, oldMoov.data(), oldMoov.size())) {
+        return cannot("the movie box cannot be read");
+    }
+    const auto moov = output::BuildEditedMoov(oldMoov, audio, reader.Recording(),
+                                              "spatialmux " SPATIALMUX_VERSION, &why);
+    if (!moov) return cannot(why);
+
+    if (inputReplaced()) return cannot("the input was replaced");
+    const int outFd = commit.Fd();
+    if (outFd < 0) return fail("the temporary output " + commit.TemporaryPath() + " is not open");
+
+    // The copy runs on its own thread while the audio is converted here;
+    // each run of audio waits until the copy has passed it. Progress: the
+    // copy's bytes make the first fifth of the scale (a clone is done at
+    // once), the audio's frames the rest.
+    const uint64_t copyLength = plan->copyLength;
+    const float total = static_cast<float>(reader.GetTotalSamples());
+    int32_t current = 0;
+    // Each rewritten chunk of a clone then unshares one block, not the file
+    // system's default of many. Set before the copy starts, the hint is in
+    // place before the first write; on a plain copy it does nothing.
+    const uint32_t blockSize = platform::FileBlockSize(outFd).value_or(4096);
+    platform::SetCopyOnWriteExtentHint(outFd, blockSize);
+    platform::BackgroundCopy copy(in.Get(), outFd, copyLength);
+    const auto showProgress = [this, &copy, copyLength, total, &current] {
+        const double copyPart = static_cast<double>(copy.Copied()) /
+                                static_cast<double>(std::max<uint64_t>(copyLength, 1)) * kCopyShare;
+        const double audioPart =
+            total > 0.0f ? static_cast<double>(current) / total * (100.0 - kCopyShare) : 0.0;
+        myProgRate_update(static_cast<float>(copyPart + audioPart));
+        return !CancelRequested();
+    };
+    // The copy's end: -1 when it was stopped, a failure when it failed,
+    // 0 when it is whole.
+    const auto finishCopy = [&copy, &showProgress, &fail] {
+        std::string copyError;
+        const platform::CopyMethod method = copy.Finish(showProgress, &copyError);
+        if (method == platform::CopyMethod::Cancelled || CancelRequested()) return -1;
+        if (method == platform::CopyMethod::Failed) {
+            return fail("could not copy the input: " + copyError);
+        }
+        return 0;
+    };
+
+    TestPausePoint("edit-copy");
+    if (CancelRequested()) return -1;
+
+    // Audio: every frame goes back to where it came from.
+    reader.SeekToTime(0);
+    const float gain = ChooseGain(reader.SoftwareText(), reader.MakerNoteFlag());
+    const ByteUtil util;
+    float* c1 = editFrame.Channel(1);
+    float* c2 = editFrame.Channel(2);
+    float* c3 = editFrame.Channel(3);
+    float* c4 = editFrame.Channel(4);
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(kFrameSize) * kBytesPerInstant);
+    int64_t written = 0;
+    bool pausedHalfway = false;
+    bool copyStopped = false;
+    BlockAlignedWriter audioOut(in.Get(), outFd, blockSize, copyLength,
+                                [&copy, &showProgress, &copyStopped](uint64_t end) {
+                                    if (copy.WaitForCopied(end, showProgress)) return true;
+                                    copyStopped = true;
+                                    return false;
+                                });
+    // A write that did not happen: the copy failed or was stopped, or the
+    // write itself failed.
+    const auto writeFailure = [&copyStopped, &finishCopy, &fail] {
+        if (copyStopped) {
+            const int32_t copied = finishCopy();
+            if (copied != 0) return copied;
+        }
+        return fail("could not write the audio into the output");
+    };
+    for (;;) {
+        const bool ended = reader.ReadFrame(c1, c2, c3, c4);
+        if (CancelRequested()) return -1;
+        const int32_t instants = ended ? reader.GetLastFrameSamples() : kFrameSize;
+        if (instants > 0) {
+            util.ApplyGain(c1, instants, gain);
+            util.InterleaveFloatToPcm16(bytes.data(), c1, c3, c4, c2, instants);
+        }
+        const std::size_t frameBytes = static_cast<std::size_t>(instants) * kBytesPerInstant;
+        std::size_t at = 0;
+        for (const FileSpan& span : reader.LastFrameSpans()) {
+            // The reader walks the chunks that were checked; a span anywhere
+            // else would overwrite what is not audio.
+            if (span.bytes > frameBytes - at ||
+                !output::InsideMedia(*plan, span.offset, span.bytes)) {
+                return fail("the audio chunks do not match the frame");
+            }
+            if (!audioOut.Write(span.offset, bytes.data() + at, span.bytes)) return writeFailure();
+            at += span.bytes;
+        }
+        if (at != frameBytes) return fail("the audio chunks do not match the frame");
+        written += instants;
+        current = ended ? reader.GetTotalSamples() : reader.GetCurrentSample();
+        if (current >= reader.GetTotalSamples() / 2 && !pausedHalfway) {
+            pausedHalfway = true;
+            TestPausePoint("edit-audio");
+        }
+        showProgress();
+        if (ended) break;
+    }
+    if (!audioOut.Flush()) return writeFailure();
+    if (reader.HadShortRead()) return fail("the input movie could not be read to its end");
+
+    // The ftyp, the old moov and the private boxes may lie anywhere in the
+    // copy: they are rewritten once it is whole.
+    if (const int32_t copied = finishCopy(); copied != 0) return copied;
+    if (!platform::WriteAllAt(outFd, plan->ftyp.offset, ftyp->data(), ftyp->size())) {
+        return fail("could not write the output's ftyp box");
+    }
+    for (const output::ByteRange& blank : plan->blanks) {
+        if (!BlankBox(outFd, blank)) return fail("could not clear the old movie box");
+    }
+
+    TestPausePoint("edit-moov");
+    if (CancelRequested()) return -1;
+    if (!platform::WriteAllAt(outFd, copyLength, moov->data(), moov->size()) ||
+        !platform::TruncateTo(outFd, copyLength + moov->size())) {
+        return fail("could not write the output's movie box");
+    }
+    if (CancelRequested()) return -1;
+    if (inputReplaced()) return fail("the input movie was replaced while converting");
+    TestPausePoint("verify");
+    if (CancelRequested()) return -1;
+    if (const auto mismatch =
+            CheckFinishedOutput(input, commit.TemporaryPath(), written, !reader.UuidBox().empty(),
+                                output::AudioCodec::Pcm)) {
+        return fail(*mismatch);
+    }
+    TestPausePoint("commit");
+    // A stop now still leaves nothing: the rename is the last step.
+    if (CancelRequested()) return -1;
+    if (!commit.Commit(&why)) return fail(why);
+    return 0;
+}
+
+}  // namespace spatialmux

@@ -1,0 +1,103 @@
+#include "control/convert/JobPreflight.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "control/convert/OutputCommit.h"
+#include "control/convert/OutputContainer.h"
+#include "control/convert/TemporaryNames.h"
+#include "movie/AudioFrame.h"
+#include "movie/MovieReader.h"
+#include "platform/LocalizedStrings.h"
+#include "platform/PathParts.h"
+
+namespace spatialmux {
+
+namespace {
+
+std::string Fill(std::string text, const std::string& field, const std::string& value) {
+    for (std::size_t at = text.find(field); at != std::string::npos;
+         at = text.find(field, at + value.size())) {
+        text.replace(at, field.size(), value);
+    }
+    return text;
+}
+
+PreflightRefusal Refusal(const std::string& cause, const char* key, const std::string& file,
+                         const std::string& more = std::string(),
+                         const std::string& folder = std::string()) {
+    std::string message = platform::LocalizedString(key);
+    message = Fill(message, "{file}", file);
+    message = Fill(message, "{cause}", more);
+    message = Fill(message, "{folder}", folder);
+    return PreflightRefusal{file + ": " + cause + (more.empty() ? "" : ": " + more), message};
+}
+
+}  // namespace
+
+std::optional<PreflightRefusal> CheckInputFile(const std::string& input) {
+    struct stat facts {};
+    if (stat(input.c_str(), &facts) != 0) {
+        if (errno == ENOENT) return Refusal("does not exist", "refuse.input.missing", input);
+        return Refusal("cannot be read", "refuse.input.unreadable", input, std::strerror(errno));
+    }
+    // A pipe or a device would block the reader or never end; a folder is
+    // no movie.
+    if (!S_ISREG(facts.st_mode)) {
+        return Refusal("is not a regular file", "refuse.input.notfile", input);
+    }
+    // Opened without waiting, even if the file were swapped for a pipe now.
+    const int fd = open(input.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return Refusal("cannot be read", "refuse.input.unreadable", input, std::strerror(errno));
+    }
+    close(fd);
+    return std::nullopt;
+}
+
+std::optional<PreflightRefusal> CheckOutputPlace(const std::string& output) {
+    struct stat facts {};
+    // Through a link: the file it points to is what gets replaced.
+    if (stat(output.c_str(), &facts) == 0) {
+        if (S_ISDIR(facts.st_mode)) {
+            return Refusal("is a folder", "refuse.output.folder", output);
+        }
+        if (S_ISREG(facts.st_mode)) {
+            // Footage of the user's is never replaced by a conversion: the
+            // likely mistake is "spatialmux A.MP4 B.MP4" for two clips.
+            MovieReader reader(kFrameSize);
+            if (reader.Open(output, kFrameSize) == MovieReader::kOpenReady) {
+                return Refusal("is a camera movie and is not replaced", "refuse.output.movie",
+                               output);
+            }
+        } else {
+            return Refusal("is not a regular file", "refuse.output.notfile", output);
+        }
+    }
+    if (!ContainerCarriesConversion(ContainerFor(output))) {
+        return Refusal("name the output .mov (PCM audio) or .mp4 (AAC or Opus audio)",
+                       "refuse.output.container", output);
+    }
+    const std::string finalPath = OutputCommit::FinalPathFor(output);
+    if (!TemporaryNames::For(finalPath)) {
+        return Refusal("the name is too long for the hidden temporary files beside it",
+                       "refuse.output.longname", output);
+    }
+    const std::string folder = platform::FolderOf(finalPath);
+    struct stat folderFacts {};
+    if (stat(folder.c_str(), &folderFacts) != 0 || !S_ISDIR(folderFacts.st_mode)) {
+        return Refusal("the folder does not exist", "refuse.output.nofolder", output, std::string(),
+                       folder);
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        return Refusal("the folder cannot be written", "refuse.output.readonly", output,
+                       std::strerror(errno), folder);
+    }
+    return std::nullopt;
+}
+
+}  // namespace spatialmux

@@ -1,0 +1,135 @@
+#pragma once
+// spatialmux INPUT OUTPUT: one camera movie converted into one output,
+// completely and verified, or nothing written.
+//
+// The conversion controller: checks one input movie and one output path,
+// refuses a job that cannot work, and runs the conversion pipeline inline or
+// on a worker thread. It knows nothing of its front ends: they observe the
+// notifications it posts, answer its alerts and may request cancellation.
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "output/Remux.h"
+
+namespace spatialmux {
+
+class MovieReader;
+class OutputCommit;
+class WavWriter;
+
+// The job description handed from AppMainFuncProc to ffmpeg_convert: the key
+// "mp4" holds the input path and "mov" the output path, whatever the
+// container types are; "audio" and "audio-bitrate" the audio choices as
+// given (see ChooseOutputFormat), empty for the output's defaults.
+using JobDictionary = std::map<std::string, std::string>;
+
+// Results of a job as the command line reports them.
+enum class JobResult {
+    None,       // no job has run
+    Succeeded,  // the output was written completely
+    Refused,    // refused before anything was written
+    Failed,     // started, failed, and cleaned up
+    Cancelled,  // stopped by a cancel request, and cleaned up
+};
+
+class wrap_ffmpeg {
+public:
+    // 1 when the job was started (run inline: has run), 0 when refused.
+    int32_t AppMainFuncProc(const std::string& input, const std::string& output, bool runInline);
+    void InitializeFfmpeg();
+    // 1 when the reader accepts the movie at `path`, 0 otherwise. A refusal
+    // with a known cause prints "<path>: <cause>" before "error!!". Audio
+    // tables that hold more than a frame fewer instants than the audio
+    // track's duration give a warning with both figures, and are refused
+    // unless AcceptShortAudio(true) was called.
+    int32_t CheckMovie(const std::string& path);
+    // Whether CheckMovie lets a movie with short audio tables through (the
+    // output then has the shorter audio).
+    void AcceptShortAudio(bool accept) { acceptShortAudio = accept; }
+    // The audio codec ("", "pcm", "aac", "opus") and bit rate ("" or such as
+    // "512k") of the next job; empty: the output container's defaults. A
+    // combination the output cannot hold is refused before anything is
+    // written (alert8).
+    void ChooseAudio(std::string codec, std::string bitRate) {
+        audioCodec = std::move(codec);
+        audioBitRate = std::move(bitRate);
+    }
+    double GetFileSize(const std::string& path);
+    void ffmpeg_convert(const JobDictionary& job);
+    // Modal alert with one "OK" button on the main thread; returns when it
+    // has been dismissed.
+    void myAlert(const std::string& text);
+    // Posts ProgressUpdate_Notification with `percent` on the main thread
+    // without waiting.
+    void myProgRate_update(float percent);
+
+    // The pipeline of one conversion: 0 when the output was written
+    // completely, -1 otherwise (after its alert and clean-up).
+    int32_t Convert(const std::string& input, const std::string& output);
+    int32_t Convert(const std::string& input, const std::string& output,
+                    const output::AudioEncoding& audio);
+
+    // The edit engine (EditPipeline.cpp): the output as a copy of the input
+    // with the audio chunks rewritten in place and a new moov. 0 written, -1
+    // failed (reported, cleaned up, or cancelled), kEditUnsuitable when the
+    // movie cannot be edited that way: nothing was written and `unsuitable`
+    // says why, and the remux takes over.
+    static constexpr int32_t kEditUnsuitable = 1;
+    // It writes into `commit`'s hidden output and commits it.
+    int32_t ConvertByEdit(const std::string& input, const std::string& output, OutputCommit& commit,
+                          std::string* unsuitable);
+    // A QuickTime (.mov) output with PCM audio is edited unless
+    // ForceRemux(true) (--remux).
+    static bool UsesEditEngine(const std::string& output, output::AudioCodec codec);
+    static void ForceRemux(bool force);
+    static bool RemuxForced();
+
+    // Copies the movie's first video stream and the WAV's audio into the
+    // output: 0 when the copy ran to its end, -1 on failure (reported), -2
+    // when stopped by a cancel request. `outputOpened`, when given, tells
+    // whether the output file was created (or truncated) by this call, so
+    // that a caller cleaning up after a failure never deletes a file that
+    // the remux did not touch.
+    // `containerName`, when not empty, is the name whose extension chooses
+    // the container (the final output's, while `outputPath` is the hidden
+    // file it is written into); `outputFd`, when >= 0, the descriptor of
+    // that file, written through instead of opening it by name. `audio`:
+    // PCM copied as it is, or the encoder to use.
+    int32_t ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
+                        const std::string& outputPath, bool* outputOpened = nullptr,
+                        const std::string& containerName = std::string(), int outputFd = -1,
+                        const output::AudioEncoding& audio = {});
+
+    // The temporary WAV beside the output: "<folder>/.<name>.wav", the folder
+    // being "." for a bare file name.
+    static std::string TemporaryWavPath(const std::string& outputPath);
+
+    // Process-wide job state: one job at a time per process.
+    static std::unique_ptr<MovieReader>& cur_reader();
+    static std::unique_ptr<WavWriter>& cur_writer();
+    // The hidden output that AppMainFuncProc prepared (lock taken, file
+    // created) for the job it starts; Convert takes it over.
+    static std::unique_ptr<OutputCommit>& cur_commit();
+    static bool JobRunning();
+    static JobResult LastJobResult();
+    // Asks the running job to stop at its next frame or packet. It then
+    // deletes its temporary WAV and its output and reports Cancelled.
+    static void RequestCancel();
+    static bool CancelRequested();
+
+private:
+    // The shared exit of a failed remux, after its diagnostic: the failure
+    // alert. Returns -1.
+    int32_t goto_end();
+
+    bool acceptShortAudio = false;
+    std::string audioCodec;
+    std::string audioBitRate;
+};
+
+}  // namespace spatialmux

@@ -1,0 +1,190 @@
+// The job methods of the controller: the movie check, the free-space check
+// and the start of the conversion, inline or on a worker thread.
+#include <cstdio>
+#include <memory>
+
+#include "audio/WavWriter.h"
+#include "control/convert/JobPreflight.h"
+#include "control/convert/JobState.h"
+#include "control/convert/OutputCommit.h"
+#include "control/convert/OutputFormat.h"
+#include "control/convert/SpaceNeeded.h"
+#include "control/convert/wrap_ffmpeg.h"
+#include "movie/AudioFrame.h"
+#include "movie/MovieReader.h"
+#include "output/Remux.h"
+#include "platform/Backend.h"
+#include "platform/FileFacts.h"
+#include "platform/LocalizedStrings.h"
+#include "platform/PathParts.h"
+
+namespace spatialmux {
+
+std::string wrap_ffmpeg::TemporaryWavPath(const std::string& outputPath) {
+    const std::size_t slash = outputPath.rfind('/');
+    const std::string name = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
+    std::string folder = platform::FolderOf(outputPath);
+    if (folder.back() != '/') folder += '/';
+    return folder + "." + name + ".wav";
+}
+
+void wrap_ffmpeg::InitializeFfmpeg() {
+    cur_reader().reset();
+    cur_writer().reset();
+    // FFmpeg needs no registration any more, only its quieter log.
+    output::QuietenRemuxLog();
+}
+
+int32_t wrap_ffmpeg::CheckMovie(const std::string& path) {
+    cur_reader().reset();
+    cur_reader() = std::make_unique<MovieReader>(kFrameSize);
+    const MovieReader& reader = *cur_reader();
+    auto refuse = [&path](const std::string& cause) {
+        if (!cause.empty()) std::printf("%s: %s\n", path.c_str(), cause.c_str());
+        std::printf("error!!\n");
+        std::fflush(stdout);
+        return 0;
+    };
+    if (cur_reader()->Open(path, kFrameSize) != MovieReader::kOpenReady) {
+        return refuse(reader.RefusalCause());
+    }
+    // The reading ends where the tables end: audio the duration promises
+    // beyond them would be missing from the output without a word. A
+    // difference of up to one frame is tolerated.
+    const int64_t held = reader.TableSamples();
+    const int64_t promised = reader.GetTotalSamples();
+    if (promised - held > kFrameSize) {
+        std::printf(
+            "%s: warning: the audio tables hold %lld of the %lld sampling instants of the "
+            "audio track's duration\n",
+            path.c_str(), static_cast<long long>(held), static_cast<long long>(promised));
+        if (!acceptShortAudio) {
+            return refuse(
+                "the audio is shorter than the movie says (to convert what there is, "
+                "use --accept-short-audio)");
+        }
+    }
+    std::fflush(stdout);
+    return 1;
+}
+
+double wrap_ffmpeg::GetFileSize(const std::string& path) {
+    const auto size = platform::CurrentFileFacts().Size(path);
+    return size ? static_cast<double>(*size) : 0.0;
+}
+
+int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string& output,
+                                     bool runInline) {
+    // One job per process: a second request never touches the running one.
+    if (!job_state::TryBegin()) return 0;
+    cur_commit().reset();
+    auto refuseWith = [](const std::string& text) {
+        wrap_ffmpeg().myAlert(text);
+        job_state::End(JobResult::Refused);
+        return 0;
+    };
+    auto refuse = [&refuseWith](const char* alertKey) {
+        return refuseWith(platform::LocalizedString(alertKey));
+    };
+    // Refusals found before the work starts: the cause in English on the
+    // "error!!" line (a batch shows it), the alert in the user's language.
+    auto refusePreflight = [&refuseWith](const PreflightRefusal& refusal) {
+        std::printf("error!! %s\n", refusal.cause.c_str());
+        std::fflush(stdout);
+        return refuseWith(refusal.message);
+    };
+
+    // The container and codec are settled before the movie is even read:
+    // a combination the output cannot hold writes nothing.
+    const auto format = ChooseOutputFormat(output, audioCodec, audioBitRate);
+    if (const auto* refusal = std::get_if<std::string>(&format)) {
+        std::printf("error!! %s\n", refusal->c_str());
+        std::fflush(stdout);
+        return refuse("alert8");
+    }
+
+    InitializeFfmpeg();
+    // A pipe or a device is never opened by the reader (it would block); a
+    // file that cannot be read says so instead of "not a camera movie".
+    if (const auto refusal = CheckInputFile(input)) return refusePreflight(*refusal);
+    if (CheckMovie(input) == 0) return refuse("alert3");
+
+    // The input is never written: refuse an output, or a temporary WAV, that
+    // is the input file itself under whatever name.
+    const platform::FileFacts& facts = platform::CurrentFileFacts();
+    if (facts.SameFile(input, output) || facts.SameFile(input, TemporaryWavPath(output))) {
+        std::printf("error!! the output is the input file\n");
+        std::fflush(stdout);
+        return refuse("alert7");
+    }
+
+    if (const auto refusal = CheckOutputPlace(output)) return refusePreflight(*refusal);
+
+    // The WAV and the output are written in the output's folder: that is
+    // the volume that needs the room. When its free space cannot be read,
+    // the job goes on and fails with its own message when it runs out.
+    const double size = GetFileSize(input);
+    const std::string outputFolder = platform::FolderOf(OutputCommit::FinalPathFor(output));
+    const auto freeBytes = facts.FreeSpace(outputFolder);
+    const double free = freeBytes ? static_cast<double>(*freeBytes) : 0.0;
+    std::printf("%f %f\n", size, free);
+    std::fflush(stdout);
+    const bool edit = UsesEditEngine(output, std::get<OutputFormat>(format).audio.codec);
+    if (freeBytes && SpaceNeeded(input, outputFolder, *cur_reader(), edit) > *freeBytes) {
+        return refuse("alert2");
+    }
+
+    // Last, the lock on the output and the hidden file the output is
+    // written into: a second conversion to the same output is refused here.
+    std::string why;
+    OutputCommit::Refusal refusal = OutputCommit::Refusal::None;
+    cur_commit() = OutputCommit::Begin(output, &why, &refusal);
+    if (!cur_commit()) {
+        std::printf("error!! %s\n", why.c_str());
+        std::fflush(stdout);
+        if (refusal == OutputCommit::Refusal::Busy) {
+            std::string text = platform::LocalizedString("refuse.output.busy");
+            const std::size_t at = text.find("{file}");
+            if (at != std::string::npos) text.replace(at, 6, output);
+            return refuseWith(text);
+        }
+        return refuseWith(why);
+    }
+
+    JobDictionary job;
+    job["mp4"] = input;
+    job["mov"] = output;
+    job["audio"] = audioCodec;
+    job["audio-bitrate"] = audioBitRate;
+    if (runInline) {
+        ffmpeg_convert(job);
+    } else {
+        platform::CurrentBackend().DetachThread([job] { wrap_ffmpeg().ffmpeg_convert(job); });
+    }
+    return 1;
+}
+
+void wrap_ffmpeg::ffmpeg_convert(const JobDictionary& job) {
+    const auto input = job.find("mp4");
+    const auto output = job.find("mov");
+    const auto audio = job.find("audio");
+    const auto bitRate = job.find("audio-bitrate");
+    int32_t result = -1;
+    if (input != job.end() && output != job.end()) {
+        const auto format =
+            ChooseOutputFormat(output->second, audio != job.end() ? audio->second : "",
+                               bitRate != job.end() ? bitRate->second : "");
+        if (const auto* chosen = std::get_if<OutputFormat>(&format)) {
+            result = Convert(input->second, output->second, chosen->audio);
+        }
+    }
+    JobResult outcome = JobResult::Failed;
+    if (result == 0)
+        outcome = JobResult::Succeeded;
+    else if (CancelRequested())
+        outcome = JobResult::Cancelled;
+    job_state::End(outcome);
+    platform::CurrentBackend().RequestTermination();
+}
+
+}  // namespace spatialmux

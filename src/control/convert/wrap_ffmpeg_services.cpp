@@ -1,0 +1,25 @@
+// The controller's two services that every stage of a conversion uses: the
+// modal alert and the progress relay.
+#include "control/convert/wrap_ffmpeg.h"
+#include "platform/Backend.h"
+#include "platform/NotificationCenter.h"
+
+namespace spatialmux {
+
+void wrap_ffmpeg::myAlert(const std::string& text) {
+    platform::Backend& backend = platform::CurrentBackend();
+    if (backend.IsMainThread()) {
+        backend.ShowAlert(text);
+    } else {
+        backend.RunOnMainThreadAndWait([&backend, &text] { backend.ShowAlert(text); });
+    }
+}
+
+void wrap_ffmpeg::myProgRate_update(float percent) {
+    platform::Notification notification;
+    notification.name = platform::kProgressUpdateNotification;
+    notification.number = percent;
+    platform::NotificationCenter::Default().PostOnMainThread(std::move(notification));
+}
+
+}  // namespace spatialmux
