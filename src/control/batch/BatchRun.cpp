@@ -169,7 +169,13 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
     const double seconds = SecondsSince(run.began);
     if (end.exitStatus == 0) {
         std::string why;
-        if (platform::MoveIntoPlace(item.partial, item.output, request.overwrite, &why)) {
+        std::string warning;
+        if (platform::MoveIntoPlace(item.partial, item.output, request.overwrite, &why,
+                                    &warning)) {
+            if (!warning.empty()) {
+                progress.Clear();
+                std::fprintf(stderr, "spatialmux: %s\n", warning.c_str());
+            }
             std::error_code error;
             const auto size = fs::file_size(item.output, error);
             const uint64_t bytes = error ? 0 : static_cast<uint64_t>(size);
