@@ -26,6 +26,7 @@ packages=(
 )
 if [ "${SPATIALMUX_SETUP_EXTRA:-}" = "hardening" ]; then
   packages+=(time)                               # the benchmarks' timing
+  packages+=(eatmydata)                          # the sync benchmark: a conversion with its syncs off
 fi
 
 missing=()
