@@ -14,11 +14,8 @@
 # folder (sparse files: only what is written takes room). Needs root.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${SPATIALMUX_BENCH_BUILD_DIR:-$root/build-bench}"
-data="${SPATIALMUX_BENCH_DATA:-$build/bench-data}"
-large_seconds="${BENCH_LARGE_SECONDS:-80}"
-video_bytes="${BENCH_VIDEO_BYTES:-416667}"
-repeats="${BENCH_REPEATS:-3}"
+# shellcheck source=bench/common.sh
+source "$root/bench/common.sh"
 
 if [ "$(id -u)" != 0 ]; then
     echo "run_sync_bench.sh mounts its volumes in loop files: run it as root" >&2
@@ -29,22 +26,12 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIA
 cmake --build "$build" --target spatialmux make_bench_movie -j 2 >/dev/null
 mkdir -p "$data"
 
-# Runs a command under /usr/bin/time; prints "wall_seconds cpu_seconds".
-measure() {
-    local report="$data/time.txt"
-    /usr/bin/time -f '%e %U %S' -o "$report" "$@" >/dev/null 2>"$data/stderr.txt" || {
-        echo "failed: $*" >&2
-        tail -n 20 "$data/stderr.txt" >&2
-        exit 1
-    }
-    tail -n 1 "$report" | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
-}
 
 # The commands of one volume, run in turns ($repeats rounds, each command once
 # a round, so that a busy moment of the machine does not fall on one command
 # alone); the fastest run of each counts. Before each run its output is
 # removed and everything written back to the disk, so that no run pays for
-# another's writing. Sets best[NAME] to "wall cpu".
+# another's writing. Sets best[NAME] to what measure printed.
 declare -A best=()
 run_rounds() {
     local name output result
@@ -135,7 +122,7 @@ for fs in ext4 xfs; do
             remux) label="spatialmux --remux" ;;
             remux_nosync) label="  its syncs off" ;;
         esac
-        read -r w c <<<"${row[$name]}"
+        read -r w c _ <<<"${row[$name]}"
         awk -v n="$label" -v w="$w" -v c="$c" -v b="$base" \
             'BEGIN { printf "%-24s %6.2f %6.2f   / cp + sync %.2f\n", n, w, c, (b > 0 ? w / b : 0) }'
     done
