@@ -16,6 +16,8 @@ packages=(
   qt6-translations-l10n                          # Qt's own dialog texts in Japanese (qtbase_ja.qm)
   desktop-file-utils                             # the desktop entry's validation test
   xvfb xauth                                     # the windowed smoke test under a virtual display
+  xdotool                                        # the windowed stop test answers the real save dialog
+  strace                                         # the test that the output is synced before its rename
   clang libclang-rt-14-dev                       # the fuzz targets that tools/test.sh runs
   util-linux                                     # unshare: the read-only volume of the fault tests
   xfsprogs e2fsprogs                             # the edit engine's reflink test (mkfs.xfs, filefrag)
@@ -24,6 +26,7 @@ packages=(
 )
 if [ "${SPATIALMUX_SETUP_EXTRA:-}" = "hardening" ]; then
   packages+=(time)                               # the benchmarks' timing
+  packages+=(eatmydata)                          # the sync benchmark: a conversion with its syncs off
 fi
 
 missing=()
