@@ -26,7 +26,7 @@ large_seconds="${BENCH_LARGE_SECONDS:-80}"
 video_bytes="${BENCH_VIDEO_BYTES:-416667}"
 repeats="${BENCH_REPEATS:-3}"
 
-SPATIALMUX_SETUP_EXTRA=hardening bash "$root/tools/setup.sh"
+SPATIALMUX_SETUP_EXTRA=hardening bash "$root/tools/setup.sh" --tests
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIALMUX_BENCH=ON >/dev/null
 cmake --build "$build" --target spatialmux make_bench_movie bench_read_path bench_verify_output -j 2 >/dev/null
 mkdir -p "$data"
