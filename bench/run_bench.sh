@@ -22,7 +22,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # shellcheck source=bench/common.sh
 source "$root/bench/common.sh"
 
-SPATIALMUX_SETUP_EXTRA=hardening bash "$root/tools/setup.sh"
+SPATIALMUX_SETUP_EXTRA=hardening bash "$root/tools/setup.sh" --tests
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIALMUX_BENCH=ON >/dev/null
 cmake --build "$build" --target spatialmux make_bench_movie bench_read_path bench_verify_output -j 2 >/dev/null
 mkdir -p "$data"

@@ -36,6 +36,16 @@ const char* CommandLineUsage() {
     return kUsage;
 }
 
+std::string CommandLineVersion() {
+    // The first line alone is what scripts read.
+    return std::string("spatialmux ") + SPATIALMUX_VERSION +
+           "\n"
+           "Copyright (c) 2026 the spatialmux developers\n"
+           "License: MIT (see the LICENSE file, or /usr/share/doc/spatialmux/copyright)\n"
+           "This is free software: you may use, copy, change and share it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
+}
+
 std::string CommandLineHelp() {
     char version[128];
     std::snprintf(version, sizeof version, "spatialmux %s", SPATIALMUX_VERSION);
@@ -57,9 +67,6 @@ std::string CommandLineHelp() {
            "                            256k (default 512k)\n"
            "  spatialmux -o DIR [-j N] [--overwrite] [--audio CODEC] [--format mov|mp4]\n"
            "             INPUT...\n"
-           "  spatialmux --remux INPUT OUTPUT\n"
-           "                            convert through FFmpeg's remux instead of editing\n"
-           "                            a copy of the input in place (also with -o DIR)\n"
            "                            convert every camera movie among the INPUT files\n"
            "                            and folders (searched for .mp4 and .mov files,\n"
            "                            hidden ones and DIR left out) into DIR/NAME.mov\n"
@@ -67,6 +74,9 @@ std::string CommandLineHelp() {
            "                            other than pcm); -j N converts N at once (default\n"
            "                            1), --overwrite replaces outputs that exist (else\n"
            "                            they are skipped); also --output-dir DIR, --jobs N\n"
+           "  spatialmux --remux INPUT OUTPUT\n"
+           "                            convert through FFmpeg's remux instead of editing\n"
+           "                            a copy of the input in place (also with -o DIR)\n"
            "  spatialmux --check FILE...\n"
            "                            report on each movie without changing it: for a\n"
            "                            camera movie whether it can be converted (and what\n"
