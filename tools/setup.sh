@@ -11,6 +11,7 @@ packages=(
   nlohmann-json3-dev                             # spatialmux --check --json (header-only)
   libgtest-dev                                   # the test suite
   ffmpeg nlohmann-json3-dev                      # the tests' ffprobe and its JSON
+  vlc-bin vlc-plugin-base libvlc-dev             # the tests' real 360 player: VLC 3 (libspatialaudio, libmysofa's HRTF)
   qt6-base-dev                                   # the windowed droplet
   libxcb1-dev                                    # its check that the X display answers
   qt6-translations-l10n                          # Qt's own dialog texts in Japanese (qtbase_ja.qm)

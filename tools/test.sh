@@ -12,6 +12,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bash "$root/tools/setup.sh"
+# setup.sh installed VLC: the tests that play the outputs in it must run.
+export SPATIALMUX_REQUIRE_VLC=1
 bash "$root/tools/build.sh" -DSPATIALMUX_WERROR=ON -DSPATIALMUX_BUILD_TESTS=ON
 (cd "${SPATIALMUX_BUILD_DIR:-$root/build}" && ctest --output-on-failure -j "$(nproc)")
 [ "${SPATIALMUX_TEST_QUICK:-}" = 1 ] && exit 0
