@@ -29,6 +29,7 @@ package=(
 tests=(
   git libgtest-dev                               # the test suite
   ffmpeg                                         # the tests' ffprobe
+  vlc-bin vlc-plugin-base libvlc-dev             # the tests' real 360 player: VLC 3 (libspatialaudio, libmysofa's HRTF)
   desktop-file-utils                             # the desktop entry's validation test
   xvfb xauth                                     # the windowed smoke test under a virtual display
   xdotool                                        # the windowed stop test answers the real save dialog
