@@ -11,14 +11,13 @@
 
 #include "control/batch/BatchPlan.h"
 #include "control/batch/BatchProgress.h"
+#include "control/batch/ChildConversion.h"
 #include "control/convert/HumanSize.h"
-#include "control/convert/OutputCommit.h"
 #include "control/convert/OutputFormat.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "platform/ChildProcess.h"
 #include "platform/ExecutablePath.h"
 #include "platform/LocalizedStrings.h"
-#include "platform/MoveIntoPlace.h"
 #include "platform/StopSignalFlag.h"
 #include "platform/StopSignals.h"
 
@@ -94,15 +93,6 @@ private:
     bool killed = false;
 };
 
-// What a child left when it could not clean up (killed after the grace
-// time): the partial output, and its own hidden files beside it.
-void RemoveLeftovers(const BatchItem& item) {
-    std::error_code ignored;
-    fs::remove(item.partial, ignored);
-    fs::remove(wrap_ffmpeg::TemporaryWavPath(item.partial), ignored);
-    OutputCommit::RemoveLeftovers(item.partial);
-}
-
 void BatchRunner::Report(const BatchItem& item, Outcome outcome, const std::string& reason) {
     progress.Clear();
     switch (outcome) {
@@ -128,29 +118,27 @@ void BatchRunner::Report(const BatchItem& item, Outcome outcome, const std::stri
 
 void BatchRunner::StartOrSkip(std::size_t index) {
     const BatchItem& item = plan.items[index];
-    if (item.outputIsInput) {
-        Report(item, Outcome::Skipped, "the output " + item.output + " would overwrite the input");
-        return;
+    switch (SkipBeforeStart(item, request.overwrite)) {
+        case ChildSkip::OutputIsInput:
+            Report(item, Outcome::Skipped,
+                   "the output " + item.output + " would overwrite the input");
+            return;
+        case ChildSkip::OutputIsAnotherInput:
+            Report(item, Outcome::Skipped,
+                   item.output + " is one of the inputs and is not replaced");
+            return;
+        case ChildSkip::OutputExists:
+            Report(item, Outcome::Skipped,
+                   item.output + " already exists (--overwrite replaces it)");
+            return;
+        case ChildSkip::None:
+            break;
     }
-    std::error_code error;
-    if (item.outputIsAnotherInput) {
-        Report(item, Outcome::Skipped, item.output + " is one of the inputs and is not replaced");
-        return;
-    }
-    if (fs::exists(fs::symlink_status(item.output, error)) && !request.overwrite) {
-        Report(item, Outcome::Skipped, item.output + " already exists (--overwrite replaces it)");
-        return;
-    }
-    // "--" keeps an input whose name starts with a dash from being read as
-    // an option.
-    std::vector<std::string> arguments = {"--progress-fd",
-                                          std::to_string(platform::kChildReportFd)};
-    if (!request.audio.empty()) arguments.insert(arguments.end(), {"--audio", request.audio});
-    if (!request.audioBitRate.empty()) {
-        arguments.insert(arguments.end(), {"--audio-bitrate", request.audioBitRate});
-    }
-    if (wrap_ffmpeg::RemuxForced()) arguments.push_back("--remux");
-    arguments.insert(arguments.end(), {"--", item.input, item.partial});
+    const std::vector<std::string> arguments =
+        ChildConversionArguments(item, {{"--progress-fd", std::to_string(platform::kChildReportFd)},
+                                        request.audio,
+                                        request.audioBitRate,
+                                        wrap_ffmpeg::RemuxForced()});
     std::string why;
     auto child = platform::SpawnChild(program, arguments, &why);
     if (!child) {
@@ -169,7 +157,7 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
     const double seconds = SecondsSince(run.began);
     if (end.exitStatus == 0) {
         std::string why;
-        if (platform::MoveIntoPlace(item.partial, item.output, request.overwrite, &why)) {
+        if (PlaceFinishedOutput(item, request.overwrite, &why)) {
             std::error_code error;
             const auto size = fs::file_size(item.output, error);
             const uint64_t bytes = error ? 0 : static_cast<uint64_t>(size);
@@ -179,7 +167,6 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
             Report(item, Outcome::Converted, "(" + HumanSize(bytes) + ") in " + took);
             return;
         }
-        RemoveLeftovers(item);
         Report(item, Outcome::Failed, why);
         return;
     }
