@@ -157,7 +157,9 @@ TEST_F(QueueWindowTest, ClosingDuringAConversionAsksAndLeavesNothing) {
     const std::string paused = side.filePath("paused").toStdString();
     setenv("SPATIALMUX_TEST_PAUSE_AT", "verify", 1);
     setenv("SPATIALMUX_TEST_PAUSE_FILE", paused.c_str(), 1);
+    // The format chosen in an earlier run.
     QSettings settings(side.filePath("gui.ini"), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("format"), QStringLiteral("mp4-aac"));
     QueueWindow window(SPATIALMUX_BINARY, settings, dialogs, 1);
     window.show();
     window.AddPaths({Path("clip.MP4")});
@@ -168,6 +170,7 @@ TEST_F(QueueWindowTest, ClosingDuringAConversionAsksAndLeavesNothing) {
     const QueueRow& row = window.Queue().Rows().front();
     ASSERT_TRUE(Until([&paused] { return FileExists(paused); }));
     ASSERT_EQ(row.state, RowState::Converting);
+    EXPECT_EQ(row.plan.output, Path("clip.mp4"));
 
     dialogs.answer = false;
     EXPECT_FALSE(window.close());

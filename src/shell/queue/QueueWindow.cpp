@@ -200,6 +200,10 @@ void QueueWindow::BuildLayout() {
     overall.setRange(0, kOverallSteps);
     overall.setValue(0);
     overall.setTextVisible(false);
+    // Shown from the first run on; its place is kept meanwhile.
+    QSizePolicy keepPlace = overall.sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    overall.setSizePolicy(keepPlace);
     status.setTextFormat(Qt::PlainText);
     status.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     cancelAllButton.setText(Text("gui.cancelall"));
@@ -248,6 +252,9 @@ void QueueWindow::BuildLayout() {
 }
 
 void QueueWindow::RestoreSettings() {
+    // The controls answer their own restoring with SaveSettings: nothing is
+    // saved until all of them hold what was remembered.
+    restoring = true;
     const bool beside = settings.value(QStringLiteral("output/beside"), true).toBool();
     outputFolder =
         QFile::encodeName(settings.value(QStringLiteral("output/folder")).toString()).toStdString();
@@ -257,9 +264,11 @@ void QueueWindow::RestoreSettings() {
     formatBox.setCurrentIndex(format >= 0 ? format : 0);
     lastFolder =
         QFile::encodeName(settings.value(QStringLiteral("lastFolder")).toString()).toStdString();
+    restoring = false;
 }
 
 void QueueWindow::SaveSettings() {
+    if (restoring) return;
     settings.setValue(QStringLiteral("output/beside"), besideButton.isChecked());
     settings.setValue(QStringLiteral("output/folder"), Path(outputFolder));
     settings.setValue(QStringLiteral("format"), formatBox.currentData());
@@ -453,6 +462,7 @@ void QueueWindow::UpdateControls() {
     const bool busy = runner.Busy();
     stack.setCurrentWidget(queue.Rows().empty() ? static_cast<QWidget*>(&emptyHint)
                                                 : static_cast<QWidget*>(&list));
+    overall.setVisible(busy || queue.Totals().files > 0);
     convertButton.setEnabled(!busy && queue.HasWork());
     cancelAllButton.setEnabled(busy);
     options.setEnabled(!busy);

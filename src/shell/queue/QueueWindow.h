@@ -145,6 +145,7 @@ private:
     QPlainTextEdit detailsText;
     QPushButton detailsClose;
     bool stopping = false;
+    bool restoring = false;
 };
 
 }  // namespace spatialmux
