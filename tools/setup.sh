@@ -16,6 +16,7 @@ packages=(
   qt6-translations-l10n                          # Qt's own dialog texts in Japanese (qtbase_ja.qm)
   desktop-file-utils                             # the desktop entry's validation test
   xvfb xauth                                     # the windowed smoke test under a virtual display
+  xdotool imagemagick                            # the queue window's smoke test and tools/screenshot.sh
   clang libclang-rt-14-dev                       # the fuzz targets that tools/test.sh runs
   util-linux                                     # unshare: the read-only volume of the fault tests
   xfsprogs e2fsprogs                             # the edit engine's reflink test (mkfs.xfs, filefrag)
