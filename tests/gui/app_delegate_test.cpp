@@ -119,8 +119,9 @@ TEST_P(RefusedJobTest, ShowsTheControllersAlertAndQuitsWithoutProgressWindow) {
     EXPECT_FALSE(FileExists(Path("out.mov")));
     EXPECT_FALSE(FileExists(Path(".out.mov.wav")));
     EXPECT_EQ(ReadWholeFile(input), before);
-    // The movie check before the dialog starts no job at all.
-    if (!c.notAMovie) {
+    // The movie check before the dialog starts no job at all; the input
+    // given as the output is refused by the droplet itself, before a job.
+    if (!c.notAMovie && !c.outputIsInput) {
         EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Refused);
     }
 }

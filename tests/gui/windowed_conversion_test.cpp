@@ -162,9 +162,8 @@ TEST_F(WindowedConversionTest, TheSoundMapIsOfferedAndOpenedWhenChosen) {
         EXPECT_NE(offer.asked[0].find(output), std::string::npos) << offer.asked[0];
         EXPECT_FALSE(offer.cancelEnabled);
         EXPECT_EQ(backend.Notices(), std::vector<std::string>{});  // the offer is the notice
-        const std::vector<std::string> alerts(
-            backend.Alerts().begin() + static_cast<std::ptrdiff_t>(alertsBefore),
-            backend.Alerts().end());
+        std::vector<std::string> alerts = backend.Alerts();
+        alerts.erase(alerts.begin(), alerts.begin() + static_cast<std::ptrdiff_t>(alertsBefore));
         if (choose) {
             EXPECT_EQ(offer.opened, std::vector<std::string>{map});
             EXPECT_TRUE(FileExists(map));
