@@ -19,30 +19,14 @@
 #   BENCH_REPEATS               runs of each command; the fastest counts (default 3)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${SPATIALMUX_BENCH_BUILD_DIR:-$root/build-bench}"
-data="${SPATIALMUX_BENCH_DATA:-$build/bench-data}"
-small_seconds="${BENCH_SMALL_SECONDS:-8}"
-large_seconds="${BENCH_LARGE_SECONDS:-80}"
-video_bytes="${BENCH_VIDEO_BYTES:-416667}"
-repeats="${BENCH_REPEATS:-3}"
+# shellcheck source=bench/common.sh
+source "$root/bench/common.sh"
 
-SPATIALMUX_SETUP_EXTRA=hardening bash "$root/tools/setup.sh"
+SPATIALMUX_SETUP_EXTRA=hardening bash "$root/tools/setup.sh" --tests
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIALMUX_BENCH=ON >/dev/null
 cmake --build "$build" --target spatialmux make_bench_movie bench_read_path bench_verify_output -j 2 >/dev/null
 mkdir -p "$data"
 
-# Runs a command under /usr/bin/time; prints "wall_seconds cpu_seconds peak_kib"
-# (cpu = user + system: on a machine shared with other work the wall clock
-# also counts time spent waiting for a core).
-measure() {
-    local report="$data/time.txt"
-    /usr/bin/time -f '%e %U %S %M' -o "$report" "$@" >/dev/null 2>"$data/stderr.txt" || {
-        echo "failed: $*" >&2
-        tail -n 20 "$data/stderr.txt" >&2
-        exit 1
-    }
-    tail -n 1 "$report" | awk '{ printf "%.3f %.3f %d\n", $1, $2 + $3, $4 }'
-}
 
 # Fastest of $repeats runs; the output is removed and written back to disk
 # before each run so that no run pays for another's writing.

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "audio/ByteOrder.h"
+#include "audio/ChannelLayoutBox.h"
 #include "movie/BoxWalk.h"
 #include "movie/StreamMoves.h"
 
@@ -16,9 +17,6 @@ namespace {
 constexpr uint64_t kMaxMoovBytes = 256u * 1024u * 1024u;
 // Bytes of a visual sample entry in front of its child boxes.
 constexpr uint64_t kVisualEntryFields = 8 + 78;
-// Sound sample entry: fields in front of the children by description
-// version (QuickTime versions 1 and 2 add 16 and 36 bytes).
-constexpr uint64_t kSoundEntryFields[] = {8 + 28, 8 + 44, 8 + 64};
 
 std::string TypeText(const char* type) {
     return std::string(type, 4);
@@ -46,9 +44,9 @@ void ReadSampleEntry(const std::vector<uint8_t>& moov, const BoxSpan& stsd, Trac
         childrenAt = entry.offset + kVisualEntryFields;
     } else if (track.handler == "soun") {
         if (entry.offset + 18 > entry.End()) return;
-        const uint16_t version = ReadBE16(moov.data() + entry.offset + 16);
-        if (version > 2) return;
-        childrenAt = entry.offset + kSoundEntryFields[version];
+        const uint32_t fields = SoundEntryFieldBytes(ReadBE16(moov.data() + entry.offset + 16));
+        if (fields == 0) return;
+        childrenAt = entry.offset + 8 + fields;
     } else {
         return;
     }
@@ -68,6 +66,8 @@ void ReadSampleEntry(const std::vector<uint8_t>& moov, const BoxSpan& stsd, Trac
             }
         } else if (child.Is("SA3D")) {
             track.sa3d = ParseSa3d(moov.data() + child.offset, child.size);
+        } else if (child.Is("chan")) {
+            track.chan = ParseChannelLayout(moov.data() + child.offset, child.size);
         }
     }
 }
@@ -122,6 +122,22 @@ std::optional<Sa3dFacts> ParseSa3d(const uint8_t* box, std::size_t size) {
     if (facts.channelCount > (size - kFixed) / 4) return std::nullopt;
     for (uint32_t k = 0; k < facts.channelCount; ++k) {
         facts.channelMap.push_back(ReadBE32(box + kFixed + 4 * k));
+    }
+    return facts;
+}
+
+std::optional<ChannelLayoutFacts> ParseChannelLayout(const uint8_t* box, std::size_t size) {
+    if (size < kChannelLayoutBoxSize || std::memcmp(box + 4, "chan", 4) != 0) return std::nullopt;
+    ChannelLayoutFacts facts;
+    facts.tag = ReadBE32(box + 12);
+    facts.bitmap = ReadBE32(box + 16);
+    const uint32_t descriptions = ReadBE32(box + 20);
+    if (descriptions > (size - kChannelLayoutBoxSize) / kChannelDescriptionSize) {
+        return std::nullopt;
+    }
+    for (uint32_t k = 0; k < descriptions; ++k) {
+        facts.labels.push_back(
+            ReadBE32(box + kChannelLayoutBoxSize + std::size_t{k} * kChannelDescriptionSize));
     }
     return facts;
 }

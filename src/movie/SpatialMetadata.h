@@ -32,6 +32,18 @@ struct Sa3dFacts {
 // for its fields or its channel map.
 std::optional<Sa3dFacts> ParseSa3d(const uint8_t* box, std::size_t size);
 
+// A chan box: the channel layout of a sound sample entry
+// (audio/ChannelLayoutBox.h).
+struct ChannelLayoutFacts {
+    uint32_t tag = 0;
+    uint32_t bitmap = 0;
+    std::vector<uint32_t> labels;  // the channel descriptions' labels, in order
+};
+
+// Parses a whole chan box (header included). Nothing when it is too short
+// for its fields or for the channel descriptions it counts.
+std::optional<ChannelLayoutFacts> ParseChannelLayout(const uint8_t* box, std::size_t size);
+
 // The GSpherical:* elements of a V1 XML document, in document order, as
 // (name without prefix, text) pairs.
 std::vector<std::pair<std::string, std::string>> ParseSphericalXml(const std::string& xml);
@@ -46,6 +58,7 @@ struct TrackMetadata {
     bool sv3d = false;
     std::string projection;  // the type of sv3d's projection box, e.g. "equi"
     std::optional<Sa3dFacts> sa3d;
+    std::optional<ChannelLayoutFacts> chan;
 };
 
 struct MovieMetadata {

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "audio/ByteOrder.h"
+#include "audio/ChannelLayoutBox.h"
 #include "output/MoovLayout.h"
 #include "output/MoovTransplant.h"
 #include "output/RecordingMetadataCarry.h"
@@ -22,10 +23,6 @@ constexpr uint32_t kQuickTimeMinorVersion = 0x200;
 constexpr uint32_t kMvhdVersion0Bytes = 108;
 constexpr uint32_t kMvhdVersion1Bytes = 120;
 constexpr uint32_t kBytesPerInstant = 8;  // 4 channels x 16 bits
-// Core Audio's channel layout: the tag that says "see the bitmap", and the
-// bitmap of left, right, center and back center.
-constexpr uint32_t kChannelLayoutUseBitmap = 0x00010000;
-constexpr uint32_t kQuadBitmap = 0x107;
 
 // A box under construction in a byte vector; Close writes its size.
 class Box {
@@ -99,9 +96,11 @@ void AppendDuration(std::vector<uint8_t>& out, bool wide, uint64_t duration) {
 }
 
 // The sample entry FFmpeg's mov muxer writes for 16-bit little-endian PCM
-// (a version 0 sound description) of the remux's four-channel WAV: its
-// channel layout box says 4.0 by bitmap (left, right, center, back center),
-// which players ignore in favour of SA3D, the last child.
+// (a version 0 sound description) of the remux's four-channel WAV, with the
+// channel layout box the metadata transplant gives the remux's output:
+// ambisonics in ACN order, SN3D, as SA3D (the last child) says. A chan box
+// that named speakers would make players that follow it reorder the
+// channels before they decode the ambisonics.
 void AppendSoundEntry(std::vector<uint8_t>& out, const EditedAudioTrack& audio,
                       const std::vector<uint8_t>& sa3d) {
     Box entry(out, "sowt");
@@ -115,13 +114,8 @@ void AppendSoundEntry(std::vector<uint8_t>& out, const EditedAudioTrack& audio,
     AppendBE16(out, 0);  // compression id
     AppendBE16(out, 0);  // packet size
     AppendBE32(out, audio.sampleRate << 16);
-    {
-        Box chan(out, "chan");
-        AppendBE32(out, 0);
-        AppendBE32(out, kChannelLayoutUseBitmap);
-        AppendBE32(out, kQuadBitmap);
-        AppendBE32(out, 0);  // no channel descriptions
-    }
+    const std::vector<uint8_t> chan = AmbisonicChannelLayoutBox(4);
+    out.insert(out.end(), chan.begin(), chan.end());
     out.insert(out.end(), sa3d.begin(), sa3d.end());
 }
 

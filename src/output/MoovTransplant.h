@@ -1,8 +1,10 @@
 #pragma once
 // Building the output's new moov: the input's video sample entry replaces
 // the output's first one, the input's uuid box becomes the video trak's last
-// child and the SA3D box the audio sample entry's last child, with the size
-// field of every enclosing box adjusted.
+// child and the SA3D box the audio sample entry's last child; a chan box in
+// the audio sample entry becomes the ambisonic layout that SA3D describes
+// (ACN, SN3D, no speakers); the size field of every enclosing box is
+// adjusted.
 
 #include <cstddef>
 #include <cstdint>

@@ -81,6 +81,7 @@ struct OutputMoovShape {
     uint32_t audioEntrySize = 52;
     bool withEdts = true;
     bool extraBoxInTrak = false;  // an unexpected box in front of mdia
+    Bytes audioEntry = {};        // written as it is in place of a filler entry
 };
 
 void Track(BoxWriter& w, bool video, const OutputMoovShape& shape) {
@@ -99,7 +100,11 @@ void Track(BoxWriter& w, bool video, const OutputMoovShape& shape) {
     const size_t stsd = w.BeginBox("stsd");
     w.U32(0);
     w.U32(1);
-    Filler(w, video ? "avc1" : "sowt", video ? shape.videoEntrySize : shape.audioEntrySize, 9);
+    if (!video && !shape.audioEntry.empty()) {
+        w.Append(shape.audioEntry);
+    } else {
+        Filler(w, video ? "avc1" : "sowt", video ? shape.videoEntrySize : shape.audioEntrySize, 9);
+    }
     w.EndBox(stsd);
     Filler(w, "stts", 24, 10);
     Filler(w, "stsc", 28, 11);
@@ -242,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, VideoEntryLength,
                                            std::make_pair(50u, 66u)));  // -> 00 00 00 42
 
 TEST(MoovTransplant, FindsTheBoxesByTypeWhateverStandsBetween) {
-    for (const OutputMoovShape shape :
+    for (const OutputMoovShape& shape :
          {OutputMoovShape{.withEdts = false}, OutputMoovShape{.extraBoxInTrak = true}}) {
         const Bytes old = BuildOutputMoov(shape);
         const Pieces pieces;
@@ -324,6 +329,67 @@ TEST(MoovTransplant, ChannelMapBecomesTheIdentity) {
     const Bytes kept = notSa3d;
     EXPECT_FALSE(output::RemapSa3dChannels(notSa3d));
     EXPECT_EQ(notSa3d, kept);
+}
+
+// A PCM sound entry as FFmpeg's QuickTime muxer writes it (version 0
+// fields), with a chan box of `descriptions` channel descriptions (4.0 by
+// bitmap without any) and a box behind it.
+Bytes SoundEntryWithChan(uint32_t descriptions) {
+    BoxWriter w;
+    const size_t entry = w.BeginBox("sowt");
+    w.Zeros(6);
+    w.U16(1);  // data reference index
+    w.Zeros(8);
+    w.U16(4);
+    w.U16(16);
+    w.Zeros(4);
+    w.U32(48000u << 16);
+    const size_t chan = w.BeginBox("chan");
+    w.U32(0);
+    w.U32(descriptions == 0 ? 0x10000 : 0);
+    w.U32(descriptions == 0 ? 0x107 : 0);
+    w.U32(descriptions);
+    for (uint32_t k = 1; k <= descriptions; ++k) {
+        w.U32(k);
+        w.Zeros(16);
+    }
+    w.EndBox(chan);
+    Filler(w, "wave", 20, 3);
+    w.EndBox(entry);
+    return w.Bytes();
+}
+
+TEST(MoovTransplant, ChannelLayoutBecomesTheAmbisonicOne) {
+    const Pieces pieces;
+    for (uint32_t descriptions : {0u, 4u}) {
+        SCOPED_TRACE(descriptions);
+        OutputMoovShape shape;
+        shape.audioEntry = SoundEntryWithChan(descriptions);
+        const Bytes old = BuildOutputMoov(shape);
+        Bytes moov;
+        ASSERT_TRUE(
+            output::BuildTransplantedMoov(old, pieces.videoEntry, pieces.uuid, pieces.sa3d, &moov));
+
+        // chan becomes 24 bytes, and SA3D is added.
+        const int64_t growth = 36 - 20 * int64_t{descriptions};
+        for (const std::string& path :
+             std::vector<std::string>{"moov/trak#2", "moov/trak#2/mdia/minf", kAudioStbl}) {
+            EXPECT_EQ(static_cast<int64_t>(SizeAt(moov, path)),
+                      static_cast<int64_t>(SizeAt(old, path)) + growth)
+                << path;
+        }
+        EXPECT_EQ(static_cast<int64_t>(moov.size()),
+                  static_cast<int64_t>(old.size()) + 250 + 512 + growth);
+        const auto entry = FindSampleEntry(moov, *FindBoxPath(moov, kAudioStbl + "/stsd"));
+        ASSERT_TRUE(entry);
+        const auto children =
+            testing::Children(moov, entry->offset + 36, entry->offset + entry->size);
+        ASSERT_EQ(children.size(), 3u);
+        EXPECT_EQ(BoxBytes(moov, children[0]), testing::kAmbisonicChanBox);
+        EXPECT_EQ(BoxBytes(moov, children[1]), FillerBox("wave", 20, 3));
+        EXPECT_EQ(BoxBytes(moov, children[2]), pieces.sa3d);
+        EXPECT_EQ(Slice(moov, entry->offset + 4, 32), Slice(shape.audioEntry, 4, 32));
+    }
 }
 
 // ---------------------------------------------------------------- files
@@ -598,6 +664,14 @@ TEST_F(TransplantFile, ARemuxedOutputCarriesTheCameraMetadata) {
     ASSERT_TRUE(audioEntry);
     const Bytes entry = BoxBytes(after, *audioEntry);
     EXPECT_EQ(Slice(entry, entry.size() - 36, 36), reader->Sa3dBox());
+    // FFmpeg's muxer said 4.0 by bitmap; the transplant says ambisonics.
+    const auto chanBefore = testing::FindSoundEntryChild(
+        before, *FindSampleEntry(before, *FindBoxPath(before, kAudioStbl + "/stsd")), "chan");
+    ASSERT_TRUE(chanBefore);
+    EXPECT_EQ(ReadBE32(&before[chanBefore->offset + 12]), 0x10000u);
+    const auto chan = testing::FindSoundEntryChild(after, *audioEntry, "chan");
+    ASSERT_TRUE(chan);
+    EXPECT_EQ(BoxBytes(after, *chan), testing::kAmbisonicChanBox);
 
     const PlayerView player = OpenAsPlayer(out);
     ASSERT_TRUE(player.opened);

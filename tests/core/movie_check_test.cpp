@@ -15,6 +15,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "audio/ByteOrder.h"
+#include "control/check/ChannelLayoutText.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"
 #include "support/RunProgram.h"
@@ -121,6 +123,9 @@ TEST_F(MovieCheck, ConvertedOutputIsReadyForPlayers) {
     EXPECT_NE(run.out.find("channels (ambisonic 1)"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Spherical=true"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("channel map 0, 1, 2, 3"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("chan: layout tag 0x00BE0004 (ambisonics, ACN order, SN3D, 4 channels)"),
+              std::string::npos)
+        << run.out;
     EXPECT_NE(run.out.find("ready for 360 players with first-order ambisonics: yes\n"),
               std::string::npos)
         << run.out;
@@ -135,6 +140,8 @@ TEST_F(MovieCheck, ConvertedOutputIsReadyForPlayers) {
     EXPECT_EQ(json[0]["audio"][0]["channels"], 4);
     EXPECT_EQ(json[0]["audio"][0]["layout"], "ambisonic 1");
     EXPECT_EQ(json[0]["audio"][0]["samples"], 4096);
+    EXPECT_EQ(json[0]["chan"]["layoutTag"], 0x00BE0004);
+    EXPECT_EQ(json[0]["chan"]["speakers"], nullptr);
 }
 
 TEST_F(MovieCheck, PlainMovieIsNotReadyAndSaysWhy) {
@@ -175,6 +182,80 @@ TEST_F(MovieCheck, CameraOrderedSa3dMapIsNotReady) {
               std::string::npos);
     EXPECT_NE(run.out.find("- the SA3D channel map is not 0, 1, 2, 3"), std::string::npos)
         << run.out;
+}
+
+TEST_F(MovieCheck, SpeakerChanBesideSa3dIsNotReady) {
+    // The converted output with the chan box the outputs once had: 4.0 by
+    // bitmap, which VLC follows for PCM (front heard overhead).
+    auto bytes = ReadFileBytes(converted);
+    const auto stsd = testing::FindBoxPath(bytes, "moov/trak#2/mdia/minf/stbl/stsd");
+    ASSERT_TRUE(stsd);
+    const auto chan =
+        testing::FindSoundEntryChild(bytes, *testing::FindSampleEntry(bytes, *stsd), "chan");
+    ASSERT_TRUE(chan && chan->size == 24);
+    WriteBE32(&bytes[chan->offset + 12], 0x00010000);
+    WriteBE32(&bytes[chan->offset + 16], 0x107);
+    WriteFileBytes(dir.Path("speakers.mov"), bytes);
+
+    const std::string warning =
+        "the chan box names speakers (left, right, centre, back centre) for channels that the "
+        "SA3D box says are ambisonics: players that follow the chan box hear channels 3 and 4 as "
+        "centre and back centre, not as the ambisonic Z (up) and X (front)";
+    const ProgramRun run = RunProgram({"--check", dir.Path("speakers.mov")});
+    EXPECT_EQ(run.status, 1);
+    for (const std::string& line : std::vector<std::string>{
+             "  chan: layout tag 0x00010000 (by bitmap), bitmap 0x107: left, right, centre, back "
+             "centre\n",
+             "ready for 360 players with first-order ambisonics: no\n    - " + warning + "\n"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+    }
+
+    const auto json = JsonLines(RunProgram({"--check", "--json", dir.Path("speakers.mov")}).out);
+    ASSERT_EQ(json.size(), 1u);
+    EXPECT_EQ(json[0]["ready"], false);
+    EXPECT_EQ(json[0]["reasons"], std::vector<std::string>{warning});
+    EXPECT_EQ(json[0]["chan"]["bitmap"], 0x107);
+    EXPECT_EQ(json[0]["chan"]["speakers"],
+              (std::vector<std::string>{"left", "right", "centre", "back centre"}));
+}
+
+TEST(ChannelLayoutText, SpeakersByTagBitmapOrDescriptionsConflictWithSa3d) {
+    struct Case {
+        ChannelLayoutFacts chan;
+        std::string text;
+        std::string heard;  // what the warning says players hear; empty: no warning
+    };
+    const Case cases[] = {
+        {{0x00BE0004, 0, {}},
+         "layout tag 0x00BE0004 (ambisonics, ACN order, SN3D, 4 channels)",
+         ""},
+        {{0x00010000, 0, {}}, "layout tag 0x00010000 (by bitmap), bitmap 0x0, no speakers", ""},
+        {{0, 0, {0x20000, 0x20001, 0x20002, 0x20003}},
+         "layout tag 0x00000000 (by channel descriptions): ACN 0, ACN 1, ACN 2, ACN 3",
+         ""},
+        {{0x006C0004, 0, {}},
+         "layout tag 0x006C0004 (quadraphonic)",
+         "hear channels 3 and 4 as left surround and right surround, not as"},
+        {{0, 0, {1, 2, 3, 4}},
+         "layout tag 0x00000000 (by channel descriptions): left, right, centre, LFE",
+         "hear channels 3 and 4 as centre and LFE, not as"},
+        {{0x00650002, 0, {}},
+         "layout tag 0x00650002 (stereo)",
+         "hear the channels as left, right, not as the ambisonic W, Y, Z and X"},
+        {{0x006D0005, 0, {}},
+         "layout tag 0x006D0005 (speakers, 5 channels)",
+         "names speakers (layout tag 0x006D0005) for channels"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ChannelLayoutText(c.chan), c.text);
+        const std::string warning = SpeakerConflict(c.chan);
+        if (c.heard.empty()) {
+            EXPECT_EQ(warning, "") << c.text;
+            EXPECT_FALSE(ChannelSpeakers(c.chan)) << c.text;
+        } else {
+            EXPECT_NE(warning.find(c.heard), std::string::npos) << warning;
+        }
+    }
 }
 
 TEST_F(MovieCheck, DamagedCameraMoviesNameTheStepThatFailed) {

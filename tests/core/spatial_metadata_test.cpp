@@ -74,6 +74,41 @@ TEST(SpatialMetadata, Sa3dFieldsAndMapWithinTheBox) {
     EXPECT_FALSE(ParseSa3d(box.data(), 35));
 }
 
+std::vector<uint8_t> Chan(uint32_t tag, uint32_t bitmap, uint32_t count,
+                          std::vector<uint32_t> labels) {
+    std::vector<uint8_t> payload(4, 0);
+    for (uint32_t field : {tag, bitmap, count}) {
+        for (int k = 3; k >= 0; --k) payload.push_back(static_cast<uint8_t>(field >> (8 * k)));
+    }
+    for (uint32_t label : labels) {
+        for (int k = 3; k >= 0; --k) payload.push_back(static_cast<uint8_t>(label >> (8 * k)));
+        payload.insert(payload.end(), 16, 0);  // flags, coordinates
+    }
+    return Box("chan", payload);
+}
+
+TEST(SpatialMetadata, ChannelLayoutFieldsAndDescriptionsWithinTheBox) {
+    const auto bitmap = Chan(0x10000, 0x107, 0, {});
+    ASSERT_EQ(bitmap.size(), 24u);
+    const auto facts = ParseChannelLayout(bitmap.data(), bitmap.size());
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->tag, 0x10000u);
+    EXPECT_EQ(facts->bitmap, 0x107u);
+    EXPECT_TRUE(facts->labels.empty());
+    const auto described = Chan(0, 0, 2, {5, 6});
+    EXPECT_EQ(ParseChannelLayout(described.data(), described.size())->labels,
+              (std::vector<uint32_t>{5, 6}));
+
+    // Counts the box does not hold (one that wraps to 4 bytes when
+    // multiplied by 20 in 32 bits), and boxes cut short.
+    for (uint32_t count : {3u, 0x0CCCCCCDu, 0xFFFFFFFFu}) {
+        const auto lying = Chan(0, 0, count, {5, 6});
+        EXPECT_FALSE(ParseChannelLayout(lying.data(), lying.size())) << count;
+    }
+    EXPECT_FALSE(ParseChannelLayout(bitmap.data(), 23));
+    EXPECT_FALSE(ParseChannelLayout(described.data(), described.size() - 1));
+}
+
 TEST(SpatialMetadata, SphericalXmlFieldsInOrderAndBrokenTagsSkipped) {
     const std::string xml =
         "<?xml version=\"1.0\"?><rdf:SphericalVideo>"

@@ -75,6 +75,16 @@ inline std::optional<BoxRef> FindSampleEntry(const std::vector<uint8_t>& bytes,
     return entries.front();
 }
 
+// The child of type `type` of a version 0 sound sample entry (28 bytes of
+// fields after its header), such as its chan or SA3D box.
+inline std::optional<BoxRef> FindSoundEntryChild(const std::vector<uint8_t>& bytes,
+                                                 const BoxRef& entry, const std::string& type) {
+    for (const BoxRef& child : Children(bytes, entry.offset + 36, entry.offset + entry.size)) {
+        if (child.type == type) return child;
+    }
+    return std::nullopt;
+}
+
 inline std::vector<uint8_t> BoxBytes(const std::vector<uint8_t>& bytes, const BoxRef& box) {
     return std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(box.offset),
                                 bytes.begin() + static_cast<std::ptrdiff_t>(box.offset + box.size));

@@ -19,6 +19,13 @@ struct TestMovie {
     fixture::CameraMovieLayout layout;
 };
 
+// The chan box of every PCM output's sound entry: ambisonics in ACN order,
+// SN3D, four channels (tag 0x00BE0004), no bitmap, no channel descriptions.
+// A layout of speakers there makes players that follow chan reorder the
+// channels before they decode the ambisonics.
+inline const std::vector<uint8_t> kAmbisonicChanBox = {
+    0, 0, 0, 24, 'c', 'h', 'a', 'n', 0, 0, 0, 0, 0, 0xBE, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0};
+
 // A quick movie: tiny video, a few distinct frames, `samples` instants.
 inline fixture::CameraMovieOptions SmallMovie(int32_t samples) {
     fixture::CameraMovieOptions options;

@@ -2,7 +2,8 @@
 // Everything a correct conversion of a builder movie must hold, checked on
 // the output file: the video packets and their times as they were, every audio instant
 // reordered with the gain, and the camera's sample entry, uuid and SA3D
-// boxes (with the SA3D map set to 0, 1, 2, 3) in the moov.
+// boxes (with the SA3D map set to 0, 1, 2, 3) in the moov, beside a chan
+// box that says ambisonics.
 
 #include <gtest/gtest.h>
 
@@ -76,6 +77,9 @@ inline void ExpectConvertedOutput(const TestMovie& movie,
     wanted[31] = 2;
     wanted[35] = 3;
     EXPECT_EQ(sa3d, wanted);
+    const auto chan = FindSoundEntryChild(bytes, *audioEntry, "chan");
+    ASSERT_TRUE(chan);
+    EXPECT_EQ(BoxBytes(bytes, *chan), kAmbisonicChanBox);
 }
 
 }  // namespace spatialmux::testing

@@ -33,8 +33,9 @@ std::vector<std::string> ChildConversionArguments(const BatchItem& item,
     return arguments;
 }
 
-bool PlaceFinishedOutput(const BatchItem& item, bool overwrite, std::string* why) {
-    if (platform::MoveIntoPlace(item.partial, item.output, overwrite, why)) return true;
+bool PlaceFinishedOutput(const BatchItem& item, bool overwrite, std::string* why,
+                         std::string* warning) {
+    if (platform::MoveIntoPlace(item.partial, item.output, overwrite, why, warning)) return true;
     RemoveLeftovers(item);
     return false;
 }

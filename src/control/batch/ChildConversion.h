@@ -37,9 +37,11 @@ std::vector<std::string> ChildConversionArguments(const BatchItem& item,
                                                   const ChildConversionOptions& options);
 
 // After a child exited with 0: renames the partial output onto the output
-// (never replacing an existing one unless `overwrite`). On failure the
-// partial is removed and `why` says what went wrong.
-bool PlaceFinishedOutput(const BatchItem& item, bool overwrite, std::string* why);
+// (never replacing an existing one unless `overwrite`), durably. On failure
+// the partial is removed and `why` says what went wrong; a rename done
+// whose folder could not be synced says so in `warning`.
+bool PlaceFinishedOutput(const BatchItem& item, bool overwrite, std::string* why,
+                         std::string* warning = nullptr);
 
 // What a child left when it could not clean up (killed after a grace
 // time): the partial output, and its own hidden files beside it.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "control/check/ChannelLayoutText.h"
 #include "control/soundmap/SoundMapCommand.h"
 
 namespace spatialmux {
@@ -74,6 +75,15 @@ json VideoJson(const StreamProbe& video) {
             {"packets", video.indexEntries}};
 }
 
+json ChannelLayoutJson(const ChannelLayoutFacts& chan) {
+    const auto speakers = ChannelSpeakers(chan);
+    return {{"layoutTag", chan.tag},
+            {"bitmap", chan.bitmap},
+            {"labels", chan.labels},
+            {"text", ChannelLayoutText(chan)},
+            {"speakers", speakers ? json(*speakers) : json(nullptr)}};
+}
+
 json Sa3dJson(const Sa3dFacts& sa3d) {
     return {{"version", sa3d.version},
             {"ambisonicType", sa3d.ambisonicType},
@@ -142,6 +152,7 @@ std::string CheckReportText(const CheckReport& report) {
     if (audioTracks > 0) {
         const TrackMetadata* audio = Track(report, "soun");
         line("SA3D", audio != nullptr && audio->sa3d ? Sa3dLine(*audio->sa3d) : "none");
+        if (audio != nullptr && audio->chan) line("chan", ChannelLayoutText(*audio->chan));
     }
     if (!report.notCamera.empty()) line("camera movie", "no (" + report.notCamera + ")");
     line("ready for 360 players with first-order ambisonics", report.ready ? "yes" : "no");
@@ -199,6 +210,9 @@ std::string CheckReportJson(const CheckReport& report) {
     const TrackMetadata* audioTrack = Track(report, "soun");
     object["sa3d"] =
         audioTrack != nullptr && audioTrack->sa3d ? Sa3dJson(*audioTrack->sa3d) : json(nullptr);
+    object["chan"] = audioTrack != nullptr && audioTrack->chan
+                         ? ChannelLayoutJson(*audioTrack->chan)
+                         : json(nullptr);
     if (!report.notCamera.empty()) object["notCameraMovie"] = report.notCamera;
     object["ready"] = report.ready;
     object["reasons"] = report.notReady;

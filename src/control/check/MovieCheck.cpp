@@ -9,6 +9,7 @@
 #include <fstream>
 #include <utility>
 
+#include "control/check/ChannelLayoutText.h"
 #include "control/check/CheckReportPrinting.h"
 #include "control/convert/GainChoice.h"
 #include "movie/AudioFrame.h"
@@ -162,6 +163,10 @@ void JudgeOtherMovie(CheckReport& report) {
             no("the SA3D box maps " + std::to_string(sa3d.channelCount) + " channels, not 4");
         }
         if (!sa3d.IdentityMap()) no("the SA3D channel map is not 0, 1, 2, 3");
+        if (audioTrack->chan) {
+            std::string conflict = SpeakerConflict(*audioTrack->chan);
+            if (!conflict.empty()) no(std::move(conflict));
+        }
     }
     if (audio != nullptr && audio->layout != "ambisonic 1") {
         no("libavformat reads the audio layout as \"" + audio->layout + "\", not \"ambisonic 1\"");

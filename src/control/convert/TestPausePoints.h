@@ -12,8 +12,10 @@
 //
 // Points: "wav-start" (first frame written), "wav-middle" (half of the
 // WAV), "remux" (first audio packet muxed), "remux-end" (the remux is done),
-// "transplant" (before the new moov is written), "verify" (before the
-// output is verified), "commit" (before the rename into place).
+// "transplant" (before the new moov is written); of the edit: "edit-copy"
+// (the copy started), "edit-audio" (half of the audio written), "edit-moov"
+// (before the new moov is written); of both: "verify" (before the output
+// is verified), "commit" (before the rename into place).
 
 namespace spatialmux {
 

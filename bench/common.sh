@@ -1,0 +1,21 @@
+# Sourced by the bench scripts, with $root set to the source tree: their
+# settings (see bench/README.md) and how a command is measured.
+build="${SPATIALMUX_BENCH_BUILD_DIR:-$root/build-bench}"
+data="${SPATIALMUX_BENCH_DATA:-$build/bench-data}"
+small_seconds="${BENCH_SMALL_SECONDS:-8}"
+large_seconds="${BENCH_LARGE_SECONDS:-80}"
+video_bytes="${BENCH_VIDEO_BYTES:-416667}"
+repeats="${BENCH_REPEATS:-3}"
+
+# Runs a command under /usr/bin/time; prints "wall_seconds cpu_seconds peak_kib"
+# (cpu = user + system: on a machine shared with other work the wall clock
+# also counts time spent waiting for a core).
+measure() {
+    local report="$data/time.txt"
+    /usr/bin/time -f '%e %U %S %M' -o "$report" "$@" >/dev/null 2>"$data/stderr.txt" || {
+        echo "failed: $*" >&2
+        tail -n 20 "$data/stderr.txt" >&2
+        exit 1
+    }
+    tail -n 1 "$report" | awk '{ printf "%.3f %.3f %d\n", $1, $2 + $3, $4 }'
+}
