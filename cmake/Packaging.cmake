@@ -22,7 +22,7 @@ function(spatialmux_gzip source output)
 endfunction()
 
 # ---- manual pages: the version in their header is the project's
-foreach(page spatialmux.1 spatialmux-droplet.1)
+foreach(page spatialmux.1 spatialmux-droplet.1 spatialmux-gui.1)
   set(source ${CMAKE_SOURCE_DIR}/resources/man/${page})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
   file(READ ${source} text)
@@ -32,7 +32,8 @@ foreach(page spatialmux.1 spatialmux-droplet.1)
 endforeach()
 install(FILES ${PACKAGING_OUT}/spatialmux.1.gz DESTINATION share/man/man1)
 if(SPATIALMUX_WITH_QT)
-  install(FILES ${PACKAGING_OUT}/spatialmux-droplet.1.gz DESTINATION share/man/man1)
+  install(FILES ${PACKAGING_OUT}/spatialmux-droplet.1.gz ${PACKAGING_OUT}/spatialmux-gui.1.gz
+          DESTINATION share/man/man1)
 endif()
 
 # ---- shell completion
@@ -40,7 +41,7 @@ install(FILES resources/completion/spatialmux.bash
         DESTINATION share/bash-completion/completions RENAME spatialmux)
 
 # ---- the desktop application's icons and AppStream metadata (the desktop
-# entry and the scalable icon are installed with the windowed program)
+# entries and the scalable icon are installed with the windowed programs)
 if(SPATIALMUX_WITH_QT)
   foreach(size 48x48 128x128)
     install(FILES resources/icons/hicolor/${size}/apps/spatialmux.png
@@ -82,8 +83,11 @@ re-encoded; the four audio channels are put into ambisonic order with the
 camera model's level correction; and the camera's spherical-video and
 spatial-audio metadata are kept.
 
-It works from a terminal (spatialmux INPUT OUTPUT) and as a desktop droplet:
-drop one movie on it, choose where to save, and watch the progress.")
+It works from a terminal (spatialmux INPUT OUTPUT, or a whole card with
+spatialmux -o DIR CARD) and from the desktop: a window takes a card's worth
+of movies (drop them or their folder on it), converts them with a progress
+bar for each, and offers each one's sound map and details; a droplet
+converts one movie opened with it.")
 include(CPack)
 
 # ---- the manual page and the completion keep up with the program's options

@@ -57,8 +57,13 @@ $sudo apt-get install -y -qq "$deb" >/dev/null
 grep -q '^License: MIT' "$work/version"
 grep -q '^License: Expat' /usr/share/doc/spatialmux/copyright
 while read -r f; do [ -f "$f" ] && echo "$f"; done < <(dpkg -L spatialmux | sort)
-# Only the two programs are installed; the fixture builder and the tests never.
-[ "$(dpkg -L spatialmux | grep -c '^/usr/bin/')" -eq 2 ]
+# Only the three programs are installed; the fixture builder and the tests never.
+[ "$(dpkg -L spatialmux | grep -c '^/usr/bin/')" -eq 3 ]
+for program in spatialmux-droplet spatialmux-gui; do
+  if ldd "/usr/bin/$program" | grep -q 'not found'; then
+    ldd "/usr/bin/$program"; echo "package_check: $program misses a library" >&2; exit 1
+  fi
+done
 
 echo "== converting the sample movie with the installed program"
 "$build/make_camera_movie" --sample "$work/sample.mp4" >/dev/null
@@ -82,7 +87,25 @@ fi
 head -n 12 <<<"$page"
 grep -q 'EXIT STATUS' <<<"$page"
 if [ -s "$work/man-warnings" ]; then cat "$work/man-warnings"; exit 1; fi
-desktop-file-validate /usr/share/applications/spatialmux.desktop
+desktop-file-validate /usr/share/applications/spatialmux.desktop \
+  /usr/share/applications/spatialmux-droplet.desktop
+# The menu starts the queue window; the droplet is only offered for movies.
+grep -qx 'Exec=spatialmux-gui %F' /usr/share/applications/spatialmux.desktop
+grep -qx 'NoDisplay=true' /usr/share/applications/spatialmux-droplet.desktop
+grep -qx 'MimeType=video/mp4;video/quicktime;' /usr/share/applications/spatialmux-droplet.desktop
+for page in spatialmux-gui spatialmux-droplet; do
+  if [ -e "/usr/share/man/man1/$page.1.gz" ]; then
+    MANWIDTH=80 man --warnings "$page" 2>&1 >/dev/null | { ! grep .; }
+  fi
+done
+# The installed window starts with a movie queued and runs until stopped
+# (timeout's status 124), finding the installed command line beside it.
+if command -v xvfb-run >/dev/null; then
+  status=0
+  xvfb-run -a timeout -s TERM 10 /usr/bin/spatialmux-gui "$work/sample.mp4" \
+    >"$work/gui-log" 2>&1 || status=$?
+  [ "$status" -eq 124 ] || { cat "$work/gui-log"; echo "package_check: spatialmux-gui ended with $status" >&2; exit 1; }
+fi
 appstreamcli validate --no-net /usr/share/metainfo/io.github.spatialmux.metainfo.xml
 bash -c 'source /usr/share/bash-completion/completions/spatialmux && declare -F _spatialmux >/dev/null'
 

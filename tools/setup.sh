@@ -32,7 +32,8 @@ tests=(
   vlc-bin vlc-plugin-base libvlc-dev             # the tests' real 360 player: VLC 3 (libspatialaudio, libmysofa's HRTF)
   desktop-file-utils                             # the desktop entry's validation test
   xvfb xauth                                     # the windowed smoke test under a virtual display
-  xdotool                                        # the windowed stop test answers the real save dialog
+  xdotool imagemagick                            # the windowed stop test answers the real save dialog;
+                                                 # the queue window's smoke test and tools/screenshot.sh
   strace                                         # the test that the output is synced before its rename
   clang libclang-rt-14-dev                       # the fuzz targets that tools/test.sh runs
   util-linux                                     # unshare: the read-only volume of the fault tests

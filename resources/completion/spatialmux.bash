@@ -4,10 +4,10 @@
 # shellcheck disable=SC2034,SC2207  # the usual bash-completion idioms
 
 _spatialmux() {
-    local cur prev words cword
-    _init_completion || return
+    local cur prev words cword split
+    _init_completion -s || return
 
-    local options="--help --version --accept-short-audio --remux --audio --audio-bitrate --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at"
+    local options="--help --version --accept-short-audio --remux --audio --audio-bitrate --progress --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at"
 
     case $prev in
         --audio)
@@ -16,6 +16,10 @@ _spatialmux() {
             ;;
         --format)
             COMPREPLY=($(compgen -W "mov mp4" -- "$cur"))
+            return
+            ;;
+        --progress)
+            COMPREPLY=($(compgen -W "machine" -- "$cur"))
             return
             ;;
         --audio-bitrate)
@@ -34,7 +38,7 @@ _spatialmux() {
     local i plain=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --audio | --audio-bitrate | --format | -o | --output-dir | -j | --jobs) ((i++)) ;;
+            --audio | --audio-bitrate | --format | --progress | -o | --output-dir | -j | --jobs) ((i++)) ;;
             -*) ;;
             *) ((plain++)) ;;
         esac

@@ -65,6 +65,11 @@ std::string CommandLineHelp() {
            "                            .mov or .mp4; the default for .mp4) or opus\n"
            "                            (.mp4 only); RATE for aac and opus, such as\n"
            "                            256k (default 512k)\n"
+           "  spatialmux --progress=machine INPUT OUTPUT\n"
+           "                            report the progress on standard error as lines\n"
+           "                            for another program to read (a front end): the\n"
+           "                            percentage, the phase and at the end the result,\n"
+           "                            the output and its size, or the failure's text\n"
            "  spatialmux -o DIR [-j N] [--overwrite] [--audio CODEC] [--format mov|mp4]\n"
            "             INPUT...\n"
            "                            convert every camera movie among the INPUT files\n"
@@ -170,6 +175,9 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
                               ->transform(CLI::IsMember({"mov", "mp4"}, CLI::ignore_case));
     CLI::Option* progressFd =
         app.add_option("--progress-fd", request.progressFd)->check(CLI::Range(0, 1 << 20));
+    std::string progressStyle;
+    CLI::Option* progress =
+        app.add_option("--progress", progressStyle)->check(CLI::IsMember({"machine"}));
     // -o names the output: the batch's folder, or with --soundmap the map's file.
     std::string soundMap;
     app.add_option("--soundmap", soundMap);
@@ -184,6 +192,7 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     }
 
     using Mode = CommandLineRequest::Mode;
+    request.machineProgress = progressStyle == "machine";
     if (help) {
         request.mode = Mode::Help;
     } else if (version) {
@@ -195,8 +204,8 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
             return Wrong("--moments and --at cannot be combined");
         }
         if (jobs->count() > 0 || overwrite->count() > 0 || progressFd->count() > 0 ||
-            audio->count() > 0 || audioBitRate->count() > 0 || format->count() > 0 ||
-            request.acceptShortAudio) {
+            progress->count() > 0 || audio->count() > 0 || audioBitRate->count() > 0 ||
+            format->count() > 0 || request.acceptShortAudio) {
             return Wrong("--soundmap takes only -o, --moments and --at");
         }
         request.paths = {soundMap};
@@ -219,6 +228,7 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
         if (request.outputDir.empty()) return Wrong("-o needs a folder");
         if (request.paths.empty()) return Wrong("-o DIR needs at least one movie or folder");
         if (progressFd->count() > 0) return Wrong("--progress-fd goes with INPUT OUTPUT");
+        if (progress->count() > 0) return Wrong("--progress goes with INPUT OUTPUT");
         if (request.acceptShortAudio) return Wrong("--accept-short-audio goes with INPUT OUTPUT");
         request.mode = Mode::Batch;
     } else if (jobs->count() > 0 || overwrite->count() > 0) {
@@ -231,6 +241,8 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
         return Wrong("--accept-short-audio goes with INPUT OUTPUT");
     } else if (progressFd->count() > 0 && request.paths.size() != 2) {
         return Wrong("--progress-fd goes with INPUT OUTPUT");
+    } else if (progress->count() > 0 && request.paths.size() != 2) {
+        return Wrong("--progress goes with INPUT OUTPUT");
     } else if (request.paths.size() <= 1) {
         request.mode = Mode::Windowed;
     } else if (request.paths.size() == 2) {

@@ -3,10 +3,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "control/CommandLine.h"
 #include "control/ConsoleProgress.h"
+#include "control/MachineProgress.h"
+#include "control/ProgressProtocol.h"
 #include "control/ProgressReportPipe.h"
 #include "control/batch/BatchRun.h"
 #include "control/check/MovieCheck.h"
@@ -23,15 +26,26 @@ namespace spatialmux {
 
 namespace {
 
+// The text the command line shows for a stop by `signal`.
+std::string InterruptedText(int signal) {
+    return platform::FillPlaceholder(platform::LocalizedString("interrupted"), "{signal}",
+                                     platform::StopSignalFlag::Name(signal));
+}
+
 // `progressFd` >= 0: run by a batch, which reads the progress from that
-// descriptor and prints its own line per movie.
+// descriptor and prints its own line per movie. With --progress=machine the
+// progress and the result go to standard error as the protocol's lines.
 int Convert(const std::string& input, const std::string& output, int progressFd,
             const CommandLineRequest& request) {
+    namespace protocol = progress_protocol;
+    std::optional<MachineProgress> machine;
+    if (request.machineProgress) machine.emplace(input, output, stderr);
     // A codec the output's container cannot hold is a wrong command line:
     // said before anything is read or written.
     const auto format = ChooseOutputFormat(output, request.audio, request.audioBitRate);
     if (const auto* refusal = std::get_if<std::string>(&format)) {
         std::fprintf(stderr, "spatialmux: %s\n", refusal->c_str());
+        if (machine) machine->End(protocol::kRefused, output, std::nullopt, *refusal);
         return 2;
     }
     wrap_ffmpeg controller;
@@ -39,6 +53,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     controller.ChooseAudio(request.audio, request.audioBitRate);
     if (output == "YES") {
         controller.myAlert(platform::LocalizedString("alert1"));
+        if (machine) machine->End(protocol::kRefused, output, std::nullopt, machine->LastAlert());
         return 2;
     }
     // The choice holds for the process: a batch passes it to its children.
@@ -56,7 +71,8 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     const auto began = std::chrono::steady_clock::now();
     int32_t started = 0;
     {
-        ConsoleProgress progress(input, output, stderr);
+        std::optional<ConsoleProgress> progress;
+        if (!machine) progress.emplace(input, output, stderr);
         ProgressReportPipe report(progressFd);
         started = controller.AppMainFuncProc(input, output, true);
     }
@@ -64,22 +80,27 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     const JobResult result = wrap_ffmpeg::LastJobResult();
     if (const int signal = platform::StopSignalFlag::Received();
         signal != 0 && (started == 0 || result != JobResult::Succeeded)) {
-        std::string text = platform::LocalizedString("interrupted");
-        const std::size_t at = text.find("{signal}");
-        if (at != std::string::npos) text.replace(at, 8, platform::StopSignalFlag::Name(signal));
+        const std::string text = InterruptedText(signal);
         std::fprintf(stderr, "spatialmux: %s\n", text.c_str());
         std::fflush(stderr);
+        if (machine) machine->End(protocol::kStopped, output, std::nullopt, text);
         return 128 + signal;
     }
-    if (started == 0) return 1;
-    if (result != JobResult::Succeeded) return 1;
+    if (started == 0 || result != JobResult::Succeeded) {
+        if (machine) {
+            machine->End(started == 0 ? protocol::kRefused : protocol::kFailed, output,
+                         std::nullopt, machine->LastAlert());
+        }
+        return 1;
+    }
+    const auto size = platform::CurrentFileFacts().Size(output);
+    if (machine) machine->End(protocol::kConverted, output, size.value_or(0), std::string());
     if (progressFd >= 0) return 0;
 
     // The pipeline verified the output before it reported success, so the
     // closing line can name what the output holds.
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    const auto size = platform::CurrentFileFacts().Size(output);
     const output::AudioCodec codec = std::get<OutputFormat>(format).audio.codec;
     std::printf("converted %s -> %s (%s, 4-ch ambisonics%s, 360 metadata) in %.1f s\n",
                 platform::FileNameOf(input).c_str(), platform::FileNameOf(output).c_str(),

@@ -3,6 +3,9 @@
 
 namespace spatialmux {
 
+// The command-line program, which the windowed queue (spatialmux-gui) runs
+// from its own folder for every check and conversion.
+inline constexpr const char* kCommandLineProgramName = "spatialmux";
 // The program that holds the windowed application, installed beside the
 // command-line program; it also serves the desktop entry.
 inline constexpr const char* kWindowedProgramName = "spatialmux-droplet";

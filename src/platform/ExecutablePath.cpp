@@ -74,4 +74,10 @@ std::optional<std::string> ExecutablePath(const char* argv0) {
     return ExecutablePathFromArgv0(argv0, std::getenv("PATH"));
 }
 
+std::optional<std::string> ProgramBeside(const char* argv0, const std::string& name) {
+    const std::optional<std::string> self = ExecutablePath(argv0);
+    if (!self) return std::nullopt;
+    return (fs::path(*self).parent_path() / name).string();
+}
+
 }  // namespace spatialmux::platform

@@ -13,6 +13,10 @@ namespace spatialmux::platform {
 // way to ask.
 std::optional<std::string> ExecutablePath(const char* argv0);
 
+// The program `name` installed in the running program's folder; nothing when
+// the running program's own path cannot be told.
+std::optional<std::string> ProgramBeside(const char* argv0, const std::string& name);
+
 // The fallback: `argv0` made absolute when it holds a slash (the shell ran
 // it by path), otherwise the first executable regular file of that name in
 // the colon-separated `searchPath`. Nothing when neither finds it.

@@ -98,6 +98,15 @@ void SetLanguage(const std::string& language) {
     languageOverride = language;
 }
 
+std::string FillPlaceholder(std::string text, const std::string& placeholder,
+                            const std::string& value) {
+    for (std::size_t at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at + value.size())) {
+        text.replace(at, placeholder.size(), value);
+    }
+    return text;
+}
+
 std::string LocalizedString(const std::string& key) {
     const auto& tables = Tables();
     for (const std::string& language : {CurrentLanguage(), std::string("en")}) {

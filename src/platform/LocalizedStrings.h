@@ -9,6 +9,9 @@ namespace spatialmux::platform {
 // The text of `key` in the current language; the empty string for an
 // unknown key.
 std::string LocalizedString(const std::string& key);
+// `text` with every `placeholder` (such as "{file}") replaced by `value`.
+std::string FillPlaceholder(std::string text, const std::string& placeholder,
+                            const std::string& value);
 // Two-letter language code in use ("en", "ja", ...).
 std::string CurrentLanguage();
 // Overrides the language taken from the environment; "" restores it.

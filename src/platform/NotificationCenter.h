@@ -14,6 +14,7 @@ namespace spatialmux::platform {
 inline constexpr const char* kForOrderFrontNotification = "ForOrderFront_Notification";
 inline constexpr const char* kProgressUpdateNotification = "ProgressUpdate_Notification";
 inline constexpr const char* kForOrderOutNotification = "ForOrderOut_Notification";
+inline constexpr const char* kPhaseUpdateNotification = "PhaseUpdate_Notification";
 
 struct Notification {
     std::string name;
@@ -21,6 +22,9 @@ struct Notification {
     std::vector<std::string> paths;
     // ProgressUpdate_Notification: the percentage of the whole conversion.
     float number = 0.0f;
+    // PhaseUpdate_Notification: the step the conversion has reached ("audio",
+    // "remux", "edit", "metadata", "verify").
+    std::string text{};
 };
 
 class NotificationCenter;

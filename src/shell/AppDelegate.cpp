@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include "control/convert/JobPreflight.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "platform/Backend.h"
+#include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
 #include "shell/OutputNaming.h"
@@ -17,7 +19,7 @@ namespace spatialmux {
 
 namespace {
 constexpr int kLaunchTimerMilliseconds = 500;
-}
+}  // namespace
 
 AppDelegate::AppDelegate(SaveDialog& saveDialog_, QObject* parent)
     : QObject(parent), saveDialog(saveDialog_) {}
@@ -62,8 +64,17 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
     hide.name = platform::kForOrderOutNotification;
     platform::NotificationCenter::Default().PostOnMainThread(std::move(hide));
 
-    // A file that is not a camera movie is refused before the user is
-    // asked where to save it.
+    // A missing file, a folder or a file that is not a camera movie is
+    // refused before the user is asked where to save it, each with its own
+    // text (as the command line says it).
+    if (const auto refusal = CheckInputFile(input)) {
+        std::printf("error!! %s\n", refusal->cause.c_str());
+        std::fflush(stdout);
+        quitting = true;
+        myAlert(refusal->message);
+        Terminate();
+        return;
+    }
     cur_converter = std::make_unique<wrap_ffmpeg>();
     if (cur_converter->CheckMovie(input) == 0) {
         quitting = true;
@@ -89,11 +100,18 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
         std::printf("error!! the folder %s does not exist\n", outputFolder.c_str());
         std::fflush(stdout);
         quitting = true;
-        std::string text = platform::LocalizedString("alert.nofolder");
-        const std::string placeholder = "{folder}";
-        const std::size_t at = text.find(placeholder);
-        if (at != std::string::npos) text.replace(at, placeholder.size(), outputFolder);
-        myAlert(text);
+        myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.nofolder"), "{folder}",
+                                          outputFolder));
+        Terminate();
+        return;
+    }
+    // The droplet ends after any refusal: its text says what to do next
+    // time, not "choose another name" now.
+    if (platform::CurrentFileFacts().SameFile(input, *output)) {
+        std::printf("error!! the output is the input file\n");
+        std::fflush(stdout);
+        quitting = true;
+        myAlert(platform::LocalizedString("alert.sameasinput"));
         Terminate();
         return;
     }
@@ -113,10 +131,8 @@ std::optional<std::string> AppDelegate::onSelectSaveAs(const std::string& input)
 }
 
 void AppDelegate::TellWritten(const std::string& output) {
-    std::string text = platform::LocalizedString("notice.written");
-    const std::string placeholder = "{path}";
-    const std::size_t at = text.find(placeholder);
-    if (at != std::string::npos) text.replace(at, placeholder.size(), output);
+    const std::string text =
+        platform::FillPlaceholder(platform::LocalizedString("notice.written"), "{path}", output);
     if (soundMapOffer == nullptr) {
         platform::CurrentBackend().ShowNotice(text);
         return;
@@ -126,13 +142,15 @@ void AppDelegate::TellWritten(const std::string& output) {
     std::string problem;
     const auto map = MakeSoundMap(SoundMapRequest{output, std::string(), 6, {}}, &problem);
     if (!map) {
-        std::string failed = platform::LocalizedString("alert.soundmap");
-        const std::size_t cause = failed.find("{cause}");
-        if (cause != std::string::npos) failed.replace(cause, 7, problem);
-        myAlert(failed);
+        myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.soundmap"), "{cause}",
+                                          problem));
         return;
     }
-    soundMapOffer->Open(map->outputPath);
+    // Without a viewer the map would be written and never seen: say where.
+    if (!soundMapOffer->Open(map->outputPath)) {
+        myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.soundmap.open"),
+                                          "{path}", map->outputPath));
+    }
 }
 
 void AppDelegate::myAlert(const std::string& text) {

@@ -41,6 +41,8 @@ int RunDropletSession(platform::QtBackend& backend, SaveDialog& saveDialog,
                 &delegate, [&delegate, files] { delegate.OpenFiles(files); }, Qt::QueuedConnection);
         }
         status = QApplication::exec();
+        // Nothing is left to cancel while the notice below is up.
+        window.ConversionEnded();
         // A finished conversion says where the movie went before the
         // application quits: an ending without a word would look like Cancel.
         if (wrap_ffmpeg::LastJobResult() == JobResult::Succeeded && !window.OutputPath().empty()) {

@@ -1,12 +1,10 @@
 #include "shell/SoundMapOffer.h"
 
-#include <QDesktopServices>
-#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QUrl>
 
 #include "platform/LocalizedStrings.h"
+#include "shell/DesktopOpener.h"
 
 namespace spatialmux {
 
@@ -26,8 +24,9 @@ bool DesktopSoundMapOffer::Ask(const std::string& text) {
     return box.clickedButton() == map;
 }
 
-void DesktopSoundMapOffer::Open(const std::string& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(path.c_str())));
+bool DesktopSoundMapOffer::Open(const std::string& path) {
+    DesktopOpener opener;
+    return opener.OpenAndWait(path);
 }
 
 }  // namespace spatialmux

@@ -14,8 +14,9 @@ public:
     // Shows the notice `text` with "OK" and "Show sound map" on the GUI
     // thread; true when the user chose the sound map.
     virtual bool Ask(const std::string& text) = 0;
-    // Opens the picture at `path` with the desktop's viewer.
-    virtual void Open(const std::string& path) = 0;
+    // Opens the picture at `path` with the desktop's viewer; false when
+    // there is none to open it.
+    virtual bool Open(const std::string& path) = 0;
 };
 
 // The desktop's: a message box, and the viewer the desktop associates with
@@ -23,7 +24,7 @@ public:
 class DesktopSoundMapOffer : public SoundMapOffer {
 public:
     bool Ask(const std::string& text) override;
-    void Open(const std::string& path) override;
+    bool Open(const std::string& path) override;
 };
 
 }  // namespace spatialmux

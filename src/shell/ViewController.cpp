@@ -172,13 +172,18 @@ void ViewController::CancelBtn() {
     platform::CurrentBackend().RequestTermination();
 }
 
+void ViewController::ConversionEnded() {
+    ended = true;
+    cancelButton.setEnabled(false);
+}
+
 void ViewController::CancelFromWindow() {
     QMetaObject::invokeMethod(
         this, [this] { CancelBtn(); }, Qt::QueuedConnection);
 }
 
 void ViewController::closeEvent(QCloseEvent* event) {
-    if (mov_str.empty()) {
+    if (mov_str.empty() || ended) {
         QWidget::closeEvent(event);
         return;
     }
@@ -188,7 +193,8 @@ void ViewController::closeEvent(QCloseEvent* event) {
 }
 
 void ViewController::keyPressEvent(QKeyEvent* event) {
-    if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier || mov_str.empty()) {
+    if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier || mov_str.empty() ||
+        ended) {
         QWidget::keyPressEvent(event);
         return;
     }

@@ -37,6 +37,10 @@ public:
     // Stops the conversion, deletes its temporary WAV and its output, and
     // ends the application. The input is never touched.
     void CancelBtn();
+    // The conversion is over: Cancel is disabled, and Escape and closing
+    // the window no longer cancel anything.
+    void ConversionEnded();
+    bool CancelEnabled() const { return cancelButton.isEnabled(); }
 
     QString LabelText() const;
     // The last percentage received, as received.
@@ -69,6 +73,7 @@ private:
     bool flug1 = false;
     bool showingConversion = false;
     bool cancelling = false;
+    bool ended = false;
     double progressValue = 0.0;
     std::string mp4_str;
     std::string mov_str;

@@ -34,6 +34,22 @@ std::string Absolute(const std::string& path) {
 }
 
 int RunApplication(int argc, char** argv, const std::function<FileList(int, char**)>& filesOf) {
+    return RunQtProgram(argc, argv, "spatialmux-droplet", [&filesOf](int qtArgc, char** qtArgv) {
+        // The windows come and go (the progress window is hidden while the
+        // save dialog is up); the application ends only when asked to.
+        QApplication::setQuitOnLastWindowClosed(false);
+        const FileList files = filesOf(qtArgc, qtArgv);  // Qt's own options removed
+        platform::QtBackend backend;
+        FileSaveDialog saveDialog;
+        DesktopSoundMapOffer soundMapOffer;
+        return RunDropletSession(backend, saveDialog, files, &soundMapOffer);
+    });
+}
+
+}  // namespace
+
+int RunQtProgram(int argc, char** argv, const char* desktopName,
+                 const std::function<int(int argc, char** argv)>& session) {
     // Qt aborts when its window system cannot be reached: an unreachable
     // display gets the same explanation and exit status as a missing one.
     DisplayProbes probes = SystemDisplayProbes();
@@ -50,22 +66,12 @@ int RunApplication(int argc, char** argv, const std::function<FileList(int, char
     QApplication app(qtArgc, argv);
     probes = DisplayProbes();  // Qt holds its own connection now
     QApplication::setApplicationName(QStringLiteral("spatialmux"));
-    QApplication::setDesktopFileName(QStringLiteral("spatialmux"));
+    QApplication::setDesktopFileName(QString::fromLatin1(desktopName));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("spatialmux")));
-    // The windows come and go (the progress window is hidden while the save
-    // dialog is up); the application ends only when asked to.
-    QApplication::setQuitOnLastWindowClosed(false);
     // Qt's dialogs speak the language of our own texts.
     const std::unique_ptr<QTranslator> qtTexts = InstallQtTranslations(platform::CurrentLanguage());
-
-    const FileList files = filesOf(qtArgc, argv);  // Qt's own options removed
-    platform::QtBackend backend;
-    FileSaveDialog saveDialog;
-    DesktopSoundMapOffer soundMapOffer;
-    return RunDropletSession(backend, saveDialog, files, &soundMapOffer);
+    return session(qtArgc, argv);
 }
-
-}  // namespace
 
 std::optional<std::vector<std::string>> FileFromProgramArguments(int argc, char** argv) {
     if (argc != 2) return std::nullopt;

@@ -19,6 +19,14 @@ std::optional<std::vector<std::string>> FileFromProgramArguments(int argc, char*
 // one that looks like an option; none when there is no argument.
 std::optional<std::vector<std::string>> FilesFromDropletArguments(int argc, char** argv);
 
+// Starts Qt for one of the windowed programs: without a display that can be
+// reached it says so on standard error and returns 1; otherwise it makes the
+// application (known to the desktop as `desktopName`, with Qt's own texts in
+// the language of ours) and returns what `session` returns. `session` gets
+// the arguments left after Qt's own options.
+int RunQtProgram(int argc, char** argv, const char* desktopName,
+                 const std::function<int(int argc, char** argv)>& session);
+
 // Runs the windowed application with argv[1..argc-1] handed over together
 // as the dropped files (none: the application quits with its "no file"
 // alert). Returns the process's exit status.

@@ -9,6 +9,7 @@
 #include "control/convert/JobState.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "platform/FileFacts.h"
+#include "platform/LocalizedStrings.h"
 #include "shell/AppDelegate.h"
 
 namespace spatialmux::guitest {
@@ -118,8 +119,9 @@ TEST_P(RefusedJobTest, ShowsTheControllersAlertAndQuitsWithoutProgressWindow) {
     EXPECT_FALSE(FileExists(Path("out.mov")));
     EXPECT_FALSE(FileExists(Path(".out.mov.wav")));
     EXPECT_EQ(ReadWholeFile(input), before);
-    // The movie check before the dialog starts no job at all.
-    if (!c.notAMovie) {
+    // The movie check before the dialog starts no job at all; the input
+    // given as the output is refused by the droplet itself, before a job.
+    if (!c.notAMovie && !c.outputIsInput) {
         EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Refused);
     }
 }
@@ -128,8 +130,26 @@ INSTANTIATE_TEST_SUITE_P(
     Refusals, RefusedJobTest,
     testing::Values(RefusalCase{"NotAMovie", "alert3", true, false, false},
                     RefusalCase{"TooLittleSpace", "alert2", false, true, false},
-                    RefusalCase{"OutputIsTheInput", "alert7", false, false, true}),
+                    RefusalCase{"OutputIsTheInput", "alert.sameasinput", false, false, true}),
     [](const testing::TestParamInfo<RefusalCase>& param) { return std::string(param.param.name); });
+
+// A missing file and a folder handed to the droplet are refused with the
+// texts the command line gives them, before any question.
+TEST_F(DropletTest, AMissingFileAndAFolderGetTheirOwnTexts) {
+    for (const std::string& handed : {Path("gone.MP4"), folder}) {
+        SCOPED_TRACE(handed);
+        RecordingBackend recording;
+        FakeSaveDialog dialog(Path("out.mov"));
+        ASSERT_TRUE(RunSession(recording, dialog, std::vector<std::string>{handed}));
+        const std::vector<std::string> alerts = recording.Alerts();
+        ASSERT_EQ(alerts.size(), 1u);
+        const std::string key = handed == folder ? "refuse.input.notfile" : "refuse.input.missing";
+        EXPECT_EQ(alerts[0],
+                  platform::FillPlaceholder(platform::LocalizedString(key), "{file}", handed));
+        EXPECT_EQ(dialog.runs, 0);
+        EXPECT_EQ(recording.terminations, 1);
+    }
+}
 
 // A name typed into the dialog that leads into a missing folder is refused
 // with that folder's name before anything starts.

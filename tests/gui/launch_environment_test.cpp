@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "shell/DisplayProbe.h"
@@ -198,24 +199,37 @@ TEST_F(LaunchArgumentsTest, TheLauncherHandsOverEveryArgumentTogether) {
               Files(std::vector<std::string>{movie, folder + "/-platform", "/x/b.mov"}));
 }
 
-// The desktop hands several dropped files to one program run: it must be
-// the launcher, which takes them as one drop, and never the program itself,
-// which would take two files as an input and an output to write over.
-TEST(DesktopEntryTest, HandsFilesToTheLauncher) {
-    std::ifstream entry(SPATIALMUX_SOURCE_DIR "/resources/spatialmux.desktop");
-    ASSERT_TRUE(entry.good());
+// The desktop hands several files to one program run: it must be a program
+// that takes them all as files (the queue window, or the droplet's
+// launcher, which takes them as one drop), and never the command-line
+// program itself, which would take two files as an input and an output to
+// write over. The menu shows the queue window; the droplet is only offered
+// for the movies it opens.
+std::map<std::string, std::string> DesktopEntry(const std::string& name) {
+    std::ifstream entry(SPATIALMUX_SOURCE_DIR "/resources/" + name);
     std::map<std::string, std::string> keys;
     std::string line;
     std::getline(entry, line);
-    EXPECT_EQ(line, "[Desktop Entry]");
+    EXPECT_EQ(line, "[Desktop Entry]") << name;
     while (std::getline(entry, line)) {
         const std::size_t equals = line.find('=');
         if (equals != std::string::npos) keys[line.substr(0, equals)] = line.substr(equals + 1);
     }
-    EXPECT_EQ(keys["Type"], "Application");
-    EXPECT_EQ(keys["Exec"], "spatialmux-droplet %F");
-    EXPECT_EQ(keys["MimeType"], "video/mp4;video/quicktime;");
-    EXPECT_EQ(keys["Terminal"], "false");
+    return keys;
+}
+
+TEST(DesktopEntryTest, HandsFilesToTheQueueWindowOrTheLauncher) {
+    for (const auto& [name, exec, hidden] :
+         {std::tuple{"spatialmux.desktop", "spatialmux-gui %F", ""},
+          std::tuple{"spatialmux-droplet.desktop", "spatialmux-droplet %F", "true"}}) {
+        SCOPED_TRACE(name);
+        std::map<std::string, std::string> keys = DesktopEntry(name);
+        EXPECT_EQ(keys["Type"], "Application");
+        EXPECT_EQ(keys["Exec"], exec);
+        EXPECT_EQ(keys["MimeType"], "video/mp4;video/quicktime;");
+        EXPECT_EQ(keys["Terminal"], "false");
+        EXPECT_EQ(keys["NoDisplay"], hidden);
+    }
 }
 
 }  // namespace

@@ -33,14 +33,16 @@ TEST(QtTranslationsTest, JapaneseTranslatesQtsOwnButtonsAndEnglishLeavesThem) {
     EXPECT_EQ(InstallQtTranslations("xx"), nullptr);
 }
 
-// What file managers read must be a valid desktop entry.
+// What file managers read must be valid desktop entries.
 TEST(DesktopEntryTest, PassesDesktopFileValidate) {
     if (std::system("command -v desktop-file-validate >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "desktop-file-validate is not installed (package desktop-file-utils)";
     }
-    const std::string command = std::string("desktop-file-validate '") + SPATIALMUX_SOURCE_DIR +
-                                "/resources/spatialmux.desktop' 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0);
+    for (const char* entry : {"spatialmux.desktop", "spatialmux-droplet.desktop"}) {
+        const std::string command = std::string("desktop-file-validate '") + SPATIALMUX_SOURCE_DIR +
+                                    "/resources/" + entry + "' 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << entry;
+    }
 }
 
 }  // namespace

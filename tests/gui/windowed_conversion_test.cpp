@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "GuiTestSupport.h"
@@ -119,17 +121,28 @@ TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowSh
     EXPECT_TRUE(windowed == ReadWholeFile(cliOutput)) << "the outputs differ";
 }
 
-// After a conversion the notice offers the sound map; chosen, the map is
-// written beside the movie and handed to the desktop's viewer.
+// After a conversion the notice offers the sound map (the finished window
+// behind it has nothing left to cancel); chosen, the map is written beside
+// the movie and handed to the desktop's viewer, and without a viewer the
+// user is told where it is.
 class RecordingSoundMapOffer : public SoundMapOffer {
 public:
-    explicit RecordingSoundMapOffer(bool chooseIt) : choose(chooseIt) {}
+    RecordingSoundMapOffer(bool chooseIt, bool viewerOpens)
+        : choose(chooseIt), opens(viewerOpens) {}
     bool Ask(const std::string& text) override {
         asked.push_back(text);
+        if (const ViewController* window = CurrentProgressWindow()) {
+            cancelEnabled = window->CancelEnabled();
+        }
         return choose;
     }
-    void Open(const std::string& path) override { opened.push_back(path); }
+    bool Open(const std::string& path) override {
+        opened.push_back(path);
+        return opens;
+    }
     bool choose;
+    bool opens;
+    bool cancelEnabled = true;
     std::vector<std::string> asked;
     std::vector<std::string> opened;
 };
@@ -138,15 +151,19 @@ TEST_F(WindowedConversionTest, TheSoundMapIsOfferedAndOpenedWhenChosen) {
     std::string error;
     ASSERT_TRUE(WriteTestMovie(input, 2, &error)) << error;
     const std::string map = dir.filePath("trip 01.soundmap.png").toStdString();
-    for (const bool choose : {false, true}) {
-        SCOPED_TRACE(choose ? "chosen" : "declined");
+    for (const auto& [choose, viewer] : {std::pair{false, true}, {true, true}, {true, false}}) {
+        SCOPED_TRACE(std::string(choose ? "chosen" : "declined") + (viewer ? "" : ", no viewer"));
         FakeSaveDialog dialog(output);
-        RecordingSoundMapOffer offer(choose);
+        RecordingSoundMapOffer offer(choose, viewer);
+        const std::size_t alertsBefore = backend.Alerts().size();
         ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{input}, nullptr, &offer));
         ASSERT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
         ASSERT_EQ(offer.asked.size(), 1u);
         EXPECT_NE(offer.asked[0].find(output), std::string::npos) << offer.asked[0];
+        EXPECT_FALSE(offer.cancelEnabled);
         EXPECT_EQ(backend.Notices(), std::vector<std::string>{});  // the offer is the notice
+        std::vector<std::string> alerts = backend.Alerts();
+        alerts.erase(alerts.begin(), alerts.begin() + static_cast<std::ptrdiff_t>(alertsBefore));
         if (choose) {
             EXPECT_EQ(offer.opened, std::vector<std::string>{map});
             EXPECT_TRUE(FileExists(map));
@@ -154,7 +171,13 @@ TEST_F(WindowedConversionTest, TheSoundMapIsOfferedAndOpenedWhenChosen) {
             EXPECT_TRUE(offer.opened.empty());
             EXPECT_FALSE(FileExists(map));
         }
-        EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+        if (choose && !viewer) {
+            ASSERT_EQ(alerts.size(), 1u);
+            EXPECT_NE(alerts[0].find(map), std::string::npos) << alerts[0];
+        } else {
+            EXPECT_EQ(alerts, std::vector<std::string>{});
+        }
+        std::filesystem::remove(map);
     }
 }
 

@@ -82,30 +82,38 @@ std::string PartialFileName(const std::string& outputName) {
     return "." + stem + ".spatialmux-partial" + extension;
 }
 
-BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputDir,
-                    const std::string& extension) {
-    BatchPlan plan;
-    std::vector<fs::path> files;
+std::vector<std::string> FindBatchInputs(const std::vector<std::string>& inputs,
+                                         const std::string& outputDir,
+                                         std::vector<std::string>& problems) {
+    std::vector<std::string> files;
     for (const std::string& input : inputs) {
         std::error_code error;
         const fs::file_status status = fs::status(input, error);
         if (fs::is_directory(status)) {
-            const auto found = MoviesBeneath(input, outputDir, plan.problems);
-            files.insert(files.end(), found.begin(), found.end());
+            for (const fs::path& found : MoviesBeneath(input, outputDir, problems)) {
+                files.push_back(found.string());
+            }
         } else if (fs::is_regular_file(status)) {
-            files.emplace_back(input);
+            files.push_back(input);
         } else if (fs::exists(status)) {
-            plan.problems.push_back(input + ": not a file or folder");
+            problems.push_back(input + ": not a file or folder");
         } else {
-            plan.problems.push_back(input + ": no such file or folder");
+            problems.push_back(input + ": no such file or folder");
         }
     }
+    return files;
+}
+
+BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputDir,
+                    const std::string& extension) {
+    BatchPlan plan;
+    const std::vector<std::string> files = FindBatchInputs(inputs, outputDir, plan.problems);
 
     std::set<fs::path> seen;  // by canonical path: the same file reached twice
     // Output names by lowered spelling: a camera card, and many disks a card
     // is copied to, do not tell letter case apart.
     std::map<std::string, std::string> claimedBy;
-    for (const fs::path& file : files) {
+    for (const fs::path file : files) {
         std::error_code error;
         const fs::path canonical = fs::weakly_canonical(file, error);
         if (!seen.insert(error ? file : canonical).second) continue;

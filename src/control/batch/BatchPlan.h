@@ -39,6 +39,15 @@ struct BatchPlan {
 BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputDir,
                     const std::string& extension = ".mov");
 
+// The files a batch of `inputs` takes, in the order PlanBatch sees them: a
+// file given by name whatever its extension, the .mp4 and .mov files beneath
+// a folder as PlanBatch describes (`outputDir` is left out). An input that
+// is missing, or neither a file nor a folder, and a folder that cannot be
+// read add a line to `problems`.
+std::vector<std::string> FindBatchInputs(const std::vector<std::string>& inputs,
+                                         const std::string& outputDir,
+                                         std::vector<std::string>& problems);
+
 // True for names ending in .mp4 or .mov, any letter case.
 bool IsMovieFileName(const std::string& name);
 

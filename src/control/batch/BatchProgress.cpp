@@ -18,7 +18,7 @@ constexpr double kRedrawSeconds = 0.2;
 }  // namespace
 
 BatchProgress::BatchProgress(std::FILE* s, bool force)
-    : stream(s), draw(force || isatty(fileno(s)) != 0) {}
+    : stream(s), draw(s != nullptr && (force || isatty(fileno(s)) != 0)) {}
 
 BatchProgress::~BatchProgress() {
     Clear();

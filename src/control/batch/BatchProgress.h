@@ -20,7 +20,8 @@ struct BatchTotals {
 
 class BatchProgress {
 public:
-    // Draws only when `stream` is a terminal (or `force` is set).
+    // Draws only when `stream` is a terminal (or `force` is set); with no
+    // stream it only follows the rate.
     explicit BatchProgress(std::FILE* stream, bool force = false);
     ~BatchProgress();
     BatchProgress(const BatchProgress&) = delete;

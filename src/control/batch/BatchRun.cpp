@@ -11,8 +11,8 @@
 
 #include "control/batch/BatchPlan.h"
 #include "control/batch/BatchProgress.h"
+#include "control/batch/ChildConversion.h"
 #include "control/convert/HumanSize.h"
-#include "control/convert/OutputCommit.h"
 #include "control/convert/OutputFormat.h"
 #include "control/convert/SpaceNeeded.h"
 #include "control/convert/wrap_ffmpeg.h"
@@ -20,7 +20,6 @@
 #include "platform/ExecutablePath.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
-#include "platform/MoveIntoPlace.h"
 #include "platform/StopSignalFlag.h"
 #include "platform/StopSignals.h"
 
@@ -115,15 +114,6 @@ private:
     bool waitSaid = false;
 };
 
-// What a child left when it could not clean up (killed after the grace
-// time): the partial output, and its own hidden files beside it.
-void RemoveLeftovers(const BatchItem& item) {
-    std::error_code ignored;
-    fs::remove(item.partial, ignored);
-    fs::remove(wrap_ffmpeg::TemporaryWavPath(item.partial), ignored);
-    OutputCommit::RemoveLeftovers(item.partial);
-}
-
 void BatchRunner::Report(const BatchItem& item, Outcome outcome, const std::string& reason) {
     progress.Clear();
     switch (outcome) {
@@ -188,33 +178,31 @@ bool BatchRunner::RoomFor(const BatchItem& item, uint64_t needed, Turn* turn) {
 
 Turn BatchRunner::StartOrSkip(std::size_t index) {
     const BatchItem& item = plan.items[index];
-    if (item.outputIsInput) {
-        Report(item, Outcome::Skipped, "the output " + item.output + " would overwrite the input");
-        return Turn::Done;
-    }
-    std::error_code error;
-    if (item.outputIsAnotherInput) {
-        Report(item, Outcome::Skipped, item.output + " is one of the inputs and is not replaced");
-        return Turn::Done;
-    }
-    if (fs::exists(fs::symlink_status(item.output, error)) && !request.overwrite) {
-        Report(item, Outcome::Skipped, item.output + " already exists (--overwrite replaces it)");
-        return Turn::Done;
+    switch (SkipBeforeStart(item, request.overwrite)) {
+        case ChildSkip::OutputIsInput:
+            Report(item, Outcome::Skipped,
+                   "the output " + item.output + " would overwrite the input");
+            return Turn::Done;
+        case ChildSkip::OutputIsAnotherInput:
+            Report(item, Outcome::Skipped,
+                   item.output + " is one of the inputs and is not replaced");
+            return Turn::Done;
+        case ChildSkip::OutputExists:
+            Report(item, Outcome::Skipped,
+                   item.output + " already exists (--overwrite replaces it)");
+            return Turn::Done;
+        case ChildSkip::None:
+            break;
     }
     // Not a movie the reader takes: the conversion says why.
     const uint64_t needed = NeedOf(index).value_or(0);
     Turn turn = Turn::Done;
     if (!RoomFor(item, needed, &turn)) return turn;
-    // "--" keeps an input whose name starts with a dash from being read as
-    // an option.
-    std::vector<std::string> arguments = {"--progress-fd",
-                                          std::to_string(platform::kChildReportFd)};
-    if (!request.audio.empty()) arguments.insert(arguments.end(), {"--audio", request.audio});
-    if (!request.audioBitRate.empty()) {
-        arguments.insert(arguments.end(), {"--audio-bitrate", request.audioBitRate});
-    }
-    if (wrap_ffmpeg::RemuxForced()) arguments.push_back("--remux");
-    arguments.insert(arguments.end(), {"--", item.input, item.partial});
+    const std::vector<std::string> arguments =
+        ChildConversionArguments(item, {{"--progress-fd", std::to_string(platform::kChildReportFd)},
+                                        request.audio,
+                                        request.audioBitRate,
+                                        wrap_ffmpeg::RemuxForced()});
     std::string why;
     auto child = platform::SpawnChild(program, arguments, &why);
     if (!child) {
@@ -236,7 +224,7 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
     if (end.exitStatus == 0) {
         std::string why;
         std::string warning;
-        if (platform::MoveIntoPlace(item.partial, item.output, request.overwrite, &why, &warning)) {
+        if (PlaceFinishedOutput(item, request.overwrite, &why, &warning)) {
             if (!warning.empty()) {
                 progress.Clear();
                 std::fprintf(stderr, "spatialmux: %s\n", warning.c_str());
@@ -250,7 +238,6 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
             Report(item, Outcome::Converted, "(" + HumanSize(bytes) + ") in " + took);
             return;
         }
-        RemoveLeftovers(item);
         Report(item, Outcome::Failed, why);
         return;
     }

@@ -163,6 +163,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     // Each rewritten chunk of a clone then unshares one block, not the file
     // system's default of many. Set before the copy starts, the hint is in
     // place before the first write; on a plain copy it does nothing.
+    myPhase_update("edit");
     const uint32_t blockSize = platform::FileBlockSize(outFd).value_or(4096);
     platform::SetCopyOnWriteExtentHint(outFd, blockSize);
     platform::BackgroundCopy copy(in.Get(), outFd, copyLength);
@@ -252,6 +253,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     // The ftyp, the old moov and the private boxes may lie anywhere in the
     // copy: they are rewritten once it is whole.
     if (const int32_t copied = finishCopy(); copied != 0) return copied;
+    myPhase_update("metadata");
     if (!platform::WriteAllAt(outFd, plan->ftyp.offset, ftyp->data(), ftyp->size())) {
         return fail("could not write the output's ftyp box");
     }
@@ -267,6 +269,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     }
     if (CancelRequested()) return -1;
     if (inputReplaced()) return fail("the input movie was replaced while converting");
+    myPhase_update("verify");
     TestPausePoint("verify");
     if (CancelRequested()) return -1;
     if (const auto mismatch =

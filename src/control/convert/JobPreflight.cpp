@@ -19,21 +19,13 @@ namespace spatialmux {
 
 namespace {
 
-std::string Fill(std::string text, const std::string& field, const std::string& value) {
-    for (std::size_t at = text.find(field); at != std::string::npos;
-         at = text.find(field, at + value.size())) {
-        text.replace(at, field.size(), value);
-    }
-    return text;
-}
-
 PreflightRefusal Refusal(const std::string& cause, const char* key, const std::string& file,
                          const std::string& more = std::string(),
                          const std::string& folder = std::string()) {
     std::string message = platform::LocalizedString(key);
-    message = Fill(message, "{file}", file);
-    message = Fill(message, "{cause}", more);
-    message = Fill(message, "{folder}", folder);
+    message = platform::FillPlaceholder(message, "{file}", file);
+    message = platform::FillPlaceholder(message, "{cause}", more);
+    message = platform::FillPlaceholder(message, "{folder}", folder);
     return PreflightRefusal{file + ": " + cause + (more.empty() ? "" : ": " + more), message};
 }
 

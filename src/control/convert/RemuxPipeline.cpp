@@ -118,6 +118,7 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     const std::string wavPath = wavFile->first;
 
     PostStart(input, output, wavPath);
+    myPhase_update("audio");
 
     // The reader and, later, the remux open the input by name: both must
     // find the file that was checked, not one renamed over it meanwhile.
@@ -181,6 +182,7 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     // Remux: 50 to 100 percent, through the descriptor of the hidden output
     // (never opened by name); the container is chosen by the output's own
     // name.
+    myPhase_update("remux");
     const int32_t muxed =
         ffmpegMuxer(input, wavPath, commit->TemporaryPath(), nullptr, output, commit->Fd(), audio);
     if (muxed != 0) return -1;  // reported by the remux itself, or cancelled
@@ -189,11 +191,13 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     if (!commit->Remove(wavPath, &why)) return fail(why.c_str());
     if (CancelRequested()) return -1;
 
+    myPhase_update("metadata");
     TestPausePoint("transplant");
     if (CancelRequested()) return -1;
     if (reader.TransplantMetadata(commit->TemporaryPath()) != 0) {
         return fail("could not write the camera metadata into the output");
     }
+    myPhase_update("verify");
     TestPausePoint("verify");
     if (CancelRequested()) return -1;
     // The output must hold every instant the WAV phase wrote: the audio's

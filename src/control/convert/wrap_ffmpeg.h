@@ -67,6 +67,9 @@ public:
     // Posts ProgressUpdate_Notification with `percent` on the main thread
     // without waiting.
     void myProgRate_update(float percent);
+    // Posts PhaseUpdate_Notification with the name of the step the job has
+    // reached, on the main thread without waiting.
+    void myPhase_update(const char* phase);
 
     // The pipeline of one conversion: 0 when the output was written
     // completely, -1 otherwise (after its alert and clean-up).

@@ -143,10 +143,8 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
         std::printf("error!! %s\n", why.c_str());
         std::fflush(stdout);
         if (refusal == OutputCommit::Refusal::Busy) {
-            std::string text = platform::LocalizedString("refuse.output.busy");
-            const std::size_t at = text.find("{file}");
-            if (at != std::string::npos) text.replace(at, 6, output);
-            return refuseWith(text);
+            return refuseWith(platform::FillPlaceholder(
+                platform::LocalizedString("refuse.output.busy"), "{file}", output));
         }
         return refuseWith(why);
     }

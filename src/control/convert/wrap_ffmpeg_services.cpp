@@ -1,5 +1,5 @@
-// The controller's two services that every stage of a conversion uses: the
-// modal alert and the progress relay.
+// The controller's services that every stage of a conversion uses: the
+// modal alert and the progress and phase relays.
 #include "control/convert/wrap_ffmpeg.h"
 #include "platform/Backend.h"
 #include "platform/NotificationCenter.h"
@@ -19,6 +19,13 @@ void wrap_ffmpeg::myProgRate_update(float percent) {
     platform::Notification notification;
     notification.name = platform::kProgressUpdateNotification;
     notification.number = percent;
+    platform::NotificationCenter::Default().PostOnMainThread(std::move(notification));
+}
+
+void wrap_ffmpeg::myPhase_update(const char* phase) {
+    platform::Notification notification;
+    notification.name = platform::kPhaseUpdateNotification;
+    notification.text = phase;
     platform::NotificationCenter::Default().PostOnMainThread(std::move(notification));
 }
 

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,17 +17,16 @@
 namespace spatialmux {
 
 int RunWindowedApplication(int argc, char** argv) {
-    const std::optional<std::string> self = platform::ExecutablePath(argc > 0 ? argv[0] : nullptr);
-    const std::string windowed =
-        self ? (std::filesystem::path(*self).parent_path() / kWindowedProgramName).string()
-             : std::string(kWindowedProgramName);
+    const std::optional<std::string> beside =
+        platform::ProgramBeside(argc > 0 ? argv[0] : nullptr, kWindowedProgramName);
+    const std::string windowed = beside.value_or(kWindowedProgramName);
 
     std::vector<char*> arguments;
     arguments.push_back(const_cast<char*>(kWindowedModeArgv0));
     for (int i = 1; i < argc; ++i) arguments.push_back(argv[i]);
     arguments.push_back(nullptr);
     int cause = ENOENT;
-    if (self) {
+    if (beside) {
         execv(windowed.c_str(), arguments.data());
         cause = errno;
     }

@@ -1,0 +1,38 @@
+#pragma once
+// The progress of one conversion for other programs:
+// `spatialmux --progress=machine INPUT OUTPUT` writes a line on standard
+// error whenever the percentage (to a tenth) or the phase changes, and one
+// last line with the result. Each such line is the word kLinePrefix, a
+// space and one JSON object (UTF-8, on one line); any other line on
+// standard error is meant for people and is to be ignored by a program.
+//
+//   spatialmux-progress {"event":"start","protocol":1,"input":"/card/A.MP4","output":"/out/A.mov"}
+//   spatialmux-progress {"event":"progress","percent":0.0,"phase":"check"}
+//   spatialmux-progress {"event":"progress","percent":12.5,"phase":"audio"}
+//   spatialmux-progress {"event":"end","result":"converted","output":"/out/A.mov","size":81234567}
+//   spatialmux-progress {"event":"end","result":"failed","output":"/out/A.mov","message":"..."}
+//
+// The keys and their values are fixed English words; "message" is the text
+// the command line shows the user, in the user's language. New keys may be
+// added; a reader ignores keys it does not know.
+
+namespace spatialmux::progress_protocol {
+
+inline constexpr const char* kLinePrefix = "spatialmux-progress";
+inline constexpr int kVersion = 1;
+
+// "event"
+inline constexpr const char* kStart = "start";
+inline constexpr const char* kProgress = "progress";
+inline constexpr const char* kEnd = "end";
+
+// "phase" of a progress event: the checks before any file is written, then
+// the steps of the engine that runs.
+inline constexpr const char* kPhaseCheck = "check";
+// "result" of the end event.
+inline constexpr const char* kConverted = "converted";  // written and verified; "size" in bytes
+inline constexpr const char* kRefused = "refused";      // refused before anything was written
+inline constexpr const char* kFailed = "failed";        // failed after it started; nothing kept
+inline constexpr const char* kStopped = "stopped";      // stopped by a signal; nothing kept
+
+}  // namespace spatialmux::progress_protocol

@@ -1,0 +1,366 @@
+#include "shell/queue/ConversionQueue.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+#include "control/batch/ChildConversion.h"
+#include "control/convert/HumanSize.h"
+#include "platform/PathParts.h"
+#include "shell/queue/QueueText.h"
+
+namespace spatialmux {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string CanonicalOf(const std::string& path) {
+    std::error_code error;
+    const fs::path canonical = fs::weakly_canonical(path, error);
+    return error ? path : canonical.string();
+}
+
+bool TakenByConvert(const QueueRow& row) {
+    return row.state == RowState::Ready || row.state == RowState::Failed ||
+           row.state == RowState::Cancelled || row.state == RowState::Skipped;
+}
+
+bool Finished(RowState state) {
+    return state == RowState::Converted || state == RowState::Skipped ||
+           state == RowState::Failed || state == RowState::Cancelled ||
+           state == RowState::NotConvertible;
+}
+
+std::string SkipText(ChildSkip skip, const BatchItem& item) {
+    const Fills file = {{"{file}", platform::FileNameOf(item.output)}};
+    switch (skip) {
+        case ChildSkip::OutputIsInput:
+            return QueueText("skip.isinput", file);
+        case ChildSkip::OutputIsAnotherInput:
+            return QueueText("skip.anotherinput", file);
+        case ChildSkip::OutputExists:
+            return QueueText("skip.exists", file);
+        case ChildSkip::None:
+            break;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+const std::vector<FormatFacts>& QueueFormats() {
+    static const std::vector<FormatFacts> formats = {
+        {QueueFormat::MovPcm, "mov-pcm", "save.filter", ".mov", "pcm"},
+        {QueueFormat::Mp4Aac, "mp4-aac", "save.filter.mp4", ".mp4", "aac"},
+        {QueueFormat::Mp4Opus, "mp4-opus", "gui.format.opus", ".mp4", "opus"},
+    };
+    return formats;
+}
+
+const FormatFacts& FactsOf(QueueFormat format) {
+    for (const FormatFacts& facts : QueueFormats()) {
+        if (facts.format == format) return facts;
+    }
+    return QueueFormats().front();
+}
+
+void ConversionQueue::AddRow(QueueRow row, std::vector<int>& added) {
+    row.id = nextId++;
+    if (row.name.empty()) row.name = platform::FileNameOf(row.input);
+    const int index = static_cast<int>(rows.size());
+    if (watcher != nullptr) watcher->RowsInserting(index, 1);
+    if (row.state == RowState::Checking) added.push_back(row.id);
+    rows.push_back(std::move(row));
+    if (watcher != nullptr) watcher->RowsInserted();
+}
+
+std::vector<int> ConversionQueue::Add(const std::vector<std::string>& paths,
+                                      std::vector<std::string>* problems) {
+    std::vector<int> added;
+    std::vector<std::string> unread;
+    for (const std::string& path : paths) {
+        std::error_code error;
+        const fs::file_status status = fs::status(path, error);
+        if (!fs::is_directory(status) && !fs::is_regular_file(status)) {
+            // Listed, so that the user sees why nothing happens to it.
+            if (!known.insert(CanonicalOf(path)).second) continue;
+            QueueRow row;
+            row.input = path;
+            row.state = RowState::NotConvertible;
+            row.message = QueueText(fs::exists(status) ? "skip.notfile" : "skip.missing");
+            AddRow(std::move(row), added);
+            continue;
+        }
+        for (const std::string& file : FindBatchInputs({path}, std::string(), unread)) {
+            if (!known.insert(CanonicalOf(file)).second) continue;
+            QueueRow row;
+            row.input = file;
+            const auto size = fs::file_size(file, error);
+            row.size = error ? 0 : static_cast<uint64_t>(size);
+            AddRow(std::move(row), added);
+        }
+    }
+    if (problems != nullptr) problems->insert(problems->end(), unread.begin(), unread.end());
+    return added;
+}
+
+void ConversionQueue::Checked(int id, bool convertible, std::optional<double> duration,
+                              const std::string& whyNot) {
+    QueueRow* row = Row(id);
+    if (row == nullptr || row->state != RowState::Checking) return;
+    row->duration = duration;
+    row->state = convertible ? RowState::Ready : RowState::NotConvertible;
+    row->message = convertible ? std::string() : whyNot;
+    Changed(id);
+}
+
+bool ConversionQueue::Remove(int id) {
+    const int index = IndexOf(id);
+    if (index < 0) return false;
+    const RowState state = rows[index].state;
+    if (state == RowState::Waiting || state == RowState::Converting) return false;
+    if (watcher != nullptr) watcher->RowRemoving(index);
+    known.erase(CanonicalOf(rows[index].input));
+    rows.erase(rows.begin() + index);
+    if (watcher != nullptr) watcher->RowRemoved();
+    return true;
+}
+
+bool ConversionQueue::HasWork() const {
+    return std::any_of(rows.begin(), rows.end(), TakenByConvert);
+}
+
+int ConversionQueue::PlanRun(const OutputChoice& choice) {
+    const FormatFacts& format = FactsOf(choice.format);
+    // The outputs of one folder are planned together, as a batch into that
+    // folder: it names them, and finds the names two movies would share.
+    std::map<std::string, std::vector<QueueRow*>> byFolder;
+    for (QueueRow& row : rows) {
+        row.inRun = false;
+        if (row.state == RowState::NotConvertible) {
+            row.inRun = true;
+            continue;
+        }
+        if (!TakenByConvert(row)) continue;
+        row.inRun = true;
+        byFolder[choice.besideInput ? platform::FolderOf(row.input) : choice.folder].push_back(
+            &row);
+    }
+    int waiting = 0;
+    for (const auto& [folder, members] : byFolder) {
+        std::vector<std::string> inputs;
+        for (const QueueRow* row : members) inputs.push_back(row->input);
+        const BatchPlan plan = PlanBatch(inputs, folder, format.extension);
+        for (QueueRow* row : members) {
+            row->percent = 0.0;
+            row->phase.clear();
+            row->outputSize = 0;
+            row->cancelRequested = false;
+            const auto item =
+                std::find_if(plan.items.begin(), plan.items.end(),
+                             [row](const BatchItem& i) { return i.input == row->input; });
+            if (item == plan.items.end()) {
+                // Gone since it was added, or a second movie for one name.
+                std::error_code error;
+                row->plan = BatchItem();
+                row->plan.output =
+                    (fs::path(folder) /
+                     OutputFileName(platform::FileNameOf(row->input), format.extension))
+                        .string();
+                row->state = fs::exists(row->input, error) ? RowState::Skipped : RowState::Failed;
+                row->message = row->state == RowState::Skipped
+                                   ? QueueText("skip.clash",
+                                               {{"{file}", platform::FileNameOf(row->plan.output)}})
+                                   : QueueText("skip.missing");
+            } else if (const ChildSkip skip = SkipBeforeStart(*item, false);
+                       skip != ChildSkip::None) {
+                row->plan = *item;
+                row->state = RowState::Skipped;
+                row->message = SkipText(skip, *item);
+            } else {
+                row->plan = *item;
+                row->state = RowState::Waiting;
+                row->message.clear();
+                ++waiting;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].inRun && watcher != nullptr) watcher->RowChanged(static_cast<int>(i));
+    }
+    return waiting;
+}
+
+std::optional<int> ConversionQueue::NextWaiting() const {
+    for (const QueueRow& row : rows) {
+        if (row.state == RowState::Waiting) return row.id;
+    }
+    return std::nullopt;
+}
+
+void ConversionQueue::Started(int id) {
+    QueueRow* row = Row(id);
+    if (row == nullptr || row->state != RowState::Waiting) return;
+    row->state = RowState::Converting;
+    row->percent = 0.0;
+    Changed(id);
+}
+
+void ConversionQueue::Progressed(int id, double percent, const std::string& phase) {
+    QueueRow* row = Row(id);
+    if (row == nullptr || row->state != RowState::Converting || !std::isfinite(percent)) return;
+    row->percent = std::clamp(percent, 0.0, 100.0);
+    row->phase = phase;
+    Changed(id);
+}
+
+void ConversionQueue::Finish(int id, RowState state, const std::string& message) {
+    QueueRow* row = Row(id);
+    if (row == nullptr) return;
+    row->state = state;
+    row->message = message;
+    row->cancelRequested = false;
+    Changed(id);
+}
+
+void ConversionQueue::Converted(int id, uint64_t outputSize) {
+    QueueRow* row = Row(id);
+    if (row == nullptr) return;
+    row->outputSize = outputSize;
+    row->percent = 100.0;
+    Finish(id, RowState::Converted, std::string());
+}
+
+void ConversionQueue::Failed(int id, const std::string& message) {
+    Finish(id, RowState::Failed, message);
+}
+
+void ConversionQueue::Cancelled(int id) {
+    Finish(id, RowState::Cancelled, std::string());
+}
+
+bool ConversionQueue::RequestCancel(int id) {
+    QueueRow* row = Row(id);
+    if (row == nullptr) return true;
+    if (row->state == RowState::Waiting) {
+        Cancelled(id);
+        return true;
+    }
+    if (row->state != RowState::Converting) return true;
+    row->cancelRequested = true;
+    Changed(id);
+    return false;
+}
+
+bool ConversionQueue::Running() const {
+    return std::any_of(rows.begin(), rows.end(), [](const QueueRow& row) {
+        return row.state == RowState::Waiting || row.state == RowState::Converting;
+    });
+}
+
+const QueueRow* ConversionQueue::Find(int id) const {
+    const int index = IndexOf(id);
+    return index < 0 ? nullptr : &rows[index];
+}
+
+QueueRow* ConversionQueue::Row(int id) {
+    const int index = IndexOf(id);
+    return index < 0 ? nullptr : &rows[index];
+}
+
+int ConversionQueue::IndexOf(int id) const {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].id == id) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void ConversionQueue::Changed(int id) {
+    const int index = IndexOf(id);
+    if (index >= 0 && watcher != nullptr) watcher->RowChanged(index);
+}
+
+RunTotals ConversionQueue::Totals() const {
+    RunTotals totals;
+    for (const QueueRow& row : rows) {
+        if (!row.inRun) continue;
+        ++totals.files;
+        if (Finished(row.state)) ++totals.done;
+        switch (row.state) {
+            case RowState::Converted:
+                ++totals.converted;
+                totals.written += row.outputSize;
+                break;
+            case RowState::Skipped:
+            case RowState::NotConvertible:
+                ++totals.skipped;
+                break;
+            case RowState::Failed:
+                ++totals.failed;
+                break;
+            case RowState::Cancelled:
+                ++totals.cancelled;
+                break;
+            default:
+                break;
+        }
+        // The bytes count what was to be converted: the movies that went
+        // into the run (a cancelled one still counts its share).
+        const bool converting = row.state == RowState::Waiting ||
+                                row.state == RowState::Converting ||
+                                row.state == RowState::Converted || row.state == RowState::Failed ||
+                                row.state == RowState::Cancelled;
+        if (!converting || row.plan.input.empty()) continue;
+        totals.bytes += row.size;
+        const bool done = row.state != RowState::Waiting && row.state != RowState::Converting;
+        totals.bytesDone +=
+            done ? row.size
+                 : static_cast<uint64_t>(static_cast<double>(row.size) * row.percent / 100.0);
+    }
+    return totals;
+}
+
+std::string ConversionQueue::Summary(double seconds) const {
+    const RunTotals totals = Totals();
+    return QueueText("gui.summary", {{"{converted}", std::to_string(totals.converted)},
+                                     {"{skipped}", std::to_string(totals.skipped)},
+                                     {"{failed}", std::to_string(totals.failed)},
+                                     {"{cancelled}", std::to_string(totals.cancelled)},
+                                     {"{size}", HumanSize(totals.written)},
+                                     {"{time}", HumanDuration(seconds)}});
+}
+
+std::string ConversionQueue::StateText(const QueueRow& row) {
+    switch (row.state) {
+        case RowState::Checking:
+            return QueueText("state.checking");
+        case RowState::Ready:
+            return QueueText("state.ready");
+        case RowState::Waiting:
+            return QueueText("state.waiting");
+        case RowState::Converting: {
+            if (row.cancelRequested) return QueueText("state.cancelling");
+            char percent[16];
+            std::snprintf(percent, sizeof percent, "%.0f", row.percent);
+            const std::string phase = row.phase.empty() ? "" : QueueText("phase." + row.phase);
+            return QueueText(phase.empty() ? "state.converting" : "state.converting.phase",
+                             {{"{percent}", percent}, {"{phase}", phase}});
+        }
+        case RowState::Converted:
+            return QueueText("state.converted", {{"{size}", HumanSize(row.outputSize)}});
+        case RowState::NotConvertible:
+        case RowState::Skipped:
+            return QueueText("state.skipped", {{"{reason}", row.message}});
+        case RowState::Failed:
+            return QueueText("state.failed", {{"{reason}", row.message}});
+        case RowState::Cancelled:
+            return QueueText("state.cancelled");
+    }
+    return std::string();
+}
+
+}  // namespace spatialmux

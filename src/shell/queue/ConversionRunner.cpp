@@ -1,0 +1,272 @@
+#include "shell/queue/ConversionRunner.h"
+
+#include <csignal>
+#include <filesystem>
+#include <system_error>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "control/ProgressProtocol.h"
+#include "control/batch/ChildConversion.h"
+#include "shell/queue/ProgramRun.h"
+#include "shell/queue/ProgressLine.h"
+#include "shell/queue/QueueText.h"
+
+namespace spatialmux {
+
+namespace {
+
+// How long a stopped child may take to clean up before it is killed (its
+// files are then removed here), as in a batch.
+constexpr int kStopGraceMilliseconds = 10000;
+constexpr int kTickMilliseconds = 500;
+// Movies checked by one run of --check.
+constexpr std::size_t kCheckedAtOnce = 64;
+
+// The check's verdict on one movie (a line of `spatialmux --check --json`).
+void TakeCheck(ConversionQueue& queue, int id, const std::string& line) {
+    const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+    const std::string kind = report.value(QLatin1String("kind")).toString().toStdString();
+    std::optional<double> duration;
+    const QJsonValue seconds =
+        report.value(QLatin1String("video")).toObject().value(QLatin1String("duration"));
+    if (seconds.isDouble()) duration = seconds.toDouble();
+    if (kind == "camera movie" && report.value(QLatin1String("convertible")).toBool()) {
+        queue.Checked(id, true, duration, std::string());
+    } else if (kind == "camera movie") {
+        const std::string reason = report.value(QLatin1String("reason")).toString().toStdString();
+        queue.Checked(id, false, duration,
+                      QueueText("skip.notconvertible", {{"{reason}", reason}}));
+    } else {
+        queue.Checked(id, false, duration,
+                      QueueText(kind == "movie" ? "skip.notcamera" : "skip.notmovie"));
+    }
+}
+
+}  // namespace
+
+struct ConversionRunner::Conversion {
+    int id = 0;
+    std::unique_ptr<ProgramRun> run;
+    std::optional<ProgressEvent> end;
+    std::string lastText;  // the last line for people on its standard error
+    QTimer killer;
+};
+
+ConversionRunner::ConversionRunner(ConversionQueue& conversionQueue, std::string programPath,
+                                   int slotCount, QObject* parent)
+    : QObject(parent),
+      queue(conversionQueue),
+      program(std::move(programPath)),
+      atOnce(std::max(1, slotCount)) {
+    rate.emplace(nullptr);
+    ticker.setInterval(kTickMilliseconds);
+    connect(&ticker, &QTimer::timeout, this, [this] { Tick(); });
+}
+
+ConversionRunner::~ConversionRunner() {
+    runEnded = nullptr;
+    StopAllAndWait();
+}
+
+void ConversionRunner::Check(const std::vector<int>& ids) {
+    for (std::size_t first = 0; first < ids.size(); first += kCheckedAtOnce) {
+        const std::vector<int> part(ids.begin() + static_cast<std::ptrdiff_t>(first),
+                                    ids.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                      ids.size(), first + kCheckedAtOnce)));
+        std::vector<std::string> arguments = {"--check", "--json", "--"};
+        for (int id : part) {
+            if (const QueueRow* row = queue.Find(id)) arguments.push_back(row->input);
+        }
+        checks.push_back(std::make_unique<ProgramRun>());
+        ProgramRun* run = checks.back().get();
+        run->OnEnd([this, part, run](const ProgramEnd& end) {
+            Checked(part, end);
+            QMetaObject::invokeMethod(
+                this,
+                [this, run] { checks.remove_if([run](const auto& r) { return r.get() == run; }); },
+                Qt::QueuedConnection);
+        });
+        run->Start(program, arguments);
+    }
+}
+
+void ConversionRunner::Checked(const std::vector<int>& ids, const ProgramEnd& end) {
+    // One line per movie, in the order given.
+    std::size_t begin = 0;
+    for (int id : ids) {
+        const std::size_t newline = end.output.find('\n', begin);
+        if (newline == std::string::npos) break;
+        TakeCheck(queue, id, end.output.substr(begin, newline - begin));
+        begin = newline + 1;
+    }
+    // A check that ended early leaves the rest unanswered.
+    const std::string cause = end.started ? LastTextLine(end.errorTail) : end.problem;
+    for (int id : ids) {
+        queue.Checked(id, false, std::nullopt, QueueText("skip.checkfailed", {{"{cause}", cause}}));
+    }
+}
+
+void ConversionRunner::Run(const std::string& audioCodec) {
+    audio = audioCodec;
+    if (conversions.empty()) {
+        began = std::chrono::steady_clock::now();
+        rate.emplace(nullptr);
+    }
+    running = true;
+    Fill();
+    ticker.start();
+    Tick();
+    EndRunIfDone();
+}
+
+void ConversionRunner::EndRunIfDone() {
+    if (!running || Busy()) return;
+    running = false;
+    ticker.stop();
+    if (runEnded) runEnded();
+}
+
+void ConversionRunner::Fill() {
+    while (conversions.size() < static_cast<std::size_t>(atOnce)) {
+        const std::optional<int> next = queue.NextWaiting();
+        if (!next) break;
+        Start(*next);
+    }
+}
+
+void ConversionRunner::Start(int id) {
+    const QueueRow* row = queue.Find(id);
+    if (row == nullptr) return;
+    auto conversion = std::make_unique<Conversion>();
+    Conversion& c = *conversion;
+    c.id = id;
+    c.run = std::make_unique<ProgramRun>();
+    c.killer.setSingleShot(true);
+    c.killer.setInterval(kStopGraceMilliseconds);
+    connect(&c.killer, &QTimer::timeout, this, [&c] { c.run->Signal(SIGKILL); });
+    c.run->OnErrorLine([this, &c](const std::string& line) {
+        const std::optional<ProgressEvent> event = ParseProgressLine(line);
+        if (!event) {
+            if (!LastTextLine(line).empty()) c.lastText = line;
+        } else if (event->kind == ProgressEvent::Kind::Progress) {
+            queue.Progressed(c.id, event->percent, event->phase);
+        } else if (event->kind == ProgressEvent::Kind::End) {
+            c.end = event;
+        }
+    });
+    c.run->OnEnd([this, &c](const ProgramEnd& end) { Ended(c, end); });
+    const std::vector<std::string> arguments =
+        ChildConversionArguments(row->plan, {{"--progress=machine"}, audio, std::string(), false});
+    conversions.push_back(std::move(conversion));
+    queue.Started(id);
+    c.run->Start(program, arguments);
+}
+
+void ConversionRunner::Ended(Conversion& c, const ProgramEnd& end) {
+    c.killer.stop();
+    const QueueRow* row = queue.Find(c.id);
+    if (row != nullptr) {
+        const BatchItem plan = row->plan;
+        namespace protocol = progress_protocol;
+        if (row->cancelRequested) {
+            // The child removed its own files; one that was killed could not.
+            RemoveLeftovers(plan);
+            queue.Cancelled(c.id);
+        } else if (!end.started) {
+            queue.Failed(c.id, QueueText("gui.failed.start", {{"{cause}", end.problem}}));
+        } else if (end.exitStatus == 0 && c.end && c.end->result == protocol::kConverted) {
+            std::string why;
+            if (PlaceFinishedOutput(plan, false, &why)) {
+                std::error_code error;
+                const auto size = std::filesystem::file_size(plan.output, error);
+                queue.Converted(c.id,
+                                error ? c.end->size.value_or(0) : static_cast<uint64_t>(size));
+            } else {
+                queue.Failed(c.id, QueueText("gui.failed.place", {{"{cause}", why}}));
+            }
+        } else {
+            RemoveLeftovers(plan);
+            std::string message = c.end ? c.end->message : std::string();
+            if (message.empty()) message = c.lastText;
+            if (message.empty()) {
+                message = QueueText(
+                    "gui.failed.status",
+                    {{"{status}", end.crashed ? "signal" : std::to_string(end.exitStatus)}});
+            }
+            queue.Failed(c.id, message);
+        }
+    }
+    // The run is forgotten once its own call has returned.
+    Conversion* ended = &c;
+    QMetaObject::invokeMethod(
+        this,
+        [this, ended] {
+            conversions.remove_if([ended](const auto& entry) { return entry.get() == ended; });
+            Fill();
+            Tick();
+            EndRunIfDone();
+        },
+        Qt::QueuedConnection);
+}
+
+void ConversionRunner::Stop(Conversion& c) {
+    if (c.killer.isActive()) return;
+    // As Ctrl-C stops a conversion: it ends its job, removes its hidden
+    // files and exits.
+    c.run->Signal(SIGTERM);
+    c.killer.start();
+}
+
+void ConversionRunner::Cancel(int id) {
+    if (queue.RequestCancel(id)) {
+        EndRunIfDone();
+        return;
+    }
+    for (const auto& c : conversions) {
+        if (c->id == id) Stop(*c);
+    }
+}
+
+void ConversionRunner::CancelAll() {
+    // The waiting ones first, so that no slot that frees up starts another.
+    for (const QueueRow& row : std::vector<QueueRow>(queue.Rows())) {
+        if (row.state == RowState::Waiting) queue.RequestCancel(row.id);
+    }
+    for (const auto& c : conversions) {
+        queue.RequestCancel(c->id);
+        Stop(*c);
+    }
+    EndRunIfDone();
+}
+
+void ConversionRunner::StopAllAndWait() {
+    CancelAll();
+    while (!conversions.empty()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
+    }
+    checks.clear();
+}
+
+double ConversionRunner::Seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+}
+
+std::optional<double> ConversionRunner::SecondsLeft() const {
+    const RunTotals totals = queue.Totals();
+    const std::optional<double> bytesPerSecond = rate->Rate();
+    if (!bytesPerSecond || *bytesPerSecond <= 0.0 || totals.bytes < totals.bytesDone) {
+        return std::nullopt;
+    }
+    return static_cast<double>(totals.bytes - totals.bytesDone) / *bytesPerSecond;
+}
+
+void ConversionRunner::Tick() {
+    const RunTotals totals = queue.Totals();
+    rate->Update(Seconds(), BatchTotals{totals.done, totals.files, totals.bytesDone, totals.bytes});
+}
+
+}  // namespace spatialmux

@@ -1,0 +1,84 @@
+#pragma once
+// The runs of the command-line program behind spatialmux-gui: the check of
+// every movie added (`spatialmux --check --json`), and each conversion
+// (`spatialmux --progress=machine -- INPUT PARTIAL`, as a batch converts a
+// movie: into a hidden name beside the output, moved into place once the
+// child has verified it), at most as many at once as there are cores. Its
+// only knowledge of a conversion is the progress protocol's lines.
+
+#include <chrono>
+#include <functional>
+#include <list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QObject>
+#include <QTimer>
+
+#include "control/batch/BatchProgress.h"
+#include "shell/queue/ConversionQueue.h"
+
+namespace spatialmux {
+
+class ProgramRun;
+struct ProgramEnd;
+
+class ConversionRunner : public QObject {
+public:
+    // `program`: the command-line program's path. `conversionsAtOnce`: conversions at
+    // once (at least 1).
+    ConversionRunner(ConversionQueue& queue, std::string program, int conversionsAtOnce,
+                     QObject* parent = nullptr);
+    ~ConversionRunner() override;
+
+    // Checks the rows (state Checking) with one run of `spatialmux --check
+    // --json`.
+    void Check(const std::vector<int>& ids);
+    // Converts the queue's waiting rows with `audio` (the --audio of each
+    // child); OnRunEnded follows when the last one has ended.
+    void Run(const std::string& audio);
+    void Cancel(int id);
+    void CancelAll();
+    // Stops every conversion as Ctrl-C stops a batch: SIGTERM to each child,
+    // then waits (events go on) until each has cleaned up and ended; a child
+    // that takes longer than the grace time is killed and its files are
+    // removed here. Nothing converting is left behind.
+    void StopAllAndWait();
+
+    bool Busy() const { return !conversions.empty() || queue.Running(); }
+    int AtOnce() const { return atOnce; }
+    // Seconds since the run started.
+    double Seconds() const;
+    // The time the run still needs, once the rate can be told.
+    std::optional<double> SecondsLeft() const;
+
+    void OnRunEnded(std::function<void()> receiver) { runEnded = std::move(receiver); }
+
+private:
+    struct Conversion;
+
+    void Fill();
+    void Start(int id);
+    void Ended(Conversion& conversion, const ProgramEnd& end);
+    void Checked(const std::vector<int>& ids, const ProgramEnd& end);
+    void Stop(Conversion& conversion);
+    void Tick();
+    // Tells the end of the run once nothing waits or converts any more.
+    void EndRunIfDone();
+
+    ConversionQueue& queue;
+    std::string program;
+    int atOnce;
+    std::string audio;
+    std::list<std::unique_ptr<Conversion>> conversions;
+    std::list<std::unique_ptr<ProgramRun>> checks;
+    std::chrono::steady_clock::time_point began;
+    std::optional<BatchProgress> rate;  // follows the run's rate only
+    QTimer ticker;
+    std::function<void()> runEnded;
+    bool running = false;  // a run was started and has not ended
+};
+
+}  // namespace spatialmux

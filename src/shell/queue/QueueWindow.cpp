@@ -1,0 +1,544 @@
+#include "shell/queue/QueueWindow.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QUrl>
+
+#include "control/convert/HumanSize.h"
+#include "platform/Backend.h"
+#include "shell/queue/QueueDialogs.h"
+#include "shell/queue/QueueText.h"
+
+namespace spatialmux {
+
+namespace {
+
+constexpr int kOverallSteps = 1000;
+constexpr int kOverallRefreshMilliseconds = 250;
+
+QString Text(const std::string& key, const Fills& fills = {}) {
+    return QString::fromStdString(QueueText(key, fills));
+}
+
+QString Path(const std::string& path) {
+    return QFile::decodeName(path.c_str());
+}
+
+// The local files and folders of a drop.
+std::vector<std::string> DroppedPaths(const QMimeData* data) {
+    std::vector<std::string> paths;
+    if (data == nullptr) return paths;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) paths.emplace_back(QFile::encodeName(url.toLocalFile()).constData());
+    }
+    return paths;
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code error;
+    return !path.empty() && std::filesystem::is_directory(path, error);
+}
+
+}  // namespace
+
+QueueWindow::QueueWindow(std::string programPath, QSettings& settingsStore, QueueDialogs& questions,
+                         int conversionsAtOnce, QWidget* parent)
+    : QMainWindow(parent),
+      program(std::move(programPath)),
+      settings(settingsStore),
+      dialogs(questions),
+      model(queue),
+      runner(queue, program, conversionsAtOnce),
+      layout(&central),
+      toolbar(this),
+      delegate(
+          [this](int id) {
+              std::vector<QueueDelegate::Button> buttons;
+              for (const RowAction* action : OfferedActions(id)) {
+                  buttons.push_back({Text(action->key), !busyActions.count({id, action->key})});
+              }
+              return buttons;
+          },
+          [this](int id, int button) {
+              const std::vector<const RowAction*> actions = OfferedActions(id);
+              if (button >= 0 && static_cast<std::size_t>(button) < actions.size()) {
+                  RunAction(id, *actions[static_cast<std::size_t>(button)]);
+              }
+          }),
+      optionsLayout(&options),
+      details(this),
+      detailsLayout(&details) {
+    BuildLayout();
+    RestoreSettings();
+    runner.OnRunEnded([this] { RunEnded(); });
+    connect(&model, &QAbstractItemModel::dataChanged, this, [this] { UpdateControls(); });
+    connect(&model, &QAbstractItemModel::rowsInserted, this, [this] { UpdateControls(); });
+    connect(&model, &QAbstractItemModel::rowsRemoved, this, [this] { UpdateControls(); });
+    overallTimer.setInterval(kOverallRefreshMilliseconds);
+    connect(&overallTimer, &QTimer::timeout, this, [this] { ShowOverall(); });
+    UpdateControls();
+}
+
+QueueWindow::~QueueWindow() {
+    StopAll();
+}
+
+void QueueWindow::BuildLayout() {
+    setWindowTitle(Text("progress.title"));
+    setAcceptDrops(true);
+    resize(920, 560);
+
+    // The header bar: adding movies, and removing them.
+    toolbar.setMovable(false);
+    toolbar.setFloatable(false);
+    toolbar.setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    addMoviesAction.setText(Text("gui.add.movies"));
+    addMoviesAction.setIcon(QIcon::fromTheme(QStringLiteral("list-add")));
+    addMoviesAction.setShortcut(QKeySequence::Open);
+    addFolderAction.setText(Text("gui.add.folder"));
+    addFolderAction.setIcon(QIcon::fromTheme(QStringLiteral("folder-open")));
+    addFolderAction.setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    removeAction.setText(Text("gui.remove"));
+    removeAction.setIcon(QIcon::fromTheme(QStringLiteral("list-remove")));
+    removeAction.setShortcut(QKeySequence::Delete);
+    removeAction.setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    toolbar.addAction(&addMoviesAction);
+    toolbar.addAction(&addFolderAction);
+    toolbar.addAction(&removeAction);
+    addToolBar(&toolbar);
+    addAction(&addMoviesAction);
+    addAction(&addFolderAction);
+    list.addAction(&removeAction);
+    connect(&addMoviesAction, &QAction::triggered, this, [this] { AddMovies(); });
+    connect(&addFolderAction, &QAction::triggered, this, [this] { AddFolder(); });
+    connect(&removeAction, &QAction::triggered, this, [this] { RemoveSelected(); });
+    // Escape stops a run, after asking; it does nothing otherwise.
+    escapeAction.setShortcut(QKeySequence(Qt::Key_Escape));
+    addAction(&escapeAction);
+    connect(&escapeAction, &QAction::triggered, this, [this] { CancelAllAfterAsking(); });
+    quitAction.setShortcut(QKeySequence::Quit);
+    addAction(&quitAction);
+    connect(&quitAction, &QAction::triggered, this, [this] { close(); });
+
+    // The list, or while it is empty, what to do.
+    emptyHint.setText(Text("gui.empty"));
+    emptyHint.setAlignment(Qt::AlignCenter);
+    emptyHint.setWordWrap(true);
+    emptyHint.setEnabled(false);
+    QFont hintFont = emptyHint.font();
+    hintFont.setPointSizeF(hintFont.pointSizeF() * 1.25);
+    emptyHint.setFont(hintFont);
+    list.setModel(&model);
+    list.setItemDelegate(&delegate);
+    list.setRootIsDecorated(false);
+    list.setUniformRowHeights(true);
+    list.setAlternatingRowColors(true);
+    list.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list.setSelectionBehavior(QAbstractItemView::SelectRows);
+    list.setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list.setContextMenuPolicy(Qt::CustomContextMenu);
+    list.setAcceptDrops(false);
+    list.viewport()->setAcceptDrops(false);
+    list.setMouseTracking(true);
+    QHeaderView* header = list.header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QueueTableModel::Name, QHeaderView::Interactive);
+    header->setSectionResizeMode(QueueTableModel::Duration, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(QueueTableModel::Size, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(QueueTableModel::State, QHeaderView::Stretch);
+    header->setSectionResizeMode(QueueTableModel::Actions, QHeaderView::ResizeToContents);
+    header->resizeSection(QueueTableModel::Name, 240);
+    connect(&list, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { ShowRowMenu(at); });
+    stack.addWidget(&emptyHint);
+    stack.addWidget(&list);
+
+    // Where the outputs go and in which format; both remembered.
+    saveToLabel.setText(Text("gui.saveto"));
+    besideButton.setText(Text("gui.saveto.beside"));
+    folderButton.setText(Text("gui.saveto.folder"));
+    saveTo.addButton(&besideButton);
+    saveTo.addButton(&folderButton);
+    folderLabel.setTextFormat(Qt::PlainText);
+    folderLabel.setMinimumWidth(120);
+    folderLabel.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    chooseButton.setText(Text("gui.saveto.choose"));
+    chooseButton.setAutoDefault(false);
+    formatLabel.setText(Text("gui.format"));
+    for (const FormatFacts& format : QueueFormats()) {
+        formatBox.addItem(Text(format.labelKey), QString::fromLatin1(format.key));
+    }
+    saveToLabel.setBuddy(&besideButton);
+    formatLabel.setBuddy(&formatBox);
+    optionsLayout.setContentsMargins(0, 0, 0, 0);
+    optionsLayout.addWidget(&saveToLabel, 0, 0);
+    optionsLayout.addWidget(&besideButton, 0, 1);
+    optionsLayout.addWidget(&folderButton, 0, 2);
+    optionsLayout.addWidget(&folderLabel, 0, 3);
+    optionsLayout.addWidget(&chooseButton, 0, 4);
+    optionsLayout.addWidget(&formatLabel, 1, 0);
+    optionsLayout.addWidget(&formatBox, 1, 1, 1, 2, Qt::AlignLeft);
+    optionsLayout.setColumnStretch(3, 1);
+    connect(&chooseButton, &QPushButton::clicked, this, [this] { ChooseOutputFolder(); });
+    connect(&saveTo, &QButtonGroup::buttonToggled, this, [this] {
+        SaveSettings();
+        UpdateControls();
+    });
+    connect(&formatBox, &QComboBox::currentIndexChanged, this, [this] { SaveSettings(); });
+
+    // The whole run, and the one primary action.
+    overall.setRange(0, kOverallSteps);
+    overall.setValue(0);
+    overall.setTextVisible(false);
+    // Shown from the first run on; its place is kept meanwhile.
+    QSizePolicy keepPlace = overall.sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    overall.setSizePolicy(keepPlace);
+    status.setTextFormat(Qt::PlainText);
+    status.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    cancelAllButton.setText(Text("gui.cancelall"));
+    cancelAllButton.setAutoDefault(false);
+    convertButton.setText(Text("gui.convert"));
+    convertButton.setDefault(true);
+    QFont bold = convertButton.font();
+    bold.setBold(true);
+    convertButton.setFont(bold);
+    convertButton.setMinimumWidth(convertButton.sizeHint().width() + 24);
+    connect(&cancelAllButton, &QPushButton::clicked, this, [this] { CancelAllAfterAsking(); });
+    connect(&convertButton, &QPushButton::clicked, this, [this] { Convert(); });
+    overallRow.addWidget(&overall, 2);
+    overallRow.addWidget(&status, 3);
+    buttonRow.addStretch(1);
+    buttonRow.addWidget(&cancelAllButton);
+    buttonRow.addWidget(&convertButton);
+
+    layout.setContentsMargins(12, 8, 12, 12);
+    layout.setSpacing(10);
+    layout.addWidget(&stack, 1);
+    layout.addWidget(&options);
+    layout.addLayout(&overallRow);
+    layout.addLayout(&buttonRow);
+    setCentralWidget(&central);
+
+    // Tab goes from the list through the choices to Convert.
+    setTabOrder(&list, &besideButton);
+    setTabOrder(&besideButton, &folderButton);
+    setTabOrder(&folderButton, &chooseButton);
+    setTabOrder(&chooseButton, &formatBox);
+    setTabOrder(&formatBox, &cancelAllButton);
+    setTabOrder(&cancelAllButton, &convertButton);
+    list.setFocus();
+
+    // The report of Details: a window of its own, text to read and copy.
+    details.setModal(false);
+    details.resize(640, 480);
+    detailsText.setReadOnly(true);
+    detailsText.setLineWrapMode(QPlainTextEdit::NoWrap);
+    detailsText.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    detailsClose.setText(Text("gui.close"));
+    connect(&detailsClose, &QPushButton::clicked, &details, &QDialog::close);
+    detailsLayout.addWidget(&detailsText);
+    detailsLayout.addWidget(&detailsClose, 0, Qt::AlignRight);
+}
+
+void QueueWindow::RestoreSettings() {
+    // The controls answer their own restoring with SaveSettings: nothing is
+    // saved until all of them hold what was remembered.
+    restoring = true;
+    const bool beside = settings.value(QStringLiteral("output/beside"), true).toBool();
+    outputFolder =
+        QFile::encodeName(settings.value(QStringLiteral("output/folder")).toString()).toStdString();
+    (beside ? besideButton : folderButton).setChecked(true);
+    const int format =
+        formatBox.findData(settings.value(QStringLiteral("format"), QStringLiteral("mov-pcm")));
+    formatBox.setCurrentIndex(format >= 0 ? format : 0);
+    lastFolder =
+        QFile::encodeName(settings.value(QStringLiteral("lastFolder")).toString()).toStdString();
+    restoring = false;
+}
+
+void QueueWindow::SaveSettings() {
+    if (restoring) return;
+    settings.setValue(QStringLiteral("output/beside"), besideButton.isChecked());
+    settings.setValue(QStringLiteral("output/folder"), Path(outputFolder));
+    settings.setValue(QStringLiteral("format"), formatBox.currentData());
+    settings.setValue(QStringLiteral("lastFolder"), Path(lastFolder));
+}
+
+OutputChoice QueueWindow::Choice() const {
+    OutputChoice choice;
+    choice.besideInput = besideButton.isChecked();
+    choice.folder = outputFolder;
+    const std::string key = formatBox.currentData().toString().toStdString();
+    for (const FormatFacts& format : QueueFormats()) {
+        if (key == format.key) choice.format = format.format;
+    }
+    return choice;
+}
+
+void QueueWindow::AddPaths(const std::vector<std::string>& paths) {
+    if (paths.empty()) return;
+    std::vector<std::string> problems;
+    const std::vector<int> added = queue.Add(paths, &problems);
+    runner.Check(added);
+    if (!problems.empty()) {
+        status.setText(Text("gui.unreadable", {{"{problem}", problems.front()}}));
+    }
+    UpdateControls();
+}
+
+void QueueWindow::AddMovies() {
+    const std::vector<std::string> chosen = dialogs.ChooseMovies(this, lastFolder);
+    if (chosen.empty()) return;
+    lastFolder = std::filesystem::path(chosen.front()).parent_path().string();
+    SaveSettings();
+    AddPaths(chosen);
+}
+
+void QueueWindow::AddFolder() {
+    const auto chosen = dialogs.ChooseFolder(this, QueueText("gui.choose.folder"), lastFolder);
+    if (!chosen) return;
+    lastFolder = *chosen;
+    SaveSettings();
+    AddPaths({*chosen});
+}
+
+void QueueWindow::ChooseOutputFolder() {
+    const auto chosen = dialogs.ChooseFolder(this, QueueText("gui.choose.output"),
+                                             outputFolder.empty() ? lastFolder : outputFolder);
+    if (!chosen) return;
+    outputFolder = *chosen;
+    folderButton.setChecked(true);
+    SaveSettings();
+    UpdateControls();
+}
+
+void QueueWindow::Convert() {
+    if (runner.Busy() || !queue.HasWork()) return;
+    const OutputChoice choice = Choice();
+    if (!choice.besideInput) {
+        if (choice.folder.empty()) {
+            ChooseOutputFolder();
+            if (outputFolder.empty()) return;
+            return Convert();
+        }
+        // A remembered folder on a disk that is not there is not created.
+        if (!IsFolder(choice.folder)) {
+            Alert(QueueText("gui.alert.nooutputfolder", {{"{folder}", choice.folder}}));
+            return;
+        }
+    }
+    SaveSettings();
+    queue.PlanRun(choice);
+    overall.setValue(0);
+    runner.Run(FactsOf(choice.format).audio);
+    if (runner.Busy()) overallTimer.start();
+    UpdateControls();
+    ShowOverall();
+}
+
+void QueueWindow::CancelAllAfterAsking() {
+    if (!runner.Busy()) return;
+    if (!dialogs.Confirm(this, QueueText("gui.ask.cancel"), QueueText("gui.ask.cancel.stop"),
+                         QueueText("gui.ask.keep"))) {
+        return;
+    }
+    runner.CancelAll();
+    UpdateControls();
+}
+
+void QueueWindow::RemoveSelected() {
+    for (int id : SelectedIds()) queue.Remove(id);
+    UpdateControls();
+}
+
+void QueueWindow::StopAll() {
+    if (stopping) return;
+    stopping = true;
+    if (runner.Busy()) {
+        status.setText(Text("gui.stopping"));
+        setEnabled(false);
+    }
+    runner.StopAllAndWait();
+    actionRuns.clear();
+    stopping = false;
+}
+
+std::vector<int> QueueWindow::SelectedIds() const {
+    std::vector<int> ids;
+    for (const QModelIndex& index : list.selectionModel()->selectedRows()) {
+        ids.push_back(index.data(QueueTableModel::IdRole).toInt());
+    }
+    return ids;
+}
+
+std::vector<const RowAction*> QueueWindow::OfferedActions(int id) const {
+    std::vector<const RowAction*> offered;
+    const QueueRow* row = queue.Find(id);
+    if (row == nullptr) return offered;
+    for (const RowAction& action : RowActions()) {
+        if (action.offered(*row)) offered.push_back(&action);
+    }
+    return offered;
+}
+
+void QueueWindow::RunAction(int id, const RowAction& action) {
+    const QueueRow* row = queue.Find(id);
+    if (row == nullptr || !action.offered(*row)) return;
+    if (action.arguments == nullptr) {
+        action.then(*this, *row, ProgramEnd{});
+        return;
+    }
+    const std::pair<int, std::string> busy = {id, action.key};
+    if (!busyActions.insert(busy).second) return;
+    actionRuns.push_back(std::make_unique<ProgramRun>());
+    ProgramRun* run = actionRuns.back().get();
+    run->OnEnd([this, id, busy, run, &action](const ProgramEnd& end) {
+        busyActions.erase(busy);
+        if (const QueueRow* done = queue.Find(id)) action.then(*this, *done, end);
+        QMetaObject::invokeMethod(
+            this,
+            [this, run] {
+                std::erase_if(actionRuns, [run](const auto& r) { return r.get() == run; });
+            },
+            Qt::QueuedConnection);
+        list.viewport()->update();
+    });
+    run->Start(program, action.arguments(*row));
+    list.viewport()->update();
+}
+
+void QueueWindow::OpenWithDesktop(const std::string& path, const std::string& failureText) {
+    opener.Open(path, [this, failureText](bool opened) {
+        if (!opened) Alert(failureText);
+    });
+}
+
+void QueueWindow::ShowReport(const std::string& title, const std::string& text) {
+    details.setWindowTitle(QString::fromStdString(title));
+    detailsText.setPlainText(QString::fromStdString(text));
+    details.show();
+    details.raise();
+    details.activateWindow();
+}
+
+void QueueWindow::Alert(const std::string& text) {
+    platform::CurrentBackend().ShowAlert(text);
+}
+
+void QueueWindow::CancelRow(int id) {
+    runner.Cancel(id);
+    UpdateControls();
+}
+
+void QueueWindow::ShowRowMenu(const QPoint& at) {
+    const QModelIndex index = list.indexAt(at);
+    const QModelIndex current = index.isValid() ? index : list.currentIndex();
+    if (!current.isValid()) return;
+    const int id = current.data(QueueTableModel::IdRole).toInt();
+    QMenu menu(this);
+    for (const RowAction* action : OfferedActions(id)) {
+        QAction* item = menu.addAction(Text(action->key));
+        item->setEnabled(!busyActions.count({id, action->key}));
+        connect(item, &QAction::triggered, this, [this, id, action] { RunAction(id, *action); });
+    }
+    if (!menu.isEmpty()) menu.addSeparator();
+    menu.addAction(&removeAction);
+    menu.exec(
+        list.viewport()->mapToGlobal(index.isValid() ? at : list.visualRect(current).center()));
+}
+
+void QueueWindow::UpdateControls() {
+    const bool busy = runner.Busy();
+    stack.setCurrentWidget(queue.Rows().empty() ? static_cast<QWidget*>(&emptyHint)
+                                                : static_cast<QWidget*>(&list));
+    overall.setVisible(busy || queue.Totals().files > 0);
+    convertButton.setEnabled(!busy && queue.HasWork());
+    cancelAllButton.setEnabled(busy);
+    options.setEnabled(!busy);
+    removeAction.setEnabled(!queue.Rows().empty());
+    folderLabel.setText(outputFolder.empty() ? Text("gui.saveto.nofolder") : Path(outputFolder));
+    folderLabel.setToolTip(Path(outputFolder));
+    folderLabel.setEnabled(folderButton.isChecked());
+}
+
+void QueueWindow::ShowOverall() {
+    const RunTotals totals =
+        runner.Busy() || queue.Totals().files > 0 ? queue.Totals() : RunTotals();
+    if (totals.bytes > 0) {
+        overall.setValue(static_cast<int>(static_cast<double>(totals.bytesDone) * kOverallSteps /
+                                          static_cast<double>(totals.bytes)));
+    }
+    if (!runner.Busy()) return;
+    const auto left = runner.SecondsLeft();
+    const Fills counts = {{"{done}", std::to_string(totals.done)},
+                          {"{files}", std::to_string(totals.files)}};
+    if (left) {
+        Fills fills = counts;
+        fills.emplace_back("{time}", HumanDuration(*left));
+        status.setText(Text("gui.progress.left", fills));
+    } else {
+        status.setText(Text("gui.progress", counts));
+    }
+}
+
+void QueueWindow::RunEnded() {
+    overallTimer.stop();
+    ShowOverall();
+    if (queue.Totals().files > 0) {
+        overall.setValue(kOverallSteps);
+        status.setText(QString::fromStdString(queue.Summary(runner.Seconds())));
+    }
+    UpdateControls();
+}
+
+void QueueWindow::closeEvent(QCloseEvent* event) {
+    if (runner.Busy()) {
+        int running = 0;
+        for (const QueueRow& row : queue.Rows()) {
+            if (row.state == RowState::Converting || row.state == RowState::Waiting) ++running;
+        }
+        if (!dialogs.Confirm(this,
+                             QueueText("gui.ask.close", {{"{count}", std::to_string(running)}}),
+                             QueueText("gui.ask.close.stop"), QueueText("gui.ask.keep"))) {
+            event->ignore();
+            return;
+        }
+    }
+    StopAll();
+    details.close();
+    event->accept();
+}
+
+void QueueWindow::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && convertButton.isEnabled()) {
+        event->accept();
+        convertButton.animateClick();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void QueueWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void QueueWindow::dropEvent(QDropEvent* event) {
+    const std::vector<std::string> paths = DroppedPaths(event->mimeData());
+    if (paths.empty()) return;
+    event->acceptProposedAction();
+    AddPaths(paths);
+}
+
+}  // namespace spatialmux

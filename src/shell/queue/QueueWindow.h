@@ -1,0 +1,151 @@
+#pragma once
+// The window of spatialmux-gui: a list of movies (drop files and folders
+// anywhere on it, or add them with its buttons), where the converted movies
+// go and in which format, and Convert. While it converts, each row shows
+// its progress and the window the whole run's; when done, each row its
+// outcome and actions, and a line sums up the run. Closing it, Escape and
+// Cancel All stop running conversions only after asking.
+
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "shell/DesktopOpener.h"
+#include "shell/queue/ConversionQueue.h"
+#include "shell/queue/ConversionRunner.h"
+#include "shell/queue/QueueDelegate.h"
+#include "shell/queue/QueueTableModel.h"
+#include "shell/queue/RowActions.h"
+
+namespace spatialmux {
+
+class QueueDialogs;
+
+class QueueWindow : public QMainWindow, public RowActionHost {
+public:
+    // `program`: the command-line program that checks and converts.
+    // `settings` keeps the output choice and the format between runs.
+    QueueWindow(std::string program, QSettings& settings, QueueDialogs& dialogs,
+                int conversionsAtOnce, QWidget* parent = nullptr);
+    ~QueueWindow() override;
+
+    // As if dropped on the window: files and folders.
+    void AddPaths(const std::vector<std::string>& paths);
+    void AddMovies();
+    void AddFolder();
+    void ChooseOutputFolder();
+    void Convert();
+    // Asks, then stops every running conversion.
+    void CancelAllAfterAsking();
+    void RemoveSelected();
+    // Stops every conversion without asking and waits until they have
+    // cleaned up (a stop signal, or the window closing).
+    void StopAll();
+
+    ConversionQueue& Queue() { return queue; }
+    ConversionRunner& Runner() { return runner; }
+    QTreeView& List() { return list; }
+    QPushButton& ConvertButton() { return convertButton; }
+    QString StatusText() const { return status.text(); }
+    // The actions a row offers now, by their keys.
+    std::vector<const RowAction*> OfferedActions(int id) const;
+    void RunAction(int id, const RowAction& action);
+
+    // RowActionHost
+    void OpenWithDesktop(const std::string& path, const std::string& failureText) override;
+    void ShowReport(const std::string& title, const std::string& text) override;
+    void Alert(const std::string& text) override;
+    void CancelRow(int id) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    // Enter that no control took presses Convert (a main window has no
+    // default button of its own).
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildLayout();
+    void RestoreSettings();
+    void SaveSettings();
+    OutputChoice Choice() const;
+    void UpdateControls();
+    void ShowOverall();
+    void RunEnded();
+    void ShowRowMenu(const QPoint& at);
+    std::vector<int> SelectedIds() const;
+
+    std::string program;
+    QSettings& settings;
+    QueueDialogs& dialogs;
+    ConversionQueue queue;
+    QueueTableModel model;
+    ConversionRunner runner;
+    DesktopOpener opener;
+    // (row id, action key) of the actions whose program runs.
+    std::set<std::pair<int, std::string>> busyActions;
+    std::vector<std::unique_ptr<ProgramRun>> actionRuns;
+    std::string lastFolder;
+    std::string outputFolder;
+
+    // Parents before children.
+    QWidget central;
+    QVBoxLayout layout;
+    QToolBar toolbar;
+    QAction addMoviesAction;
+    QAction addFolderAction;
+    QAction removeAction;
+    QAction escapeAction;
+    QAction quitAction;
+    QueueDelegate delegate;
+    QStackedWidget stack;
+    QLabel emptyHint;
+    QTreeView list;
+    QWidget options;
+    QGridLayout optionsLayout;
+    QLabel saveToLabel;
+    QRadioButton besideButton;
+    QRadioButton folderButton;
+    QButtonGroup saveTo;
+    QLabel folderLabel;
+    QPushButton chooseButton;
+    QLabel formatLabel;
+    QComboBox formatBox;
+    QHBoxLayout overallRow;
+    QProgressBar overall;
+    QLabel status;
+    QHBoxLayout buttonRow;
+    QPushButton cancelAllButton;
+    QPushButton convertButton;
+    QTimer overallTimer;
+    QDialog details;
+    QVBoxLayout detailsLayout;
+    QPlainTextEdit detailsText;
+    QPushButton detailsClose;
+    bool stopping = false;
+    bool restoring = false;
+};
+
+}  // namespace spatialmux

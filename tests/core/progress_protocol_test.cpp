@@ -1,0 +1,128 @@
+// spatialmux --progress=machine as a front end reads it: the lines on
+// standard error that start with the protocol's word, each one JSON object,
+// from the start line through the progress to the one end line with the
+// result, whatever the conversion's outcome.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/ConversionExpectations.h"
+#include "support/RunProgram.h"
+#include "support/SpawnedProgram.h"
+#include "support/TempDir.h"
+
+namespace spatialmux {
+namespace {
+
+using Json = nlohmann::json;
+using testing::ProgramRun;
+using testing::RunProgram;
+using testing::SmallMovie;
+using testing::TempDir;
+
+// The protocol's lines among everything the program wrote on standard
+// error, each checked to be whole JSON.
+std::vector<Json> ProtocolLines(const std::string& err) {
+    std::vector<Json> lines;
+    std::istringstream in(err);
+    const std::string prefix = "spatialmux-progress ";
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(prefix, 0) != 0) continue;
+        lines.push_back(Json::parse(line.substr(prefix.size()), nullptr, false));
+        EXPECT_FALSE(lines.back().is_discarded()) << line;
+    }
+    return lines;
+}
+
+// Start line first, end line last, progress between: percentages rising
+// within 0..100, phases from the protocol's list, "check" first.
+void ExpectWellFormed(const std::vector<Json>& lines, const std::string& output) {
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.front()["event"], "start");
+    EXPECT_EQ(lines.front()["protocol"], 1);
+    EXPECT_EQ(lines.front()["output"], output);
+    EXPECT_EQ(lines.back()["event"], "end");
+    EXPECT_EQ(lines.back()["output"], output);
+    EXPECT_EQ(lines[1]["phase"], "check");
+    double last = 0.0;
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+        EXPECT_EQ(lines[i]["event"], "progress") << lines[i];
+        const double percent = lines[i]["percent"].get<double>();
+        EXPECT_GE(percent, last) << lines[i];
+        EXPECT_LE(percent, 100.0) << lines[i];
+        last = percent;
+        const std::string phase = lines[i]["phase"];
+        EXPECT_TRUE(phase == "check" || phase == "audio" || phase == "remux" || phase == "edit" ||
+                    phase == "metadata" || phase == "verify")
+            << phase;
+    }
+}
+
+TEST(ProgressProtocol, AConversionEndsConvertedWithItsOutputAndSize) {
+    TempDir dir;
+    const auto movie = testing::MakeMovie(dir, "in.MP4", SmallMovie(48000));
+    const std::string output = dir.Path("out.mov");
+    const ProgramRun run = RunProgram({"--progress=machine", movie.path, output});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<Json> lines = ProtocolLines(run.err);
+    ExpectWellFormed(lines, output);
+    EXPECT_EQ(lines.back()["result"], "converted");
+    EXPECT_EQ(lines.back()["size"].get<uint64_t>(), std::filesystem::file_size(output));
+    EXPECT_FALSE(lines.back().contains("message"));
+    // The phases of either engine, the output verified last.
+    EXPECT_EQ(lines[lines.size() - 2]["phase"], "verify");
+    EXPECT_EQ(lines[lines.size() - 2]["percent"], 100.0);
+}
+
+// A refusal ends the same way, with the text the user would have read, in
+// the user's language (the keys stay English).
+TEST(ProgressProtocol, ARefusalEndsWithTheUsersText) {
+    TempDir dir;
+    std::ofstream(dir.Path("notes.txt")) << "not a movie";
+    const std::string output = dir.Path("out.mov");
+    const ProgramRun run = RunProgram({"--progress=machine", dir.Path("notes.txt"), output},
+                                      "LANGUAGE=ja LC_ALL=C.UTF-8");
+    EXPECT_EQ(run.status, 1);
+    const std::vector<Json> lines = ProtocolLines(run.err);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines.back()["event"], "end");
+    EXPECT_EQ(lines.back()["result"], "refused");
+    const std::string message = lines.back()["message"];
+    EXPECT_NE(message.find("カメラの動画ではありません"), std::string::npos) << message;
+    EXPECT_FALSE(std::filesystem::exists(output));
+
+    const ProgramRun wrong = RunProgram({"--progress=machine", "-o", dir.Path("x"), "a.MP4"});
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_NE(wrong.err.find("--progress goes with INPUT OUTPUT"), std::string::npos) << wrong.err;
+}
+
+// A stop signal ends it as on the terminal (nothing left, 128 + signal),
+// and the last line says so.
+TEST(ProgressProtocol, AStopSignalEndsStopped) {
+    TempDir dir;
+    TempDir side;
+    const auto movie = testing::MakeMovie(dir, "in.MP4", SmallMovie(48000));
+    const std::string output = dir.Path("out.mov");
+    testing::SpawnedProgram program({"--progress=machine", movie.path, output},
+                                    {"LANGUAGE=en", "SPATIALMUX_TEST_PAUSE_AT=verify",
+                                     "SPATIALMUX_TEST_PAUSE_FILE=" + side.Path("paused")},
+                                    side.Path("printed"));
+    ASSERT_TRUE(testing::WaitForFile(side.Path("paused")));
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(), 128 + SIGTERM);
+    const auto printed = testing::ReadFileBytes(side.Path("printed"));
+    const std::vector<Json> lines = ProtocolLines(std::string(printed.begin(), printed.end()));
+    ExpectWellFormed(lines, output);
+    EXPECT_EQ(lines.back()["result"], "stopped");
+    EXPECT_NE(lines.back()["message"].get<std::string>().find("SIGTERM"), std::string::npos);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.MP4"});
+}
+
+}  // namespace
+}  // namespace spatialmux

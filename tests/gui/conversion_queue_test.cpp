@@ -1,0 +1,177 @@
+// The queue of spatialmux-gui as plain data, without a window or a process:
+// what adding files and folders puts in it, how a run plans the outputs,
+// and each row's way through a run.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "shell/queue/ConversionQueue.h"
+#include "shell/queue/QueueText.h"
+#include "support/TempDir.h"
+
+namespace spatialmux {
+namespace {
+
+namespace fs = std::filesystem;
+using spatialmux::testing::TempDir;
+
+void Write(const std::string& path, const std::string& text) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << text;
+}
+
+std::vector<std::string> Names(const ConversionQueue& queue) {
+    std::vector<std::string> names;
+    for (const QueueRow& row : queue.Rows()) names.push_back(row.name);
+    return names;
+}
+
+class QueueTest : public ::testing::Test {
+protected:
+    // Every row checked: the ones named convertible, the others not.
+    void CheckAll(const std::vector<std::string>& convertible) {
+        for (const QueueRow& row : std::vector<QueueRow>(queue.Rows())) {
+            const bool yes =
+                std::find(convertible.begin(), convertible.end(), row.name) != convertible.end();
+            queue.Checked(row.id, yes, 12.5, yes ? "" : QueueText("skip.notmovie"));
+        }
+    }
+    const QueueRow& Row(const std::string& name) {
+        for (const QueueRow& row : queue.Rows()) {
+            if (row.name == name) return row;
+        }
+        static const QueueRow none;
+        ADD_FAILURE() << "no row " << name;
+        return none;
+    }
+
+    TempDir dir;
+    ConversionQueue queue;
+};
+
+// Folders are searched as the batch searches them; a file named directly is
+// taken whatever its name; what cannot be a movie is listed with why, and
+// nothing is listed twice.
+TEST_F(QueueTest, AddsWhatTheBatchWouldFindOnceEach) {
+    Write(dir.Path("card/DCIM/B.MP4"), "b");
+    Write(dir.Path("card/DCIM/A.mov"), "a");
+    Write(dir.Path("card/DCIM/.hidden.MP4"), "h");
+    Write(dir.Path("card/DCIM/notes.txt"), "n");
+    Write(dir.Path("card/.trash/C.MP4"), "c");
+    Write(dir.Path("readme.txt"), "r");
+
+    std::vector<std::string> problems;
+    const std::vector<int> toCheck =
+        queue.Add({dir.Path("card"), dir.Path("readme.txt"), dir.Path("gone.MP4")}, &problems);
+    EXPECT_EQ(Names(queue), (std::vector<std::string>{"A.mov", "B.MP4", "readme.txt", "gone.MP4"}));
+    EXPECT_EQ(toCheck.size(), 3u) << "the missing file needs no check";
+    EXPECT_TRUE(problems.empty());
+    EXPECT_EQ(Row("gone.MP4").state, RowState::NotConvertible);
+    EXPECT_EQ(Row("gone.MP4").message, QueueText("skip.missing"));
+    EXPECT_EQ(Row("B.MP4").size, 1u);
+
+    // The same movie again, directly or through its folder: nothing new.
+    EXPECT_TRUE(
+        queue.Add({dir.Path("card/DCIM/B.MP4"), dir.Path("card/DCIM/../DCIM")}, nullptr).empty());
+    EXPECT_EQ(queue.Rows().size(), 4u);
+    // Removed, it can be added again.
+    EXPECT_TRUE(queue.Remove(Row("B.MP4").id));
+    EXPECT_EQ(queue.Add({dir.Path("card/DCIM/B.MP4")}, nullptr).size(), 1u);
+}
+
+// A run gives each movie its output, beside it or in one folder, and skips
+// with the reason what must not be written: an output that exists, one
+// name for two movies. Files that are not movies count as skipped.
+TEST_F(QueueTest, PlansOutputsAndSkipsWhatMustNotBeWritten) {
+    Write(dir.Path("a/A.MP4"), "a");
+    Write(dir.Path("a/B.MP4"), "b");
+    Write(dir.Path("b/A.MP4"), "another A");
+    Write(dir.Path("a/notes.txt"), "n");
+    Write(dir.Path("a/B.mov"), "an earlier output");
+    queue.Add(
+        {dir.Path("a/A.MP4"), dir.Path("a/B.MP4"), dir.Path("b/A.MP4"), dir.Path("a/notes.txt")},
+        nullptr);
+    CheckAll({"A.MP4", "B.MP4"});
+    EXPECT_TRUE(queue.HasWork());
+
+    // Beside each movie: two folders, no clash; B.mov exists already.
+    OutputChoice beside;
+    EXPECT_EQ(queue.PlanRun(beside), 2);
+    EXPECT_EQ(queue.Rows()[0].plan.output, dir.Path("a/A.mov"));
+    EXPECT_EQ(queue.Rows()[0].plan.partial, dir.Path("a/.A.spatialmux-partial.mov"));
+    EXPECT_EQ(queue.Rows()[2].plan.output, dir.Path("b/A.mov"));
+    EXPECT_EQ(Row("B.MP4").state, RowState::Skipped);
+    EXPECT_EQ(Row("B.MP4").message, QueueText("skip.exists", {{"{file}", "B.mov"}}));
+    EXPECT_EQ(queue.Totals().files, 4);
+    EXPECT_EQ(queue.Totals().skipped, 2);
+
+    // The run ends; into one folder as MP4, the second A.MP4 would take the
+    // first one's name.
+    for (const QueueRow& row : std::vector<QueueRow>(queue.Rows())) {
+        if (row.state == RowState::Waiting) queue.RequestCancel(row.id);
+    }
+    OutputChoice folder{false, dir.Path("out"), QueueFormat::Mp4Opus};
+    EXPECT_EQ(queue.PlanRun(folder), 2);
+    EXPECT_EQ(queue.Rows()[0].plan.output, dir.Path("out/A.mp4"));
+    EXPECT_EQ(Row("B.MP4").plan.output, dir.Path("out/B.mp4"));
+    EXPECT_EQ(queue.Rows()[2].state, RowState::Skipped);
+    EXPECT_EQ(queue.Rows()[2].message, QueueText("skip.clash", {{"{file}", "A.mp4"}}));
+    EXPECT_EQ(std::string(FactsOf(folder.format).audio), "opus");
+}
+
+// One row through a run: waiting, converting with its progress, and its
+// end; Cancel stops a waiting row at once and a converting one through its
+// child; a running row cannot be removed.
+TEST_F(QueueTest, RowsGoThroughARun) {
+    for (const char* name : {"A.MP4", "B.MP4", "C.MP4"}) Write(dir.Path(name), "0123456789");
+    queue.Add({dir.Path("A.MP4"), dir.Path("B.MP4"), dir.Path("C.MP4")}, nullptr);
+    CheckAll({"A.MP4", "B.MP4", "C.MP4"});
+    ASSERT_EQ(queue.PlanRun(OutputChoice{}), 3);
+    const int a = queue.Rows()[0].id;
+    const int b = queue.Rows()[1].id;
+    const int c = queue.Rows()[2].id;
+    EXPECT_TRUE(queue.Running());
+
+    EXPECT_EQ(queue.NextWaiting(), a);
+    queue.Started(a);
+    queue.Progressed(a, 40.0, "audio");
+    EXPECT_EQ(ConversionQueue::StateText(*queue.Find(a)),
+              QueueText("state.converting.phase",
+                        {{"{percent}", "40"}, {"{phase}", QueueText("phase.audio")}}));
+    EXPECT_FALSE(queue.Remove(a));
+    EXPECT_EQ(queue.Totals().bytesDone, 4u);  // 40 % of 10 bytes
+    queue.Converted(a, 7);
+
+    queue.Started(b);
+    EXPECT_FALSE(queue.RequestCancel(b)) << "its child has to stop first";
+    EXPECT_EQ(ConversionQueue::StateText(*queue.Find(b)), QueueText("state.cancelling"));
+    EXPECT_TRUE(queue.RequestCancel(c)) << "a waiting row stops at once";
+    EXPECT_EQ(queue.Find(c)->state, RowState::Cancelled);
+    EXPECT_EQ(queue.NextWaiting(), std::nullopt);
+    queue.Cancelled(b);
+    EXPECT_FALSE(queue.Running());
+
+    const RunTotals totals = queue.Totals();
+    EXPECT_EQ(totals.done, 3);
+    EXPECT_EQ(totals.converted, 1);
+    EXPECT_EQ(totals.cancelled, 2);
+    EXPECT_EQ(totals.written, 7u);
+    EXPECT_EQ(totals.bytesDone, totals.bytes);
+    EXPECT_EQ(queue.Summary(42.0), QueueText("gui.summary", {{"{converted}", "1"},
+                                                             {"{skipped}", "0"},
+                                                             {"{failed}", "0"},
+                                                             {"{cancelled}", "2"},
+                                                             {"{size}", "7 bytes"},
+                                                             {"{time}", "0:42"}}));
+    // The cancelled ones go again with the next Convert; the converted one
+    // does not.
+    EXPECT_TRUE(queue.HasWork());
+    EXPECT_EQ(queue.PlanRun(OutputChoice{}), 2);
+    EXPECT_EQ(queue.Find(a)->state, RowState::Converted);
+}
+
+}  // namespace
+}  // namespace spatialmux

@@ -1,0 +1,190 @@
+// The window of spatialmux-gui on the offscreen platform, with the real
+// command-line program behind it: movies and a text file added, converted,
+// each row ending as it should with the outputs written and nothing else
+// left; closed during a conversion, it asks, and then stops it cleanly.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDialog>
+#include <QPlainTextEdit>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <set>
+
+#include "GuiTestSupport.h"
+#include "shell/queue/QueueDialogs.h"
+#include "shell/queue/QueueText.h"
+#include "shell/queue/QueueWindow.h"
+#include "support/MediaPackets.h"
+
+namespace spatialmux::guitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FakeQueueDialogs : public QueueDialogs {
+public:
+    std::vector<std::string> ChooseMovies(QWidget*, const std::string&) override { return {}; }
+    std::optional<std::string> ChooseFolder(QWidget*, const std::string&,
+                                            const std::string&) override {
+        return std::nullopt;
+    }
+    bool Confirm(QWidget*, const std::string& question, const std::string&,
+                 const std::string&) override {
+        questions.push_back(question);
+        return answer;
+    }
+    bool answer = false;
+    std::vector<std::string> questions;
+};
+
+// Handles events until `done` holds; false when the guard against a hang
+// ran out first.
+bool Until(const std::function<bool()>& done) {
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > guard) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+std::set<std::string> Entries(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+class QueueWindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid() && side.isValid());
+        platform::InstallBackend(&backend);
+    }
+    void TearDown() override { platform::InstallBackend(nullptr); }
+    std::string Path(const char* name) const { return dir.filePath(name).toStdString(); }
+    bool Checked(QueueWindow& window) {
+        return Until([&window] {
+            const auto& rows = window.Queue().Rows();
+            return std::none_of(rows.begin(), rows.end(), [](const QueueRow& row) {
+                return row.state == RowState::Checking;
+            });
+        });
+    }
+
+    QTemporaryDir dir;   // the movies and their outputs
+    QTemporaryDir side;  // the settings
+    RecordingBackend backend;
+    FakeQueueDialogs dialogs;
+};
+
+TEST_F(QueueWindowTest, ConvertsTheMoviesAndSkipsTheTextFile) {
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(Path("A.MP4"), 2, &error)) << error;
+    ASSERT_TRUE(WriteTestMovie(Path("B.MP4"), 3, &error)) << error;
+    WriteWholeFile(Path("notes.txt"), "not a movie");
+    QSettings settings(side.filePath("gui.ini"), QSettings::IniFormat);
+    {
+        QueueWindow window(SPATIALMUX_BINARY, settings, dialogs, 2);
+        window.show();
+        window.AddPaths({Path("A.MP4"), Path("B.MP4"), Path("notes.txt")});
+        ASSERT_TRUE(Checked(window));
+        ASSERT_TRUE(window.ConvertButton().isEnabled());
+        window.ConvertButton().click();
+        ASSERT_TRUE(Until([&window] { return !window.Runner().Busy(); }));
+
+        const auto& rows = window.Queue().Rows();
+        ASSERT_EQ(rows.size(), 3u);
+        for (const char* output : {"A.mov", "B.mov"}) {
+            const QueueRow& row = rows[output[0] == 'A' ? 0 : 1];
+            SCOPED_TRACE(output);
+            EXPECT_EQ(row.state, RowState::Converted) << row.message;
+            EXPECT_EQ(row.plan.output, Path(output));
+            EXPECT_EQ(row.outputSize, fs::file_size(Path(output)));
+            const auto streams = spatialmux::testing::ReadMediaPackets(Path(output));
+            ASSERT_EQ(streams.size(), 2u);
+            EXPECT_EQ(streams[1].codec, AV_CODEC_ID_PCM_S16LE);
+            EXPECT_EQ(streams[1].channels, 4);
+        }
+        EXPECT_EQ(rows[2].state, RowState::NotConvertible);
+        EXPECT_EQ(rows[2].message, QueueText("skip.notmovie"));
+        // The summary line: the counts, then the size written and the time.
+        const std::string summary = QueueText(
+            "gui.summary",
+            {{"{converted}", "2"}, {"{skipped}", "1"}, {"{failed}", "0"}, {"{cancelled}", "0"}});
+        EXPECT_EQ(
+            window.StatusText().toStdString().rfind(summary.substr(0, summary.find("{size}")), 0),
+            0u)
+            << window.StatusText().toStdString();
+        EXPECT_EQ(Entries(dir.path().toStdString()),
+                  (std::set<std::string>{"A.MP4", "B.MP4", "notes.txt", "A.mov", "B.mov"}));
+        EXPECT_FALSE(window.ConvertButton().isEnabled()) << "nothing is left to convert";
+
+        // Details: the check's report of the output, in a window of its own.
+        const RowAction* details = nullptr;
+        for (const RowAction* action : window.OfferedActions(rows[0].id)) {
+            if (std::string(action->key) == "action.details") details = action;
+        }
+        ASSERT_NE(details, nullptr);
+        window.RunAction(rows[0].id, *details);
+        auto* report = window.findChild<QPlainTextEdit*>();
+        ASSERT_NE(report, nullptr);
+        ASSERT_TRUE(Until([report] { return report->isVisible(); }));
+        EXPECT_NE(report->toPlainText().toStdString().find(Path("A.mov")), std::string::npos)
+            << report->toPlainText().toStdString();
+    }
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+    EXPECT_TRUE(settings.value(QStringLiteral("output/beside")).toBool());
+    EXPECT_EQ(settings.value(QStringLiteral("format")).toString(), QStringLiteral("mov-pcm"));
+}
+
+// Closing asks first; kept, the conversion goes on; stopped, it ends as
+// Ctrl-C ends one: nothing of it is left. (The child waits before it
+// verifies its output, at a pause point of the tests, until it is stopped.)
+TEST_F(QueueWindowTest, ClosingDuringAConversionAsksAndLeavesNothing) {
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(Path("clip.MP4"), 2, &error)) << error;
+    const std::string paused = side.filePath("paused").toStdString();
+    setenv("SPATIALMUX_TEST_PAUSE_AT", "verify", 1);
+    setenv("SPATIALMUX_TEST_PAUSE_FILE", paused.c_str(), 1);
+    // The format chosen in an earlier run.
+    QSettings settings(side.filePath("gui.ini"), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("format"), QStringLiteral("mp4-aac"));
+    QueueWindow window(SPATIALMUX_BINARY, settings, dialogs, 1);
+    window.show();
+    window.AddPaths({Path("clip.MP4")});
+    ASSERT_TRUE(Checked(window));
+    window.Convert();
+    unsetenv("SPATIALMUX_TEST_PAUSE_AT");
+    unsetenv("SPATIALMUX_TEST_PAUSE_FILE");
+    const QueueRow& row = window.Queue().Rows().front();
+    ASSERT_TRUE(Until([&paused] { return FileExists(paused); }));
+    ASSERT_EQ(row.state, RowState::Converting);
+    EXPECT_EQ(row.plan.output, Path("clip.mp4"));
+
+    dialogs.answer = false;
+    EXPECT_FALSE(window.close());
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(row.state, RowState::Converting);
+
+    dialogs.answer = true;
+    EXPECT_TRUE(window.close());
+    EXPECT_EQ(dialogs.questions.size(), 2u);
+    EXPECT_EQ(dialogs.questions.back(), QueueText("gui.ask.close", {{"{count}", "1"}}));
+    EXPECT_EQ(row.state, RowState::Cancelled);
+    EXPECT_FALSE(window.Runner().Busy());
+    EXPECT_EQ(Entries(dir.path().toStdString()), std::set<std::string>{"clip.MP4"});
+}
+
+}  // namespace
+}  // namespace spatialmux::guitest
