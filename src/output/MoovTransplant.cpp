@@ -43,7 +43,9 @@ bool BuildTransplantedMoov(const std::vector<uint8_t>& oldMoov,
                            std::vector<uint8_t>* newMoov) {
     if (!IsWholeBox(videoSampleEntry)) return false;
     if (!uuidBox.empty() && !IsWholeBox(uuidBox, "uuid")) return false;
-    if (sa3dBox.size() != kSa3dBoxSize || !IsWholeBox(sa3dBox, "SA3D")) return false;
+    if (!sa3dBox.empty() && (sa3dBox.size() != kSa3dBoxSize || !IsWholeBox(sa3dBox, "SA3D"))) {
+        return false;
+    }
 
     MoovLayout layout;
     if (!FindMoovLayout(oldMoov.data(), oldMoov.size(), &layout)) return false;
