@@ -7,7 +7,7 @@ _spatialmux() {
     local cur prev words cword
     _init_completion || return
 
-    local options="--help --version --accept-short-audio --remux --audio --audio-bitrate --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at"
+    local options="--help --version --accept-short-audio --remux --audio --audio-bitrate --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at --binaural --look --hrtf"
 
     case $prev in
         --audio)
@@ -22,6 +22,14 @@ _spatialmux() {
             COMPREPLY=($(compgen -W "256k 384k 512k 768k" -- "$cur"))
             return
             ;;
+        --look)
+            COMPREPLY=($(compgen -W "0 90 -90 180" -- "$cur"))
+            return
+            ;;
+        --hrtf)
+            _filedir sofa
+            return
+            ;;
     esac
 
     if [[ $cur == -* ]]; then
@@ -34,14 +42,20 @@ _spatialmux() {
     local i plain=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --audio | --audio-bitrate | --format | -o | --output-dir | -j | --jobs) ((i++)) ;;
+            --audio | --audio-bitrate | --format | -o | --output-dir | -j | --jobs | --look | --hrtf) ((i++)) ;;
             -*) ;;
             *) ((plain++)) ;;
         esac
     done
     case $plain in
         0) _filedir '@(mp4|MP4|mov|MOV)' ;;
-        1) _filedir '@(mov|MOV|mp4|MP4)' ;;
+        1)
+            if [[ " ${words[*]} " == *" --binaural "* ]]; then
+                _filedir '@(wav|m4a|mp4|mov)'
+            else
+                _filedir '@(mov|MOV|mp4|MP4)'
+            fi
+            ;;
     esac
 } &&
     complete -F _spatialmux spatialmux
