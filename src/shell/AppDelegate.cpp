@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "control/binaural/BinauralCommand.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "platform/Backend.h"
@@ -16,8 +17,17 @@
 namespace spatialmux {
 
 namespace {
+
 constexpr int kLaunchTimerMilliseconds = 500;
+
+// `text` with its placeholder `field` replaced by `value`.
+std::string Filled(std::string text, const std::string& field, const std::string& value) {
+    const std::size_t at = text.find(field);
+    if (at != std::string::npos) text.replace(at, field.size(), value);
+    return text;
 }
+
+}  // namespace
 
 AppDelegate::AppDelegate(SaveDialog& saveDialog_, QObject* parent)
     : QObject(parent), saveDialog(saveDialog_) {}
@@ -113,26 +123,50 @@ std::optional<std::string> AppDelegate::onSelectSaveAs(const std::string& input)
 }
 
 void AppDelegate::TellWritten(const std::string& output) {
-    std::string text = platform::LocalizedString("notice.written");
-    const std::string placeholder = "{path}";
-    const std::size_t at = text.find(placeholder);
-    if (at != std::string::npos) text.replace(at, placeholder.size(), output);
+    const std::string text = Filled(platform::LocalizedString("notice.written"), "{path}", output);
     if (soundMapOffer == nullptr) {
         platform::CurrentBackend().ShowNotice(text);
         return;
     }
-    if (!soundMapOffer->Ask(text)) return;
+    const SoundMapOffer::Choice choice = soundMapOffer->Ask(text);
+    if (choice == SoundMapOffer::Choice::Listen) {
+        Listen(output);
+        return;
+    }
+    if (choice != SoundMapOffer::Choice::SoundMap) return;
     // The map goes beside the movie, where the user will look for it.
     std::string problem;
     const auto map = MakeSoundMap(SoundMapRequest{output, std::string(), 6, {}}, &problem);
     if (!map) {
-        std::string failed = platform::LocalizedString("alert.soundmap");
-        const std::size_t cause = failed.find("{cause}");
-        if (cause != std::string::npos) failed.replace(cause, 7, problem);
-        myAlert(failed);
+        myAlert(Filled(platform::LocalizedString("alert.soundmap"), "{cause}", problem));
         return;
     }
     soundMapOffer->Open(map->outputPath);
+}
+
+void AppDelegate::Listen(const std::string& movie) {
+    // The headphone render goes beside the movie too, facing its front.
+    std::string problem;
+    bool stopped = false;
+    const auto render = MakeBinaural(
+        BinauralRequest{movie, DefaultBinauralPath(movie), Direction{}, std::string()},
+        [this, &stopped](float percent) {
+            stopped = !soundMapOffer->Rendering(percent);
+            return !stopped;
+        },
+        &problem);
+    soundMapOffer->RenderingEnded();
+    if (!render) {
+        if (stopped) return;
+        std::printf("error!! %s\n", problem.c_str());
+        std::fflush(stdout);
+        myAlert(Filled(platform::LocalizedString("alert.listen"), "{cause}", problem));
+        return;
+    }
+    if (!soundMapOffer->Play(render->outputPath)) {
+        platform::CurrentBackend().ShowNotice(Filled(
+            platform::LocalizedString("notice.listen.noplayer"), "{path}", render->outputPath));
+    }
 }
 
 void AppDelegate::myAlert(const std::string& text) {

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QMetaObject>
 #include <QProcess>
 
@@ -119,42 +120,82 @@ TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowSh
     EXPECT_TRUE(windowed == ReadWholeFile(cliOutput)) << "the outputs differ";
 }
 
-// After a conversion the notice offers the sound map; chosen, the map is
-// written beside the movie and handed to the desktop's viewer.
+// After a conversion the notice offers the sound map and the headphone
+// render; chosen, the map or the render is written beside the movie and
+// handed to the desktop's viewer or player; a render no player takes is
+// named in a notice.
 class RecordingSoundMapOffer : public SoundMapOffer {
 public:
-    explicit RecordingSoundMapOffer(bool chooseIt) : choose(chooseIt) {}
-    bool Ask(const std::string& text) override {
+    RecordingSoundMapOffer(Choice chosen, bool playerFound) : choice(chosen), player(playerFound) {}
+    Choice Ask(const std::string& text) override {
         asked.push_back(text);
-        return choose;
+        return choice;
     }
     void Open(const std::string& path) override { opened.push_back(path); }
-    bool choose;
+    bool Rendering(float percent) override {
+        rendering.push_back(percent);
+        return true;
+    }
+    void RenderingEnded() override { ++ended; }
+    bool Play(const std::string& path) override {
+        played.push_back(path);
+        return player;
+    }
+    Choice choice;
+    bool player;
     std::vector<std::string> asked;
     std::vector<std::string> opened;
+    std::vector<float> rendering;
+    int ended = 0;
+    std::vector<std::string> played;
 };
 
-TEST_F(WindowedConversionTest, TheSoundMapIsOfferedAndOpenedWhenChosen) {
+TEST_F(WindowedConversionTest, TheSoundMapAndTheHeadphoneRenderAreOfferedAndOpenedWhenChosen) {
     std::string error;
     ASSERT_TRUE(WriteTestMovie(input, 2, &error)) << error;
     const std::string map = dir.filePath("trip 01.soundmap.png").toStdString();
-    for (const bool choose : {false, true}) {
-        SCOPED_TRACE(choose ? "chosen" : "declined");
+    const std::string render = dir.filePath("trip 01.binaural.m4a").toStdString();
+    using Choice = SoundMapOffer::Choice;
+    const struct {
+        Choice choice;
+        bool player;
+        const char* what;
+    } cases[] = {{Choice::Dismiss, true, "declined"},
+                 {Choice::SoundMap, true, "sound map"},
+                 {Choice::Listen, true, "listen"},
+                 {Choice::Listen, false, "listen without a player"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(QString::fromStdString(map));
+        QFile::remove(QString::fromStdString(render));
         FakeSaveDialog dialog(output);
-        RecordingSoundMapOffer offer(choose);
+        RecordingSoundMapOffer offer(c.choice, c.player);
         ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{input}, nullptr, &offer));
         ASSERT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
         ASSERT_EQ(offer.asked.size(), 1u);
         EXPECT_NE(offer.asked[0].find(output), std::string::npos) << offer.asked[0];
-        EXPECT_EQ(backend.Notices(), std::vector<std::string>{});  // the offer is the notice
-        if (choose) {
-            EXPECT_EQ(offer.opened, std::vector<std::string>{map});
-            EXPECT_TRUE(FileExists(map));
-        } else {
-            EXPECT_TRUE(offer.opened.empty());
-            EXPECT_FALSE(FileExists(map));
-        }
         EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+        EXPECT_EQ(offer.opened, c.choice == Choice::SoundMap ? std::vector<std::string>{map}
+                                                             : std::vector<std::string>{});
+        EXPECT_EQ(FileExists(map), c.choice == Choice::SoundMap);
+        const bool listened = c.choice == Choice::Listen;
+        EXPECT_EQ(FileExists(render), listened);
+        EXPECT_EQ(offer.played,
+                  listened ? std::vector<std::string>{render} : std::vector<std::string>{});
+        EXPECT_EQ(offer.ended, listened ? 1 : 0);
+        if (listened) {
+            EXPECT_TRUE(std::is_sorted(offer.rendering.begin(), offer.rendering.end()));
+            ASSERT_FALSE(offer.rendering.empty());
+            EXPECT_EQ(offer.rendering.back(), 100.0f);
+        }
+        // The offer is the notice; only a render no player took is named
+        // in one of its own (the last case).
+        if (listened && !c.player) {
+            ASSERT_EQ(backend.Notices().size(), 1u);
+            EXPECT_NE(backend.Notices()[0].find(render), std::string::npos) << backend.Notices()[0];
+        } else {
+            EXPECT_EQ(backend.Notices(), std::vector<std::string>{});
+        }
     }
 }
 

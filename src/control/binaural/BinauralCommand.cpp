@@ -315,6 +315,11 @@ std::optional<BinauralResult> MakeBinaural(const BinauralRequest& request,
     // The HRTF set is read here: an unusable one is said before any work.
     if (!output::BinauralRenderer::Open(settings, &why)) return fail(why);
 
+    // The output's hidden file, taken before the work: a second render to
+    // the same output is refused at once.
+    auto commit = OutputCommit::Begin(request.output, &why);
+    if (!commit) return fail(why);
+
     // Phases of the whole: the measuring render, the written render, and
     // for the encoded or movie outputs the remux.
     const bool remuxed = result.container != BinauralContainer::Wav;
@@ -337,10 +342,7 @@ std::optional<BinauralResult> MakeBinaural(const BinauralRequest& request,
                     : kBinauralMostGainDecibels;
     const auto gain = static_cast<float>(std::pow(10.0, result.gainDecibels / 20.0));
 
-    // The output's hidden file, and beside it the WAV the remux reads.
-    OutputCommit::Refusal refusal = OutputCommit::Refusal::None;
-    auto commit = OutputCommit::Begin(request.output, &why, &refusal);
-    if (!commit) return fail(why);
+    // The WAV: the output itself, or beside it the one the remux reads.
     std::string wavPath = commit->TemporaryPath();
     int wavFd = -1;
     if (remuxed) {
