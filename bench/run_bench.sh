@@ -31,37 +31,9 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIA
 cmake --build "$build" --target spatialmux make_bench_movie bench_read_path bench_verify_output -j 2 >/dev/null
 mkdir -p "$data"
 
-# Runs a command under /usr/bin/time; prints "wall_seconds cpu_seconds peak_kib"
-# (cpu = user + system: on a machine shared with other work the wall clock
-# also counts time spent waiting for a core).
-measure() {
-    local report="$data/time.txt"
-    /usr/bin/time -f '%e %U %S %M' -o "$report" "$@" >/dev/null 2>"$data/stderr.txt" || {
-        echo "failed: $*" >&2
-        tail -n 20 "$data/stderr.txt" >&2
-        exit 1
-    }
-    tail -n 1 "$report" | awk '{ printf "%.3f %.3f %d\n", $1, $2 + $3, $4 }'
-}
-
-# Fastest of $repeats runs; the output is removed and written back to disk
-# before each run so that no run pays for another's writing.
-best_of() {
-    local output="$1"
-    shift
-    local best="" result
-    for _ in $(seq "$repeats"); do
-        rm -f "$output"
-        sync
-        result="$(measure "$@")"
-        if [ -z "$best" ] || awk -v a="${result%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
-            best="$result"
-        fi
-    done
-    rm -f "$output"
-    sync
-    echo "$best"
-}
+# measure and best_of: wall, cpu and peak memory, fastest of $repeats runs.
+# shellcheck source=bench/timing.sh
+source "$root/bench/timing.sh"
 
 pan='[0:a]pan=4.0|c0=1.4125376*c0|c1=c2|c2=c3|c3=c1[a]'
 declare -A rows remux_rows

@@ -23,33 +23,9 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIA
 cmake --build "$build" --target spatialmux make_camera_movie -j 2 >/dev/null
 mkdir -p "$data"
 
-# Runs a command under /usr/bin/time; prints "wall_seconds cpu_seconds peak_kib".
-measure() {
-    local report="$data/time.txt"
-    /usr/bin/time -f '%e %U %S %M' -o "$report" "$@" >/dev/null 2>"$data/stderr.txt" || {
-        echo "failed: $*" >&2
-        tail -n 20 "$data/stderr.txt" >&2
-        exit 1
-    }
-    tail -n 1 "$report" | awk '{ printf "%.3f %.3f %d\n", $1, $2 + $3, $4 }'
-}
-
-# Fastest of $repeats runs, the output removed before each.
-best_of() {
-    local output="$1"
-    shift
-    local best="" result
-    for _ in $(seq "$repeats"); do
-        rm -f "$output"
-        sync
-        result="$(measure "$@")"
-        if [ -z "$best" ] || awk -v a="${result%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
-            best="$result"
-        fi
-    done
-    rm -f "$output"
-    echo "$best"
-}
+# measure and best_of: wall, cpu and peak memory, fastest of $repeats runs.
+# shellcheck source=bench/timing.sh
+source "$root/bench/timing.sh"
 
 # A camera movie with noise from the left for the first half and from
 # behind on the right, above, for the second; its conversion (ACN order,

@@ -36,16 +36,6 @@ constexpr int64_t kAacBitRate = 256000;
 // The encoder's frame: the most an encoded track's length may differ by.
 constexpr int64_t kCodecFrame = 1024;
 
-std::string LowerExtension(const std::string& path) {
-    const std::string name = platform::FileNameOf(path);
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) return std::string();
-    std::string extension = name.substr(dot);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
-}
-
 double Decibels(double value) {
     return value > 0.0 ? 20.0 * std::log10(value) : kSilentPeak;
 }
@@ -241,7 +231,7 @@ std::string CheckWritten(const std::string& path, BinauralContainer container,
 }  // namespace
 
 BinauralContainer BinauralContainerFor(const std::string& output) {
-    const std::string extension = LowerExtension(output);
+    const std::string extension = platform::LowerExtension(output);
     if (extension == ".wav") return BinauralContainer::Wav;
     if (extension == ".m4a") return BinauralContainer::M4a;
     if (extension == ".mp4") return BinauralContainer::Mp4;
@@ -266,11 +256,7 @@ const char* BinauralContainerWords(BinauralContainer container) {
 }
 
 std::string DefaultBinauralPath(const std::string& movie) {
-    const std::size_t slash = movie.rfind('/');
-    const std::size_t dot = movie.rfind('.');
-    const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return (hasExtension ? movie.substr(0, dot) : movie) + ".binaural.m4a";
+    return platform::WithEnding(movie, ".binaural.m4a");
 }
 
 std::optional<BinauralResult> MakeBinaural(const BinauralRequest& request,

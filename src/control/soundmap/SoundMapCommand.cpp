@@ -15,6 +15,7 @@
 #include "movie/ffmpeg/VideoFrames.h"
 #include "output/PngWriting.h"
 #include "output/SoundMapDrawing.h"
+#include "platform/PathParts.h"
 
 namespace spatialmux {
 
@@ -82,11 +83,7 @@ std::string TileLabel(const SoundMapMoment& moment) {
 }  // namespace
 
 std::string DefaultSoundMapPath(const std::string& input) {
-    const std::size_t slash = input.rfind('/');
-    const std::size_t dot = input.rfind('.');
-    const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return (hasExtension ? input.substr(0, dot) : input) + ".soundmap.png";
+    return platform::WithEnding(input, ".soundmap.png");
 }
 
 std::vector<double> SpreadMoments(double duration, int count) {

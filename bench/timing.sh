@@ -1,0 +1,34 @@
+# The timing both benchmark scripts share; sourced. They set `data` (the
+# folder for the measurements' scratch files) and `repeats` first.
+
+# Runs a command under /usr/bin/time; prints "wall_seconds cpu_seconds peak_kib"
+# (cpu = user + system: on a machine shared with other work the wall clock
+# also counts time spent waiting for a core).
+measure() {
+    local report="$data/time.txt"
+    /usr/bin/time -f '%e %U %S %M' -o "$report" "$@" >/dev/null 2>"$data/stderr.txt" || {
+        echo "failed: $*" >&2
+        tail -n 20 "$data/stderr.txt" >&2
+        exit 1
+    }
+    tail -n 1 "$report" | awk '{ printf "%.3f %.3f %d\n", $1, $2 + $3, $4 }'
+}
+
+# Fastest of $repeats runs; the output is removed and written back to disk
+# before each run so that no run pays for another's writing.
+best_of() {
+    local output="$1"
+    shift
+    local best="" result
+    for _ in $(seq "$repeats"); do
+        rm -f "$output"
+        sync
+        result="$(measure "$@")"
+        if [ -z "$best" ] || awk -v a="${result%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
+            best="$result"
+        fi
+    done
+    rm -f "$output"
+    sync
+    echo "$best"
+}
