@@ -151,7 +151,7 @@ void AppDelegate::Listen(const std::string& movie) {
     const auto render = MakeBinaural(
         BinauralRequest{movie, DefaultBinauralPath(movie), Direction{}, std::string()},
         [this, &stopped](float percent) {
-            stopped = !soundMapOffer->Rendering(percent);
+            stopped = !soundMapOffer->Rendering(percent) || renderStopped;
             return !stopped;
         },
         &problem);

@@ -38,6 +38,9 @@ public:
     void TellWritten(const std::string& output);
     // Not owned; nullptr: a plain notice.
     void SetSoundMapOffer(SoundMapOffer* offer) { soundMapOffer = offer; }
+    // Stops a headphone render that runs (a stop signal came): it removes
+    // what it wrote.
+    void StopRendering() { renderStopped = true; }
 
     bool FilesReceived() const { return files_received; }
 
@@ -50,6 +53,7 @@ private:
     SaveDialog& saveDialog;
     SoundMapOffer* soundMapOffer = nullptr;
     bool files_received = false;
+    bool renderStopped = false;
     bool asking = false;
     bool quitting = false;
     bool launched = false;

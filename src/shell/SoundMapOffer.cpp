@@ -56,7 +56,10 @@ bool DesktopSoundMapOffer::Rendering(float percent) {
         dialog.setLabelText(Text("listen.progress"));
         dialog.setCancelButtonText(Text("progress.cancel"));
         dialog.setRange(0, 1000);
+        // Shown at once, and kept (with its Cancel) until the render ends.
         dialog.setMinimumDuration(0);
+        dialog.setAutoReset(false);
+        dialog.setAutoClose(false);
         dialog.setWindowModality(Qt::ApplicationModal);
         dialog.show();
     }
