@@ -119,7 +119,7 @@ std::string CommandLineHelp() {
            "                            --hrtf takes a SOFA file of head-related impulse\n"
            "                            responses (default: libmysofa's default.sofa);\n"
            "                            the loudest sample is brought to -1 dBFS (at most\n"
-           "                            +24 dB of gain) and printed; a camera movie is\n"
+           "                            +40 dB of gain) and printed; a camera movie is\n"
            "                            rendered as its conversion will sound\n"
            "  spatialmux [MOVIE]        open the windowed converter (drop one movie on it)\n"
            "  spatialmux --help         show this help\n"

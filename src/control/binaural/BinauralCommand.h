@@ -14,12 +14,15 @@
 //
 // Levels: a first pass renders the whole audio and measures its peak; the
 // second renders it again with the gain that puts that peak at -1 dBFS
-// (room for the AAC encoder's overshoot), but never more than +24 dB (a
-// quiet recording stays quiet instead of having its noise raised: the
-// convolution lowers its eight speakers by 3 dB each, 24 dB in all, so that
-// at +24 dB a source in front reaches the ears at about the level of the
-// recording's own W channel). Nothing clips: a louder set of HRTFs gets a
-// gain below 0 dB.
+// (room for the AAC encoder's overshoot), so that every render plays at the
+// level of any finished sound, but never more than +40 dB. The convolution
+// lowers its eight speakers by 3 dB each, 24 dB in all: at +24 dB broadband
+// sound in front reaches the ears about as loud as the recording's own W
+// channel, tones of a few hundred hertz some 10 dB below it (the HRTFs are
+// weaker there). +40 dB brings any ordinary recording to -1 dBFS, while a
+// near-silent one (a quiet room, a muted microphone) is not raised into
+// loud noise.
+// Nothing clips: a louder set of HRTFs gets a gain below 0 dB.
 //
 // Nothing is read or written before the HRTF file is known to be usable;
 // the output is written through an OutputCommit as a conversion's is, so a
@@ -40,7 +43,7 @@ inline constexpr const char* kDefaultHrtfPath = "/usr/share/libmysofa/default.so
 
 // The level the loudest sample is brought to, and the most gain given.
 inline constexpr double kBinauralPeakDecibels = -1.0;
-inline constexpr double kBinauralMostGainDecibels = 24.0;
+inline constexpr double kBinauralMostGainDecibels = 40.0;
 
 enum class BinauralContainer {
     Wav,          // .wav: 16-bit PCM
