@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <csignal>
 #include <fstream>
@@ -16,8 +17,10 @@
 
 #include "audio/CubeDecoder.h"
 #include "control/CommandLine.h"
+#include "control/binaural/BinauralCommand.h"
 #include "fixture/CameraMovieBuilder.h"
 #include "movie/SpatialMetadata.h"
+#include "output/ffmpeg/BinauralRenderer.h"
 #include "support/DecodedAudio.h"
 #include "support/MediaPackets.h"
 #include "support/RunProgram.h"
@@ -123,6 +126,33 @@ TEST(CubeDecoder, TheCommandLineTakesTheDirectionFaced) {
                                                {"--hrtf", "a.sofa", "i", "o"}}) {
         EXPECT_EQ(parse(wrong).mode, Mode::Wrong) << wrong[0] << " " << wrong[1] << " " << wrong[2];
     }
+}
+
+// The windowed converter runs in the user's locale, where a number may have
+// a decimal comma; pan reads its gains with sscanf all the same.
+TEST(BinauralRenderer, BuildsItsGraphUnderADecimalCommaLocale) {
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no de_DE.UTF-8 locale here";
+    }
+    output::BinauralSettings settings;
+    settings.hrtfPath = kDefaultHrtfPath;
+    settings.feeds = CubeDecoderFacing({30, 10});
+    settings.speakers = CubeSpeakers();
+    settings.sampleRate = 48000;
+    std::string problem;
+    const auto renderer = output::BinauralRenderer::Open(settings, &problem);
+    std::vector<float> ears;
+    const std::vector<float> w(4096, 0.25f);
+    const std::vector<float> silent(4096, 0.0f);
+    const bool rendered = renderer &&
+                          renderer->Render({w.data(), silent.data(), silent.data(), silent.data()},
+                                           4096, &ears, &problem) &&
+                          renderer->Finish(&ears, &problem);
+    std::setlocale(LC_NUMERIC, previous.c_str());
+    ASSERT_TRUE(rendered) << problem;
+    EXPECT_NEAR(static_cast<double>(ears.size()) / 2, 4096, 2) << "the resamplers' instant";
+    EXPECT_GT(*std::max_element(ears.begin(), ears.end()), 0.0f);
 }
 
 // ---------------------------------------------------------------- the ears
