@@ -19,21 +19,13 @@
 #   BENCH_REPEATS               runs of each command; the fastest counts (default 3)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${SPATIALMUX_BENCH_BUILD_DIR:-$root/build-bench}"
-data="${SPATIALMUX_BENCH_DATA:-$build/bench-data}"
-small_seconds="${BENCH_SMALL_SECONDS:-8}"
-large_seconds="${BENCH_LARGE_SECONDS:-80}"
-video_bytes="${BENCH_VIDEO_BYTES:-416667}"
-repeats="${BENCH_REPEATS:-3}"
+# shellcheck source=bench/common.sh
+source "$root/bench/common.sh"
 
-SPATIALMUX_SETUP_EXTRA=hardening bash "$root/tools/setup.sh"
+SPATIALMUX_SETUP_EXTRA=hardening bash "$root/tools/setup.sh" --tests
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIALMUX_BENCH=ON >/dev/null
 cmake --build "$build" --target spatialmux make_bench_movie bench_read_path bench_verify_output -j 2 >/dev/null
 mkdir -p "$data"
-
-# measure and best_of: wall, cpu and peak memory, fastest of $repeats runs.
-# shellcheck source=bench/timing.sh
-source "$root/bench/timing.sh"
 
 pan='[0:a]pan=4.0|c0=1.4125376*c0|c1=c2|c2=c3|c3=c1[a]'
 declare -A rows remux_rows

@@ -13,19 +13,14 @@
 #   BENCH_REPEATS               runs of each command; the fastest counts (default 3)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${SPATIALMUX_BENCH_BUILD_DIR:-$root/build-bench}"
-data="${SPATIALMUX_BENCH_DATA:-$build/bench-data}"
+# shellcheck source=bench/common.sh
+source "$root/bench/common.sh"
 seconds="${BENCH_AUDIO_SECONDS:-60}"
-repeats="${BENCH_REPEATS:-3}"
 
-SPATIALMUX_SETUP_EXTRA=hardening bash "$root/tools/setup.sh"
+SPATIALMUX_SETUP_EXTRA=hardening bash "$root/tools/setup.sh" --tests
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIALMUX_BENCH=ON >/dev/null
 cmake --build "$build" --target spatialmux make_camera_movie -j 2 >/dev/null
 mkdir -p "$data"
-
-# measure and best_of: wall, cpu and peak memory, fastest of $repeats runs.
-# shellcheck source=bench/timing.sh
-source "$root/bench/timing.sh"
 
 # A camera movie with noise from the left for the first half and from
 # behind on the right, above, for the second; its conversion (ACN order,

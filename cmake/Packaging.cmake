@@ -3,7 +3,7 @@
 # Debian package made from it: `cpack -G DEB` in a build, or tools/package.sh.
 # The test suite and the fixture builder are never installed.
 
-set(SPATIALMUX_PACKAGE_MAINTAINER "spatialmux developers <spatialmux@users.noreply.github.com>"
+set(SPATIALMUX_PACKAGE_MAINTAINER "The spatialmux project <spatialmux@users.noreply.github.com>"
     CACHE STRING "The Maintainer field of the Debian package")
 
 set(PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
@@ -92,4 +92,13 @@ if(SPATIALMUX_BUILD_TESTS)
            COMMAND bash ${CMAKE_SOURCE_DIR}/tests/packaging/documented_options.sh
                    $<TARGET_FILE:spatialmux> ${CMAKE_SOURCE_DIR}/resources/man/spatialmux.1
                    ${CMAKE_SOURCE_DIR}/resources/completion/spatialmux.bash)
+endif()
+
+# ---- the many-machines recipes of docs/many-machines.md, run as written
+if(SPATIALMUX_BUILD_TESTS)
+  add_test(NAME many_machines_recipe
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/packaging/many_machines.sh
+                   $<TARGET_FILE:spatialmux> $<TARGET_FILE:make_camera_movie>
+                   ${CMAKE_SOURCE_DIR}/docs/many-machines.md)
+  set_tests_properties(many_machines_recipe PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 endif()

@@ -1,22 +1,26 @@
 #!/usr/bin/env bash
-# Builds the Debian package: a Release build without tests, with Debian's
-# hardening flags, in build-package/ (or $SPATIALMUX_PACKAGE_BUILD_DIR),
-# packed by CPack into build-package/spatialmux_VERSION_ARCH.deb.
+# Builds the Debian package, packed by CPack into BUILD/spatialmux_VERSION_ARCH.deb:
+#   tools/package.sh              a build of its own in build-package/ (or
+#                                 $SPATIALMUX_PACKAGE_BUILD_DIR), without tests
+#   tools/package.sh --from DIR   the programs of a build that tools/build.sh
+#                                 made (the same flags), as CI does after the tests
 # Install it with: sudo apt-get install ./build-package/spatialmux_*.deb
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${SPATIALMUX_PACKAGE_BUILD_DIR:-$root/build-package}"
-bash "$root/tools/setup.sh"
+bash "$root/tools/setup.sh" --package
 
-# All of Debian's hardening, immediate binding included.
-export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DSPATIALMUX_BUILD_TESTS=OFF -DSPATIALMUX_WITH_QT=ON -DSPATIALMUX_WERROR=OFF \
-      -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS) -fno-ident" \
-      -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-      "${launcher[@]}" >/dev/null
+if [ "${1:-}" = "--from" ] && [ -n "${2:-}" ]; then
+  build="$(cd "$2" && pwd)"
+  [ -f "$build/CMakeCache.txt" ] || { echo "package.sh: $build is not a build folder" >&2; exit 2; }
+  grep -q '^CMAKE_EXE_LINKER_FLAGS:STRING=.*-z,now' "$build/CMakeCache.txt" ||
+    { echo "package.sh: $build was not built with the package's flags (tools/build.sh)" >&2; exit 2; }
+else
+  build="${SPATIALMUX_PACKAGE_BUILD_DIR:-$root/build-package}"
+  source "$root/tools/debian_flags.sh"
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DSPATIALMUX_BUILD_TESTS=OFF -DSPATIALMUX_WITH_QT=ON -DSPATIALMUX_WERROR=OFF \
+        "${debian_cmake_flags[@]}" >/dev/null
+fi
 cmake --build "$build"
 
 rm -f "$build"/spatialmux_*.deb

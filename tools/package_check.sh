@@ -6,7 +6,14 @@
 # and whatever its installation brought in, leaving the machine as it was.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# --from DIR packs the programs of that build (made by tools/build.sh, as
+# tools/test.sh does) instead of building the package from scratch.
 build="${SPATIALMUX_PACKAGE_BUILD_DIR:-$root/build-package}"
+from=()
+if [ "${1:-}" = "--from" ] && [ -n "${2:-}" ]; then
+  build="$2"
+  from=(--from "$2")
+fi
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
@@ -17,7 +24,7 @@ if dpkg-query -W -f='${Status}' spatialmux 2>/dev/null | grep -q 'installed'; th
 fi
 
 echo "== building the package"
-bash "$root/tools/package.sh" >/dev/null
+bash "$root/tools/package.sh" "${from[@]}" >/dev/null
 debs=("$build"/spatialmux_*.deb)
 deb="${debs[0]}"
 echo "$deb"
@@ -46,7 +53,9 @@ cleanup() {
 trap cleanup EXIT
 $sudo apt-get install -y -qq "$deb" >/dev/null
 [ "$(command -v spatialmux)" = /usr/bin/spatialmux ]
-/usr/bin/spatialmux --version
+/usr/bin/spatialmux --version | tee "$work/version"
+grep -q '^License: MIT' "$work/version"
+grep -q '^License: Expat' /usr/share/doc/spatialmux/copyright
 while read -r f; do [ -f "$f" ] && echo "$f"; done < <(dpkg -L spatialmux | sort)
 # Only the two programs are installed; the fixture builder and the tests never.
 [ "$(dpkg -L spatialmux | grep -c '^/usr/bin/')" -eq 2 ]

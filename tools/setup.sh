@@ -1,30 +1,57 @@
 #!/usr/bin/env bash
-# Installs, only when missing, every Debian package that the build, the tests
-# and the tools need. Safe to run again: it does nothing when all is there.
+# Installs, only when missing, the Debian packages that a job needs. Safe to
+# run again: it does nothing when all is there.
+#
+#   tools/setup.sh              build the command line and run it (tools/run.sh)
+#   tools/setup.sh --windowed   and the windowed programs (Qt 6)
+#   tools/setup.sh --package    and the Debian package (tools/package.sh)
+#   tools/setup.sh --tests      everything the tests and CI need (tools/test.sh,
+#                               tools/package_check.sh)
+#
+# SPATIALMUX_SETUP_EXTRA=hardening adds what the benchmarks need.
 set -euo pipefail
 
-packages=(
-  g++ cmake ninja-build pkg-config git
+build=(
+  g++ cmake ninja-build pkg-config
   libavformat-dev libavcodec-dev libavutil-dev   # FFmpeg 5.1; libavcodec brings libx264/libx265
   libswscale-dev                                 # the pictures of spatialmux --soundmap
   libavfilter-dev                                # the headphone render of spatialmux --binaural
   libcli11-dev                                   # the command line (header-only)
   nlohmann-json3-dev                             # spatialmux --check --json (header-only)
-  libgtest-dev                                   # the test suite
-  ffmpeg nlohmann-json3-dev                      # the tests' ffprobe and its JSON
-  qt6-base-dev                                   # the windowed droplet
-  libxcb1-dev                                    # its check that the X display answers
+)
+windowed=(
+  qt6-base-dev                                   # the windowed programs
+  libxcb1-dev                                    # their check that the X display answers
   qt6-translations-l10n                          # Qt's own dialog texts in Japanese (qtbase_ja.qm)
+)
+package=(
+  dpkg-dev file                                  # dpkg-shlibdeps, dpkg-buildflags
+)
+tests=(
+  git libgtest-dev                               # the test suite
+  ffmpeg                                         # the tests' ffprobe
   desktop-file-utils                             # the desktop entry's validation test
   xvfb xauth                                     # the windowed smoke test under a virtual display
+  xdotool                                        # the windowed stop test answers the real save dialog
+  strace                                         # the test that the output is synced before its rename
   clang libclang-rt-14-dev                       # the fuzz targets that tools/test.sh runs
   util-linux                                     # unshare: the read-only volume of the fault tests
   xfsprogs e2fsprogs                             # the edit engine's reflink test (mkfs.xfs, filefrag)
-  dpkg-dev file                                  # the Debian package: dpkg-shlibdeps, dpkg-buildflags
-  lintian desktop-file-utils appstream man-db    # the package's checks (tools/package_check.sh)
+  parallel                                       # the many-machines recipe (docs/many-machines.md)
+  lintian appstream man-db                       # the package's checks (tools/package_check.sh)
 )
+
+packages=("${build[@]}")
+case "${1:-}" in
+  "") ;;
+  --windowed) packages+=("${windowed[@]}") ;;
+  --package) packages+=("${windowed[@]}" "${package[@]}") ;;
+  --tests) packages+=("${windowed[@]}" "${package[@]}" "${tests[@]}") ;;
+  *) echo "usage: tools/setup.sh [--windowed|--package|--tests]" >&2; exit 2 ;;
+esac
 if [ "${SPATIALMUX_SETUP_EXTRA:-}" = "hardening" ]; then
   packages+=(time)                               # the benchmarks' timing
+  packages+=(eatmydata)                          # the sync benchmark: a conversion with its syncs off
 fi
 
 missing=()

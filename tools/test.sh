@@ -11,18 +11,37 @@
 #   SPATIALMUX_TEST_QUICK=1    the normal build and suite only
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-bash "$root/tools/setup.sh"
+# Each stage's time goes to standard output and, when CI asks for them, to
+# the file $SPATIALMUX_STAGE_TIMES.
+stage_start=$SECONDS
+stage_done() {
+  local line="   $1: $((SECONDS - stage_start)) s"
+  echo "$line"
+  [ -n "${SPATIALMUX_STAGE_TIMES:-}" ] && echo "$line" >> "$SPATIALMUX_STAGE_TIMES"
+  stage_start=$SECONDS
+}
+
+bash "$root/tools/setup.sh" --tests
+stage_done "set-up"
 bash "$root/tools/build.sh" -DSPATIALMUX_WERROR=ON -DSPATIALMUX_BUILD_TESTS=ON
+stage_done "build"
 (cd "${SPATIALMUX_BUILD_DIR:-$root/build}" && ctest --output-on-failure -j "$(nproc)")
+stage_done "test suite"
 [ "${SPATIALMUX_TEST_QUICK:-}" = 1 ] && exit 0
 
 echo "== the test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 asan="${SPATIALMUX_ASAN_BUILD_DIR:-$root/build-asan}"
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIALMUX_WERROR=ON \
-      -DSPATIALMUX_BUILD_TESTS=ON -DSPATIALMUX_SANITIZE=address,undefined -DSPATIALMUX_WITH_QT=OFF >/dev/null
+      -DSPATIALMUX_BUILD_TESTS=ON -DSPATIALMUX_SANITIZE=address,undefined -DSPATIALMUX_WITH_QT=OFF \
+      "${launcher[@]}" >/dev/null
 cmake --build "$asan"
+stage_done "sanitizer build"
 (cd "$asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j "$(nproc)")
+stage_done "sanitizer test suite"
 
 echo "== fuzzing"
 bash "$root/fuzz/run_fuzzers.sh"
+stage_done "fuzzing"

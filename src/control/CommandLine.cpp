@@ -65,6 +65,16 @@ const char* CommandLineUsage() {
     return kUsage;
 }
 
+std::string CommandLineVersion() {
+    // The first line alone is what scripts read.
+    return std::string("spatialmux ") + SPATIALMUX_VERSION +
+           "\n"
+           "Copyright (c) 2026 the spatialmux developers\n"
+           "License: MIT (see the LICENSE file, or /usr/share/doc/spatialmux/copyright)\n"
+           "This is free software: you may use, copy, change and share it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
+}
+
 std::string CommandLineHelp() {
     char version[128];
     std::snprintf(version, sizeof version, "spatialmux %s", SPATIALMUX_VERSION);
@@ -131,24 +141,26 @@ std::string CommandLineHelp() {
            "spherical-video and spatial-audio metadata. The container follows the\n"
            "output's extension: .mov (QuickTime, 16-bit PCM by default: for editing\n"
            "and keeping) or .mp4 (AAC by default, or Opus: for upload sites, phones\n"
-           "and headsets); other names are refused before any work. A .mov output\n"
-           "with PCM audio is made by editing a copy of the input: the audio is\n"
-           "rewritten where it stands and a new movie box written at the end (the\n"
-           "copy shares the input's blocks on XFS and Btrfs); the disk needs free\n"
-           "space of the input's size. With --remux, for encoded audio, or for an\n"
-           "input the edit cannot handle, FFmpeg remuxes the video with a hidden\n"
-           "temporary WAV and the disk needs three times the input's size.\n"
+           "and headsets); other names are refused before any work. A .mov output with\n"
+           "PCM audio is made by editing a copy of the input: the audio is rewritten\n"
+           "where it stands and a new movie box written at the end (the copy shares the\n"
+           "input's blocks on XFS and Btrfs); the disk needs free space of the input's\n"
+           "size and the new movie box. With --remux, for encoded audio, or for an input\n"
+           "the edit cannot handle, FFmpeg remuxes the video with a hidden temporary WAV\n"
+           "and the disk needs the input's size, the audio's and a margin of 1 % and\n"
+           "16 MiB.\n"
            "\n"
-           "The output is written under a hidden name beside it (.OUTPUT.spatialmux-\n"
-           "XXXXXX.mov, with a temporary WAV of the same kind) and renamed to OUTPUT\n"
-           "only once it is complete and checked against the input. An existing OUTPUT\n"
-           "is replaced then, and not before: a failed or stopped conversion leaves it\n"
-           "as it was. An OUTPUT that is a camera movie spatialmux could convert (your\n"
-           "footage) or a folder is refused; through a symbolic link the file it\n"
-           "points to is replaced and the link stays. A second conversion to an OUTPUT\n"
-           "that is being written is refused (.OUTPUT.spatialmux-lock). Ctrl-C,\n"
-           "SIGTERM and SIGHUP stop a conversion, remove its hidden files and leave\n"
-           "everything else as it was.\n"
+           "The output is written under a hidden name beside it\n"
+           "(.OUTPUT.spatialmux-XXXXXX.mov, with a temporary WAV of the same kind) and\n"
+           "renamed to OUTPUT only once it is complete and checked against the input;\n"
+           "its data is on the disk before the rename, and the rename before spatialmux\n"
+           "says \"converted\". An existing OUTPUT is replaced then, and not before: a\n"
+           "failed or stopped conversion leaves it as it was. An OUTPUT that is a camera\n"
+           "movie spatialmux could convert (your footage) or a folder is refused;\n"
+           "through a symbolic link the file it points to is replaced and the link\n"
+           "stays. A second conversion to an OUTPUT that is being written is refused\n"
+           "(.OUTPUT.spatialmux-lock). Ctrl-C, SIGTERM and SIGHUP stop a conversion,\n"
+           "remove its hidden files and leave everything else as it was.\n"
            "\n"
            "Kept from the recording: the dates of the movie and of both tracks, the\n"
            "rotation, the track languages, the video handler name, the user-data tags\n"
@@ -162,7 +174,9 @@ std::string CommandLineHelp() {
            "is missing or two inputs would be written to the same output name (letter\n"
            "case ignored). Files that are not camera movies are skipped. Each movie is\n"
            "converted to a hidden name in DIR and renamed when it is complete; Ctrl-C\n"
-           "stops every conversion and leaves no partial file.\n"
+           "stops every conversion and leaves no partial file. With -j N a movie\n"
+           "starts only when the free space, less what the running conversions need,\n"
+           "is enough for it; it waits otherwise.\n"
            "\n"
            "exit status: 0 converted (or, for --check, every file convertible or\n"
            "ready; for a batch, no movie failed), 1 refused or failed (nothing is left\n"

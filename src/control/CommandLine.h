@@ -66,4 +66,8 @@ const char* CommandLineUsage();
 // The text of --help.
 std::string CommandLineHelp();
 
+// The text of --version: the version on the first line, then the copyright
+// and the licence.
+std::string CommandLineVersion();
+
 }  // namespace spatialmux

@@ -161,7 +161,7 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             std::fputs(CommandLineHelp().c_str(), stdout);
             return 0;
         case Mode::Version:
-            std::printf("spatialmux %s\n", SPATIALMUX_VERSION);
+            std::fputs(CommandLineVersion().c_str(), stdout);
             return 0;
         case Mode::Wrong:
             if (!request.problem.empty())

@@ -1,5 +1,4 @@
 #include "platform/ReplaceFile.h"
-#include "platform/PathParts.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,38 +7,59 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
+
+#include "platform/PathParts.h"
+#include "platform/UniqueFd.h"
 
 namespace spatialmux::platform {
 
 namespace {
 
-bool SyncPath(const std::string& path, int flags) {
-    const int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return false;
-    const bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced;
+// 0 when `path` (opened with `flags`) is on the disk, else the error.
+int SyncPath(const std::string& path, int flags) {
+    const UniqueFd fd(open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd.Valid()) return errno;
+    if (fsync(fd.Get()) == 0) return 0;
+    const int error = errno;
+    // A file system without syncing (some special and network mounts)
+    // keeps nothing back that could be waited for.
+    return error == EINVAL || error == EOPNOTSUPP || error == ENOTSUP ? 0 : error;
 }
 
 }  // namespace
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* why) {
-    struct stat existing {};
-    const bool replacing = lstat(to.c_str(), &existing) == 0;
-    if (replacing && !SyncPath(from, O_RDONLY)) {
-        if (why != nullptr)
-            *why = std::string("could not sync the new file: ") + std::strerror(errno);
-        return false;
+bool SyncFile(const std::string& path, std::string* why) {
+    const int error = SyncPath(path, O_RDONLY);
+    if (error == 0) return true;
+    if (why != nullptr) *why = "could not write " + path + " to the disk: " + std::strerror(error);
+    return false;
+}
+
+std::string SyncFoldersAfterRename(const std::string& from, const std::string& to) {
+    std::vector<std::string> folders = {FolderOf(to)};
+    if (FolderOf(from) != folders.front()) folders.push_back(FolderOf(from));
+    std::string warning;
+    for (const std::string& folder : folders) {
+        if (const int error = SyncPath(folder, O_RDONLY | O_DIRECTORY)) {
+            if (!warning.empty()) warning += "; ";
+            warning +=
+                "could not write the folder " + folder +
+                " to the disk (the new name may not survive a power cut): " + std::strerror(error);
+        }
     }
+    return warning;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string* why,
+                 std::string* warning) {
+    if (!SyncFile(from, why)) return false;
     if (std::rename(from.c_str(), to.c_str()) != 0) {
         if (why != nullptr) *why = std::strerror(errno);
         return false;
     }
-    // The rename has happened; a folder that cannot be synced (some network
-    // mounts) does not undo it. A new name replaced nothing: a crash can only
-    // lose the new file, never an old one, and is not worth a wait for the
-    // disk (tens of milliseconds on XFS).
-    if (replacing) SyncPath(FolderOf(to), O_RDONLY | O_DIRECTORY);
+    const std::string folders = SyncFoldersAfterRename(from, to);
+    if (warning != nullptr) *warning = folders;
     return true;
 }
 

@@ -19,9 +19,11 @@
 #include <thread>
 #include <vector>
 
+#include "control/convert/SpaceNeeded.h"
 #include "support/ConversionExpectations.h"
 #include "support/ConvertedOutputChecks.h"
 #include "support/RunProgram.h"
+#include "support/SmallVolume.h"
 #include "support/TempDir.h"
 
 namespace spatialmux {
@@ -217,6 +219,53 @@ TEST(Batch, AFailedConversionIsReportedWithItsReasonAndKeepsTheEarlierOutput) {
     const auto earlier = ReadFileBytes(out + "/BIG.mov");
     EXPECT_EQ(std::string(earlier.begin(), earlier.end()), "an earlier output");
     EXPECT_EQ(Entries(out), (std::set<std::string>{"BIG.mov", "SMALL.mov"}));
+}
+
+// With -j 2 each running conversion holds the free space it needs. On a
+// volume with room for one conversion at a time (and the finished outputs)
+// the second movie waits for the first, saying so, and both convert; a
+// movie that does not fit even alone fails with the reason before its
+// conversion starts.
+TEST(Batch, ParallelJobsHoldTheFreeSpaceEachNeeds) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.Path("card"));
+    auto options = SmallMovie(48000);
+    const auto a = testing::MakeMovie(dir, "card/A.MP4", options);
+    options.seed = 2;
+    const auto b = testing::MakeMovie(dir, "card/B.MP4", options);
+    // A tmpfs never shares blocks: the need there is that of a plain copy.
+    const std::string plain =
+        std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : dir.Root().string();
+    const auto need = SpaceNeededFor(a.path, plain, !testing::TestsForceRemux());
+    ASSERT_TRUE(need);
+    const uint64_t output = a.layout.fileSize + (64u << 10);
+    ASSERT_LT(output, *need);
+    const std::string volume = testing::SmallVolumePath(dir);
+
+    // Between one output and one need, and two needs.
+    const uint64_t room = (output + 3 * *need) / 2;
+    const testing::VolumeRun both =
+        testing::RunOnSmallVolume(dir, "size=" + std::to_string(room / 1024) + "k",
+                                  {"-o", volume + "/out", "-j", "2", a.path, b.path}, kEnglish);
+    if (!both.mounted) GTEST_SKIP() << "cannot mount a small file system here";
+    EXPECT_EQ(both.run.status, 0) << both.run.out << both.run.err;
+    const std::vector<std::string> lines = Lines(both.run.out);
+    ASSERT_EQ(lines.size(), 5u) << both.run.out;
+    EXPECT_EQ(lines[0], "created folder " + volume + "/out");
+    EXPECT_TRUE(StartsWith(lines[1], "waiting B.MP4: it needs ")) << lines[1];
+    EXPECT_NE(lines[1].find(" of it held for 1 running conversion"), std::string::npos) << lines[1];
+    EXPECT_TRUE(StartsWith(lines[2], "converted A.MP4 -> ")) << lines[2];
+    EXPECT_TRUE(StartsWith(lines[3], "converted B.MP4 -> ")) << lines[3];
+    EXPECT_TRUE(StartsWith(lines[4], "2 converted, 0 skipped, 0 failed")) << lines[4];
+
+    const testing::VolumeRun tight = testing::RunOnSmallVolume(
+        dir, "size=" + std::to_string((*need - (256u << 10)) / 1024) + "k", {"-o", volume, a.path},
+        kEnglish);
+    ASSERT_TRUE(tight.mounted);
+    EXPECT_EQ(tight.run.status, 1) << tight.run.out << tight.run.err;
+    EXPECT_TRUE(StartsWith(tight.run.out, "failed A.MP4: not enough free space: it needs "))
+        << tight.run.out;
+    EXPECT_TRUE(tight.left.empty());
 }
 
 // Starts the program with its output in files and returns its process id.

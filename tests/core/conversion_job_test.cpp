@@ -7,7 +7,10 @@
 #include <mutex>
 #include <optional>
 
+#include "control/convert/SpaceNeeded.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "movie/AudioFrame.h"
+#include "movie/MovieReader.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
@@ -80,14 +83,27 @@ protected:
     TempDir dir;
 };
 
-TEST_F(ConversionJob, FreeSpaceOfExactlyThreeTimesTheInputPasses) {
+// The need of the edit or the remux (by default the engine the tests run),
+// for an input the file facts say is `size` bytes long.
+uint64_t NeedFor(const std::string& input, const std::string& folder, uint64_t size,
+                 bool edit = !testing::TestsForceRemux()) {
+    FakeSpace space(size, 0);
+    MovieReader reader(kFrameSize);
+    EXPECT_EQ(reader.Open(input, kFrameSize), MovieReader::kOpenReady);
+    return SpaceNeeded(input, folder, reader, edit);
+}
+
+TEST_F(ConversionJob, FreeSpaceOfExactlyTheNeedPasses) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
+    const uint64_t need = NeedFor(movie.path, dir.Root().string(), 1000000);
     {
-        FakeSpace space(1000000, 3000000);
+        FakeSpace space(1000000, need);
         testing::CaptureStdout();
         EXPECT_EQ(Run(movie.path, dir.Path("out.mov")), 1);
         const std::string out = testing::CapturedStdout();
-        EXPECT_NE(out.find("1000000.000000 3000000.000000\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("1000000.000000 " + std::to_string(need) + ".000000\n"),
+                  std::string::npos)
+            << out;
     }
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
     EXPECT_TRUE(backend.Alerts().empty());
@@ -95,20 +111,36 @@ TEST_F(ConversionJob, FreeSpaceOfExactlyThreeTimesTheInputPasses) {
 
 TEST_F(ConversionJob, OneByteLessFreeSpaceIsRefusedBeforeAnythingIsWritten) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
-    // The remux needs three times the input's size, the edit its size.
-    const bool remux = testing::TestsForceRemux();
-    FakeSpace space(1000000, remux ? 2999999 : 999999);
+    const uint64_t need = NeedFor(movie.path, dir.Root().string(), 1000000);
+    FakeSpace space(1000000, need - 1);
     testing::CaptureStdout();
     EXPECT_EQ(Run(movie.path, dir.Path("out.mov")), 0);
     const std::string out = testing::CapturedStdout();
-    EXPECT_NE(
-        out.find(remux ? "1000000.000000 2999999.000000\n" : "1000000.000000 999999.000000\n"),
-        std::string::npos)
+    EXPECT_NE(out.find("1000000.000000 " + std::to_string(need - 1) + ".000000\n"),
+              std::string::npos)
         << out;
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert2")});
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Refused);
     EXPECT_EQ(backend.terminations, 0);
+}
+
+// Either engine needs about what it writes: the remux the output, the WAV
+// beside it and a margin, the edit one copy and the new moov. Not three
+// times the input, which kept a 4 GB clip from a disk with 6 GB free.
+TEST_F(ConversionJob, TheNeedIsWhatTheEngineWritesAndLittleMore) {
+    const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(48000 * 4));
+    const uint64_t size = movie.layout.fileSize;
+    const uint64_t wav = 48000 * 4 * 8;
+    for (const bool edit : {false, true}) {
+        const uint64_t need = NeedFor(movie.path, dir.Root().string(), size, edit);
+        EXPECT_GE(need, edit ? size : size + wav) << edit;
+        EXPECT_LE(need, size + wav + (32u << 20)) << edit;
+    }
+    const uint64_t clip = uint64_t{4123} * 1000 * 1000;
+    const uint64_t remux = NeedFor(movie.path, dir.Root().string(), clip, false);
+    EXPECT_GE(remux, clip + wav);
+    EXPECT_LE(remux, clip + clip / 20);
 }
 
 TEST_F(ConversionJob, MoviesTheReaderRefusesGetAlert3AndNothingIsWritten) {

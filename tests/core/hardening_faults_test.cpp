@@ -23,6 +23,7 @@
 #include "support/MediaPackets.h"
 #include "support/RecordingBackend.h"
 #include "support/RunProgram.h"
+#include "support/SmallVolume.h"
 #include "support/TempDir.h"
 
 namespace spatialmux {
@@ -249,46 +250,6 @@ TEST_F(HardeningFaults, ProgramRefusesAnOutputThatIsTheInput) {
 }
 
 // ---------------------------------------------------------------- file systems
-// A small tmpfs mounted in a private mount namespace of its own, so that it
-// vanishes with the program and needs no clean-up. Not every machine allows
-// it (the test needs root and unshare); then the test is skipped.
-struct VolumeRun {
-    bool mounted = false;
-    ProgramRun run;
-    std::vector<std::string> left;  // what the volume held afterwards
-};
-
-VolumeRun RunOnSmallVolume(const TempDir& dir, const std::string& input,
-                           const std::string& mountOptions) {
-    const std::string volume = dir.Path("volume");
-    std::filesystem::create_directories(volume);
-    const std::string script =
-        "mount -t tmpfs -o " + mountOptions +
-        " spatialmux-test \"$1\" || exit 99; "
-        "\"$2\" \"$3\" \"$1/out.mov\" </dev/null >\"$4/out\" 2>\"$4/err\"; status=$?; "
-        "ls -A \"$1\" >\"$4/left\"; exit $status";
-    const std::string command = kEnglish + " unshare --mount --propagation private /bin/bash -c " +
-                                ShellQuote(script) + " bash " + ShellQuote(volume) + " " +
-                                ShellQuote(SPATIALMUX_BINARY) + " " + ShellQuote(input) + " " +
-                                ShellQuote(dir.Root().string()) + " 2>/dev/null";
-    const int raw = std::system(("/bin/bash -c " + ShellQuote(command)).c_str());
-    VolumeRun result;
-    const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    if (status == 99 || !std::filesystem::exists(dir.Path("left"))) return result;
-    result.mounted = true;
-    result.run.status = status;
-    const auto out = ReadFileBytes(dir.Path("out"));
-    const auto err = ReadFileBytes(dir.Path("err"));
-    result.run.out.assign(out.begin(), out.end());
-    result.run.err.assign(err.begin(), err.end());
-    std::ifstream left(dir.Path("left"));
-    for (std::string name; std::getline(left, name);) {
-        if (!name.empty()) result.left.push_back(name);
-    }
-    for (const char* name : {"out", "err", "left"}) std::filesystem::remove(dir.Path(name));
-    return result;
-}
-
 TEST_F(HardeningFaults, ReadOnlyOutputFolderIsReportedAndLeavesNothing) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
     const auto before = ReadFileBytes(movie.path);
@@ -305,7 +266,8 @@ TEST_F(HardeningFaults, ReadOnlyOutputFolderIsReportedAndLeavesNothing) {
             left.push_back(entry.path().string());
     } else {
         // Root writes through permissions: a read-only mount stops it.
-        const VolumeRun volume = RunOnSmallVolume(dir, movie.path, "size=1m,ro");
+        const testing::VolumeRun volume = testing::RunOnSmallVolume(
+            dir, "size=1m,ro", {movie.path, testing::SmallVolumePath(dir) + "/out.mov"}, kEnglish);
         if (!volume.mounted)
             GTEST_SKIP() << "running as root and cannot mount a read-only file system here";
         run = volume.run;

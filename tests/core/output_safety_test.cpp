@@ -5,11 +5,14 @@
 // before any work.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -358,6 +361,100 @@ TEST(OutputSafety, ABrokenStandardOutputIsNoFailure) {
     const int raw = std::system(("/bin/bash -c " + testing::ShellQuote(command)).c_str());
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw;
     EXPECT_TRUE(IsConvertedMovie(dir.Path("out.mov")));
+}
+
+// ---------------------------------------------------------------- on the disk
+// The renames and syncs one run made, read from strace's logs (one file per
+// thread, so a thread's calls are in their order). Nothing when strace is
+// missing or cannot trace here.
+struct TracedCall {
+    std::string name;      // "fsync", "rename", ...
+    std::string path;      // what was synced (the descriptor's file or folder)
+    std::string from, to;  // of a rename
+};
+
+std::optional<std::vector<std::vector<TracedCall>>> TraceRun(
+    const TempDir& side, const std::vector<std::string>& arguments) {
+    if (std::system("command -v strace >/dev/null 2>&1") != 0) return std::nullopt;
+    const std::string prefix = side.Path("trace");
+    std::string command =
+        "exec strace -ff -y -qq -e trace=fsync,fdatasync,rename,renameat,renameat2"
+        " -o " +
+        testing::ShellQuote(prefix) + " " + testing::ShellQuote(SPATIALMUX_BINARY);
+    for (const std::string& argument : arguments) command += " " + testing::ShellQuote(argument);
+    command += " </dev/null >/dev/null 2>&1";
+    const int status =
+        std::system(("LANGUAGE=en /bin/bash -c " + testing::ShellQuote(command)).c_str());
+    std::vector<std::vector<TracedCall>> threads;
+    const std::regex sync(R"(^(fsync|fdatasync)\(\d+<(.*)>\) += 0$)");
+    const std::regex rename(
+        R"re(^(rename|renameat|renameat2)\([^"]*"([^"]*)"[^"]*"([^"]*)".*\) += 0$)re");
+    for (const auto& entry : fs::directory_iterator(side.Root())) {
+        if (entry.path().filename().string().rfind("trace.", 0) != 0) continue;
+        std::vector<TracedCall>& calls = threads.emplace_back();
+        std::ifstream log(entry.path());
+        std::smatch match;
+        for (std::string line; std::getline(log, line);) {
+            if (std::regex_match(line, match, sync)) {
+                calls.push_back({match[1], match[2], "", ""});
+            } else if (std::regex_match(line, match, rename)) {
+                calls.push_back({match[1], "", match[2], match[3]});
+            }
+        }
+        fs::remove(entry.path());
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || threads.empty()) return std::nullopt;
+    return threads;
+}
+
+// The rename that put `to` in place is preceded, in its thread, by a sync of
+// the file it renamed and followed by a sync of `to`'s folder.
+void ExpectDurableRename(const std::vector<std::vector<TracedCall>>& threads,
+                         const std::string& to) {
+    SCOPED_TRACE(to);
+    const std::string folder = fs::path(to).parent_path().string();
+    for (const std::vector<TracedCall>& calls : threads) {
+        for (std::size_t at = 0; at < calls.size(); ++at) {
+            if (calls[at].to != to) continue;
+            const std::string from = calls[at].from;
+            EXPECT_TRUE(std::any_of(calls.begin(), calls.begin() + at,
+                                    [&](const TracedCall& c) { return c.path == from; }))
+                << "no sync of " << from << " before its rename";
+            EXPECT_TRUE(std::any_of(calls.begin() + at + 1, calls.end(),
+                                    [&](const TracedCall& c) { return c.path == folder; }))
+                << "no sync of " << folder << " after the rename";
+            return;
+        }
+    }
+    ADD_FAILURE() << "no rename to " << to;
+}
+
+// "converted" means on the disk: the output's data is synced before the
+// rename that publishes it and its folder after the rename, for a new
+// output as for a replaced one, with either engine, and the same for the
+// batch's rename of each finished output.
+TEST(DurableOutput, TheOutputIsOnTheDiskBeforeItsNameAndTheNameBeforeSuccess) {
+    TempDir dir, side;
+    const std::string movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096)).path;
+    const auto probe = TraceRun(side, {"--version"});
+    if (!probe) GTEST_SKIP() << "strace is not installed or cannot trace here";
+    for (const bool remux : {true, false}) {
+        for (int run = 0; run < 2; ++run) {  // a new output, then a replaced one
+            std::vector<std::string> arguments{movie, dir.Path("out.mov")};
+            if (remux) arguments.insert(arguments.begin(), "--remux");
+            const auto traced = TraceRun(side, arguments);
+            ASSERT_TRUE(traced) << remux;
+            ExpectDurableRename(*traced, dir.Path("out.mov"));
+        }
+    }
+    for (const bool overwrite : {false, true}) {
+        std::vector<std::string> arguments{"-o", dir.Path("batch"), movie};
+        if (overwrite) arguments.insert(arguments.begin(), "--overwrite");
+        const auto traced = TraceRun(side, arguments);
+        ASSERT_TRUE(traced) << overwrite;
+        ExpectDurableRename(*traced, dir.Path("batch/.in.spatialmux-partial.mov"));
+        ExpectDurableRename(*traced, dir.Path("batch/in.mov"));
+    }
 }
 
 }  // namespace

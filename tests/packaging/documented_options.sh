@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Every option that `spatialmux --help` lists is described in the OPTIONS
-# section of the manual page (and each long one offered by the bash
+# Every usage form of `spatialmux --help` has a description of its own, and
+# every option that it lists is described in the OPTIONS section of the
+# manual page (and each long one offered by the bash
 # completion), and the manual page formats without a warning. A new option
 # that misses one of them fails here.
 #   documented_options.sh PROGRAM MANUAL_PAGE COMPLETION
@@ -11,6 +12,28 @@ options="$("$program" --help | grep -oE '(^|[][[:space:](|,])--?[a-zA-Z][a-zA-Z0
            sed -E 's/^[^-]*//' | sort -u)"
 if [ -z "$options" ]; then
   echo "no option found in: $program --help" >&2
+  exit 1
+fi
+
+# The usage lines: each form ("  spatialmux ...", perhaps continued on a line
+# of its own) is followed by its own description, either on the same line
+# or on the lines indented below it. A form without one means that its text
+# sits under a neighbour (as the batch form's once sat under --remux).
+usage_problems="$("$program" --help | awk '
+  /^usage:/ { inside = 1; next }
+  inside && /^$/ { inside = 0 }
+  !inside { next }
+  /^  spatialmux / {
+    if (form != "" && !described) print "no description under: " form
+    form = $0; sub(/^ +/, "", form)
+    described = ($0 ~ /^  spatialmux .*[^ ]   +[a-z(]/)
+    next
+  }
+  /^             [^ ]/ { next }
+  /^                            [^ ]/ { described = 1 }
+  END { if (form != "" && !described) print "no description under: " form }')"
+if [ -n "$usage_problems" ]; then
+  echo "$program --help: $usage_problems" >&2
   exit 1
 fi
 

@@ -14,9 +14,11 @@
 #include "control/convert/HumanSize.h"
 #include "control/convert/OutputCommit.h"
 #include "control/convert/OutputFormat.h"
+#include "control/convert/SpaceNeeded.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "platform/ChildProcess.h"
 #include "platform/ExecutablePath.h"
+#include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/MoveIntoPlace.h"
 #include "platform/StopSignalFlag.h"
@@ -52,6 +54,7 @@ struct Result {
 
 struct Running {
     std::size_t index = 0;
+    uint64_t need = 0;  // the free space held for it while it runs
     platform::ChildProcess child;
     bool reportOpen = true;
     bool outputOpen = true;
@@ -61,18 +64,30 @@ struct Running {
     Clock::time_point began;
 };
 
+// What became of the next movie when the batch tried to start it.
+enum class Turn { Done, Waits };
+
 class BatchRunner {
 public:
-    BatchRunner(const BatchRequest& batchRequest, BatchPlan batchPlan, std::string ownProgram)
+    BatchRunner(const BatchRequest& batchRequest, BatchPlan batchPlan, std::string ownProgram,
+                output::AudioCodec codec)
         : request(batchRequest),
           plan(std::move(batchPlan)),
           program(std::move(ownProgram)),
+          audioCodec(codec),
           progress(stderr) {}
 
     int Run();
 
 private:
-    void StartOrSkip(std::size_t index);
+    // Starts the movie's conversion, or reports it skipped or failed (Done),
+    // or leaves it for later while the free space is held for others (Waits).
+    Turn StartOrSkip(std::size_t index);
+    // The free space the movie's conversion needs; nothing when unknown.
+    std::optional<uint64_t> NeedOf(std::size_t index);
+    // False (with the movie reported or said to wait) when the free space,
+    // less what the running conversions hold, is below `need`.
+    bool RoomFor(const BatchItem& item, uint64_t need, Turn* turn);
     void Finish(Running& running, const platform::ChildEnd& end);
     void Report(const BatchItem& item, Outcome outcome, const std::string& reason);
     void ForwardStop(int signal);
@@ -83,6 +98,7 @@ private:
     const BatchRequest& request;
     BatchPlan plan;
     std::string program;
+    output::AudioCodec audioCodec;
     BatchProgress progress;
     std::vector<Running> running;
     std::vector<Result> results;
@@ -92,6 +108,11 @@ private:
     Clock::time_point began = Clock::now();
     std::optional<Clock::time_point> stopAt;
     bool killed = false;
+    // The need of the movie that is next, worked out once; whether it was
+    // said that it waits.
+    std::optional<std::size_t> needIndex;
+    std::optional<uint64_t> need;
+    bool waitSaid = false;
 };
 
 // What a child left when it could not clean up (killed after the grace
@@ -126,21 +147,64 @@ void BatchRunner::Report(const BatchItem& item, Outcome outcome, const std::stri
     bytesFinished += item.inputSize;
 }
 
-void BatchRunner::StartOrSkip(std::size_t index) {
+std::optional<uint64_t> BatchRunner::NeedOf(std::size_t index) {
+    if (needIndex != index) {
+        const BatchItem& item = plan.items[index];
+        needIndex = index;
+        waitSaid = false;
+        need = SpaceNeededFor(item.input, request.outputDir,
+                              wrap_ffmpeg::UsesEditEngine(item.partial, audioCodec));
+    }
+    return need;
+}
+
+bool BatchRunner::RoomFor(const BatchItem& item, uint64_t needed, Turn* turn) {
+    // What the running conversions will still write is not known: each holds
+    // its whole need until it ends, also what it has written already, so
+    // that jobs started side by side can never run the disk out together.
+    const auto free = platform::CurrentFileFacts().FreeSpace(request.outputDir);
+    if (!free) return true;  // the conversion finds out for itself
+    uint64_t held = 0;
+    for (const Running& run : running) held += run.need;
+    if (*free >= held && *free - held >= needed) return true;
+    const std::string needs = "it needs " + HumanSize(needed) + " of free space and " +
+                              request.outputDir + " has " + HumanSize(*free);
+    if (running.empty()) {
+        Report(item, Outcome::Failed, "not enough free space: " + needs);
+        *turn = Turn::Done;
+        return false;
+    }
+    if (!waitSaid) {
+        waitSaid = true;
+        progress.Clear();
+        std::printf("waiting %s: %s, %s of it held for %zu running conversion%s\n",
+                    item.name.c_str(), needs.c_str(), HumanSize(held).c_str(), running.size(),
+                    running.size() == 1 ? "" : "s");
+        std::fflush(stdout);
+    }
+    *turn = Turn::Waits;
+    return false;
+}
+
+Turn BatchRunner::StartOrSkip(std::size_t index) {
     const BatchItem& item = plan.items[index];
     if (item.outputIsInput) {
         Report(item, Outcome::Skipped, "the output " + item.output + " would overwrite the input");
-        return;
+        return Turn::Done;
     }
     std::error_code error;
     if (item.outputIsAnotherInput) {
         Report(item, Outcome::Skipped, item.output + " is one of the inputs and is not replaced");
-        return;
+        return Turn::Done;
     }
     if (fs::exists(fs::symlink_status(item.output, error)) && !request.overwrite) {
         Report(item, Outcome::Skipped, item.output + " already exists (--overwrite replaces it)");
-        return;
+        return Turn::Done;
     }
+    // Not a movie the reader takes: the conversion says why.
+    const uint64_t needed = NeedOf(index).value_or(0);
+    Turn turn = Turn::Done;
+    if (!RoomFor(item, needed, &turn)) return turn;
     // "--" keeps an input whose name starts with a dash from being read as
     // an option.
     std::vector<std::string> arguments = {"--progress-fd",
@@ -155,13 +219,15 @@ void BatchRunner::StartOrSkip(std::size_t index) {
     auto child = platform::SpawnChild(program, arguments, &why);
     if (!child) {
         Report(item, Outcome::Failed, why);
-        return;
+        return Turn::Done;
     }
     Running started;
     started.index = index;
+    started.need = needed;
     started.child = std::move(*child);
     started.began = Clock::now();
     running.push_back(std::move(started));
+    return Turn::Done;
 }
 
 void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
@@ -169,7 +235,12 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
     const double seconds = SecondsSince(run.began);
     if (end.exitStatus == 0) {
         std::string why;
-        if (platform::MoveIntoPlace(item.partial, item.output, request.overwrite, &why)) {
+        std::string warning;
+        if (platform::MoveIntoPlace(item.partial, item.output, request.overwrite, &why, &warning)) {
+            if (!warning.empty()) {
+                progress.Clear();
+                std::fprintf(stderr, "spatialmux: %s\n", warning.c_str());
+            }
             std::error_code error;
             const auto size = fs::file_size(item.output, error);
             const uint64_t bytes = error ? 0 : static_cast<uint64_t>(size);
@@ -256,9 +327,11 @@ int BatchRunner::Run() {
     platform::StopSignalWatch stops;
     std::size_t next = 0;
     for (;;) {
+        // A movie that waits for free space keeps the ones behind it waiting
+        // too: they start in name order.
         while (stopSignal == 0 && running.size() < static_cast<std::size_t>(request.jobs) &&
-               next < plan.items.size()) {
-            StartOrSkip(next++);
+               next < plan.items.size() && StartOrSkip(next) == Turn::Done) {
+            ++next;
         }
         if (running.empty()) break;
 
@@ -427,7 +500,8 @@ int RunBatch(const BatchRequest& request, const char* argv0) {
     // A reader of the output that has gone away must not end the batch
     // before it has stopped its children and removed their hidden files.
     std::signal(SIGPIPE, SIG_IGN);
-    BatchRunner runner(request, std::move(plan), std::move(program));
+    BatchRunner runner(request, std::move(plan), std::move(program),
+                       std::get<OutputFormat>(format).audio.codec);
     return runner.Run();
 }
 

@@ -153,12 +153,14 @@ bool OutputCommit::Commit(std::string* why) {
     if (committed) return true;
     temporaryFd.Reset();
     std::string cause;
-    if (!platform::ReplaceFile(temporaryPath, finalPath, &cause)) {
+    std::string warning;
+    if (!platform::ReplaceFile(temporaryPath, finalPath, &cause, &warning)) {
         if (why != nullptr)
             *why = "could not put the output in place as " + finalPath + ": " + cause;
         return false;
     }
     committed = true;
+    if (!warning.empty()) std::fprintf(stderr, "spatialmux: %s\n", warning.c_str());
     // The temporary output now is the output.
     for (auto it = created.begin(); it != created.end(); ++it) {
         if (it->path == temporaryPath) {

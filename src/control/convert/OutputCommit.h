@@ -79,10 +79,12 @@ public:
     // the removal failed.
     bool Remove(const std::string& path, std::string* why);
 
-    // Renames the temporary output onto the final path (synced first when
-    // it replaces a file) and removes the companions. False, with the
-    // message, when the rename failed; the temporaries are then removed at
-    // the end as after any failure.
+    // Renames the temporary output onto the final path and removes the
+    // companions. Durable: the output's data is synced to the disk before
+    // the rename and its folder after it, so that a conversion that says it
+    // is done survives a power cut. False, with the message, when the sync
+    // or the rename failed (nothing is then in place); the temporaries are
+    // then removed at the end as after any failure.
     bool Commit(std::string* why);
     bool Committed() const { return committed; }
 

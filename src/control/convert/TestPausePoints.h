@@ -12,11 +12,13 @@
 //
 // Points: "wav-start" (first frame written), "wav-middle" (half of the
 // WAV), "remux" (first audio packet muxed), "remux-end" (the remux is done),
-// "transplant" (before the new moov is written), "verify" (before the
-// output is verified), "commit" (before the rename into place); of
-// --binaural: "binaural-measured" (the peak is known), "binaural-render"
-// (the first block of the ears written), "binaural-mux" (the first packet of
-// the remux).
+// "transplant" (before the new moov is written); of the edit: "edit-copy"
+// (the copy started), "edit-audio" (half of the audio written), "edit-moov"
+// (before the new moov is written); of both: "verify" (before the output
+// is verified), "commit" (before the rename into place); of --binaural:
+// "binaural-measured" (the peak is known), "binaural-render" (the first
+// block of the ears written), "binaural-mux" (the first packet of the
+// remux).
 
 namespace spatialmux {
 

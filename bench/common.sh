@@ -1,5 +1,12 @@
-# The timing both benchmark scripts share; sourced. They set `data` (the
-# folder for the measurements' scratch files) and `repeats` first.
+# Sourced by the bench scripts, with $root set to the source tree: their
+# settings (see bench/README.md), how a command is measured and the fastest
+# of several runs.
+build="${SPATIALMUX_BENCH_BUILD_DIR:-$root/build-bench}"
+data="${SPATIALMUX_BENCH_DATA:-$build/bench-data}"
+small_seconds="${BENCH_SMALL_SECONDS:-8}"
+large_seconds="${BENCH_LARGE_SECONDS:-80}"
+video_bytes="${BENCH_VIDEO_BYTES:-416667}"
+repeats="${BENCH_REPEATS:-3}"
 
 # Runs a command under /usr/bin/time; prints "wall_seconds cpu_seconds peak_kib"
 # (cpu = user + system: on a machine shared with other work the wall clock

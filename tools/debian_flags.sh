@@ -1,0 +1,11 @@
+# Sourced by tools/build.sh and tools/package.sh: the compiler and linker
+# flags of a Debian package build, with all of Debian's hardening
+# (immediate binding included), as cmake arguments in the array
+# debian_cmake_flags. The test build and the package use the same flags, so
+# the package is made from the binaries the tests ran.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+debian_cmake_flags=(
+  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS) -fno-ident"
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
+)
+command -v ccache >/dev/null && debian_cmake_flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
