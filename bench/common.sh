@@ -1,5 +1,6 @@
 # Sourced by the bench scripts, with $root set to the source tree: their
-# settings (see bench/README.md) and how a command is measured.
+# settings (see bench/README.md), how a command is measured and the fastest
+# of several runs.
 build="${SPATIALMUX_BENCH_BUILD_DIR:-$root/build-bench}"
 data="${SPATIALMUX_BENCH_DATA:-$build/bench-data}"
 small_seconds="${BENCH_SMALL_SECONDS:-8}"
@@ -18,4 +19,23 @@ measure() {
         exit 1
     }
     tail -n 1 "$report" | awk '{ printf "%.3f %.3f %d\n", $1, $2 + $3, $4 }'
+}
+
+# Fastest of $repeats runs; the output is removed and written back to disk
+# before each run so that no run pays for another's writing.
+best_of() {
+    local output="$1"
+    shift
+    local best="" result
+    for _ in $(seq "$repeats"); do
+        rm -f "$output"
+        sync
+        result="$(measure "$@")"
+        if [ -z "$best" ] || awk -v a="${result%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
+            best="$result"
+        fi
+    done
+    rm -f "$output"
+    sync
+    echo "$best"
 }

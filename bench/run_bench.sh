@@ -27,26 +27,6 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIA
 cmake --build "$build" --target spatialmux make_bench_movie bench_read_path bench_verify_output -j 2 >/dev/null
 mkdir -p "$data"
 
-
-# Fastest of $repeats runs; the output is removed and written back to disk
-# before each run so that no run pays for another's writing.
-best_of() {
-    local output="$1"
-    shift
-    local best="" result
-    for _ in $(seq "$repeats"); do
-        rm -f "$output"
-        sync
-        result="$(measure "$@")"
-        if [ -z "$best" ] || awk -v a="${result%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
-            best="$result"
-        fi
-    done
-    rm -f "$output"
-    sync
-    echo "$best"
-}
-
 pan='[0:a]pan=4.0|c0=1.4125376*c0|c1=c2|c2=c3|c3=c1[a]'
 declare -A rows remux_rows
 for label in small large; do

@@ -45,7 +45,7 @@ const char kUsage[] =
     "                       a tone from azimuth AZ (+90 = left), elevation EL\n"
     "                       (degrees), FROM to TO seconds, in first-order\n"
     "                       ambisonics as a conversion will write it (repeatable;\n"
-    "                       replaces the known audio pattern)\n"
+    "                       replaces the known audio pattern); HZ 0: white noise\n"
     "  --tones-only         only the per-channel tones (no noise, no extreme values)\n"
     "  --software TEXT      maker-note software text\n"
     "  --flag N             maker-note flag value (default 0)\n"

@@ -15,6 +15,7 @@ build=(
   g++ cmake ninja-build pkg-config
   libavformat-dev libavcodec-dev libavutil-dev   # FFmpeg 5.1; libavcodec brings libx264/libx265
   libswscale-dev                                 # the pictures of spatialmux --soundmap
+  libavfilter-dev                                # the headphone render of spatialmux --binaural
   libcli11-dev                                   # the command line (header-only)
   nlohmann-json3-dev                             # spatialmux --check --json (header-only)
 )

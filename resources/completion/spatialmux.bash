@@ -7,7 +7,7 @@ _spatialmux() {
     local cur prev words cword split
     _init_completion -s || return
 
-    local options="--help --version --accept-short-audio --remux --audio --audio-bitrate --progress --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at"
+    local options="--help --version --accept-short-audio --remux --audio --audio-bitrate --progress --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at --binaural --look --hrtf"
 
     case $prev in
         --audio)
@@ -26,6 +26,14 @@ _spatialmux() {
             COMPREPLY=($(compgen -W "256k 384k 512k 768k" -- "$cur"))
             return
             ;;
+        --look)
+            COMPREPLY=($(compgen -W "0 90 -90 180" -- "$cur"))
+            return
+            ;;
+        --hrtf)
+            _filedir sofa
+            return
+            ;;
     esac
 
     if [[ $cur == -* ]]; then
@@ -38,14 +46,20 @@ _spatialmux() {
     local i plain=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --audio | --audio-bitrate | --format | --progress | -o | --output-dir | -j | --jobs) ((i++)) ;;
+            --audio | --audio-bitrate | --format | --progress | -o | --output-dir | -j | --jobs | --look | --hrtf) ((i++)) ;;
             -*) ;;
             *) ((plain++)) ;;
         esac
     done
     case $plain in
         0) _filedir '@(mp4|MP4|mov|MOV)' ;;
-        1) _filedir '@(mov|MOV|mp4|MP4)' ;;
+        1)
+            if [[ " ${words[*]} " == *" --binaural "* ]]; then
+                _filedir '@(wav|m4a|mp4|mov)'
+            else
+                _filedir '@(mov|MOV|mp4|MP4)'
+            fi
+            ;;
     esac
 } &&
     complete -F _spatialmux spatialmux

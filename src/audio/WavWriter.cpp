@@ -4,7 +4,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -17,24 +19,23 @@ namespace {
 constexpr uint16_t kChannels = 4;
 constexpr uint32_t kSampleRate = 48000;
 constexpr uint16_t kBitsPerSample = 16;
-constexpr uint16_t kBlockAlign = kChannels * kBitsPerSample / 8;
-static_assert(kBlockAlign == WavWriter::kBytesPerInstant);
-constexpr uint32_t kByteRate = kSampleRate * kBlockAlign;  // 384000
+static_assert(kChannels * kBitsPerSample / 8 == WavWriter::kBytesPerInstant);
 // The RIFF size field (data + 36) must still fit into 32 bits.
 constexpr uint32_t kMaxDataBytes = UINT32_MAX - (WavWriter::kHeaderSize - 8);
 
 // The canonical 44-byte PCM header for `dataBytes` bytes of samples.
-void FillHeader(uint8_t* header, uint32_t dataBytes) {
+void FillHeader(uint8_t* header, uint32_t dataBytes, uint16_t channels, uint32_t sampleRate) {
+    const uint32_t blockAlign = channels * kBitsPerSample / 8u;
     std::memcpy(header + 0, "RIFF", 4);
     WriteLE32(header + 4, dataBytes + (WavWriter::kHeaderSize - 8));
     std::memcpy(header + 8, "WAVE", 4);
     std::memcpy(header + 12, "fmt ", 4);
     WriteLE32(header + 16, 16);
     WriteLE16(header + 20, 1);  // integer PCM
-    WriteLE16(header + 22, kChannels);
-    WriteLE32(header + 24, kSampleRate);
-    WriteLE32(header + 28, kByteRate);
-    WriteLE16(header + 32, kBlockAlign);
+    WriteLE16(header + 22, channels);
+    WriteLE32(header + 24, sampleRate);
+    WriteLE32(header + 28, sampleRate * blockAlign);  // 384000 for the conversion's
+    WriteLE16(header + 32, static_cast<uint16_t>(blockAlign));
     WriteLE16(header + 34, kBitsPerSample);
     std::memcpy(header + 36, "data", 4);
     WriteLE32(header + 40, dataBytes);
@@ -46,8 +47,16 @@ void WavWriter::FileCloser::operator()(std::FILE* handle) const {
     if (handle != nullptr) std::fclose(handle);
 }
 
-WavWriter::WavWriter() : frameBuffer(static_cast<std::size_t>(kMaxFrameCount) * kBlockAlign) {
-    FillHeader(header, 0);
+WavWriter::WavWriter() : WavWriter(kChannels, kSampleRate) {
+    announce = true;
+}
+
+WavWriter::WavWriter(uint16_t channelCount, uint32_t rate)
+    : channels(std::max<uint16_t>(channelCount, 1)),
+      sampleRate(rate),
+      blockAlign(channels * kBitsPerSample / 8u),
+      frameBuffer(static_cast<std::size_t>(kMaxFrameCount) * blockAlign) {
+    FillHeader(header, 0, channels, sampleRate);
 }
 
 WavWriter::~WavWriter() = default;
@@ -63,7 +72,7 @@ void WavWriter::OpenCreated(const std::string& newPath, int fd) {
 }
 
 void WavWriter::OpenStream(const std::string& newPath, std::FILE* opened) {
-    std::printf("write file name = %s\n", newPath.c_str());
+    if (announce) std::printf("write file name = %s\n", newPath.c_str());
     if (file) {
         // A file left open by an earlier Open is closed first; its failure
         // only matters to that file, which this writer no longer describes.
@@ -75,7 +84,7 @@ void WavWriter::OpenStream(const std::string& newPath, std::FILE* opened) {
     finished = false;
     file.reset(opened);
     if (!file) {
-        std::printf("error:%s\n", path.c_str());
+        if (announce) std::printf("error:%s\n", path.c_str());
         Fail(errno);
         return;
     }
@@ -85,11 +94,11 @@ void WavWriter::OpenStream(const std::string& newPath, std::FILE* opened) {
 void WavWriter::WriteFrame(const float* first, const float* second, const float* third,
                            const float* fourth, int32_t count) {
     if (!file || failed) return;
-    if (count < 0 || count > kMaxFrameCount) {
+    if (count < 0 || count > kMaxFrameCount || channels != kChannels) {
         failed = true;
         return;
     }
-    const uint32_t bytes = static_cast<uint32_t>(count) * kBlockAlign;
+    const uint32_t bytes = static_cast<uint32_t>(count) * blockAlign;
     if (bytes > kMaxDataBytes - dataByteCount) {
         // The header could not describe more sample data.
         failed = true;
@@ -102,6 +111,38 @@ void WavWriter::WriteFrame(const float* first, const float* second, const float*
         return;
     }
     dataByteCount += bytes;
+}
+
+void WavWriter::WriteInterleaved(const float* samples, int64_t count) {
+    if (!file || failed) return;
+    if (count < 0) {
+        failed = true;
+        return;
+    }
+    while (count > 0) {
+        const int32_t instants = static_cast<int32_t>(std::min<int64_t>(count, kMaxFrameCount));
+        const uint32_t bytes = static_cast<uint32_t>(instants) * blockAlign;
+        if (bytes > kMaxDataBytes - dataByteCount) {
+            failed = true;
+            return;
+        }
+        const std::size_t values = static_cast<std::size_t>(instants) * channels;
+        for (std::size_t i = 0; i < values; ++i) {
+            const float scaled = std::nearbyint(samples[i] * 32767.0f);
+            // NaN becomes silence; everything else is held within range.
+            const float held = scaled >= -32768.0f ? std::min(scaled, 32767.0f)
+                                                   : (scaled < 0.0f ? -32768.0f : 0.0f);
+            WriteLE16(frameBuffer.data() + 2 * i,
+                      static_cast<uint16_t>(static_cast<int16_t>(held)));
+        }
+        if (std::fwrite(frameBuffer.data(), 1, bytes, file.get()) != bytes) {
+            Fail(errno);
+            return;
+        }
+        dataByteCount += bytes;
+        samples += values;
+        count -= instants;
+    }
 }
 
 void WavWriter::Fail(int error) {
@@ -125,7 +166,7 @@ bool WavWriter::Finish() {
         if (!finished) failed = true;
         return !failed;
     }
-    FillHeader(header, dataByteCount);
+    FillHeader(header, dataByteCount, channels, sampleRate);
     WriteAt(0, header, kHeaderSize);
     // Buffered bytes reach the file only now: a full disk shows up here.
     if (std::fflush(file.get()) != 0) Fail(errno);

@@ -30,6 +30,35 @@ std::string SecondsFromStart(const std::string& text) {
     return "";
 }
 
+// --look AZ[:EL]: an azimuth, and an elevation from -90 to 90, in degrees.
+bool ParseLook(const std::string& text, double* azimuth, double* elevation) {
+    const std::size_t colon = text.find(':');
+    const std::string parts[2] = {text.substr(0, colon),
+                                  colon == std::string::npos ? "0" : text.substr(colon + 1)};
+    double values[2] = {0.0, 0.0};
+    for (int i = 0; i < 2; ++i) {
+        char* end = nullptr;
+        values[i] = std::strtod(parts[i].c_str(), &end);
+        if (parts[i].empty() || end == parts[i].c_str() || *end != '\0' ||
+            !std::isfinite(values[i])) {
+            return false;
+        }
+    }
+    if (values[1] < -90.0 || values[1] > 90.0) return false;
+    *azimuth = values[0];
+    *elevation = values[1];
+    return true;
+}
+
+std::string LookDirection(const std::string& text) {
+    double azimuth = 0.0;
+    double elevation = 0.0;
+    if (ParseLook(text, &azimuth, &elevation)) return "";
+    return "needs AZIMUTH[:ELEVATION] in degrees (azimuth +90 = left, elevation -90 to 90), "
+           "not \"" +
+           text + "\"";
+}
+
 }  // namespace
 
 const char* CommandLineUsage() {
@@ -96,6 +125,17 @@ std::string CommandLineHelp() {
            "                            or at the given times, as one PNG (default:\n"
            "                            FILE's name with .soundmap.png); a camera movie\n"
            "                            is mapped as its conversion will sound\n"
+           "  spatialmux --binaural INPUT OUTPUT [--look AZ[:EL]] [--hrtf FILE.sofa]\n"
+           "                            render the movie's 360 sound for headphones, into\n"
+           "                            OUTPUT .wav (16-bit PCM), .m4a (AAC), .mp4 (the\n"
+           "                            video copied, AAC) or .mov (the video copied,\n"
+           "                            PCM); --look faces the listener that way (degrees,\n"
+           "                            azimuth +90 = left, elevation up; default 0:0);\n"
+           "                            --hrtf takes a SOFA file of head-related impulse\n"
+           "                            responses (default: libmysofa's default.sofa);\n"
+           "                            the loudest sample is brought to -1 dBFS (at most\n"
+           "                            +40 dB of gain) and printed; a camera movie is\n"
+           "                            rendered as its conversion will sound\n"
            "  spatialmux [MOVIE]        open the windowed converter (drop one movie on it)\n"
            "  spatialmux --help         show this help\n"
            "  spatialmux --version      show the version\n"
@@ -156,6 +196,7 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     bool help = false;
     bool version = false;
     bool check = false;
+    bool binaural = false;
 
     CLI::App app("spatialmux", "spatialmux");
     app.set_help_flag();  // our own help text, through the request
@@ -183,6 +224,10 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     app.add_option("--soundmap", soundMap);
     app.add_option("--moments", request.moments)->check(CLI::Range(1, 60));
     app.add_option("--at", request.at)->check(SecondsFromStart);
+    app.add_flag("--binaural", binaural);
+    std::string look;
+    CLI::Option* lookOption = app.add_option("--look", look)->check(LookDirection);
+    CLI::Option* hrtf = app.add_option("--hrtf", request.hrtf);
     app.add_option("paths", request.paths);
 
     try {
@@ -197,6 +242,20 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
         request.mode = Mode::Help;
     } else if (version) {
         request.mode = Mode::Version;
+    } else if (binaural) {
+        if (request.paths.size() != 2) return Wrong("--binaural needs INPUT and OUTPUT");
+        if (!soundMap.empty() || check || request.json || outputDir->count() > 0 ||
+            app.count("--moments") > 0 || app.count("--at") > 0 || jobs->count() > 0 ||
+            overwrite->count() > 0 || progressFd->count() > 0 || audio->count() > 0 ||
+            audioBitRate->count() > 0 || format->count() > 0 || request.acceptShortAudio ||
+            request.remux) {
+            return Wrong("--binaural takes only --look and --hrtf");
+        }
+        if (hrtf->count() > 0 && request.hrtf.empty()) return Wrong("--hrtf needs a SOFA file");
+        ParseLook(look.empty() ? "0" : look, &request.lookAzimuth, &request.lookElevation);
+        request.mode = Mode::Binaural;
+    } else if (lookOption->count() > 0 || hrtf->count() > 0) {
+        return Wrong("--look and --hrtf go with --binaural");
     } else if (!soundMap.empty()) {
         if (check || request.json) return Wrong("--soundmap does not go with --check or --json");
         if (!request.paths.empty()) return Wrong("--soundmap maps one movie");

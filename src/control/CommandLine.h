@@ -14,6 +14,7 @@ struct CommandLineRequest {
         Batch,     // -o DIR INPUT...: every movie into DIR
         Check,     // --check FILE...
         SoundMap,  // --soundmap FILE [-o MAP.png] [--moments N] [--at SECONDS...]
+        Binaural,  // --binaural INPUT OUTPUT [--look AZ[:EL]] [--hrtf FILE.sofa]
         Windowed,  // no movie or one movie: the windowed converter
         Help,
         Version,
@@ -49,6 +50,11 @@ struct CommandLineRequest {
     std::string mapOutput;
     int moments = 6;
     std::vector<double> at;
+    // --binaural INPUT OUTPUT (both in `paths`): the direction the listener
+    // faces (--look, degrees) and the HRTF set (--hrtf; empty: the default).
+    double lookAzimuth = 0.0;
+    double lookElevation = 0.0;
+    std::string hrtf;
     // For Mode::Wrong: one line without the usage hint (may be empty when
     // the usage hint says all).
     std::string problem;

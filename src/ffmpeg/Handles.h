@@ -1,13 +1,14 @@
 #pragma once
 // The FFmpeg floor: small owning wrappers for the objects every FFmpeg user
 // of the program makes (a demuxer context, a codec context, a frame, a
-// packet, a scaler, an option dictionary). Each frees its object with the
-// call FFmpeg names for it.
+// packet, a scaler, an option dictionary, a filter graph). Each frees its
+// object with the call FFmpeg names for it.
 
 #include <memory>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/frame.h>
@@ -48,5 +49,11 @@ struct DictionaryFreer {
 };
 // Options handed to an open call; what the call did not take stays in it.
 using Dictionary = std::unique_ptr<AVDictionary, DictionaryFreer>;
+
+struct FilterGraphFreer {
+    void operator()(AVFilterGraph* graph) const { avfilter_graph_free(&graph); }
+};
+// A filter graph made with avfilter_graph_alloc, with every filter in it.
+using FilterGraph = std::unique_ptr<AVFilterGraph, FilterGraphFreer>;
 
 }  // namespace spatialmux::ffmpeg

@@ -22,6 +22,14 @@ std::string TypeText(const char* type) {
     return std::string(type, 4);
 }
 
+// The bytes of `box` when it is a plain box whose 32-bit size field says
+// its length; empty otherwise.
+std::vector<uint8_t> WholeBox(const std::vector<uint8_t>& moov, const BoxSpan& box) {
+    if (box.headerSize != 8 || ReadBE32(moov.data() + box.offset) != box.size) return {};
+    return std::vector<uint8_t>(moov.begin() + static_cast<std::ptrdiff_t>(box.offset),
+                                moov.begin() + static_cast<std::ptrdiff_t>(box.End()));
+}
+
 std::optional<BoxSpan> Path(const std::vector<uint8_t>& moov, const BoxSpan& from,
                             std::initializer_list<const char*> types) {
     std::optional<BoxSpan> box = from;
@@ -41,6 +49,7 @@ void ReadSampleEntry(const std::vector<uint8_t>& moov, const BoxSpan& stsd, Trac
 
     uint64_t childrenAt = 0;
     if (track.handler == "vide") {
+        track.sampleEntryBox = WholeBox(moov, entry);
         childrenAt = entry.offset + kVisualEntryFields;
     } else if (track.handler == "soun") {
         if (entry.offset + 18 > entry.End()) return;
@@ -78,6 +87,7 @@ void ReadSphericalUuid(const std::vector<uint8_t>& moov, const BoxSpan& uuid,
     if (userType + 16 > uuid.End()) return;
     if (std::memcmp(moov.data() + userType, kSphericalUuid, 16) != 0) return;
     track.sphericalUuid = true;
+    track.sphericalUuidBox = WholeBox(moov, uuid);
     const auto* xml = reinterpret_cast<const char*>(moov.data() + userType + 16);
     track.sphericalV1 = ParseSphericalXml(std::string(xml, uuid.End() - userType - 16));
 }

@@ -50,7 +50,7 @@ TransplantResult TransplantIntoFile(const std::string& path,
     }
 
     std::vector<uint8_t> sa3d = sa3dBox;
-    if (!RemapSa3dChannels(sa3d)) return TransplantResult::Refused;
+    if (!sa3d.empty() && !RemapSa3dChannels(sa3d)) return TransplantResult::Refused;
     std::vector<uint8_t> newMoov;
     if (!BuildTransplantedMoov(oldMoov, videoSampleEntry, uuidBox, sa3d, &newMoov)) {
         return TransplantResult::Refused;

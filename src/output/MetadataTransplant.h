@@ -20,8 +20,9 @@ enum class TransplantResult {
 // Rewrites the moov of the movie at `path` with the three pieces (the SA3D
 // box as the camera wrote it; its channel map is set to 0, 1, 2, 3 here),
 // describes the audio's channels in its chan box, if it has one, as
-// ambisonics, and carries the input's recording metadata into it.
-// `uuidBox` may be empty. Only moov is read and rewritten.
+// ambisonics (only when an SA3D box is carried), and carries the input's
+// recording metadata into it. `uuidBox` and `sa3dBox` may be empty (an
+// output whose audio is no ambisonics). Only moov is read and rewritten.
 TransplantResult TransplantIntoFile(const std::string& path,
                                     const std::vector<uint8_t>& videoSampleEntry,
                                     const std::vector<uint8_t>& uuidBox,

@@ -64,7 +64,9 @@ bool BuildTransplantedMoov(const std::vector<uint8_t>& oldMoov,
                            std::vector<uint8_t>* newMoov) {
     if (!IsWholeBox(videoSampleEntry)) return false;
     if (!uuidBox.empty() && !IsWholeBox(uuidBox, "uuid")) return false;
-    if (sa3dBox.size() != kSa3dBoxSize || !IsWholeBox(sa3dBox, "SA3D")) return false;
+    if (!sa3dBox.empty() && (sa3dBox.size() != kSa3dBoxSize || !IsWholeBox(sa3dBox, "SA3D"))) {
+        return false;
+    }
 
     MoovLayout layout;
     if (!FindMoovLayout(oldMoov.data(), oldMoov.size(), &layout)) return false;
@@ -77,8 +79,9 @@ bool BuildTransplantedMoov(const std::vector<uint8_t>& oldMoov,
     const uint32_t audioEntryEnd = audio.entry + audio.entrySize;
     // A chan box that names speakers (FFmpeg's muxer writes 4.0 for PCM)
     // would make players that follow it reorder the ambisonic channels: it
-    // becomes the ambisonic layout that SA3D describes.
-    const ChildSpan chan = FindChannelLayout(oldMoov, audio);
+    // becomes the ambisonic layout that SA3D describes. Audio that goes out
+    // without SA3D (a stereo render) keeps the chan box it has.
+    const ChildSpan chan = sa3dBox.empty() ? ChildSpan{} : FindChannelLayout(oldMoov, audio);
     const std::vector<uint8_t> newChan =
         chan.size != 0 ? AmbisonicChannelLayoutBox(4) : std::vector<uint8_t>();
     const uint32_t chanEnd = chan.size != 0 ? chan.offset + chan.size : audioEntryEnd;

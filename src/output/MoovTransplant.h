@@ -26,8 +26,9 @@ bool RemapSa3dChannels(std::vector<uint8_t>& sa3d);
 // (at least 8) and, when `type` is given, that type.
 bool IsWholeBox(const std::vector<uint8_t>& box, const char* type = nullptr);
 
-// Makes the new moov from the old one and the three pieces. `uuidBox` may be
-// empty (nothing is inserted for it); the other two must be whole boxes.
+// Makes the new moov from the old one and the three pieces. `uuidBox` and
+// `sa3dBox` may be empty (nothing is inserted for them: a stereo track has
+// no SA3D); the video sample entry must be a whole box.
 // False, leaving `newMoov` untouched, when a piece is malformed, the boxes
 // of the old moov cannot all be found, or a size would not fit 32 bits.
 bool BuildTransplantedMoov(const std::vector<uint8_t>& oldMoov,

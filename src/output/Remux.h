@@ -3,7 +3,9 @@
 // without decoding, into the output movie, with the temporary WAV's audio
 // either copied as PCM too or encoded on the way (AAC, Opus). It knows
 // nothing of who runs it: progress, cancellation and its diagnostics go
-// through the RemuxJob it is handed.
+// through the RemuxJob it is handed. The WAV has 16-bit samples: the
+// conversion's four ambisonic channels, or any other count (the headphone
+// render's two ears); without a movie the output is the audio alone.
 
 #include <cstdint>
 #include <string>
@@ -15,8 +17,8 @@ namespace spatialmux::output {
 // reports a failure when FFmpeg still refuses.
 enum class AudioCodec {
     Pcm,   // the WAV's 16-bit packets copied as they are
-    Aac,   // AAC-LC, FFmpeg's own encoder, four channels
-    Opus,  // libopus, channel mapping family 2 (ambisonics)
+    Aac,   // AAC-LC, FFmpeg's own encoder
+    Opus,  // libopus; four channels with channel mapping family 2 (ambisonics)
 };
 
 struct AudioEncoding {
@@ -25,7 +27,7 @@ struct AudioEncoding {
 };
 
 struct RemuxRequest {
-    std::string moviePath;
+    std::string moviePath;  // empty: no video, the audio alone
     std::string wavPath;
     // The file the output is written into (the caller's hidden temporary
     // file, which it created).

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "control/binaural/BinauralCommand.h"
 #include "control/convert/JobPreflight.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/soundmap/SoundMapCommand.h"
@@ -18,7 +19,9 @@
 namespace spatialmux {
 
 namespace {
+
 constexpr int kLaunchTimerMilliseconds = 500;
+
 }  // namespace
 
 AppDelegate::AppDelegate(SaveDialog& saveDialog_, QObject* parent)
@@ -137,7 +140,12 @@ void AppDelegate::TellWritten(const std::string& output) {
         platform::CurrentBackend().ShowNotice(text);
         return;
     }
-    if (!soundMapOffer->Ask(text)) return;
+    const SoundMapOffer::Choice choice = soundMapOffer->Ask(text);
+    if (choice == SoundMapOffer::Choice::Listen) {
+        Listen(output);
+        return;
+    }
+    if (choice != SoundMapOffer::Choice::SoundMap) return;
     // The map goes beside the movie, where the user will look for it.
     std::string problem;
     const auto map = MakeSoundMap(SoundMapRequest{output, std::string(), 6, {}}, &problem);
@@ -150,6 +158,32 @@ void AppDelegate::TellWritten(const std::string& output) {
     if (!soundMapOffer->Open(map->outputPath)) {
         myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.soundmap.open"),
                                           "{path}", map->outputPath));
+    }
+}
+
+void AppDelegate::Listen(const std::string& movie) {
+    // The headphone render goes beside the movie too, facing its front.
+    std::string problem;
+    bool stopped = false;
+    const auto render = MakeBinaural(
+        BinauralRequest{movie, DefaultBinauralPath(movie), Direction{}, std::string()},
+        [this, &stopped](float percent) {
+            stopped = !soundMapOffer->Rendering(percent) || renderStopped;
+            return !stopped;
+        },
+        &problem);
+    soundMapOffer->RenderingEnded();
+    if (!render) {
+        if (stopped) return;
+        std::printf("error!! %s\n", problem.c_str());
+        std::fflush(stdout);
+        myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.listen"), "{cause}",
+                                          problem));
+        return;
+    }
+    if (!soundMapOffer->Play(render->outputPath)) {
+        platform::CurrentBackend().ShowNotice(platform::FillPlaceholder(
+            platform::LocalizedString("notice.listen.noplayer"), "{path}", render->outputPath));
     }
 }
 

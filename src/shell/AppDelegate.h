@@ -34,19 +34,26 @@ public:
     // Modal alert with one "OK" button.
     void myAlert(const std::string& text);
     // Tells the user that the converted movie was written to `output`, and
-    // with a sound-map offer set, offers its sound map.
+    // with an offer set, offers its sound map and its headphone render.
     void TellWritten(const std::string& output);
     // Not owned; nullptr: a plain notice.
     void SetSoundMapOffer(SoundMapOffer* offer) { soundMapOffer = offer; }
+    // Stops a headphone render that runs (a stop signal came): it removes
+    // what it wrote.
+    void StopRendering() { renderStopped = true; }
 
     bool FilesReceived() const { return files_received; }
 
 private:
     void Terminate();
+    // Renders the movie for headphones beside it and hands the sound to the
+    // desktop's player (or says where it is when no player takes it).
+    void Listen(const std::string& movie);
 
     SaveDialog& saveDialog;
     SoundMapOffer* soundMapOffer = nullptr;
     bool files_received = false;
+    bool renderStopped = false;
     bool asking = false;
     bool quitting = false;
     bool launched = false;

@@ -27,10 +27,13 @@ int RunDropletSession(platform::QtBackend& backend, SaveDialog& saveDialog,
             [&delegate](const std::vector<std::string>& files) { delegate.OpenFiles(files); });
         QApplication::instance()->installEventFilter(&fileOpen);
         // A stop signal ends the session as a Cancel would: the event loop
-        // ends with 128 + the signal's number, and the conversion is
-        // stopped and cleans up below.
-        StopSignalNotifier stops([](int signal) {
+        // ends with 128 + the signal's number, and the conversion (or the
+        // headphone render offered after it) is stopped and cleans up.
+        int stoppedBy = 0;
+        StopSignalNotifier stops([&delegate, &stoppedBy](int signal) {
+            stoppedBy = signal;
             if (wrap_ffmpeg::JobRunning()) wrap_ffmpeg::RequestCancel();
+            delegate.StopRendering();
             QApplication::exit(128 + signal);
         });
         window.show();  // hides itself at once
@@ -48,6 +51,7 @@ int RunDropletSession(platform::QtBackend& backend, SaveDialog& saveDialog,
         if (wrap_ffmpeg::LastJobResult() == JobResult::Succeeded && !window.OutputPath().empty()) {
             delegate.TellWritten(window.OutputPath());
         }
+        if (stoppedBy != 0) status = 128 + stoppedBy;
 
         // Whatever ended the event loop, no conversion outlives it: one still
         // running is stopped, and cleans up after itself.

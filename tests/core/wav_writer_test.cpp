@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <fstream>
@@ -98,6 +99,44 @@ TEST(WavWriter, InterleavesTheArraysInArgumentOrder) {
         EXPECT_EQ(Le16(bytes, at + 4), 24575) << instant;
         EXPECT_EQ(Le16(bytes, at + 6), -32767) << instant;
     }
+}
+
+// The headphone render's WAV: two channels at the movie's rate, rounded to
+// the nearest sample and held within range, opened without a word, and
+// refusing the four-channel frames of a conversion.
+TEST(WavWriter, AStereoWriterRoundsAndHoldsItsSamples) {
+    TempDir dir;
+    const std::string path = dir.Path("ears.wav");
+    WavWriter writer(2, 44100);
+    testing::CaptureStdout();
+    writer.Open(path);
+    const std::vector<float> samples(3000 * 2, 0.5f);  // more than one frame's worth
+    writer.WriteInterleaved(samples.data(), 3000);
+    const float edges[] = {1.5f, -1.5f, 0.25f / 32767.0f, -0.75f / 32767.0f, std::nanf(""), -1.0f};
+    writer.WriteInterleaved(edges, 3);
+    ASSERT_TRUE(writer.Finish());
+    std::fflush(stdout);
+    EXPECT_EQ(testing::CapturedStdout(), "");
+
+    const auto bytes = ReadFileBytes(path);
+    ASSERT_EQ(bytes.size(), WavWriter::kHeaderSize + 3003u * 4);
+    EXPECT_EQ(ReadLE16(bytes.data() + 22), 2);  // channels
+    EXPECT_EQ(Le32(bytes, 24), 44100u);         // rate
+    EXPECT_EQ(Le32(bytes, 28), 44100u * 4);     // bytes a second
+    EXPECT_EQ(ReadLE16(bytes.data() + 32), 4);  // bytes an instant
+    EXPECT_EQ(Le32(bytes, 40), 3003u * 4);      // data
+    EXPECT_EQ(Le16(bytes, 44), 16384);          // 0.5 x 32767, rounded
+    const std::size_t tail = WavWriter::kHeaderSize + 3000u * 4;
+    const int16_t expected[] = {32767, -32768, 0, -1, 0, -32767};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(Le16(bytes, tail + 2 * i), expected[i]) << i;
+
+    Channels channels;
+    WavWriter stereo(2, 48000);
+    stereo.Open(dir.Path("refused.wav"));
+    stereo.WriteFrame(channels.a.data(), channels.b.data(), channels.c.data(), channels.d.data(),
+                      16);
+    EXPECT_TRUE(stereo.Failed());
+    EXPECT_FALSE(stereo.Finish());
 }
 
 TEST(WavWriter, ReplacesAnExistingFile) {

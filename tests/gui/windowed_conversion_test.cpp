@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QMetaObject>
 #include <QProcess>
 
@@ -121,63 +122,106 @@ TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowSh
     EXPECT_TRUE(windowed == ReadWholeFile(cliOutput)) << "the outputs differ";
 }
 
-// After a conversion the notice offers the sound map (the finished window
-// behind it has nothing left to cancel); chosen, the map is written beside
-// the movie and handed to the desktop's viewer, and without a viewer the
-// user is told where it is.
+// After a conversion the notice offers the sound map and the headphone
+// render (the finished window behind it has nothing left to cancel);
+// chosen, the map or the render is written beside the movie and handed to
+// the desktop's viewer or player, and when none opens it the user is told
+// where it is.
 class RecordingSoundMapOffer : public SoundMapOffer {
 public:
-    RecordingSoundMapOffer(bool chooseIt, bool viewerOpens)
-        : choose(chooseIt), opens(viewerOpens) {}
-    bool Ask(const std::string& text) override {
+    RecordingSoundMapOffer(Choice chosen, bool desktopOpens)
+        : choice(chosen), opens(desktopOpens) {}
+    Choice Ask(const std::string& text) override {
         asked.push_back(text);
         if (const ViewController* window = CurrentProgressWindow()) {
             cancelEnabled = window->CancelEnabled();
         }
-        return choose;
+        return choice;
     }
     bool Open(const std::string& path) override {
         opened.push_back(path);
         return opens;
     }
-    bool choose;
+    bool Rendering(float percent) override {
+        rendering.push_back(percent);
+        return true;
+    }
+    void RenderingEnded() override { ++ended; }
+    bool Play(const std::string& path) override {
+        played.push_back(path);
+        return opens;
+    }
+    Choice choice;
     bool opens;
     bool cancelEnabled = true;
     std::vector<std::string> asked;
     std::vector<std::string> opened;
+    std::vector<float> rendering;
+    int ended = 0;
+    std::vector<std::string> played;
 };
 
-TEST_F(WindowedConversionTest, TheSoundMapIsOfferedAndOpenedWhenChosen) {
+TEST_F(WindowedConversionTest, TheSoundMapAndTheHeadphoneRenderAreOfferedAndOpenedWhenChosen) {
     std::string error;
     ASSERT_TRUE(WriteTestMovie(input, 2, &error)) << error;
     const std::string map = dir.filePath("trip 01.soundmap.png").toStdString();
-    for (const auto& [choose, viewer] : {std::pair{false, true}, {true, true}, {true, false}}) {
-        SCOPED_TRACE(std::string(choose ? "chosen" : "declined") + (viewer ? "" : ", no viewer"));
+    const std::string render = dir.filePath("trip 01.binaural.m4a").toStdString();
+    using Choice = SoundMapOffer::Choice;
+    const struct {
+        Choice choice;
+        bool opens;
+        const char* what;
+    } cases[] = {{Choice::Dismiss, true, "declined"},
+                 {Choice::SoundMap, true, "sound map"},
+                 {Choice::SoundMap, false, "sound map without a viewer"},
+                 {Choice::Listen, true, "listen"},
+                 {Choice::Listen, false, "listen without a player"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(QString::fromStdString(map));
+        QFile::remove(QString::fromStdString(render));
         FakeSaveDialog dialog(output);
-        RecordingSoundMapOffer offer(choose, viewer);
+        RecordingSoundMapOffer offer(c.choice, c.opens);
         const std::size_t alertsBefore = backend.Alerts().size();
+        const std::size_t noticesBefore = backend.Notices().size();
         ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{input}, nullptr, &offer));
         ASSERT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
         ASSERT_EQ(offer.asked.size(), 1u);
         EXPECT_NE(offer.asked[0].find(output), std::string::npos) << offer.asked[0];
         EXPECT_FALSE(offer.cancelEnabled);
-        EXPECT_EQ(backend.Notices(), std::vector<std::string>{});  // the offer is the notice
         std::vector<std::string> alerts = backend.Alerts();
         alerts.erase(alerts.begin(), alerts.begin() + static_cast<std::ptrdiff_t>(alertsBefore));
-        if (choose) {
-            EXPECT_EQ(offer.opened, std::vector<std::string>{map});
-            EXPECT_TRUE(FileExists(map));
-        } else {
-            EXPECT_TRUE(offer.opened.empty());
-            EXPECT_FALSE(FileExists(map));
+        std::vector<std::string> notices = backend.Notices();
+        notices.erase(notices.begin(),
+                      notices.begin() + static_cast<std::ptrdiff_t>(noticesBefore));
+        const bool mapped = c.choice == Choice::SoundMap;
+        const bool listened = c.choice == Choice::Listen;
+        EXPECT_EQ(offer.opened,
+                  mapped ? std::vector<std::string>{map} : std::vector<std::string>{});
+        EXPECT_EQ(FileExists(map), mapped);
+        EXPECT_EQ(FileExists(render), listened);
+        EXPECT_EQ(offer.played,
+                  listened ? std::vector<std::string>{render} : std::vector<std::string>{});
+        EXPECT_EQ(offer.ended, listened ? 1 : 0);
+        if (listened) {
+            EXPECT_TRUE(std::is_sorted(offer.rendering.begin(), offer.rendering.end()));
+            ASSERT_FALSE(offer.rendering.empty());
+            EXPECT_EQ(offer.rendering.back(), 100.0f);
         }
-        if (choose && !viewer) {
+        // The offer is the notice; a map no viewer opened is named in an
+        // alert, a render no player took in a notice of its own.
+        if (mapped && !c.opens) {
             ASSERT_EQ(alerts.size(), 1u);
             EXPECT_NE(alerts[0].find(map), std::string::npos) << alerts[0];
         } else {
             EXPECT_EQ(alerts, std::vector<std::string>{});
         }
-        std::filesystem::remove(map);
+        if (listened && !c.opens) {
+            ASSERT_EQ(notices.size(), 1u);
+            EXPECT_NE(notices[0].find(render), std::string::npos) << notices[0];
+        } else {
+            EXPECT_EQ(notices, std::vector<std::string>{});
+        }
     }
 }
 

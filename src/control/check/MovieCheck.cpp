@@ -176,6 +176,43 @@ void JudgeOtherMovie(CheckReport& report) {
 
 }  // namespace
 
+std::optional<AcnChannels> DeclaredAmbisonicChannels(const CheckReport& report,
+                                                     std::string* problem) {
+    const TrackMetadata* audio = nullptr;
+    if (report.metadata) {
+        for (const TrackMetadata& track : report.metadata->tracks) {
+            if (track.handler == "soun") {
+                audio = &track;
+                break;
+            }
+        }
+    }
+    if (audio == nullptr) {
+        *problem = "it has no audio track, so no ambisonics";
+        return std::nullopt;
+    }
+    if (!audio->sa3d) {
+        *problem = "it has no ambisonic audio (no SA3D box in its audio track)";
+        return std::nullopt;
+    }
+    std::string why;
+    auto channels = FirstOrderAcnChannels(*audio->sa3d, &why);
+    if (!channels) *problem = "its audio is not first-order ACN/SN3D ambisonics: " + why;
+    return channels;
+}
+
+std::string CutShortProblem(const CheckReport& report) {
+    if (!report.probe) return std::string();
+    const uint64_t length = FileLength(report.path);
+    for (const StreamProbe& stream : report.probe->streams) {
+        if (stream.indexEnd > length) {
+            return "the movie is cut short: its " + stream.codec + " data reaches byte " +
+                   std::to_string(stream.indexEnd) + ", the file ends at " + std::to_string(length);
+        }
+    }
+    return std::string();
+}
+
 CheckReport CheckMovieFile(const std::string& path) {
     CheckReport report;
     report.path = path;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "movie/AmbisonicLayout.h"
 #include "movie/MediaProbe.h"
 #include "movie/SpatialMetadata.h"
 
@@ -58,6 +59,17 @@ struct CheckReport {
 };
 
 CheckReport CheckMovieFile(const std::string& path);
+
+// For a movie that is not a camera movie: the track channels that carry W,
+// Y, Z and X, as its first audio track's SA3D box declares them (first
+// order, ACN, SN3D). Nothing, with `problem` saying why, when it declares
+// no such ambisonics.
+std::optional<AcnChannels> DeclaredAmbisonicChannels(const CheckReport& report,
+                                                     std::string* problem);
+
+// Why a movie that is not a camera movie cannot be read to its end: a
+// stream whose index reaches past the end of the file; empty when none does.
+std::string CutShortProblem(const CheckReport& report);
 
 // Checks every file and prints the reports (text, or one JSON object per
 // line) to `out`. 0 when every file passed, 1 otherwise.

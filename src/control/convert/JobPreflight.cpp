@@ -51,7 +51,9 @@ std::optional<PreflightRefusal> CheckInputFile(const std::string& input) {
     return std::nullopt;
 }
 
-std::optional<PreflightRefusal> CheckOutputPlace(const std::string& output) {
+namespace {
+
+std::optional<PreflightRefusal> CheckPlace(const std::string& output, bool conversion) {
     struct stat facts {};
     // Through a link: the file it points to is what gets replaced.
     if (stat(output.c_str(), &facts) == 0) {
@@ -70,7 +72,7 @@ std::optional<PreflightRefusal> CheckOutputPlace(const std::string& output) {
             return Refusal("is not a regular file", "refuse.output.notfile", output);
         }
     }
-    if (!ContainerCarriesConversion(ContainerFor(output))) {
+    if (conversion && !ContainerCarriesConversion(ContainerFor(output))) {
         return Refusal("name the output .mov (PCM audio) or .mp4 (AAC or Opus audio)",
                        "refuse.output.container", output);
     }
@@ -90,6 +92,16 @@ std::optional<PreflightRefusal> CheckOutputPlace(const std::string& output) {
                        std::strerror(errno), folder);
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<PreflightRefusal> CheckOutputPlace(const std::string& output) {
+    return CheckPlace(output, true);
+}
+
+std::optional<PreflightRefusal> CheckOutputPlaceAnyContainer(const std::string& output) {
+    return CheckPlace(output, false);
 }
 
 }  // namespace spatialmux

@@ -21,5 +21,8 @@ struct PreflightRefusal {
 std::optional<PreflightRefusal> CheckInputFile(const std::string& input);
 // Nothing when `output` may be written (the input was checked already).
 std::optional<PreflightRefusal> CheckOutputPlace(const std::string& output);
+// The same for a command whose output is not a converted movie (the
+// headphone render's .wav and .m4a): every check but the container's.
+std::optional<PreflightRefusal> CheckOutputPlaceAnyContainer(const std::string& output);
 
 }  // namespace spatialmux

@@ -1,20 +1,13 @@
 #include "control/convert/OutputContainer.h"
 
-#include <algorithm>
-#include <cctype>
+#include "platform/PathParts.h"
 
 namespace spatialmux {
 
 OutputContainer ContainerFor(const std::string& outputPath) {
-    const std::size_t slash = outputPath.rfind('/');
-    const std::string name = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) return OutputContainer::Unsupported;
-    std::string extension = name.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension == "mov") return OutputContainer::Mov;
-    if (extension == "mp4" || extension == "m4v") return OutputContainer::Mp4;
+    const std::string extension = platform::LowerExtension(outputPath);
+    if (extension == ".mov") return OutputContainer::Mov;
+    if (extension == ".mp4" || extension == ".m4v") return OutputContainer::Mp4;
     return OutputContainer::Unsupported;
 }
 

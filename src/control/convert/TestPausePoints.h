@@ -15,7 +15,10 @@
 // "transplant" (before the new moov is written); of the edit: "edit-copy"
 // (the copy started), "edit-audio" (half of the audio written), "edit-moov"
 // (before the new moov is written); of both: "verify" (before the output
-// is verified), "commit" (before the rename into place).
+// is verified), "commit" (before the rename into place); of --binaural:
+// "binaural-measured" (the peak is known), "binaural-render" (the first
+// block of the ears written), "binaural-mux" (the first packet of the
+// remux).
 
 namespace spatialmux {
 

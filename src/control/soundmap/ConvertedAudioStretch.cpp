@@ -9,6 +9,23 @@
 
 namespace spatialmux {
 
+int32_t ReadConvertedFrame(MovieReader& reader, float gain, AcnFrame* acn, bool* ended) {
+    AudioFrame frame;
+    std::array<uint8_t, static_cast<std::size_t>(kFrameSize) * kBytesPerInstant> pcm{};
+    const ByteUtil util;
+    *ended =
+        reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3), frame.Channel(4));
+    const int32_t instants = *ended ? reader.GetLastFrameSamples() : kFrameSize;
+    // The conversion's chain: gain on channel 1, channels 1, 3, 4, 2,
+    // 16-bit samples; then read back as a player decodes them.
+    util.ApplyGain(frame.Channel(1), instants, gain);
+    util.InterleaveFloatToPcm16(pcm.data(), frame.Channel(1), frame.Channel(3), frame.Channel(4),
+                                frame.Channel(2), instants);
+    util.DeinterleavePcm16ToFloat(pcm.data(), (*acn)[0].data(), (*acn)[1].data(), (*acn)[2].data(),
+                                  (*acn)[3].data(), instants * kBytesPerInstant);
+    return instants;
+}
+
 bool ReadConvertedStretch(MovieReader& reader, float gain, int64_t first, int64_t count,
                           AcnAudio* audio, std::string* problem) {
     const int64_t total = reader.GetTotalSamples();
@@ -31,15 +48,11 @@ bool ReadConvertedStretch(MovieReader& reader, float gain, int64_t first, int64_
     }
 
     for (auto& channel : *audio) channel.assign(static_cast<std::size_t>(count), 0.0f);
-    AudioFrame frame;
-    std::vector<uint8_t> pcm(static_cast<std::size_t>(kFrameSize) * kBytesPerInstant);
-    std::array<std::array<float, kFrameSize>, 4> acn{};
-    const ByteUtil util;
+    AcnFrame acn{};
     int64_t position = reader.GetCurrentSample();  // the instant at the start of the next frame
     while (position < first + count) {
-        const bool ended = reader.ReadFrame(frame.Channel(1), frame.Channel(2), frame.Channel(3),
-                                            frame.Channel(4));
-        const int32_t instants = ended ? reader.GetLastFrameSamples() : kFrameSize;
+        bool ended = false;
+        const int32_t instants = ReadConvertedFrame(reader, gain, &acn, &ended);
         if (reader.HadShortRead()) {
             char at[32];
             std::snprintf(at, sizeof at, "%.2f", static_cast<double>(position) / rate);
@@ -47,13 +60,6 @@ bool ReadConvertedStretch(MovieReader& reader, float gain, int64_t first, int64_
                 std::string("the movie is cut short: its audio cannot be read at ") + at + " s";
             return false;
         }
-        // The conversion's chain: gain on channel 1, channels 1, 3, 4, 2,
-        // 16-bit samples; then read back as a player decodes them.
-        util.ApplyGain(frame.Channel(1), instants, gain);
-        util.InterleaveFloatToPcm16(pcm.data(), frame.Channel(1), frame.Channel(3),
-                                    frame.Channel(4), frame.Channel(2), instants);
-        util.DeinterleavePcm16ToFloat(pcm.data(), acn[0].data(), acn[1].data(), acn[2].data(),
-                                      acn[3].data(), instants * kBytesPerInstant);
         for (int32_t i = 0; i < instants; ++i) {
             const int64_t at = position + i - first;
             if (at < 0 || at >= count) continue;

@@ -5,13 +5,24 @@
 // the same 16-bit rounding as the output's samples, so that a sound map of
 // the camera movie and one of its converted output agree.
 
+#include <array>
 #include <cstdint>
 #include <string>
 
+#include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 #include "movie/ffmpeg/AmbisonicAudio.h"
 
 namespace spatialmux {
+
+// The four ACN planes of one frame.
+using AcnFrame = std::array<std::array<float, kFrameSize>, 4>;
+
+// The next frame of an opened reader's audio through the conversion's chain,
+// in ACN order and scaled like a decoded 16-bit output: the instants it
+// holds (kFrameSize, the rest for the last frame, 0 when nothing was left),
+// with `ended` set when the audio has ended.
+int32_t ReadConvertedFrame(MovieReader& reader, float gain, AcnFrame* acn, bool* ended);
 
 // `count` instants from instant `first` of an opened reader's audio, in ACN
 // order and scaled like a decoded 16-bit output (sample / 32767). False

@@ -15,6 +15,7 @@
 #include "movie/ffmpeg/VideoFrames.h"
 #include "output/PngWriting.h"
 #include "output/SoundMapDrawing.h"
+#include "platform/PathParts.h"
 
 namespace spatialmux {
 
@@ -27,38 +28,6 @@ std::string Seconds(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.2f s", seconds);
     return text;
-}
-
-const TrackMetadata* AudioTrackOf(const CheckReport& report) {
-    if (!report.metadata) return nullptr;
-    for (const TrackMetadata& track : report.metadata->tracks) {
-        if (track.handler == "soun") return &track;
-    }
-    return nullptr;
-}
-
-// The ACN channels of a movie that is not a camera movie; nothing, with
-// `problem` set, when it carries no first-order ambisonics.
-std::optional<AcnChannels> AmbisonicChannelsOf(const CheckReport& report, std::string* problem) {
-    const TrackMetadata* audio = AudioTrackOf(report);
-    if (audio == nullptr) {
-        *problem = "it has no audio track, so no ambisonics to map";
-        return std::nullopt;
-    }
-    if (!audio->sa3d) {
-        *problem = "it has no ambisonic audio (no SA3D box in its audio track)";
-        return std::nullopt;
-    }
-    std::string why;
-    auto channels = FirstOrderAcnChannels(*audio->sa3d, &why);
-    if (!channels) *problem = "its audio is not first-order ACN/SN3D ambisonics: " + why;
-    return channels;
-}
-
-uint64_t FileLength(const std::string& path) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    return error ? 0 : static_cast<uint64_t>(size);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -114,11 +83,7 @@ std::string TileLabel(const SoundMapMoment& moment) {
 }  // namespace
 
 std::string DefaultSoundMapPath(const std::string& input) {
-    const std::size_t slash = input.rfind('/');
-    const std::size_t dot = input.rfind('.');
-    const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return (hasExtension ? input.substr(0, dot) : input) + ".soundmap.png";
+    return platform::WithEnding(input, ".soundmap.png");
 }
 
 std::vector<double> SpreadMoments(double duration, int count) {
@@ -139,7 +104,7 @@ bool SoundMapAvailable(const CheckReport& report) {
     const bool fourChannels = std::any_of(
         report.probe->streams.begin(), report.probe->streams.end(),
         [](const StreamProbe& s) { return s.kind == StreamProbe::Kind::Audio && s.channels == 4; });
-    return fourChannels && AmbisonicChannelsOf(report, &ignored).has_value();
+    return fourChannels && DeclaredAmbisonicChannels(report, &ignored).has_value();
 }
 
 std::optional<SoundMapResult> MakeSoundMap(const SoundMapRequest& request, std::string* problem) {
@@ -167,16 +132,9 @@ std::optional<SoundMapResult> MakeSoundMap(const SoundMapRequest& request, std::
         result.cameraMovie = true;
         if (!audio.OpenCamera(request.input, problem)) return std::nullopt;
     } else if (report.kind == CheckReport::Kind::OtherMovie) {
-        const uint64_t length = FileLength(request.input);
-        for (const StreamProbe& stream : report.probe->streams) {
-            if (stream.indexEnd > length) {
-                *problem = "the movie is cut short: its " + stream.codec + " data reaches byte " +
-                           std::to_string(stream.indexEnd) + ", the file ends at " +
-                           std::to_string(length);
-                return std::nullopt;
-            }
-        }
-        const auto channels = AmbisonicChannelsOf(report, problem);
+        *problem = CutShortProblem(report);
+        if (!problem->empty()) return std::nullopt;
+        const auto channels = DeclaredAmbisonicChannels(report, problem);
         if (!channels) return std::nullopt;
         if (!audio.OpenOther(request.input, *channels, problem)) return std::nullopt;
     } else {

@@ -51,7 +51,7 @@ bool SampleOf(const AVFrame* frame, int channel, int index, float* value) {
 bool AmbisonicAudioDecoder::Open(const std::string& path, const AcnChannels& channels,
                                  std::string* problem) {
     if (!ffmpeg::OpenBestStream(path, AVMEDIA_TYPE_AUDIO, &input, &decoder, &streamIndex,
-                                  problem)) {
+                                problem)) {
         return false;
     }
     const int count = decoder->ch_layout.nb_channels;
@@ -69,6 +69,10 @@ bool AmbisonicAudioDecoder::Open(const std::string& path, const AcnChannels& cha
 
 int AmbisonicAudioDecoder::SampleRate() const {
     return decoder ? decoder->sample_rate : 0;
+}
+
+bool AmbisonicAudioDecoder::DecodesAmbisonics() const {
+    return decoder && decoder->ch_layout.order == AV_CHANNEL_ORDER_AMBISONIC;
 }
 
 int64_t AmbisonicAudioDecoder::TotalSamples() const {
@@ -113,7 +117,7 @@ bool AmbisonicAudioDecoder::ReadStretch(int64_t first, int64_t count, AcnAudio* 
     while (filled < count) {
         if (!draining) {
             result = ffmpeg::SendNextPacket(input.get(), decoder.get(), packet.get(), streamIndex,
-                                              &draining);
+                                            &draining);
             if (result < 0) {
                 *problem = "cannot decode the audio: " + ErrorText(result);
                 return false;
@@ -134,22 +138,15 @@ bool AmbisonicAudioDecoder::ReadStretch(int64_t first, int64_t count, AcnAudio* 
                 next = av_rescale_q(frame->pts - start, stream->time_base, perSample);
             }
             if (next < 0) next = 0;
-            for (int i = 0; i < frame->nb_samples; ++i) {
-                const int64_t instant = next + i;
-                if (instant < first || instant >= end) continue;
-                for (int component = 0; component < 4; ++component) {
-                    float value = 0.0f;
-                    if (!SampleOf(frame.get(), acn[static_cast<std::size_t>(component)], i,
-                                  &value)) {
-                        *problem =
-                            std::string("audio samples in the format ") +
-                            av_get_sample_fmt_name(static_cast<AVSampleFormat>(frame->format)) +
-                            " are not read";
-                        return false;
-                    }
-                    (*audio)[static_cast<std::size_t>(component)]
-                            [static_cast<std::size_t>(instant - first)] = value;
-                }
+            // The part of the frame that lies in the stretch.
+            const int64_t from = std::max(first, next);
+            const int64_t to = std::min(end, next + frame->nb_samples);
+            if (from < to && !TakeInstants(frame.get(), static_cast<int>(from - next),
+                                           static_cast<int>(to - from), audio,
+                                           static_cast<std::size_t>(from - first), problem)) {
+                return false;
+            }
+            for (int64_t instant = from; instant < to; ++instant) {
                 if (!delivered[static_cast<std::size_t>(instant - first)]) {
                     delivered[static_cast<std::size_t>(instant - first)] = true;
                     ++filled;
@@ -166,6 +163,65 @@ bool AmbisonicAudioDecoder::ReadStretch(int64_t first, int64_t count, AcnAudio* 
         }
     }
     return true;
+}
+
+bool AmbisonicAudioDecoder::TakeInstants(const AVFrame* decoded, int from, int count,
+                                         AcnAudio* audio, std::size_t at,
+                                         std::string* problem) const {
+    if (decoded->ch_layout.nb_channels != 4) {
+        *problem = "the decoded audio does not have 4 channels";
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        for (std::size_t component = 0; component < 4; ++component) {
+            float value = 0.0f;
+            if (!SampleOf(decoded, acn[component], from + i, &value)) {
+                *problem = std::string("audio samples in the format ") +
+                           av_get_sample_fmt_name(static_cast<AVSampleFormat>(decoded->format)) +
+                           " are not read";
+                return false;
+            }
+            (*audio)[component][at + static_cast<std::size_t>(i)] = value;
+        }
+    }
+    return true;
+}
+
+bool AmbisonicAudioDecoder::ReadNext(AcnAudio* audio, std::string* problem) {
+    problem->clear();
+    if (!input || !decoder) {
+        *problem = "the audio is not open";
+        return false;
+    }
+    if (!orderPacket) orderPacket.reset(av_packet_alloc());
+    if (!orderFrame) orderFrame.reset(av_frame_alloc());
+    if (!orderPacket || !orderFrame) {
+        *problem = "out of memory";
+        return false;
+    }
+    for (;;) {
+        const int received = avcodec_receive_frame(decoder.get(), orderFrame.get());
+        if (received == 0) {
+            const auto instants = static_cast<std::size_t>(std::max(orderFrame->nb_samples, 0));
+            for (auto& channel : *audio) channel.assign(instants, 0.0f);
+            const bool taken =
+                TakeInstants(orderFrame.get(), 0, orderFrame->nb_samples, audio, 0, problem);
+            av_frame_unref(orderFrame.get());
+            return taken;
+        }
+        if (received == AVERROR_EOF) return false;
+        if (received != AVERROR(EAGAIN)) {
+            *problem = "cannot decode the audio: " + ErrorText(received);
+            return false;
+        }
+        if (orderDraining) return false;
+        const int sent = ffmpeg::SendNextPacket(input.get(), decoder.get(), orderPacket.get(),
+                                                streamIndex, &orderDraining);
+        if (sent < 0) {
+            *problem = "cannot decode the audio: " + ErrorText(sent);
+            return false;
+        }
+    }
 }
 
 }  // namespace spatialmux

@@ -39,7 +39,7 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Open(const AudioEncoding& encoding, 
         return nullptr;
     }
     const AVSampleFormat format = ChooseSampleFormat(codec);
-    if (format == AV_SAMPLE_FMT_NONE || channels != 4 || sampleRate <= 0) {
+    if (format == AV_SAMPLE_FMT_NONE || (channels != 4 && channels != 2) || sampleRate <= 0) {
         *error = std::string("the ") + name + " encoder cannot take this audio";
         return nullptr;
     }
@@ -56,7 +56,10 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Open(const AudioEncoding& encoding, 
     context->sample_fmt = format;
     context->time_base = AVRational{1, sampleRate};
     context->bit_rate = encoding.bitRate;
-    if (encoding.codec == AudioCodec::Opus) {
+    const bool ambisonics = channels == 4;
+    if (!ambisonics) {
+        av_channel_layout_default(&context->ch_layout, channels);
+    } else if (encoding.codec == AudioCodec::Opus) {
         ffmpeg::SetAmbisonicLayout(&context->ch_layout, channels);
     } else {
         ffmpeg::SetQuadLayout(&context->ch_layout);
@@ -65,7 +68,7 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Open(const AudioEncoding& encoding, 
 
     AVDictionary* raw = nullptr;
     if (encoding.codec == AudioCodec::Opus) {
-        av_dict_set(&raw, "mapping_family", "2", 0);
+        if (ambisonics) av_dict_set(&raw, "mapping_family", "2", 0);
     } else {
         // Intensity stereo keeps one channel of a pair and a level for the
         // other, and noise substitution fills bands with fresh noise per
@@ -83,7 +86,8 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Open(const AudioEncoding& encoding, 
     const int opened = avcodec_open2(context, codec, &raw);
     ffmpeg::Dictionary options(raw);
     if (opened < 0) {
-        *error = std::string("could not open the ") + name + " encoder: " + ffmpeg::ErrorText(opened);
+        *error =
+            std::string("could not open the ") + name + " encoder: " + ffmpeg::ErrorText(opened);
         return nullptr;
     }
 

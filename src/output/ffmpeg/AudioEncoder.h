@@ -27,7 +27,8 @@ public:
     // left, right, centre, back centre), which FFmpeg's decoders hand back in
     // the same order, so the SA3D map 0 1 2 3 stays true; for Opus the
     // ambisonic layout, which libopus writes as channel mapping family 2.
-    // Nothing (the diagnostic in `error`) when the codec cannot be opened.
+    // Two channels are plain stereo. Nothing (the diagnostic in `error`) when
+    // the codec cannot be opened or `channels` is neither 4 nor 2.
     static std::unique_ptr<AudioEncoder> Open(const AudioEncoding& encoding, int sampleRate,
                                               int channels, bool globalHeader, std::string* error);
 

@@ -1,6 +1,7 @@
 // The remux with FFmpeg: the movie's first video stream and the temporary
 // WAV's audio are copied packet by packet, without decoding, into the output
 // movie, in timestamp order; or the WAV's audio is encoded on the way.
+// Without a movie the output holds the WAV's audio alone.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -31,6 +32,11 @@ namespace {
 constexpr int kWavStreamIndex = 0;
 constexpr int kVideoTimescale = 90000;
 
+// Bytes per sampling instant of the WAV's 16-bit samples.
+int WavBytesPerInstant(const AVStream* stream) {
+    return 2 * std::max(stream->codecpar->ch_layout.nb_channels, 1);
+}
+
 // The WAV stream's duration in its own time base. FFmpeg may not know it;
 // then it follows from the file's size and the fixed layout of the
 // temporary WAV. 0 when neither tells.
@@ -39,7 +45,7 @@ int64_t WavDuration(AVFormatContext* wav, const AVStream* stream) {
     const int64_t fileBytes = wav->pb != nullptr ? avio_size(wav->pb) : -1;
     const int sampleRate = stream->codecpar->sample_rate;
     if (fileBytes <= WavWriter::kHeaderSize || sampleRate <= 0) return 0;
-    const int64_t instants = (fileBytes - WavWriter::kHeaderSize) / WavWriter::kBytesPerInstant;
+    const int64_t instants = (fileBytes - WavWriter::kHeaderSize) / WavBytesPerInstant(stream);
     return av_rescale_q(instants, AVRational{1, sampleRate}, stream->time_base);
 }
 
@@ -115,7 +121,7 @@ public:
                 fed = encoder->Finish();
             } else {
                 Report(packet);
-                fed = encoder->Write(packet->data, packet->size / WavWriter::kBytesPerInstant);
+                fed = encoder->Write(packet->data, packet->size / WavBytesPerInstant(stream));
                 av_packet_unref(packet);
             }
             if (fed < 0) {
@@ -182,10 +188,12 @@ using MuxerOptions = ffmpeg::Dictionary;
 // starts at once keep the default, and their output stays what it always was.
 int64_t MovieTimescale(const AudioEncoding& audio, const AVStream* audioOut,
                        const AVStream* videoIn, const AVStream* videoOut) {
-    const bool videoStartsLate = videoIn->start_time != AV_NOPTS_VALUE && videoIn->start_time > 0;
+    const bool videoStartsLate =
+        videoIn != nullptr && videoIn->start_time != AV_NOPTS_VALUE && videoIn->start_time > 0;
     // The muxer counts the video track in its stream's time base, doubled
     // until it reaches 10000 units a second.
-    int64_t videoScale = videoOut->time_base.num == 1 ? videoOut->time_base.den : 0;
+    int64_t videoScale =
+        videoOut != nullptr && videoOut->time_base.num == 1 ? videoOut->time_base.den : 0;
     while (videoScale > 0 && videoScale < 10000) videoScale *= 2;
     const int64_t audioScale =
         audio.codec == AudioCodec::Pcm ? 0 : std::max(0, audioOut->codecpar->sample_rate);
@@ -242,8 +250,10 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     RemuxContexts contexts;
     int ret = 0;
 
-    // Inputs: the movie, then the WAV.
-    if (!OpenInput(moviePath, contexts.movie, job) || !OpenInput(wavPath, contexts.wav, job)) {
+    // Inputs: the movie (when there is one), then the WAV.
+    const bool withVideo = !moviePath.empty();
+    if ((withVideo && !OpenInput(moviePath, contexts.movie, job)) ||
+        !OpenInput(wavPath, contexts.wav, job)) {
         return Stop(contexts, job, outputCreated);
     }
 
@@ -264,26 +274,40 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
 
     // Stream 0 of the output: the movie's first video stream. Without one
     // there is nothing to convert; its packets must never land in the audio.
-    const AVStream* firstVideo = ffmpeg::FirstStream(movie, AVMEDIA_TYPE_VIDEO);
-    if (firstVideo == nullptr) return Stop(contexts, job, outputCreated);
-    const int videoIndex = firstVideo->index;
+    AVStream* videoIn = nullptr;
+    int videoIndex = -1;
+    if (withVideo) {
+        const AVStream* firstVideo = ffmpeg::FirstStream(movie, AVMEDIA_TYPE_VIDEO);
+        if (firstVideo == nullptr) return Stop(contexts, job, outputCreated);
+        videoIndex = firstVideo->index;
+        videoIn = movie->streams[videoIndex];
+    }
     if (wav->nb_streams < 1) return Stop(contexts, job, outputCreated);
 
-    AVStream* videoIn = movie->streams[videoIndex];
     AVStream* audioIn = wav->streams[kWavStreamIndex];
     AVStream* videoOut = nullptr;
     AVStream* audioOut = nullptr;
-    ret = AddCopiedStream(out, videoIn, &videoOut, job);
-    if (ret < 0) return Stop(contexts, job, outputCreated);
-    // The muxer's default for a video stream, set here so that the movie
-    // time scale can be chosen to match it.
-    videoOut->time_base = AVRational{1, kVideoTimescale};
+    if (withVideo) {
+        ret = AddCopiedStream(out, videoIn, &videoOut, job);
+        if (ret < 0) return Stop(contexts, job, outputCreated);
+        // The muxer's default for a video stream, set here so that the movie
+        // time scale can be chosen to match it.
+        videoOut->time_base = AVRational{1, kVideoTimescale};
+    }
     std::unique_ptr<AudioEncoder> encoder;
     if (request.audio.codec == AudioCodec::Pcm) {
         ret = AddCopiedStream(out, audioIn, &audioOut, job);
         if (ret < 0) return Stop(contexts, job, outputCreated);
-        // Front left, front right, front centre, back centre.
-        ffmpeg::SetQuadLayout(&audioOut->codecpar->ch_layout);
+        // Four channels: front left, front right, front centre, back centre;
+        // any other count its usual layout (two: stereo).
+        AVChannelLayout& layout = audioOut->codecpar->ch_layout;
+        if (layout.nb_channels == 4) {
+            ffmpeg::SetQuadLayout(&layout);
+        } else {
+            const int channels = layout.nb_channels;
+            av_channel_layout_uninit(&layout);
+            av_channel_layout_default(&layout, channels);
+        }
     } else {
         encoder = AddEncodedStream(out, audioIn, request.audio, &audioOut, job);
         if (!encoder) return Stop(contexts, job, outputCreated);
@@ -327,11 +351,11 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     const AVRational audioTimeBase = audio.TimeBase();
     // The movie's sample table says how many video packets there are: an
     // input that ends before them was cut short.
-    const int videoIndexed = avformat_index_get_entries_count(videoIn);
+    const int videoIndexed = withVideo ? avformat_index_get_entries_count(videoIn) : 0;
     int videoPackets = 0;
     int64_t lastVideoPts = 0;
     int64_t lastAudioPts = 0;
-    bool videoLeft = true;
+    bool videoLeft = withVideo;
     bool audioLeft = true;
     bool writeFailed = false;
     bool readFailed = false;
