@@ -242,13 +242,13 @@ BinauralContainer BinauralContainerFor(const std::string& output) {
 const char* BinauralContainerWords(BinauralContainer container) {
     switch (container) {
         case BinauralContainer::Wav:
-            return "16-bit PCM WAV";
+            return "stereo 16-bit PCM WAV";
         case BinauralContainer::M4a:
-            return "AAC";
+            return "stereo AAC";
         case BinauralContainer::Mp4:
-            return "video and AAC";
+            return "video and stereo AAC";
         case BinauralContainer::Mov:
-            return "video and 16-bit PCM";
+            return "video and stereo 16-bit PCM";
         case BinauralContainer::Unsupported:
             break;
     }
@@ -424,7 +424,7 @@ std::string BinauralSummary(const BinauralRequest& request, const BinauralResult
     char done[64];
     std::snprintf(done, sizeof done, " in %.1f s\n", seconds);
     return std::string(level) + "binaural " + platform::FileNameOf(request.input) + " -> " +
-           platform::FileNameOf(result.outputPath) + " (" + HumanSize(bytes) + ", stereo " +
+           platform::FileNameOf(result.outputPath) + " (" + HumanSize(bytes) + ", " +
            BinauralContainerWords(result.container) + ", " + std::to_string(result.sampleRate) +
            " Hz; " + facing + "; HRTF " + platform::FileNameOf(result.hrtfPath) + ")" + done;
 }

@@ -1,5 +1,6 @@
 #include "shell/queue/RowActions.h"
 
+#include "control/binaural/BinauralCommand.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "platform/PathParts.h"
 #include "shell/queue/QueueText.h"
@@ -27,6 +28,25 @@ const RowAction kSoundMap = {
         std::string cause = LastTextLine(run.errorTail);
         if (!run.started) cause = run.problem;
         host.Alert(QueueText("alert.soundmap", {{"{cause}", cause}}));
+    }};
+
+// The headphone render of the written movie, beside it, facing the front:
+// spatialmux --binaural OUTPUT NAME.binaural.m4a, then the desktop's player.
+const RowAction kListen = {
+    "notice.listen", IsConverted,
+    [](const QueueRow& row) {
+        return std::vector<std::string>{"--binaural", "--", row.plan.output,
+                                        DefaultBinauralPath(row.plan.output)};
+    },
+    [](RowActionHost& host, const QueueRow& row, const ProgramEnd& run) {
+        const std::string sound = DefaultBinauralPath(row.plan.output);
+        if (run.exitStatus == 0) {
+            host.OpenWithDesktop(sound, QueueText("notice.listen.noplayer", {{"{path}", sound}}));
+            return;
+        }
+        std::string cause = LastTextLine(run.errorTail);
+        if (!run.started) cause = run.problem;
+        host.Alert(QueueText("alert.listen", {{"{cause}", cause}}));
     }};
 
 const RowAction kShowInFolder = {
@@ -63,7 +83,8 @@ const RowAction kCancel = {
 }  // namespace
 
 const std::vector<RowAction>& RowActions() {
-    static const std::vector<RowAction> actions = {kSoundMap, kShowInFolder, kDetails, kCancel};
+    static const std::vector<RowAction> actions = {kSoundMap, kListen, kShowInFolder, kDetails,
+                                                   kCancel};
     return actions;
 }
 
