@@ -37,6 +37,7 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPATIALMUX_WERROR=ON \
       -DSPATIALMUX_BUILD_TESTS=ON -DSPATIALMUX_SANITIZE=address,undefined -DSPATIALMUX_WITH_QT=OFF \
+      -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
       "${launcher[@]}" >/dev/null
 cmake --build "$asan"
 stage_done "sanitizer build"
