@@ -8,11 +8,12 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # --from DIR packs the programs of that build (made by tools/build.sh, as
 # tools/test.sh does) instead of building the package from scratch.
-build="${SPATIALMUX_PACKAGE_BUILD_DIR:-$root/build-package}"
+# apt-get takes a .deb only by a path it can tell from a package name.
+build="$(realpath -m "${SPATIALMUX_PACKAGE_BUILD_DIR:-$root/build-package}")"
 from=()
 if [ "${1:-}" = "--from" ] && [ -n "${2:-}" ]; then
-  build="$2"
-  from=(--from "$2")
+  build="$(realpath -m "$2")"
+  from=(--from "$build")
 fi
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
