@@ -63,23 +63,12 @@ std::string FailureText(const OpenFailure& failure, const AudioTrackInfo& track)
     return "the file cannot be opened";
 }
 
-// The furthest byte the audio chunks reach, from the reader's tables.
-uint64_t AudioEnd(const AudioTrackInfo& track) {
+// The furthest byte the audio reaches, as a conversion reads it.
+uint64_t AudioEnd(const MovieReader& reader) {
     uint64_t end = 0;
-    int64_t left = track.totalSamples;
-    std::size_t run = 0;
-    for (std::size_t chunk = 0; chunk < track.chunkOffsets.size() && left > 0; ++chunk) {
-        while (run + 1 < track.chunkRuns.size() &&
-               static_cast<std::size_t>(track.chunkRuns[run + 1].firstChunk) <= chunk) {
-            ++run;
-        }
-        const int64_t inChunk = std::min<int64_t>(
-            left,
-            run < track.chunkRuns.size() ? std::max(track.chunkRuns[run].samplesPerChunk, 0) : 0);
-        if (inChunk <= 0) break;
+    for (const FileSpan& span : reader.AudioSpans()) {
         end = std::max(
-            end, track.chunkOffsets[chunk] + static_cast<uint64_t>(inChunk) * kBytesPerInstant);
-        left -= inChunk;
+            end, span.bytes > UINT64_MAX - span.offset ? UINT64_MAX : span.offset + span.bytes);
     }
     return end;
 }
@@ -213,9 +202,9 @@ CheckReport CheckMovieFile(const std::string& path) {
         report.camera = facts;
         if (opened != MovieReader::kOpenReady) {
             report.notConvertible = FailureText(*failure, track);
-        } else if (AudioEnd(track) > FileLength(path)) {
+        } else if (const uint64_t audioEnd = AudioEnd(reader); audioEnd > FileLength(path)) {
             report.notConvertible = "the audio data is cut short (the file ends before byte " +
-                                    std::to_string(AudioEnd(track)) + ")";
+                                    std::to_string(audioEnd) + ")";
         } else {
             JudgeCameraMovie(report);
         }
