@@ -7,17 +7,30 @@
 namespace spatialmux {
 
 BlockAlignedWriter::BlockAlignedWriter(int inFd, int outFd, uint32_t blockSize, uint64_t limit,
-                                       std::function<bool(uint64_t end)> ready)
+                                       std::function<bool(uint64_t end)> ready,
+                                       std::vector<output::ByteRange> untouchable)
     : inFd_(inFd),
       outFd_(outFd),
       block_(std::clamp<uint64_t>(blockSize, 512, 1u << 20)),
       limit_(limit),
-      ready_(std::move(ready)) {
+      ready_(std::move(ready)),
+      untouchable_(std::move(untouchable)) {
     pending_.reserve(kMaxRunBytes);
+}
+
+std::vector<output::ByteRange>::const_iterator BlockAlignedWriter::UntouchableAfter(
+    uint64_t offset) const {
+    return std::upper_bound(
+        untouchable_.begin(), untouchable_.end(), offset,
+        [](uint64_t value, const output::ByteRange& range) { return value < range.End(); });
 }
 
 bool BlockAlignedWriter::Write(uint64_t offset, const uint8_t* bytes, std::size_t count) {
     if (offset > limit_ || count > limit_ - offset) return false;
+    if (const auto next = UntouchableAfter(offset);
+        count > 0 && next != untouchable_.end() && next->offset < offset + count) {
+        return false;
+    }
     const bool adjacent = !pending_.empty() && offset == start_ + pending_.size() &&
                           pending_.size() + count <= kMaxRunBytes;
     if (!adjacent) {
@@ -48,8 +61,14 @@ bool BlockAlignedWriter::ReadCurrent(uint64_t from, uint64_t to, uint8_t* into) 
 bool BlockAlignedWriter::Flush() {
     if (pending_.empty()) return true;
     const uint64_t end = start_ + pending_.size();
-    const uint64_t from = start_ / block_ * block_;
-    const uint64_t to = std::min(limit_, (end + block_ - 1) / block_ * block_);
+    uint64_t from = start_ / block_ * block_;
+    uint64_t to = std::min(limit_, (end + block_ - 1) / block_ * block_);
+    // The widening stops at the untouchable bytes on either side of the run
+    // (the run itself lies between them).
+    const auto kept = UntouchableAfter(start_);
+    if (kept != untouchable_.end()) to = std::min(to, std::max(kept->offset, end));
+    if (kept != untouchable_.begin())
+        from = std::max(from, std::min(std::prev(kept)->End(), start_));
     bool written = ready_(to);
     if (written) {
         widened_.resize(static_cast<std::size_t>(to - from));
@@ -62,6 +81,7 @@ bool BlockAlignedWriter::Flush() {
     }
     pending_.clear();
     if (!written) return false;
+    writtenRanges_.push_back({from, to - from});
     // Kept merged: chunks that follow each other make one range.
     uint64_t a = start_;
     uint64_t b = end;

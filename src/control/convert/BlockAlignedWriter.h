@@ -7,12 +7,16 @@
 // on a clone, whose blocks are not in the page cache under the output's
 // name, every partial block cost a read from the disk first (1,600 waits for
 // a 1 GB movie's 800 chunks, about 0.08 s on XFS), and a copy-on-write file
-// system unshares each block once.
+// system unshares each block once. The widening never reaches into the
+// bytes the writer is told to leave alone (the video samples): there it
+// stops short of the block's edge, and a write into them is refused.
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <vector>
+
+#include "output/EditPlan.h"
 
 namespace spatialmux {
 
@@ -20,19 +24,26 @@ class BlockAlignedWriter {
 public:
     // `ready(end)` is asked before each write whether the output's first
     // `end` bytes are in place (the copy runs alongside); false stops.
-    // Nothing is written at or beyond `limit` (the end of the copy).
+    // Nothing is written at or beyond `limit` (the end of the copy), nor into
+    // `untouchable` (as output::CoveredBytes gives it).
     BlockAlignedWriter(int inFd, int outFd, uint32_t blockSize, uint64_t limit,
-                       std::function<bool(uint64_t end)> ready);
+                       std::function<bool(uint64_t end)> ready,
+                       std::vector<output::ByteRange> untouchable = {});
 
-    // Queues `count` bytes for `offset` (inside [0, limit)); false when a
-    // write, a read of the widening or `ready` failed.
+    // Queues `count` bytes for `offset` (inside [0, limit), outside the
+    // untouchable bytes); false when they are not, or when a write, a read
+    // of the widening or `ready` failed.
     bool Write(uint64_t offset, const uint8_t* bytes, std::size_t count);
     // Writes what is queued.
     bool Flush();
+    // Every range written so far, widening included, in the order written.
+    const std::vector<output::ByteRange>& Written() const { return writtenRanges_; }
 
 private:
     // Reads [from, to) of the output as it is now into `into`.
     bool ReadCurrent(uint64_t from, uint64_t to, uint8_t* into) const;
+    // The first untouchable range that ends after `offset`.
+    std::vector<output::ByteRange>::const_iterator UntouchableAfter(uint64_t offset) const;
 
     static constexpr std::size_t kMaxRunBytes = 1u << 20;
     int inFd_;
@@ -40,10 +51,12 @@ private:
     uint64_t block_;
     uint64_t limit_;
     std::function<bool(uint64_t end)> ready_;
+    std::vector<output::ByteRange> untouchable_;
     uint64_t start_ = 0;
     std::vector<uint8_t> pending_;
     std::vector<uint8_t> widened_;
     std::map<uint64_t, uint64_t> written_;  // start -> end of each range written
+    std::vector<output::ByteRange> writtenRanges_;
 };
 
 }  // namespace spatialmux
