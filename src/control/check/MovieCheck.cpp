@@ -1,4 +1,5 @@
-// The facts and the verdict of spatialmux --check for one file.
+// The facts and the verdict of spatialmux --check for one file, from its
+// boxes and the probe it is given (FFmpeg is asked in RunMovieCheck.cpp).
 #include "control/check/MovieCheck.h"
 
 #include <sys/stat.h>
@@ -9,7 +10,6 @@
 #include <fstream>
 #include <utility>
 
-#include "control/check/CheckReportPrinting.h"
 #include "control/convert/GainChoice.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
@@ -160,7 +160,7 @@ void JudgeOtherMovie(CheckReport& report) {
 
 }  // namespace
 
-CheckReport CheckMovieFile(const std::string& path) {
+CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedia) {
     CheckReport report;
     report.path = path;
     // The reader says "file open error" on standard output, which a report
@@ -183,7 +183,7 @@ CheckReport CheckMovieFile(const std::string& path) {
     const std::optional<OpenFailure>& failure = reader.LastOpenFailure();
     const bool camera = opened == MovieReader::kOpenReady || (failure && failure->inCameraBoxes);
 
-    report.probe = ProbeMedia(path, &report.probeProblem);
+    report.probe = probeMedia(path, &report.probeProblem);
     report.metadata = ReadMovieMetadata(path, &report.metadataProblem);
 
     if (camera) {
@@ -221,19 +221,6 @@ CheckReport CheckMovieFile(const std::string& path) {
     report.kind = report.probe ? CheckReport::Kind::OtherMovie : CheckReport::Kind::NotAMovie;
     JudgeOtherMovie(report);
     return report;
-}
-
-int RunMovieCheck(const std::vector<std::string>& paths, bool json, std::FILE* out) {
-    SilenceMediaLog();
-    bool allPassed = true;
-    for (const std::string& path : paths) {
-        const CheckReport report = CheckMovieFile(path);
-        const std::string text = json ? CheckReportJson(report) + "\n" : CheckReportText(report);
-        std::fputs(text.c_str(), out);
-        std::fflush(out);
-        allPassed = allPassed && report.Passed();
-    }
-    return allPassed ? 0 : 1;
 }
 
 }  // namespace spatialmux
