@@ -199,6 +199,7 @@ TEST(EditEngine, AlignedWritesNeverTouchAVideoByte) {
     ASSERT_TRUE(in.Valid() && out.Valid());
     BlockAlignedWriter writer(
         in.Get(), out.Get(), 4096, input.size(), [](uint64_t) { return true; }, video);
+    writer.ReadAhead({{150, 200}, {3900, 100}, {12288, 5000}}, [&input] { return input.size(); });
     std::vector<uint8_t> expected = copy;
     uint8_t mark = 0;
     const auto put = [&](uint64_t offset, std::size_t count) {

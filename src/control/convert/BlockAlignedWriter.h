@@ -9,7 +9,9 @@
 // a 1 GB movie's 800 chunks, about 0.08 s on XFS), and a copy-on-write file
 // system unshares each block once. The widening never reaches into the
 // bytes the writer is told to leave alone (the video samples): there it
-// stops short of the block's edge, and a write into them is refused.
+// stops short of the block's edge, and a write into them is refused. The
+// blocks that are then only partly written are read ahead in bulk, so that
+// their writes do not each wait for the disk.
 
 #include <cstdint>
 #include <functional>
@@ -36,6 +38,11 @@ public:
     bool Write(uint64_t offset, const uint8_t* bytes, std::size_t count);
     // Writes what is queued.
     bool Flush();
+    // The runs that will be written (as output::CoveredBytes gives them) and
+    // how many of the output's first bytes are in place (the copy's
+    // progress): the blocks they only partly fill are read ahead as soon as
+    // they are in place.
+    void ReadAhead(const std::vector<output::ByteRange>& runs, std::function<uint64_t()> inPlace);
     // Every range written so far, widening included, in the order written.
     const std::vector<output::ByteRange>& Written() const { return writtenRanges_; }
 
@@ -44,6 +51,11 @@ private:
     bool ReadCurrent(uint64_t from, uint64_t to, uint8_t* into) const;
     // The first untouchable range that ends after `offset`.
     std::vector<output::ByteRange>::const_iterator UntouchableAfter(uint64_t offset) const;
+    // The run [start, end) widened to whole blocks, short of the untouchable
+    // bytes and the limit.
+    output::ByteRange Widened(uint64_t start, uint64_t end) const;
+    // Reads ahead the partly written blocks that are in place by now.
+    void IssueReadAhead();
 
     static constexpr std::size_t kMaxRunBytes = 1u << 20;
     int inFd_;
@@ -57,6 +69,9 @@ private:
     std::vector<uint8_t> widened_;
     std::map<uint64_t, uint64_t> written_;  // start -> end of each range written
     std::vector<output::ByteRange> writtenRanges_;
+    std::vector<uint64_t> aheadBlocks_;  // partly written blocks, in order
+    std::size_t aheadNext_ = 0;          // the first not read ahead yet
+    std::function<uint64_t()> inPlace_;
 };
 
 }  // namespace spatialmux

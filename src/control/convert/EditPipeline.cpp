@@ -191,6 +191,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
             return false;
         },
         edit->video);
+    audioOut.ReadAhead(edit->audio, [&copy] { return copy.Copied(); });
     // A write that did not happen: the copy failed or was stopped, or the
     // write itself failed.
     const auto writeFailure = [&copyStopped, &finishCopy, &fail] {
