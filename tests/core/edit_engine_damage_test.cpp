@@ -228,13 +228,36 @@ TEST(EditEngine, AlignedWritesNeverTouchAVideoByte) {
     EXPECT_FALSE(output::FirstSharedByte(output::CoveredBytes(writer.Written()), video));
 }
 
+// Writes `bytes` to `path`.
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+// A copy of `from` at `to` with one 32-bit field of the first video track's
+// `table` (stbl's child) changed: `change(bytes, tableOffset)`.
+void ChangeVideoTable(const std::string& from, const std::string& to, const char* table,
+                      void (*change)(std::vector<uint8_t>&, uint64_t)) {
+    auto bytes = ReadFileBytes(from);
+    const auto box =
+        testing::FindBoxPath(bytes, std::string("moov/trak#1/mdia/minf/stbl/") + table);
+    ASSERT_TRUE(box) << table;
+    change(bytes, box->offset);
+    WriteFile(to, bytes);
+}
+
 // The verification of an edited output: it passes as the edit wrote it, and
 // fails when a video packet lies elsewhere than the input's, when a byte the
-// edit says it wrote lies in a video sample, and whenever there is no video.
+// edit says it wrote lies in a video sample, when a packet's size, decoding
+// or showing time is not the input's (though the totals are), and whenever
+// there is no video.
 TEST(EditEngine, VerificationHoldsTheVideoPacketsToTheirPlaces) {
     TempDir dir;
-    const int32_t samples = 5000;
-    const auto movie = testing::MakeMovie(dir, "in.mp4", testing::SmallMovie(samples));
+    const int32_t samples = 9000;
+    auto options = testing::SmallMovie(samples);
+    options.bFrames = 2;
+    const auto movie = testing::MakeMovie(dir, "in.mp4", options);
     ASSERT_EQ(RunProgram({movie.path, dir.Path("edit.mov")}, kEnglish).status, 0);
     ASSERT_EQ(RunProgram({"--remux", movie.path, dir.Path("remux.mov")}, kEnglish).status, 0);
     const auto verify = [&](const std::string& path, const std::string& input,
@@ -251,16 +274,44 @@ TEST(EditEngine, VerificationHoldsTheVideoPacketsToTheirPlaces) {
     const auto moved = verify(dir.Path("remux.mov"), movie.path, {});
     EXPECT_NE(moved.reason.find("video packet 1 lies at byte"), std::string::npos) << moved.reason;
 
+    const struct {
+        const char* table;
+        void (*change)(std::vector<uint8_t>&, uint64_t);
+        const char* reason;
+    } breaks[] = {
+        // The first two sizes swapped: the same total.
+        {"stsz",
+         [](std::vector<uint8_t>& bytes, uint64_t stsz) {
+             const uint32_t first = ReadBE32(bytes.data() + stsz + 20);
+             WriteBE32(bytes.data() + stsz + 20, ReadBE32(bytes.data() + stsz + 24));
+             WriteBE32(bytes.data() + stsz + 24, first);
+         },
+         "video packet 1 holds"},
+        {"stts",
+         [](std::vector<uint8_t>& bytes, uint64_t stts) {
+             WriteBE32(bytes.data() + stts + 20, ReadBE32(bytes.data() + stts + 20) + 1);
+         },
+         "is decoded at another time"},
+        // The last run of composition offsets one frame later.
+        {"ctts",
+         [](std::vector<uint8_t>& bytes, uint64_t ctts) {
+             const uint64_t last = ctts + 20 + 8 * uint64_t{ReadBE32(bytes.data() + ctts + 12) - 1};
+             WriteBE32(bytes.data() + last, ReadBE32(bytes.data() + last) + 1000);
+         },
+         "is shown at another time"},
+    };
+    for (const auto& broken : breaks) {
+        SCOPED_TRACE(broken.table);
+        ChangeVideoTable(dir.Path("edit.mov"), dir.Path("broken.mov"), broken.table, broken.change);
+        const auto verdict = verify(dir.Path("broken.mov"), movie.path, {});
+        EXPECT_NE(verdict.reason.find(broken.reason), std::string::npos) << verdict.reason;
+    }
+
     // No video at all, in the input and the output alike.
-    auto bytes = ReadFileBytes(movie.path);
-    const auto stsz = testing::FindBoxPath(bytes, "moov/trak#1/mdia/minf/stbl/stsz");
-    ASSERT_TRUE(stsz);
-    WriteBE32(bytes.data() + stsz->offset + 16, 0);
-    const std::string empty = dir.Path("no_video.mp4");
-    std::ofstream(empty, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    const auto none = verify(empty, empty, {});
+    ChangeVideoTable(
+        movie.path, dir.Path("no_video.mp4"), "stsz",
+        [](std::vector<uint8_t>& bytes, uint64_t stsz) { WriteBE32(bytes.data() + stsz + 16, 0); });
+    const auto none = verify(dir.Path("no_video.mp4"), dir.Path("no_video.mp4"), {});
     EXPECT_FALSE(none.ok);
     EXPECT_NE(none.reason.find("video"), std::string::npos) << none.reason;
 }
