@@ -60,6 +60,10 @@ std::optional<EditPlan> PlanEdit(std::istream& file, uint64_t fileSize, std::str
                 Fail(error, "the movie box is too large to edit");
                 return std::nullopt;
             }
+        } else if (box.header.Is("moof")) {
+            // The samples of a fragment are not in the moov the edit reads.
+            Fail(error, "the movie is fragmented");
+            return std::nullopt;
         } else if (box.header.Is("mdat")) {
             plan.media.push_back(
                 {box.offset + box.header.headerSize, box.header.size - box.header.headerSize});

@@ -31,8 +31,11 @@ std::optional<PreparedEdit> PrepareEdit(std::istream& input, uint64_t inputSize,
     }
     // The video track goes into the output as it is: only a whole one, whose
     // samples are known.
+    // (The new moov takes the first trak: it must be the video read here.)
     const auto trak = FirstVideoTrak(oldMoov);
-    if (!trak) return fail("the movie box has no video track that can be read");
+    if (!trak || trak != FirstTrak(oldMoov)) {
+        return fail("the movie box's first track is not a video track that can be read");
+    }
     std::string why;
     const auto video = ReadTrackTables(oldMoov, *trak, &why);
     if (!video) return fail("the video track cannot be copied as it is: " + why);

@@ -159,6 +159,7 @@ bool FindTables(const std::vector<uint8_t>& bytes, const std::vector<Node>& stbl
     tables->ctts = Only(stbl, "ctts", &twice);
     tables->stss = Only(stbl, "stss", &twice);
     if (twice) return Fail(error, "the track has a sample table twice");
+    if (Only(stbl, "stz2", &twice)) return Fail(error, "the track's sample sizes are compact");
     if (!stsd || !stts || !stsc || !stsz || (stco.has_value() == co64.has_value())) {
         return Fail(error, "the track lacks a sample table (stsd, stts, stsc, stsz, stco or co64)");
     }
@@ -235,17 +236,24 @@ bool PlaceSamples(const std::vector<uint8_t>& bytes, const Tables& tables,
     return true;
 }
 
-}  // namespace
-
-std::optional<std::size_t> FirstVideoTrak(const std::vector<uint8_t>& moov) {
+// The traks among moov's children, which must fill it exactly.
+std::optional<std::vector<Node>> Traks(const std::vector<uint8_t>& moov) {
     const auto header = ParseBoxHeader(moov.data(), moov.size(), moov.size());
     if (!header || !header->Is("moov") || header->size != moov.size()) return std::nullopt;
     std::vector<Node> children;
     if (!Children(moov, header->headerSize, moov.size(), "moov", &children, nullptr)) {
         return std::nullopt;
     }
-    for (const Node& trak : children) {
-        if (!trak.box.Is("trak")) continue;
+    std::erase_if(children, [](const Node& child) { return !child.box.Is("trak"); });
+    return children;
+}
+
+}  // namespace
+
+std::optional<std::size_t> FirstVideoTrak(const std::vector<uint8_t>& moov) {
+    const auto traks = Traks(moov);
+    if (!traks) return std::nullopt;
+    for (const Node& trak : *traks) {
         std::vector<Node> inTrak;
         std::vector<Node> inMdia;
         if (!Children(moov, trak.Payload(), trak.End(), "trak", &inTrak, nullptr)) continue;
@@ -261,6 +269,12 @@ std::optional<std::size_t> FirstVideoTrak(const std::vector<uint8_t>& moov) {
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::size_t> FirstTrak(const std::vector<uint8_t>& moov) {
+    const auto traks = Traks(moov);
+    if (!traks || traks->empty()) return std::nullopt;
+    return traks->front().offset;
 }
 
 std::optional<TrackTables> ReadTrackTables(const std::vector<uint8_t>& moov, std::size_t trak,
@@ -284,6 +298,7 @@ std::optional<TrackTables> ReadTrackTables(const std::vector<uint8_t>& moov, std
     Children(moov, mdia->Payload(), mdia->End(), "mdia", &level, nullptr);
     const auto mdhd = Only(level, "mdhd", &twice);
     const auto minf = Only(level, "minf", &twice);
+    Only(level, "hdlr", &twice);
     if (!mdhd || !minf || twice) return fail("the track's media box is incomplete");
     const bool wideMdhd = mdhd->PayloadSize() > 0 && moov[mdhd->Payload()] == 1;
     if (mdhd->PayloadSize() < (wideMdhd ? 36u : 24u)) return fail("the media header is cut short");

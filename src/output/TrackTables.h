@@ -38,9 +38,15 @@ inline constexpr std::size_t kMaxTrackSamples = std::size_t{1} << 24;
 // no trak is video.
 std::optional<std::size_t> FirstVideoTrak(const std::vector<uint8_t>& moov);
 
+// The offset in `moov` of its first trak, whatever it holds; nothing when
+// moov's children do not fill it exactly or it has no trak.
+std::optional<std::size_t> FirstTrak(const std::vector<uint8_t>& moov);
+
 // The samples of the trak at `trak` in `moov`. Nothing, with the cause in
 // `error`, when the track is not whole (see above), lacks a table it needs
-// (mdhd, stsd, stts, stsc, stsz, and one of stco and co64), holds no sample,
+// (mdhd, stsd, stts, stsc, stsz, and one of stco and co64) or has one of
+// them, or its media header or handler, twice, has compact sample sizes
+// (stz2), holds no sample,
 // a sample of 0 bytes or more than kMaxTrackSamples, or a sample that
 // reaches past 2^64.
 std::optional<TrackTables> ReadTrackTables(const std::vector<uint8_t>& moov, std::size_t trak,
