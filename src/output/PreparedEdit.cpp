@@ -29,9 +29,8 @@ std::optional<PreparedEdit> PrepareEdit(std::istream& input, uint64_t inputSize,
         input.clear();
         return fail("the movie box cannot be read");
     }
-    // The video track goes into the output as it is: only a whole one, whose
-    // samples are known.
-    // (The new moov takes the first trak: it must be the video read here.)
+    // The video track goes into the output as it is (the new moov takes the
+    // first trak): only a whole one, whose samples are known.
     const auto trak = FirstVideoTrak(oldMoov);
     if (!trak || trak != FirstTrak(oldMoov)) {
         return fail("the movie box's first track is not a video track that can be read");
@@ -47,6 +46,7 @@ std::optional<PreparedEdit> PrepareEdit(std::istream& input, uint64_t inputSize,
     if (audio.chunkOffsets.size() != audio.chunkInstants.size()) {
         return fail("the audio chunk tables disagree");
     }
+    // Each chunk's instants of 4 channels x 16 bits.
     std::vector<ByteRange> audioWrites;
     audioWrites.reserve(audio.chunkOffsets.size());
     for (std::size_t i = 0; i < audio.chunkOffsets.size(); ++i) {
