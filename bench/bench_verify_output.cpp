@@ -1,8 +1,9 @@
 // Times the verification that ends every conversion (output::VerifyOutput:
-// both movies' headers and indexes, and the output's moov) on a converted
-// movie, fastest of REPEATS runs.
+// both movies' headers, indexes and video tables, and the output's moov) on
+// a converted movie, fastest of REPEATS runs. With "edited" the output is
+// checked as the edit engine's (its video packets where the input's are).
 //
-//   bench_verify_output INPUT OUTPUT [REPEATS]
+//   bench_verify_output INPUT OUTPUT [REPEATS [edited]]
 
 #include <algorithm>
 #include <chrono>
@@ -16,13 +17,13 @@
 #include "output/OutputVerification.h"
 
 int main(int argc, char** argv) {
-    if (argc < 3 || argc > 4) {
-        std::fprintf(stderr, "usage: bench_verify_output INPUT OUTPUT [REPEATS]\n");
+    if (argc < 3 || argc > 5 || (argc == 5 && std::string(argv[4]) != "edited")) {
+        std::fprintf(stderr, "usage: bench_verify_output INPUT OUTPUT [REPEATS [edited]]\n");
         return 2;
     }
     const std::string input = argv[1];
     const std::string output = argv[2];
-    const long repeats = argc == 4 ? std::max(1L, std::strtol(argv[3], nullptr, 10)) : 5;
+    const long repeats = argc >= 4 ? std::max(1L, std::strtol(argv[3], nullptr, 10)) : 5;
 
     spatialmux::SilenceMediaLog();
     spatialmux::MovieReader reader(spatialmux::kFrameSize);
@@ -30,8 +31,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_verify_output: %s is not a camera movie\n", input.c_str());
         return 1;
     }
-    const spatialmux::output::OutputExpectations expected{input, reader.GetTotalSamples(),
-                                                          !reader.UuidBox().empty()};
+    spatialmux::output::OutputExpectations expected{input, reader.GetTotalSamples(),
+                                                    !reader.UuidBox().empty()};
+    if (argc == 5) expected.editWrites.emplace();
     double best = 1e9;
     for (long run = 0; run < repeats; ++run) {
         const auto began = std::chrono::steady_clock::now();

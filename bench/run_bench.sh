@@ -147,5 +147,5 @@ echo "== reading path alone (large input)"
 echo
 echo "== output verification alone (large input; compare with the conversion's wall time above)"
 "$build/spatialmux" "$large_input" "$data/out.mov" >/dev/null 2>&1
-"$build/bench/bench_verify_output" "$large_input" "$data/out.mov" "$repeats"
+"$build/bench/bench_verify_output" "$large_input" "$data/out.mov" "$repeats" edited
 rm -f "$data/out.mov"

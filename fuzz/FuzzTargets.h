@@ -19,13 +19,18 @@
 #include <string>
 #include <vector>
 
+#include "audio/ByteOrder.h"
+#include "control/check/MovieCheck.h"
 #include "movie/AudioFrame.h"
 #include "movie/MakerNote.h"
 #include "movie/MetadataChecks.h"
 #include "movie/MovieReader.h"
 #include "movie/SpatialMetadata.h"
 #include "output/MetadataTransplant.h"
+#include "output/MoovLayout.h"
 #include "output/MoovTransplant.h"
+#include "output/PreparedEdit.h"
+#include "output/TrackTables.h"
 
 namespace spatialmux::fuzzing {
 
@@ -166,6 +171,127 @@ inline void CheckInputMetadata(const uint8_t* data, std::size_t size) {
     if (!TiffOrderOf(bytes.data(), bytes.size())) {
         Require(facts.softwareText.empty() && !facts.makerNoteFlag,
                 "a maker note without a byte order mark was read");
+    }
+}
+
+// A first-order SA3D box with the camera's channel map, for inputs the
+// reader refuses.
+inline std::vector<uint8_t> StandInSa3d() {
+    std::vector<uint8_t> box;
+    AppendBE32(box, 36);
+    box.insert(box.end(), {'S', 'A', '3', 'D', 0, 0});
+    AppendBE32(box, 1);
+    box.insert(box.end(), {0, 0});
+    AppendBE32(box, 4);
+    for (uint32_t channel : {0u, 3u, 1u, 2u}) AppendBE32(box, channel);
+    return box;
+}
+
+inline std::vector<output::ByteRange> SamplesOf(const output::TrackTables& tables) {
+    std::vector<output::ByteRange> samples;
+    for (const output::TrackSample& sample : tables.samples) {
+        samples.push_back({sample.offset, sample.size});
+    }
+    return output::CoveredBytes(std::move(samples));
+}
+
+// What the edit engine works out before it makes a file, for the movie at
+// `path` (`size` bytes): the plan, the proof and the new moov, the audio
+// writes taken from the frame reading's own walk (or, for a movie the
+// reader refuses, one chunk in the middle of the file). What is prepared
+// must keep the proof's promises, and the video track must reach the new
+// moov as it was.
+inline void PrepareEditOf(const std::string& path, uint64_t size) {
+    MovieReader reader(kFrameSize);
+    output::EditedAudioTrack audio;
+    if (reader.Open(path, kFrameSize) == MovieReader::kOpenReady) {
+        audio.sampleRate = static_cast<uint32_t>(reader.Track().timescale);
+        audio.sa3dBox = reader.Sa3dBox();
+        for (const FileSpan& span : reader.AudioSpans()) {
+            Require(span.bytes % kBytesPerInstant == 0, "a span of part of an instant");
+            audio.chunkOffsets.push_back(span.offset);
+            audio.chunkInstants.push_back(static_cast<uint32_t>(span.bytes / kBytesPerInstant));
+        }
+    } else {
+        audio.sa3dBox = StandInSa3d();
+        audio.chunkOffsets = {size / 2};
+        audio.chunkInstants = {1};
+    }
+    std::ifstream stream(path, std::ios::binary);
+    std::string why;
+    const auto edit =
+        output::PrepareEdit(stream, size, audio, reader.Recording(), "spatialmux fuzz", &why);
+    if (!edit) {
+        Require(!why.empty(), "an edit refused without a cause");
+        return;
+    }
+    const output::EditPlan& plan = edit->plan;
+    Require(plan.copyLength <= size, "the copy is longer than the input");
+    Require(edit->ftyp.size() == plan.ftyp.size, "the new ftyp does not fill the old one");
+    Require(!output::FirstSharedByte(edit->video, edit->audio), "audio written over video");
+    Require(!output::FirstSharedByte(edit->video, output::CoveredBytes(plan.Rewritten())),
+            "a video sample where the edit rewrites the copy");
+    for (const output::ByteRange& sample : edit->video) {
+        Require(sample.End() <= plan.copyLength, "a video sample beyond the copy");
+    }
+    for (const output::ByteRange& write : edit->audio) {
+        Require(output::InsideMedia(plan, write.offset, write.size), "audio written beyond mdat");
+    }
+    Require(output::IsWholeBox(edit->moov, "moov"), "the new moov is not a whole box");
+    output::MoovLayout layout;
+    Require(output::FindMoovLayout(edit->moov.data(), edit->moov.size(), &layout),
+            "the new moov lacks its tracks");
+    const auto trak = output::FirstVideoTrak(edit->moov);
+    Require(trak.has_value(), "the new moov's video track cannot be found");
+    const auto copied = output::ReadTrackTables(edit->moov, *trak, &why);
+    Require(copied && SamplesOf(*copied) == edit->video,
+            "the new moov's video track reads otherwise than the input's");
+}
+
+// A stand-in for libavformat's probe, made from the input's first bytes: a
+// few streams of any kind, channel count, layout and index end.
+inline std::optional<MediaProbe> StandInProbe(const uint8_t* data, std::size_t size) {
+    if (size == 0 || data[0] % 5 == 0) return std::nullopt;
+    MediaProbe probe;
+    probe.format = "mov,mp4,m4a,3gp,3g2,mj2";
+    for (std::size_t i = 1; i + 3 < size && probe.streams.size() < data[0] % 5u; i += 4) {
+        StreamProbe stream;
+        stream.kind = static_cast<StreamProbe::Kind>(data[i] % 3);
+        stream.channels = data[i + 1] % 6;
+        stream.layout = (data[i + 2] & 1) != 0 ? "ambisonic 1" : "4.0";
+        stream.sphericalSideData = (data[i + 2] & 2) != 0;
+        stream.indexEnd = (data[i + 3] & 1) != 0 ? size + 1 : size / 2;
+        probe.streams.push_back(stream);
+    }
+    return probe;
+}
+
+// --check's report on the movie at `path`, without a probe and with the
+// stand-in made of `data`: the verdict follows the facts it gives.
+inline void CheckReportOf(const std::string& path, const uint8_t* data, std::size_t size) {
+    for (const bool probed : {false, true}) {
+        const CheckReport report =
+            CheckMovieFile(path, [probed, data, size](const std::string&, std::string* problem) {
+                if (!probed) *problem = "not probed";
+                return probed ? StandInProbe(data, size) : std::nullopt;
+            });
+        const bool camera = report.kind == CheckReport::Kind::CameraMovie;
+        Require(camera == report.camera.has_value(), "camera facts without a camera movie");
+        Require(report.convertible == (camera && report.notConvertible.empty()),
+                "convertible against its reason");
+        Require(camera || report.ready == report.notReady.empty(), "ready against its reasons");
+        Require(camera || !report.convertible, "a movie of another kind is convertible");
+        Require(report.Passed() == (report.convertible || report.ready),
+                "passed against the verdict");
+        Require(report.probe.has_value() || !report.ready, "ready without a probe");
+        if (report.camera) {
+            Require(report.camera->gain > 0.0f && report.camera->gain < 2.0f, "an impossible gain");
+        }
+        if (report.convertible) {
+            MovieReader reader(kFrameSize);
+            Require(reader.Open(path, kFrameSize) == MovieReader::kOpenReady,
+                    "convertible, but the reader refuses it");
+        }
     }
 }
 

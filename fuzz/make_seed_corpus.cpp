@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets: small camera movies in their
-// variations (reader), their maker-note payloads (maker note), and, when the
-// spatialmux program is given, the converted outputs (transplant).
+// variations (reader, and with the damages a conversion must catch: edit
+// plan, check report), their maker-note payloads (maker note), and, when
+// the spatialmux program is given, the converted outputs (transplant).
 //
 //   make_seed_corpus FUZZ_DIR [SPATIALMUX]
 //
@@ -21,6 +22,7 @@ namespace {
 
 using spatialmux::fixture::CameraMovieLayout;
 using spatialmux::fixture::CameraMovieOptions;
+using spatialmux::fixture::StrayFrame;
 using spatialmux::fixture::VideoCodec;
 
 struct Seed {
@@ -92,6 +94,46 @@ std::vector<Seed> Seeds() {
     return seeds;
 }
 
+// Each damage the edit engine must catch, on the plain seed.
+std::vector<Seed> DamagedSeeds() {
+    std::vector<Seed> seeds;
+    const auto add = [&seeds](const char* name, auto damage) {
+        auto o = Tiny();
+        damage(o);
+        seeds.push_back({name, o});
+    };
+    add("audio_shifted", [](CameraMovieOptions& o) { o.damage.privateChunkShift = 1; });
+    add("audio_on_keyframe", [](CameraMovieOptions& o) { o.damage.privateChunkOnFirstFrame = 1; });
+    add("audio_runs_wider", [](CameraMovieOptions& o) {
+        o.chunkRuns = {{1, 100}};
+        o.damage.privateChunkRuns = {{1, 101}};
+    });
+    add("audio_runs_repeated", [](CameraMovieOptions& o) {
+        o.damage.privateChunkRuns = {{1, 200}, {1, 100}};
+    });
+    add("audio_runs_zero", [](CameraMovieOptions& o) {
+        o.chunkRuns = {{1, 100}};
+        o.damage.privateChunkRuns = {{1, 100}, {3, 0}, {4, 100}};
+    });
+    add("video_on_audio", [](CameraMovieOptions& o) { o.damage.videoSampleOnAudio = 0; });
+    add("video_runs_wider", [](CameraMovieOptions& o) { o.damage.videoChunkRuns = {{1, 3}}; });
+    add("video_in_free",
+        [](CameraMovieOptions& o) { o.damage.strayFrame = StrayFrame::FreeBehindMdat; });
+    add("video_in_private_box",
+        [](CameraMovieOptions& o) { o.damage.strayFrame = StrayFrame::PrivateBeforeMdat; });
+    add("video_in_moov", [](CameraMovieOptions& o) { o.damage.strayFrame = StrayFrame::InMoov; });
+    add("dref_size_0", [](CameraMovieOptions& o) { o.damage.videoDrefSizeZero = true; });
+    add("video_offsets_renamed",
+        [](CameraMovieOptions& o) { o.damage.videoChunkOffsetType = "stcX"; });
+    add("mdat_to_end", [](CameraMovieOptions& o) {
+        o.moovBeforeMdat = true;
+        o.damage.mdatSizeToEnd = true;
+    });
+    add("ftyp_large", [](CameraMovieOptions& o) { o.damage.ftypBytes = 64; });
+    add("free_boxes_at_end", [](CameraMovieOptions& o) { o.damage.freeBoxesAtEnd = 20; });
+    return seeds;
+}
+
 std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
@@ -125,8 +167,22 @@ int main(int argc, char** argv) {
     const std::filesystem::path makerNote = root / "corpus" / "maker_note";
     const std::filesystem::path transplant = root / "corpus" / "transplant";
     const std::filesystem::path checks = root / "corpus" / "input_checks";
-    for (const auto& folder : {reader, makerNote, transplant, checks, root / "data"}) {
+    const std::filesystem::path edit = root / "corpus" / "edit_plan";
+    const std::filesystem::path report = root / "corpus" / "check_report";
+    for (const auto& folder :
+         {reader, makerNote, transplant, checks, edit, report, root / "data"}) {
         std::filesystem::create_directories(folder);
+    }
+    // The damaged movies: for the edit's plan and --check's report.
+    for (const Seed& seed : DamagedSeeds()) {
+        const std::string movie = (edit / (std::string(seed.name) + ".mp4")).string();
+        std::string error;
+        if (!spatialmux::fixture::WriteCameraMovie(movie, seed.options, nullptr, &error)) {
+            std::fprintf(stderr, "%s: %s\n", seed.name, error.c_str());
+            return 1;
+        }
+        std::filesystem::copy_file(movie, report / (std::string(seed.name) + ".mp4"),
+                                   std::filesystem::copy_options::overwrite_existing);
     }
 
     for (const Seed& seed : Seeds()) {
@@ -136,6 +192,10 @@ int main(int argc, char** argv) {
         if (!spatialmux::fixture::WriteCameraMovie(movie, seed.options, &layout, &error)) {
             std::fprintf(stderr, "%s: %s\n", seed.name, error.c_str());
             return 1;
+        }
+        for (const auto& folder : {edit, report}) {
+            std::filesystem::copy_file(movie, folder / (std::string(seed.name) + ".mp4"),
+                                       std::filesystem::copy_options::overwrite_existing);
         }
         const std::vector<uint8_t> bytes = ReadAll(movie);
         if (layout.zmknOffset + 8 <= bytes.size()) {

@@ -14,7 +14,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${SPATIALMUX_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds="${SPATIALMUX_FUZZ_SECONDS:-60}"
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(movie_reader transplant maker_note spatial_metadata input_checks)
+[ ${#targets[@]} -eq 0 ] && targets=(movie_reader transplant maker_note spatial_metadata input_checks
+                                     edit_plan check_report)
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DSPATIALMUX_FUZZ=ON -DSPATIALMUX_BUILD_TESTS=OFF -DSPATIALMUX_WITH_QT=OFF -DSPATIALMUX_WERROR=ON >/dev/null

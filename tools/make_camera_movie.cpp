@@ -74,6 +74,22 @@ const char kUsage[] =
     "  --handler-name TEXT  video handler name (default VideoHandler)\n"
     "  --tag TYPE=TEXT      a moov/udta tag, e.g. \"\xC2\xA9xyz=+35.6586+139.7454/\" (repeatable)\n"
     "  --key KEY=VALUE      a moov/meta key, e.g. com.apple.quicktime.make=Maker (repeatable)\n"
+    "\n"
+    "Damage, for movies a conversion must refuse or convert another way:\n"
+    "  --shift-private-chunks N  add N to every private audio chunk offset\n"
+    "  --private-chunk-on-frame C  private audio chunk C (from 0) on the first video sample\n"
+    "  --private-chunk FIRST:SAMPLES  a private sample-to-chunk run written as given\n"
+    "                       (repeatable; 0 samples and repeated chunks allowed)\n"
+    "  --video-sample-on-audio S  video sample S (from 0) on the first audio chunk\n"
+    "  --video-chunk FIRST:SAMPLES  a video sample-to-chunk run (repeatable)\n"
+    "  --stray-frame PLACE  the last video sample read from a copy in PLACE:\n"
+    "                       free-behind-mdat, free-at-end, private-before-mdat, or\n"
+    "                       moov (no copy: the track points at the moov)\n"
+    "  --dref-size-0        the video track's dref with a size field of 0\n"
+    "  --video-offsets-type 4CC  type of the video chunk-offset box\n"
+    "  --mdat-to-end        mdat with a size field of 0 (needs --moov-first)\n"
+    "  --ftyp-bytes N       the ftyp's size (20 and up, in steps of 4)\n"
+    "  --free-boxes-at-end N  empty free boxes behind everything else\n"
     "  --help               this text\n";
 
 bool ParseInteger(const std::string& text, long long low, long long high, long long* value) {
@@ -87,6 +103,19 @@ bool ParseInteger(const std::string& text, long long low, long long high, long l
         return false;
     }
     *value = parsed;
+    return true;
+}
+
+// "FIRST:SAMPLES" of a sample-to-chunk run, SAMPLES at least `lowest`.
+bool ParseRun(const std::string& text, long long lowest, spatialmux::fixture::ChunkRunSpec* run) {
+    long long first = 0;
+    long long samples = 0;
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos || !ParseInteger(text.substr(0, colon), 1, UINT32_MAX, &first) ||
+        !ParseInteger(text.substr(colon + 1), lowest, UINT32_MAX, &samples)) {
+        return false;
+    }
+    *run = {static_cast<uint32_t>(first), static_cast<uint32_t>(samples)};
     return true;
 }
 
@@ -223,15 +252,11 @@ int main(int argc, char** argv) {
             }
             options.totalSamples = static_cast<int32_t>(seconds * 48000 + 0.5);
         } else if (arg == "--chunk") {
-            long long first = 0;
-            long long samples = 0;
-            const size_t colon = value(&text) ? text.find(':') : std::string::npos;
-            if (colon == std::string::npos ||
-                !ParseInteger(text.substr(0, colon), 1, UINT32_MAX, &first) ||
-                !ParseInteger(text.substr(colon + 1), 1, 1 << 24, &samples)) {
+            spatialmux::fixture::ChunkRunSpec run;
+            if (!value(&text) || !ParseRun(text, 1, &run) || run.samplesPerChunk > (1u << 24)) {
                 return Usage("--chunk needs FIRST:SAMPLES, e.g. 1:1024");
             }
-            runs.push_back({static_cast<uint32_t>(first), static_cast<uint32_t>(samples)});
+            runs.push_back(run);
         } else if (arg == "--tones-only") {
             options.tonesOnly = true;
         } else if (arg == "--seed") {
@@ -344,6 +369,60 @@ int main(int argc, char** argv) {
             if (!value(&options.audioLanguage)) return Usage("--audio-language needs a code");
         } else if (arg == "--handler-name") {
             if (!value(&options.videoHandlerName)) return Usage("--handler-name needs a text");
+        } else if (arg == "--shift-private-chunks") {
+            if (!integer(INT32_MIN, INT32_MAX, &n))
+                return Usage("--shift-private-chunks needs a number");
+            options.damage.privateChunkShift = n;
+        } else if (arg == "--private-chunk-on-frame" || arg == "--video-sample-on-audio") {
+            if (!integer(0, INT32_MAX, &n)) return Usage(arg + " needs a number from 0");
+            (arg == "--video-sample-on-audio" ? options.damage.videoSampleOnAudio
+                                              : options.damage.privateChunkOnFirstFrame) =
+                static_cast<int>(n);
+        } else if (arg == "--private-chunk" || arg == "--video-chunk") {
+            spatialmux::fixture::ChunkRunSpec run;
+            const bool video = arg == "--video-chunk";
+            if (!value(&text) || !ParseRun(text, video ? 1 : 0, &run)) {
+                return Usage(arg + " needs FIRST:SAMPLES, e.g. 1:1024");
+            }
+            (video ? options.damage.videoChunkRuns : options.damage.privateChunkRuns)
+                .push_back(run);
+        } else if (arg == "--stray-frame") {
+            using spatialmux::fixture::StrayFrame;
+            const std::pair<const char*, StrayFrame> places[] = {
+                {"free-behind-mdat", StrayFrame::FreeBehindMdat},
+                {"free-at-end", StrayFrame::FreeAtEnd},
+                {"private-before-mdat", StrayFrame::PrivateBeforeMdat},
+                {"moov", StrayFrame::InMoov}};
+            bool known = false;
+            if (value(&text)) {
+                for (const auto& [name, place] : places) {
+                    if (text == name) {
+                        options.damage.strayFrame = place;
+                        known = true;
+                    }
+                }
+            }
+            if (!known) {
+                return Usage(
+                    "--stray-frame needs free-behind-mdat, free-at-end, private-before-mdat or "
+                    "moov");
+            }
+        } else if (arg == "--dref-size-0") {
+            options.damage.videoDrefSizeZero = true;
+        } else if (arg == "--video-offsets-type") {
+            if (!value(&options.damage.videoChunkOffsetType) ||
+                options.damage.videoChunkOffsetType.size() != 4) {
+                return Usage("--video-offsets-type needs a four-character code");
+            }
+        } else if (arg == "--mdat-to-end") {
+            options.damage.mdatSizeToEnd = true;
+        } else if (arg == "--ftyp-bytes") {
+            if (!integer(20, 1 << 30, &n)) return Usage("--ftyp-bytes needs a number from 20");
+            options.damage.ftypBytes = static_cast<uint32_t>(n);
+        } else if (arg == "--free-boxes-at-end") {
+            if (!integer(0, 1 << 24, &n))
+                return Usage("--free-boxes-at-end needs a number from 0 to 16777216");
+            options.damage.freeBoxesAtEnd = static_cast<int>(n);
         } else if (arg == "--tag" || arg == "--key") {
             std::pair<std::string, std::string> tag;
             if (!value(&text) || !SplitTag(text, arg == "--tag", &tag)) {

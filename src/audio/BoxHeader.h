@@ -17,10 +17,17 @@ namespace spatialmux {
 inline constexpr uint32_t kBoxHeaderSize = 8;
 inline constexpr uint32_t kLargeBoxHeaderSize = 16;
 
+// Top-level boxes any walk of a file looks at, at most. A real movie has a
+// handful; a long run of tiny ones is no movie worth walking further, and
+// every walk (the reader's, the edit's plan, the transplant's, the
+// verification's) stops at the same count.
+inline constexpr std::size_t kMaxTopLevelBoxes = 100000;
+
 struct BoxHeader {
     uint64_t size = 0;        // the whole box, header included
     uint32_t headerSize = 0;  // 8, or 16 for a 64-bit size
     std::array<char, 4> type{};
+    bool toEnd = false;  // the size field was 0: `size` is the room there was
 
     bool Is(const char* wanted) const { return std::memcmp(type.data(), wanted, 4) == 0; }
 };
@@ -42,6 +49,7 @@ inline std::optional<BoxHeader> ParseBoxHeader(const uint8_t* bytes, std::size_t
         header.headerSize = kLargeBoxHeaderSize;
     } else if (header.size == 0) {
         header.size = room;
+        header.toEnd = true;
     }
     if (header.size < header.headerSize || header.size > room) return std::nullopt;
     return header;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
 
 namespace spatialmux {
@@ -66,10 +67,7 @@ std::optional<BoxSpan> FindChildBox(const std::vector<uint8_t>& bytes, uint64_t 
 std::vector<BoxSpan> TopLevelBoxes(std::istream& file, uint64_t length) {
     std::vector<BoxSpan> boxes;
     uint64_t offset = 0;
-    // A real movie has a handful of top-level boxes; a long run of tiny
-    // ones is no movie worth walking further.
-    constexpr std::size_t kMaxBoxes = 100000;
-    while (offset < length && boxes.size() < kMaxBoxes) {
+    while (offset < length && boxes.size() < kMaxTopLevelBoxes) {
         uint8_t header[16] = {};
         file.clear();
         file.seekg(static_cast<std::streamoff>(offset));

@@ -19,12 +19,14 @@ int32_t MovieReader::GetCurrentSample() const {
     return cursor.currentSample;
 }
 
-// The target is computed in single precision: float(t) * float(timescale) /
-// 1000, truncated. A time beyond the end lands 100 instants before the end.
-void MovieReader::SeekToTime(uint32_t milliseconds) {
-    if (track.chunkRuns.empty() || track.chunkOffsets.empty()) {
-        return;
-    }
+namespace {
+
+// Where the reading stands at `milliseconds`: the target is computed in
+// single precision, float(t) * float(timescale) / 1000, truncated. A time
+// beyond the end lands 100 instants before the end.
+ReadCursor CursorAt(const AudioTrackInfo& track, int32_t frameSize, uint32_t milliseconds) {
+    ReadCursor cursor;
+    cursor.frameSize = frameSize;
     const float product =
         static_cast<float>(milliseconds) * static_cast<float>(track.timescale) / 1000.0f;
     int64_t target = 0;
@@ -46,7 +48,7 @@ void MovieReader::SeekToTime(uint32_t milliseconds) {
     cursor.runIndex = 0;
     cursor.chunkIndex = 0;
     cursor.fileOffset = track.chunkOffsets[0];
-    const auto runOf = [this](int32_t index) {
+    const auto runOf = [&track](int32_t index) {
         return track.chunkRuns[static_cast<std::size_t>(index)];
     };
     // d: instants that the target lies beyond the end of the current chunk.
@@ -69,13 +71,12 @@ void MovieReader::SeekToTime(uint32_t milliseconds) {
     cursor.samplesLeftInChunk = static_cast<int32_t>(-d);
     cursor.fileOffset =
         chunkStart + static_cast<uint64_t>(d + cursor.samplesPerChunk) * kBytesPerInstant;
+    return cursor;
 }
 
-void MovieReader::NextChunk() {
-    AdvanceChunk();
-}
-
-bool MovieReader::AdvanceChunk() {
+// Moves the cursor to the start of the next chunk; false (cursor kept) when
+// the chunk table holds no further chunk.
+bool AdvanceChunk(const AudioTrackInfo& track, ReadCursor& cursor) {
     const int64_t next = static_cast<int64_t>(cursor.chunkIndex) + 1;
     if (next >= static_cast<int64_t>(track.chunkOffsets.size())) {
         return false;
@@ -92,11 +93,90 @@ bool MovieReader::AdvanceChunk() {
     return true;
 }
 
-bool MovieReader::ReadAudioBytes(uint64_t offset, uint8_t* destination, std::size_t count) {
-    if (count == 0) {
-        return true;
+// `count` instants at the cursor's file offset, in its chunk.
+void AddSpan(const ReadCursor& cursor, int32_t count, std::vector<FileSpan>* spans) {
+    if (count > 0) {
+        spans->push_back({cursor.fileOffset, static_cast<uint64_t>(count) * kBytesPerInstant,
+                          cursor.chunkIndex});
     }
-    lastFrameSpans.push_back({offset, static_cast<uint32_t>(count)});
+}
+
+// Takes `wanted` instants from the cursor, chunk by chunk and never past the
+// last chunk, adding where they lie to `spans`; returns the instants found.
+// When the frame ends exactly at the end of a chunk that it moved on to,
+// `stepPastFullChunk` puts the cursor at the start of the next chunk.
+int32_t TakeInstants(const AudioTrackInfo& track, ReadCursor& cursor, int32_t wanted,
+                     bool stepPastFullChunk, std::vector<FileSpan>* spans) {
+    const int32_t first = std::min(cursor.samplesLeftInChunk, wanted);
+    AddSpan(cursor, first, spans);
+    int32_t taken = first;
+    if (wanted <= cursor.samplesLeftInChunk) {
+        cursor.fileOffset += static_cast<uint64_t>(wanted) * kBytesPerInstant;
+        cursor.samplesLeftInChunk -= wanted;
+        return taken;
+    }
+    // The current chunk is used up; the rest comes from the following ones.
+    cursor.fileOffset += static_cast<uint64_t>(first) * kBytesPerInstant;
+    cursor.samplesLeftInChunk = 0;
+    while (taken < wanted) {
+        if (!AdvanceChunk(track, cursor)) {
+            // No further chunk: the cursor stays at the end of the last one.
+            cursor.fileOffset = track.chunkOffsets[static_cast<std::size_t>(cursor.chunkIndex)] +
+                                static_cast<uint64_t>(cursor.samplesPerChunk) * kBytesPerInstant;
+            return taken;
+        }
+        const int32_t chunk = cursor.samplesPerChunk;
+        const int32_t n = std::min(wanted - taken, chunk);
+        AddSpan(cursor, n, spans);
+        taken += n;
+        cursor.fileOffset += static_cast<uint64_t>(n) * kBytesPerInstant;
+        cursor.samplesLeftInChunk = chunk - n;
+    }
+    if (cursor.samplesLeftInChunk == 0 && stepPastFullChunk && AdvanceChunk(track, cursor)) {
+        cursor.samplesLeftInChunk = cursor.samplesPerChunk;
+    }
+    return taken;
+}
+
+struct FrameStep {
+    int32_t taken = 0;  // instants of real audio
+    bool ended = false;
+};
+
+// One frame's walk through the chunks: the cursor moves on by a frame and
+// `spans` receives where its instants lie, nothing is read. The final frame
+// takes what is left of the audio's length; chunks that run out first end
+// the audio there.
+FrameStep StepFrame(const AudioTrackInfo& track, ReadCursor& cursor, std::vector<FileSpan>* spans) {
+    const int64_t old = cursor.currentSample;
+    const int64_t advanced = old + cursor.frameSize;
+    cursor.currentSample =
+        static_cast<int32_t>(std::min<int64_t>(advanced, std::numeric_limits<int32_t>::max()));
+    FrameStep step;
+    int32_t wanted = cursor.frameSize;
+    if (advanced >= track.totalSamples) {
+        step.ended = true;
+        wanted = static_cast<int32_t>(std::max<int64_t>(track.totalSamples - old, 0));
+    }
+    step.taken = TakeInstants(track, cursor, wanted, !step.ended, spans);
+    step.ended = step.ended || step.taken < wanted;
+    return step;
+}
+
+}  // namespace
+
+void MovieReader::SeekToTime(uint32_t milliseconds) {
+    if (track.chunkRuns.empty() || track.chunkOffsets.empty()) {
+        return;
+    }
+    cursor = CursorAt(track, cursor.frameSize, milliseconds);
+}
+
+void MovieReader::NextChunk() {
+    AdvanceChunk(track, cursor);
+}
+
+bool MovieReader::ReadAudioBytes(uint64_t offset, uint8_t* destination, std::size_t count) {
     std::size_t got = 0;
     if (offset < inputLength) {
         const auto available =
@@ -117,84 +197,55 @@ bool MovieReader::ReadAudioBytes(uint64_t offset, uint8_t* destination, std::siz
     return true;
 }
 
-bool MovieReader::TakeInstants(int32_t wanted, bool stepPastFullChunk, int32_t* taken) {
-    *taken = 0;
-    uint8_t* bytes = frameBytes.data();
-    const int32_t first = std::min(cursor.samplesLeftInChunk, wanted);
-    if (!ReadAudioBytes(cursor.fileOffset, bytes,
-                        static_cast<std::size_t>(first) * kBytesPerInstant)) {
-        return false;
-    }
-    *taken = first;
-    if (wanted <= cursor.samplesLeftInChunk) {
-        cursor.fileOffset += static_cast<uint64_t>(wanted) * kBytesPerInstant;
-        cursor.samplesLeftInChunk -= wanted;
-        return true;
-    }
-    // The current chunk is used up; the rest comes from the following ones.
-    cursor.fileOffset += static_cast<uint64_t>(first) * kBytesPerInstant;
-    cursor.samplesLeftInChunk = 0;
-    while (*taken < wanted) {
-        if (!AdvanceChunk()) {
-            // No further chunk: the cursor stays at the end of the last one.
-            cursor.fileOffset = track.chunkOffsets[static_cast<std::size_t>(cursor.chunkIndex)] +
-                                static_cast<uint64_t>(cursor.samplesPerChunk) * kBytesPerInstant;
-            return true;
-        }
-        const int32_t chunk = cursor.samplesPerChunk;
-        const int32_t n = std::min(wanted - *taken, chunk);
-        if (!ReadAudioBytes(cursor.fileOffset,
-                            bytes + static_cast<std::size_t>(*taken) * kBytesPerInstant,
-                            static_cast<std::size_t>(n) * kBytesPerInstant)) {
-            return false;
-        }
-        *taken += n;
-        cursor.fileOffset += static_cast<uint64_t>(n) * kBytesPerInstant;
-        cursor.samplesLeftInChunk = chunk - n;
-    }
-    if (cursor.samplesLeftInChunk == 0 && stepPastFullChunk && AdvanceChunk()) {
-        cursor.samplesLeftInChunk = cursor.samplesPerChunk;
-    }
-    return true;
-}
-
 bool MovieReader::ReadFrame(float* channel1, float* channel2, float* channel3, float* channel4) {
-    const int32_t frameSize = cursor.frameSize;
     lastFrameSamples = 0;
     lastFrameSpans.clear();
-    if (frameSize <= 0 || track.chunkOffsets.empty() || track.chunkRuns.empty()) {
+    if (cursor.frameSize <= 0 || track.chunkOffsets.empty() || track.chunkRuns.empty()) {
         return true;
     }
-    const int64_t old = cursor.currentSample;
-    const int64_t advanced = old + frameSize;
-    cursor.currentSample =
-        static_cast<int32_t>(std::min<int64_t>(advanced, std::numeric_limits<int32_t>::max()));
-    const int32_t frameByteCount = frameSize * kBytesPerInstant;
-
-    bool ended = false;
-    int32_t wanted = frameSize;
-    if (advanced >= track.totalSamples) {
-        // The final frame: the remaining instants, then zeros.
-        ended = true;
-        util.ZeroFill(frameBytes.data(), frameByteCount);
-        wanted = static_cast<int32_t>(std::max<int64_t>(track.totalSamples - old, 0));
+    const int32_t frameByteCount = cursor.frameSize * kBytesPerInstant;
+    const FrameStep step = StepFrame(track, cursor, &lastFrameSpans);
+    std::size_t at = 0;
+    for (const FileSpan& span : lastFrameSpans) {
+        if (!ReadAudioBytes(span.offset, frameBytes.data() + at,
+                            static_cast<std::size_t>(span.bytes))) {
+            // The stream could not be moved: the reading ends, nothing converted.
+            shortRead = true;
+            return true;
+        }
+        at += static_cast<std::size_t>(span.bytes);
     }
-    int32_t taken = 0;
-    if (!TakeInstants(wanted, !ended, &taken)) {
-        // The stream could not be moved: the reading ends, nothing converted.
-        shortRead = true;
-        return true;
-    }
-    if (taken < wanted) {
-        // The chunks ran out before the audio's length: that is its end.
-        ended = true;
-        util.ZeroFill(frameBytes.data() + static_cast<std::size_t>(taken) * kBytesPerInstant,
-                      (frameSize - taken) * kBytesPerInstant);
-    }
-    lastFrameSamples = taken;
+    // The instants that are not there (at the audio's end) are silence.
+    util.ZeroFill(frameBytes.data() + at, frameByteCount - static_cast<int32_t>(at));
+    lastFrameSamples = step.taken;
     util.DeinterleavePcm16ToFloat(frameBytes.data(), channel1, channel2, channel3, channel4,
                                   frameByteCount);
-    return ended;
+    return step.ended;
+}
+
+std::vector<FileSpan> MovieReader::AudioSpans() const {
+    std::vector<FileSpan> spans;
+    if (cursor.frameSize <= 0 || track.chunkOffsets.empty() || track.chunkRuns.empty()) {
+        return spans;
+    }
+    ReadCursor walk = CursorAt(track, cursor.frameSize, 0);
+    std::vector<FileSpan> frame;
+    for (;;) {
+        frame.clear();
+        const FrameStep step = StepFrame(track, walk, &frame);
+        for (const FileSpan& span : frame) {
+            FileSpan* last = spans.empty() ? nullptr : &spans.back();
+            if (last != nullptr && last->chunk == span.chunk &&
+                last->bytes <= UINT64_MAX - last->offset &&
+                last->offset + last->bytes == span.offset) {
+                last->bytes += span.bytes;
+            } else {
+                spans.push_back(span);
+            }
+        }
+        if (step.ended) break;
+    }
+    return spans;
 }
 
 }  // namespace spatialmux

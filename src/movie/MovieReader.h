@@ -36,10 +36,11 @@ struct OpenFailure {
     bool inCameraBoxes = false;
 };
 
-// A run of bytes in the input file.
+// A run of audio bytes in the input file, inside one chunk.
 struct FileSpan {
     uint64_t offset = 0;
-    uint32_t bytes = 0;
+    uint64_t bytes = 0;
+    int32_t chunk = 0;  // the chunk it lies in, counted from 0
 };
 
 class MovieReader {
@@ -79,6 +80,13 @@ public:
     // frame order: an edit writes the converted frame back to exactly these
     // bytes. Together they hold GetLastFrameSamples() instants.
     const std::vector<FileSpan>& LastFrameSpans() const { return lastFrameSpans; }
+    // Every span that ReadFrame delivers from the start of the audio (as
+    // SeekToTime(0) sets it) to its end, in reading order, the spans of one
+    // chunk that follow each other joined: the very walk through the chunks
+    // that ReadFrame takes, without reading them. An edit writes the
+    // converted audio into exactly these bytes, so they are what it checks
+    // before it writes.
+    std::vector<FileSpan> AudioSpans() const;
     // True once any read of audio bytes came back short (a truncated or
     // unreadable file): the missing bytes were delivered as silence.
     bool HadShortRead() const { return shortRead; }
@@ -124,16 +132,8 @@ private:
 
     // Reads `count` bytes at the absolute `offset` into `destination`;
     // bytes that cannot be read are zeroed and recorded as a short read.
-    bool ReadAudioBytes(uint64_t offset, uint8_t* destination, std::size_t count);
-    // Moves the cursor to the start of the next chunk; false (cursor kept)
-    // when the chunk table holds no further chunk.
-    bool AdvanceChunk();
-    // Reads `wanted` instants from the cursor into frameBytes, chunk by chunk
-    // and never past the last chunk; `taken` receives the instants found.
-    // When the frame ends exactly at the end of a chunk that it moved on to,
-    // `stepPastFullChunk` puts the cursor at the start of the next chunk.
     // False when the stream could not be moved.
-    bool TakeInstants(int32_t wanted, bool stepPastFullChunk, int32_t* taken);
+    bool ReadAudioBytes(uint64_t offset, uint8_t* destination, std::size_t count);
 
     std::vector<uint8_t> frameBytes;  // frameSize * 8 interleaved PCM bytes
     std::string inputPath;

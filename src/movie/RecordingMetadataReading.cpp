@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
 #include "movie/StreamMoves.h"
 
@@ -15,8 +16,6 @@ namespace {
 // Far more than any real header or tag list; larger boxes are left out.
 constexpr uint64_t kMaxHeaderBox = 4096;
 constexpr uint64_t kMaxTagBox = 16u * 1024u * 1024u;
-// Top-level boxes looked at before moov (the walk gives up sooner).
-constexpr int kMaxTopLevelBoxes = 1000;
 // Children of one box looked at.
 constexpr int kMaxChildren = 100000;
 
@@ -140,7 +139,7 @@ RecordingMetadata ReadRecordingMetadata(std::istream& stream, uint64_t length,
     RecordingMetadata metadata;
     std::optional<StreamBox> moov;
     uint64_t at = 0;
-    for (int n = 0; n < kMaxTopLevelBoxes && at < length; ++n) {
+    for (std::size_t n = 0; n < kMaxTopLevelBoxes && at < length; ++n) {
         const std::optional<StreamBox> box = BoxAt(stream, at, length);
         if (!box) break;
         if (std::memcmp(box->type, "moov", 4) == 0) {
@@ -175,7 +174,7 @@ RecordingMetadata ReadRecordingMetadata(std::istream& stream, uint64_t length,
         // from the offset on.
         std::optional<StreamBox> audioBox;
         uint64_t next = audioBoxOffset;
-        for (int n = 0; n < kMaxTopLevelBoxes && next < length; ++n) {
+        for (std::size_t n = 0; n < kMaxTopLevelBoxes && next < length; ++n) {
             audioBox = BoxAt(stream, next, length);
             if (!audioBox || std::memcmp(audioBox->type, "ZATR", 4) == 0) break;
             next += audioBox->size;

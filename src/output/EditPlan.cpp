@@ -1,4 +1,4 @@
-// The top-level walk that plans an in-place edit, and the chunk check.
+// The top-level walk that plans an in-place edit, and the proof it needs.
 #include "output/EditPlan.h"
 
 #include <algorithm>
@@ -28,6 +28,11 @@ std::optional<EditPlan> PlanEdit(std::istream& file, uint64_t fileSize, std::str
     EditPlan plan;
     std::vector<TopLevelBox> boxes;
     for (uint64_t offset = 0; offset < fileSize;) {
+        if (boxes.size() == kMaxTopLevelBoxes) {
+            Fail(error, "the file has more than " + std::to_string(kMaxTopLevelBoxes) +
+                            " top-level boxes");
+            return std::nullopt;
+        }
         const auto box = ReadTopLevelBox(file, fileSize, offset);
         if (!box) {
             Fail(error, "a top-level box at byte " + std::to_string(offset) +
@@ -42,6 +47,10 @@ std::optional<EditPlan> PlanEdit(std::istream& file, uint64_t fileSize, std::str
         return std::nullopt;
     }
     plan.ftyp = {boxes.front().offset, boxes.front().header.size};
+    if (plan.ftyp.size > kMaxEditedFtypBytes) {
+        Fail(error, "the ftyp box is too large to rewrite");
+        return std::nullopt;
+    }
     int moovCount = 0;
     for (const TopLevelBox& box : boxes) {
         if (box.header.Is("moov")) {
@@ -51,10 +60,27 @@ std::optional<EditPlan> PlanEdit(std::istream& file, uint64_t fileSize, std::str
                 Fail(error, "the movie box is too large to edit");
                 return std::nullopt;
             }
+        } else if (box.header.Is("moof")) {
+            // The samples of a fragment are not in the moov the edit reads.
+            Fail(error, "the movie is fragmented");
+            return std::nullopt;
         } else if (box.header.Is("mdat")) {
             plan.media.push_back(
                 {box.offset + box.header.headerSize, box.header.size - box.header.headerSize});
             plan.copyLength = std::max(plan.copyLength, box.End());
+            if (box.header.toEnd) {
+                // The last box of the file: the output holds the new moov
+                // behind it, so it says its size.
+                if (box.header.size > UINT32_MAX) {
+                    Fail(error,
+                         "the media data runs to the end of the file and is too large "
+                         "for a 32-bit size");
+                    return std::nullopt;
+                }
+                BytePatch size{box.offset, {}};
+                AppendBE32(size.bytes, static_cast<uint32_t>(box.header.size));
+                plan.sizes.push_back(std::move(size));
+            }
         }
     }
     if (moovCount != 1 || plan.media.empty()) {
@@ -90,6 +116,85 @@ bool ChunksFitMedia(const EditPlan& plan, const std::vector<uint64_t>& offsets,
         previousEnd = start + size;
     }
     return true;
+}
+
+std::vector<ByteRange> EditPlan::Rewritten() const {
+    std::vector<ByteRange> rewritten = blanks;
+    rewritten.push_back(ftyp);
+    for (const BytePatch& patch : sizes) rewritten.push_back({patch.offset, patch.bytes.size()});
+    return rewritten;
+}
+
+bool ProveEdit(const EditPlan& plan, const std::vector<ByteRange>& videoSamples,
+               const std::vector<ByteRange>& audioWrites, std::string* error) {
+    std::vector<uint64_t> offsets;
+    std::vector<uint64_t> bytes;
+    for (const ByteRange& write : audioWrites) {
+        offsets.push_back(write.offset);
+        bytes.push_back(write.size);
+    }
+    if (!ChunksFitMedia(plan, offsets, bytes, error)) return false;
+    if (videoSamples.empty()) return Fail(error, "the video track has no samples");
+    for (std::size_t i = 0; i < videoSamples.size(); ++i) {
+        const ByteRange& sample = videoSamples[i];
+        if (sample.offset > plan.copyLength || sample.size > plan.copyLength - sample.offset) {
+            return Fail(error, "video sample " + std::to_string(i + 1) +
+                                   " lies outside the media data that is copied");
+        }
+    }
+    const std::vector<ByteRange> video = CoveredBytes(videoSamples);
+    if (const auto shared = FirstSharedByte(video, CoveredBytes(plan.Rewritten()))) {
+        return Fail(error, "a video sample lies in a box the edit rewrites (byte " +
+                               std::to_string(*shared) + ")");
+    }
+    if (const auto shared = FirstSharedByte(video, CoveredBytes(audioWrites))) {
+        return Fail(error, "the audio chunks reach into a video sample (byte " +
+                               std::to_string(*shared) + ")");
+    }
+    return true;
+}
+
+std::vector<ByteRange> CoveredBytes(std::vector<ByteRange> ranges) {
+    std::sort(ranges.begin(), ranges.end(),
+              [](const ByteRange& a, const ByteRange& b) { return a.offset < b.offset; });
+    std::vector<ByteRange> covered;
+    for (const ByteRange& range : ranges) {
+        if (range.size == 0) continue;
+        // A range that would pass 2^64 ends there.
+        const uint64_t end =
+            range.size > UINT64_MAX - range.offset ? UINT64_MAX : range.offset + range.size;
+        if (!covered.empty() && range.offset <= covered.back().End()) {
+            covered.back().size = std::max(covered.back().End(), end) - covered.back().offset;
+        } else {
+            covered.push_back({range.offset, end - range.offset});
+        }
+    }
+    return covered;
+}
+
+std::optional<uint64_t> FirstSharedByte(const std::vector<ByteRange>& a,
+                                        const std::vector<ByteRange>& b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const uint64_t start = std::max(a[i].offset, b[j].offset);
+        if (start < std::min(a[i].End(), b[j].End())) return start;
+        if (a[i].End() <= b[j].End()) {
+            ++i;
+        } else {
+            ++j;
+        }
+    }
+    return std::nullopt;
+}
+
+bool Covers(const std::vector<ByteRange>& covered, uint64_t offset, uint64_t size) {
+    auto after = std::upper_bound(
+        covered.begin(), covered.end(), offset,
+        [](uint64_t value, const ByteRange& range) { return value < range.offset; });
+    if (after == covered.begin()) return false;
+    const ByteRange& range = *std::prev(after);
+    return offset <= range.End() && size <= range.End() - offset;
 }
 
 bool InsideMedia(const EditPlan& plan, uint64_t offset, uint64_t size) {

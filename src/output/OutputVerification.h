@@ -1,17 +1,24 @@
 #pragma once
 // The last step of a conversion: the finished output is opened again with
 // libavformat and checked against the input from headers and indexes alone
-// (no media data is read a second time): the same video packets, four
-// ambisonic audio channels with every sampling instant, the spherical
-// metadata, and the transplanted boxes in moov. For encoded audio the
+// (no media data is read a second time): the same video packets (at least
+// one; each of the same size, decoded and shown at the same time, the times
+// shown read from each file's own video track), four ambisonic audio
+// channels with every sampling instant, the spherical metadata, and the
+// transplanted boxes in moov. An output edited from a copy of its input
+// also keeps every video packet where the input has it, and none of them
+// lies in the bytes the edit wrote. For encoded audio the
 // checks follow the codec: AAC's decoder reports its own "4.0" layout (the
 // SA3D box is what marks it ambisonic), Opus reports "ambisonic 1" from its
 // channel mapping family 2; the length may differ from the input's by the
 // encoder's last, partly filled frame.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "output/EditPlan.h"
 #include "output/Remux.h"
 
 namespace spatialmux::output {
@@ -23,6 +30,9 @@ struct OutputExpectations {
     // carry it.
     bool sphericalUuid = true;
     AudioCodec codec = AudioCodec::Pcm;  // how the audio was written
+    // For an output edited from a copy of the input: every byte the edit
+    // wrote over the copy (as CoveredBytes gives them).
+    std::optional<std::vector<ByteRange>> editWrites = std::nullopt;
 };
 
 struct OutputVerdict {

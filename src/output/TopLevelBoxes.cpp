@@ -20,8 +20,9 @@ std::optional<TopLevelBox> ReadTopLevelBox(std::istream& file, uint64_t fileSize
 
 std::optional<TopLevelBox> FindTopLevelBox(std::istream& file, uint64_t fileSize, uint64_t offset,
                                            const char* type) {
-    // Every box takes at least 8 bytes, so the walk ends at the file's end.
-    while (offset < fileSize) {
+    // Every box takes at least 8 bytes, so the walk ends at the file's end,
+    // or at the count every top-level walk stops at.
+    for (std::size_t walked = 0; offset < fileSize && walked < kMaxTopLevelBoxes; ++walked) {
         const auto box = ReadTopLevelBox(file, fileSize, offset);
         if (!box) return std::nullopt;
         if (box->header.Is(type)) return box;

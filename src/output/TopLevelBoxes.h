@@ -23,8 +23,9 @@ struct TopLevelBox {
 std::optional<TopLevelBox> ReadTopLevelBox(std::istream& file, uint64_t fileSize, uint64_t offset);
 
 // The first top-level box of `type` at or behind `offset`, which must be the
-// start of a box. Nothing when there is none, or when a box met on the way is
-// damaged (the walk cannot go past it).
+// start of a box. Nothing when there is none, when a box met on the way is
+// damaged (the walk cannot go past it), or when kMaxTopLevelBoxes boxes were
+// passed first.
 std::optional<TopLevelBox> FindTopLevelBox(std::istream& file, uint64_t fileSize, uint64_t offset,
                                            const char* type);
 

@@ -258,6 +258,16 @@ std::optional<uint32_t> FileBlockSize(int fd) {
     return static_cast<uint32_t>(facts.st_blksize);
 }
 
+void ReadAhead(int fd, uint64_t offset, uint64_t count) {
+#ifdef POSIX_FADV_WILLNEED
+    posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(count), POSIX_FADV_WILLNEED);
+#else
+    (void)fd;
+    (void)offset;
+    (void)count;
+#endif
+}
+
 bool WriteAllAt(int fd, uint64_t offset, const uint8_t* bytes, std::size_t count) {
     return TransferAllAt(pwrite, fd, offset, bytes, count);
 }

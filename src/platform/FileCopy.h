@@ -43,6 +43,10 @@ bool SetCopyOnWriteExtentHint(int fd, uint32_t bytes);
 // The file system's block size for `fd`, when it can be read.
 std::optional<uint32_t> FileBlockSize(int fd);
 
+// Asks the kernel to read [offset, offset + count) of `fd` into the page
+// cache in the background; only a hint (nothing where there is no such hint).
+void ReadAhead(int fd, uint64_t offset, uint64_t count);
+
 // Writes all `count` bytes at `offset`; false on any failure.
 bool WriteAllAt(int fd, uint64_t offset, const uint8_t* bytes, std::size_t count);
 

@@ -800,8 +800,32 @@ TEST(FixtureTool, WritesAndDescribesMovies) {
     EXPECT_TRUE(ReadRange(bframes.path(), 0, layout.fileSize + 1) ==
                 ReadRange(here.path(), 0, layout.fileSize + 1));
 
+    // The damage options reach the builder as given.
+    TempFile damaged("damaged.mov");
+    RunTool(
+        "--samples 3000 --shift-private-chunks 1 --private-chunk 1:2000 --private-chunk 1:0 "
+        "--video-chunk 1:2 --stray-frame free-at-end --dref-size-0 --ftyp-bytes 28 "
+        "--free-boxes-at-end 3 '" +
+            damaged.path() + "'",
+        &status);
+    ASSERT_EQ(status, 0);
+    CameraMovieOptions damage;
+    damage.totalSamples = 3000;
+    damage.damage.privateChunkShift = 1;
+    damage.damage.privateChunkRuns = {{1, 2000}, {1, 0}};
+    damage.damage.videoChunkRuns = {{1, 2}};
+    damage.damage.strayFrame = StrayFrame::FreeAtEnd;
+    damage.damage.videoDrefSizeZero = true;
+    damage.damage.ftypBytes = 28;
+    damage.damage.freeBoxesAtEnd = 3;
+    TempFile damagedHere("damaged_here.mov");
+    WriteOrFail(damagedHere.path(), damage, &layout);
+    EXPECT_TRUE(ReadRange(damaged.path(), 0, layout.fileSize + 1) ==
+                ReadRange(damagedHere.path(), 0, layout.fileSize + 1));
+
     for (const char* bad : {"--chunk 0:5 x.mov", "--bframes 8 x.mov", "--frobnicate x.mov", "",
-                            "--describe /nonexistent/movie.mov"}) {
+                            "--describe /nonexistent/movie.mov", "--stray-frame nowhere x.mov",
+                            "--mdat-to-end x.mov", "--ftyp-bytes 22 x.mov"}) {
         const std::string message = RunTool(bad, &status);
         EXPECT_NE(status, 0) << bad;
         EXPECT_NE(message.find("make_camera_movie: "), std::string::npos) << bad;

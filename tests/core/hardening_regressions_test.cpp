@@ -20,7 +20,7 @@ using testing::ReadFileBytes;
 using testing::TempDir;
 
 struct FuzzInput {
-    std::string target;  // movie_reader, transplant, maker_note, spatial_metadata or input_checks
+    std::string target;  // the fuzz target's name (fuzz/run_fuzzers.sh lists them)
     std::string path;
     std::string name;  // for the test's name
 };
@@ -34,7 +34,7 @@ std::vector<FuzzInput> ListInputs() {
     const std::filesystem::path fuzz = std::filesystem::path(SPATIALMUX_SOURCE_DIR) / "fuzz";
     std::vector<FuzzInput> inputs;
     for (const char* target : {"movie_reader", "transplant", "maker_note", "spatial_metadata",
-                               "input_checks"}) {
+                               "input_checks", "edit_plan", "check_report"}) {
         for (const char* kind : {"corpus", "regressions"}) {
             const std::filesystem::path folder = fuzz / kind / target;
             std::error_code error;
@@ -71,6 +71,12 @@ TEST_P(FuzzReplay, RunsCleanlyThroughItsTarget) {
     } else if (input.target == "movie_reader") {
         ASSERT_TRUE(fuzzing::WriteWholeFile(scratch, bytes.data(), bytes.size()));
         fuzzing::ReadMovieAudio(scratch);
+    } else if (input.target == "edit_plan") {
+        ASSERT_TRUE(fuzzing::WriteWholeFile(scratch, bytes.data(), bytes.size()));
+        fuzzing::PrepareEditOf(scratch, bytes.size());
+    } else if (input.target == "check_report") {
+        ASSERT_TRUE(fuzzing::WriteWholeFile(scratch, bytes.data(), bytes.size()));
+        fuzzing::CheckReportOf(scratch, bytes.data(), bytes.size());
     } else {
         ASSERT_TRUE(fuzzing::WriteWholeFile(scratch, bytes.data(), bytes.size()));
         fuzzing::TransplantInto(std::string(SPATIALMUX_SOURCE_DIR) + "/fuzz/data/camera_movie.mp4",

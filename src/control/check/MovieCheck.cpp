@@ -1,4 +1,5 @@
-// The facts and the verdict of spatialmux --check for one file.
+// The facts and the verdict of spatialmux --check for one file, from its
+// boxes and the probe it is given (FFmpeg is asked in RunMovieCheck.cpp).
 #include "control/check/MovieCheck.h"
 
 #include <sys/stat.h>
@@ -10,7 +11,6 @@
 #include <utility>
 
 #include "control/check/ChannelLayoutText.h"
-#include "control/check/CheckReportPrinting.h"
 #include "control/convert/GainChoice.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
@@ -64,23 +64,12 @@ std::string FailureText(const OpenFailure& failure, const AudioTrackInfo& track)
     return "the file cannot be opened";
 }
 
-// The furthest byte the audio chunks reach, from the reader's tables.
-uint64_t AudioEnd(const AudioTrackInfo& track) {
+// The furthest byte the audio reaches, as a conversion reads it.
+uint64_t AudioEnd(const MovieReader& reader) {
     uint64_t end = 0;
-    int64_t left = track.totalSamples;
-    std::size_t run = 0;
-    for (std::size_t chunk = 0; chunk < track.chunkOffsets.size() && left > 0; ++chunk) {
-        while (run + 1 < track.chunkRuns.size() &&
-               static_cast<std::size_t>(track.chunkRuns[run + 1].firstChunk) <= chunk) {
-            ++run;
-        }
-        const int64_t inChunk = std::min<int64_t>(
-            left,
-            run < track.chunkRuns.size() ? std::max(track.chunkRuns[run].samplesPerChunk, 0) : 0);
-        if (inChunk <= 0) break;
+    for (const FileSpan& span : reader.AudioSpans()) {
         end = std::max(
-            end, track.chunkOffsets[chunk] + static_cast<uint64_t>(inChunk) * kBytesPerInstant);
-        left -= inChunk;
+            end, span.bytes > UINT64_MAX - span.offset ? UINT64_MAX : span.offset + span.bytes);
     }
     return end;
 }
@@ -213,7 +202,7 @@ std::string CutShortProblem(const CheckReport& report) {
     return std::string();
 }
 
-CheckReport CheckMovieFile(const std::string& path) {
+CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedia) {
     CheckReport report;
     report.path = path;
     // The reader says "file open error" on standard output, which a report
@@ -236,7 +225,7 @@ CheckReport CheckMovieFile(const std::string& path) {
     const std::optional<OpenFailure>& failure = reader.LastOpenFailure();
     const bool camera = opened == MovieReader::kOpenReady || (failure && failure->inCameraBoxes);
 
-    report.probe = ProbeMedia(path, &report.probeProblem);
+    report.probe = probeMedia(path, &report.probeProblem);
     report.metadata = ReadMovieMetadata(path, &report.metadataProblem);
 
     if (camera) {
@@ -255,9 +244,9 @@ CheckReport CheckMovieFile(const std::string& path) {
         report.camera = facts;
         if (opened != MovieReader::kOpenReady) {
             report.notConvertible = FailureText(*failure, track);
-        } else if (AudioEnd(track) > FileLength(path)) {
+        } else if (const uint64_t audioEnd = AudioEnd(reader); audioEnd > FileLength(path)) {
             report.notConvertible = "the audio data is cut short (the file ends before byte " +
-                                    std::to_string(AudioEnd(track)) + ")";
+                                    std::to_string(audioEnd) + ")";
         } else {
             JudgeCameraMovie(report);
         }
@@ -274,19 +263,6 @@ CheckReport CheckMovieFile(const std::string& path) {
     report.kind = report.probe ? CheckReport::Kind::OtherMovie : CheckReport::Kind::NotAMovie;
     JudgeOtherMovie(report);
     return report;
-}
-
-int RunMovieCheck(const std::vector<std::string>& paths, bool json, std::FILE* out) {
-    SilenceMediaLog();
-    bool allPassed = true;
-    for (const std::string& path : paths) {
-        const CheckReport report = CheckMovieFile(path);
-        const std::string text = json ? CheckReportJson(report) + "\n" : CheckReportText(report);
-        std::fputs(text.c_str(), out);
-        std::fflush(out);
-        allPassed = allPassed && report.Passed();
-    }
-    return allPassed ? 0 : 1;
 }
 
 }  // namespace spatialmux

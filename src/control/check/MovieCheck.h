@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,15 @@ std::optional<AcnChannels> DeclaredAmbisonicChannels(const CheckReport& report,
 // Why a movie that is not a camera movie cannot be read to its end: a
 // stream whose index reaches past the end of the file; empty when none does.
 std::string CutShortProblem(const CheckReport& report);
+
+// What libavformat makes of a file: ProbeMedia, or a stand-in.
+using MediaProber =
+    std::function<std::optional<MediaProbe>(const std::string& path, std::string* problem)>;
+
+// The report with `probeMedia` asked in place of libavformat (only for a
+// regular file that opens): everything else is read from the file's boxes
+// without FFmpeg.
+CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedia);
 
 // Checks every file and prints the reports (text, or one JSON object per
 // line) to `out`. 0 when every file passed, 1 otherwise.

@@ -25,6 +25,7 @@
 #include "movie/MovieReader.h"
 #include "output/EditPlan.h"
 #include "output/EditedMoov.h"
+#include "output/PreparedEdit.h"
 #include "platform/BackgroundCopy.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/FileCopy.h"
@@ -45,27 +46,16 @@ AudioFrame editFrame;
 constexpr float kCopyShare = 20.0f;
 constexpr std::size_t kBlankStepBytes = 1u << 20;
 
-// The audio chunks as the reader walks them: each run's instants per chunk,
-// the last chunk cut where the audio's duration ends; chunks beyond it are
-// left out. Short tables give fewer instants than the duration.
+// The audio chunks as the frame reading walks them (the same walk, so the
+// chunks the edit proves are the ones it writes): one chunk for each run
+// of audio bytes the reading delivers from a chunk of the input.
 output::EditedAudioTrack AudioChunks(const MovieReader& reader) {
-    const AudioTrackInfo& track = reader.Track();
     output::EditedAudioTrack audio;
-    audio.sampleRate = static_cast<uint32_t>(track.timescale);
+    audio.sampleRate = static_cast<uint32_t>(reader.Track().timescale);
     audio.sa3dBox = reader.Sa3dBox();
-    int64_t remaining = track.totalSamples;
-    std::size_t run = 0;
-    for (std::size_t chunk = 0; chunk < track.chunkOffsets.size() && remaining > 0; ++chunk) {
-        while (run + 1 < track.chunkRuns.size() &&
-               static_cast<std::size_t>(track.chunkRuns[run + 1].firstChunk) <= chunk) {
-            ++run;
-        }
-        const int64_t perChunk = track.chunkRuns[run].samplesPerChunk;
-        if (perChunk <= 0) break;
-        const int64_t count = std::min(perChunk, remaining);
-        audio.chunkOffsets.push_back(track.chunkOffsets[chunk]);
-        audio.chunkInstants.push_back(static_cast<uint32_t>(count));
-        remaining -= count;
+    for (const FileSpan& span : reader.AudioSpans()) {
+        audio.chunkOffsets.push_back(span.offset);
+        audio.chunkInstants.push_back(static_cast<uint32_t>(span.bytes / kBytesPerInstant));
     }
     return audio;
 }
@@ -131,23 +121,15 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     std::ifstream stream(input, std::ios::binary);
     const auto inputSize = platform::CurrentFileFacts().Size(input);
     if (!in.Valid() || !stream || !inputSize) return cannot("the input cannot be opened");
-    std::string why;
-    const auto plan = output::PlanEdit(stream, *inputSize, &why);
-    if (!plan) return cannot(why);
-    output::EditedAudioTrack audio = AudioChunks(reader);
+    // The plan, the proof that no write reaches a video sample and no video
+    // sample lies where the copy changes, and the new boxes.
+    const output::EditedAudioTrack audio = AudioChunks(reader);
     if (audio.chunkOffsets.empty()) return cannot("the audio has no chunks");
-    std::vector<uint64_t> chunkBytes;
-    for (uint32_t count : audio.chunkInstants) chunkBytes.push_back(uint64_t{count} * 8);
-    if (!output::ChunksFitMedia(*plan, audio.chunkOffsets, chunkBytes, &why)) return cannot(why);
-    const auto ftyp = output::QuickTimeFtyp(plan->ftyp.size);
-    if (!ftyp) return cannot("the ftyp box cannot be rewritten in place");
-    std::vector<uint8_t> oldMoov(static_cast<std::size_t>(plan->moov.size));
-    if (!platform::ReadAllAt(in.Get(), plan->moov.offset, oldMoov.data(), oldMoov.size())) {
-        return cannot("the movie box cannot be read");
-    }
-    const auto moov = output::BuildEditedMoov(oldMoov, audio, reader.Recording(),
-                                              "spatialmux " SPATIALMUX_VERSION, &why);
-    if (!moov) return cannot(why);
+    std::string why;
+    const auto edit = output::PrepareEdit(stream, *inputSize, audio, reader.Recording(),
+                                          "spatialmux " SPATIALMUX_VERSION, &why);
+    if (!edit) return cannot(why);
+    const output::EditPlan& plan = edit->plan;
 
     if (inputReplaced()) return cannot("the input was replaced");
     const int outFd = commit.Fd();
@@ -157,7 +139,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     // each run of audio waits until the copy has passed it. Progress: the
     // copy's bytes make the first fifth of the scale (a clone is done at
     // once), the audio's frames the rest.
-    const uint64_t copyLength = plan->copyLength;
+    const uint64_t copyLength = plan.copyLength;
     const float total = static_cast<float>(reader.GetTotalSamples());
     int32_t current = 0;
     // Each rewritten chunk of a clone then unshares one block, not the file
@@ -202,12 +184,15 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     int64_t written = 0;
     bool pausedHalfway = false;
     bool copyStopped = false;
-    BlockAlignedWriter audioOut(in.Get(), outFd, blockSize, copyLength,
-                                [&copy, &showProgress, &copyStopped](uint64_t end) {
-                                    if (copy.WaitForCopied(end, showProgress)) return true;
-                                    copyStopped = true;
-                                    return false;
-                                });
+    BlockAlignedWriter audioOut(
+        in.Get(), outFd, blockSize, copyLength,
+        [&copy, &showProgress, &copyStopped](uint64_t end) {
+            if (copy.WaitForCopied(end, showProgress)) return true;
+            copyStopped = true;
+            return false;
+        },
+        edit->video);
+    audioOut.ReadAhead(edit->audio, [&copy] { return copy.Copied(); });
     // A write that did not happen: the copy failed or was stopped, or the
     // write itself failed.
     const auto writeFailure = [&copyStopped, &finishCopy, &fail] {
@@ -228,14 +213,15 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
         const std::size_t frameBytes = static_cast<std::size_t>(instants) * kBytesPerInstant;
         std::size_t at = 0;
         for (const FileSpan& span : reader.LastFrameSpans()) {
-            // The reader walks the chunks that were checked; a span anywhere
+            // The reader walks the chunks that were proven; a span anywhere
             // else would overwrite what is not audio.
             if (span.bytes > frameBytes - at ||
-                !output::InsideMedia(*plan, span.offset, span.bytes)) {
+                !output::Covers(edit->audio, span.offset, span.bytes)) {
                 return fail("the audio chunks do not match the frame");
             }
-            if (!audioOut.Write(span.offset, bytes.data() + at, span.bytes)) return writeFailure();
-            at += span.bytes;
+            const auto count = static_cast<std::size_t>(span.bytes);
+            if (!audioOut.Write(span.offset, bytes.data() + at, count)) return writeFailure();
+            at += count;
         }
         if (at != frameBytes) return fail("the audio chunks do not match the frame");
         written += instants;
@@ -254,17 +240,22 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     // copy: they are rewritten once it is whole.
     if (const int32_t copied = finishCopy(); copied != 0) return copied;
     myPhase_update("metadata");
-    if (!platform::WriteAllAt(outFd, plan->ftyp.offset, ftyp->data(), ftyp->size())) {
+    if (!platform::WriteAllAt(outFd, plan.ftyp.offset, edit->ftyp.data(), edit->ftyp.size())) {
         return fail("could not write the output's ftyp box");
     }
-    for (const output::ByteRange& blank : plan->blanks) {
+    for (const output::ByteRange& blank : plan.blanks) {
         if (!BlankBox(outFd, blank)) return fail("could not clear the old movie box");
+    }
+    for (const output::BytePatch& size : plan.sizes) {
+        if (!platform::WriteAllAt(outFd, size.offset, size.bytes.data(), size.bytes.size())) {
+            return fail("could not write the size of the media data");
+        }
     }
 
     TestPausePoint("edit-moov");
     if (CancelRequested()) return -1;
-    if (!platform::WriteAllAt(outFd, copyLength, moov->data(), moov->size()) ||
-        !platform::TruncateTo(outFd, copyLength + moov->size())) {
+    if (!platform::WriteAllAt(outFd, copyLength, edit->moov.data(), edit->moov.size()) ||
+        !platform::TruncateTo(outFd, copyLength + edit->moov.size())) {
         return fail("could not write the output's movie box");
     }
     if (CancelRequested()) return -1;
@@ -272,9 +263,15 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     myPhase_update("verify");
     TestPausePoint("verify");
     if (CancelRequested()) return -1;
+    // Everything this edit wrote over the copy, widened audio writes
+    // included: the verification finds no video sample there.
+    std::vector<output::ByteRange> writes = plan.Rewritten();
+    const std::vector<output::ByteRange>& audioWrites = audioOut.Written();
+    writes.insert(writes.end(), audioWrites.begin(), audioWrites.end());
+    writes.push_back({copyLength, edit->moov.size()});
     if (const auto mismatch =
             CheckFinishedOutput(input, commit.TemporaryPath(), written, !reader.UuidBox().empty(),
-                                output::AudioCodec::Pcm)) {
+                                output::AudioCodec::Pcm, output::CoveredBytes(std::move(writes)))) {
         return fail(*mismatch);
     }
     TestPausePoint("commit");

@@ -5,7 +5,9 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "output/EditPlan.h"
 #include "output/Remux.h"
 
 namespace spatialmux {
@@ -13,10 +15,12 @@ namespace spatialmux {
 // Nothing when the output holds what the input promised; otherwise the
 // reason it does not.
 // `codec`: how the audio was written, which decides what its decoder must
-// report.
-std::optional<std::string> CheckFinishedOutput(const std::string& input, const std::string& output,
-                                               int64_t audioInstants, bool sphericalUuid,
-                                               output::AudioCodec codec = output::AudioCodec::Pcm);
+// report. `editWrites`: for an output edited from a copy of the input, every
+// byte the edit wrote over the copy (as output::CoveredBytes gives them).
+std::optional<std::string> CheckFinishedOutput(
+    const std::string& input, const std::string& output, int64_t audioInstants, bool sphericalUuid,
+    output::AudioCodec codec = output::AudioCodec::Pcm,
+    std::optional<std::vector<output::ByteRange>> editWrites = std::nullopt);
 
 // TEST HOOK, for tests only: called with the output's path right before the
 // verification, so that a test can break a finished output on purpose and

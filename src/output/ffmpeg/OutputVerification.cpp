@@ -1,12 +1,16 @@
 // Checking a finished output against its input, from indexes and headers.
 #include "output/OutputVerification.h"
-#include "audio/ByteOrder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
+
+#include "audio/BoxHeader.h"
+#include "audio/ByteOrder.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -16,6 +20,7 @@ extern "C" {
 #include "ffmpeg/ChannelLayouts.h"
 #include "ffmpeg/Inputs.h"
 #include "output/MoovLayout.h"
+#include "output/TrackTables.h"
 
 namespace spatialmux::output {
 
@@ -32,6 +37,13 @@ struct IndexTotals {
     uint64_t bytes = 0;
 };
 
+// One video packet as the index holds it.
+struct IndexEntry {
+    int64_t pos = 0;
+    int64_t timestamp = 0;  // decode time, in the stream's time base
+    int size = 0;
+};
+
 using ffmpeg::FirstStream;
 using ffmpeg::InputContext;
 using ffmpeg::LayoutName;
@@ -42,14 +54,22 @@ InputContext OpenHeaders(const std::string& path) {
     return context;
 }
 
-IndexTotals Totals(AVStream* stream) {
-    IndexTotals totals;
+std::vector<IndexEntry> IndexOf(AVStream* stream) {
+    std::vector<IndexEntry> index;
     const int count = avformat_index_get_entries_count(stream);
     for (int k = 0; k < count; ++k) {
         const AVIndexEntry* entry = avformat_index_get_entry(stream, k);
         if (entry == nullptr) break;
+        index.push_back({entry->pos, entry->timestamp, entry->size});
+    }
+    return index;
+}
+
+IndexTotals Totals(const std::vector<IndexEntry>& index) {
+    IndexTotals totals;
+    for (const IndexEntry& entry : index) {
         ++totals.packets;
-        totals.bytes += static_cast<uint64_t>(entry->size);
+        totals.bytes += static_cast<uint64_t>(entry.size);
     }
     return totals;
 }
@@ -61,7 +81,7 @@ std::optional<std::vector<uint8_t>> ReadMoov(const std::string& path) {
     if (!file) return std::nullopt;
     const auto length = static_cast<uint64_t>(std::max<std::streamoff>(file.tellg(), 0));
     uint64_t offset = 0;
-    while (offset + 8 <= length) {
+    for (std::size_t walked = 0; offset + 8 <= length && walked < kMaxTopLevelBoxes; ++walked) {
         uint8_t header[16] = {};
         file.seekg(static_cast<std::streamoff>(offset));
         if (!file.read(reinterpret_cast<char*>(header), 8)) return std::nullopt;
@@ -120,6 +140,111 @@ std::string CheckTransplantedBoxes(const std::string& path, bool wantUuid) {
     uint32_t sa3d = 0;
     if (version > 2 || !FindChild(bytes, entry + fields[version], entryEnd, "SA3D", 0, &sa3d)) {
         return "the audio sample entry has no SA3D box";
+    }
+    return "";
+}
+
+// The video track of the movie at `path` as its own tables describe it.
+std::optional<TrackTables> VideoTables(const std::string& path, std::string* why) {
+    const auto moov = ReadMoov(path);
+    if (!moov) {
+        *why = "its moov cannot be read";
+        return std::nullopt;
+    }
+    const auto trak = FirstVideoTrak(*moov);
+    if (!trak) {
+        *why = "it has no video track";
+        return std::nullopt;
+    }
+    return ReadTrackTables(*moov, *trak, why);
+}
+
+// Each sample's composition offset (the time from its decoding to its
+// showing) by its byte offset, all shifted alike so that none is negative:
+// what a demuxer adds to a packet's decode time to show it.
+std::vector<std::pair<uint64_t, int64_t>> ShowingDelays(const TrackTables& tables) {
+    int64_t least = 0;
+    for (const TrackSample& sample : tables.samples) {
+        least = std::min<int64_t>(least, sample.compositionOffset);
+    }
+    std::vector<std::pair<uint64_t, int64_t>> delays;
+    delays.reserve(tables.samples.size());
+    for (const TrackSample& sample : tables.samples) {
+        delays.emplace_back(sample.offset, int64_t{sample.compositionOffset} - least);
+    }
+    std::sort(delays.begin(), delays.end());
+    return delays;
+}
+
+std::optional<int64_t> DelayAt(const std::vector<std::pair<uint64_t, int64_t>>& delays,
+                               int64_t pos) {
+    const auto at =
+        std::lower_bound(delays.begin(), delays.end(),
+                         std::pair<uint64_t, int64_t>{static_cast<uint64_t>(pos), INT64_MIN});
+    if (pos < 0 || at == delays.end() || at->first != static_cast<uint64_t>(pos)) {
+        return std::nullopt;
+    }
+    return at->second;
+}
+
+// The video packets of the output against the input's, one by one: the same
+// size, decoded at the same time and shown as long after it (from each
+// file's own tables, where the input's can be read whole), and for an edited
+// output at the same place, outside every byte the edit wrote. Empty when
+// they match.
+std::string CheckVideoPackets(const AVStream* in, const std::vector<IndexEntry>& inIndex,
+                              const AVStream* out, const std::vector<IndexEntry>& outIndex,
+                              const OutputExpectations& expected, const std::string& outputPath) {
+    for (std::size_t k = 0; k < inIndex.size(); ++k) {
+        const IndexEntry& a = inIndex[k];
+        const IndexEntry& b = outIndex[k];
+        const std::string packet = "video packet " + std::to_string(k + 1);
+        if (a.size != b.size) {
+            return packet + " holds " + std::to_string(b.size) + " bytes, the input's " +
+                   std::to_string(a.size);
+        }
+        if (av_rescale_q(b.timestamp, out->time_base, in->time_base) != a.timestamp) {
+            return packet + " is decoded at another time than the input's";
+        }
+        if (expected.editWrites && a.pos != b.pos) {
+            return packet + " lies at byte " + std::to_string(b.pos) + ", the input's at " +
+                   std::to_string(a.pos);
+        }
+    }
+
+    std::string why;
+    const auto outTables = VideoTables(outputPath, &why);
+    if (!outTables) return "the output's video track cannot be read: " + why;
+    if (expected.editWrites) {
+        std::vector<ByteRange> samples;
+        for (const TrackSample& sample : outTables->samples) {
+            samples.push_back({sample.offset, sample.size});
+        }
+        if (const auto shared =
+                FirstSharedByte(CoveredBytes(std::move(samples)), *expected.editWrites)) {
+            return "a video sample of the output lies in bytes the edit wrote (byte " +
+                   std::to_string(*shared) + ")";
+        }
+    }
+    // An input whose tables are not whole was still read by the remux as
+    // libavformat reads it; its showing times are then the index's alone.
+    const auto inTables = VideoTables(expected.inputPath, &why);
+    if (!inTables) return "";
+    const auto inDelays = ShowingDelays(*inTables);
+    const auto outDelays = ShowingDelays(*outTables);
+    const AVRational inUnit{1,
+                            static_cast<int>(std::min<uint32_t>(inTables->timescale, INT32_MAX))};
+    const AVRational outUnit{1,
+                             static_cast<int>(std::min<uint32_t>(outTables->timescale, INT32_MAX))};
+    for (std::size_t k = 0; k < inIndex.size(); ++k) {
+        const auto a = DelayAt(inDelays, inIndex[k].pos);
+        const auto b = DelayAt(outDelays, outIndex[k].pos);
+        if (!a) return "";
+        if (!b) return "the output's video index and tables disagree";
+        if (av_rescale_q(*b, outUnit, inUnit) != *a) {
+            return "video packet " + std::to_string(k + 1) +
+                   " is shown at another time than the input's";
+        }
     }
     return "";
 }
@@ -191,8 +316,10 @@ OutputVerdict VerifyOutput(const std::string& outputPath, const OutputExpectatio
     if (videoIn == nullptr || videoOut == nullptr) return Fail("the output has no video stream");
     if (audioOut == nullptr) return Fail("the output has no audio stream");
 
-    const IndexTotals in = Totals(videoIn);
-    const IndexTotals out = Totals(videoOut);
+    const std::vector<IndexEntry> inIndex = IndexOf(videoIn);
+    const std::vector<IndexEntry> outIndex = IndexOf(videoOut);
+    const IndexTotals in = Totals(inIndex);
+    const IndexTotals out = Totals(outIndex);
     if (in.packets != out.packets) {
         return Fail("the output has " + std::to_string(out.packets) + " video packets, the input " +
                     std::to_string(in.packets));
@@ -201,6 +328,10 @@ OutputVerdict VerifyOutput(const std::string& outputPath, const OutputExpectatio
         return Fail("the output's video packets hold " + std::to_string(out.bytes) +
                     " bytes, the input's " + std::to_string(in.bytes));
     }
+    if (out.packets == 0) return Fail("the output has no video packets");
+    const std::string packets =
+        CheckVideoPackets(videoIn, inIndex, videoOut, outIndex, expected, outputPath);
+    if (!packets.empty()) return Fail(packets);
 
     const std::string audioCheck = CheckAudio(audioOut, expected);
     if (!audioCheck.empty()) return Fail(audioCheck);

@@ -1,0 +1,41 @@
+#pragma once
+// Everything an in-place edit of a copy of the input needs, worked out and
+// proven before any file exists: the plan of the top-level boxes, the ftyp
+// and the moov it writes, and where the video samples and the audio writes
+// lie. The video samples are read from the video track as the new moov will
+// carry it (whole, or the edit does not run) and the audio writes are the
+// chunks the caller gives, which must be the frame reading's own walk. The
+// edit may run only when ProveEdit holds for them; anything else is for the
+// remux.
+
+#include <cstdint>
+#include <istream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "audio/RecordingMetadata.h"
+#include "output/EditPlan.h"
+#include "output/EditedMoov.h"
+
+namespace spatialmux::output {
+
+struct PreparedEdit {
+    EditPlan plan;
+    std::vector<uint8_t> ftyp;  // replaces the input's in place
+    std::vector<uint8_t> moov;  // goes behind the copy
+    // The bytes the video samples cover, and those the audio writes cover
+    // (each as CoveredBytes gives them); the two share none.
+    std::vector<ByteRange> video;
+    std::vector<ByteRange> audio;
+};
+
+// Plans, proves and builds the edit of `input` (`inputSize` bytes) whose
+// converted audio goes into the chunks of `audio`. Nothing, with the cause in
+// `error`, when the edit cannot be done or proven safe.
+std::optional<PreparedEdit> PrepareEdit(std::istream& input, uint64_t inputSize,
+                                        const EditedAudioTrack& audio,
+                                        const RecordingMetadata& recording,
+                                        const std::string& writerName, std::string* error);
+
+}  // namespace spatialmux::output
