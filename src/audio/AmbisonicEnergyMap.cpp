@@ -8,13 +8,12 @@ namespace spatialmux {
 
 namespace {
 
-constexpr double kRadians = std::numbers::pi / 180.0;
 constexpr double kOmniWeight = 0.5;  // the cardioid: half W, half the figure-of-eight
 
 // The beam's weights on W, Y, Z, X.
 std::array<double, 4> BeamWeights(const Direction& direction) {
-    const double a = direction.azimuthDegrees * kRadians;
-    const double e = direction.elevationDegrees * kRadians;
+    const double a = direction.azimuthDegrees * kRadiansPerDegree;
+    const double e = direction.elevationDegrees * kRadiansPerDegree;
     const double d = 1.0 - kOmniWeight;
     return {kOmniWeight, d * std::cos(e) * std::sin(a), d * std::sin(e),
             d * std::cos(e) * std::cos(a)};

@@ -7,7 +7,6 @@ namespace spatialmux {
 
 namespace {
 
-constexpr double kRadians = std::numbers::pi / 180.0;
 // ACN positions of the components.
 constexpr int kW = 0;
 constexpr int kY = 1;
@@ -17,7 +16,7 @@ constexpr int kX = 3;
 }  // namespace
 
 const std::array<Direction, kCubeSpeakers>& CubeSpeakers() {
-    static const double corner = std::atan(1.0 / std::sqrt(2.0)) / kRadians;  // 35.26
+    static const double corner = std::atan(1.0 / std::sqrt(2.0)) / kRadiansPerDegree;  // 35.26
     static const std::array<Direction, kCubeSpeakers> speakers{{{45, corner},
                                                                 {315, corner},
                                                                 {135, corner},
@@ -30,14 +29,14 @@ const std::array<Direction, kCubeSpeakers>& CubeSpeakers() {
 }
 
 std::array<double, 4> PlaneWave(const Direction& direction) {
-    const double a = direction.azimuthDegrees * kRadians;
-    const double e = direction.elevationDegrees * kRadians;
+    const double a = direction.azimuthDegrees * kRadiansPerDegree;
+    const double e = direction.elevationDegrees * kRadiansPerDegree;
     return {1.0, std::cos(e) * std::sin(a), std::sin(e), std::cos(e) * std::cos(a)};
 }
 
 AcnMatrix LookRotation(const Direction& look) {
-    const double a = look.azimuthDegrees * kRadians;
-    const double e = look.elevationDegrees * kRadians;
+    const double a = look.azimuthDegrees * kRadiansPerDegree;
+    const double e = look.elevationDegrees * kRadiansPerDegree;
     const double ca = std::cos(a);
     const double sa = std::sin(a);
     const double ce = std::cos(e);

@@ -7,7 +7,6 @@
 namespace spatialmux {
 
 namespace {
-constexpr double kRadians = std::numbers::pi / 180.0;
 }
 
 double WrapAzimuth(double degrees) {
@@ -32,11 +31,11 @@ Direction PictureToDirection(const PicturePoint& point, double width, double hei
 }
 
 double AngleBetween(const Direction& a, const Direction& b) {
-    const double ea = a.elevationDegrees * kRadians;
-    const double eb = b.elevationDegrees * kRadians;
-    const double da = (a.azimuthDegrees - b.azimuthDegrees) * kRadians;
+    const double ea = a.elevationDegrees * kRadiansPerDegree;
+    const double eb = b.elevationDegrees * kRadiansPerDegree;
+    const double da = (a.azimuthDegrees - b.azimuthDegrees) * kRadiansPerDegree;
     const double cosine = std::sin(ea) * std::sin(eb) + std::cos(ea) * std::cos(eb) * std::cos(da);
-    return std::acos(std::clamp(cosine, -1.0, 1.0)) / kRadians;
+    return std::acos(std::clamp(cosine, -1.0, 1.0)) / kRadiansPerDegree;
 }
 
 }  // namespace spatialmux

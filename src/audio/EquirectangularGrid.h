@@ -13,7 +13,11 @@
 // continuous: pixel (i, j) covers [i, i + 1) x [j, j + 1), its centre is
 // (i + 0.5, j + 0.5).
 
+#include <numbers>
+
 namespace spatialmux {
+
+inline constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
 
 struct Direction {
     double azimuthDegrees = 0.0;    // (-180, 180], +90 = left

@@ -55,8 +55,9 @@ inline constexpr uint64_t kMaxEditedFtypBytes = 4096;
 // Walks the top-level boxes of `file` (`fileSize` bytes). Nothing, with the
 // cause in `error`, when a box is damaged or cut short, there are more than
 // kMaxTopLevelBoxes, the first box is not an ftyp, the movie is fragmented
-// (moof), there is not exactly one moov or no mdat, the ftyp or the moov is too large, or a last
-// mdat that runs to the end of the file is too large for a 32-bit size.
+// (moof), there is not exactly one moov or no mdat, the ftyp or the moov is
+// too large, or a last mdat that runs to the end of the file is too large
+// for a 32-bit size.
 std::optional<EditPlan> PlanEdit(std::istream& file, uint64_t fileSize, std::string* error);
 
 // The proof, from the video samples as the copied video track places them

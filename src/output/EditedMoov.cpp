@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
 #include "audio/ChannelLayoutBox.h"
 #include "output/MoovLayout.h"
@@ -17,7 +18,6 @@ namespace spatialmux::output {
 
 namespace {
 
-constexpr uint32_t kHeader = 8;
 constexpr uint32_t kFtypBytes = 20;
 constexpr uint32_t kQuickTimeMinorVersion = 0x200;
 constexpr uint32_t kMvhdVersion0Bytes = 108;
@@ -235,16 +235,6 @@ std::vector<uint8_t> AudioTrak(const EditedAudioTrack& audio, const std::vector<
     return out;
 }
 
-// The child of `type` of the box at `parent` (whole inside `bytes`).
-std::optional<uint32_t> Child(const std::vector<uint8_t>& bytes, uint32_t parent,
-                              const char* type) {
-    uint32_t found = 0;
-    if (!FindChild(bytes.data(), parent + kHeader, parent + ReadBE32(bytes.data() + parent), type,
-                   0, &found)) {
-        return std::nullopt;
-    }
-    return found;
-}
 
 bool Fail(std::string* error, const char* cause) {
     if (error != nullptr) *error = cause;
@@ -256,7 +246,7 @@ bool Fail(std::string* error, const char* cause) {
 std::optional<std::vector<uint8_t>> QuickTimeFtyp(uint64_t size) {
     if (size < kFtypBytes || size > UINT32_MAX) return std::nullopt;
     const uint64_t rest = size - kFtypBytes;
-    const bool freeBox = rest == 0 || rest >= kHeader;
+    const bool freeBox = rest == 0 || rest >= kBoxHeaderSize;
     if (!freeBox && rest % 4 != 0) return std::nullopt;
     std::vector<uint8_t> out;
     out.reserve(static_cast<std::size_t>(size));
@@ -297,33 +287,33 @@ std::optional<std::vector<uint8_t>> BuildEditedMoov(const std::vector<uint8_t>& 
     std::vector<uint8_t> sa3d = audio.sa3dBox;
     if (!RemapSa3dChannels(sa3d)) return fail("the SA3D box is malformed");
 
-    const auto mvhd = Child(oldMoov, 0, "mvhd");
-    const auto trak = Child(oldMoov, 0, "trak");
+    const auto mvhd = ChildBox(oldMoov, 0, "mvhd");
+    const auto trak = ChildBox(oldMoov, 0, "trak");
     if (!mvhd || !trak) return fail("the movie box has no movie header or no track");
     const uint32_t mvhdSize = ReadBE32(oldMoov.data() + *mvhd);
-    const bool mvhdWide = oldMoov[*mvhd + kHeader] == 1;
+    const bool mvhdWide = oldMoov[*mvhd + kBoxHeaderSize] == 1;
     if (mvhdSize < (mvhdWide ? kMvhdVersion1Bytes : kMvhdVersion0Bytes)) {
         return fail("the movie header is cut short");
     }
     const uint32_t movieTimescale = ReadBE32(oldMoov.data() + *mvhd + (mvhdWide ? 28 : 20));
 
     // The first track is the video the camera recorded: its handler says so.
-    const auto mdia = Child(oldMoov, *trak, "mdia");
-    const auto tkhd = Child(oldMoov, *trak, "tkhd");
+    const auto mdia = ChildBox(oldMoov, *trak, "mdia");
+    const auto tkhd = ChildBox(oldMoov, *trak, "tkhd");
     if (!mdia || !tkhd) return fail("the first track is not the video");
-    const auto hdlr = Child(oldMoov, *mdia, "hdlr");
+    const auto hdlr = ChildBox(oldMoov, *mdia, "hdlr");
     if (!hdlr || ReadBE32(oldMoov.data() + *hdlr) < 20 ||
         std::memcmp(oldMoov.data() + *hdlr + 16, "vide", 4) != 0) {
         return fail("the first track is not the video");
     }
-    const bool tkhdWide = oldMoov[*tkhd + kHeader] == 1;
+    const bool tkhdWide = oldMoov[*tkhd + kBoxHeaderSize] == 1;
     if (ReadBE32(oldMoov.data() + *tkhd) < (tkhdWide ? 32u : 24u)) {
         return fail("the video track header is cut short");
     }
     const uint32_t videoId = ReadBE32(oldMoov.data() + *tkhd + (tkhdWide ? 28 : 20));
-    const auto videoMdhd = Child(oldMoov, *mdia, "mdhd");
+    const auto videoMdhd = ChildBox(oldMoov, *mdia, "mdhd");
     if (!videoMdhd) return fail("the video track has no media header");
-    const bool mdhdWide = oldMoov[*videoMdhd + kHeader] == 1;
+    const bool mdhdWide = oldMoov[*videoMdhd + kBoxHeaderSize] == 1;
     if (ReadBE32(oldMoov.data() + *videoMdhd) < (mdhdWide ? 44u : 32u)) {
         return fail("the video media header is cut short");
     }

@@ -65,6 +65,16 @@ bool FindChild(const uint8_t* bytes, uint32_t begin, uint32_t end, const char* t
     return false;
 }
 
+std::optional<uint32_t> ChildBox(const std::vector<uint8_t>& bytes, uint32_t parent,
+                                 const char* type) {
+    uint32_t found = 0;
+    if (!FindChild(bytes.data(), parent + kBoxHeaderSize, parent + ReadBE32(bytes.data() + parent),
+                   type, 0, &found)) {
+        return std::nullopt;
+    }
+    return found;
+}
+
 bool FindMoovLayout(const uint8_t* moov, std::size_t size, MoovLayout* layout) {
     if (size < kHeaderSize || size > UINT32_MAX) return false;
     const auto moovSize = static_cast<uint32_t>(size);

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 namespace spatialmux::output {
 
@@ -31,6 +33,11 @@ struct MoovLayout {
 // does not or no such child exists.
 bool FindChild(const uint8_t* bytes, uint32_t begin, uint32_t end, const char* type, int skip,
                uint32_t* found);
+
+// The child of type `type` of the box at `parent` (whole inside `bytes`,
+// as FindChild checks its children), if any.
+std::optional<uint32_t> ChildBox(const std::vector<uint8_t>& bytes, uint32_t parent,
+                                 const char* type);
 
 // Walks `moov` (its whole `size` bytes). False when moov's own header does
 // not say moov and `size`, when it has fewer than two traks, or when a trak

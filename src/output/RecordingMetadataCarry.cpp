@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
 #include "output/MoovLayout.h"
 
@@ -18,7 +19,6 @@ namespace spatialmux::output {
 
 namespace {
 
-constexpr uint32_t kHeader = 8;
 // hdlr: header, version and flags, predefined, handler type, 12 reserved.
 constexpr uint32_t kHandlerNameAt = 32;
 
@@ -40,23 +40,14 @@ uint64_t Read64(const uint8_t* p) {
     return (uint64_t{ReadBE32(p)} << 32) | ReadBE32(p + 4);
 }
 
-// The child `type` of the box at `parent` in `moov`, if any.
-std::optional<uint32_t> Child(const std::vector<uint8_t>& moov, uint32_t parent, const char* type) {
-    uint32_t found = 0;
-    if (!FindChild(moov.data(), parent + kHeader, parent + ReadBE32(moov.data() + parent), type, 0,
-                   &found)) {
-        return std::nullopt;
-    }
-    return found;
-}
 
 // True when [begin, end) of `bytes` is a run of whole boxes with 32-bit sizes.
 bool IsBoxRun(const uint8_t* bytes, std::size_t size) {
     std::size_t at = 0;
     while (at < size) {
-        if (size - at < kHeader) return false;
+        if (size - at < kBoxHeaderSize) return false;
         const uint32_t box = ReadBE32(bytes + at);
-        if (box < kHeader || box > size - at) return false;
+        if (box < kBoxHeaderSize || box > size - at) return false;
         at += box;
     }
     return true;
@@ -156,8 +147,8 @@ std::optional<std::vector<uint8_t>> MergeUserData(const std::vector<uint8_t>& mo
     }
     std::vector<uint8_t> box = {0, 0, 0, 0, 'u', 'd', 't', 'a'};
     if (udtaSize != 0) {
-        const uint8_t* children = moov.data() + udta + kHeader;
-        const std::size_t length = udtaSize - kHeader;
+        const uint8_t* children = moov.data() + udta + kBoxHeaderSize;
+        const std::size_t length = udtaSize - kBoxHeaderSize;
         if (!IsBoxRun(children, length)) return std::nullopt;
         for (std::size_t at = 0; at < length; at += ReadBE32(children + at)) {
             if (carried.count(std::string(reinterpret_cast<const char*>(children + at + 4), 4)) ==
@@ -178,12 +169,12 @@ bool AddHeaderSplice(const std::vector<uint8_t>& moov, uint32_t parent, const ch
                      const std::optional<DisplayMatrix>& matrix,
                      const std::optional<uint16_t>& language, std::vector<Splice>* splices) {
     if (!times && !matrix && !language) return true;
-    const std::optional<uint32_t> at = Child(moov, parent, type);
+    const std::optional<uint32_t> at = ChildBox(moov, parent, type);
     if (!at) return true;  // nothing to carry into
     const uint32_t size = ReadBE32(moov.data() + *at);
     // The fields of a version this program does not know cannot be placed;
     // such a box is left as it is, as readers skip it.
-    if (size > kHeader && moov[*at + kHeader] > 1) return true;
+    if (size > kBoxHeaderSize && moov[*at + kBoxHeaderSize] > 1) return true;
     std::optional<std::vector<uint8_t>> box =
         RewriteHeader(moov.data() + *at, size, times, matrix, language);
     if (!box) return false;
@@ -200,7 +191,7 @@ bool ApplySplices(std::vector<uint8_t> moov, std::vector<Splice> splices,
             static_cast<int64_t>(splice->bytes.size()) - static_cast<int64_t>(splice->oldSize);
         for (uint32_t ancestor : splice->ancestors) {
             const int64_t size = static_cast<int64_t>(ReadBE32(moov.data() + ancestor)) + change;
-            if (size < kHeader || size > static_cast<int64_t>(UINT32_MAX)) return false;
+            if (size < kBoxHeaderSize || size > static_cast<int64_t>(UINT32_MAX)) return false;
             WriteBE32(moov.data() + ancestor, static_cast<uint32_t>(size));
         }
         const auto at = moov.begin() + static_cast<std::ptrdiff_t>(splice->offset);
@@ -239,7 +230,7 @@ bool CarryRecordingMetadata(const std::vector<uint8_t>& moov, const RecordingMet
     if (!headersCarried) return false;
 
     if (metadata.videoHandlerName) {
-        const std::optional<uint32_t> hdlr = Child(moov, videoMdia, "hdlr");
+        const std::optional<uint32_t> hdlr = ChildBox(moov, videoMdia, "hdlr");
         if (hdlr) {
             const uint32_t size = ReadBE32(moov.data() + *hdlr);
             std::optional<std::vector<uint8_t>> box =
@@ -252,7 +243,7 @@ bool CarryRecordingMetadata(const std::vector<uint8_t>& moov, const RecordingMet
     // New boxes go to the end of moov, udta in front of meta.
     const uint32_t moovEnd = layout.moovSize;
     if (!metadata.userDataTags.empty()) {
-        const std::optional<uint32_t> udta = Child(moov, 0, "udta");
+        const std::optional<uint32_t> udta = ChildBox(moov, 0, "udta");
         const uint32_t udtaSize = udta ? ReadBE32(moov.data() + *udta) : 0;
         std::optional<std::vector<uint8_t>> box =
             MergeUserData(moov, udta.value_or(0), udtaSize, metadata.userDataTags);
@@ -261,11 +252,11 @@ bool CarryRecordingMetadata(const std::vector<uint8_t>& moov, const RecordingMet
     }
     if (!metadata.metaBox.empty()) {
         const std::vector<uint8_t>& meta = metadata.metaBox;
-        if (meta.size() < kHeader || ReadBE32(meta.data()) != meta.size() ||
+        if (meta.size() < kBoxHeaderSize || ReadBE32(meta.data()) != meta.size() ||
             std::memcmp(meta.data() + 4, "meta", 4) != 0) {
             return false;
         }
-        const std::optional<uint32_t> old = Child(moov, 0, "meta");
+        const std::optional<uint32_t> old = ChildBox(moov, 0, "meta");
         const uint32_t oldSize = old ? ReadBE32(moov.data() + *old) : 0;
         splices.push_back({old.value_or(moovEnd), oldSize, meta, {0}});
     }
