@@ -48,7 +48,7 @@ echo "Shot on the beach, 3 May" >"$movies/notes.txt"
 gui=$!
 window="$(xdotool search --sync --onlyvisible --name '^spatialmux$' | head -n 1)"
 [ -n "$window" ]
-xdotool windowsize "$window" 900 460
+xdotool windowsize "$window" 1000 460
 xdotool windowfocus --sync "$window" 2>/dev/null || true
 sleep 2  # the checks answer, the rows settle
 

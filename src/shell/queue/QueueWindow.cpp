@@ -96,7 +96,7 @@ QueueWindow::~QueueWindow() {
 void QueueWindow::BuildLayout() {
     setWindowTitle(Text("progress.title"));
     setAcceptDrops(true);
-    resize(920, 560);
+    resize(1000, 560);
 
     // The header bar: adding movies, and removing them.
     toolbar.setMovable(false);
