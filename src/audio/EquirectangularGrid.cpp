@@ -6,9 +6,6 @@
 
 namespace spatialmux {
 
-namespace {
-}
-
 double WrapAzimuth(double degrees) {
     double wrapped = std::fmod(degrees, 360.0);
     if (wrapped > 180.0) wrapped -= 360.0;

@@ -235,7 +235,6 @@ std::vector<uint8_t> AudioTrak(const EditedAudioTrack& audio, const std::vector<
     return out;
 }
 
-
 bool Fail(std::string* error, const char* cause) {
     if (error != nullptr) *error = cause;
     return false;

@@ -40,7 +40,6 @@ uint64_t Read64(const uint8_t* p) {
     return (uint64_t{ReadBE32(p)} << 32) | ReadBE32(p + 4);
 }
 
-
 // True when [begin, end) of `bytes` is a run of whole boxes with 32-bit sizes.
 bool IsBoxRun(const uint8_t* bytes, std::size_t size) {
     std::size_t at = 0;
