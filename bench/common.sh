@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034  # the variables are read by the scripts that source this
 # Sourced by the bench scripts, with $root set to the source tree: their
 # settings (see bench/README.md), how a command is measured and the fastest
 # of several runs.

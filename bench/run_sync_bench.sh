@@ -91,10 +91,12 @@ for fs in ext4 xfs; do
     names=(cp cp_sync)
     q() { printf '%q ' "$@"; }
     commands[cp]="$(q cp --reflink=never "$in" "$mount/copy.mp4")"
+    # shellcheck disable=SC2016  # the inner shell expands its arguments
     commands[cp_sync]="$(q sh -c 'cp --reflink=never "$1" "$2" && sync "$2"' sh "$in" "$mount/copy.mp4")"
     outputs[cp]="$mount/copy.mp4" outputs[cp_sync]="$mount/copy.mp4"
     if [ "$fs" = xfs ]; then
         names+=(clone_sync)
+        # shellcheck disable=SC2016
         commands[clone_sync]="$(q sh -c 'cp --reflink=always "$1" "$2" && sync "$2"' sh "$in" "$mount/copy.mp4")"
         outputs[clone_sync]="$mount/copy.mp4"
     fi

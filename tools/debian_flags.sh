@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by tools/build.sh and tools/package.sh: the compiler and linker
 # flags of a Debian package build, with all of Debian's hardening
 # (immediate binding included), as cmake arguments in the array
@@ -11,4 +12,9 @@ debian_cmake_flags=(
   # less time, and the package strips debug information anyway.
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 )
-command -v ccache >/dev/null && debian_cmake_flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# ccache when the machine has it. Written as an if: this file is sourced
+# under `set -e`, and an `a && b` whose `a` fails as its last command would
+# end the caller.
+if command -v ccache >/dev/null; then
+  debian_cmake_flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi

@@ -57,7 +57,7 @@ $sudo apt-get install -y -qq "$deb" >/dev/null
 /usr/bin/spatialmux --version | tee "$work/version"
 grep -q '^License: MIT' "$work/version"
 grep -q '^License: Expat' /usr/share/doc/spatialmux/copyright
-while read -r f; do [ -f "$f" ] && echo "$f"; done < <(dpkg -L spatialmux | sort)
+while read -r f; do if [ -f "$f" ]; then echo "$f"; fi; done < <(dpkg -L spatialmux | sort)
 # Only the three programs are installed; the fixture builder and the tests never.
 [ "$(dpkg -L spatialmux | grep -c '^/usr/bin/')" -eq 3 ]
 for program in spatialmux-droplet spatialmux-gui; do
@@ -96,7 +96,7 @@ grep -qx 'NoDisplay=true' /usr/share/applications/spatialmux-droplet.desktop
 grep -qx 'MimeType=video/mp4;video/quicktime;' /usr/share/applications/spatialmux-droplet.desktop
 for page in spatialmux-gui spatialmux-droplet; do
   if [ -e "/usr/share/man/man1/$page.1.gz" ]; then
-    MANWIDTH=80 man --warnings "$page" 2>&1 >/dev/null | { ! grep .; }
+    if MANWIDTH=80 man --warnings "$page" 2>&1 >/dev/null | grep .; then exit 1; fi
   fi
 done
 # The installed window starts with a movie queued and runs until stopped

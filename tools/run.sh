@@ -4,19 +4,17 @@
 #   tools/run.sh INPUT OUTPUT    converts INPUT into OUTPUT
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${SPATIALMUX_BUILD_DIR:-$root/build}"
+# A build folder of its own: the lean settings below never reach the test
+# build in build/ (tools/test.sh), and the test build's never reach this one.
+build="${SPATIALMUX_RUN_BUILD_DIR:-$root/build-run}"
 bash "$root/tools/setup.sh"
-# The command line and the fixture builder only, optimized: a first run
-# configures a lean build; a build folder that exists (say from
-# tools/test.sh) keeps its settings.
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  launcher=()
-  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  # -O2 rather than -O3: a shorter build; a conversion waits on the disk.
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DSPATIALMUX_BUILD_TESTS=OFF \
-        -DSPATIALMUX_WITH_QT=OFF "${launcher[@]}" >/dev/null
-fi
+# The command line and the fixture builder only, optimized.
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+# -O2 rather than -O3: a shorter build; a conversion waits on the disk.
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DSPATIALMUX_BUILD_TESTS=OFF \
+      -DSPATIALMUX_WITH_QT=OFF "${launcher[@]}" >/dev/null
 cmake --build "$build" --target spatialmux make_camera_movie >/dev/null
 
 if [ $# -eq 2 ]; then

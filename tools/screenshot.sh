@@ -14,7 +14,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 smoke=0
-if [ "${1:-}" = --smoke ]; then smoke=1; shift; fi
+smoke_flag=()
+if [ "${1:-}" = --smoke ]; then smoke=1; smoke_flag=(--smoke); shift; fi
 build="$(cd "${1:-$root/build}" && pwd)"
 out="${2:-$root/resources/screenshots/spatialmux-gui.png}"
 case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
@@ -25,7 +26,7 @@ done
 # A display of its own, with a fixed size and depth.
 if [ -z "${SPATIALMUX_SCREENSHOT_DISPLAY:-}" ]; then
   SPATIALMUX_SCREENSHOT_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1280x800x24" \
-    bash "${BASH_SOURCE[0]}" $([ $smoke = 1 ] && echo --smoke) "$build" "$out"
+    bash "${BASH_SOURCE[0]}" "${smoke_flag[@]}" "$build" "$out"
 fi
 
 work="$(mktemp -d)"

@@ -40,6 +40,7 @@ tests=(
   util-linux                                     # unshare: the read-only volume of the fault tests
   xfsprogs e2fsprogs                             # the edit engine's reflink test (mkfs.xfs, filefrag)
   parallel                                       # the many-machines recipe (docs/many-machines.md)
+  shellcheck                                     # the scripts' lint test
   lintian appstream man-db                       # the package's checks (tools/package_check.sh)
 )
 
