@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "control/convert/GainChoice.h"
+#include "control/ambisonics/GainChoice.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "control/ConsoleProgress.h"
-#include "control/convert/GainChoice.h"
+#include "control/ambisonics/GainChoice.h"
 #include "control/convert/wrap_ffmpeg.h"
 
 namespace spatialmux {

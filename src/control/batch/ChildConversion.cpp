@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "control/convert/OutputCommit.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/OutputCommit.h"
 #include "platform/MoveIntoPlace.h"
 
 namespace spatialmux {

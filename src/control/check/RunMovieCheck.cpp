@@ -1,6 +1,6 @@
 // spatialmux --check over its files, with libavformat's probe.
 #include "control/check/CheckReportPrinting.h"
-#include "control/check/MovieCheck.h"
+#include "control/inspect/MovieCheck.h"
 
 namespace spatialmux {
 

@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "audio/ByteUtil.h"
+#include "control/ambisonics/GainChoice.h"
 #include "control/convert/BlockAlignedWriter.h"
 #include "control/convert/FinishedOutputCheck.h"
-#include "control/convert/GainChoice.h"
-#include "control/convert/OutputCommit.h"
-#include "control/convert/OutputContainer.h"
-#include "control/convert/TestPausePoints.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/InertTestPausePoints.h"
+#include "control/job/OutputCommit.h"
+#include "control/job/OutputContainer.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 #include "output/EditPlan.h"

@@ -5,8 +5,8 @@
 
 #include "audio/WavWriter.h"
 #include "control/convert/JobState.h"
-#include "control/convert/OutputCommit.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/OutputCommit.h"
 #include "movie/MovieReader.h"
 #include "platform/StopSignalFlag.h"
 

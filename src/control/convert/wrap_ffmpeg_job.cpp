@@ -4,12 +4,12 @@
 #include <memory>
 
 #include "audio/WavWriter.h"
-#include "control/convert/JobPreflight.h"
 #include "control/convert/JobState.h"
-#include "control/convert/OutputCommit.h"
-#include "control/convert/OutputFormat.h"
-#include "control/convert/SpaceNeeded.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/JobPreflight.h"
+#include "control/job/OutputCommit.h"
+#include "control/job/OutputFormat.h"
+#include "control/job/SpaceNeeded.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 #include "output/Remux.h"

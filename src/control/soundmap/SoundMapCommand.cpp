@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "control/convert/GainChoice.h"
-#include "control/soundmap/ConvertedAudioStretch.h"
+#include "control/ambisonics/ConvertedAudioStretch.h"
+#include "control/ambisonics/GainChoice.h"
 #include "movie/AmbisonicLayout.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "audio/AmbisonicEnergyMap.h"
-#include "control/check/MovieCheck.h"
+#include "control/inspect/MovieCheck.h"
 
 namespace spatialmux {
 

@@ -1,6 +1,6 @@
 // TEST HOOK: see TestPausePoints.h. Nothing here runs unless a test sets
 // SPATIALMUX_TEST_PAUSE_AT.
-#include "control/convert/TestPausePoints.h"
+#include "control/job/InertTestPausePoints.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 // The facts and the verdict of spatialmux --check for one file, from its
 // boxes and the probe it is given (FFmpeg is asked in RunMovieCheck.cpp).
-#include "control/check/MovieCheck.h"
+#include "control/inspect/MovieCheck.h"
 
 #include <sys/stat.h>
 
@@ -10,8 +10,8 @@
 #include <fstream>
 #include <utility>
 
-#include "control/check/ChannelLayoutText.h"
-#include "control/convert/GainChoice.h"
+#include "control/ambisonics/GainChoice.h"
+#include "control/inspect/ChannelLayoutText.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 

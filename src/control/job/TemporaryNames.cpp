@@ -1,4 +1,4 @@
-#include "control/convert/TemporaryNames.h"
+#include "control/job/TemporaryNames.h"
 
 #include <algorithm>
 #include <climits>
