@@ -13,8 +13,9 @@
 #include "control/ProgressProtocol.h"
 #include "control/ProgressReportPipe.h"
 #include "control/batch/BatchRun.h"
+#include "control/check/CheckCommand.h"
 #include "control/convert/wrap_ffmpeg.h"
-#include "control/inspect/MovieCheck.h"
+#include "control/job/EngineChoice.h"
 #include "control/job/HumanSize.h"
 #include "control/job/OutputFormat.h"
 #include "control/soundmap/SoundMapCommand.h"
@@ -53,7 +54,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
         return 2;
     }
     // The choice holds for the process: a batch passes it to its children.
-    wrap_ffmpeg::ForceRemux(request.remux);
+    ForceRemux(request.remux);
     KeepGoingOnFileLimitsAndClosedPipes();
     // Ctrl-C, SIGTERM and SIGHUP become a cancel request: the job stops at
     // its next frame or packet and removes what it wrote.
@@ -146,7 +147,7 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
         case Mode::Convert:
             return Convert(request.paths[0], request.paths[1], request.progressFd, request);
         case Mode::Batch:
-            wrap_ffmpeg::ForceRemux(request.remux);
+            ForceRemux(request.remux);
             return RunBatch(
                 BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite,
                              request.audio, request.audioBitRate, request.format},

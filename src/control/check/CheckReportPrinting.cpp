@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 
 #include "control/inspect/ChannelLayoutText.h"
-#include "control/soundmap/SoundMapCommand.h"
 
 namespace spatialmux {
 

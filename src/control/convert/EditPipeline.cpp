@@ -36,8 +36,6 @@ namespace spatialmux {
 
 namespace {
 
-std::atomic<bool> remuxForced{false};
-
 // The one frame the edit works through (as the remux's WAV phase does).
 AudioFrame editFrame;
 
@@ -75,19 +73,6 @@ bool BlankBox(int fd, const output::ByteRange& range) {
 }
 
 }  // namespace
-
-void wrap_ffmpeg::ForceRemux(bool force) {
-    remuxForced = force;
-}
-
-bool wrap_ffmpeg::RemuxForced() {
-    return remuxForced;
-}
-
-bool wrap_ffmpeg::UsesEditEngine(const std::string& output, output::AudioCodec codec) {
-    return !remuxForced && codec == output::AudioCodec::Pcm &&
-           ContainerFor(output) == OutputContainer::Mov;
-}
 
 int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
                                    [[maybe_unused]] const std::string& output, OutputCommit& commit,

@@ -15,6 +15,7 @@
 #include "control/ambisonics/GainChoice.h"
 #include "control/convert/FinishedOutputCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/EngineChoice.h"
 #include "control/job/InertTestPausePoints.h"
 #include "control/job/OutputCommit.h"
 #include "movie/AudioFrame.h"

@@ -6,6 +6,7 @@
 #include "audio/WavWriter.h"
 #include "control/convert/JobState.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/EngineChoice.h"
 #include "control/job/JobPreflight.h"
 #include "control/job/OutputCommit.h"
 #include "control/job/OutputFormat.h"
@@ -19,14 +20,6 @@
 #include "platform/PathParts.h"
 
 namespace spatialmux {
-
-std::string wrap_ffmpeg::TemporaryWavPath(const std::string& outputPath) {
-    const std::size_t slash = outputPath.rfind('/');
-    const std::string name = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
-    std::string folder = platform::FolderOf(outputPath);
-    if (folder.back() != '/') folder += '/';
-    return folder + "." + name + ".wav";
-}
 
 void wrap_ffmpeg::InitializeFfmpeg() {
     cur_reader().reset();

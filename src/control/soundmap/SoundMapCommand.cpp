@@ -97,16 +97,6 @@ void TileOrigin(const SoundMapResult& result, int index, int* x, int* y) {
                               result.tileHeight + output::kLabelStripHeight, x, y);
 }
 
-bool SoundMapAvailable(const CheckReport& report) {
-    if (report.kind == CheckReport::Kind::CameraMovie) return report.convertible;
-    if (report.kind != CheckReport::Kind::OtherMovie || !report.probe) return false;
-    std::string ignored;
-    const bool fourChannels = std::any_of(
-        report.probe->streams.begin(), report.probe->streams.end(),
-        [](const StreamProbe& s) { return s.kind == StreamProbe::Kind::Audio && s.channels == 4; });
-    return fourChannels && DeclaredAmbisonicChannels(report, &ignored).has_value();
-}
-
 std::optional<SoundMapResult> MakeSoundMap(const SoundMapRequest& request, std::string* problem) {
     SilenceMediaLog();
     SoundMapResult result;

@@ -64,8 +64,4 @@ std::optional<SoundMapResult> MakeSoundMap(const SoundMapRequest& request, std::
 // status 0 written, 1 refused or failed.
 int RunSoundMap(const SoundMapRequest& request, std::FILE* out, std::FILE* err);
 
-// Whether a checked movie can be mapped: a convertible camera movie, or a
-// movie with four-channel first-order ACN/SN3D ambisonics.
-bool SoundMapAvailable(const CheckReport& report);
-
 }  // namespace spatialmux
