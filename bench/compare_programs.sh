@@ -29,8 +29,10 @@ done
 [ -f "$movie" ] || { echo "no movie: $movie" >&2; exit 2; }
 [ -z "$card" ] || [ -d "$card" ] || { echo "no card folder: $card" >&2; exit 2; }
 [ -x /usr/bin/time ] || { echo "needs GNU time (/usr/bin/time, package time)" >&2; exit 2; }
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# shellcheck source=bench/common.sh
+source "$root/bench/common.sh"  # measure, $repeats
 start_runs="${BENCH_START_RUNS:-20}"
-repeats="${BENCH_REPEATS:-3}"
 nosync=()
 case "${BENCH_EATMYDATA:-auto}" in
     1) nosync=(eatmydata) ;;
@@ -40,28 +42,16 @@ esac
 data="${SPATIALMUX_BENCH_DATA:-$(mktemp -d /tmp/compare-programs.XXXXXX)}"
 mkdir -p "$data"
 
-# Runs a command under /usr/bin/time; prints "wall_seconds cpu_seconds peak_kib"
-# (cpu = user + system, of the command and the children it waited for).
-measure() {
-    local report="$data/time.txt"
-    /usr/bin/time -f '%e %U %S %M' -o "$report" "$@" >"$data/stdout.txt" 2>"$data/stderr.txt" || {
-        echo "failed: $*" >&2
-        tail -n 20 "$data/stderr.txt" >&2
-        exit 1
-    }
-    tail -n 1 "$report" | awk '{ printf "%.3f %.3f %d\n", $1, $2 + $3, $4 }'
-}
-
 # The row of one figure: both values and the ratio.
 row() {
     awk -v n="$1" -v a="$2" -v b="$3" -v u="$4" \
-        'BEGIN { printf "%-34s %10.2f %10.2f %s   %5.2fx\n", n, a, b, u, (a > 0 ? b / a : 0) }'
+        'BEGIN { printf "%-46s %9.2f %9.2f %-3s  %5.2fx\n", n, a, b, u, (a > 0 ? b / a : 0) }'
 }
 
 echo "before: $before"
 echo "after:  $after"
 [ ${#nosync[@]} -gt 0 ] && echo "conversions and batches under eatmydata (no syncs)"
-printf '%-34s %10s %10s\n' "" before after
+printf '%-46s %9s %9s\n' "" before after
 
 # --version: the CPU time summed over every run (a run's own is near the
 # clock's 10 ms step), the peak memory of the last.
