@@ -5,7 +5,6 @@
 // nothing but the audio chunks, the ftyp and the moov changes; the video
 // bytes are never read by this process.
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -20,7 +19,6 @@
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/InertTestPausePoints.h"
 #include "control/job/OutputCommit.h"
-#include "control/job/OutputContainer.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 #include "output/EditPlan.h"
