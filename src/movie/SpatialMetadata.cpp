@@ -6,7 +6,7 @@
 
 #include "audio/ByteOrder.h"
 #include "audio/ChannelLayoutBox.h"
-#include "movie/BoxWalk.h"
+#include "iso/BoxWalk.h"
 #include "movie/StreamMoves.h"
 
 namespace spatialmux {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "movie/BoxWalk.h"
+#include "iso/BoxWalk.h"
 #include "movie/SpatialMetadata.h"
 
 namespace spatialmux {

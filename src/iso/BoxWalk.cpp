@@ -1,5 +1,5 @@
 // The bounds-checked box walk of any movie.
-#include "movie/BoxWalk.h"
+#include "iso/BoxWalk.h"
 
 #include <algorithm>
 #include <cstring>
