@@ -9,12 +9,8 @@
 
 namespace spatialmux {
 
-namespace {
-
-// One box header read from `header` (of which `avail` bytes are there) at
-// `offset`, inside a parent ending at `end`. Nothing when it does not fit.
-std::optional<BoxSpan> HeaderAt(const uint8_t* header, uint64_t avail, uint64_t offset,
-                                uint64_t end, SizeForms forms) {
+std::optional<BoxSpan> ParseBoxAt(const uint8_t* header, uint64_t avail, uint64_t offset,
+                                  uint64_t end, SizeForms forms) {
     if (offset > end || end - offset < kBoxHeaderSize || avail < kBoxHeaderSize) {
         return std::nullopt;
     }
@@ -36,8 +32,6 @@ std::optional<BoxSpan> HeaderAt(const uint8_t* header, uint64_t avail, uint64_t 
     return box;
 }
 
-}  // namespace
-
 bool BoxSpan::Is(const char* wanted) const {
     return std::memcmp(type, wanted, 4) == 0;
 }
@@ -46,7 +40,7 @@ std::optional<BoxSpan> BoxAt(std::span<const uint8_t> bytes, uint64_t offset, ui
                              SizeForms forms) {
     end = std::min<uint64_t>(end, bytes.size());
     if (offset >= end) return std::nullopt;
-    return HeaderAt(bytes.data() + offset, end - offset, offset, end, forms);
+    return ParseBoxAt(bytes.data() + offset, end - offset, offset, end, forms);
 }
 
 std::vector<BoxSpan> ChildBoxes(std::span<const uint8_t> bytes, uint64_t begin, uint64_t end,
@@ -103,7 +97,7 @@ std::optional<BoxSpan> TopLevelBoxAt(std::istream& file, uint64_t length, uint64
     file.read(reinterpret_cast<char*>(header), static_cast<std::streamsize>(wanted));
     const auto got = static_cast<uint64_t>(std::max<std::streamsize>(file.gcount(), 0));
     file.clear();
-    return HeaderAt(header, got, offset, length, SizeForms::Any);
+    return ParseBoxAt(header, got, offset, length, SizeForms::Any);
 }
 
 std::vector<BoxSpan> TopLevelBoxes(std::istream& file, uint64_t length) {

@@ -45,6 +45,13 @@ enum class SizeForms {
     Plain32,  // only a 32-bit size of at least 8 (0 and 1 end the walk)
 };
 
+// The box whose header bytes are at `header` (of which `available` bytes
+// are there) and stand at `offset` of a parent or file that ends at `end`,
+// for a reader that reads headers itself. Nothing when its header or its
+// body does not fit.
+std::optional<BoxSpan> ParseBoxAt(const uint8_t* header, uint64_t available, uint64_t offset,
+                                  uint64_t end, SizeForms forms = SizeForms::Any);
+
 // The box whose header starts at `offset` of bytes[0, end) (end clipped to
 // the buffer). Nothing when its header or its body does not fit.
 std::optional<BoxSpan> BoxAt(std::span<const uint8_t> bytes, uint64_t offset, uint64_t end,
