@@ -18,12 +18,16 @@ if(APPLE AND SPATIALMUX_WITH_QT)
     MACOSX_BUNDLE_BUNDLE_VERSION ${PROJECT_VERSION})
 
   set(APP_MACOS_DIR ${CMAKE_BINARY_DIR}/spatialmux-droplet.app/Contents/MacOS)
+  # The command line runs spatialmux --binaural in the render program beside it.
   add_custom_command(
-    OUTPUT ${APP_MACOS_DIR}/spatialmux
+    OUTPUT ${APP_MACOS_DIR}/spatialmux ${APP_MACOS_DIR}/spatialmux-render
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:spatialmux> ${APP_MACOS_DIR}/spatialmux
-    DEPENDS spatialmux spatialmux_app
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:spatialmux-render>
+            ${APP_MACOS_DIR}/spatialmux-render
+    DEPENDS spatialmux spatialmux-render spatialmux_app
     COMMENT "Putting the command line into the application bundle")
-  add_custom_target(spatialmux_app_command_line ALL DEPENDS ${APP_MACOS_DIR}/spatialmux)
+  add_custom_target(spatialmux_app_command_line ALL
+                    DEPENDS ${APP_MACOS_DIR}/spatialmux ${APP_MACOS_DIR}/spatialmux-render)
 
   install(DIRECTORY $<TARGET_BUNDLE_DIR:spatialmux_app>/ DESTINATION spatialmux.app
           USE_SOURCE_PERMISSIONS)

@@ -22,7 +22,7 @@ function(spatialmux_gzip source output)
 endfunction()
 
 # ---- manual pages: the version in their header is the project's
-foreach(page spatialmux.1 spatialmux-droplet.1 spatialmux-gui.1)
+foreach(page spatialmux.1 spatialmux-render.1 spatialmux-droplet.1 spatialmux-gui.1)
   set(source ${CMAKE_SOURCE_DIR}/resources/man/${page})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
   file(READ ${source} text)
@@ -30,7 +30,8 @@ foreach(page spatialmux.1 spatialmux-droplet.1 spatialmux-gui.1)
   file(CONFIGURE OUTPUT ${PACKAGING_OUT}/${page} CONTENT "${text}" @ONLY)
   spatialmux_gzip(${PACKAGING_OUT}/${page} ${PACKAGING_OUT}/${page}.gz)
 endforeach()
-install(FILES ${PACKAGING_OUT}/spatialmux.1.gz DESTINATION share/man/man1)
+install(FILES ${PACKAGING_OUT}/spatialmux.1.gz ${PACKAGING_OUT}/spatialmux-render.1.gz
+        DESTINATION share/man/man1)
 if(SPATIALMUX_WITH_QT)
   install(FILES ${PACKAGING_OUT}/spatialmux-droplet.1.gz ${PACKAGING_OUT}/spatialmux-gui.1.gz
           DESTINATION share/man/man1)
@@ -96,6 +97,13 @@ if(SPATIALMUX_BUILD_TESTS)
            COMMAND bash ${CMAKE_SOURCE_DIR}/tests/packaging/documented_options.sh
                    $<TARGET_FILE:spatialmux> ${CMAKE_SOURCE_DIR}/resources/man/spatialmux.1
                    ${CMAKE_SOURCE_DIR}/resources/completion/spatialmux.bash)
+endif()
+
+# ---- libavfilter loads for the headphone render's program alone
+if(SPATIALMUX_BUILD_TESTS)
+  add_test(NAME linked_libraries
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/packaging/linked_libraries.sh
+                   $<TARGET_FILE:spatialmux> $<TARGET_FILE:spatialmux-render>)
 endif()
 
 # ---- the many-machines recipes of docs/many-machines.md, run as written

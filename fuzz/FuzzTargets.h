@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "audio/ByteOrder.h"
-#include "control/check/MovieCheck.h"
+#include "control/inspect/MovieCheck.h"
 #include "movie/AudioFrame.h"
 #include "movie/MakerNote.h"
 #include "movie/MetadataChecks.h"

@@ -58,9 +58,10 @@ $sudo apt-get install -y -qq "$deb" >/dev/null
 grep -q '^License: MIT' "$work/version"
 grep -q '^License: Expat' /usr/share/doc/spatialmux/copyright
 while read -r f; do if [ -f "$f" ]; then echo "$f"; fi; done < <(dpkg -L spatialmux | sort)
-# Only the three programs are installed; the fixture builder and the tests never.
-[ "$(dpkg -L spatialmux | grep -c '^/usr/bin/')" -eq 3 ]
-for program in spatialmux-droplet spatialmux-gui; do
+# Only the four programs are installed; the fixture builder and the tests never.
+[ "$(dpkg -L spatialmux | grep -c '^/usr/bin/')" -eq 4 ]
+for program in spatialmux spatialmux-render spatialmux-droplet spatialmux-gui; do
+  [ -x "/usr/bin/$program" ] || { echo "package_check: /usr/bin/$program is not installed" >&2; exit 1; }
   if ldd "/usr/bin/$program" | grep -q 'not found'; then
     ldd "/usr/bin/$program"; echo "package_check: $program misses a library" >&2; exit 1
   fi
@@ -75,6 +76,12 @@ echo "$description"
 grep -q 'spherical' <<<"$description"
 grep -q 'audio pcm_s16le, 4 channels' <<<"$description"
 [ -z "$(find "$work" -name '.*.wav')" ]  # the temporary WAV is gone
+# The headphone render, in the program the installed command line finds
+# beside it.
+/usr/bin/spatialmux --binaural "$work/sample.mp4" "$work/sample.binaural.wav" </dev/null \
+  >"$work/log" 2>&1 ||
+  { cat "$work/log"; echo "package_check: the installed program failed to render" >&2; exit 1; }
+[ -s "$work/sample.binaural.wav" ]
 
 echo "== manual page, desktop entry, AppStream metadata"
 if [ -e /usr/share/man/man1/spatialmux.1.gz ]; then
@@ -94,7 +101,7 @@ desktop-file-validate /usr/share/applications/spatialmux.desktop \
 grep -qx 'Exec=spatialmux-gui %F' /usr/share/applications/spatialmux.desktop
 grep -qx 'NoDisplay=true' /usr/share/applications/spatialmux-droplet.desktop
 grep -qx 'MimeType=video/mp4;video/quicktime;' /usr/share/applications/spatialmux-droplet.desktop
-for page in spatialmux-gui spatialmux-droplet; do
+for page in spatialmux-render spatialmux-gui spatialmux-droplet; do
   if [ -e "/usr/share/man/man1/$page.1.gz" ]; then
     if MANWIDTH=80 man --warnings "$page" 2>&1 >/dev/null | grep .; then exit 1; fi
   fi

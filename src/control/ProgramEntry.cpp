@@ -1,54 +1,33 @@
 #include "control/ProgramEntry.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
+#include "control/CommandEnd.h"
 #include "control/CommandLine.h"
 #include "control/ConsoleProgress.h"
 #include "control/MachineProgress.h"
 #include "control/ProgressProtocol.h"
 #include "control/ProgressReportPipe.h"
 #include "control/batch/BatchRun.h"
-#include "control/binaural/BinauralCommand.h"
-#include "control/check/MovieCheck.h"
-#include "control/convert/HumanSize.h"
-#include "control/convert/OutputFormat.h"
+#include "control/check/CheckCommand.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/EngineChoice.h"
+#include "control/job/HumanSize.h"
+#include "control/job/OutputFormat.h"
 #include "control/soundmap/SoundMapCommand.h"
+#include "platform/ExecutablePath.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
-#include "platform/NotificationCenter.h"
 #include "platform/PathParts.h"
 #include "platform/StopSignalFlag.h"
 
 namespace spatialmux {
 
 namespace {
-
-// The text the command line shows for a stop by `signal`.
-std::string InterruptedText(int signal) {
-    return platform::FillPlaceholder(platform::LocalizedString("interrupted"), "{signal}",
-                                     platform::StopSignalFlag::Name(signal));
-}
-
-// The line for a job a stop signal ended, and the exit status it gives.
-int Interrupted(int signal) {
-    std::fprintf(stderr, "spatialmux: %s\n", InterruptedText(signal).c_str());
-    std::fflush(stderr);
-    return 128 + signal;
-}
-
-// A file size limit must end in a clean failure and clean-up, not kill the
-// process halfway through a file. A reader of standard output that went
-// away (`spatialmux IN OUT | head`) must not end the job either: its
-// messages are not the job.
-void KeepGoingOnFileLimitsAndClosedPipes() {
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
-}
 
 // `progressFd` >= 0: run by a batch, which reads the progress from that
 // descriptor and prints its own line per movie. With --progress=machine the
@@ -75,7 +54,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
         return 2;
     }
     // The choice holds for the process: a batch passes it to its children.
-    wrap_ffmpeg::ForceRemux(request.remux);
+    ForceRemux(request.remux);
     KeepGoingOnFileLimitsAndClosedPipes();
     // Ctrl-C, SIGTERM and SIGHUP become a cancel request: the job stops at
     // its next frame or packet and removes what it wrote.
@@ -126,51 +105,17 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     return 0;
 }
 
-// spatialmux --binaural INPUT OUTPUT: the render with the conversion's
-// progress line, stop signals and exit statuses.
-int Binaural(const CommandLineRequest& request) {
-    const BinauralRequest binaural{request.paths[0],
-                                   request.paths[1],
-                                   {request.lookAzimuth, request.lookElevation},
-                                   request.hrtf};
-    // A name whose container is unknown is a wrong command line, said
-    // before anything is read.
-    if (BinauralContainerFor(binaural.output) == BinauralContainer::Unsupported) {
-        std::fprintf(stderr, "spatialmux: --binaural writes .wav, .m4a, .mp4 or .mov, not %s\n",
-                     binaural.output.c_str());
-        return 2;
-    }
-    KeepGoingOnFileLimitsAndClosedPipes();
-    platform::StopSignalFlag stops;
-    const auto began = std::chrono::steady_clock::now();
-    std::string problem;
-    std::optional<BinauralResult> result;
-    {
-        ConsoleProgress progress(binaural.input, binaural.output, stderr);
-        result = MakeBinaural(
-            binaural,
-            [](float percent) {
-                platform::Notification notification;
-                notification.name = platform::kProgressUpdateNotification;
-                notification.number = percent;
-                platform::NotificationCenter::Default().Post(notification);
-                return platform::StopSignalFlag::Received() == 0;
-            },
-            &problem);
-    }
-    if (const int signal = platform::StopSignalFlag::Received(); signal != 0 && !result) {
-        return Interrupted(signal);
-    }
-    if (!result) {
-        std::fprintf(stderr, "spatialmux --binaural: %s\n", problem.c_str());
-        return 1;
-    }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    const auto size = platform::CurrentFileFacts().Size(result->outputPath);
-    std::fputs(BinauralSummary(binaural, *result, seconds, size.value_or(0)).c_str(), stdout);
-    std::fflush(stdout);
-    return 0;
+// spatialmux --binaural: the render program beside this one, in this
+// process's place. Only it loads libavfilter; being the same process, it
+// prints, gets the stop signals and exits as this program would.
+int StartRender(int argc, char** argv) {
+    std::string tried;
+    const int cause = platform::RunProgramBesideInstead(argc, argv, kRenderProgramName,
+                                                        kRenderProgramName, &tried);
+    std::fprintf(stderr,
+                 "spatialmux --binaural: the headphone render could not be started (%s: %s)\n",
+                 tried.c_str(), std::strerror(cause));
+    return 1;
 }
 
 }  // namespace
@@ -198,11 +143,11 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             return RunSoundMap({request.paths[0], request.mapOutput, request.moments, request.at},
                                stdout, stderr);
         case Mode::Binaural:
-            return Binaural(request);
+            return StartRender(argc, argv);
         case Mode::Convert:
             return Convert(request.paths[0], request.paths[1], request.progressFd, request);
         case Mode::Batch:
-            wrap_ffmpeg::ForceRemux(request.remux);
+            ForceRemux(request.remux);
             return RunBatch(
                 BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite,
                              request.audio, request.audioBitRate, request.format},

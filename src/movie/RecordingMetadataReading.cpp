@@ -3,10 +3,12 @@
 // were actually read and against the box that holds it.
 #include "movie/RecordingMetadataReading.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
+#include "iso/BoxWalk.h"
 #include "movie/StreamMoves.h"
 
 namespace spatialmux {
@@ -19,13 +21,6 @@ constexpr uint64_t kMaxTagBox = 16u * 1024u * 1024u;
 // Children of one box looked at.
 constexpr int kMaxChildren = 100000;
 
-struct StreamBox {
-    uint64_t offset = 0;
-    uint64_t size = 0;
-    uint32_t header = 8;
-    char type[4] = {};
-};
-
 bool ReadAt(std::istream& stream, uint64_t offset, uint8_t* bytes, uint64_t count) {
     stream.clear();
     if (!MoveTo(stream, offset)) return false;
@@ -34,45 +29,33 @@ bool ReadAt(std::istream& stream, uint64_t offset, uint8_t* bytes, uint64_t coun
 }
 
 // The box whose header starts at `offset`, when it lies inside [offset, end).
-std::optional<StreamBox> BoxAt(std::istream& stream, uint64_t offset, uint64_t end) {
-    uint8_t header[16];
-    if (offset > end || end - offset < 8 || !ReadAt(stream, offset, header, 8)) {
-        return std::nullopt;
-    }
-    StreamBox box;
-    box.offset = offset;
-    box.size = ReadBE32(header);
-    std::memcpy(box.type, header + 4, 4);
-    if (box.size == 1) {
-        if (end - offset < 16 || !ReadAt(stream, offset + 8, header + 8, 8)) return std::nullopt;
-        box.size = ReadBE64(header + 8);
-        box.header = 16;
-    } else if (box.size == 0) {
-        box.size = end - offset;
-    }
-    if (box.size < box.header || box.size > end - offset) return std::nullopt;
-    return box;
+std::optional<BoxSpan> BoxAt(std::istream& stream, uint64_t offset, uint64_t end) {
+    uint8_t header[kLargeBoxHeaderSize];
+    if (offset > end) return std::nullopt;
+    const uint64_t wanted = std::min<uint64_t>(end - offset, sizeof header);
+    if (wanted < kBoxHeaderSize || !ReadAt(stream, offset, header, wanted)) return std::nullopt;
+    return ParseBoxAt(header, wanted, offset, end);
 }
 
 // The first child of `type` inside `parent` (whose children start `skip`
 // bytes into its payload).
-std::optional<StreamBox> FindChildIn(std::istream& stream, const StreamBox& parent,
-                                     const char* type, uint64_t skip = 0) {
+std::optional<BoxSpan> FindChildIn(std::istream& stream, const BoxSpan& parent, const char* type,
+                                   uint64_t skip = 0) {
     const uint64_t end = parent.offset + parent.size;
-    uint64_t at = parent.offset + parent.header + skip;
+    uint64_t at = parent.PayloadOffset() + skip;
     for (int n = 0; n < kMaxChildren && at < end; ++n) {
-        const std::optional<StreamBox> child = BoxAt(stream, at, end);
+        const std::optional<BoxSpan> child = BoxAt(stream, at, end);
         if (!child) return std::nullopt;
-        if (std::memcmp(child->type, type, 4) == 0) return child;
+        if (child->Is(type)) return child;
         at += child->size;
     }
     return std::nullopt;
 }
 
 // The whole box, when it is an ordinary 32-bit box of at most `limit` bytes.
-std::vector<uint8_t> ReadWholeBox(std::istream& stream, const StreamBox& box, uint64_t limit) {
+std::vector<uint8_t> ReadWholeBox(std::istream& stream, const BoxSpan& box, uint64_t limit) {
     std::vector<uint8_t> bytes;
-    if (box.header != 8 || box.size > limit) return bytes;
+    if (box.headerSize != kBoxHeaderSize || box.size > limit) return bytes;
     bytes.resize(static_cast<std::size_t>(box.size));
     if (!ReadAt(stream, box.offset, bytes.data(), box.size) || ReadBE32(bytes.data()) != box.size) {
         bytes.clear();
@@ -80,10 +63,10 @@ std::vector<uint8_t> ReadWholeBox(std::istream& stream, const StreamBox& box, ui
     return bytes;
 }
 
-std::vector<uint8_t> ReadChildBox(std::istream& stream, const std::optional<StreamBox>& parent,
+std::vector<uint8_t> ReadChildBox(std::istream& stream, const std::optional<BoxSpan>& parent,
                                   const char* type, uint64_t limit) {
     if (!parent) return {};
-    const std::optional<StreamBox> child = FindChildIn(stream, *parent, type);
+    const std::optional<BoxSpan> child = FindChildIn(stream, *parent, type);
     return child ? ReadWholeBox(stream, *child, limit) : std::vector<uint8_t>{};
 }
 
@@ -105,15 +88,12 @@ std::optional<uint16_t> ReadLanguage(const std::vector<uint8_t>& box) {
 // at the first child that does not lie inside udta.
 std::vector<uint8_t> CarriedTags(const std::vector<uint8_t>& udta) {
     std::vector<uint8_t> tags;
-    std::size_t at = 8;
-    while (at < udta.size() && udta.size() - at >= 8) {
-        const uint32_t size = ReadBE32(udta.data() + at);
-        if (size < 8 || size > udta.size() - at) break;
-        if (IsCarriedUserDataType(udta.data() + at + 4)) {
-            tags.insert(tags.end(), udta.begin() + static_cast<std::ptrdiff_t>(at),
-                        udta.begin() + static_cast<std::ptrdiff_t>(at + size));
+    for (const BoxSpan& child :
+         ChildBoxes(udta, kBoxHeaderSize, udta.size(), nullptr, SizeForms::Plain32)) {
+        if (IsCarriedUserDataType(reinterpret_cast<const uint8_t*>(child.type))) {
+            tags.insert(tags.end(), udta.begin() + static_cast<std::ptrdiff_t>(child.offset),
+                        udta.begin() + static_cast<std::ptrdiff_t>(child.End()));
         }
-        at += size;
     }
     return tags;
 }
@@ -137,10 +117,10 @@ bool IsMdtaMeta(const std::vector<uint8_t>& meta) {
 RecordingMetadata ReadRecordingMetadata(std::istream& stream, uint64_t length,
                                         uint64_t audioBoxOffset) {
     RecordingMetadata metadata;
-    std::optional<StreamBox> moov;
+    std::optional<BoxSpan> moov;
     uint64_t at = 0;
     for (std::size_t n = 0; n < kMaxTopLevelBoxes && at < length; ++n) {
-        const std::optional<StreamBox> box = BoxAt(stream, at, length);
+        const std::optional<BoxSpan> box = BoxAt(stream, at, length);
         if (!box) break;
         if (std::memcmp(box->type, "moov", 4) == 0) {
             moov = box;
@@ -154,11 +134,11 @@ RecordingMetadata ReadRecordingMetadata(std::istream& stream, uint64_t length,
     metadata.movieTimes = ReadHeaderTimes(mvhd.data(), mvhd.size());
     metadata.movieMatrix = ReadMatrix(mvhd);
 
-    const std::optional<StreamBox> trak = FindChildIn(stream, *moov, "trak");
+    const std::optional<BoxSpan> trak = FindChildIn(stream, *moov, "trak");
     const std::vector<uint8_t> tkhd = ReadChildBox(stream, trak, "tkhd", kMaxHeaderBox);
     metadata.videoTrackTimes = ReadHeaderTimes(tkhd.data(), tkhd.size());
     metadata.videoMatrix = ReadMatrix(tkhd);
-    const std::optional<StreamBox> mdia = trak ? FindChildIn(stream, *trak, "mdia") : std::nullopt;
+    const std::optional<BoxSpan> mdia = trak ? FindChildIn(stream, *trak, "mdia") : std::nullopt;
     const std::vector<uint8_t> mdhd = ReadChildBox(stream, mdia, "mdhd", kMaxHeaderBox);
     metadata.videoMediaTimes = ReadHeaderTimes(mdhd.data(), mdhd.size());
     metadata.videoLanguage = ReadLanguage(mdhd);
@@ -172,7 +152,7 @@ RecordingMetadata ReadRecordingMetadata(std::istream& stream, uint64_t length,
     if (audioBoxOffset != 0) {
         // The same search as the walk's: ZATR is the first box of its type
         // from the offset on.
-        std::optional<StreamBox> audioBox;
+        std::optional<BoxSpan> audioBox;
         uint64_t next = audioBoxOffset;
         for (std::size_t n = 0; n < kMaxTopLevelBoxes && next < length; ++n) {
             audioBox = BoxAt(stream, next, length);
@@ -180,7 +160,7 @@ RecordingMetadata ReadRecordingMetadata(std::istream& stream, uint64_t length,
             next += audioBox->size;
             audioBox.reset();
         }
-        const std::optional<StreamBox> audioMdia =
+        const std::optional<BoxSpan> audioMdia =
             audioBox ? FindChildIn(stream, *audioBox, "mdia") : std::nullopt;
         const std::vector<uint8_t> audioMdhd =
             ReadChildBox(stream, audioMdia, "mdhd", kMaxHeaderBox);

@@ -6,7 +6,7 @@
 
 #include "audio/ByteOrder.h"
 #include "audio/ChannelLayoutBox.h"
-#include "movie/BoxWalk.h"
+#include "iso/BoxWalk.h"
 #include "movie/StreamMoves.h"
 
 namespace spatialmux {
@@ -28,16 +28,6 @@ std::vector<uint8_t> WholeBox(const std::vector<uint8_t>& moov, const BoxSpan& b
     if (box.headerSize != 8 || ReadBE32(moov.data() + box.offset) != box.size) return {};
     return std::vector<uint8_t>(moov.begin() + static_cast<std::ptrdiff_t>(box.offset),
                                 moov.begin() + static_cast<std::ptrdiff_t>(box.End()));
-}
-
-std::optional<BoxSpan> Path(const std::vector<uint8_t>& moov, const BoxSpan& from,
-                            std::initializer_list<const char*> types) {
-    std::optional<BoxSpan> box = from;
-    for (const char* type : types) {
-        box = FindChildBox(moov, box->PayloadOffset(), box->End(), type);
-        if (!box) return std::nullopt;
-    }
-    return box;
 }
 
 void ReadSampleEntry(const std::vector<uint8_t>& moov, const BoxSpan& stsd, TrackMetadata& track) {
@@ -94,13 +84,13 @@ void ReadSphericalUuid(const std::vector<uint8_t>& moov, const BoxSpan& uuid,
 
 TrackMetadata ReadTrack(const std::vector<uint8_t>& moov, const BoxSpan& trak) {
     TrackMetadata track;
-    if (const auto hdlr = Path(moov, trak, {"mdia", "hdlr"})) {
+    if (const auto hdlr = FindBoxPath(moov, trak, "mdia/hdlr")) {
         if (hdlr->PayloadOffset() + 12 <= hdlr->End()) {
             track.handler =
                 TypeText(reinterpret_cast<const char*>(moov.data()) + hdlr->PayloadOffset() + 8);
         }
     }
-    if (const auto stsd = Path(moov, trak, {"mdia", "minf", "stbl", "stsd"})) {
+    if (const auto stsd = FindBoxPath(moov, trak, "mdia/minf/stbl/stsd")) {
         ReadSampleEntry(moov, *stsd, track);
     }
     for (const BoxSpan& child : ChildBoxes(moov, trak.PayloadOffset(), trak.End())) {

@@ -1,91 +1,76 @@
-// Finding the transplant's boxes inside moov by type, with bounds checks.
+// Finding the transplant's boxes inside moov by type, on the box floor's
+// walk with plain 32-bit sizes only (the transplant rewrites them in place).
 #include "output/MoovLayout.h"
+
+#include <span>
 
 #include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
+#include "iso/BoxWalk.h"
 
 namespace spatialmux::output {
 
 namespace {
 
-constexpr uint32_t kHeaderSize = 8;
+constexpr SizeForms kPlain = SizeForms::Plain32;
 // stsd: header, version and flags, entry count; then the first entry.
 constexpr uint32_t kStsdEntriesOffset = 16;
 
-// The box at `offset` of a parent whose content ends at `end`: its size, or
-// 0 when its header or its body would pass `end` or its size is not an
-// ordinary 32-bit size (0 means "to the end of the file", 1 a 64-bit size).
-uint32_t CheckedBoxSize(const uint8_t* bytes, uint32_t offset, uint32_t end) {
-    if (offset > end || end - offset < kHeaderSize) return 0;
-    const uint32_t size = ReadBE32(bytes + offset);
-    if (size < kHeaderSize || size > end - offset) return 0;
-    return size;
+// The first child of type `type` inside `parent`.
+std::optional<BoxSpan> Inside(std::span<const uint8_t> moov, const BoxSpan& parent,
+                              const char* type) {
+    return FindChildBox(moov, parent.PayloadOffset(), parent.End(), type, 0, kPlain);
 }
 
-bool FindTrackBoxes(const uint8_t* moov, uint32_t trak, TrackBoxes* boxes) {
-    boxes->trak = trak;
-    const uint32_t trakEnd = trak + ReadBE32(moov + trak);
-    if (!FindChild(moov, trak + kHeaderSize, trakEnd, "mdia", 0, &boxes->mdia)) return false;
-    const uint32_t mdiaEnd = boxes->mdia + ReadBE32(moov + boxes->mdia);
-    if (!FindChild(moov, boxes->mdia + kHeaderSize, mdiaEnd, "minf", 0, &boxes->minf)) {
-        return false;
-    }
-    const uint32_t minfEnd = boxes->minf + ReadBE32(moov + boxes->minf);
-    if (!FindChild(moov, boxes->minf + kHeaderSize, minfEnd, "stbl", 0, &boxes->stbl)) {
-        return false;
-    }
-    const uint32_t stblEnd = boxes->stbl + ReadBE32(moov + boxes->stbl);
-    if (!FindChild(moov, boxes->stbl + kHeaderSize, stblEnd, "stsd", 0, &boxes->stsd)) {
-        return false;
-    }
-    const uint32_t stsdEnd = boxes->stsd + ReadBE32(moov + boxes->stsd);
-    if (stsdEnd - boxes->stsd < kStsdEntriesOffset) return false;
-    boxes->entry = boxes->stsd + kStsdEntriesOffset;
-    boxes->entrySize = CheckedBoxSize(moov, boxes->entry, stsdEnd);
-    return boxes->entrySize != 0;
+bool FindTrackBoxes(std::span<const uint8_t> moov, const BoxSpan& trak, TrackBoxes* boxes) {
+    const auto mdia = Inside(moov, trak, "mdia");
+    const auto minf = mdia ? Inside(moov, *mdia, "minf") : std::nullopt;
+    const auto stbl = minf ? Inside(moov, *minf, "stbl") : std::nullopt;
+    const auto stsd = stbl ? Inside(moov, *stbl, "stsd") : std::nullopt;
+    if (!stsd || stsd->size < kStsdEntriesOffset) return false;
+    const auto entry = BoxAt(moov, stsd->offset + kStsdEntriesOffset, stsd->End(), kPlain);
+    if (!entry) return false;
+    boxes->trak = static_cast<uint32_t>(trak.offset);
+    boxes->mdia = static_cast<uint32_t>(mdia->offset);
+    boxes->minf = static_cast<uint32_t>(minf->offset);
+    boxes->stbl = static_cast<uint32_t>(stbl->offset);
+    boxes->stsd = static_cast<uint32_t>(stsd->offset);
+    boxes->entry = static_cast<uint32_t>(entry->offset);
+    boxes->entrySize = static_cast<uint32_t>(entry->size);
+    return true;
 }
 
 }  // namespace
 
 bool FindChild(const uint8_t* bytes, uint32_t begin, uint32_t end, const char* type, int skip,
                uint32_t* found) {
-    uint32_t offset = begin;
-    while (offset < end) {
-        const uint32_t size = CheckedBoxSize(bytes, offset, end);
-        if (size == 0) return false;
-        if (HasBoxType(bytes + offset, type)) {
-            if (skip == 0) {
-                *found = offset;
-                return true;
-            }
-            --skip;
-        }
-        offset += size;
-    }
-    return false;
+    const auto box =
+        FindChildBox(std::span<const uint8_t>(bytes, end), begin, end, type, skip, kPlain);
+    if (!box) return false;
+    *found = static_cast<uint32_t>(box->offset);
+    return true;
 }
 
 std::optional<uint32_t> ChildBox(const std::vector<uint8_t>& bytes, uint32_t parent,
                                  const char* type) {
-    uint32_t found = 0;
-    if (!FindChild(bytes.data(), parent + kBoxHeaderSize, parent + ReadBE32(bytes.data() + parent),
-                   type, 0, &found)) {
-        return std::nullopt;
-    }
-    return found;
+    const auto box = BoxAt(bytes, parent, bytes.size(), kPlain);
+    if (!box) return std::nullopt;
+    const auto child = FindChildBox(bytes, box->PayloadOffset(), box->End(), type, 0, kPlain);
+    if (!child) return std::nullopt;
+    return static_cast<uint32_t>(child->offset);
 }
 
 bool FindMoovLayout(const uint8_t* moov, std::size_t size, MoovLayout* layout) {
-    if (size < kHeaderSize || size > UINT32_MAX) return false;
+    if (size < kBoxHeaderSize || size > UINT32_MAX) return false;
     const auto moovSize = static_cast<uint32_t>(size);
     if (ReadBE32(moov) != moovSize || !HasBoxType(moov, "moov")) return false;
     layout->moovSize = moovSize;
-    uint32_t videoTrak = 0;
-    uint32_t audioTrak = 0;
-    if (!FindChild(moov, kHeaderSize, moovSize, "trak", 0, &videoTrak)) return false;
-    if (!FindChild(moov, kHeaderSize, moovSize, "trak", 1, &audioTrak)) return false;
-    return FindTrackBoxes(moov, videoTrak, &layout->video) &&
-           FindTrackBoxes(moov, audioTrak, &layout->audio);
+    const std::span<const uint8_t> bytes(moov, moovSize);
+    const BoxSpan box{{'m', 'o', 'o', 'v'}, 0, moovSize, kBoxHeaderSize, false};
+    const auto videoTrak = FindChildBox(bytes, box.PayloadOffset(), box.End(), "trak", 0, kPlain);
+    const auto audioTrak = FindChildBox(bytes, box.PayloadOffset(), box.End(), "trak", 1, kPlain);
+    return videoTrak && audioTrak && FindTrackBoxes(bytes, *videoTrak, &layout->video) &&
+           FindTrackBoxes(bytes, *audioTrak, &layout->audio);
 }
 
 }  // namespace spatialmux::output

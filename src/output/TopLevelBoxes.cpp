@@ -1,21 +1,22 @@
-// The top-level box walk of the metadata transplant's file step.
+// The top-level box walk of the metadata transplant's file step and the
+// edit's plan, on the box floor's.
 #include "output/TopLevelBoxes.h"
+
+#include <cstring>
+
+#include "iso/BoxWalk.h"
 
 namespace spatialmux::output {
 
 std::optional<TopLevelBox> ReadTopLevelBox(std::istream& file, uint64_t fileSize, uint64_t offset) {
-    if (offset >= fileSize) return std::nullopt;
-    const uint64_t room = fileSize - offset;
-    uint8_t bytes[kLargeBoxHeaderSize] = {};
-    const auto wanted = static_cast<std::streamsize>(room < sizeof bytes ? room : sizeof bytes);
-    file.clear();
-    if (!file.seekg(static_cast<std::streamoff>(offset), std::ios::beg)) return std::nullopt;
-    file.read(reinterpret_cast<char*>(bytes), wanted);
-    const std::streamsize got = file.gcount();
-    file.clear();
-    const auto header = ParseBoxHeader(bytes, static_cast<std::size_t>(got), room);
-    if (!header) return std::nullopt;
-    return TopLevelBox{offset, *header};
+    const auto box = TopLevelBoxAt(file, fileSize, offset);
+    if (!box) return std::nullopt;
+    TopLevelBox found{box->offset, {}};
+    found.header.size = box->size;
+    found.header.headerSize = box->headerSize;
+    std::memcpy(found.header.type.data(), box->type, 4);
+    found.header.toEnd = box->toEnd;
+    return found;
 }
 
 std::optional<TopLevelBox> FindTopLevelBox(std::istream& file, uint64_t fileSize, uint64_t offset,

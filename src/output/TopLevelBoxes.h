@@ -1,7 +1,8 @@
 #pragma once
-// A walk over the top-level boxes of a file, header by header: each header
-// must lie whole inside the file and its box must end inside the file, with
-// 32-bit and 64-bit sizes alike. Nothing is descended into.
+// A walk over the top-level boxes of a file, header by header, on the box
+// floor's (iso/BoxWalk.h): each header must lie whole inside the file and
+// its box must end inside the file, with 32-bit and 64-bit sizes alike.
+// Nothing is descended into.
 
 #include <cstdint>
 #include <istream>

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -78,6 +79,19 @@ std::optional<std::string> ProgramBeside(const char* argv0, const std::string& n
     const std::optional<std::string> self = ExecutablePath(argv0);
     if (!self) return std::nullopt;
     return (fs::path(*self).parent_path() / name).string();
+}
+
+int RunProgramBesideInstead(int argc, char** argv, const std::string& name, const char* shownName,
+                            std::string* tried) {
+    const std::optional<std::string> beside = ProgramBeside(argc > 0 ? argv[0] : nullptr, name);
+    *tried = beside.value_or(name);
+    if (!beside) return ENOENT;
+    std::vector<char*> arguments;
+    arguments.push_back(const_cast<char*>(shownName));
+    for (int i = 1; i < argc; ++i) arguments.push_back(argv[i]);
+    arguments.push_back(nullptr);
+    execv(beside->c_str(), arguments.data());
+    return errno;
 }
 
 }  // namespace spatialmux::platform

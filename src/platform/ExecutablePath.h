@@ -17,6 +17,14 @@ std::optional<std::string> ExecutablePath(const char* argv0);
 // the running program's own path cannot be told.
 std::optional<std::string> ProgramBeside(const char* argv0, const std::string& name);
 
+// Runs the program `name` beside the running one in this process's place
+// (the same process: its signals, descriptors and exit status are the new
+// program's), with `shownName` as its argv[0] and argv[1] to argv[argc - 1]
+// after it. Returns only when that failed: the errno value saying why, with
+// `tried` the program it tried.
+int RunProgramBesideInstead(int argc, char** argv, const std::string& name, const char* shownName,
+                            std::string* tried);
+
 // The fallback: `argv0` made absolute when it holds a slash (the shell ran
 // it by path), otherwise the first executable regular file of that name in
 // the colon-separated `searchPath`. Nothing when neither finds it.

@@ -5,8 +5,8 @@
 #include <system_error>
 
 #include "control/binaural/BinauralCommand.h"
-#include "control/convert/JobPreflight.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/JobPreflight.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "platform/Backend.h"
 #include "platform/FileFacts.h"

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "control/convert/SpaceNeeded.h"
+#include "control/job/SpaceNeeded.h"
 #include "support/ConversionExpectations.h"
 #include "support/ConvertedOutputChecks.h"
 #include "support/RunProgram.h"

@@ -12,7 +12,7 @@
 #include "control/batch/BatchPlan.h"
 #include "control/batch/BatchProgress.h"
 #include "control/batch/BatchRun.h"
-#include "control/convert/HumanSize.h"
+#include "control/job/HumanSize.h"
 #include "support/TempDir.h"
 
 namespace spatialmux {

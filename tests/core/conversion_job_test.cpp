@@ -7,8 +7,8 @@
 #include <mutex>
 #include <optional>
 
-#include "control/convert/SpaceNeeded.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/SpaceNeeded.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 #include "platform/FileFacts.h"

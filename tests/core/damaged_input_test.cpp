@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "control/convert/GainChoice.h"
+#include "control/ambisonics/GainChoice.h"
 #include "movie/MovieReader.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"

@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "control/convert/GainChoice.h"
+#include "control/ambisonics/GainChoice.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/TemporaryNames.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
 #include "support/CaptureStdout.h"
@@ -86,8 +87,7 @@ protected:
         const std::string output = dir.Path("out.mov");
         const InProcessRun run = ConvertInProcess(input, output);
         EXPECT_EQ(ReadFileBytes(input), before) << "the input was changed";
-        EXPECT_FALSE(std::filesystem::exists(wrap_ffmpeg::TemporaryWavPath(output)))
-            << "temporary WAV left";
+        EXPECT_FALSE(std::filesystem::exists(TemporaryWavPath(output))) << "temporary WAV left";
         if (run.result == JobResult::Succeeded) {
             EXPECT_TRUE(run.alerts.empty());
             const auto streams = testing::ReadMediaPackets(output);

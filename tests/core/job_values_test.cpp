@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "control/ConsoleProgress.h"
-#include "control/convert/GainChoice.h"
-#include "control/convert/wrap_ffmpeg.h"
+#include "control/ambisonics/GainChoice.h"
+#include "control/job/TemporaryNames.h"
 
 namespace spatialmux {
 namespace {
@@ -24,14 +24,14 @@ TEST(TemporaryWavPath, LiesHiddenBesideTheOutput) {
         {"./x.mov", "./.x.mov.wav"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(wrap_ffmpeg::TemporaryWavPath(c.output), c.wav) << c.output;
+        EXPECT_EQ(TemporaryWavPath(c.output), c.wav) << c.output;
     }
 }
 
 TEST(TemporaryWavPath, HandlesPathsLongerThan255Bytes) {
     const std::string folder = "/tmp/" + std::string(300, 'f');
     const std::string name(200, 'n');
-    EXPECT_EQ(wrap_ffmpeg::TemporaryWavPath(folder + "/" + name), folder + "/." + name + ".wav");
+    EXPECT_EQ(TemporaryWavPath(folder + "/" + name), folder + "/." + name + ".wav");
 }
 
 uint32_t Bits(float value) {

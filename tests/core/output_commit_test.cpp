@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "control/convert/OutputCommit.h"
-#include "control/convert/OutputContainer.h"
-#include "control/convert/TemporaryNames.h"
+#include "control/job/OutputCommit.h"
+#include "control/job/OutputContainer.h"
+#include "control/job/TemporaryNames.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/FileLock.h"
 #include "support/TempDir.h"

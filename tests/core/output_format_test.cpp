@@ -5,7 +5,7 @@
 #include <string>
 #include <variant>
 
-#include "control/convert/OutputFormat.h"
+#include "control/job/OutputFormat.h"
 
 namespace spatialmux {
 namespace {

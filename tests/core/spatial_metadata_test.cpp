@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "movie/BoxWalk.h"
+#include "iso/BoxWalk.h"
 #include "movie/SpatialMetadata.h"
 
 namespace spatialmux {
@@ -54,6 +55,43 @@ TEST(BoxWalk, StopsAtTheFirstBoxThatDoesNotFit) {
     ASSERT_EQ(ChildBoxes(large, 0, 1000).size(), 1u);
     EXPECT_EQ(ChildBoxes(large, 0, 1000)[0].headerSize, 16u);
     EXPECT_TRUE(ChildBoxes(large, 20, 10).empty());
+}
+
+// The floor's rules for every walk: which size forms each walk takes, the
+// first of duplicates, a lookup by path.
+TEST(BoxWalk, SizeFormsDuplicatesAndPaths) {
+    auto trak = Box("trak", {});
+    for (const auto& mdia : {Box("mdia", {1}), Box("mdia", {2, 2})}) {
+        trak.insert(trak.end(), mdia.begin(), mdia.end());
+        trak[3] = static_cast<uint8_t>(trak.size());
+    }
+    // A second trak with a 64-bit size, then a box that runs to the end.
+    std::vector<uint8_t> large = {0, 0, 0, 1, 't', 'r', 'a', 'k', 0, 0, 0, 0, 0, 0, 0, 16};
+    std::vector<uint8_t> toEnd = {0, 0, 0, 0, 'u', 'd', 't', 'a', 9, 9};
+    std::vector<uint8_t> bytes = trak;
+    bytes.insert(bytes.end(), large.begin(), large.end());
+    bytes.insert(bytes.end(), toEnd.begin(), toEnd.end());
+
+    const auto any = ChildBoxes(bytes, 0, bytes.size());
+    ASSERT_EQ(any.size(), 3u);
+    EXPECT_EQ(any[1].headerSize, 16u);
+    EXPECT_TRUE(any[2].toEnd);
+    EXPECT_EQ(any[2].size, 10u);
+    EXPECT_EQ(ChildBoxes(bytes, 0, bytes.size(), nullptr, SizeForms::Plain32).size(), 1u);
+    EXPECT_EQ(FindChildBox(bytes, 0, bytes.size(), "trak", 1)->offset, trak.size());
+    EXPECT_FALSE(FindChildBox(bytes, 0, bytes.size(), "trak", 1, SizeForms::Plain32));
+
+    // The first of the two mdia; an empty path is the box itself.
+    const struct {
+        const char* path;
+        std::optional<uint64_t> offset;  // of the box found
+    } paths[] = {
+        {"mdia", 8}, {"mdia/", 8}, {"", 0}, {"mdi", std::nullopt}, {"mdia/minf", std::nullopt}};
+    for (const auto& c : paths) {
+        const auto found = FindBoxPath(bytes, any[0], c.path);
+        EXPECT_EQ(found ? std::optional<uint64_t>(found->offset) : std::nullopt, c.offset)
+            << c.path;
+    }
 }
 
 TEST(SpatialMetadata, Sa3dFieldsAndMapWithinTheBox) {

@@ -18,6 +18,7 @@
 
 #include "GuiTestSupport.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/TemporaryNames.h"
 #include "shell/SoundMapOffer.h"
 #include "support/MediaPackets.h"
 
@@ -39,7 +40,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         input = dir.filePath("trip 01.MP4").toStdString();
         output = dir.filePath("trip 01.mov").toStdString();
-        wav = wrap_ffmpeg::TemporaryWavPath(output);
+        wav = TemporaryWavPath(output);
     }
 
     // Records the window at the start of the conversion and every progress
@@ -243,7 +244,7 @@ TEST_F(WindowedConversionTest, AnMp4NameFromTheDialogGetsAacAudioWithProgress) {
     EXPECT_EQ(seen.progress.back(), 100.0);
     EXPECT_TRUE(std::any_of(seen.progress.begin(), seen.progress.end(),
                             [](double v) { return v > 50 && v < 100; }));
-    EXPECT_FALSE(FileExists(wrap_ffmpeg::TemporaryWavPath(mp4)));
+    EXPECT_FALSE(FileExists(TemporaryWavPath(mp4)));
     const auto streams = spatialmux::testing::ReadMediaPackets(mp4);
     ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[1].codec, AV_CODEC_ID_AAC);

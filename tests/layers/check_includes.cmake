@@ -5,6 +5,13 @@
 # folders of src/ that files below it may include ("folder/..." includes) and
 # the guarded libraries (FFmpeg's libav*, Qt's Q*) they may use. A file
 # follows the row of its longest matching folder.
+#
+# Inside src/control, the rows of the command table (`control/NAME`, whose
+# command starts with `spatialmux`) are the command folders. A command
+# folder includes no other command folder and nothing of the entry (the
+# files at control's top); a shared room (any other folder below control
+# but `program`) includes no command folder and nothing of the entry
+# either. Only the entry and `control/program` include the commands.
 
 cmake_policy(VERSION 3.25)
 
@@ -30,6 +37,17 @@ foreach(row IN LISTS rows)
   set("allowed_${folder}" "${allowed}")
   set("libraries_${folder}" "${libraries}")
 endforeach()
+file(STRINGS "${DOC}" commandRows REGEX "^\\| `control/[a-z]+` \\| `spatialmux")
+set(commands "")
+foreach(row IN LISTS commandRows)
+  string(REGEX MATCH "^\\| `control/([a-z]+)`" ignored "${row}")
+  list(APPEND commands "${CMAKE_MATCH_1}")
+endforeach()
+list(LENGTH commands commandCount)
+if(commandCount LESS 2)
+  message(FATAL_ERROR "${DOC}: the command table was not found (${commandCount} rows)")
+endif()
+
 list(LENGTH folders rowCount)
 if(rowCount LESS 4)
   message(FATAL_ERROR "${DOC}: the layer table was not found (${rowCount} rows)")
@@ -56,8 +74,28 @@ foreach(path IN LISTS files)
     continue()
   endif()
   math(EXPR checked "${checked} + 1")
+  # Where in control the file lies: the entry, a command or a shared room.
+  set(room "")
+  if(directory MATCHES "^src/control/([a-z]+)")
+    set(room "${CMAKE_MATCH_1}")
+  elseif(directory STREQUAL "src/control")
+    set(room "program")
+  endif()
   file(STRINGS "${path}" includes REGEX "^[ \t]*#[ \t]*include")
   foreach(line IN LISTS includes)
+    if(room AND NOT room STREQUAL "program" AND line MATCHES "#[ \t]*include[ \t]*\"control/([^\"]+)\"")
+      set(included "${CMAKE_MATCH_1}")
+      if(NOT included MATCHES "/")
+        list(APPEND problems "${relative} includes control/${included} (the entry's: no command or shared room includes it)")
+      elseif(included MATCHES "^([a-z]+)/")
+        set(target "${CMAKE_MATCH_1}")
+        if(target IN_LIST commands AND NOT target STREQUAL room)
+          list(APPEND problems "${relative} includes control/${included} (another command: only the entry includes it)")
+        elseif(target STREQUAL "program")
+          list(APPEND problems "${relative} includes control/${included} (the programs' own)")
+        endif()
+      endif()
+    endif()
     if(line MATCHES "#[ \t]*include[ \t]*\"([^\"/]+)/")
       set(target "${CMAKE_MATCH_1}")
       if(NOT target IN_LIST "allowed_${row}")

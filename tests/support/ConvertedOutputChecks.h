@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "control/convert/GainChoice.h"
+#include "control/ambisonics/GainChoice.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"

@@ -2,11 +2,11 @@
 // installs its own. A run against the remux engine forces it in-process too.
 #include <gtest/gtest.h>
 
-#include "control/convert/wrap_ffmpeg.h"
+#include "control/job/EngineChoice.h"
 #include "support/TestEngine.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    spatialmux::wrap_ffmpeg::ForceRemux(spatialmux::testing::TestsForceRemux());
+    spatialmux::ForceRemux(spatialmux::testing::TestsForceRemux());
     return RUN_ALL_TESTS();
 }

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "control/convert/HumanSize.h"
+#include "control/job/HumanSize.h"
 
 namespace spatialmux {
 

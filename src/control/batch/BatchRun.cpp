@@ -12,10 +12,10 @@
 #include "control/batch/BatchPlan.h"
 #include "control/batch/BatchProgress.h"
 #include "control/batch/ChildConversion.h"
-#include "control/convert/HumanSize.h"
-#include "control/convert/OutputFormat.h"
-#include "control/convert/SpaceNeeded.h"
-#include "control/convert/wrap_ffmpeg.h"
+#include "control/job/EngineChoice.h"
+#include "control/job/HumanSize.h"
+#include "control/job/OutputFormat.h"
+#include "control/job/SpaceNeeded.h"
 #include "platform/ChildProcess.h"
 #include "platform/ExecutablePath.h"
 #include "platform/FileFacts.h"
@@ -142,8 +142,8 @@ std::optional<uint64_t> BatchRunner::NeedOf(std::size_t index) {
         const BatchItem& item = plan.items[index];
         needIndex = index;
         waitSaid = false;
-        need = SpaceNeededFor(item.input, request.outputDir,
-                              wrap_ffmpeg::UsesEditEngine(item.partial, audioCodec));
+        need =
+            SpaceNeededFor(item.input, request.outputDir, UsesEditEngine(item.partial, audioCodec));
     }
     return need;
 }
@@ -202,7 +202,7 @@ Turn BatchRunner::StartOrSkip(std::size_t index) {
         ChildConversionArguments(item, {{"--progress-fd", std::to_string(platform::kChildReportFd)},
                                         request.audio,
                                         request.audioBitRate,
-                                        wrap_ffmpeg::RemuxForced()});
+                                        RemuxForced()});
     std::string why;
     auto child = platform::SpawnChild(program, arguments, &why);
     if (!child) {

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "control/convert/OutputCommit.h"
-#include "control/convert/wrap_ffmpeg.h"
+#include "control/job/OutputCommit.h"
+#include "control/job/TemporaryNames.h"
 #include "platform/MoveIntoPlace.h"
 
 namespace spatialmux {
@@ -43,7 +43,7 @@ bool PlaceFinishedOutput(const BatchItem& item, bool overwrite, std::string* why
 void RemoveLeftovers(const BatchItem& item) {
     std::error_code ignored;
     fs::remove(item.partial, ignored);
-    fs::remove(wrap_ffmpeg::TemporaryWavPath(item.partial), ignored);
+    fs::remove(TemporaryWavPath(item.partial), ignored);
     OutputCommit::RemoveLeftovers(item.partial);
 }
 

@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "control/check/ChannelLayoutText.h"
-#include "control/soundmap/SoundMapCommand.h"
+#include "control/inspect/ChannelLayoutText.h"
 
 namespace spatialmux {
 

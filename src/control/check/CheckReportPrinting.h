@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "control/check/MovieCheck.h"
+#include "control/inspect/MovieCheck.h"
 
 namespace spatialmux {
 

@@ -1,12 +1,9 @@
 // spatialmux --check over its files, with libavformat's probe.
+#include "control/check/CheckCommand.h"
 #include "control/check/CheckReportPrinting.h"
-#include "control/check/MovieCheck.h"
+#include "control/inspect/MovieCheck.h"
 
 namespace spatialmux {
-
-CheckReport CheckMovieFile(const std::string& path) {
-    return CheckMovieFile(path, ProbeMedia);
-}
 
 int RunMovieCheck(const std::vector<std::string>& paths, bool json, std::FILE* out) {
     SilenceMediaLog();

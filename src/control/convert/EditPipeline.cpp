@@ -5,7 +5,6 @@
 // nothing but the audio chunks, the ftyp and the moov changes; the video
 // bytes are never read by this process.
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -14,13 +13,12 @@
 #include <vector>
 
 #include "audio/ByteUtil.h"
+#include "control/ambisonics/GainChoice.h"
 #include "control/convert/BlockAlignedWriter.h"
 #include "control/convert/FinishedOutputCheck.h"
-#include "control/convert/GainChoice.h"
-#include "control/convert/OutputCommit.h"
-#include "control/convert/OutputContainer.h"
-#include "control/convert/TestPausePoints.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/InertTestPausePoints.h"
+#include "control/job/OutputCommit.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 #include "output/EditPlan.h"
@@ -35,8 +33,6 @@
 namespace spatialmux {
 
 namespace {
-
-std::atomic<bool> remuxForced{false};
 
 // The one frame the edit works through (as the remux's WAV phase does).
 AudioFrame editFrame;
@@ -75,19 +71,6 @@ bool BlankBox(int fd, const output::ByteRange& range) {
 }
 
 }  // namespace
-
-void wrap_ffmpeg::ForceRemux(bool force) {
-    remuxForced = force;
-}
-
-bool wrap_ffmpeg::RemuxForced() {
-    return remuxForced;
-}
-
-bool wrap_ffmpeg::UsesEditEngine(const std::string& output, output::AudioCodec codec) {
-    return !remuxForced && codec == output::AudioCodec::Pcm &&
-           ContainerFor(output) == OutputContainer::Mov;
-}
 
 int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
                                    [[maybe_unused]] const std::string& output, OutputCommit& commit,

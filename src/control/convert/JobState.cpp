@@ -5,16 +5,15 @@
 
 #include "audio/WavWriter.h"
 #include "control/convert/JobState.h"
-#include "control/convert/OutputCommit.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/JobCancel.h"
+#include "control/job/OutputCommit.h"
 #include "movie/MovieReader.h"
-#include "platform/StopSignalFlag.h"
 
 namespace spatialmux {
 
 namespace {
 std::atomic<bool> jobRunning{false};
-std::atomic<bool> cancelRequested{false};
 std::atomic<JobResult> lastJobResult{JobResult::None};
 }  // namespace
 
@@ -40,12 +39,10 @@ JobResult wrap_ffmpeg::LastJobResult() {
     return lastJobResult.load();
 }
 void wrap_ffmpeg::RequestCancel() {
-    cancelRequested = true;
+    RequestJobCancel();
 }
 bool wrap_ffmpeg::CancelRequested() {
-    // A stop signal of the command line is a cancel request too; its handler
-    // can only set a flag, which is read here.
-    return cancelRequested.load() || platform::StopSignalFlag::Received() != 0;
+    return JobCancelRequested();
 }
 
 namespace job_state {
@@ -53,7 +50,7 @@ namespace job_state {
 bool TryBegin() {
     bool expected = false;
     if (!jobRunning.compare_exchange_strong(expected, true)) return false;
-    cancelRequested = false;
+    ClearJobCancel();
     return true;
 }
 

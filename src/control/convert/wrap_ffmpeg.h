@@ -86,12 +86,6 @@ public:
     // It writes into `commit`'s hidden output and commits it.
     int32_t ConvertByEdit(const std::string& input, const std::string& output, OutputCommit& commit,
                           std::string* unsuitable);
-    // A QuickTime (.mov) output with PCM audio is edited unless
-    // ForceRemux(true) (--remux).
-    static bool UsesEditEngine(const std::string& output, output::AudioCodec codec);
-    static void ForceRemux(bool force);
-    static bool RemuxForced();
-
     // Copies the movie's first video stream and the WAV's audio into the
     // output: 0 when the copy ran to its end, -1 on failure (reported), -2
     // when stopped by a cancel request. `outputOpened`, when given, tells
@@ -107,10 +101,6 @@ public:
                         const std::string& outputPath, bool* outputOpened = nullptr,
                         const std::string& containerName = std::string(), int outputFd = -1,
                         const output::AudioEncoding& audio = {});
-
-    // The temporary WAV beside the output: "<folder>/.<name>.wav", the folder
-    // being "." for a bare file name.
-    static std::string TemporaryWavPath(const std::string& outputPath);
 
     // Process-wide job state: one job at a time per process.
     static std::unique_ptr<MovieReader>& cur_reader();

@@ -4,12 +4,13 @@
 #include <memory>
 
 #include "audio/WavWriter.h"
-#include "control/convert/JobPreflight.h"
 #include "control/convert/JobState.h"
-#include "control/convert/OutputCommit.h"
-#include "control/convert/OutputFormat.h"
-#include "control/convert/SpaceNeeded.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/EngineChoice.h"
+#include "control/job/JobPreflight.h"
+#include "control/job/OutputCommit.h"
+#include "control/job/OutputFormat.h"
+#include "control/job/SpaceNeeded.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 #include "output/Remux.h"
@@ -19,14 +20,6 @@
 #include "platform/PathParts.h"
 
 namespace spatialmux {
-
-std::string wrap_ffmpeg::TemporaryWavPath(const std::string& outputPath) {
-    const std::size_t slash = outputPath.rfind('/');
-    const std::string name = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
-    std::string folder = platform::FolderOf(outputPath);
-    if (folder.back() != '/') folder += '/';
-    return folder + "." + name + ".wav";
-}
 
 void wrap_ffmpeg::InitializeFfmpeg() {
     cur_reader().reset();

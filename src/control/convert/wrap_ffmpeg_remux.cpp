@@ -4,8 +4,8 @@
 // failure gets its alert.
 #include <cstdio>
 
-#include "control/convert/TestPausePoints.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/InertTestPausePoints.h"
 #include "output/Remux.h"
 #include "platform/LocalizedStrings.h"
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "control/convert/GainChoice.h"
-#include "control/soundmap/ConvertedAudioStretch.h"
+#include "control/ambisonics/ConvertedAudioStretch.h"
+#include "control/ambisonics/GainChoice.h"
 #include "movie/AmbisonicLayout.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
@@ -95,16 +95,6 @@ std::vector<double> SpreadMoments(double duration, int count) {
 void TileOrigin(const SoundMapResult& result, int index, int* x, int* y) {
     output::TileOriginInSheet(index, result.columns, result.tileWidth,
                               result.tileHeight + output::kLabelStripHeight, x, y);
-}
-
-bool SoundMapAvailable(const CheckReport& report) {
-    if (report.kind == CheckReport::Kind::CameraMovie) return report.convertible;
-    if (report.kind != CheckReport::Kind::OtherMovie || !report.probe) return false;
-    std::string ignored;
-    const bool fourChannels = std::any_of(
-        report.probe->streams.begin(), report.probe->streams.end(),
-        [](const StreamProbe& s) { return s.kind == StreamProbe::Kind::Audio && s.channels == 4; });
-    return fourChannels && DeclaredAmbisonicChannels(report, &ignored).has_value();
 }
 
 std::optional<SoundMapResult> MakeSoundMap(const SoundMapRequest& request, std::string* problem) {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "audio/AmbisonicEnergyMap.h"
-#include "control/check/MovieCheck.h"
+#include "control/inspect/MovieCheck.h"
 
 namespace spatialmux {
 
@@ -63,9 +63,5 @@ std::optional<SoundMapResult> MakeSoundMap(const SoundMapRequest& request, std::
 // The command: a line per moment on `out`, the problem on `err`. Exit
 // status 0 written, 1 refused or failed.
 int RunSoundMap(const SoundMapRequest& request, std::FILE* out, std::FILE* err);
-
-// Whether a checked movie can be mapped: a convertible camera movie, or a
-// movie with four-channel first-order ACN/SN3D ambisonics.
-bool SoundMapAvailable(const CheckReport& report);
 
 }  // namespace spatialmux

@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "control/batch/ChildConversion.h"
-#include "control/convert/HumanSize.h"
+#include "control/job/HumanSize.h"
 #include "platform/PathParts.h"
 #include "shell/queue/QueueText.h"
 

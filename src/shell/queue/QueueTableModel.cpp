@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "control/convert/HumanSize.h"
+#include "control/job/HumanSize.h"
 #include "shell/queue/QueueText.h"
 
 namespace spatialmux {

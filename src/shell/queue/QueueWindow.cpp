@@ -14,7 +14,7 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include "control/convert/HumanSize.h"
+#include "control/job/HumanSize.h"
 #include "platform/Backend.h"
 #include "shell/queue/QueueDialogs.h"
 #include "shell/queue/QueueText.h"

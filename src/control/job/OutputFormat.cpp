@@ -1,5 +1,5 @@
 // The one decision of container and audio codec for an output.
-#include "control/convert/OutputFormat.h"
+#include "control/job/OutputFormat.h"
 
 #include <algorithm>
 #include <cctype>

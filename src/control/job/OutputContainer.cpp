@@ -1,4 +1,4 @@
-#include "control/convert/OutputContainer.h"
+#include "control/job/OutputContainer.h"
 
 #include "platform/PathParts.h"
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <variant>
 
-#include "control/convert/OutputContainer.h"
+#include "control/job/OutputContainer.h"
 #include "output/Remux.h"
 
 namespace spatialmux {

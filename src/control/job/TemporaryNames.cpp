@@ -1,10 +1,12 @@
-#include "control/convert/TemporaryNames.h"
+#include "control/job/TemporaryNames.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <random>
+
+#include "platform/PathParts.h"
 
 namespace spatialmux {
 
@@ -85,6 +87,14 @@ bool TemporaryNames::IsTemporary(const std::string& entry) const {
     }
     const std::string rest = entry.substr(namePrefix.size() + kTagLength);
     return rest == extension || rest == ".wav";
+}
+
+std::string TemporaryWavPath(const std::string& outputPath) {
+    const std::size_t slash = outputPath.rfind('/');
+    const std::string name = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
+    std::string folder = platform::FolderOf(outputPath);
+    if (folder.back() != '/') folder += '/';
+    return folder + "." + name + ".wav";
 }
 
 }  // namespace spatialmux

@@ -1,4 +1,4 @@
-#include "control/convert/HumanSize.h"
+#include "control/job/HumanSize.h"
 
 #include <cmath>
 #include <cstdio>

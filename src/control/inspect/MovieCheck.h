@@ -1,8 +1,10 @@
 #pragma once
-// spatialmux --check: what a movie is and whether it will do. A camera movie
-// is judged convertible or not (with the step of the walk that refused it);
-// any other movie is judged ready or not for 360 players with first-order
-// ambisonics. Only reads: no file is written or changed.
+// What a movie is and whether it will do: the report that spatialmux --check
+// prints (control/check) and that the sound map and the headphone render
+// read their input by. A camera movie is judged convertible or not (with the
+// step of the walk that refused it); any other movie is judged ready or not
+// for 360 players with first-order ambisonics. Only reads: no file is
+// written or changed.
 
 #include <cstdint>
 #include <cstdio>
@@ -81,8 +83,8 @@ using MediaProber =
 // without FFmpeg.
 CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedia);
 
-// Checks every file and prints the reports (text, or one JSON object per
-// line) to `out`. 0 when every file passed, 1 otherwise.
-int RunMovieCheck(const std::vector<std::string>& paths, bool json, std::FILE* out);
+// Whether a checked movie can be mapped: a convertible camera movie, or a
+// movie with four-channel first-order ACN/SN3D ambisonics.
+bool SoundMapAvailable(const CheckReport& report);
 
 }  // namespace spatialmux

@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "control/convert/TemporaryNames.h"
+#include "control/job/TemporaryNames.h"
 #include "platform/ChildProcess.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/FileLock.h"

@@ -1,4 +1,4 @@
-#include "control/convert/SpaceNeeded.h"
+#include "control/job/SpaceNeeded.h"
 
 #include <algorithm>
 #include <fstream>

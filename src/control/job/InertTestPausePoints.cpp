@@ -1,6 +1,6 @@
-// TEST HOOK: see TestPausePoints.h. Nothing here runs unless a test sets
+// TEST HOOK: see InertTestPausePoints.h. Nothing here runs unless a test sets
 // SPATIALMUX_TEST_PAUSE_AT.
-#include "control/convert/TestPausePoints.h"
+#include "control/job/InertTestPausePoints.h"
 
 #include <unistd.h>
 
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <thread>
 
-#include "control/convert/wrap_ffmpeg.h"
+#include "control/job/JobCancel.h"
 
 namespace spatialmux {
 
@@ -23,7 +23,7 @@ void TestPausePoint(const char* point) {
     const char* marker = std::getenv("SPATIALMUX_TEST_PAUSE_FILE");
     if (marker == nullptr) return;
     if (std::FILE* file = std::fopen(marker, "w")) std::fclose(file);
-    for (int waited = 0; waited < 3000 && !wrap_ffmpeg::CancelRequested(); ++waited) {
+    for (int waited = 0; waited < 3000 && !JobCancelRequested(); ++waited) {
         if (access(marker, F_OK) != 0) return;  // the test lets it go on
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -1,6 +1,6 @@
 // The facts and the verdict of spatialmux --check for one file, from its
-// boxes and the probe it is given (FFmpeg is asked in RunMovieCheck.cpp).
-#include "control/check/MovieCheck.h"
+// boxes and the probe it is given (FFmpeg is asked in MovieCheckWithProbe.cpp).
+#include "control/inspect/MovieCheck.h"
 
 #include <sys/stat.h>
 
@@ -10,8 +10,8 @@
 #include <fstream>
 #include <utility>
 
-#include "control/check/ChannelLayoutText.h"
-#include "control/convert/GainChoice.h"
+#include "control/ambisonics/GainChoice.h"
+#include "control/inspect/ChannelLayoutText.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 
@@ -263,6 +263,16 @@ CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedi
     report.kind = report.probe ? CheckReport::Kind::OtherMovie : CheckReport::Kind::NotAMovie;
     JudgeOtherMovie(report);
     return report;
+}
+
+bool SoundMapAvailable(const CheckReport& report) {
+    if (report.kind == CheckReport::Kind::CameraMovie) return report.convertible;
+    if (report.kind != CheckReport::Kind::OtherMovie || !report.probe) return false;
+    std::string ignored;
+    const bool fourChannels = std::any_of(
+        report.probe->streams.begin(), report.probe->streams.end(),
+        [](const StreamProbe& s) { return s.kind == StreamProbe::Kind::Audio && s.channels == 4; });
+    return fourChannels && DeclaredAmbisonicChannels(report, &ignored).has_value();
 }
 
 }  // namespace spatialmux

@@ -1,9 +1,9 @@
-#include "control/binaural/AmbisonicInput.h"
+#include "control/ambisonics/AmbisonicInput.h"
 
 #include <algorithm>
 
-#include "control/convert/GainChoice.h"
-#include "control/soundmap/ConvertedAudioStretch.h"
+#include "control/ambisonics/ConvertedAudioStretch.h"
+#include "control/ambisonics/GainChoice.h"
 #include "movie/AudioFrame.h"
 
 namespace spatialmux {

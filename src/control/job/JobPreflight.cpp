@@ -1,4 +1,4 @@
-#include "control/convert/JobPreflight.h"
+#include "control/job/JobPreflight.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "control/convert/OutputCommit.h"
-#include "control/convert/OutputContainer.h"
-#include "control/convert/TemporaryNames.h"
+#include "control/job/OutputCommit.h"
+#include "control/job/OutputContainer.h"
+#include "control/job/TemporaryNames.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 #include "platform/LocalizedStrings.h"

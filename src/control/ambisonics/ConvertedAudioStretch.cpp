@@ -1,4 +1,4 @@
-#include "control/soundmap/ConvertedAudioStretch.h"
+#include "control/ambisonics/ConvertedAudioStretch.h"
 
 #include <algorithm>
 #include <cstdio>

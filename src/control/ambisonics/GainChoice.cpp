@@ -1,4 +1,4 @@
-#include "control/convert/GainChoice.h"
+#include "control/ambisonics/GainChoice.h"
 
 #include <bit>
 #include <cstdint>

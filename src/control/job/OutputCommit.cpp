@@ -1,4 +1,4 @@
-#include "control/convert/OutputCommit.h"
+#include "control/job/OutputCommit.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

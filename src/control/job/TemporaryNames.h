@@ -49,4 +49,8 @@ private:
     std::string extension;   // ".mov", or "" when the name has none
 };
 
+// The temporary WAV beside the output: "<folder>/.<name>.wav", the folder
+// being "." for a bare file name.
+std::string TemporaryWavPath(const std::string& outputPath);
+
 }  // namespace spatialmux
