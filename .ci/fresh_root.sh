@@ -74,6 +74,8 @@ inside=""
 finish() {
   local status=$?
   trap - EXIT INT TERM
+  # The child working at the moment (mmdebstrap, or the namespace the command
+  # runs in, whose processes all end with it).
   if [ -n "$inside" ]; then kill -TERM "$inside" 2>/dev/null || true; wait "$inside" 2>/dev/null || true; fi
   if [ "${SPATIALMUX_CI_KEEP_ROOT:-}" = 1 ]; then
     echo "fresh_root: the root is kept in $rootfs"
@@ -104,7 +106,12 @@ done
 
 echo "== making a new Debian 12 root: mmdebstrap --variant=minbase bookworm $rootfs"
 echo "   apt sources: ${mirrors[*]}"
-mmdebstrap --quiet --variant=minbase "${aptopts[@]}" bookworm "$rootfs" "${mirrors[@]}"
+# In the background, so that a stop signal is acted on at once (a shell runs
+# its traps only between commands).
+mmdebstrap --quiet --variant=minbase "${aptopts[@]}" bookworm "$rootfs" "${mirrors[@]}" &
+inside=$!
+wait "$inside"
+inside=""
 # What a machine has from its installer: name resolution, and no services
 # started by package installs.
 cp /etc/resolv.conf "$rootfs/etc/resolv.conf"
