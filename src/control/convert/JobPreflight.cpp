@@ -31,6 +31,11 @@ PreflightRefusal Refusal(const std::string& cause, const char* key, const std::s
 
 }  // namespace
 
+bool IsCameraMovie(const std::string& path) {
+    MovieReader reader(kFrameSize);
+    return reader.Open(path, kFrameSize) == MovieReader::kOpenReady;
+}
+
 std::optional<PreflightRefusal> CheckInputFile(const std::string& input) {
     struct stat facts {};
     if (stat(input.c_str(), &facts) != 0) {
@@ -63,8 +68,7 @@ std::optional<PreflightRefusal> CheckPlace(const std::string& output, bool conve
         if (S_ISREG(facts.st_mode)) {
             // Footage of the user's is never replaced by a conversion: the
             // likely mistake is "spatialmux A.MP4 B.MP4" for two clips.
-            MovieReader reader(kFrameSize);
-            if (reader.Open(output, kFrameSize) == MovieReader::kOpenReady) {
+            if (IsCameraMovie(output)) {
                 return Refusal("is a camera movie and is not replaced", "refuse.output.movie",
                                output);
             }
