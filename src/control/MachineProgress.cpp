@@ -66,7 +66,10 @@ double Tenths(float percent) {
 }  // namespace
 
 MachineProgress::MachineProgress(const std::string& input, const std::string& output, std::FILE* s)
-    : stream(s), alerts(std::make_unique<AlertKeeper>()), phase(protocol::kPhaseCheck) {
+    : stream(s),
+      guard(s == stderr ? std::make_unique<StandardErrorGuard>() : nullptr),
+      alerts(std::make_unique<AlertKeeper>()),
+      phase(protocol::kPhaseCheck) {
     // A reader that has gone away must not kill the conversion halfway with
     // SIGPIPE; a front end killed outright stops its conversions as if it
     // had sent SIGTERM.
@@ -124,11 +127,18 @@ void MachineProgress::End(const char* result, const std::string& output,
     end["output"] = output;
     if (size) end["size"] = *size;
     if (!message.empty()) end["message"] = message;
+    // All that was written to standard error before is passed on first:
+    // the end line is the last.
+    if (guard) guard->Stop();
     Write(Dump(end));
 }
 
 void MachineProgress::Write(const std::string& line) {
     // One write per line, so that a line never mixes with other output.
+    if (guard && guard->Holding()) {
+        guard->WriteLine(std::string(protocol::kLinePrefix) + " " + line);
+        return;
+    }
     const std::string whole = std::string(protocol::kLinePrefix) + " " + line + "\n";
     std::fflush(stream);
     std::fwrite(whole.data(), 1, whole.size(), stream);

@@ -3,7 +3,9 @@
 // lines of ProgressProtocol.h on a stream (standard error), for a front end
 // that runs the command-line program as a child and knows nothing else of
 // it. The alerts the job shows are kept, so that the last line can carry
-// the text the user would have read.
+// the text the user would have read. On standard error, everything else the
+// process writes passes through a StandardErrorGuard until the end line:
+// only the protocol's own lines can start with its word.
 
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "control/StandardErrorGuard.h"
 #include "platform/NotificationCenter.h"
 
 namespace spatialmux {
@@ -43,6 +46,9 @@ private:
     void Write(const std::string& line);
 
     std::FILE* stream;
+    // Holds standard error when that is the stream (made before anything
+    // is written, ended before the end line).
+    std::unique_ptr<StandardErrorGuard> guard;
     std::unique_ptr<AlertKeeper> alerts;
     platform::Subscription progress;
     platform::Subscription phases;

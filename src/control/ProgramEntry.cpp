@@ -187,7 +187,8 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             return 0;
         case Mode::Wrong:
             if (!request.problem.empty())
-                std::fprintf(stderr, "spatialmux: %s\n", request.problem.c_str());
+                std::fprintf(stderr, "spatialmux: %s\n",
+                             platform::ControlsEscaped(request.problem).c_str());
             std::fprintf(stderr, "%s\n", CommandLineUsage());
             return 2;
         case Mode::Windowed:

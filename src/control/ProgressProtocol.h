@@ -6,6 +6,13 @@
 // space and one JSON object (UTF-8, on one line); any other line on
 // standard error is meant for people and is to be ignored by a program.
 //
+// Only the program's own protocol lines start with kLinePrefix: every other
+// line on standard error, from the first protocol line to the end line,
+// whatever wrote it and whatever names it holds, reaches the stream with
+// its control characters escaped (a line break inside a name shows as \n)
+// and "> " in front should it still start with the word. A file name
+// cannot forge a line; the end line is the last line and comes once.
+//
 //   spatialmux-progress {"event":"start","protocol":1,"input":"/card/A.MP4","output":"/out/A.mov"}
 //   spatialmux-progress {"event":"progress","percent":0.0,"phase":"check"}
 //   spatialmux-progress {"event":"progress","percent":12.5,"phase":"audio"}

@@ -22,10 +22,11 @@ namespace {
 PreflightRefusal Refusal(const std::string& cause, const char* key, const std::string& file,
                          const std::string& more = std::string(),
                          const std::string& folder = std::string()) {
+    // Names as they are shown: a line break in one stays on the alert's line.
     std::string message = platform::LocalizedString(key);
-    message = platform::FillPlaceholder(message, "{file}", file);
+    message = platform::FillPlaceholder(message, "{file}", platform::ControlsEscaped(file));
     message = platform::FillPlaceholder(message, "{cause}", more);
-    message = platform::FillPlaceholder(message, "{folder}", folder);
+    message = platform::FillPlaceholder(message, "{folder}", platform::ControlsEscaped(folder));
     return PreflightRefusal{file + ": " + cause + (more.empty() ? "" : ": " + more), message};
 }
 
