@@ -62,8 +62,9 @@ void StandardErrorGuard::WriteLine(const std::string& line) {
 }
 
 void StandardErrorGuard::WriteAll(const std::string& bytes) {
+    // No stdio here: the thread that passes lines on must never wait for
+    // stderr's lock, which a writer blocked on a full pipe may hold.
     const int fd = realFd >= 0 ? realFd : STDERR_FILENO;
-    std::fflush(stderr);
     for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
