@@ -3,7 +3,7 @@
 // libavformat's index of the movie (built from its headers when it is
 // opened; no packet is read, nothing is decoded) holds every video packet's
 // offset and size. The edit proves its writes safe from our reading, so it
-// runs only where the two agree packet for packet.
+// runs only where every packet players read is a sample of ours.
 
 #include <optional>
 #include <string>
@@ -14,8 +14,9 @@
 namespace spatialmux::output {
 
 // The cause, when libavformat's first stream of the movie at `path` is not
-// video or its index does not hold exactly `videoSamples` (offset and size,
-// in order); nothing when it does.
+// video, its index is empty, or a packet of it is not one of
+// `videoSamples` (the same offset and size; an edit list may leave samples
+// out of the index, never add one); nothing when every packet is.
 std::optional<std::string> DisagreesWithPlayersIndex(const std::string& path,
                                                      const std::vector<ByteRange>& videoSamples);
 

@@ -69,7 +69,6 @@ std::vector<Shape> AllShapes() {
 // The movie of `shape` at `path`, made from a good fixture movie.
 void MakeShape(const TempDir& dir, const Shape& shape, const std::string& path) {
     auto options = testing::SmallMovie(9000);
-    options.useStco = shape.table == "stco";
     const auto good = testing::MakeMovie(dir, "good.mp4", options);
     ASSERT_FALSE(good.layout.audioChunkOffsets.empty());
     std::vector<uint8_t> bytes = ReadFileBytes(good.path);

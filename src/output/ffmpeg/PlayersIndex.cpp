@@ -1,6 +1,8 @@
 // The video packets of a movie as libavformat's index holds them.
 #include "output/PlayersIndex.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -23,18 +25,26 @@ std::optional<std::string> DisagreesWithPlayersIndex(const std::string& path,
     }
     AVStream* video = input->streams[0];
     const int count = avformat_index_get_entries_count(video);
-    if (count < 0 || static_cast<std::size_t>(count) != videoSamples.size()) {
-        return "libavformat reads " + std::to_string(count) + " video packets, the tables " +
-               std::to_string(videoSamples.size());
-    }
+    if (count <= 0) return std::string("libavformat's index holds no video packet");
+    // An edit list may leave samples out of the index; every packet it
+    // holds must be one of the samples, at its offset and of its size.
+    std::vector<ByteRange> samples = videoSamples;
+    const auto before = [](const ByteRange& a, const ByteRange& b) {
+        return a.offset != b.offset ? a.offset < b.offset : a.size < b.size;
+    };
+    std::sort(samples.begin(), samples.end(), before);
     for (int k = 0; k < count; ++k) {
         const AVIndexEntry* entry = avformat_index_get_entry(video, k);
-        const ByteRange& sample = videoSamples[static_cast<std::size_t>(k)];
-        if (entry == nullptr || entry->pos < 0 ||
-            static_cast<uint64_t>(entry->pos) != sample.offset || entry->size < 0 ||
-            static_cast<uint64_t>(entry->size) != sample.size) {
-            return "libavformat places video packet " + std::to_string(k + 1) +
-                   " otherwise than the tables";
+        if (entry == nullptr || entry->pos < 0 || entry->size <= 0) {
+            return "libavformat's index has video packet " + std::to_string(k + 1) +
+                   " without a place";
+        }
+        const ByteRange packet{static_cast<uint64_t>(entry->pos),
+                               static_cast<uint64_t>(entry->size)};
+        if (!std::binary_search(samples.begin(), samples.end(), packet, before)) {
+            return "libavformat places video packet " + std::to_string(k + 1) + " at byte " +
+                   std::to_string(packet.offset) + " (" + std::to_string(packet.size) +
+                   " bytes), where the tables have no sample";
         }
     }
     return std::nullopt;
