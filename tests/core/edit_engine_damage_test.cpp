@@ -20,6 +20,7 @@
 #include "platform/FileCopy.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"
+#include "support/ConvertedOutputChecks.h"
 #include "support/MediaPackets.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
@@ -29,6 +30,7 @@ namespace {
 
 using fixture::CameraMovieOptions;
 using fixture::StrayFrame;
+using testing::ExpectSameVideo;
 using testing::ProgramRun;
 using testing::ReadFileBytes;
 using testing::RunProgram;
@@ -116,21 +118,6 @@ const Damage kDamages[] = {
     {"ftyp_too_large_to_rewrite", [](CameraMovieOptions& o) { o.damage.ftypBytes = 8192; },
      Edit::FallsBack},
 };
-
-// Every video packet of `output` is the input's, in order, and there is one
-// at least.
-void ExpectSameVideo(const std::string& input, const std::string& output) {
-    const auto in = testing::ReadMediaPackets(input);
-    const auto out = testing::ReadMediaPackets(output);
-    ASSERT_FALSE(in.empty());
-    ASSERT_FALSE(out.empty());
-    ASSERT_EQ(out[0].type, AVMEDIA_TYPE_VIDEO);
-    ASSERT_FALSE(out[0].packets.empty());
-    ASSERT_EQ(out[0].packets.size(), in[0].packets.size());
-    for (std::size_t i = 0; i < in[0].packets.size(); ++i) {
-        EXPECT_EQ(out[0].packets[i].data, in[0].packets[i].data) << "video packet " << i;
-    }
-}
 
 class EditEngineDamage : public ::testing::TestWithParam<Damage> {};
 

@@ -20,6 +20,7 @@
 #include "fixture/SecondTables.h"
 #include "output/OutputVerification.h"
 #include "support/ConversionExpectations.h"
+#include "support/ConvertedOutputChecks.h"
 #include "support/MediaPackets.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
@@ -27,6 +28,7 @@
 namespace spatialmux {
 namespace {
 
+using testing::ExpectSameVideo;
 using testing::ProgramRun;
 using testing::ReadFileBytes;
 using testing::RunProgram;
@@ -80,20 +82,6 @@ void MakeShape(const TempDir& dir, const Shape& shape, const std::string& path) 
                     : fixture::AddSecondTable(bytes, shape.table, shape.place, audioChunk, &error))
         << error;
     WriteFile(path, bytes);
-}
-
-// Every video packet of `output` is the input's as libavformat reads both.
-void ExpectSameVideo(const std::string& input, const std::string& output) {
-    const auto in = testing::ReadMediaPackets(input);
-    const auto out = testing::ReadMediaPackets(output);
-    ASSERT_FALSE(in.empty());
-    ASSERT_FALSE(out.empty());
-    ASSERT_EQ(out[0].type, AVMEDIA_TYPE_VIDEO);
-    ASSERT_FALSE(out[0].packets.empty());
-    ASSERT_EQ(out[0].packets.size(), in[0].packets.size());
-    for (std::size_t i = 0; i < in[0].packets.size(); ++i) {
-        EXPECT_EQ(out[0].packets[i].data, in[0].packets[i].data) << "video packet " << i + 1;
-    }
 }
 
 class PlayersReading : public ::testing::TestWithParam<Shape> {};
