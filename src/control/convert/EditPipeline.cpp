@@ -131,7 +131,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
                                           "spatialmux " SPATIALMUX_VERSION, &why);
     if (!edit) return cannot(why);
     // Players place the video as libavformat reads the input: the proof
-    // holds only where that reading is ours, packet for packet.
+    // holds only where every packet of that reading is a sample it proved.
     if (auto differs = output::DisagreesWithPlayersIndex(input, edit->videoSamples)) {
         return cannot(std::move(*differs));
     }
