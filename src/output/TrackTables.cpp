@@ -192,8 +192,10 @@ uint64_t RunTotal(const std::vector<uint8_t>& bytes, const Node& table) {
 }
 
 // Where each sample lies: the chunks in order, each holding its run's
-// samples one after another.
-bool PlaceSamples(const std::vector<uint8_t>& bytes, const Tables& tables,
+// samples one after another. Chunks that would hold more samples than the
+// track has are an error, or with `stopAtCount` hold no more (as libavformat
+// reads them).
+bool PlaceSamples(const std::vector<uint8_t>& bytes, const Tables& tables, bool stopAtCount,
                   std::vector<TrackSample>* samples, std::string* error) {
     const uint32_t descriptions = CountOf(bytes, tables.stsd);
     const uint32_t runCount = CountOf(bytes, tables.stsc);
@@ -222,6 +224,7 @@ bool PlaceSamples(const std::vector<uint8_t>& bytes, const Tables& tables,
                                          : ReadBE32(offsets + uint64_t{chunk} * 4);
         for (uint32_t k = 0; k < runs[run].samplesPerChunk; ++k, ++sample) {
             if (sample >= count) {
+                if (stopAtCount) return true;
                 return Fail(error, "the track's chunks hold more samples than it has");
             }
             TrackSample& placed = (*samples)[sample];
@@ -352,7 +355,7 @@ std::optional<TrackTables> ReadTables(const std::vector<uint8_t>& moov, std::siz
             if (key == 0 || key > count) return fail("a key frame of the track is no sample");
         }
     }
-    if (!PlaceSamples(moov, tables, &result.samples, error)) return std::nullopt;
+    if (!PlaceSamples(moov, tables, !wholeTrack, &result.samples, error)) return std::nullopt;
     return result;
 }
 
