@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -301,6 +302,38 @@ TEST(EditEngine, VerificationHoldsTheVideoPacketsToTheirPlaces) {
     const auto none = verify(dir.Path("no_video.mp4"), dir.Path("no_video.mp4"), {});
     EXPECT_FALSE(none.ok);
     EXPECT_NE(none.reason.find("video"), std::string::npos) << none.reason;
+}
+
+// The spherical uuid inside mdia: the edit copies the video track as it
+// stands, and its own check then finds no uuid where the output must have
+// it. The remux takes over in the same hidden output, emptied first, and
+// places the uuid anew: the movie converts, nothing of the first try left.
+TEST(EditEngine, AnEditThatFailsItsOwnCheckFallsBackToTheRemux) {
+    TempDir dir;
+    const auto movie = testing::MakeMovie(dir, "in.mp4", testing::SmallMovie(9000));
+    auto bytes = ReadFileBytes(movie.path);
+    const auto uuid = testing::FindBoxPath(bytes, "moov/trak#1/uuid");
+    ASSERT_TRUE(uuid);
+    const std::vector<uint8_t> box = testing::BoxBytes(bytes, *uuid);
+    const auto at = bytes.begin() + static_cast<std::ptrdiff_t>(uuid->offset);
+    bytes.erase(at, at + static_cast<std::ptrdiff_t>(uuid->size));
+    // The track keeps its size: the box only moves into its mdia.
+    const auto mdia = testing::FindBoxPath(bytes, "moov/trak#1/mdia");
+    ASSERT_TRUE(mdia);
+    WriteBE32(bytes.data() + mdia->offset, static_cast<uint32_t>(mdia->size + box.size()));
+    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(mdia->offset + mdia->size),
+                 box.begin(), box.end());
+    WriteFile(movie.path, bytes);
+
+    const ProgramRun run = RunProgram({movie.path, dir.Path("out.mov")}, kEnglish);
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("cannot be edited in place (the edited output failed its check"),
+              std::string::npos)
+        << run.out;
+    ExpectSameVideo(movie.path, dir.Path("out.mov"));
+    std::vector<std::string> left = dir.Entries();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"in.mp4", "out.mov"}));
 }
 
 }  // namespace
