@@ -11,4 +11,8 @@ debian_cmake_flags=(
   # less time, and the package strips debug information anyway.
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 )
-command -v ccache >/dev/null && debian_cmake_flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# An if, not an &&: the status of a sourced file is that of its last command,
+# and without ccache an && would end the sourcing script under set -e.
+if command -v ccache >/dev/null; then
+  debian_cmake_flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
