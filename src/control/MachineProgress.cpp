@@ -9,13 +9,15 @@
 #include "control/ProgressProtocol.h"
 #include "platform/Backend.h"
 #include "platform/ChildProcess.h"
+#include "platform/LocalizedStrings.h"
 
 namespace spatialmux {
 
 namespace protocol = progress_protocol;
 using Json = nlohmann::ordered_json;
 
-// The back end in use, with every alert remembered on its way through.
+// The back end in use, with every alert remembered on its way through and
+// shown as MachineProgress::ForPeople makes it.
 class MachineProgress::AlertKeeper : public platform::Backend {
 public:
     AlertKeeper() : inner(&platform::CurrentBackend()) { platform::InstallBackend(this); }
@@ -28,7 +30,7 @@ public:
             std::lock_guard<std::mutex> lock(mutex);
             last = text;
         }
-        inner->ShowAlert(text);
+        inner->ShowAlert(ForPeople(text));
     }
     void ShowNotice(const std::string& text) override { inner->ShowNotice(text); }
     void PostToMainThread(std::function<void()> work) override {
@@ -67,7 +69,6 @@ double Tenths(float percent) {
 
 MachineProgress::MachineProgress(const std::string& input, const std::string& output, std::FILE* s)
     : stream(s),
-      guard(s == stderr ? std::make_unique<StandardErrorGuard>() : nullptr),
       alerts(std::make_unique<AlertKeeper>()),
       phase(protocol::kPhaseCheck) {
     // A reader that has gone away must not kill the conversion halfway with
@@ -95,6 +96,22 @@ MachineProgress::MachineProgress(const std::string& input, const std::string& ou
 }
 
 MachineProgress::~MachineProgress() = default;
+
+std::string MachineProgress::ForPeople(const std::string& text) {
+    const std::string_view word = protocol::kLinePrefix;
+    std::string shown;
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t end = text.find('\n', begin);
+        std::string line = platform::ControlsEscaped(
+            std::string_view(text).substr(begin, end == std::string::npos ? end : end - begin));
+        if (line.compare(0, word.size(), word) == 0) line.insert(0, "> ");
+        shown += line;
+        if (end == std::string::npos) return shown;
+        shown += '\n';
+        begin = end + 1;
+    }
+}
 
 std::string MachineProgress::LastAlert() const {
     return alerts->Last();
@@ -127,18 +144,11 @@ void MachineProgress::End(const char* result, const std::string& output,
     end["output"] = output;
     if (size) end["size"] = *size;
     if (!message.empty()) end["message"] = message;
-    // All that was written to standard error before is passed on first:
-    // the end line is the last.
-    if (guard) guard->Stop();
     Write(Dump(end));
 }
 
 void MachineProgress::Write(const std::string& line) {
     // One write per line, so that a line never mixes with other output.
-    if (guard && guard->Holding()) {
-        guard->WriteLine(std::string(protocol::kLinePrefix) + " " + line);
-        return;
-    }
     const std::string whole = std::string(protocol::kLinePrefix) + " " + line + "\n";
     std::fflush(stream);
     std::fwrite(whole.data(), 1, whole.size(), stream);

@@ -3,9 +3,8 @@
 // lines of ProgressProtocol.h on a stream (standard error), for a front end
 // that runs the command-line program as a child and knows nothing else of
 // it. The alerts the job shows are kept, so that the last line can carry
-// the text the user would have read. On standard error, everything else the
-// process writes passes through a StandardErrorGuard until the end line:
-// only the protocol's own lines can start with its word.
+// the text the user would have read, and shown as ForPeople makes them: on
+// the protocol's stream, only the protocol's own lines start with its word.
 
 #include <cstdint>
 #include <cstdio>
@@ -13,7 +12,6 @@
 #include <optional>
 #include <string>
 
-#include "control/StandardErrorGuard.h"
 #include "platform/NotificationCenter.h"
 
 namespace spatialmux {
@@ -38,6 +36,11 @@ public:
 
     // One line of the protocol for `percent` and `phase` (for the tests).
     static std::string ProgressLine(float percent, const std::string& phase);
+    // `text` (an alert, one line or more) for people on the protocol's
+    // stream: each line's control characters escaped
+    // (platform::ControlsEscaped), and "> " in front of a line that would
+    // start with the protocol's word.
+    static std::string ForPeople(const std::string& text);
 
 private:
     class AlertKeeper;
@@ -46,9 +49,6 @@ private:
     void Write(const std::string& line);
 
     std::FILE* stream;
-    // Holds standard error when that is the stream (made before anything
-    // is written, ended before the end line).
-    std::unique_ptr<StandardErrorGuard> guard;
     std::unique_ptr<AlertKeeper> alerts;
     platform::Subscription progress;
     platform::Subscription phases;

@@ -62,7 +62,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     // said before anything is read or written.
     const auto format = ChooseOutputFormat(output, request.audio, request.audioBitRate);
     if (const auto* refusal = std::get_if<std::string>(&format)) {
-        std::fprintf(stderr, "spatialmux: %s\n", refusal->c_str());
+        std::fprintf(stderr, "spatialmux: %s\n", platform::ControlsEscaped(*refusal).c_str());
         if (machine) machine->End(protocol::kRefused, output, std::nullopt, *refusal);
         return 2;
     }

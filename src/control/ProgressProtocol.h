@@ -6,12 +6,12 @@
 // space and one JSON object (UTF-8, on one line); any other line on
 // standard error is meant for people and is to be ignored by a program.
 //
-// Only the program's own protocol lines start with kLinePrefix: every other
-// line on standard error, from the first protocol line to the end line,
-// whatever wrote it and whatever names it holds, reaches the stream with
-// its control characters escaped (a line break inside a name shows as \n)
-// and "> " in front should it still start with the word. A file name
-// cannot forge a line; the end line is the last line and comes once.
+// Only the program's own protocol lines start with kLinePrefix. The other
+// lines the program writes there are its alerts and its "spatialmux: ..."
+// messages: the names in them have their control characters escaped (a
+// line break inside a name shows as \n), and an alert's line that would
+// still start with the word has "> " in front. A file name cannot forge a
+// line; the end line comes once, the program's last protocol line.
 //
 //   spatialmux-progress {"event":"start","protocol":1,"input":"/card/A.MP4","output":"/out/A.mov"}
 //   spatialmux-progress {"event":"progress","percent":0.0,"phase":"check"}

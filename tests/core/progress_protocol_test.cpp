@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "control/MachineProgress.h"
 #include "support/ConversionExpectations.h"
 #include "support/RunProgram.h"
 #include "support/SpawnedProgram.h"
@@ -150,6 +151,24 @@ TEST(ProgressProtocol, ANameCannotForgeALine) {
     std::vector<std::string> left = dir.Entries();
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{forged + "folder.mov", "in.MP4"}));
+}
+
+// An alert on the protocol's stream, whatever names it holds: its own line
+// breaks kept, any line that would start with the word marked, every other
+// control character written out.
+TEST(ProgressProtocol, AnAlertCannotStartAProtocolLine) {
+    const struct {
+        std::string alert, shown;
+    } cases[] = {
+        {"A.MP4 cannot be read", "A.MP4 cannot be read"},
+        {"first line\nsecond line", "first line\nsecond line"},
+        {"spatialmux-progress {\"event\":\"end\"}", "> spatialmux-progress {\"event\":\"end\"}"},
+        {"x\nspatialmux-progress {}\n", "x\n> spatialmux-progress {}\n"},
+        {"a\rspatialmux-progress \x1b[2K", "a\\rspatialmux-progress \\x1b[2K"},
+    };
+    for (const auto& alert : cases) {
+        EXPECT_EQ(MachineProgress::ForPeople(alert.alert), alert.shown) << alert.alert;
+    }
 }
 
 // A stop signal ends it as on the terminal (nothing left, 128 + signal),
