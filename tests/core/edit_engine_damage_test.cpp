@@ -313,16 +313,16 @@ TEST(EditEngine, AnEditThatFailsItsOwnCheckFallsBackToTheRemux) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", testing::SmallMovie(9000));
     auto bytes = ReadFileBytes(movie.path);
     const auto uuid = testing::FindBoxPath(bytes, "moov/trak#1/uuid");
-    ASSERT_TRUE(uuid);
-    const std::vector<uint8_t> box = testing::BoxBytes(bytes, *uuid);
-    const auto at = bytes.begin() + static_cast<std::ptrdiff_t>(uuid->offset);
-    bytes.erase(at, at + static_cast<std::ptrdiff_t>(uuid->size));
-    // The track keeps its size: the box only moves into its mdia.
     const auto mdia = testing::FindBoxPath(bytes, "moov/trak#1/mdia");
-    ASSERT_TRUE(mdia);
+    ASSERT_TRUE(uuid && mdia);
+    // The track keeps its size: the box only moves to the end of its mdia.
+    const std::vector<uint8_t> box = testing::BoxBytes(bytes, *uuid);
+    const uint64_t mdiaEnd = mdia->offset + mdia->size;
     WriteBE32(bytes.data() + mdia->offset, static_cast<uint32_t>(mdia->size + box.size()));
-    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(mdia->offset + mdia->size),
-                 box.begin(), box.end());
+    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(mdiaEnd), box.begin(), box.end());
+    const uint64_t from = uuid->offset + (uuid->offset >= mdiaEnd ? box.size() : 0);
+    const auto at = bytes.begin() + static_cast<std::ptrdiff_t>(from);
+    bytes.erase(at, at + static_cast<std::ptrdiff_t>(uuid->size));
     WriteFile(movie.path, bytes);
 
     const ProgramRun run = RunProgram({movie.path, dir.Path("out.mov")}, kEnglish);

@@ -150,7 +150,7 @@ TEST(ProgressProtocol, ANameCannotForgeALine) {
     EXPECT_TRUE(shown) << missing.err;
     std::vector<std::string> left = dir.Entries();
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{forged + "folder.mov", "in.MP4"}));
+    EXPECT_EQ(left, (std::vector<std::string>{"in.MP4", forged + "folder.mov"}));
 }
 
 // An alert on the protocol's stream, whatever names it holds: its own line

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include "control/convert/OutputCommit.h"
 #include "control/convert/OutputContainer.h"
@@ -33,6 +34,11 @@ PreflightRefusal Refusal(const std::string& cause, const char* key, const std::s
 }  // namespace
 
 bool IsCameraMovie(const std::string& path) {
+    // Only a regular file that opens is read: a pipe or a device could
+    // block forever, and the reader prints a line for a file it cannot open.
+    struct stat facts {};
+    if (stat(path.c_str(), &facts) != 0 || !S_ISREG(facts.st_mode)) return false;
+    if (!std::ifstream(path, std::ios::binary)) return false;
     MovieReader reader(kFrameSize);
     return reader.Open(path, kFrameSize) == MovieReader::kOpenReady;
 }
