@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -33,14 +32,9 @@ using testing::ProgramRun;
 using testing::ReadFileBytes;
 using testing::RunProgram;
 using testing::TempDir;
+using testing::WriteFileBytes;
 
 constexpr const char* kEnglish = "LANG=C LC_ALL=C LANGUAGE=";
-
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
 
 struct Shape {
     std::string table;  // the second table; "" for the nested moov
@@ -81,7 +75,7 @@ void MakeShape(const TempDir& dir, const Shape& shape, const std::string& path) 
                     ? fixture::AddNestedMoov(bytes, audioChunk, &error)
                     : fixture::AddSecondTable(bytes, shape.table, shape.place, audioChunk, &error))
         << error;
-    WriteFile(path, bytes);
+    WriteFileBytes(path, bytes);
 }
 
 class PlayersReading : public ::testing::TestWithParam<Shape> {};
