@@ -4,6 +4,7 @@
 #include <cmath>
 #include <csignal>
 #include <mutex>
+#include <string_view>
 #include <nlohmann/json.hpp>
 
 #include "control/ProgressProtocol.h"
@@ -68,9 +69,7 @@ double Tenths(float percent) {
 }  // namespace
 
 MachineProgress::MachineProgress(const std::string& input, const std::string& output, std::FILE* s)
-    : stream(s),
-      alerts(std::make_unique<AlertKeeper>()),
-      phase(protocol::kPhaseCheck) {
+    : stream(s), alerts(std::make_unique<AlertKeeper>()), phase(protocol::kPhaseCheck) {
     // A reader that has gone away must not kill the conversion halfway with
     // SIGPIPE; a front end killed outright stops its conversions as if it
     // had sent SIGTERM.
