@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "PlayersReading.h"
 #include "audio/ByteOrder.h"
 #include "control/inspect/MovieCheck.h"
 #include "movie/AudioFrame.h"
@@ -246,6 +247,23 @@ inline void PrepareEditOf(const std::string& path, uint64_t size) {
     const auto copied = output::ReadTrackTables(edit->moov, *trak, &why);
     Require(copied && SamplesOf(*copied) == edit->video,
             "the new moov's video track reads otherwise than the input's");
+
+    // The players' reading of the input: an accepted plan writes no byte of
+    // a video sample where the stand-in of libavformat places it either.
+    std::ifstream whole(path, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(whole)),
+                                     std::istreambuf_iterator<char>());
+    if (const auto players = PlayersVideoSamples(bytes)) {
+        const std::vector<output::ByteRange> placed = output::CoveredBytes(*players);
+        Require(!output::FirstSharedByte(placed, edit->audio),
+                "audio written over video as players read it");
+        Require(!output::FirstSharedByte(placed, output::CoveredBytes(plan.Rewritten())),
+                "a video sample as players read it where the edit rewrites the copy");
+        for (const output::ByteRange& sample : placed) {
+            Require(sample.End() <= plan.copyLength,
+                    "a video sample as players read it beyond the copy");
+        }
+    }
 }
 
 // A stand-in for libavformat's probe, made from the input's first bytes: a

@@ -17,6 +17,7 @@
 
 #include "audio/ByteOrder.h"
 #include "fixture/CameraMovieBuilder.h"
+#include "fixture/SecondTables.h"
 
 namespace {
 
@@ -147,6 +148,41 @@ bool WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
     return static_cast<bool>(out);
 }
 
+// The movies players read otherwise than stbl says, for the edit's plan:
+// a second co64 in edts, in a track udta and in the video sample entry, a
+// second stsz behind stbl (in minf) and one in dinf, a second stsc in edts,
+// and a moov nested in a top-level udta in front of the real one.
+bool WriteSecondTableSeeds(const std::vector<uint8_t>& plain, uint64_t audioChunk,
+                           const std::filesystem::path& folder) {
+    using spatialmux::fixture::SecondTablePlace;
+    const struct {
+        const char* name;
+        const char* table;  // "" for the nested moov
+        SecondTablePlace place;
+    } shapes[] = {
+        {"second_co64_in_edts", "co64", SecondTablePlace::Edts},
+        {"second_co64_in_track_udta", "co64", SecondTablePlace::TrackUdta},
+        {"second_co64_in_sample_entry", "co64", SecondTablePlace::SampleEntry},
+        {"second_stsz_in_minf", "stsz", SecondTablePlace::Minf},
+        {"second_stsc_in_edts", "stsc", SecondTablePlace::Edts},
+        {"second_stsz_in_dinf", "stsz", SecondTablePlace::Dinf},
+        {"moov_in_top_level_udta", "", SecondTablePlace::Edts},
+    };
+    for (const auto& shape : shapes) {
+        std::vector<uint8_t> bytes = plain;
+        std::string error;
+        const bool made = *shape.table == '\0'
+                              ? spatialmux::fixture::AddNestedMoov(bytes, audioChunk, &error)
+                              : spatialmux::fixture::AddSecondTable(bytes, shape.table, shape.place,
+                                                                    audioChunk, &error);
+        if (!made || !WriteAll((folder / (std::string(shape.name) + ".mp4")).string(), bytes)) {
+            std::fprintf(stderr, "%s: %s\n", shape.name, error.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string Quote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
@@ -224,6 +260,7 @@ int main(int argc, char** argv) {
         if (std::string(seed.name) == "plain") {
             std::filesystem::copy_file(movie, root / "data" / "camera_movie.mp4",
                                        std::filesystem::copy_options::overwrite_existing);
+            if (!WriteSecondTableSeeds(bytes, layout.audioChunkOffsets.front(), edit)) return 1;
         }
         // The converted output (FFmpeg's MP4 muxer takes no PCM audio, so
         // the QuickTime layout is the only one a conversion writes).

@@ -4,18 +4,21 @@
 #include <cmath>
 #include <csignal>
 #include <mutex>
+#include <string_view>
 #include <nlohmann/json.hpp>
 
 #include "control/ProgressProtocol.h"
 #include "platform/Backend.h"
 #include "platform/ChildProcess.h"
+#include "platform/LocalizedStrings.h"
 
 namespace spatialmux {
 
 namespace protocol = progress_protocol;
 using Json = nlohmann::ordered_json;
 
-// The back end in use, with every alert remembered on its way through.
+// The back end in use, with every alert remembered on its way through and
+// shown as MachineProgress::ForPeople makes it.
 class MachineProgress::AlertKeeper : public platform::Backend {
 public:
     AlertKeeper() : inner(&platform::CurrentBackend()) { platform::InstallBackend(this); }
@@ -28,7 +31,7 @@ public:
             std::lock_guard<std::mutex> lock(mutex);
             last = text;
         }
-        inner->ShowAlert(text);
+        inner->ShowAlert(ForPeople(text));
     }
     void ShowNotice(const std::string& text) override { inner->ShowNotice(text); }
     void PostToMainThread(std::function<void()> work) override {
@@ -92,6 +95,22 @@ MachineProgress::MachineProgress(const std::string& input, const std::string& ou
 }
 
 MachineProgress::~MachineProgress() = default;
+
+std::string MachineProgress::ForPeople(const std::string& text) {
+    const std::string_view word = protocol::kLinePrefix;
+    std::string shown;
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t end = text.find('\n', begin);
+        std::string line = platform::ControlsEscaped(
+            std::string_view(text).substr(begin, end == std::string::npos ? end : end - begin));
+        if (line.compare(0, word.size(), word) == 0) line.insert(0, "> ");
+        shown += line;
+        if (end == std::string::npos) return shown;
+        shown += '\n';
+        begin = end + 1;
+    }
+}
 
 std::string MachineProgress::LastAlert() const {
     return alerts->Last();

@@ -3,7 +3,8 @@
 // lines of ProgressProtocol.h on a stream (standard error), for a front end
 // that runs the command-line program as a child and knows nothing else of
 // it. The alerts the job shows are kept, so that the last line can carry
-// the text the user would have read.
+// the text the user would have read, and shown as ForPeople makes them: on
+// the protocol's stream, only the protocol's own lines start with its word.
 
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +36,11 @@ public:
 
     // One line of the protocol for `percent` and `phase` (for the tests).
     static std::string ProgressLine(float percent, const std::string& phase);
+    // `text` (an alert, one line or more) for people on the protocol's
+    // stream: each line's control characters escaped
+    // (platform::ControlsEscaped), and "> " in front of a line that would
+    // start with the protocol's word.
+    static std::string ForPeople(const std::string& text);
 
 private:
     class AlertKeeper;

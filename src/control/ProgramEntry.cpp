@@ -41,7 +41,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     // said before anything is read or written.
     const auto format = ChooseOutputFormat(output, request.audio, request.audioBitRate);
     if (const auto* refusal = std::get_if<std::string>(&format)) {
-        std::fprintf(stderr, "spatialmux: %s\n", refusal->c_str());
+        std::fprintf(stderr, "spatialmux: %s\n", platform::ControlsEscaped(*refusal).c_str());
         if (machine) machine->End(protocol::kRefused, output, std::nullopt, *refusal);
         return 2;
     }
@@ -132,7 +132,8 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             return 0;
         case Mode::Wrong:
             if (!request.problem.empty())
-                std::fprintf(stderr, "spatialmux: %s\n", request.problem.c_str());
+                std::fprintf(stderr, "spatialmux: %s\n",
+                             platform::ControlsEscaped(request.problem).c_str());
             std::fprintf(stderr, "%s\n", CommandLineUsage());
             return 2;
         case Mode::Windowed:

@@ -6,6 +6,14 @@
 // space and one JSON object (UTF-8, on one line); any other line on
 // standard error is meant for people and is to be ignored by a program.
 //
+// Only the program's own protocol lines start with kLinePrefix. The other
+// lines the program writes there are its alerts, its "spatialmux: ..."
+// messages and FFmpeg's log lines ("[mov,mp4,... @ 0x...] ..."). The names
+// in the program's own have their control characters escaped (a line break
+// inside a name shows as \n), and an alert's line that would still start
+// with the word has "> " in front. A file name cannot forge a line; the end
+// line comes once, the program's last protocol line.
+//
 //   spatialmux-progress {"event":"start","protocol":1,"input":"/card/A.MP4","output":"/out/A.mov"}
 //   spatialmux-progress {"event":"progress","percent":0.0,"phase":"check"}
 //   spatialmux-progress {"event":"progress","percent":12.5,"phase":"audio"}

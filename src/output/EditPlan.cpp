@@ -2,6 +2,7 @@
 #include "output/EditPlan.h"
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
 
 #include "audio/ByteOrder.h"
@@ -20,6 +21,18 @@ bool Fail(std::string* error, std::string cause) {
 // have upper-case types starting with 'Z'; they never reach an output.
 bool IsPrivateBox(const TopLevelBox& box) {
     return box.header.type[0] == 'Z';
+}
+
+// Boxes libavformat descends into when it meets them at the top level: a
+// moov or trak inside one, in front of the movie box, is what players read
+// (the first moov they meet wins), not the movie box the edit rewrites.
+constexpr const char* kReadIntoAtTopLevel[] = {"udta", "meta", "trak", "edts", "mdia", "minf",
+                                               "dinf", "stbl", "tref", "mvex", "wave", "sinf",
+                                               "schi", "rmra", "rmda", "ilst", "traf", "mfra"};
+
+bool ReadIntoAtTopLevel(const TopLevelBox& box) {
+    return std::any_of(std::begin(kReadIntoAtTopLevel), std::end(kReadIntoAtTopLevel),
+                       [&box](const char* type) { return box.header.Is(type); });
 }
 
 }  // namespace
@@ -86,6 +99,14 @@ std::optional<EditPlan> PlanEdit(std::istream& file, uint64_t fileSize, std::str
     if (moovCount != 1 || plan.media.empty()) {
         Fail(error, "the file does not have exactly one movie box and some media data");
         return std::nullopt;
+    }
+    for (const TopLevelBox& box : boxes) {
+        if (box.offset < plan.moov.offset && ReadIntoAtTopLevel(box)) {
+            Fail(error, std::string("a top-level ") + std::string(box.header.type.data(), 4) +
+                            " box lies in front of the movie box (players may read a movie "
+                            "box inside it)");
+            return std::nullopt;
+        }
     }
     for (const TopLevelBox& box : boxes) {
         if (box.End() <= plan.copyLength && (box.header.Is("moov") || IsPrivateBox(box))) {

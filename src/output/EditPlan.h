@@ -56,8 +56,10 @@ inline constexpr uint64_t kMaxEditedFtypBytes = 4096;
 // cause in `error`, when a box is damaged or cut short, there are more than
 // kMaxTopLevelBoxes, the first box is not an ftyp, the movie is fragmented
 // (moof), there is not exactly one moov or no mdat, the ftyp or the moov is
-// too large, or a last mdat that runs to the end of the file is too large
-// for a 32-bit size.
+// too large, a last mdat that runs to the end of the file is too large for a
+// 32-bit size, or a box that libavformat reads into at the top level (a
+// udta, a trak and the like) lies in front of the moov: players would read
+// a moov nested in it, not the one the edit rewrites.
 std::optional<EditPlan> PlanEdit(std::istream& file, uint64_t fileSize, std::string* error);
 
 // The proof, from the video samples as the copied video track places them

@@ -7,7 +7,10 @@
 // channels with every sampling instant, the spherical metadata, and the
 // transplanted boxes in moov. An output edited from a copy of its input
 // also keeps every video packet where the input has it, and none of them
-// lies in the bytes the edit wrote. For encoded audio the
+// lies in the bytes the edit wrote. Each movie's index must agree with its
+// own video tables packet for packet (offset and size): where it does not,
+// or a table cannot be read, nothing can be compared and the output fails
+// with that cause. For encoded audio the
 // checks follow the codec: AAC's decoder reports its own "4.0" layout (the
 // SA3D box is what marks it ambisonic), Opus reports "ambisonic 1" from its
 // channel mapping family 2; the length may differ from the input's by the

@@ -1,6 +1,7 @@
 // The edit's preparation: plan, proof and the new boxes.
 #include "output/PreparedEdit.h"
 
+#include "output/StrayTables.h"
 #include "output/TrackTables.h"
 
 namespace spatialmux::output {
@@ -38,6 +39,7 @@ std::optional<PreparedEdit> PrepareEdit(std::istream& input, uint64_t inputSize,
     std::string why;
     const auto video = ReadTrackTables(oldMoov, *trak, &why);
     if (!video) return fail("the video track cannot be copied as it is: " + why);
+    if (auto stray = StrayTablesIn(oldMoov, *trak)) return fail(std::move(*stray));
     std::vector<ByteRange> videoSamples;
     videoSamples.reserve(video->samples.size());
     for (const TrackSample& sample : video->samples) {
@@ -53,7 +55,8 @@ std::optional<PreparedEdit> PrepareEdit(std::istream& input, uint64_t inputSize,
         audioWrites.push_back({audio.chunkOffsets[i], uint64_t{audio.chunkInstants[i]} * 8});
     }
     if (!ProveEdit(edit.plan, videoSamples, audioWrites, error)) return std::nullopt;
-    edit.video = CoveredBytes(std::move(videoSamples));
+    edit.video = CoveredBytes(videoSamples);
+    edit.videoSamples = std::move(videoSamples);
     edit.audio = CoveredBytes(std::move(audioWrites));
 
     auto moov = BuildEditedMoov(oldMoov, audio, recording, writerName, error);

@@ -3,7 +3,8 @@
 // proven before any file exists: the plan of the top-level boxes, the ftyp
 // and the moov it writes, and where the video samples and the audio writes
 // lie. The video samples are read from the video track as the new moov will
-// carry it (whole, or the edit does not run) and the audio writes are the
+// carry it (whole, with no sample table a player might read instead of
+// stbl's, or the edit does not run) and the audio writes are the
 // chunks the caller gives, which must be the frame reading's own walk. The
 // edit may run only when ProveEdit holds for them; anything else is for the
 // remux.
@@ -28,6 +29,10 @@ struct PreparedEdit {
     // (each as CoveredBytes gives them); the two share none.
     std::vector<ByteRange> video;
     std::vector<ByteRange> audio;
+    // Each video sample, in decoding order: what the caller holds against
+    // the players' reading of the input (DisagreesWithPlayersIndex) before
+    // the edit runs.
+    std::vector<ByteRange> videoSamples;
 };
 
 // Plans, proves and builds the edit of `input` (`inputSize` bytes) whose

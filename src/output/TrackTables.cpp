@@ -192,8 +192,10 @@ uint64_t RunTotal(const std::vector<uint8_t>& bytes, const Node& table) {
 }
 
 // Where each sample lies: the chunks in order, each holding its run's
-// samples one after another.
-bool PlaceSamples(const std::vector<uint8_t>& bytes, const Tables& tables,
+// samples one after another. Chunks that would hold more samples than the
+// track has are an error, or with `stopAtCount` hold no more (as libavformat
+// reads them).
+bool PlaceSamples(const std::vector<uint8_t>& bytes, const Tables& tables, bool stopAtCount,
                   std::vector<TrackSample>* samples, std::string* error) {
     const uint32_t descriptions = CountOf(bytes, tables.stsd);
     const uint32_t runCount = CountOf(bytes, tables.stsc);
@@ -222,6 +224,7 @@ bool PlaceSamples(const std::vector<uint8_t>& bytes, const Tables& tables,
                                          : ReadBE32(offsets + uint64_t{chunk} * 4);
         for (uint32_t k = 0; k < runs[run].samplesPerChunk; ++k, ++sample) {
             if (sample >= count) {
+                if (stopAtCount) return true;
                 return Fail(error, "the track's chunks hold more samples than it has");
             }
             TrackSample& placed = (*samples)[sample];
@@ -277,8 +280,12 @@ std::optional<std::size_t> FirstTrak(const std::vector<uint8_t>& moov) {
     return traks->front().offset;
 }
 
-std::optional<TrackTables> ReadTrackTables(const std::vector<uint8_t>& moov, std::size_t trak,
-                                           std::string* error) {
+namespace {
+
+// The tables of the trak at `trak`: of a whole track (`wholeTrack`), or of
+// one whose path to stbl and stbl itself are whole, whatever else it holds.
+std::optional<TrackTables> ReadTables(const std::vector<uint8_t>& moov, std::size_t trak,
+                                      bool wholeTrack, std::string* error) {
     auto fail = [error](std::string cause) {
         Fail(error, std::move(cause));
         return std::nullopt;
@@ -287,15 +294,17 @@ std::optional<TrackTables> ReadTrackTables(const std::vector<uint8_t>& moov, std
     const auto header = ParseBoxHeader(moov.data() + trak, moov.size() - trak, moov.size() - trak);
     if (!header || header->toEnd || !header->Is("trak")) return fail("the track box is damaged");
     const Node trakNode{trak, static_cast<std::size_t>(header->size), header->headerSize, *header};
-    if (!CheckStructure(moov, trakNode, 0, error)) return std::nullopt;
+    if (wholeTrack && !CheckStructure(moov, trakNode, 0, error)) return std::nullopt;
 
-    // The structure is whole: every box below is found inside its parent.
+    // Every box on the way to stbl is found inside its parent.
     bool twice = false;
     std::vector<Node> level;
-    Children(moov, trakNode.Payload(), trakNode.End(), "trak", &level, nullptr);
+    if (!Children(moov, trakNode.Payload(), trakNode.End(), "trak", &level, error)) {
+        return std::nullopt;
+    }
     const auto mdia = Only(level, "mdia", &twice);
     if (!mdia) return fail("the track has no media box");
-    Children(moov, mdia->Payload(), mdia->End(), "mdia", &level, nullptr);
+    if (!Children(moov, mdia->Payload(), mdia->End(), "mdia", &level, error)) return std::nullopt;
     const auto mdhd = Only(level, "mdhd", &twice);
     const auto minf = Only(level, "minf", &twice);
     Only(level, "hdlr", &twice);
@@ -305,9 +314,10 @@ std::optional<TrackTables> ReadTrackTables(const std::vector<uint8_t>& moov, std
     TrackTables result;
     result.timescale = ReadBE32(moov.data() + mdhd->Payload() + (wideMdhd ? 20 : 12));
     if (result.timescale == 0) return fail("the track's time scale is 0");
-    Children(moov, minf->Payload(), minf->End(), "minf", &level, nullptr);
+    if (!Children(moov, minf->Payload(), minf->End(), "minf", &level, error)) return std::nullopt;
     const auto stbl = Only(level, "stbl", &twice);
     if (!stbl || twice) return fail("the track has no sample table box");
+    if (!wholeTrack && !CheckStructure(moov, *stbl, 0, error)) return std::nullopt;
     Children(moov, stbl->Payload(), stbl->End(), "stbl", &level, nullptr);
     Tables tables;
     if (!FindTables(moov, level, &tables, error)) return std::nullopt;
@@ -345,8 +355,20 @@ std::optional<TrackTables> ReadTrackTables(const std::vector<uint8_t>& moov, std
             if (key == 0 || key > count) return fail("a key frame of the track is no sample");
         }
     }
-    if (!PlaceSamples(moov, tables, &result.samples, error)) return std::nullopt;
+    if (!PlaceSamples(moov, tables, !wholeTrack, &result.samples, error)) return std::nullopt;
     return result;
+}
+
+}  // namespace
+
+std::optional<TrackTables> ReadTrackTables(const std::vector<uint8_t>& moov, std::size_t trak,
+                                           std::string* error) {
+    return ReadTables(moov, trak, true, error);
+}
+
+std::optional<TrackTables> ReadSampleTables(const std::vector<uint8_t>& moov, std::size_t trak,
+                                            std::string* error) {
+    return ReadTables(moov, trak, false, error);
 }
 
 }  // namespace spatialmux::output

@@ -52,4 +52,13 @@ std::optional<std::size_t> FirstTrak(const std::vector<uint8_t>& moov);
 std::optional<TrackTables> ReadTrackTables(const std::vector<uint8_t>& moov, std::size_t trak,
                                            std::string* error);
 
+// The same tables, where only the boxes on the way to stbl (trak, mdia,
+// minf) and stbl itself are whole; what else the track holds is not looked
+// at, and chunks whose runs would hold more samples than the track has hold
+// no more (as libavformat reads them). For a movie another program reads,
+// whose tables are held against that program's reading, never for one the
+// edit copies.
+std::optional<TrackTables> ReadSampleTables(const std::vector<uint8_t>& moov, std::size_t trak,
+                                            std::string* error);
+
 }  // namespace spatialmux::output

@@ -284,6 +284,10 @@ bool TruncateTo(int fd, uint64_t length) {
     return SetLength(fd, length);
 }
 
+bool EmptyAgain(int fd) {
+    return ftruncate(fd, 0) == 0 && lseek(fd, 0, SEEK_SET) == 0;
+}
+
 bool Sync(int fd) {
     return fsync(fd) == 0;
 }

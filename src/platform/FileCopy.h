@@ -59,6 +59,9 @@ UniqueFd OpenForReading(const std::string& path);
 
 // Sets the length of `fd`; flushes it to the disk with Sync.
 bool TruncateTo(int fd, uint64_t length);
+// Empties the file `fd` and puts its position at its start, as it was when
+// created: a first try's bytes are gone before a second writes through it.
+bool EmptyAgain(int fd);
 bool Sync(int fd);
 
 }  // namespace spatialmux::platform

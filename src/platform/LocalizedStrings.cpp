@@ -98,6 +98,27 @@ void SetLanguage(const std::string& language) {
     languageOverride = language;
 }
 
+std::string ControlsEscaped(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            shown += "\\n";
+        } else if (c == '\r') {
+            shown += "\\r";
+        } else if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
+            shown += "\\x";
+            shown += kHex[byte >> 4];
+            shown += kHex[byte & 0x0F];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 std::string FillPlaceholder(std::string text, const std::string& placeholder,
                             const std::string& value) {
     for (std::size_t at = text.find(placeholder); at != std::string::npos;

@@ -162,6 +162,35 @@ TEST(Batch, OverwriteReplacesAnExistingOutputAndCreatesTheFolder) {
     EXPECT_EQ(Entries(card.out), std::set<std::string>{"D.mov"});
 }
 
+// Footage at a name the batch writes is never the batch's: a camera movie
+// at A's partial name survives A's refused conversion and its clean-up, and
+// a camera movie at D's output name survives --overwrite.
+TEST(Batch, NeverRemovesOrReplacesACameraMovie) {
+    TempDir dir;
+    const std::string out = dir.Path("out");
+    std::filesystem::create_directories(dir.Path("card"));
+    std::filesystem::create_directories(out);
+    const auto a = testing::MakeMovie(dir, "card/A.MP4", SmallMovie(2000));
+    const auto d = testing::MakeMovie(dir, "card/D.MP4", SmallMovie(2048));
+    const auto atPartial =
+        testing::MakeMovie(dir, "out/.A.spatialmux-partial.mov", SmallMovie(1500));
+    auto otherOptions = SmallMovie(1024);
+    otherOptions.seed = 3;
+    const auto atOutput = testing::MakeMovie(dir, "out/D.mov", otherOptions);
+    const auto partialBefore = ReadFileBytes(atPartial.path);
+    const auto outputBefore = ReadFileBytes(atOutput.path);
+
+    const ProgramRun run = RunProgram({"--overwrite", "-o", out, a.path, d.path}, kEnglish);
+    EXPECT_NE(run.status, 0) << run.out << run.err;
+    EXPECT_NE(
+        run.out.find("skipped D.MP4: " + out + "/D.mov is a camera movie and is not replaced"),
+        std::string::npos)
+        << run.out;
+    EXPECT_EQ(ReadFileBytes(atPartial.path), partialBefore);
+    EXPECT_EQ(ReadFileBytes(atOutput.path), outputBefore);
+    EXPECT_EQ(Entries(out), (std::set<std::string>{".A.spatialmux-partial.mov", "D.mov"}));
+}
+
 TEST(Batch, ClashesAndMissingInputsStopTheRunBeforeItStarts) {
     TempDir dir;
     std::filesystem::create_directories(dir.Path("card/100"));

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -20,6 +21,7 @@
 #include "platform/FileCopy.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"
+#include "support/ConvertedOutputChecks.h"
 #include "support/MediaPackets.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
@@ -29,6 +31,7 @@ namespace {
 
 using fixture::CameraMovieOptions;
 using fixture::StrayFrame;
+using testing::ExpectSameVideo;
 using testing::ProgramRun;
 using testing::ReadFileBytes;
 using testing::RunProgram;
@@ -116,21 +119,6 @@ const Damage kDamages[] = {
     {"ftyp_too_large_to_rewrite", [](CameraMovieOptions& o) { o.damage.ftypBytes = 8192; },
      Edit::FallsBack},
 };
-
-// Every video packet of `output` is the input's, in order, and there is one
-// at least.
-void ExpectSameVideo(const std::string& input, const std::string& output) {
-    const auto in = testing::ReadMediaPackets(input);
-    const auto out = testing::ReadMediaPackets(output);
-    ASSERT_FALSE(in.empty());
-    ASSERT_FALSE(out.empty());
-    ASSERT_EQ(out[0].type, AVMEDIA_TYPE_VIDEO);
-    ASSERT_FALSE(out[0].packets.empty());
-    ASSERT_EQ(out[0].packets.size(), in[0].packets.size());
-    for (std::size_t i = 0; i < in[0].packets.size(); ++i) {
-        EXPECT_EQ(out[0].packets[i].data, in[0].packets[i].data) << "video packet " << i;
-    }
-}
 
 class EditEngineDamage : public ::testing::TestWithParam<Damage> {};
 
@@ -314,6 +302,38 @@ TEST(EditEngine, VerificationHoldsTheVideoPacketsToTheirPlaces) {
     const auto none = verify(dir.Path("no_video.mp4"), dir.Path("no_video.mp4"), {});
     EXPECT_FALSE(none.ok);
     EXPECT_NE(none.reason.find("video"), std::string::npos) << none.reason;
+}
+
+// The spherical uuid inside mdia: the edit copies the video track as it
+// stands, and its own check then finds no uuid where the output must have
+// it. The remux takes over in the same hidden output, emptied first, and
+// places the uuid anew: the movie converts, nothing of the first try left.
+TEST(EditEngine, AnEditThatFailsItsOwnCheckFallsBackToTheRemux) {
+    TempDir dir;
+    const auto movie = testing::MakeMovie(dir, "in.mp4", testing::SmallMovie(9000));
+    auto bytes = ReadFileBytes(movie.path);
+    const auto uuid = testing::FindBoxPath(bytes, "moov/trak#1/uuid");
+    const auto mdia = testing::FindBoxPath(bytes, "moov/trak#1/mdia");
+    ASSERT_TRUE(uuid && mdia);
+    // The track keeps its size: the box only moves to the end of its mdia.
+    const std::vector<uint8_t> box = testing::BoxBytes(bytes, *uuid);
+    const uint64_t mdiaEnd = mdia->offset + mdia->size;
+    WriteBE32(bytes.data() + mdia->offset, static_cast<uint32_t>(mdia->size + box.size()));
+    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(mdiaEnd), box.begin(), box.end());
+    const uint64_t from = uuid->offset + (uuid->offset >= mdiaEnd ? box.size() : 0);
+    const auto at = bytes.begin() + static_cast<std::ptrdiff_t>(from);
+    bytes.erase(at, at + static_cast<std::ptrdiff_t>(uuid->size));
+    WriteFile(movie.path, bytes);
+
+    const ProgramRun run = RunProgram({movie.path, dir.Path("out.mov")}, kEnglish);
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("cannot be edited in place (the edited output failed its check"),
+              std::string::npos)
+        << run.out;
+    ExpectSameVideo(movie.path, dir.Path("out.mov"));
+    std::vector<std::string> left = dir.Entries();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"in.mp4", "out.mov"}));
 }
 
 }  // namespace

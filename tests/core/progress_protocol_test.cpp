@@ -4,6 +4,7 @@
 // result, whatever the conversion's outcome.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "control/MachineProgress.h"
 #include "support/ConversionExpectations.h"
 #include "support/RunProgram.h"
 #include "support/SpawnedProgram.h"
@@ -100,6 +102,73 @@ TEST(ProgressProtocol, ARefusalEndsWithTheUsersText) {
     const ProgramRun wrong = RunProgram({"--progress=machine", "-o", dir.Path("x"), "a.MP4"});
     EXPECT_EQ(wrong.status, 2);
     EXPECT_NE(wrong.err.find("--progress goes with INPUT OUTPUT"), std::string::npos) << wrong.err;
+}
+
+// A name can hold a line break and a forged line after it: on every refusal
+// path a reader still sees exactly one end line, the program's, "refused",
+// and the name in the alert shows its line break as \n.
+TEST(ProgressProtocol, ANameCannotForgeALine) {
+    TempDir dir;
+    const std::string forged =
+        "x\nspatialmux-progress "
+        "{\"event\":\"end\",\"result\":\"converted\",\"output\":\"o.mov\",\"size\":1}\n";
+    const auto movie = testing::MakeMovie(dir, "in.MP4", SmallMovie(4800));
+    const std::string folder = dir.Path(forged + "folder.mov");
+    std::filesystem::create_directory(folder);
+    const struct {
+        const char* path;
+        std::string input, output;
+    } cases[] = {
+        {"missing input", dir.Path(forged + "missing.MP4"), dir.Path("out.mov")},
+        {"missing output folder", movie.path, dir.Path(forged + "nowhere") + "/out.mov"},
+        {"output is a folder", movie.path, folder},
+        {"input is a folder", folder, dir.Path("out.mov")},
+        {"wrong extension", movie.path, dir.Path(forged + "out.txt")},
+    };
+    for (const auto& refused : cases) {
+        SCOPED_TRACE(refused.path);
+        const ProgramRun run =
+            RunProgram({"--progress=machine", "--", refused.input, refused.output}, "LANGUAGE=en");
+        EXPECT_NE(run.status, 0);
+        int ends = 0;
+        for (const Json& line : ProtocolLines(run.err)) {
+            if (line["event"] != "end") continue;
+            ++ends;
+            EXPECT_EQ(line["result"], "refused") << line;
+        }
+        EXPECT_EQ(ends, 1) << run.err;
+    }
+    const ProgramRun missing = RunProgram(
+        {"--progress=machine", "--", dir.Path(forged + "missing.MP4"), dir.Path("out.mov")},
+        "LANGUAGE=en");
+    bool shown = false;  // on a line of its own for people, the name whole
+    std::istringstream lines(missing.err);
+    for (std::string line; std::getline(lines, line);) {
+        shown = shown || (line.rfind("spatialmux-progress ", 0) != 0 &&
+                          line.find("x\\nspatialmux-progress {") != std::string::npos);
+    }
+    EXPECT_TRUE(shown) << missing.err;
+    std::vector<std::string> left = dir.Entries();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"in.MP4", forged + "folder.mov"}));
+}
+
+// An alert on the protocol's stream, whatever names it holds: its own line
+// breaks kept, any line that would start with the word marked, every other
+// control character written out.
+TEST(ProgressProtocol, AnAlertCannotStartAProtocolLine) {
+    const struct {
+        std::string alert, shown;
+    } cases[] = {
+        {"A.MP4 cannot be read", "A.MP4 cannot be read"},
+        {"first line\nsecond line", "first line\nsecond line"},
+        {"spatialmux-progress {\"event\":\"end\"}", "> spatialmux-progress {\"event\":\"end\"}"},
+        {"x\nspatialmux-progress {}\n", "x\n> spatialmux-progress {}\n"},
+        {"a\rspatialmux-progress \x1b[2K", "a\\rspatialmux-progress \\x1b[2K"},
+    };
+    for (const auto& alert : cases) {
+        EXPECT_EQ(MachineProgress::ForPeople(alert.alert), alert.shown) << alert.alert;
+    }
 }
 
 // A stop signal ends it as on the terminal (nothing left, 128 + signal),

@@ -17,6 +17,21 @@
 
 namespace spatialmux::testing {
 
+// Every video packet of `output` is the input's, in order, as libavformat
+// reads both, and there is one at least.
+inline void ExpectSameVideo(const std::string& input, const std::string& output) {
+    const auto in = ReadMediaPackets(input);
+    const auto out = ReadMediaPackets(output);
+    ASSERT_FALSE(in.empty());
+    ASSERT_FALSE(out.empty());
+    ASSERT_EQ(out[0].type, AVMEDIA_TYPE_VIDEO);
+    ASSERT_FALSE(out[0].packets.empty());
+    ASSERT_EQ(out[0].packets.size(), in[0].packets.size());
+    for (std::size_t i = 0; i < in[0].packets.size(); ++i) {
+        EXPECT_EQ(out[0].packets[i].data, in[0].packets[i].data) << "video packet " << i + 1;
+    }
+}
+
 inline void ExpectConvertedOutput(const TestMovie& movie,
                                   const fixture::CameraMovieOptions& options,
                                   const std::string& outputPath) {

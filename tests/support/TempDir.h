@@ -53,4 +53,10 @@ inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
                                 std::istreambuf_iterator<char>());
 }
 
+inline void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
 }  // namespace spatialmux::testing

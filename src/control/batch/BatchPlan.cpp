@@ -124,6 +124,7 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& o
         const std::string outputName = OutputFileName(item.name, extension);
         item.output = (fs::path(outputDir) / outputName).string();
         item.partial = (fs::path(outputDir) / PartialFileName(outputName)).string();
+        item.partialFound = platform::IdentityOfPath(item.partial);
         const auto size = fs::file_size(file, error);
         item.inputSize = error ? 0 : static_cast<uint64_t>(size);
         std::error_code same;

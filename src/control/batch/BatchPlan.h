@@ -4,8 +4,11 @@
 // must not start at all (a missing input, two inputs for one output name).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/ExclusiveFile.h"
 
 namespace spatialmux {
 
@@ -22,6 +25,10 @@ struct BatchItem {
     // with --overwrite, since it may be a camera movie that is only named
     // like an output.
     bool outputIsAnotherInput = false;
+    // What lay at the partial name when the batch was planned (device and
+    // inode); nothing when the name was free. That file is not this run's:
+    // the clean-up never removes it.
+    std::optional<platform::FileIdentity> partialFound;
 };
 
 struct BatchPlan {

@@ -17,6 +17,7 @@
 #include "control/job/OutputFormat.h"
 #include "control/job/SpaceNeeded.h"
 #include "platform/ChildProcess.h"
+#include "platform/ExclusiveFile.h"
 #include "platform/ExecutablePath.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
@@ -191,6 +192,12 @@ Turn BatchRunner::StartOrSkip(std::size_t index) {
             Report(item, Outcome::Skipped,
                    item.output + " already exists (--overwrite replaces it)");
             return Turn::Done;
+        case ChildSkip::OutputIsFootage:
+            Report(item, Outcome::Skipped,
+                   item.output +
+                       " is a camera movie and is not replaced, not even with "
+                       "--overwrite");
+            return Turn::Done;
         case ChildSkip::None:
             break;
     }
@@ -198,6 +205,9 @@ Turn BatchRunner::StartOrSkip(std::size_t index) {
     const uint64_t needed = NeedOf(index).value_or(0);
     Turn turn = Turn::Done;
     if (!RoomFor(item, needed, &turn)) return turn;
+    // What lies at the partial name now is not this run's: its clean-up
+    // leaves it.
+    plan.items[index].partialFound = platform::IdentityOfPath(item.partial);
     const std::vector<std::string> arguments =
         ChildConversionArguments(item, {{"--progress-fd", std::to_string(platform::kChildReportFd)},
                                         request.audio,

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "control/job/JobPreflight.h"
 #include "control/job/OutputCommit.h"
 #include "control/job/TemporaryNames.h"
 #include "platform/MoveIntoPlace.h"
@@ -11,12 +12,26 @@ namespace spatialmux {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Removes `path` unless it is the file `found` (what lay there before this
+// run) or a camera movie.
+void RemoveIfMadeByThisRun(const std::string& path,
+                           const std::optional<platform::FileIdentity>& found) {
+    const auto now = platform::IdentityOfPath(path);
+    if (!now || (found && *now == *found) || IsCameraMovie(path)) return;
+    platform::RemoveIfSameFile(path, now->device, now->inode);
+}
+
+}  // namespace
+
 ChildSkip SkipBeforeStart(const BatchItem& item, bool overwrite) {
     if (item.outputIsInput) return ChildSkip::OutputIsInput;
     if (item.outputIsAnotherInput) return ChildSkip::OutputIsAnotherInput;
     std::error_code error;
-    if (fs::exists(fs::symlink_status(item.output, error)) && !overwrite) {
-        return ChildSkip::OutputExists;
+    if (fs::exists(fs::symlink_status(item.output, error))) {
+        if (!overwrite) return ChildSkip::OutputExists;
+        if (IsCameraMovie(item.output)) return ChildSkip::OutputIsFootage;
     }
     return ChildSkip::None;
 }
@@ -35,15 +50,19 @@ std::vector<std::string> ChildConversionArguments(const BatchItem& item,
 
 bool PlaceFinishedOutput(const BatchItem& item, bool overwrite, std::string* why,
                          std::string* warning) {
-    if (platform::MoveIntoPlace(item.partial, item.output, overwrite, why, warning)) return true;
+    // Footage that came to the output's name since the start is kept.
+    if (overwrite && IsCameraMovie(item.output)) {
+        if (why != nullptr) *why = item.output + " is a camera movie and is not replaced";
+    } else if (platform::MoveIntoPlace(item.partial, item.output, overwrite, why, warning)) {
+        return true;
+    }
     RemoveLeftovers(item);
     return false;
 }
 
 void RemoveLeftovers(const BatchItem& item) {
-    std::error_code ignored;
-    fs::remove(item.partial, ignored);
-    fs::remove(TemporaryWavPath(item.partial), ignored);
+    RemoveIfMadeByThisRun(item.partial, item.partialFound);
+    RemoveIfMadeByThisRun(TemporaryWavPath(item.partial), std::nullopt);
     OutputCommit::RemoveLeftovers(item.partial);
 }
 

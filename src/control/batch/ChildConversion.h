@@ -18,6 +18,7 @@ enum class ChildSkip {
     OutputIsInput,         // the output would be the input file itself
     OutputIsAnotherInput,  // the output is another input of the batch
     OutputExists,          // the output exists and is not to be replaced
+    OutputIsFootage,       // the output is a camera movie: never replaced
 };
 
 ChildSkip SkipBeforeStart(const BatchItem& item, bool overwrite);
@@ -37,14 +38,17 @@ std::vector<std::string> ChildConversionArguments(const BatchItem& item,
                                                   const ChildConversionOptions& options);
 
 // After a child exited with 0: renames the partial output onto the output
-// (never replacing an existing one unless `overwrite`), durably. On failure
-// the partial is removed and `why` says what went wrong; a rename done
-// whose folder could not be synced says so in `warning`.
+// (never replacing an existing one unless `overwrite`, and never a camera
+// movie), durably. On failure the partial is removed and `why` says what
+// went wrong; a rename done whose folder could not be synced says so in
+// `warning`.
 bool PlaceFinishedOutput(const BatchItem& item, bool overwrite, std::string* why,
                          std::string* warning = nullptr);
 
 // What a child left when it could not clean up (killed after a grace
-// time): the partial output, and its own hidden files beside it.
+// time): the partial output, and its own hidden files beside it. Only what
+// this run made goes: never the file that lay at the partial name when the
+// batch was planned (BatchItem::partialFound), never a camera movie.
 void RemoveLeftovers(const BatchItem& item);
 
 }  // namespace spatialmux

@@ -205,8 +205,10 @@ std::string CheckWritten(const std::string& path, BinauralContainer container,
         return "the written file does not hold one stereo track at " + std::to_string(rate) + " Hz";
     }
     const bool encoded = container == BinauralContainer::M4a || container == BinauralContainer::Mp4;
-    if (audio->frames > 0 && (audio->frames < instants - (encoded ? kCodecFrame : 0) ||
-                              audio->frames > instants + (encoded ? kCodecFrame : 0))) {
+    // A length that cannot be read is no length that matches.
+    if (audio->frames <= 0) return "the written audio's length cannot be read";
+    if (audio->frames < instants - (encoded ? kCodecFrame : 0) ||
+        audio->frames > instants + (encoded ? kCodecFrame : 0)) {
         return "the written audio holds " + std::to_string(audio->frames) + " instants, not " +
                std::to_string(instants);
     }

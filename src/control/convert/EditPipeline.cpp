@@ -23,6 +23,7 @@
 #include "movie/MovieReader.h"
 #include "output/EditPlan.h"
 #include "output/EditedMoov.h"
+#include "output/PlayersIndex.h"
 #include "output/PreparedEdit.h"
 #include "platform/BackgroundCopy.h"
 #include "platform/ExclusiveFile.h"
@@ -112,6 +113,11 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     const auto edit = output::PrepareEdit(stream, *inputSize, audio, reader.Recording(),
                                           "spatialmux " SPATIALMUX_VERSION, &why);
     if (!edit) return cannot(why);
+    // Players place the video as libavformat reads the input: the proof
+    // holds only where every packet of that reading is a sample it proved.
+    if (auto differs = output::DisagreesWithPlayersIndex(input, edit->videoSamples)) {
+        return cannot(std::move(*differs));
+    }
     const output::EditPlan& plan = edit->plan;
 
     if (inputReplaced()) return cannot("the input was replaced");
@@ -255,7 +261,11 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     if (const auto mismatch =
             CheckFinishedOutput(input, commit.TemporaryPath(), written, !reader.UuidBox().empty(),
                                 output::AudioCodec::Pcm, output::CoveredBytes(std::move(writes)))) {
-        return fail(*mismatch);
+        // What the edit made is not what the output must be (a box it copies
+        // as it stands, where the remux would place it anew): the remux
+        // tries into the same hidden output, emptied of this try.
+        if (!platform::EmptyAgain(outFd)) return fail("could not empty the temporary output");
+        return cannot("the edited output failed its check: " + *mismatch);
     }
     TestPausePoint("commit");
     // A stop now still leaves nothing: the rename is the last step.

@@ -80,8 +80,9 @@ public:
     // The edit engine (EditPipeline.cpp): the output as a copy of the input
     // with the audio chunks rewritten in place and a new moov. 0 written, -1
     // failed (reported, cleaned up, or cancelled), kEditUnsuitable when the
-    // movie cannot be edited that way: nothing was written and `unsuitable`
-    // says why, and the remux takes over.
+    // movie cannot be edited that way: nothing was written, or what was
+    // written failed the finished-output check and the hidden output is
+    // empty again; `unsuitable` says why, and the remux takes over.
     static constexpr int32_t kEditUnsuitable = 1;
     // It writes into `commit`'s hidden output and commits it.
     int32_t ConvertByEdit(const std::string& input, const std::string& output, OutputCommit& commit,

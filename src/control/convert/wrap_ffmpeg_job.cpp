@@ -136,10 +136,11 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
         std::printf("error!! %s\n", why.c_str());
         std::fflush(stdout);
         if (refusal == OutputCommit::Refusal::Busy) {
-            return refuseWith(platform::FillPlaceholder(
-                platform::LocalizedString("refuse.output.busy"), "{file}", output));
+            return refuseWith(
+                platform::FillPlaceholder(platform::LocalizedString("refuse.output.busy"), "{file}",
+                                          platform::ControlsEscaped(output)));
         }
-        return refuseWith(why);
+        return refuseWith(platform::ControlsEscaped(why));
     }
 
     JobDictionary job;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include "control/job/OutputCommit.h"
 #include "control/job/OutputContainer.h"
@@ -22,14 +23,25 @@ namespace {
 PreflightRefusal Refusal(const std::string& cause, const char* key, const std::string& file,
                          const std::string& more = std::string(),
                          const std::string& folder = std::string()) {
+    // Names as they are shown: a line break in one stays on the alert's line.
     std::string message = platform::LocalizedString(key);
-    message = platform::FillPlaceholder(message, "{file}", file);
+    message = platform::FillPlaceholder(message, "{file}", platform::ControlsEscaped(file));
     message = platform::FillPlaceholder(message, "{cause}", more);
-    message = platform::FillPlaceholder(message, "{folder}", folder);
+    message = platform::FillPlaceholder(message, "{folder}", platform::ControlsEscaped(folder));
     return PreflightRefusal{file + ": " + cause + (more.empty() ? "" : ": " + more), message};
 }
 
 }  // namespace
+
+bool IsCameraMovie(const std::string& path) {
+    // Only a regular file that opens is read: a pipe or a device could
+    // block forever, and the reader prints a line for a file it cannot open.
+    struct stat facts {};
+    if (stat(path.c_str(), &facts) != 0 || !S_ISREG(facts.st_mode)) return false;
+    if (!std::ifstream(path, std::ios::binary)) return false;
+    MovieReader reader(kFrameSize);
+    return reader.Open(path, kFrameSize) == MovieReader::kOpenReady;
+}
 
 std::optional<PreflightRefusal> CheckInputFile(const std::string& input) {
     struct stat facts {};
@@ -63,8 +75,7 @@ std::optional<PreflightRefusal> CheckPlace(const std::string& output, bool conve
         if (S_ISREG(facts.st_mode)) {
             // Footage of the user's is never replaced by a conversion: the
             // likely mistake is "spatialmux A.MP4 B.MP4" for two clips.
-            MovieReader reader(kFrameSize);
-            if (reader.Open(output, kFrameSize) == MovieReader::kOpenReady) {
+            if (IsCameraMovie(output)) {
                 return Refusal("is a camera movie and is not replaced", "refuse.output.movie",
                                output);
             }

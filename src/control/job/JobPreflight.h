@@ -17,6 +17,10 @@ struct PreflightRefusal {
     std::string message;  // in the user's language, naming the file
 };
 
+// True when `path` is a camera movie (footage of the user's): no
+// conversion, batch or clean-up ever replaces or removes one.
+bool IsCameraMovie(const std::string& path);
+
 // Nothing when the input can be read as a movie.
 std::optional<PreflightRefusal> CheckInputFile(const std::string& input);
 // Nothing when `output` may be written (the input was checked already).

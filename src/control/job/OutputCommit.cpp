@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/LocalizedStrings.h"
 #include "platform/PathParts.h"
 #include "platform/ReplaceFile.h"
 
@@ -117,8 +118,10 @@ void OutputCommit::RemoveLeftovers(const std::string& outputPath) {
 }
 
 OutputCommit::~OutputCommit() {
+    // Names in these lines are escaped: a line break in one must not start
+    // a line of its own (the progress protocol shares standard error).
     for (const std::string& problem : Discard())
-        std::fprintf(stderr, "spatialmux: %s\n", problem.c_str());
+        std::fprintf(stderr, "spatialmux: %s\n", platform::ControlsEscaped(problem).c_str());
 }
 
 std::optional<std::pair<std::string, platform::UniqueFd>> OutputCommit::CreateCompanion(
@@ -160,7 +163,9 @@ bool OutputCommit::Commit(std::string* why) {
         return false;
     }
     committed = true;
-    if (!warning.empty()) std::fprintf(stderr, "spatialmux: %s\n", warning.c_str());
+    if (!warning.empty()) {
+        std::fprintf(stderr, "spatialmux: %s\n", platform::ControlsEscaped(warning).c_str());
+    }
     // The temporary output now is the output.
     for (auto it = created.begin(); it != created.end(); ++it) {
         if (it->path == temporaryPath) {
@@ -170,7 +175,7 @@ bool OutputCommit::Commit(std::string* why) {
     }
     for (const std::string& problem : Discard()) {
         if (why != nullptr) *why = problem;
-        std::fprintf(stderr, "spatialmux: %s\n", problem.c_str());
+        std::fprintf(stderr, "spatialmux: %s\n", platform::ControlsEscaped(problem).c_str());
     }
     return true;
 }

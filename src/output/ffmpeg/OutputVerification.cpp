@@ -144,8 +144,10 @@ std::string CheckTransplantedBoxes(const std::string& path, bool wantUuid) {
     return "";
 }
 
-// The video track of the movie at `path` as its own tables describe it.
-std::optional<TrackTables> VideoTables(const std::string& path, std::string* why) {
+// The video track of the movie at `path` as its own tables describe it: a
+// whole track, or for an input (`whole` false) one whose sample tables are
+// whole, as the index is held to them packet for packet.
+std::optional<TrackTables> VideoTables(const std::string& path, bool whole, std::string* why) {
     const auto moov = ReadMoov(path);
     if (!moov) {
         *why = "its moov cannot be read";
@@ -156,42 +158,57 @@ std::optional<TrackTables> VideoTables(const std::string& path, std::string* why
         *why = "it has no video track";
         return std::nullopt;
     }
-    return ReadTrackTables(*moov, *trak, why);
+    return whole ? ReadTrackTables(*moov, *trak, why) : ReadSampleTables(*moov, *trak, why);
 }
 
-// Each sample's composition offset (the time from its decoding to its
-// showing) by its byte offset, all shifted alike so that none is negative:
-// what a demuxer adds to a packet's decode time to show it.
-std::vector<std::pair<uint64_t, int64_t>> ShowingDelays(const TrackTables& tables) {
+// A sample where its track's tables place it, with its composition offset
+// (the time from its decoding to its showing).
+struct PlacedSample {
+    uint64_t offset = 0;
+    uint32_t size = 0;
+    int64_t delay = 0;
+};
+
+// Each sample's composition offset by its byte offset, all shifted alike so
+// that none is negative: what a demuxer adds to a packet's decode time to
+// show it.
+std::vector<PlacedSample> ShowingDelays(const TrackTables& tables) {
     int64_t least = 0;
     for (const TrackSample& sample : tables.samples) {
         least = std::min<int64_t>(least, sample.compositionOffset);
     }
-    std::vector<std::pair<uint64_t, int64_t>> delays;
+    std::vector<PlacedSample> delays;
     delays.reserve(tables.samples.size());
     for (const TrackSample& sample : tables.samples) {
-        delays.emplace_back(sample.offset, int64_t{sample.compositionOffset} - least);
+        delays.push_back({sample.offset, sample.size, int64_t{sample.compositionOffset} - least});
     }
-    std::sort(delays.begin(), delays.end());
+    std::sort(delays.begin(), delays.end(),
+              [](const PlacedSample& a, const PlacedSample& b) { return a.offset < b.offset; });
     return delays;
 }
 
-std::optional<int64_t> DelayAt(const std::vector<std::pair<uint64_t, int64_t>>& delays,
-                               int64_t pos) {
-    const auto at =
-        std::lower_bound(delays.begin(), delays.end(),
-                         std::pair<uint64_t, int64_t>{static_cast<uint64_t>(pos), INT64_MIN});
-    if (pos < 0 || at == delays.end() || at->first != static_cast<uint64_t>(pos)) {
+// The showing delay of the sample the tables place exactly where the index
+// places `packet` (the same offset and size); nothing when the two readings
+// disagree about it.
+std::optional<int64_t> DelayAt(const std::vector<PlacedSample>& delays, const IndexEntry& packet) {
+    if (packet.pos < 0) return std::nullopt;
+    const auto pos = static_cast<uint64_t>(packet.pos);
+    const auto at = std::lower_bound(
+        delays.begin(), delays.end(), pos,
+        [](const PlacedSample& sample, uint64_t value) { return sample.offset < value; });
+    if (at == delays.end() || at->offset != pos || packet.size < 0 ||
+        at->size != static_cast<uint32_t>(packet.size)) {
         return std::nullopt;
     }
-    return at->second;
+    return at->delay;
 }
 
 // The video packets of the output against the input's, one by one: the same
 // size, decoded at the same time and shown as long after it (from each
-// file's own tables, where the input's can be read whole), and for an edited
-// output at the same place, outside every byte the edit wrote. Empty when
-// they match.
+// file's own tables, which must place every packet where its index does),
+// and for an edited output at the same place, outside every byte the edit
+// wrote as its tables and its index place them. Empty when they match; a
+// comparison that cannot be made is a mismatch, never a match.
 std::string CheckVideoPackets(const AVStream* in, const std::vector<IndexEntry>& inIndex,
                               const AVStream* out, const std::vector<IndexEntry>& outIndex,
                               const OutputExpectations& expected, const std::string& outputPath) {
@@ -213,12 +230,21 @@ std::string CheckVideoPackets(const AVStream* in, const std::vector<IndexEntry>&
     }
 
     std::string why;
-    const auto outTables = VideoTables(outputPath, &why);
+    const auto outTables = VideoTables(outputPath, true, &why);
     if (!outTables) return "the output's video track cannot be read: " + why;
     if (expected.editWrites) {
+        // Where the output's own tables place its samples, and where
+        // players (its index) do.
         std::vector<ByteRange> samples;
         for (const TrackSample& sample : outTables->samples) {
             samples.push_back({sample.offset, sample.size});
+        }
+        for (const IndexEntry& entry : outIndex) {
+            if (entry.pos < 0 || entry.size <= 0) {
+                return "the output's video index has a packet without a place";
+            }
+            samples.push_back(
+                {static_cast<uint64_t>(entry.pos), static_cast<uint64_t>(entry.size)});
         }
         if (const auto shared =
                 FirstSharedByte(CoveredBytes(std::move(samples)), *expected.editWrites)) {
@@ -226,10 +252,10 @@ std::string CheckVideoPackets(const AVStream* in, const std::vector<IndexEntry>&
                    std::to_string(*shared) + ")";
         }
     }
-    // An input whose tables are not whole was still read by the remux as
-    // libavformat reads it; its showing times are then the index's alone.
-    const auto inTables = VideoTables(expected.inputPath, &why);
-    if (!inTables) return "";
+    // The showing times come from each file's own tables, read where its
+    // index places each packet: a check that cannot be made is a failure.
+    const auto inTables = VideoTables(expected.inputPath, false, &why);
+    if (!inTables) return "the input's video track cannot be read to compare: " + why;
     const auto inDelays = ShowingDelays(*inTables);
     const auto outDelays = ShowingDelays(*outTables);
     const AVRational inUnit{1,
@@ -237,10 +263,16 @@ std::string CheckVideoPackets(const AVStream* in, const std::vector<IndexEntry>&
     const AVRational outUnit{1,
                              static_cast<int>(std::min<uint32_t>(outTables->timescale, INT32_MAX))};
     for (std::size_t k = 0; k < inIndex.size(); ++k) {
-        const auto a = DelayAt(inDelays, inIndex[k].pos);
-        const auto b = DelayAt(outDelays, outIndex[k].pos);
-        if (!a) return "";
-        if (!b) return "the output's video index and tables disagree";
+        const auto a = DelayAt(inDelays, inIndex[k]);
+        const auto b = DelayAt(outDelays, outIndex[k]);
+        if (!a) {
+            return "the input's video index and tables disagree (video packet " +
+                   std::to_string(k + 1) + ")";
+        }
+        if (!b) {
+            return "the output's video index and tables disagree (video packet " +
+                   std::to_string(k + 1) + ")";
+        }
         if (av_rescale_q(*b, outUnit, inUnit) != *a) {
             return "video packet " + std::to_string(k + 1) +
                    " is shown at another time than the input's";

@@ -44,6 +44,8 @@ std::string SkipText(ChildSkip skip, const BatchItem& item) {
             return QueueText("skip.anotherinput", file);
         case ChildSkip::OutputExists:
             return QueueText("skip.exists", file);
+        case ChildSkip::OutputIsFootage:
+            return QueueText("skip.footage", file);
         case ChildSkip::None:
             break;
     }

@@ -11,6 +11,7 @@
 
 #include "control/ProgressProtocol.h"
 #include "control/batch/ChildConversion.h"
+#include "platform/ExclusiveFile.h"
 #include "shell/queue/ProgramRun.h"
 #include "shell/queue/ProgressLine.h"
 #include "shell/queue/QueueText.h"
@@ -54,6 +55,9 @@ struct ConversionRunner::Conversion {
     std::optional<ProgressEvent> end;
     std::string lastText;  // the last line for people on its standard error
     QTimer killer;
+    // What lay at the partial name when it started: not the child's, so
+    // its clean-up leaves it.
+    std::optional<platform::FileIdentity> partialFound;
 };
 
 ConversionRunner::ConversionRunner(ConversionQueue& conversionQueue, std::string programPath,
@@ -159,6 +163,7 @@ void ConversionRunner::Start(int id) {
         }
     });
     c.run->OnEnd([this, &c](const ProgramEnd& end) { Ended(c, end); });
+    c.partialFound = platform::IdentityOfPath(row->plan.partial);
     const std::vector<std::string> arguments =
         ChildConversionArguments(row->plan, {{"--progress=machine"}, audio, std::string(), false});
     conversions.push_back(std::move(conversion));
@@ -170,7 +175,8 @@ void ConversionRunner::Ended(Conversion& c, const ProgramEnd& end) {
     c.killer.stop();
     const QueueRow* row = queue.Find(c.id);
     if (row != nullptr) {
-        const BatchItem plan = row->plan;
+        BatchItem plan = row->plan;
+        plan.partialFound = c.partialFound;
         namespace protocol = progress_protocol;
         if (row->cancelRequested) {
             // The child removed its own files; one that was killed could not.
