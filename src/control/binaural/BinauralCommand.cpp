@@ -19,6 +19,7 @@
 #include "control/convert/HumanSize.h"
 #include "control/convert/JobPreflight.h"
 #include "control/convert/OutputCommit.h"
+#include "control/convert/SphericalVideoFromV1.h"
 #include "control/convert/TestPausePoints.h"
 #include "movie/RecordingMetadataReading.h"
 #include "output/MetadataTransplant.h"
@@ -392,7 +393,8 @@ std::optional<BinauralResult> MakeBinaural(const BinauralRequest& request,
         std::vector<uint8_t> uuid;
         RecordingMetadata recording;
         if (VideoPieces(report, *input, &sampleEntry, &uuid, &recording) &&
-            output::TransplantIntoFile(commit->TemporaryPath(), sampleEntry, uuid, {}, recording) !=
+            output::TransplantIntoFile(commit->TemporaryPath(), sampleEntry, uuid, {}, recording,
+                                       SphericalVideoFromUuidBox(uuid)) !=
                 output::TransplantResult::Written) {
             return fail(request.output +
                         ": the spherical metadata could not be written into the movie");

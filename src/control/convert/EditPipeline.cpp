@@ -19,6 +19,7 @@
 #include "control/convert/GainChoice.h"
 #include "control/convert/OutputCommit.h"
 #include "control/convert/OutputContainer.h"
+#include "control/convert/SphericalVideoFromV1.h"
 #include "control/convert/TestPausePoints.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "movie/AudioFrame.h"
@@ -26,6 +27,7 @@
 #include "output/EditPlan.h"
 #include "output/EditedMoov.h"
 #include "output/PreparedEdit.h"
+#include "output/SphericalVideoBoxes.h"
 #include "platform/BackgroundCopy.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/FileCopy.h"
@@ -126,9 +128,14 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     const output::EditedAudioTrack audio = AudioChunks(reader);
     if (audio.chunkOffsets.empty()) return cannot("the audio has no chunks");
     std::string why;
-    const auto edit = output::PrepareEdit(stream, *inputSize, audio, reader.Recording(),
-                                          "spatialmux " SPATIALMUX_VERSION, &why);
+    auto edit = output::PrepareEdit(stream, *inputSize, audio, reader.Recording(),
+                                    "spatialmux " SPATIALMUX_VERSION, &why);
     if (!edit) return cannot(why);
+    // The video track goes out as it came in, with V2 beside its V1 uuid box.
+    if (const auto sphere = SphericalVideoFromUuidBox(reader.UuidBox());
+        sphere && output::AddSphericalV2(edit->moov, *sphere) == output::SphericalV2Result::Refused) {
+        return cannot("the spherical video boxes cannot be added to the new movie box");
+    }
     const output::EditPlan& plan = edit->plan;
 
     if (inputReplaced()) return cannot("the input was replaced");
