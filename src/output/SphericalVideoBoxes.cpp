@@ -18,7 +18,8 @@ constexpr char kMetadataSource[] = "spatialmux";
 // Opens a box at the end of `out`; Close writes its size.
 class OpenBox {
 public:
-    OpenBox(std::vector<uint8_t>& out, const char* type, bool fullBox) : out_(out), at_(out.size()) {
+    OpenBox(std::vector<uint8_t>& out, const char* type, bool fullBox)
+        : out_(out), at_(out.size()) {
         AppendBE32(out_, 0);
         out_.insert(out_.end(), type, type + 4);
         if (fullBox) AppendBE32(out_, 0);  // version 0, flags 0
@@ -100,7 +101,8 @@ SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVide
     const auto change = static_cast<uint32_t>(boxes.size());
 
     std::vector<uint8_t> result = moov;
-    for (uint32_t at : {0u, track.trak, track.mdia, track.minf, track.stbl, track.stsd, track.entry}) {
+    for (uint32_t at :
+         {0u, track.trak, track.mdia, track.minf, track.stbl, track.stsd, track.entry}) {
         if (!Grow(result, at, change)) return SphericalV2Result::Refused;
     }
     result.insert(result.begin() + entryEnd, boxes.begin(), boxes.end());

@@ -662,7 +662,8 @@ TEST_F(TransplantFile, ARemuxedOutputCarriesTheCameraMetadata) {
     // The camera's pieces, where a player looks for them.
     const auto videoEntry = FindSampleEntry(after, *FindBoxPath(after, kVideoStbl + "/stsd"));
     ASSERT_TRUE(videoEntry);
-    testing::ExpectEntryWithSphericalV2(BoxBytes(after, *videoEntry), input.layout.videoSampleEntry);
+    testing::ExpectEntryWithSphericalV2(BoxBytes(after, *videoEntry),
+                                        input.layout.videoSampleEntry);
     testing::ExpectSphericalV1AndV2Agree(after);
     testing::ExpectFfmpegReadsSphericalV2(out);
     const auto trak = FindBoxPath(after, "moov/trak#1");

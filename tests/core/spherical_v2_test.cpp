@@ -56,12 +56,15 @@ TEST(SphericalVideoFromV1, SaysWhatTheV1DocumentSays) {
                                  {"CroppedAreaLeftPixels", "1"},
                                  {"CroppedAreaTopPixels", "0"}}),
          output::SphericalVideo{}},
-        {"initial view is no pose",
-         With(kEquirectangular, {{"InitialViewHeadingDegrees", "90"}}), output::SphericalVideo{}},
-        {"not spherical", {{"Spherical", "false"}, {"ProjectionType", "equirectangular"}},
+        {"initial view is no pose", With(kEquirectangular, {{"InitialViewHeadingDegrees", "90"}}),
+         output::SphericalVideo{}},
+        {"not spherical",
+         {{"Spherical", "false"}, {"ProjectionType", "equirectangular"}},
          std::nullopt},
         {"no projection", {{"Spherical", "true"}}, std::nullopt},
-        {"another projection", {{"Spherical", "true"}, {"ProjectionType", "cubemap"}}, std::nullopt},
+        {"another projection",
+         {{"Spherical", "true"}, {"ProjectionType", "cubemap"}},
+         std::nullopt},
     };
     for (const auto& row : cases) {
         EXPECT_EQ(SphericalVideoFromV1(row.fields), row.expected) << row.name;
@@ -85,8 +88,8 @@ TEST(SphericalVideoFromV1, ReadsOnlyASphericalUuidBox) {
     Bytes otherUuid = spherical.Bytes();
     otherUuid[8] ^= 0xFF;
     EXPECT_FALSE(SphericalVideoFromUuidBox(otherUuid));
-    EXPECT_FALSE(SphericalVideoFromUuidBox(Bytes(spherical.Bytes().begin(),
-                                                 spherical.Bytes().begin() + 24)));
+    EXPECT_FALSE(SphericalVideoFromUuidBox(
+        Bytes(spherical.Bytes().begin(), spherical.Bytes().begin() + 24)));
 }
 
 // A moov with a video trak and an audio trak, each down to its sample
@@ -147,10 +150,10 @@ TEST(AddSphericalV2, AppendsBothBoxesToTheVideoEntryAndGrowsItsParents) {
     boxes.insert(boxes.end(), sv3d.begin(), sv3d.end());
     ASSERT_EQ(moov.size(), old.size() + boxes.size());
     const std::string videoStsd = "moov/trak#1/mdia/minf/stbl/stsd";
-    for (const std::string& path : {std::string("moov"), std::string("moov/trak#1"),
-                                   std::string("moov/trak#1/mdia"),
-                                   std::string("moov/trak#1/mdia/minf"),
-                                   std::string("moov/trak#1/mdia/minf/stbl"), videoStsd}) {
+    for (const std::string& path :
+         {std::string("moov"), std::string("moov/trak#1"), std::string("moov/trak#1/mdia"),
+          std::string("moov/trak#1/mdia/minf"), std::string("moov/trak#1/mdia/minf/stbl"),
+          videoStsd}) {
         EXPECT_EQ(testing::FindBoxPath(moov, path)->size,
                   testing::FindBoxPath(old, path)->size + boxes.size())
             << path;

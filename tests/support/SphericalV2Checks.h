@@ -79,7 +79,8 @@ inline void ExpectFfmpegReadsSphericalV2(const std::string& path) {
     const auto trak = FindBoxPath(file, "moov/trak#1");
     ASSERT_TRUE(trak);
     for (const BoxRef& child : Children(file, trak->offset + 8, trak->offset + trak->size)) {
-        if (child.type == "uuid") std::copy_n("free", 4, file.begin() + static_cast<std::ptrdiff_t>(child.offset + 4));
+        if (child.type == "uuid")
+            std::copy_n("free", 4, file.begin() + static_cast<std::ptrdiff_t>(child.offset + 4));
     }
     {
         std::ofstream out(scratch, std::ios::binary | std::ios::trunc);

@@ -133,7 +133,8 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     if (!edit) return cannot(why);
     // The video track goes out as it came in, with V2 beside its V1 uuid box.
     if (const auto sphere = SphericalVideoFromUuidBox(reader.UuidBox());
-        sphere && output::AddSphericalV2(edit->moov, *sphere) == output::SphericalV2Result::Refused) {
+        sphere &&
+        output::AddSphericalV2(edit->moov, *sphere) == output::SphericalV2Result::Refused) {
         return cannot("the spherical video boxes cannot be added to the new movie box");
     }
     const output::EditPlan& plan = edit->plan;

@@ -13,8 +13,7 @@ namespace {
 
 constexpr std::size_t kUuidHeaderSize = 8 + 16;  // box header, user type
 
-std::optional<uint64_t> Pixels(const std::map<std::string, std::string>& fields,
-                               const char* name) {
+std::optional<uint64_t> Pixels(const std::map<std::string, std::string>& fields, const char* name) {
     const auto found = fields.find(name);
     if (found == fields.end() || found->second.empty() || found->second.size() > 9 ||
         found->second.find_first_not_of("0123456789") != std::string::npos) {
