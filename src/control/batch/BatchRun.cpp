@@ -12,6 +12,7 @@
 #include "control/batch/BatchPlan.h"
 #include "control/batch/BatchProgress.h"
 #include "control/batch/ChildConversion.h"
+#include "control/convert/AnyFoaMovie.h"
 #include "control/convert/HumanSize.h"
 #include "control/convert/OutputFormat.h"
 #include "control/convert/SpaceNeeded.h"
@@ -202,7 +203,9 @@ Turn BatchRunner::StartOrSkip(std::size_t index) {
         ChildConversionArguments(item, {{"--progress-fd", std::to_string(platform::kChildReportFd)},
                                         request.audio,
                                         request.audioBitRate,
-                                        wrap_ffmpeg::RemuxForced()});
+                                        wrap_ffmpeg::RemuxForced(),
+                                        request.ambisonics,
+                                        request.projection});
     std::string why;
     auto child = platform::SpawnChild(program, arguments, &why);
     if (!child) {
@@ -248,6 +251,15 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
     if (end.exitStatus == 1 &&
         run.printed.find(platform::LocalizedString("alert3")) != std::string::npos) {
         Report(item, Outcome::Skipped, "not a camera movie");
+        return;
+    }
+    // A movie that is not the camera's and cannot be converted as it is
+    // (its channels or its projection not said, two audio tracks, ...).
+    if (const std::size_t at = run.printed.find(kNotConvertible);
+        end.exitStatus == 1 && at != std::string::npos) {
+        const std::size_t from = at + std::strlen(kNotConvertible);
+        Report(item, Outcome::Skipped,
+               run.printed.substr(from, run.printed.find('\n', from) - from));
         return;
     }
     if (stopSignal != 0) {

@@ -159,8 +159,8 @@ void ConversionRunner::Start(int id) {
         }
     });
     c.run->OnEnd([this, &c](const ProgramEnd& end) { Ended(c, end); });
-    const std::vector<std::string> arguments =
-        ChildConversionArguments(row->plan, {{"--progress=machine"}, audio, std::string(), false});
+    const std::vector<std::string> arguments = ChildConversionArguments(
+        row->plan, {{"--progress=machine"}, audio, std::string(), false, {}, {}});
     conversions.push_back(std::move(conversion));
     queue.Started(id);
     c.run->Start(program, arguments);

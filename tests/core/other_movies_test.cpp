@@ -1,0 +1,378 @@
+// spatialmux INPUT OUTPUT for 360 movies that are not the camera's. The
+// movies are made from a converted camera movie whose tones sit at known
+// directions: its boxes renamed away (no SA3D, no chan, no spherical
+// metadata), its samples rewritten (FuMa, or a channel order that only the
+// SA3D map explains), or encoded as AAC or Opus. After a conversion the
+// tones must sit where they were put.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "audio/ByteOrder.h"
+#include "control/check/MovieCheck.h"
+#include "control/convert/AnyFoaMovie.h"
+#include "control/soundmap/SoundMapCommand.h"
+#include "fixture/CameraMovieBuilder.h"
+#include "movie/SpatialMetadata.h"
+#include "support/BoxTree.h"
+#include "support/MediaPackets.h"
+#include "support/RunProgram.h"
+#include "support/SphericalV2Checks.h"
+#include "support/TempDir.h"
+
+namespace spatialmux {
+namespace {
+
+using testing::ProgramRun;
+using testing::ReadFileBytes;
+using testing::RunProgram;
+using testing::TempDir;
+using Bytes = std::vector<uint8_t>;
+
+const Direction kLeft{90, 0};
+const Direction kBehindRightAbove{-135, 30};
+
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+// Renames every box of one of `types` inside the file's moov to `free`
+// (a size field in front of the type, the box inside moov).
+void RenameAway(Bytes& file, const std::vector<std::string>& types) {
+    const auto moov = testing::FindBoxPath(file, "moov");
+    ASSERT_TRUE(moov);
+    const uint64_t end = moov->offset + moov->size;
+    for (uint64_t at = moov->offset + 8; at + 4 <= end; ++at) {
+        for (const std::string& type : types) {
+            if (std::memcmp(&file[at], type.data(), 4) != 0) continue;
+            const uint32_t size = ReadBE32(&file[at - 4]);
+            if (size >= 8 && at - 4 + size <= end) std::memcpy(&file[at], "free", 4);
+        }
+    }
+}
+
+// The byte ranges of the audio packets of a PCM movie.
+std::vector<std::pair<int64_t, int>> AudioPacketRanges(const std::string& path) {
+    std::vector<std::pair<int64_t, int>> ranges;
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) return ranges;
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(context, packet) >= 0) {
+        if (context->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            ranges.emplace_back(packet->pos, packet->size);
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&context);
+    return ranges;
+}
+
+// Rewrites each instant (W, Y, Z, X as 16-bit samples) of a PCM movie as
+// `change` says, in place.
+void RewriteInstants(const std::string& path, Bytes& file,
+                     const std::function<void(const float acn[4], float out[4])>& change) {
+    const auto ranges = AudioPacketRanges(path);
+    ASSERT_FALSE(ranges.empty());
+    for (const auto& [pos, size] : ranges) {
+        ASSERT_GE(pos, 0);
+        for (int k = 0; k + 8 <= size; k += 8) {
+            uint8_t* instant = &file[static_cast<std::size_t>(pos + k)];
+            float acn[4], out[4];
+            for (int c = 0; c < 4; ++c) acn[c] = static_cast<int16_t>(ReadLE16(instant + 2 * c));
+            change(acn, out);
+            for (int c = 0; c < 4; ++c) {
+                WriteLE16(instant + 2 * c, static_cast<uint16_t>(static_cast<int16_t>(std::lround(
+                                               std::clamp(out[c], -32768.f, 32767.f)))));
+            }
+        }
+    }
+}
+
+// FuMa: W X Y Z, W 3 dB down.
+void ToFuma(const float acn[4], float out[4]) {
+    out[0] = acn[0] / std::sqrt(2.0f);
+    out[1] = acn[3];
+    out[2] = acn[1];
+    out[3] = acn[2];
+}
+
+// W X Y Z at SN3D levels: what an SA3D map of 0, 3, 1, 2 describes.
+void ToMappedOrder(const float acn[4], float out[4]) {
+    out[0] = acn[0];
+    out[1] = acn[3];
+    out[2] = acn[1];
+    out[3] = acn[2];
+}
+
+class OtherMovies : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder = new TempDir;
+        fixture::CameraMovieOptions options;
+        options.width = 256;
+        options.height = 128;
+        options.totalSamples = 2 * 48000;
+        options.distinctFrames = 0;
+        options.keyframeInterval = 15;
+        options.tonesOnly = true;
+        options.sources = {{kLeft.azimuthDegrees, kLeft.elevationDegrees, 0.0, 1.0, 440.0, 0.3},
+                           {kBehindRightAbove.azimuthDegrees, kBehindRightAbove.elevationDegrees,
+                            1.0, 2.0, 660.0, 0.3}};
+        std::string error;
+        ASSERT_TRUE(fixture::WriteCameraMovie(Path("camera.mp4"), options, nullptr, &error))
+            << error;
+        for (const auto& [args, name] :
+             std::vector<std::pair<std::vector<std::string>, std::string>>{
+                 {{}, "ambix.mov"},
+                 {{"--audio", "aac"}, "aac.mp4"},
+                 {{"--audio", "opus"}, "opus.mp4"}}) {
+            std::vector<std::string> arguments = args;
+            arguments.push_back(Path("camera.mp4"));
+            arguments.push_back(Path(name));
+            const ProgramRun run = RunProgram(arguments);
+            ASSERT_EQ(run.status, 0) << run.out << run.err;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete folder;
+        folder = nullptr;
+    }
+    static std::string Path(const std::string& name) { return folder->Path(name); }
+
+    // A copy of `from` as `name`, changed by `change`.
+    static std::string Derive(const std::string& from, const std::string& name,
+                              const std::function<void(const std::string&, Bytes&)>& change) {
+        Bytes file = ReadFileBytes(Path(from));
+        change(Path(from), file);
+        WriteBytes(Path(name), file);
+        return Path(name);
+    }
+
+    static TempDir* folder;
+};
+TempDir* OtherMovies::folder = nullptr;
+
+// Where the two tones are heard in `path`: at 0.5 s and at 1.5 s.
+void ExpectTonesWhereTheyWerePut(const std::string& path, bool expected = true) {
+    SoundMapRequest request;
+    request.input = path;
+    request.output = path + ".png";
+    request.at = {0.5, 1.5};
+    std::string problem;
+    const auto map = MakeSoundMap(request, &problem);
+    ASSERT_TRUE(map) << problem;
+    ASSERT_EQ(map->moments.size(), 2u);
+    const bool right = AngleBetween(map->moments[0].map.peak, kLeft) < 10.0 &&
+                       AngleBetween(map->moments[1].map.peak, kBehindRightAbove) < 10.0;
+    EXPECT_EQ(right, expected) << path;
+}
+
+// What every conversion of such a movie must hold: SA3D with the identity
+// map, V1 and V2 that agree (and libavformat reads V2 alone), the input's
+// video packets.
+void ExpectSpatialOutput(const std::string& input, const std::string& output) {
+    SCOPED_TRACE(output);
+    const Bytes bytes = ReadFileBytes(output);
+    const auto moov = testing::FindBoxPath(bytes, "moov");
+    ASSERT_TRUE(moov);
+    const auto metadata = ParseMoovMetadata(testing::BoxBytes(bytes, *moov));
+    ASSERT_TRUE(metadata);
+    ASSERT_EQ(metadata->tracks.size(), 2u);
+    ASSERT_TRUE(metadata->tracks[1].sa3d);
+    EXPECT_EQ(metadata->tracks[1].sa3d->channelMap, (std::vector<uint32_t>{0, 1, 2, 3}));
+    testing::ExpectSphericalV1AndV2Agree(bytes);
+    testing::ExpectFfmpegReadsSphericalV2(output);
+    const auto in = testing::ReadMediaPackets(input);
+    const auto out = testing::ReadMediaPackets(output);
+    ASSERT_EQ(out.size(), 2u);
+    ASSERT_FALSE(in.empty());
+    ASSERT_EQ(out[0].packets.size(), in[0].packets.size());
+    for (std::size_t i = 0; i < in[0].packets.size(); ++i) {
+        EXPECT_EQ(out[0].packets[i].data, in[0].packets[i].data) << "video packet " << i;
+    }
+}
+
+TEST_F(OtherMovies, ConvertsWhatTheMovieOrTheUserDeclaresWithTheTonesInPlace) {
+    const std::string undeclared = Derive("ambix.mov", "undeclared.mov", [](auto&, Bytes& f) {
+        RenameAway(f, {"SA3D", "chan"});
+    });
+    const std::string fuma = Derive("ambix.mov", "fuma.mov", [](const std::string& from, Bytes& f) {
+        RewriteInstants(from, f, ToFuma);
+        RenameAway(f, {"SA3D", "chan"});
+    });
+    const std::string mapped =
+        Derive("ambix.mov", "mapped.mov", [](const std::string& from, Bytes& f) {
+            RewriteInstants(from, f, ToMappedOrder);
+            RenameAway(f, {"chan"});
+            const auto moov = testing::FindBoxPath(f, "moov");
+            const auto sa3d = std::search(f.begin() + static_cast<std::ptrdiff_t>(moov->offset),
+                                          f.end(), std::begin("SA3D"), std::end("SA3D") - 1);
+            ASSERT_NE(sa3d, f.end());
+            const uint32_t map[4] = {0, 3, 1, 2};
+            for (uint32_t k = 0; k < 4; ++k) WriteBE32(&*(sa3d + 16 + 4 * k), map[k]);
+        });
+    const std::string flat = Derive("ambix.mov", "flat.mov", [](auto&, Bytes& f) {
+        RenameAway(f, {"uuid", "st3d", "sv3d"});
+    });
+    const std::string aac =
+        Derive("aac.mp4", "aac-undeclared.mp4", [](auto&, Bytes& f) { RenameAway(f, {"SA3D"}); });
+    const std::string opus =
+        Derive("opus.mp4", "opus-layout.mp4", [](auto&, Bytes& f) { RenameAway(f, {"SA3D"}); });
+
+    const struct {
+        std::string input;
+        std::vector<std::string> options;
+        std::string output;
+    } cases[] = {
+        {Path("ambix.mov"), {}, "again.mov"},  // declared, nothing to change
+        {undeclared, {"--ambisonics", "ambix"}, "undeclared-out.mov"},
+        {fuma, {"--ambisonics", "fuma"}, "fuma-out.mov"},
+        {mapped, {}, "mapped-out.mov"},
+        {flat, {"--projection", "equirectangular"}, "flat-out.mov"},
+        {aac, {"--ambisonics", "ambix"}, "aac-out.mp4"},
+        {opus, {}, "opus-out.mp4"},
+    };
+    for (const auto& row : cases) {
+        std::vector<std::string> arguments = row.options;
+        arguments.push_back(row.input);
+        arguments.push_back(Path(row.output));
+        const ProgramRun run = RunProgram(arguments);
+        ASSERT_EQ(run.status, 0) << row.output << "\n" << run.out << run.err;
+        ExpectSpatialOutput(row.input, Path(row.output));
+        ExpectTonesWhereTheyWerePut(Path(row.output));
+    }
+    // The PCM of a movie with nothing to change goes out as it came in.
+    EXPECT_TRUE(testing::ReadMediaPackets(Path("again.mov"))[1].Bytes() ==
+                testing::ReadMediaPackets(Path("ambix.mov"))[1].Bytes());
+
+    // A FuMa movie taken for AmbiX puts the tones elsewhere: the check above
+    // can fail.
+    const ProgramRun wrong = RunProgram({"--ambisonics", "ambix", fuma, Path("fuma-as-ambix.mov")});
+    ASSERT_EQ(wrong.status, 0) << wrong.out << wrong.err;
+    ExpectTonesWhereTheyWerePut(Path("fuma-as-ambix.mov"), false);
+}
+
+TEST_F(OtherMovies, RefusesWhatItWouldHaveToGuessAndWritesNothing) {
+    const std::string undeclared = Derive("ambix.mov", "undeclared2.mov", [](auto&, Bytes& f) {
+        RenameAway(f, {"SA3D", "chan"});
+    });
+    const std::string flat = Derive("ambix.mov", "flat2.mov", [](auto&, Bytes& f) {
+        RenameAway(f, {"uuid", "st3d", "sv3d"});
+    });
+    const struct {
+        std::string input;
+        std::string says;
+    } cases[] = {
+        {undeclared, "--ambisonics ambix"},
+        {flat, "--projection equirectangular"},
+    };
+    for (const auto& row : cases) {
+        const std::string output = Path("refused.mov");
+        const ProgramRun run = RunProgram({row.input, output}, "LANGUAGE=en LC_ALL=C.UTF-8");
+        EXPECT_EQ(run.status, 1) << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(row.says), std::string::npos) << run.out << run.err;
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+}
+
+TEST_F(OtherMovies, ABatchSkipsWhatItsOptionsDoNotExplainAndConvertsWithThem) {
+    std::filesystem::create_directories(Path("card"));
+    Derive("ambix.mov", "card/fuma.mov", [](const std::string& from, Bytes& f) {
+        RewriteInstants(from, f, ToFuma);
+        RenameAway(f, {"SA3D", "chan"});
+    });
+    const ProgramRun skipped = RunProgram({"-o", Path("out"), Path("card")});
+    EXPECT_EQ(skipped.status, 0) << skipped.out << skipped.err;
+    EXPECT_NE(skipped.out.find("skipped fuma.mov: its four audio channels are not declared"),
+              std::string::npos)
+        << skipped.out;
+    EXPECT_FALSE(std::filesystem::exists(Path("out/fuma.mov")));
+
+    const ProgramRun converted =
+        RunProgram({"-o", Path("out"), "--ambisonics", "fuma", Path("card")});
+    EXPECT_EQ(converted.status, 0) << converted.out << converted.err;
+    EXPECT_NE(converted.out.find("converted fuma.mov"), std::string::npos) << converted.out;
+    ExpectTonesWhereTheyWerePut(Path("out/fuma.mov"));
+}
+
+// The plan's refusals, from reports made by hand.
+TEST(PlanFoaConversion, SaysWhyAMovieCannotBeConverted) {
+    const TempDir dir;
+    const std::string file = dir.Path("movie.mp4");
+    WriteBytes(file, Bytes(64, 0));
+    auto report = [&file](std::vector<StreamProbe> streams, bool sa3d, bool spherical) {
+        CheckReport r;
+        r.path = file;
+        r.kind = CheckReport::Kind::OtherMovie;
+        r.probe = MediaProbe{};
+        r.probe->streams = std::move(streams);
+        r.metadata = MovieMetadata{};
+        TrackMetadata video;
+        video.handler = "vide";
+        video.sampleEntryBox = Bytes(86, 0);
+        if (spherical) video.sphericalUuidBox = SphericalUuidBox(0);
+        TrackMetadata audio;
+        audio.handler = "soun";
+        if (sa3d) audio.sa3d = ParseSa3d(AcnSn3dSa3dBox().data(), 36);
+        r.metadata->tracks = {video, audio};
+        return r;
+    };
+    StreamProbe video;
+    video.kind = StreamProbe::Kind::Video;
+    StreamProbe four;
+    four.kind = StreamProbe::Kind::Audio;
+    four.codec = "aac";
+    four.channels = 4;
+    four.sampleRate = 48000;
+    StreamProbe stereo = four;
+    stereo.channels = 2;
+    const struct {
+        const char* name;
+        CheckReport report;
+        SpatialChoice choice;
+        std::string says;  // empty: planned
+    } cases[] = {
+        {"declared", report({video, four}, true, true), {}, ""},
+        {"two audio tracks",
+         report({video, four, stereo}, true, true),
+         {},
+         "2 audio tracks: the first one (aac, 4 channels) would be converted"},
+        {"stereo", report({video, stereo}, true, true), {}, "2 channels"},
+        {"undeclared", report({video, four}, false, true), {}, "--ambisonics ambix"},
+        {"undeclared, said", report({video, four}, false, true), {"fuma", ""}, ""},
+        {"flat", report({video, four}, true, false), {}, "--projection equirectangular"},
+        {"flat, said", report({video, four}, true, false), {"", "equirectangular"}, ""},
+        {"no video", report({four}, true, true), {}, "no video track"},
+    };
+    for (const auto& row : cases) {
+        const auto plan = PlanFoaConversion(row.report, row.choice);
+        if (row.says.empty()) {
+            EXPECT_TRUE(std::holds_alternative<FoaPlan>(plan)) << row.name;
+        } else if (const auto* refusal = std::get_if<std::string>(&plan)) {
+            EXPECT_NE(refusal->find(row.says), std::string::npos) << row.name << ": " << *refusal;
+        } else {
+            ADD_FAILURE() << row.name << " was planned";
+        }
+    }
+    const auto fuma = PlanFoaConversion(report({video, four}, false, true), {"fuma", ""});
+    ASSERT_TRUE(std::holds_alternative<FoaPlan>(fuma));
+    EXPECT_EQ(std::get<FoaPlan>(fuma).channels, (AcnChannels{0, 2, 3, 1}));
+    EXPECT_FLOAT_EQ(std::get<FoaPlan>(fuma).wGain, std::sqrt(2.0f));
+}
+
+}  // namespace
+}  // namespace spatialmux
