@@ -19,6 +19,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <nlohmann/json.hpp>
+
 #include "audio/ByteOrder.h"
 #include "control/check/MovieCheck.h"
 #include "control/convert/AnyFoaMovie.h"
@@ -307,6 +309,69 @@ TEST_F(OtherMovies, ABatchSkipsWhatItsOptionsDoNotExplainAndConvertsWithThem) {
     EXPECT_EQ(converted.status, 0) << converted.out << converted.err;
     EXPECT_NE(converted.out.find("converted fuma.mov"), std::string::npos) << converted.out;
     ExpectTonesWhereTheyWerePut(Path("out/fuma.mov"));
+}
+
+TEST_F(OtherMovies, TheCheckSaysWhatEachMovieIsAndTheCommandThatMakesItReady) {
+    const ProgramRun low = RunProgram(
+        {"--audio", "aac", "--audio-bitrate", "128k", Path("camera.mp4"), Path("aac-128k.mp4")});
+    ASSERT_EQ(low.status, 0) << low.out << low.err;
+    Derive("ambix.mov", "undeclared3.mov", [](auto&, Bytes& f) {
+        RenameAway(f, {"SA3D", "chan"});
+    });
+    Derive("ambix.mov", "flat3.mov", [](auto&, Bytes& f) {
+        RenameAway(f, {"uuid", "st3d", "sv3d"});
+    });
+    Derive("ambix.mov", "v1-only.mov", [](auto&, Bytes& f) { RenameAway(f, {"st3d", "sv3d"}); });
+    const struct {
+        std::string name;
+        std::string spatial;
+        bool ready;
+        std::string command;  // "" when none
+        std::string reason;   // one of the reasons, when not ready
+    } cases[] = {
+        {"camera.mp4", "camera movie", false,
+         "spatialmux " + Path("camera.mp4") + " " + Path("camera-360.mov"), ""},
+        {"ambix.mov", "first-order ambisonics, declared", true, "", ""},
+        {"aac.mp4", "first-order ambisonics, declared", true, "", ""},
+        {"opus.mp4", "first-order ambisonics, declared", true, "", ""},
+        {"aac-128k.mp4", "first-order ambisonics, declared", false,
+         "spatialmux " + Path("aac-128k.mp4") + " " + Path("aac-128k-360.mov"),
+         "AAC at 128 kb/s, below the 256 kb/s upload sites ask for"},
+        {"undeclared3.mov", "four undeclared channels", false,
+         "spatialmux --ambisonics ambix|fuma " + Path("undeclared3.mov") + " " +
+             Path("undeclared3-360.mov"),
+         "no SA3D box in the audio sample entry"},
+        {"flat3.mov", "first-order ambisonics, declared", false,
+         "spatialmux --projection equirectangular " + Path("flat3.mov") + " " +
+             Path("flat3-360.mov"),
+         "no spherical video metadata (neither a V1 uuid box nor a V2 sv3d box)"},
+        {"v1-only.mov", "first-order ambisonics, declared", false,
+         "spatialmux " + Path("v1-only.mov") + " " + Path("v1-only-360.mov"),
+         "no spherical video V2 (st3d and sv3d in the video sample entry)"},
+    };
+    for (const auto& row : cases) {
+        const ProgramRun run = RunProgram({"--check", "--json", Path(row.name)});
+        const auto report = nlohmann::json::parse(run.out, nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << run.out;
+        EXPECT_EQ(report["spatial"], row.spatial) << row.name;
+        if (row.spatial != "camera movie") {
+            EXPECT_EQ(report["ready"], row.ready) << row.name;
+        }
+        EXPECT_EQ(report["command"],
+                  row.command.empty() ? nlohmann::json(nullptr) : nlohmann::json(row.command))
+            << row.name;
+        if (!row.reason.empty()) {
+            const auto& reasons = report["reasons"];
+            EXPECT_NE(std::find(reasons.begin(), reasons.end(), row.reason), reasons.end())
+                << row.name << ": " << reasons.dump();
+        }
+        // The text says the same.
+        const ProgramRun text = RunProgram({"--check", Path(row.name)});
+        EXPECT_NE(
+            text.out.find("  to make it ready: " + (row.ready ? "nothing to do" : row.command)),
+            std::string::npos)
+            << text.out;
+    }
 }
 
 // The plan's refusals, from reports made by hand.

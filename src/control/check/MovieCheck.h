@@ -55,6 +55,13 @@ struct CheckReport {
     bool ready = false;
     std::vector<std::string> notReady;  // each reason
 
+    // What the movie is for 360 players: "camera movie", "first-order
+    // ambisonics, declared", "four undeclared channels" or "not spatial".
+    std::string spatial;
+    // The spatialmux command that makes a ready movie of it; empty when it
+    // is ready already or no conversion can.
+    std::string command;
+
     // The file passes the check: convertible, or ready.
     bool Passed() const { return convertible || ready; }
 };
