@@ -95,14 +95,25 @@ json Sa3dJson(const Sa3dFacts& sa3d) {
             {"identityMap", sa3d.IdentityMap()}};
 }
 
+json CommandsJson(const CheckReport& report) {
+    json commands = json::array();
+    for (const CheckReport::Command& command : report.commands) {
+        commands.push_back({{"when", command.when}, {"command", command.line}});
+    }
+    return commands;
+}
+
 // What the movie is for 360 players, and what to do about it.
 template <typename Line>
 void AppendWhatToDo(const CheckReport& report, const Line& line) {
     if (!report.spatial.empty()) line("360 audio", report.spatial);
     if (report.ready) {
         line("to make it ready", "nothing to do");
-    } else if (!report.command.empty()) {
-        line("to make it ready", report.command);
+        return;
+    }
+    for (const CheckReport::Command& command : report.commands) {
+        line(command.when.empty() ? "to make it ready" : "to make it ready, " + command.when,
+             command.line);
     }
 }
 
@@ -193,7 +204,7 @@ std::string CheckReportJson(const CheckReport& report) {
         object["convertible"] = report.convertible;
         if (!report.convertible) object["reason"] = report.notConvertible;
         object["spatial"] = report.spatial;
-        object["command"] = report.command.empty() ? json(nullptr) : json(report.command);
+        object["commands"] = CommandsJson(report);
         return object.dump(-1, ' ', false, json::error_handler_t::replace);
     }
 
@@ -232,7 +243,7 @@ std::string CheckReportJson(const CheckReport& report) {
     object["ready"] = report.ready;
     object["reasons"] = report.notReady;
     object["spatial"] = report.spatial;
-    object["command"] = report.command.empty() ? json(nullptr) : json(report.command);
+    object["commands"] = CommandsJson(report);
     return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 

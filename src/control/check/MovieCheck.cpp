@@ -233,7 +233,7 @@ void DescribeForPlayers(CheckReport& report) {
         ShellWord(report.path) + " " + ShellWord(SuggestedOutput(report.path));
     if (report.kind == CheckReport::Kind::CameraMovie) {
         report.spatial = "camera movie";
-        if (report.convertible) report.command = "spatialmux " + paths;
+        if (report.convertible) report.commands.push_back({"", "spatialmux " + paths});
         return;
     }
     std::vector<const StreamProbe*> audio;
@@ -266,8 +266,15 @@ void DescribeForPlayers(CheckReport& report) {
             }
         }
     }
-    report.command = std::string("spatialmux") + (declared ? "" : " --ambisonics ambix|fuma") +
-                     (spherical ? "" : " --projection equirectangular") + " " + paths;
+    const std::string rest = (spherical ? "" : " --projection equirectangular") + (" " + paths);
+    if (declared) {
+        report.commands.push_back({"", "spatialmux" + rest});
+    } else {
+        report.commands.push_back(
+            {"if its channels are ACN/SN3D (W Y Z X)", "spatialmux --ambisonics ambix" + rest});
+        report.commands.push_back(
+            {"if they are FuMa (W X Y Z)", "spatialmux --ambisonics fuma" + rest});
+    }
 }
 
 }  // namespace
