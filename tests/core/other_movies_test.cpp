@@ -211,12 +211,17 @@ TEST_F(OtherMovies, RefusesWhatItWouldHaveToGuessAndWritesNothing) {
     const std::string flat = Derive("ambix.mov", "flat2.mov", [](auto&, Bytes& f) {
         RenameAway(f, {"uuid", "st3d", "sv3d"});
     });
+    // A camera movie damaged before the camera's walk reaches its maker
+    // note stays the camera's, refused as today.
+    const std::string damagedCamera = Derive("camera.mp4", "camera-no-uuid.mp4",
+                                             [](auto&, Bytes& f) { RenameAway(f, {"uuid"}); });
     const struct {
         std::string input;
         std::string says;
     } cases[] = {
         {undeclared, "--ambisonics ambix"},
         {flat, "--projection equirectangular"},
+        {damagedCamera, "not a camera movie"},
     };
     for (const auto& row : cases) {
         const std::string output = Path("refused.mov");
@@ -248,6 +253,7 @@ TEST_F(OtherMovies, ABatchSkipsWhatItsOptionsDoNotExplainAndConvertsWithThem) {
 }
 
 TEST_F(OtherMovies, TheCheckSaysWhatEachMovieIsAndTheCommandThatMakesItReady) {
+    Derive("camera.mp4", "camera-no-uuid.mp4", [](auto&, Bytes& f) { RenameAway(f, {"uuid"}); });
     const ProgramRun low = RunProgram(
         {"--audio", "aac", "--audio-bitrate", "128k", Path("camera.mp4"), Path("aac-128k.mp4")});
     ASSERT_EQ(low.status, 0) << low.out << low.err;
@@ -270,6 +276,7 @@ TEST_F(OtherMovies, TheCheckSaysWhatEachMovieIsAndTheCommandThatMakesItReady) {
          false,
          {"spatialmux " + Path("camera.mp4") + " " + Path("camera-360.mov")},
          ""},
+        {"camera-no-uuid.mp4", "camera movie", false, {}, ""},
         {"ambix.mov", "first-order ambisonics, declared", true, {}, ""},
         {"aac.mp4", "first-order ambisonics, declared", true, {}, ""},
         {"opus.mp4", "first-order ambisonics, declared", true, {}, ""},

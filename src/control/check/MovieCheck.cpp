@@ -13,6 +13,7 @@
 #include "control/check/ChannelLayoutText.h"
 #include "control/convert/GainChoice.h"
 #include "movie/AudioFrame.h"
+#include "movie/CameraMarks.h"
 #include "movie/MovieReader.h"
 
 namespace spatialmux {
@@ -234,6 +235,12 @@ void DescribeForPlayers(CheckReport& report) {
     if (report.kind == CheckReport::Kind::CameraMovie) {
         report.spatial = "camera movie";
         if (report.convertible) report.commands.push_back({"", "spatialmux " + paths});
+        return;
+    }
+    // A camera movie damaged before the walk reached the camera's boxes: a
+    // conversion takes it as the camera's, and refuses it.
+    if (CarriesCameraMarks(report.path)) {
+        report.spatial = "camera movie";
         return;
     }
     std::vector<const StreamProbe*> audio;

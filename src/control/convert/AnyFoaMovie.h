@@ -45,11 +45,6 @@ struct FoaPlan {
     RecordingMetadata recording;
 };
 
-// Whether the file carries the camera's marks (its maker note, its private
-// audio boxes) anywhere in moov or at the top level, even where the
-// camera's walk did not reach them: such a file stays on the camera's path.
-bool CarriesCameraMarks(const std::string& path);
-
 // The plan for the movie `report` describes (not a camera movie), or the
 // reason in English why it is refused before anything is written.
 std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,

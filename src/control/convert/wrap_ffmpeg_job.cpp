@@ -15,6 +15,7 @@
 #include "control/convert/OutputFormat.h"
 #include "control/convert/SpaceNeeded.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "movie/CameraMarks.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 #include "output/Remux.h"
