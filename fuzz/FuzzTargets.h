@@ -105,7 +105,7 @@ inline void TransplantInto(const std::string& sourcePath, const std::string& out
     const std::vector<uint8_t> before = ReadWholeFile(outputPath);
     const output::TransplantResult result =
         output::TransplantIntoFile(outputPath, reader.VideoSampleEntry(), reader.UuidBox(),
-                                   reader.Sa3dBox(), reader.Recording());
+                                   reader.Sa3dBox(), reader.Recording(), output::SphericalVideo{});
     if (result != output::TransplantResult::Written) {
         Require(ReadWholeFile(outputPath) == before, "a refused transplant changed the output");
     }

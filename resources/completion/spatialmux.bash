@@ -7,7 +7,7 @@ _spatialmux() {
     local cur prev words cword split
     _init_completion -s || return
 
-    local options="--help --version --accept-short-audio --remux --audio --audio-bitrate --progress --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at --binaural --look --hrtf"
+    local options="--help --version --accept-short-audio --remux --audio --audio-bitrate --ambisonics --projection --progress --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at --binaural --look --hrtf"
 
     case $prev in
         --audio)
@@ -16,6 +16,14 @@ _spatialmux() {
             ;;
         --format)
             COMPREPLY=($(compgen -W "mov mp4" -- "$cur"))
+            return
+            ;;
+        --ambisonics)
+            COMPREPLY=($(compgen -W "ambix fuma" -- "$cur"))
+            return
+            ;;
+        --projection)
+            COMPREPLY=($(compgen -W "equirectangular" -- "$cur"))
             return
             ;;
         --progress)
@@ -46,7 +54,7 @@ _spatialmux() {
     local i plain=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --audio | --audio-bitrate | --format | --progress | -o | --output-dir | -j | --jobs | --look | --hrtf) ((i++)) ;;
+            --audio | --audio-bitrate | --ambisonics | --projection | --format | --progress | -o | --output-dir | -j | --jobs | --look | --hrtf) ((i++)) ;;
             -*) ;;
             *) ((plain++)) ;;
         esac

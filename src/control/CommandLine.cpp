@@ -94,6 +94,14 @@ std::string CommandLineHelp() {
            "                            .mov or .mp4; the default for .mp4) or opus\n"
            "                            (.mp4 only); RATE for aac and opus, such as\n"
            "                            256k (default 512k)\n"
+           "  spatialmux [--ambisonics ambix|fuma] [--projection equirectangular]\n"
+           "             INPUT OUTPUT\n"
+           "                            convert a 360 movie that is not the camera's: one\n"
+           "                            video track and one audio track of four channels\n"
+           "                            of first-order ambisonics; --ambisonics says what\n"
+           "                            undeclared channels are (ambix: ACN/SN3D, W Y Z X;\n"
+           "                            fuma: W X Y Z, W at -3 dB), --projection that a\n"
+           "                            video without spherical metadata is 360\n"
            "  spatialmux --progress=machine INPUT OUTPUT\n"
            "                            report the progress on standard error as lines\n"
            "                            for another program to read (a front end): the\n"
@@ -214,6 +222,10 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     CLI::Option* audio = app.add_option("--audio", request.audio)
                              ->transform(CLI::IsMember({"pcm", "aac", "opus"}, CLI::ignore_case));
     CLI::Option* audioBitRate = app.add_option("--audio-bitrate", request.audioBitRate);
+    CLI::Option* ambisonics = app.add_option("--ambisonics", request.ambisonics)
+                                  ->transform(CLI::IsMember({"ambix", "fuma"}, CLI::ignore_case));
+    CLI::Option* projection = app.add_option("--projection", request.projection)
+                                  ->transform(CLI::IsMember({"equirectangular"}, CLI::ignore_case));
     CLI::Option* format = app.add_option("--format", request.format)
                               ->transform(CLI::IsMember({"mov", "mp4"}, CLI::ignore_case));
     CLI::Option* progressFd =
@@ -250,7 +262,7 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
             app.count("--moments") > 0 || app.count("--at") > 0 || jobs->count() > 0 ||
             overwrite->count() > 0 || progressFd->count() > 0 || audio->count() > 0 ||
             audioBitRate->count() > 0 || format->count() > 0 || request.acceptShortAudio ||
-            request.remux) {
+            request.remux || ambisonics->count() > 0 || projection->count() > 0) {
             return Wrong("--binaural takes only --look and --hrtf");
         }
         if (hrtf->count() > 0 && request.hrtf.empty()) return Wrong("--hrtf needs a SOFA file");
@@ -266,7 +278,8 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
         }
         if (jobs->count() > 0 || overwrite->count() > 0 || progressFd->count() > 0 ||
             progress->count() > 0 || audio->count() > 0 || audioBitRate->count() > 0 ||
-            format->count() > 0 || request.acceptShortAudio) {
+            format->count() > 0 || request.acceptShortAudio || ambisonics->count() > 0 ||
+            projection->count() > 0) {
             return Wrong("--soundmap takes only -o, --moments and --at");
         }
         request.paths = {soundMap};
@@ -281,6 +294,9 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
         if (audio->count() + audioBitRate->count() + format->count() > 0) {
             return Wrong(
                 "--check writes nothing: it takes no --audio, --audio-bitrate or --format");
+        }
+        if (ambisonics->count() + projection->count() > 0) {
+            return Wrong("--check writes nothing: it takes no --ambisonics or --projection");
         }
         request.mode = Mode::Check;
     } else if (request.json) {
@@ -300,6 +316,8 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
         return Wrong("--audio and --audio-bitrate go with INPUT OUTPUT or -o DIR");
     } else if (request.acceptShortAudio && request.paths.size() != 2) {
         return Wrong("--accept-short-audio goes with INPUT OUTPUT");
+    } else if (ambisonics->count() + projection->count() > 0 && request.paths.size() != 2) {
+        return Wrong("--ambisonics and --projection go with INPUT OUTPUT or -o DIR");
     } else if (progressFd->count() > 0 && request.paths.size() != 2) {
         return Wrong("--progress-fd goes with INPUT OUTPUT");
     } else if (progress->count() > 0 && request.paths.size() != 2) {

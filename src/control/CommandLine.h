@@ -39,6 +39,10 @@ struct CommandLineRequest {
     std::string audio;
     std::string audioBitRate;
     std::string format;
+    // --ambisonics ambix|fuma and --projection equirectangular: what a movie
+    // that is not the camera's does not say itself ("" when not given).
+    std::string ambisonics;
+    std::string projection;
     // Hidden, for the conversions a batch runs as child processes: report
     // the progress as "percent" lines on this descriptor, -1 for none.
     int progressFd = -1;

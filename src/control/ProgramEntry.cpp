@@ -48,6 +48,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     wrap_ffmpeg controller;
     controller.AcceptShortAudio(request.acceptShortAudio);
     controller.ChooseAudio(request.audio, request.audioBitRate);
+    controller.DescribeInput(request.ambisonics, request.projection);
     if (output == "YES") {
         controller.myAlert(platform::LocalizedString("alert1"));
         if (machine) machine->End(protocol::kRefused, output, std::nullopt, machine->LastAlert());
@@ -149,10 +150,10 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             return Convert(request.paths[0], request.paths[1], request.progressFd, request);
         case Mode::Batch:
             ForceRemux(request.remux);
-            return RunBatch(
-                BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite,
-                             request.audio, request.audioBitRate, request.format},
-                argc > 0 ? argv[0] : nullptr);
+            return RunBatch(BatchRequest{request.paths, request.outputDir, request.jobs,
+                                         request.overwrite, request.audio, request.audioBitRate,
+                                         request.format, request.ambisonics, request.projection},
+                            argc > 0 ? argv[0] : nullptr);
     }
     return 2;
 }

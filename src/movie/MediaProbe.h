@@ -21,6 +21,8 @@ struct StreamProbe {
     // Audio.
     int channels = 0;
     std::string layout;  // av_channel_layout_describe, e.g. "ambisonic 1", "4.0"
+    // libavformat's layout is ambisonic, or Opus says so by its channel
+    // mapping family 2.
     bool ambisonicLayout = false;
     int sampleRate = 0;
     int64_t frames = 0;  // video: frames; audio: samples per channel; 0 when unknown

@@ -67,6 +67,10 @@ void ReadSampleEntry(const std::vector<uint8_t>& moov, const BoxSpan& stsd, Trac
             track.sa3d = ParseSa3d(moov.data() + child.offset, child.size);
         } else if (child.Is("chan")) {
             track.chan = ParseChannelLayout(moov.data() + child.offset, child.size);
+        } else if (child.Is("btrt") && child.size >= child.headerSize + 12) {
+            // bufferSizeDB, maxBitrate, avgBitrate
+            track.maxBitRate = ReadBE32(moov.data() + child.PayloadOffset() + 4);
+            track.averageBitRate = ReadBE32(moov.data() + child.PayloadOffset() + 8);
         }
     }
 }

@@ -59,6 +59,10 @@ struct TrackMetadata {
     std::string projection;  // the type of sv3d's projection box, e.g. "equi"
     std::optional<Sa3dFacts> sa3d;
     std::optional<ChannelLayoutFacts> chan;
+    // A sound sample entry's btrt box: the rate the encoder was set to (its
+    // maximum) and the average the track has.
+    std::optional<uint32_t> maxBitRate;
+    std::optional<uint32_t> averageBitRate;
     // A video track's first sample entry (which holds any st3d and sv3d) and
     // its V1 uuid box, byte for byte, to carry them into another movie; each
     // empty when absent or not a plain box with a 32-bit size.

@@ -23,7 +23,8 @@ TransplantResult TransplantIntoFile(const std::string& path,
                                     const std::vector<uint8_t>& videoSampleEntry,
                                     const std::vector<uint8_t>& uuidBox,
                                     const std::vector<uint8_t>& sa3dBox,
-                                    const RecordingMetadata& recording) {
+                                    const RecordingMetadata& recording,
+                                    const std::optional<SphericalVideo>& sphericalV2) {
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
     if (!file) return TransplantResult::CannotOpen;
     if (!file.seekg(0, std::ios::end)) return TransplantResult::Refused;
@@ -56,6 +57,9 @@ TransplantResult TransplantIntoFile(const std::string& path,
         return TransplantResult::Refused;
     }
     if (!CarryRecordingMetadata(newMoov, recording, &newMoov)) return TransplantResult::Refused;
+    if (sphericalV2 && AddSphericalV2(newMoov, *sphericalV2) == SphericalV2Result::Refused) {
+        return TransplantResult::Refused;
+    }
 
     file.clear();
     file.seekp(static_cast<std::streamoff>(moov->offset));

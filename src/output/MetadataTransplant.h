@@ -4,10 +4,12 @@
 // the last top-level box of the file behind mdat.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "audio/RecordingMetadata.h"
+#include "output/SphericalVideoBoxes.h"
 
 namespace spatialmux::output {
 
@@ -22,11 +24,14 @@ enum class TransplantResult {
 // describes the audio's channels in its chan box, if it has one, as
 // ambisonics (only when an SA3D box is carried), and carries the input's
 // recording metadata into it. `uuidBox` and `sa3dBox` may be empty (an
-// output whose audio is no ambisonics). Only moov is read and rewritten.
+// output whose audio is no ambisonics). With `sphericalV2`, the video sample
+// entry gains st3d and sv3d saying it, unless it carries sv3d already. Only
+// moov is read and rewritten.
 TransplantResult TransplantIntoFile(const std::string& path,
                                     const std::vector<uint8_t>& videoSampleEntry,
                                     const std::vector<uint8_t>& uuidBox,
                                     const std::vector<uint8_t>& sa3dBox,
-                                    const RecordingMetadata& recording);
+                                    const RecordingMetadata& recording,
+                                    const std::optional<SphericalVideo>& sphericalV2);
 
 }  // namespace spatialmux::output

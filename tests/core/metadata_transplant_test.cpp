@@ -27,10 +27,12 @@ extern "C" {
 #include "movie/MovieReader.h"
 #include "output/MoovTransplant.h"
 #include "output/RecordingMetadataCarry.h"
+#include "output/SphericalVideoBoxes.h"
 #include "support/BoxTree.h"
 #include "support/CaptureStdout.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"
+#include "support/SphericalV2Checks.h"
 #include "support/TempDir.h"
 
 namespace spatialmux {
@@ -452,6 +454,9 @@ protected:
                                                   input.layout.uuidBox, sa3d, &moov));
         // The recording's dates and names follow (tested on their own).
         EXPECT_TRUE(output::CarryRecordingMetadata(moov, reader->Recording(), &moov));
+        // V2 beside the camera's V1 (an equirectangular sphere, mono).
+        EXPECT_EQ(output::AddSphericalV2(moov, output::SphericalVideo{}),
+                  output::SphericalV2Result::Added);
         return moov;
     }
 
@@ -628,9 +633,12 @@ TEST_F(TransplantFile, ARemuxedOutputCarriesTheCameraMetadata) {
     const auto moovAfter = FindBoxPath(after, "moov");
     ASSERT_TRUE(moovBefore && moovAfter);
     ASSERT_EQ(moovAfter->offset, moovBefore->offset);
+    const std::size_t sphericalV2 =
+        output::St3dBox(0).size() + output::Sv3dBox(output::SphericalVideo{}).size();
     EXPECT_EQ(after.size(),
-              before.size() + input.layout.videoSampleEntry.size() + input.layout.uuidBox.size() +
-                  36 - FindSampleEntry(before, *FindBoxPath(before, kVideoStbl + "/stsd"))->size);
+              before.size() + input.layout.videoSampleEntry.size() + sphericalV2 +
+                  input.layout.uuidBox.size() + 36 -
+                  FindSampleEntry(before, *FindBoxPath(before, kVideoStbl + "/stsd"))->size);
     // The media data did not move, and the offsets into it did not change.
     EXPECT_EQ(Slice(after, 0, moovBefore->offset), Slice(before, 0, moovBefore->offset));
     for (const std::string& stbl : {kVideoStbl, kAudioStbl}) {
@@ -654,7 +662,10 @@ TEST_F(TransplantFile, ARemuxedOutputCarriesTheCameraMetadata) {
     // The camera's pieces, where a player looks for them.
     const auto videoEntry = FindSampleEntry(after, *FindBoxPath(after, kVideoStbl + "/stsd"));
     ASSERT_TRUE(videoEntry);
-    EXPECT_EQ(BoxBytes(after, *videoEntry), input.layout.videoSampleEntry);
+    testing::ExpectEntryWithSphericalV2(BoxBytes(after, *videoEntry),
+                                        input.layout.videoSampleEntry);
+    testing::ExpectSphericalV1AndV2Agree(after);
+    testing::ExpectFfmpegReadsSphericalV2(out);
     const auto trak = FindBoxPath(after, "moov/trak#1");
     EXPECT_EQ(
         BoxBytes(after,

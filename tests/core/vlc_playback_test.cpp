@@ -23,6 +23,7 @@
 #include "audio/ByteOrder.h"
 #include "fixture/CameraMovieBuilder.h"
 #include "support/BoxTree.h"
+#include "support/FoaVariants.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
 
@@ -359,6 +360,38 @@ TEST_F(VlcPlayback, EveryOutputIsHeardFromItsSourcesDirection) {
         const DirectionChecks checks = ChecksOf(renders, 5 * k);
         std::printf("%s\n", checks.Row(kOutputs[k].name).c_str());
         EXPECT_TRUE(checks.Pass()) << checks.Row(kOutputs[k].name);
+    }
+}
+
+// Movies that are not the camera's: an AmbiX and a FuMa movie without SA3D,
+// converted with --ambisonics ambix and fuma, are heard from their sources'
+// directions as the camera's conversions are.
+TEST_F(VlcPlayback, AmbixAndFumaMoviesAreHeardFromTheirSourcesDirection) {
+    const char* names[] = {"AmbiX .mov, --ambisonics ambix", "FuMa .mov, --ambisonics fuma"};
+    std::vector<Render> renders(10);
+    for (std::size_t d = 0; d < 5; ++d) {
+        const Direction& direction = kDirections[d];
+        const std::string output =
+            Convert(dir, CameraMovie(dir, direction), direction, kOutputs[0]);
+        const std::string name = direction.name;
+        Bytes ambix = ReadFileBytes(output);
+        Bytes fuma = ambix;
+        testing::RenameAway(ambix, {"SA3D", "chan"});
+        testing::RewriteInstants(output, fuma, testing::ToFuma);
+        testing::RenameAway(fuma, {"SA3D", "chan"});
+        WriteBytes(dir.Path(name + ".ambix.mov"), ambix);
+        WriteBytes(dir.Path(name + ".fuma.mov"), fuma);
+        renders[d].movie = Convert(dir, dir.Path(name + ".ambix.mov"), direction,
+                                   {"", ".mov", {"--ambisonics", "ambix"}});
+        renders[5 + d].movie = Convert(dir, dir.Path(name + ".fuma.mov"), direction,
+                                       {"", ".mov", {"--ambisonics", "fuma"}});
+    }
+    ASSERT_NO_FATAL_FAILURE(RenderAll(renders, dir));
+    PrintTableHead();
+    for (std::size_t k = 0; k < 2; ++k) {
+        const DirectionChecks checks = ChecksOf(renders, 5 * k);
+        std::printf("%s\n", checks.Row(names[k]).c_str());
+        EXPECT_TRUE(checks.Pass()) << checks.Row(names[k]);
     }
 }
 

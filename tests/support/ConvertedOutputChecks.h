@@ -1,9 +1,9 @@
 #pragma once
 // Everything a correct conversion of a builder movie must hold, checked on
 // the output file: the video packets and their times as they were, every audio instant
-// reordered with the gain, and the camera's sample entry, uuid and SA3D
-// boxes (with the SA3D map set to 0, 1, 2, 3) in the moov, beside a chan
-// box that says ambisonics.
+// reordered with the gain, and the camera's sample entry (with Spherical
+// Video V2 added), uuid and SA3D boxes (with the SA3D map set to 0, 1, 2, 3)
+// in the moov, beside a chan box that says ambisonics.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"
+#include "support/SphericalV2Checks.h"
 
 namespace spatialmux::testing {
 
@@ -72,7 +73,9 @@ inline void ExpectConvertedOutput(const TestMovie& movie,
     ASSERT_TRUE(videoStsd);
     const auto videoEntry = FindSampleEntry(bytes, *videoStsd);
     ASSERT_TRUE(videoEntry);
-    EXPECT_EQ(BoxBytes(bytes, *videoEntry), movie.layout.videoSampleEntry);
+    ExpectEntryWithSphericalV2(BoxBytes(bytes, *videoEntry), movie.layout.videoSampleEntry);
+    ExpectSphericalV1AndV2Agree(bytes);
+    ExpectFfmpegReadsSphericalV2(outputPath);
     const auto videoTrak = FindBoxPath(bytes, "moov/trak#1");
     ASSERT_TRUE(videoTrak);
     const auto trakChildren =

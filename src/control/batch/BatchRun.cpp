@@ -16,6 +16,7 @@
 #include "control/job/HumanSize.h"
 #include "control/job/OutputFormat.h"
 #include "control/job/SpaceNeeded.h"
+#include "control/ambisonics/AnyFoaMovie.h"
 #include "platform/ChildProcess.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/ExecutablePath.h"
@@ -212,7 +213,9 @@ Turn BatchRunner::StartOrSkip(std::size_t index) {
         ChildConversionArguments(item, {{"--progress-fd", std::to_string(platform::kChildReportFd)},
                                         request.audio,
                                         request.audioBitRate,
-                                        RemuxForced()});
+                                        RemuxForced(),
+                                        request.ambisonics,
+                                        request.projection});
     std::string why;
     auto child = platform::SpawnChild(program, arguments, &why);
     if (!child) {
@@ -258,6 +261,15 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
     if (end.exitStatus == 1 &&
         run.printed.find(platform::LocalizedString("alert3")) != std::string::npos) {
         Report(item, Outcome::Skipped, "not a camera movie");
+        return;
+    }
+    // A movie that is not the camera's and cannot be converted as it is
+    // (its channels or its projection not said, two audio tracks, ...).
+    if (const std::size_t at = run.printed.find(kNotConvertible);
+        end.exitStatus == 1 && at != std::string::npos) {
+        const std::size_t from = at + std::strlen(kNotConvertible);
+        Report(item, Outcome::Skipped,
+               run.printed.substr(from, run.printed.find('\n', from) - from));
         return;
     }
     if (stopSignal != 0) {

@@ -24,6 +24,10 @@ struct BatchRequest {
     std::string audio;
     std::string audioBitRate;
     std::string format;
+    // Handed to every child conversion as --ambisonics and --projection (""
+    // not given): what the movies that are not the camera's do not say.
+    std::string ambisonics;
+    std::string projection;
 };
 
 // The outputs' extension for the request: ".mov" or ".mp4".

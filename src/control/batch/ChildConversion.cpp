@@ -44,6 +44,12 @@ std::vector<std::string> ChildConversionArguments(const BatchItem& item,
         arguments.insert(arguments.end(), {"--audio-bitrate", options.audioBitRate});
     }
     if (options.remux) arguments.push_back("--remux");
+    if (!options.ambisonics.empty()) {
+        arguments.insert(arguments.end(), {"--ambisonics", options.ambisonics});
+    }
+    if (!options.projection.empty()) {
+        arguments.insert(arguments.end(), {"--projection", options.projection});
+    }
     arguments.insert(arguments.end(), {"--", item.input, item.partial});
     return arguments;
 }

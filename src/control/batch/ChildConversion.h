@@ -29,6 +29,8 @@ struct ChildConversionOptions {
     std::string audio;         // --audio, "" for the container's default
     std::string audioBitRate;  // --audio-bitrate, ""
     bool remux = false;        // --remux
+    std::string ambisonics;    // --ambisonics, ""
+    std::string projection;    // --projection, ""
 };
 
 // The arguments after the program's name: the child converts the input

@@ -20,6 +20,7 @@
 #include "control/job/InertTestPausePoints.h"
 #include "control/job/JobPreflight.h"
 #include "control/job/OutputCommit.h"
+#include "control/job/SphericalVideoFromV1.h"
 #include "movie/RecordingMetadataReading.h"
 #include "output/MetadataTransplant.h"
 #include "output/Remux.h"
@@ -394,7 +395,8 @@ std::optional<BinauralResult> MakeBinaural(const BinauralRequest& request,
         std::vector<uint8_t> uuid;
         RecordingMetadata recording;
         if (VideoPieces(report, *input, &sampleEntry, &uuid, &recording) &&
-            output::TransplantIntoFile(commit->TemporaryPath(), sampleEntry, uuid, {}, recording) !=
+            output::TransplantIntoFile(commit->TemporaryPath(), sampleEntry, uuid, {}, recording,
+                                       SphericalVideoFromUuidBox(uuid)) !=
                 output::TransplantResult::Written) {
             return fail(request.output +
                         ": the spherical metadata could not be written into the movie");

@@ -94,6 +94,28 @@ json Sa3dJson(const Sa3dFacts& sa3d) {
             {"identityMap", sa3d.IdentityMap()}};
 }
 
+json CommandsJson(const CheckReport& report) {
+    json commands = json::array();
+    for (const CheckReport::Command& command : report.commands) {
+        commands.push_back({{"when", command.when}, {"command", command.line}});
+    }
+    return commands;
+}
+
+// What the movie is for 360 players, and what to do about it.
+template <typename Line>
+void AppendWhatToDo(const CheckReport& report, const Line& line) {
+    if (!report.spatial.empty()) line("360 audio", report.spatial);
+    if (report.ready) {
+        line("to make it ready", "nothing to do");
+        return;
+    }
+    for (const CheckReport::Command& command : report.commands) {
+        line(command.when.empty() ? "to make it ready" : "to make it ready, " + command.when,
+             command.line);
+    }
+}
+
 }  // namespace
 
 std::string CheckReportText(const CheckReport& report) {
@@ -117,6 +139,7 @@ std::string CheckReportText(const CheckReport& report) {
                          Format(" (x%.6f) on the first channel", camera.gain));
         line("convertible", report.convertible ? "yes" : "no, " + report.notConvertible);
         if (SoundMapAvailable(report)) line("sound map", "spatialmux --soundmap " + report.path);
+        AppendWhatToDo(report, line);
         return text;
     }
 
@@ -157,6 +180,7 @@ std::string CheckReportText(const CheckReport& report) {
     line("ready for 360 players with first-order ambisonics", report.ready ? "yes" : "no");
     for (const std::string& reason : report.notReady) text += "    - " + reason + "\n";
     if (SoundMapAvailable(report)) line("sound map", "spatialmux --soundmap " + report.path);
+    AppendWhatToDo(report, line);
     return text;
 }
 
@@ -178,6 +202,8 @@ std::string CheckReportJson(const CheckReport& report) {
         object["gainDecibels"] = camera.gainDecibels;
         object["convertible"] = report.convertible;
         if (!report.convertible) object["reason"] = report.notConvertible;
+        object["spatial"] = report.spatial;
+        object["commands"] = CommandsJson(report);
         return object.dump(-1, ' ', false, json::error_handler_t::replace);
     }
 
@@ -215,6 +241,8 @@ std::string CheckReportJson(const CheckReport& report) {
     if (!report.notCamera.empty()) object["notCameraMovie"] = report.notCamera;
     object["ready"] = report.ready;
     object["reasons"] = report.notReady;
+    object["spatial"] = report.spatial;
+    object["commands"] = CommandsJson(report);
     return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 

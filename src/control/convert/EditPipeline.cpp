@@ -16,6 +16,7 @@
 #include "control/ambisonics/GainChoice.h"
 #include "control/convert/BlockAlignedWriter.h"
 #include "control/convert/FinishedOutputCheck.h"
+#include "control/job/SphericalVideoFromV1.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/InertTestPausePoints.h"
 #include "control/job/OutputCommit.h"
@@ -25,6 +26,7 @@
 #include "output/EditedMoov.h"
 #include "output/PlayersIndex.h"
 #include "output/PreparedEdit.h"
+#include "output/SphericalVideoBoxes.h"
 #include "platform/BackgroundCopy.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/FileCopy.h"
@@ -110,13 +112,19 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     const output::EditedAudioTrack audio = AudioChunks(reader);
     if (audio.chunkOffsets.empty()) return cannot("the audio has no chunks");
     std::string why;
-    const auto edit = output::PrepareEdit(stream, *inputSize, audio, reader.Recording(),
-                                          "spatialmux " SPATIALMUX_VERSION, &why);
+    auto edit = output::PrepareEdit(stream, *inputSize, audio, reader.Recording(),
+                                    "spatialmux " SPATIALMUX_VERSION, &why);
     if (!edit) return cannot(why);
     // Players place the video as libavformat reads the input: the proof
     // holds only where every packet of that reading is a sample it proved.
     if (auto differs = output::DisagreesWithPlayersIndex(input, edit->videoSamples)) {
         return cannot(std::move(*differs));
+    }
+    // The video track goes out as it came in, with V2 beside its V1 uuid box.
+    if (const auto sphere = SphericalVideoFromUuidBox(reader.UuidBox());
+        sphere &&
+        output::AddSphericalV2(edit->moov, *sphere) == output::SphericalV2Result::Refused) {
+        return cannot("the spherical video boxes cannot be added to the new movie box");
     }
     const output::EditPlan& plan = edit->plan;
 

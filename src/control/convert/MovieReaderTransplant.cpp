@@ -4,6 +4,7 @@
 // reader itself never calls into src/output.
 #include <cstdio>
 
+#include "control/job/SphericalVideoFromV1.h"
 #include "movie/MovieReader.h"
 #include "output/MetadataTransplant.h"
 #include "output/MoovTransplant.h"
@@ -13,7 +14,8 @@ namespace spatialmux {
 int32_t MovieReader::TransplantMetadata(const std::string& path) {
     outputPath = path;
     const output::TransplantResult result =
-        output::TransplantIntoFile(outputPath, videoSampleEntry, uuidBox, sa3dBox, recording);
+        output::TransplantIntoFile(outputPath, videoSampleEntry, uuidBox, sa3dBox, recording,
+                                   SphericalVideoFromUuidBox(uuidBox));
     if (result == output::TransplantResult::CannotOpen) {
         std::printf("%s:file open error\n", outputPath.c_str());
         return 1;

@@ -59,6 +59,14 @@ public:
         audioCodec = std::move(codec);
         audioBitRate = std::move(bitRate);
     }
+    // What the user says of a movie that is not the camera's: its four
+    // channels ("ambix", "fuma"; "" when the movie must declare them) and its
+    // projection ("equirectangular"; "" when the movie must say it). The
+    // camera's movies ignore both.
+    void DescribeInput(std::string ambisonics, std::string projection) {
+        ambisonicsChoice = std::move(ambisonics);
+        projectionChoice = std::move(projection);
+    }
     double GetFileSize(const std::string& path);
     void ffmpeg_convert(const JobDictionary& job);
     // Modal alert with one "OK" button on the main thread; returns when it
@@ -124,6 +132,8 @@ private:
     bool acceptShortAudio = false;
     std::string audioCodec;
     std::string audioBitRate;
+    std::string ambisonicsChoice;
+    std::string projectionChoice;
 };
 
 }  // namespace spatialmux

@@ -1,9 +1,14 @@
 // The job methods of the controller: the movie check, the free-space check
 // and the start of the conversion, inline or on a worker thread.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <variant>
 
 #include "audio/WavWriter.h"
+#include "control/ambisonics/AnyFoaMovie.h"
+#include "control/inspect/MovieCheck.h"
 #include "control/convert/JobState.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/EngineChoice.h"
@@ -11,6 +16,7 @@
 #include "control/job/OutputCommit.h"
 #include "control/job/OutputFormat.h"
 #include "control/job/SpaceNeeded.h"
+#include "movie/CameraMarks.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
 #include "output/Remux.h"
@@ -100,7 +106,28 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
     // A pipe or a device is never opened by the reader (it would block); a
     // file that cannot be read says so instead of "not a camera movie".
     if (const auto refusal = CheckInputFile(input)) return refusePreflight(*refusal);
-    if (CheckMovie(input) == 0) return refuse("alert3");
+    // A movie without the camera's marks may be first-order ambisonics from
+    // any other source: it takes its own path, planned (or refused with its
+    // reason) before anything is written. What carries the camera's marks
+    // stays on the camera's path, refusals included.
+    std::optional<uint64_t> foaSpace;
+    const CheckReport report = CheckMovieFile(input);
+    if (report.kind == CheckReport::Kind::OtherMovie && !CarriesCameraMarks(input)) {
+        const auto plan = PlanFoaConversion(report, {ambisonicsChoice, projectionChoice});
+        if (const auto* refusal = std::get_if<std::string>(&plan)) {
+            std::printf("%s: %s%s\nerror!!\n", input.c_str(), kNotConvertible, refusal->c_str());
+            std::fflush(stdout);
+            return refuseWith(input + ": " + kNotConvertible + *refusal);
+        }
+        // The temporary WAV (16 bits, four channels) beside the output, which
+        // is about the input's size.
+        const double seconds = report.probe ? report.probe->durationSeconds : 0.0;
+        foaSpace = static_cast<uint64_t>(GetFileSize(input)) +
+                   static_cast<uint64_t>(std::max(0.0, seconds) *
+                                         std::get<FoaPlan>(plan).sampleRate * kBytesPerInstant);
+    } else if (CheckMovie(input) == 0) {
+        return refuse("alert3");
+    }
 
     // The input is never written: refuse an output, or a temporary WAV, that
     // is the input file itself under whatever name.
@@ -123,7 +150,9 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
     std::printf("%f %f\n", size, free);
     std::fflush(stdout);
     const bool edit = UsesEditEngine(output, std::get<OutputFormat>(format).audio.codec);
-    if (freeBytes && SpaceNeeded(input, outputFolder, *cur_reader(), edit) > *freeBytes) {
+    const uint64_t needed =
+        foaSpace ? *foaSpace : SpaceNeeded(input, outputFolder, *cur_reader(), edit);
+    if (freeBytes && needed > *freeBytes) {
         return refuse("alert2");
     }
 
@@ -148,6 +177,11 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
     job["mov"] = output;
     job["audio"] = audioCodec;
     job["audio-bitrate"] = audioBitRate;
+    if (foaSpace) {
+        job["foa"] = "yes";
+        job["ambisonics"] = ambisonicsChoice;
+        job["projection"] = projectionChoice;
+    }
     if (runInline) {
         ffmpeg_convert(job);
     } else {
@@ -166,7 +200,23 @@ void wrap_ffmpeg::ffmpeg_convert(const JobDictionary& job) {
         const auto format =
             ChooseOutputFormat(output->second, audio != job.end() ? audio->second : "",
                                bitRate != job.end() ? bitRate->second : "");
-        if (const auto* chosen = std::get_if<OutputFormat>(&format)) {
+        const auto foa = job.find("foa");
+        const auto* chosen = std::get_if<OutputFormat>(&format);
+        if (chosen != nullptr && foa != job.end()) {
+            const auto ambisonics = job.find("ambisonics");
+            const auto projection = job.find("projection");
+            const auto plan = PlanFoaConversion(
+                CheckMovieFile(input->second), {ambisonics != job.end() ? ambisonics->second : "",
+                                                projection != job.end() ? projection->second : ""});
+            if (const auto* ready = std::get_if<FoaPlan>(&plan)) {
+                result =
+                    ConvertFoaMovie(*this, input->second, output->second, *ready, chosen->audio);
+            } else {
+                std::printf("error!! %s\n", std::get<std::string>(plan).c_str());
+                std::fflush(stdout);
+                myAlert(platform::LocalizedString("alert5"));
+            }
+        } else if (chosen != nullptr) {
             result = Convert(input->second, output->second, chosen->audio);
         }
     }

@@ -13,6 +13,7 @@
 #include "control/ambisonics/GainChoice.h"
 #include "control/inspect/ChannelLayoutText.h"
 #include "movie/AudioFrame.h"
+#include "movie/CameraMarks.h"
 #include "movie/MovieReader.h"
 
 namespace spatialmux {
@@ -101,6 +102,35 @@ void JudgeCameraMovie(CheckReport& report) {
     report.convertible = report.notConvertible.empty();
 }
 
+// What upload sites ask of spatial audio: 48 kHz, and the least bit rates
+// they name for AAC and for Opus with channel mapping family 2.
+constexpr int kUploadSampleRate = 48000;
+constexpr int64_t kLeastAacBitRate = 256000;
+constexpr int64_t kLeastOpusBitRate = 512000;
+
+// The encoded audio's rate below what upload sites ask for, in words. The
+// rate judged is the nominal one, the rate the encoder was set to, which the
+// MP4 muxer keeps as the btrt box's maximum: both encoders spend fewer bits
+// where the sound is simple (Opus at 512k averaged 254 kb/s on a movie with
+// two silent channels), so the average says more about the sound than about
+// the encoding. Without a btrt box the track's average is judged.
+std::optional<std::string> LowBitRate(const StreamProbe& audio, const TrackMetadata* track) {
+    const bool aac = audio.codec == "aac";
+    const bool opus = audio.codec == "opus";
+    if (!aac && !opus) return std::nullopt;
+    int64_t rate = 0;
+    if (track != nullptr && track->maxBitRate && *track->maxBitRate > 0) {
+        rate = *track->maxBitRate;
+    } else if (audio.durationSeconds > 0) {
+        rate = static_cast<int64_t>(static_cast<double>(audio.indexBytes) * 8.0 /
+                                    audio.durationSeconds);
+    }
+    const int64_t least = aac ? kLeastAacBitRate : kLeastOpusBitRate;
+    if (rate >= least) return std::nullopt;
+    return std::string(aac ? "AAC" : "Opus") + " at " + std::to_string(rate / 1000) +
+           " kb/s, below the " + std::to_string(least / 1000) + " kb/s upload sites ask for";
+}
+
 void JudgeOtherMovie(CheckReport& report) {
     auto no = [&report](std::string reason) { report.notReady.push_back(std::move(reason)); };
     if (!report.probe) {
@@ -124,13 +154,14 @@ void JudgeOtherMovie(CheckReport& report) {
     }
 
     if (video == nullptr) no("no video stream");
-    bool spherical = video != nullptr && video->sphericalSideData;
+    bool v1 = false;
+    const bool v2 = videoTrack != nullptr && videoTrack->sv3d;
     if (videoTrack != nullptr) {
         for (const auto& [name, value] : videoTrack->sphericalV1) {
-            if (name == "Spherical" && value == "true") spherical = true;
+            if (name == "Spherical" && value == "true") v1 = true;
         }
-        spherical = spherical || videoTrack->sv3d;
     }
+    const bool spherical = (video != nullptr && video->sphericalSideData) || v1 || v2;
     if (!spherical) no("no spherical video metadata (neither a V1 uuid box nor a V2 sv3d box)");
 
     if (audioTracks == 0) {
@@ -160,7 +191,97 @@ void JudgeOtherMovie(CheckReport& report) {
     if (audio != nullptr && audio->layout != "ambisonic 1") {
         no("libavformat reads the audio layout as \"" + audio->layout + "\", not \"ambisonic 1\"");
     }
+    // Players differ in the version they read: Android's reads V2 only, and
+    // V2 wins where both are.
+    if (spherical && !v2) no("no spherical video V2 (st3d and sv3d in the video sample entry)");
+    if (spherical && !v1) no("no spherical video V1 (the uuid box in the video track)");
+    if (audio != nullptr && audio->sampleRate != kUploadSampleRate) {
+        no("the audio is at " + std::to_string(audio->sampleRate) + " Hz, not " +
+           std::to_string(kUploadSampleRate) + " Hz");
+    }
+    if (audio != nullptr) {
+        if (const auto low = LowBitRate(*audio, audioTrack)) no(*low);
+    }
     report.ready = report.notReady.empty();
+}
+
+// A path as one word of a shell command.
+std::string ShellWord(const std::string& text) {
+    static const char kPlain[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./-+,:=@%";
+    if (!text.empty() && text.front() != '-' &&
+        text.find_first_not_of(kPlain) == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The output a suggested command writes: beside the input, its name with
+// "-360.mov" in place of its extension.
+std::string SuggestedOutput(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    const bool extension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (extension ? path.substr(0, dot) : path) + "-360.mov";
+}
+
+// What the movie is for 360 players, and the command that makes it ready.
+void DescribeForPlayers(CheckReport& report) {
+    const std::string paths =
+        ShellWord(report.path) + " " + ShellWord(SuggestedOutput(report.path));
+    if (report.kind == CheckReport::Kind::CameraMovie) {
+        report.spatial = "camera movie";
+        if (report.convertible) report.commands.push_back({"", "spatialmux " + paths});
+        return;
+    }
+    // A camera movie damaged before the walk reached the camera's boxes: a
+    // conversion takes it as the camera's, and refuses it.
+    if (CarriesCameraMarks(report.path)) {
+        report.spatial = "camera movie";
+        return;
+    }
+    std::vector<const StreamProbe*> audio;
+    bool video = false;
+    if (report.probe) {
+        for (const StreamProbe& stream : report.probe->streams) {
+            if (stream.kind == StreamProbe::Kind::Audio) audio.push_back(&stream);
+            video = video || stream.kind == StreamProbe::Kind::Video;
+        }
+    }
+    if (audio.empty() || audio.front()->channels != 4) {
+        report.spatial = "not spatial";
+        return;
+    }
+    std::string problem;
+    const bool declared =
+        DeclaredAmbisonicChannels(report, &problem).has_value() || audio.front()->ambisonicLayout;
+    report.spatial = declared ? "first-order ambisonics, declared" : "four undeclared channels";
+    // A conversion takes one audio track at the rate it has.
+    if (report.ready || !video || audio.size() != 1 ||
+        audio.front()->sampleRate != kUploadSampleRate) {
+        return;
+    }
+    bool spherical = false;
+    if (report.metadata) {
+        for (const TrackMetadata& track : report.metadata->tracks) {
+            if (track.handler == "vide") {
+                spherical = track.sphericalUuid || track.sv3d;
+                break;
+            }
+        }
+    }
+    const std::string rest = (spherical ? "" : " --projection equirectangular") + (" " + paths);
+    if (declared) {
+        report.commands.push_back({"", "spatialmux" + rest});
+    } else {
+        report.commands.push_back(
+            {"if its channels are ACN/SN3D (W Y Z X)", "spatialmux --ambisonics ambix" + rest});
+        report.commands.push_back(
+            {"if they are FuMa (W X Y Z)", "spatialmux --ambisonics fuma" + rest});
+    }
 }
 
 }  // namespace
@@ -251,6 +372,7 @@ CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedi
             JudgeCameraMovie(report);
         }
         report.convertible = report.notConvertible.empty();
+        DescribeForPlayers(report);
         return report;
     }
 
@@ -262,6 +384,7 @@ CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedi
     }
     report.kind = report.probe ? CheckReport::Kind::OtherMovie : CheckReport::Kind::NotAMovie;
     JudgeOtherMovie(report);
+    DescribeForPlayers(report);
     return report;
 }
 

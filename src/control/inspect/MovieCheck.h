@@ -57,6 +57,18 @@ struct CheckReport {
     bool ready = false;
     std::vector<std::string> notReady;  // each reason
 
+    // What the movie is for 360 players: "camera movie", "first-order
+    // ambisonics, declared", "four undeclared channels" or "not spatial".
+    std::string spatial;
+    // The spatialmux commands that make a ready movie of it (for channels
+    // that are not declared, one for each reading, said in the first part);
+    // none when it is ready already or no conversion can.
+    struct Command {
+        std::string when;  // empty, or what the command takes the movie for
+        std::string line;
+    };
+    std::vector<Command> commands;
+
     // The file passes the check: convertible, or ready.
     bool Passed() const { return convertible || ready; }
 };

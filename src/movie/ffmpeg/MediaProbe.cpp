@@ -54,7 +54,15 @@ StreamProbe ProbeStream(AVStream* stream) {
         probe.channels = par->ch_layout.nb_channels;
         probe.sampleRate = par->sample_rate;
         probe.layout = ffmpeg::LayoutName(par->ch_layout);
-        probe.ambisonicLayout = par->ch_layout.order == AV_CHANNEL_ORDER_AMBISONIC;
+        // Opus says ambisonics by its channel mapping family 2 (in the
+        // OpusHead that the demuxer makes of the track's dOps box, byte 18),
+        // which only its decoder turns into an ambisonic layout.
+        constexpr int kMappingFamilyAt = 18;
+        const bool opusAmbisonics = par->codec_id == AV_CODEC_ID_OPUS &&
+                                    par->extradata_size > kMappingFamilyAt &&
+                                    par->extradata[kMappingFamilyAt] == 2;
+        probe.ambisonicLayout =
+            par->ch_layout.order == AV_CHANNEL_ORDER_AMBISONIC || opusAmbisonics;
         // Samples, not packets: an encoded track counts codec frames of
         // many samples each, and its edit list trims the encoder's priming.
         if (par->sample_rate > 0 && stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {

@@ -165,7 +165,7 @@ void ConversionRunner::Start(int id) {
     c.run->OnEnd([this, &c](const ProgramEnd& end) { Ended(c, end); });
     c.partialFound = platform::IdentityOfPath(row->plan.partial);
     const std::vector<std::string> arguments =
-        ChildConversionArguments(row->plan, {{"--progress=machine"}, audio, std::string(), false});
+        ChildConversionArguments(row->plan, {{"--progress=machine"}, audio, std::string(), false, {}, {}});
     conversions.push_back(std::move(conversion));
     queue.Started(id);
     c.run->Start(program, arguments);

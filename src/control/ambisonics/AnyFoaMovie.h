@@ -1,0 +1,67 @@
+#pragma once
+// spatialmux INPUT OUTPUT for a movie that is not the camera's: one video
+// track and one audio track of four channels of first-order ambisonics,
+// declared by the movie (an SA3D box, or a layout libavformat reads as
+// "ambisonic 1") or by the user (--ambisonics ambix|fuma). The audio is
+// decoded, put in ACN/SN3D order with an identity map, and remuxed with the
+// video packets as they are; the video's spherical metadata is kept (V1 and
+// V2 made to agree) or, with --projection equirectangular, written.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "audio/RecordingMetadata.h"
+#include "control/inspect/MovieCheck.h"
+#include "movie/AmbisonicLayout.h"
+#include "output/Remux.h"
+#include "output/SphericalVideoBoxes.h"
+
+namespace spatialmux {
+
+class wrap_ffmpeg;
+
+// The refusal's line on standard output is "INPUT: " this and the reason.
+inline constexpr const char* kNotConvertible = "not convertible as 360 ambisonics: ";
+
+// What the user says of a movie's audio and video (--ambisonics,
+// --projection); empty when not said.
+struct SpatialChoice {
+    std::string ambisonics;  // "", "ambix" or "fuma"
+    std::string projection;  // "" or "equirectangular"
+};
+
+// How one such movie becomes the output.
+struct FoaPlan {
+    AcnChannels channels{};  // the track channel of W, Y, Z and X
+    float wGain = 1.0f;      // FuMa's W is 3 dB down: x sqrt(2) to SN3D
+    std::string declaredBy;  // what said the channels are ambisonic, in words
+    int sampleRate = 0;
+    std::vector<uint8_t> videoSampleEntry;
+    std::vector<uint8_t> uuidBox;  // the V1 box, the input's or made here
+    output::SphericalVideo sphere;
+    RecordingMetadata recording;
+};
+
+// The plan for the movie `report` describes (not a camera movie), or the
+// reason in English why it is refused before anything is written.
+std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
+                                                     const SpatialChoice& choice);
+
+// A V1 uuid box saying an equirectangular sphere in `stereoMode` (0 mono,
+// 1 top-bottom, 2 left-right).
+std::vector<uint8_t> SphericalUuidBox(uint8_t stereoMode);
+
+// A first-order SA3D box: periphonic, ACN, SN3D, map 0, 1, 2, 3.
+std::vector<uint8_t> AcnSn3dSa3dBox();
+
+// The conversion of such a movie into the hidden output that
+// AppMainFuncProc prepared: 0 written and committed, -1 failed (reported,
+// cleaned up) or cancelled.
+int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
+                        const std::string& output, const FoaPlan& plan,
+                        const output::AudioEncoding& audio);
+
+}  // namespace spatialmux

@@ -1,0 +1,113 @@
+// Writing Spherical Video V2 into the video sample entry of a new moov.
+#include "output/SphericalVideoBoxes.h"
+
+#include <cstring>
+
+#include "audio/ByteOrder.h"
+#include "output/MoovLayout.h"
+
+namespace spatialmux::output {
+
+namespace {
+
+// Bytes of a visual sample entry in front of its child boxes.
+constexpr uint32_t kVisualEntryFields = 8 + 78;
+// The writer named in svhd.
+constexpr char kMetadataSource[] = "spatialmux";
+
+// Opens a box at the end of `out`; Close writes its size.
+class OpenBox {
+public:
+    OpenBox(std::vector<uint8_t>& out, const char* type, bool fullBox)
+        : out_(out), at_(out.size()) {
+        AppendBE32(out_, 0);
+        out_.insert(out_.end(), type, type + 4);
+        if (fullBox) AppendBE32(out_, 0);  // version 0, flags 0
+    }
+    ~OpenBox() { WriteBE32(out_.data() + at_, static_cast<uint32_t>(out_.size() - at_)); }
+    OpenBox(const OpenBox&) = delete;
+    OpenBox& operator=(const OpenBox&) = delete;
+
+private:
+    std::vector<uint8_t>& out_;
+    std::size_t at_;
+};
+
+bool Grow(std::vector<uint8_t>& moov, uint32_t offset, uint32_t change) {
+    const uint64_t size = uint64_t{ReadBE32(moov.data() + offset)} + change;
+    if (size > UINT32_MAX) return false;
+    WriteBE32(moov.data() + offset, static_cast<uint32_t>(size));
+    return true;
+}
+
+}  // namespace
+
+std::vector<uint8_t> St3dBox(uint8_t stereoMode) {
+    std::vector<uint8_t> box;
+    {
+        OpenBox st3d(box, "st3d", true);
+        box.push_back(stereoMode);
+    }
+    return box;
+}
+
+std::vector<uint8_t> Sv3dBox(const SphericalVideo& video) {
+    std::vector<uint8_t> box;
+    {
+        OpenBox sv3d(box, "sv3d", false);
+        {
+            OpenBox svhd(box, "svhd", true);
+            box.insert(box.end(), kMetadataSource, kMetadataSource + sizeof(kMetadataSource));
+        }
+        OpenBox proj(box, "proj", false);
+        {
+            OpenBox prhd(box, "prhd", true);
+            AppendBE32(box, static_cast<uint32_t>(video.yaw));
+            AppendBE32(box, static_cast<uint32_t>(video.pitch));
+            AppendBE32(box, static_cast<uint32_t>(video.roll));
+        }
+        OpenBox equi(box, "equi", true);
+        AppendBE32(box, video.boundsTop);
+        AppendBE32(box, video.boundsBottom);
+        AppendBE32(box, video.boundsLeft);
+        AppendBE32(box, video.boundsRight);
+    }
+    return box;
+}
+
+SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVideo& video) {
+    MoovLayout layout;
+    if (!FindMoovLayout(moov.data(), moov.size(), &layout)) return SphericalV2Result::Refused;
+    const TrackBoxes& track = layout.video;
+    if (track.entrySize < kVisualEntryFields) return SphericalV2Result::Refused;
+    const uint32_t entryEnd = track.entry + track.entrySize;
+    const uint32_t childrenAt = track.entry + kVisualEntryFields;
+    // The children must tile the rest of the entry for the new ones to be
+    // found behind them.
+    uint32_t offset = childrenAt;
+    bool hasSv3d = false;
+    while (offset < entryEnd) {
+        if (entryEnd - offset < 8) return SphericalV2Result::Refused;
+        const uint32_t size = ReadBE32(moov.data() + offset);
+        if (size < 8 || size > entryEnd - offset) return SphericalV2Result::Refused;
+        hasSv3d = hasSv3d || std::memcmp(moov.data() + offset + 4, "sv3d", 4) == 0;
+        offset += size;
+    }
+    if (hasSv3d) return SphericalV2Result::Kept;
+
+    std::vector<uint8_t> boxes = St3dBox(video.stereoMode);
+    const std::vector<uint8_t> sv3d = Sv3dBox(video);
+    boxes.insert(boxes.end(), sv3d.begin(), sv3d.end());
+    const auto change = static_cast<uint32_t>(boxes.size());
+
+    std::vector<uint8_t> result = moov;
+    for (uint32_t at :
+         {0u, track.trak, track.mdia, track.minf, track.stbl, track.stsd, track.entry}) {
+        if (!Grow(result, at, change)) return SphericalV2Result::Refused;
+    }
+    result.insert(result.begin() + entryEnd, boxes.begin(), boxes.end());
+    moov = std::move(result);
+    return SphericalV2Result::Added;
+}
+
+}  // namespace spatialmux::output
