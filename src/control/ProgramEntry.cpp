@@ -145,8 +145,14 @@ int Binaural(const CommandLineRequest& request) {
     const auto began = std::chrono::steady_clock::now();
     std::string problem;
     std::optional<BinauralResult> result;
+    // With --progress=machine a front end follows the render by the
+    // protocol's lines, as it follows a conversion.
+    namespace protocol = progress_protocol;
+    std::optional<MachineProgress> machine;
+    if (request.machineProgress) machine.emplace(binaural.input, binaural.output, stderr);
     {
-        ConsoleProgress progress(binaural.input, binaural.output, stderr);
+        std::optional<ConsoleProgress> progress;
+        if (!machine) progress.emplace(binaural.input, binaural.output, stderr);
         result = MakeBinaural(
             binaural,
             [](float percent) {
@@ -159,15 +165,21 @@ int Binaural(const CommandLineRequest& request) {
             &problem);
     }
     if (const int signal = platform::StopSignalFlag::Received(); signal != 0 && !result) {
+        if (machine) {
+            machine->End(protocol::kStopped, binaural.output, std::nullopt,
+                         InterruptedText(signal));
+        }
         return Interrupted(signal);
     }
     if (!result) {
         std::fprintf(stderr, "spatialmux --binaural: %s\n", problem.c_str());
+        if (machine) machine->End(protocol::kFailed, binaural.output, std::nullopt, problem);
         return 1;
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     const auto size = platform::CurrentFileFacts().Size(result->outputPath);
+    if (machine) machine->End(protocol::kConverted, result->outputPath, size.value_or(0), "");
     std::fputs(BinauralSummary(binaural, *result, seconds, size.value_or(0)).c_str(), stdout);
     std::fflush(stdout);
     return 0;
