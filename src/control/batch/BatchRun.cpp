@@ -12,6 +12,7 @@
 #include "control/batch/BatchPlan.h"
 #include "control/batch/BatchProgress.h"
 #include "control/batch/ChildConversion.h"
+#include "control/check/MovieCheck.h"
 #include "control/convert/HumanSize.h"
 #include "control/convert/OutputFormat.h"
 #include "control/convert/SpaceNeeded.h"
@@ -245,13 +246,20 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
     // The child cleans up after itself on a failure; one killed by a signal
     // cannot, so whatever it left under its hidden names goes here.
     RemoveLeftovers(item);
+    // A movie cut short or damaged is named so, not as "not a camera
+    // movie" or by the failure its reading ended in.
     if (end.exitStatus == 1 &&
         run.printed.find(platform::LocalizedString("alert3")) != std::string::npos) {
-        Report(item, Outcome::Skipped, "not a camera movie");
+        const std::string damage = DamageWords(CheckMovieFile(item.input));
+        Report(item, Outcome::Skipped, damage.empty() ? "not a camera movie" : damage);
         return;
     }
     if (stopSignal != 0) {
         Report(item, Outcome::Stopped, platform::StopSignalFlag::Name(stopSignal));
+        return;
+    }
+    if (const std::string damage = DamageWords(CheckMovieFile(item.input)); !damage.empty()) {
+        Report(item, Outcome::Failed, damage);
         return;
     }
     std::vector<std::string> alerts;

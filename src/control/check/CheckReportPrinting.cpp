@@ -155,6 +155,7 @@ std::string CheckReportText(const CheckReport& report) {
         if (audio != nullptr && audio->chan) line("chan", ChannelLayoutText(*audio->chan));
     }
     if (!report.notCamera.empty()) line("camera movie", "no (" + report.notCamera + ")");
+    if (!report.damaged.empty()) line("damaged or incomplete", report.damaged);
     line("ready for 360 players with first-order ambisonics", report.ready ? "yes" : "no");
     for (const std::string& reason : report.notReady) text += "    - " + reason + "\n";
     if (SoundMapAvailable(report)) line("sound map", "spatialmux --soundmap " + report.path);
@@ -179,6 +180,7 @@ std::string CheckReportJson(const CheckReport& report) {
         object["gainDecibels"] = camera.gainDecibels;
         object["convertible"] = report.convertible;
         if (!report.convertible) object["reason"] = report.notConvertible;
+        if (report.cutShortAt > 0) object["cutShortAt"] = report.cutShortAt;
         return object.dump(-1, ' ', false, json::error_handler_t::replace);
     }
 
@@ -214,6 +216,8 @@ std::string CheckReportJson(const CheckReport& report) {
                          ? ChannelLayoutJson(*audioTrack->chan)
                          : json(nullptr);
     if (!report.notCamera.empty()) object["notCameraMovie"] = report.notCamera;
+    if (report.cutShortAt > 0) object["cutShortAt"] = report.cutShortAt;
+    if (!report.damaged.empty()) object["damaged"] = report.damaged;
     object["ready"] = report.ready;
     object["reasons"] = report.notReady;
     return object.dump(-1, ' ', false, json::error_handler_t::replace);

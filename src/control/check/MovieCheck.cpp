@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "control/check/ChannelLayoutText.h"
+#include "audio/BoxHeader.h"
 #include "control/convert/GainChoice.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
@@ -80,6 +81,30 @@ uint64_t FileLength(const std::string& path) {
     return end > 0 ? static_cast<uint64_t>(end) : 0;
 }
 
+// A file that begins as a movie does (an ftyp box) whose top-level boxes
+// run past its end before any moov: a movie cut off while it was written
+// or copied, its index (written last) missing. The byte its last box
+// should reach, or 0.
+uint64_t CutBeforeIndex(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    const uint64_t length = FileLength(path);
+    uint64_t offset = 0;
+    for (std::size_t count = 0; offset < length && count < kMaxTopLevelBoxes; ++count) {
+        uint8_t bytes[kLargeBoxHeaderSize] = {};
+        file.seekg(static_cast<std::streamoff>(offset));
+        file.read(reinterpret_cast<char*>(bytes), sizeof bytes);
+        const auto got = static_cast<std::size_t>(file.gcount());
+        file.clear();
+        const auto header = ParseBoxHeader(bytes, got, UINT64_MAX - offset);
+        if (!header || (offset == 0 && !header->Is("ftyp")) || header->Is("moov")) return 0;
+        if (header->toEnd) return 0;
+        if (header->size > length - offset) return offset + header->size;
+        offset += header->size;
+    }
+    // Whole boxes and no moov: nothing was cut, there is no index at all.
+    return 0;
+}
+
 const StreamProbe* FirstStream(const MediaProbe& probe, StreamProbe::Kind kind) {
     for (const StreamProbe& stream : probe.streams) {
         if (stream.kind == kind) return &stream;
@@ -97,6 +122,7 @@ void JudgeCameraMovie(CheckReport& report) {
     } else if (video->indexEnd > FileLength(report.path)) {
         report.notConvertible = "the video data is cut short (the file ends before byte " +
                                 std::to_string(video->indexEnd) + ")";
+        report.cutShortAt = video->indexEnd;
     }
     report.convertible = report.notConvertible.empty();
 }
@@ -247,6 +273,7 @@ CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedi
         } else if (const uint64_t audioEnd = AudioEnd(reader); audioEnd > FileLength(path)) {
             report.notConvertible = "the audio data is cut short (the file ends before byte " +
                                     std::to_string(audioEnd) + ")";
+            report.cutShortAt = audioEnd;
         } else {
             JudgeCameraMovie(report);
         }
@@ -261,8 +288,25 @@ CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedi
         report.probeProblem = "libavformat finds no streams in it";
     }
     report.kind = report.probe ? CheckReport::Kind::OtherMovie : CheckReport::Kind::NotAMovie;
+    if (!report.probe) {
+        if (const uint64_t end = CutBeforeIndex(path); end > 0) {
+            report.cutShortAt = end;
+            report.damaged = "the file ends at byte " + std::to_string(FileLength(path)) +
+                             ", before the movie's index (moov): it was cut off while it was "
+                             "written or copied";
+        }
+    }
     JudgeOtherMovie(report);
     return report;
+}
+
+std::string DamageWords(const CheckReport& report) {
+    if (report.cutShortAt > 0) {
+        return "cut short at byte " + std::to_string(FileLength(report.path)) +
+               " (its data reaches byte " + std::to_string(report.cutShortAt) + ")";
+    }
+    if (!report.damaged.empty()) return "damaged: " + report.damaged;
+    return std::string();
 }
 
 }  // namespace spatialmux
