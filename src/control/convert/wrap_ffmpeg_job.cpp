@@ -5,6 +5,7 @@
 
 #include "audio/WavWriter.h"
 #include "control/convert/JobPreflight.h"
+#include "control/convert/HumanSize.h"
 #include "control/convert/JobState.h"
 #include "control/convert/OutputCommit.h"
 #include "control/convert/OutputFormat.h"
@@ -130,8 +131,19 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
     std::printf("%f %f\n", size, free);
     std::fflush(stdout);
     const bool edit = UsesEditEngine(output, std::get<OutputFormat>(format).audio.codec);
-    if (freeBytes && SpaceNeeded(input, outputFolder, *cur_reader(), edit) > *freeBytes) {
-        return refuse("alert2");
+    if (const uint64_t needed = SpaceNeeded(input, outputFolder, *cur_reader(), edit);
+        freeBytes && needed > *freeBytes) {
+        // The figures, so that the user knows how much to free.
+        std::printf("error!! not enough free space in %s: %llu bytes needed, %llu free\n",
+                    outputFolder.c_str(), static_cast<unsigned long long>(needed),
+                    static_cast<unsigned long long>(*freeBytes));
+        std::fflush(stdout);
+        std::string text = platform::LocalizedString("alert2");
+        text = platform::FillPlaceholder(std::move(text), "{needed}", HumanSize(needed));
+        text = platform::FillPlaceholder(std::move(text), "{free}", HumanSize(*freeBytes));
+        text = platform::FillPlaceholder(std::move(text), "{more}",
+                                         HumanSize(needed - *freeBytes));
+        return refuseWith(text);
     }
 
     // Last, the lock on the output and the hidden file the output is
