@@ -147,18 +147,25 @@ void ConversionRunner::Fill() {
     }
 }
 
-void ConversionRunner::Start(int id) {
-    const QueueRow* row = queue.Find(id);
-    if (row == nullptr) return;
-    auto conversion = std::make_unique<Conversion>();
-    Conversion& c = *conversion;
+std::unique_ptr<ConversionRunner::Conversion> ConversionRunner::NewChild(int id,
+                                                                         EndHandler ended) {
+    auto child = std::make_unique<Conversion>();
+    Conversion& c = *child;
     c.id = id;
     c.run = std::make_unique<ProgramRun>();
     c.killer.setSingleShot(true);
     c.killer.setInterval(kStopGraceMilliseconds);
     connect(&c.killer, &QTimer::timeout, this, [&c] { c.run->Signal(SIGKILL); });
     c.run->OnErrorLine([this, &c](const std::string& line) { Heard(c, line); });
-    c.run->OnEnd([this, &c](const ProgramEnd& end) { Ended(c, end); });
+    c.run->OnEnd([this, &c, ended](const ProgramEnd& end) { (this->*ended)(c, end); });
+    return child;
+}
+
+void ConversionRunner::Start(int id) {
+    const QueueRow* row = queue.Find(id);
+    if (row == nullptr) return;
+    auto conversion = NewChild(id, &ConversionRunner::Ended);
+    Conversion& c = *conversion;
     const std::vector<std::string> arguments =
         ChildConversionArguments(row->plan, {{"--progress=machine"}, audio, std::string(), false});
     conversions.push_back(std::move(conversion));
@@ -188,16 +195,9 @@ bool ConversionRunner::Listen(int id, const std::string& movie, const std::strin
     // A render of this name killed before its clean-up (a window killed
     // outright) left its lock and hidden file: they go before the next.
     RemoveBinauralLeftovers(sound);
-    auto render = std::make_unique<Conversion>();
+    auto render = NewChild(id, &ConversionRunner::Listened);
     Conversion& r = *render;
-    r.id = id;
     r.sound = sound;
-    r.run = std::make_unique<ProgramRun>();
-    r.killer.setSingleShot(true);
-    r.killer.setInterval(kStopGraceMilliseconds);
-    connect(&r.killer, &QTimer::timeout, this, [&r] { r.run->Signal(SIGKILL); });
-    r.run->OnErrorLine([this, &r](const std::string& line) { Heard(r, line); });
-    r.run->OnEnd([this, &r](const ProgramEnd& end) { Listened(r, end); });
     renders.push_back(std::move(render));
     queue.ListenStarted(id);
     r.run->Start(program, {"--progress=machine", "--binaural", "--", movie, sound});

@@ -80,6 +80,10 @@ private:
 
     void Fill();
     void Start(int id);
+    using EndHandler = void (ConversionRunner::*)(Conversion& child, const ProgramEnd& end);
+    // A child of row `id`, not started: its run, its grace before SIGKILL,
+    // its lines heard, and `ended` called when it has ended.
+    std::unique_ptr<Conversion> NewChild(int id, EndHandler ended);
     void Ended(Conversion& conversion, const ProgramEnd& end);
     void Listened(Conversion& render, const ProgramEnd& end);
     // The child's line on its standard error: its progress, its end, or

@@ -625,7 +625,7 @@ void QueueWindow::closeEvent(QCloseEvent* event) {
                         : QueueText("gui.ask.close.listen",
                                     {{"{count}", std::to_string(runner.Listening())}});
         if (!dialogs.Confirm(this, question, QueueText("gui.ask.close.stop"),
-                             QueueText("gui.ask.keep"))) {
+                             QueueText(running > 0 ? "gui.ask.keep" : "gui.ask.keep.listen"))) {
             event->ignore();
             return;
         }

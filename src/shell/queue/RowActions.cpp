@@ -1,5 +1,8 @@
 #include "shell/queue/RowActions.h"
 
+#include <sstream>
+#include <utility>
+
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -61,6 +64,52 @@ const RowAction kShowInFolder = {
         host.ShowInFolder(row.plan.output);
     }};
 
+// The --check report in the user's language: its kind and labels
+// translated, the values as the program wrote them.
+std::string TranslatedReport(const std::string& report) {
+    static const std::pair<const char*, const char*> kWords[] = {
+        {"camera movie", "details.kind.camera"},
+        {"movie", "details.kind.movie"},
+        {"not a movie", "details.kind.notmovie"},
+        {"video", "details.video"},
+        {"audio", "details.audio"},
+        {"software", "details.software"},
+        {"gain", "details.gain"},
+        {"convertible", "details.convertible"},
+        {"sound map", "details.soundmap"},
+        {"spherical video V1", "details.spherical1"},
+        {"spherical video V2", "details.spherical2"},
+        {"SA3D", "details.sa3d"},
+        {"chan", "details.chan"},
+        {"damaged or incomplete", "details.damaged"},
+        {"ready for 360 players with first-order ambisonics", "details.ready"},
+    };
+    const auto translate = [](const std::string& word) {
+        for (const auto& [english, key] : kWords) {
+            if (word == english) return QueueText(key);
+        }
+        return word;
+    };
+    std::string text;
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+        // "FILE: kind" first, then "  label: value" (a "    - reason" as it is).
+        const bool heading = !line.empty() && line[0] != ' ';
+        const std::size_t colon = heading ? line.rfind(": ") : line.find(": ");
+        if (colon != std::string::npos && (heading || line.compare(0, 4, "    ") != 0)) {
+            if (heading) {
+                line = line.substr(0, colon + 2) + translate(line.substr(colon + 2));
+            } else {
+                const std::size_t label = line.find_first_not_of(' ');
+                line = line.substr(0, label) + translate(line.substr(label, colon - label)) +
+                       line.substr(colon);
+            }
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
 // The --check report of the output; for a file the check turned away, its
 // own report says why.
 const RowAction kDetails = {
@@ -73,7 +122,7 @@ const RowAction kDetails = {
     [](RowActionHost& host, const QueueRow& row, const ProgramEnd& run) {
         const std::string report = run.output.empty() ? run.errorTail : run.output;
         host.ShowReport(QueueText("gui.details.title", {{"{name}", row.name}}),
-                        run.started ? report : run.problem);
+                        run.started ? TranslatedReport(report) : run.problem);
     }};
 
 // An output that is there already is converted over, once the check has
