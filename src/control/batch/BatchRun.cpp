@@ -17,6 +17,7 @@
 #include "control/convert/OutputFormat.h"
 #include "control/convert/SpaceNeeded.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "movie/MediaProbe.h"
 #include "platform/ChildProcess.h"
 #include "platform/ExecutablePath.h"
 #include "platform/FileFacts.h"
@@ -247,7 +248,9 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
     // cannot, so whatever it left under its hidden names goes here.
     RemoveLeftovers(item);
     // A movie cut short or damaged is named so, not as "not a camera
-    // movie" or by the failure its reading ended in.
+    // movie" or by the failure its reading ended in. (The check's reading
+    // keeps libavformat's own complaints off the batch's lines.)
+    SilenceMediaLog();
     if (end.exitStatus == 1 &&
         run.printed.find(platform::LocalizedString("alert3")) != std::string::npos) {
         const std::string damage = DamageWords(CheckMovieFile(item.input));

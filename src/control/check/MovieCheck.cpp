@@ -82,9 +82,9 @@ uint64_t FileLength(const std::string& path) {
 }
 
 // A file that begins as a movie does (an ftyp box) whose top-level boxes
-// run past its end before any moov: a movie cut off while it was written
-// or copied, its index (written last) missing. The byte its last box
-// should reach, or 0.
+// run past its end before a whole moov: a movie cut off while it was
+// written or copied, its index (written last) missing or cut. The byte its
+// last box should reach, or 0.
 uint64_t CutBeforeIndex(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     const uint64_t length = FileLength(path);
@@ -96,8 +96,8 @@ uint64_t CutBeforeIndex(const std::string& path) {
         const auto got = static_cast<std::size_t>(file.gcount());
         file.clear();
         const auto header = ParseBoxHeader(bytes, got, UINT64_MAX - offset);
-        if (!header || (offset == 0 && !header->Is("ftyp")) || header->Is("moov")) return 0;
-        if (header->toEnd) return 0;
+        if (!header || (offset == 0 && !header->Is("ftyp")) || header->toEnd) return 0;
+        if (header->Is("moov") && header->size <= length - offset) return 0;
         if (header->size > length - offset) return offset + header->size;
         offset += header->size;
     }
@@ -292,8 +292,8 @@ CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedi
         if (const uint64_t end = CutBeforeIndex(path); end > 0) {
             report.cutShortAt = end;
             report.damaged = "the file ends at byte " + std::to_string(FileLength(path)) +
-                             ", before the movie's index (moov): it was cut off while it was "
-                             "written or copied";
+                             ", before the end of the movie's index (moov): it was cut off "
+                             "while it was written or copied";
         }
     }
     JudgeOtherMovie(report);
