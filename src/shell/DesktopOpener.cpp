@@ -81,8 +81,8 @@ void DesktopOpener::ShowItem(const std::string& path, std::function<void(bool)> 
             QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
         call << QStringList{QUrl::fromLocalFile(QFile::decodeName(path.c_str())).toString()}
              << QString();
-        auto* watcher = new QDBusPendingCallWatcher(
-            bus.asyncCall(call, kFileManagerTimeoutMilliseconds), this);
+        auto* watcher =
+            new QDBusPendingCallWatcher(bus.asyncCall(call, kFileManagerTimeoutMilliseconds), this);
         connect(watcher, &QDBusPendingCallWatcher::finished, this,
                 [this, folder, done](QDBusPendingCallWatcher* answered) {
                     answered->deleteLater();

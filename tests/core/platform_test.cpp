@@ -60,13 +60,12 @@ std::map<std::string, std::string> StringsFile(const char* language) {
 // row actions, the formats, the phases). A key missing from a language
 // would show the user an empty text.
 TEST(LocalizedStrings, EveryKeyTheSourcesUseHasATextInEveryLanguage) {
-    static const std::regex call(
-        R"re((?:QueueText|LocalizedString|Text)\(\s*"([^"]+)"\s*[,)])re");
+    static const std::regex call(R"re((?:QueueText|LocalizedString|Text)\(\s*"([^"]+)"\s*[,)])re");
     static const std::regex dotted(R"re("([a-z][a-z0-9]*(?:\.[a-z0-9]+)+)")re");
     static const std::regex phase(R"re((?:kPhase\w+ = |myPhase_update\()"([a-z]+)")re");
     std::set<std::string> used;
-    for (const auto& entry :
-         std::filesystem::recursive_directory_iterator(std::string(SPATIALMUX_SOURCE_DIR) + "/src")) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             std::string(SPATIALMUX_SOURCE_DIR) + "/src")) {
         const std::string ext = entry.path().extension().string();
         if (ext != ".cpp" && ext != ".h") continue;
         std::istringstream lines(ReadText(entry.path()));

@@ -120,8 +120,8 @@ TEST_P(RefusedJobTest, ShowsTheControllersAlertAndQuitsWithoutProgressWindow) {
         EXPECT_EQ(backend.Alerts()[0].rfind(text.substr(0, text.find('{')), 0), 0u);
         EXPECT_NE(backend.Alerts()[0].find(" 10 bytes"), std::string::npos) << backend.Alerts()[0];
     } else {
-        EXPECT_EQ(backend.Alerts(), c.outputIsInput ? Texts({c.alertKey, "alert4"})
-                                                    : Texts({c.alertKey}));
+        EXPECT_EQ(backend.Alerts(),
+                  c.outputIsInput ? Texts({c.alertKey, "alert4"}) : Texts({c.alertKey}));
     }
     EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(fronts, 0);

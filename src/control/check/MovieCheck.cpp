@@ -10,8 +10,8 @@
 #include <fstream>
 #include <utility>
 
-#include "control/check/ChannelLayoutText.h"
 #include "audio/BoxHeader.h"
+#include "control/check/ChannelLayoutText.h"
 #include "control/convert/GainChoice.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"

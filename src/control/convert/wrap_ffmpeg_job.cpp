@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "audio/WavWriter.h"
-#include "control/convert/JobPreflight.h"
 #include "control/convert/HumanSize.h"
+#include "control/convert/JobPreflight.h"
 #include "control/convert/JobState.h"
 #include "control/convert/OutputCommit.h"
 #include "control/convert/OutputFormat.h"
@@ -141,8 +141,7 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
         std::string text = platform::LocalizedString("alert2");
         text = platform::FillPlaceholder(std::move(text), "{needed}", HumanSize(needed));
         text = platform::FillPlaceholder(std::move(text), "{free}", HumanSize(*freeBytes));
-        text = platform::FillPlaceholder(std::move(text), "{more}",
-                                         HumanSize(needed - *freeBytes));
+        text = platform::FillPlaceholder(std::move(text), "{more}", HumanSize(needed - *freeBytes));
         return refuseWith(text);
     }
 

@@ -147,8 +147,7 @@ void ConversionRunner::Fill() {
     }
 }
 
-std::unique_ptr<ConversionRunner::Conversion> ConversionRunner::NewChild(int id,
-                                                                         EndHandler ended) {
+std::unique_ptr<ConversionRunner::Conversion> ConversionRunner::NewChild(int id, EndHandler ended) {
     auto child = std::make_unique<Conversion>();
     Conversion& c = *child;
     c.id = id;
@@ -219,7 +218,8 @@ void ConversionRunner::Listened(Conversion& r, const ProgramEnd& end) {
     namespace protocol = progress_protocol;
     ListenEnd result;
     result.sound = r.sound;
-    result.written = end.started && end.exitStatus == 0 && r.end && r.end->result == protocol::kConverted;
+    result.written =
+        end.started && end.exitStatus == 0 && r.end && r.end->result == protocol::kConverted;
     if (!result.written) {
         // The render removes its own files; one that was killed could not.
         RemoveBinauralLeftovers(r.sound);

@@ -181,7 +181,7 @@ void QueueWindow::BuildLayout() {
     header->setSectionResizeMode(QueueTableModel::State, QHeaderView::Interactive);
     header->setSectionResizeMode(QueueTableModel::Actions, QHeaderView::ResizeToContents);
     header->setMinimumSectionSize(60);
-    header->resizeSection(QueueTableModel::State, 300);
+    header->resizeSection(QueueTableModel::State, 260);
     list.setTextElideMode(Qt::ElideRight);
     connect(&list, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { ShowRowMenu(at); });
@@ -419,8 +419,11 @@ void QueueWindow::StopAll() {
     runner.StopAllAndWait();
     // A sound map or a check still running is stopped as a render is: it
     // removes what it wrote; one that takes longer than the grace is
-    // killed with its run.
-    for (const auto& run : actionRuns) run->Signal(SIGTERM);
+    // killed with its run. Its end is no news to the user now.
+    for (const auto& run : actionRuns) {
+        run->OnEnd(nullptr);
+        run->Signal(SIGTERM);
+    }
     const auto grace = std::chrono::steady_clock::now() + kHelperStopGrace;
     while (std::any_of(actionRuns.begin(), actionRuns.end(),
                        [](const auto& run) { return run->Running(); }) &&
@@ -533,9 +536,9 @@ void QueueWindow::Replace(int id) {
     const FormatFacts& chosen = FactsOf(Choice().format);
     const std::string& output = row->plan.output;
     const std::string extension = chosen.extension;
-    const bool suits = output.size() >= extension.size() &&
-                       output.compare(output.size() - extension.size(), extension.size(),
-                                      extension) == 0;
+    const bool suits =
+        output.size() >= extension.size() &&
+        output.compare(output.size() - extension.size(), extension.size(), extension) == 0;
     if (!queue.Replace(id)) return;
     overall.setValue(0);
     runner.Run(suits ? chosen.audio : "");

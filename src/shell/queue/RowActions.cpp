@@ -58,11 +58,10 @@ const RowAction kStopListening = {
         host.StopListening(row.id);
     }};
 
-const RowAction kShowInFolder = {
-    "action.folder", HasOutput, nullptr,
-    [](RowActionHost& host, const QueueRow& row, const ProgramEnd&) {
-        host.ShowInFolder(row.plan.output);
-    }};
+const RowAction kShowInFolder = {"action.folder", HasOutput, nullptr,
+                                 [](RowActionHost& host, const QueueRow& row, const ProgramEnd&) {
+                                     host.ShowInFolder(row.plan.output);
+                                 }};
 
 // The --check report in the user's language: its kind and labels
 // translated, the values as the program wrote them.
@@ -140,8 +139,8 @@ const RowAction kReplace = {
         const QJsonObject report =
             QJsonDocument::fromJson(QByteArray::fromStdString(run.output)).object();
         if (!run.started || report.isEmpty()) {
-            host.Alert(QueueText("gui.replace.unchecked", {{"{file}", file},
-                                                           {"{cause}", CauseOf(run)}}));
+            host.Alert(
+                QueueText("gui.replace.unchecked", {{"{file}", file}, {"{cause}", CauseOf(run)}}));
         } else if (report.value(QLatin1String("kind")).toString() ==
                    QLatin1String("camera movie")) {
             host.Alert(QueueText("gui.replace.footage", {{"{file}", file}}));

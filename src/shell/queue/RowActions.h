@@ -1,12 +1,10 @@
 #pragma once
 // What a row of the queue offers once its movie is converted, or when its
-// output was there already (and Cancel while it converts): each action is a name, the rows it is offered for,
-// the command-line program's arguments it runs first (none: nothing to
-// run), and what the window then does with the result. The window shows
-// every action a row offers as a button on the row and in its menu, so one
-// more action (say, a binaural preview made by another option of the
-// program and opened in the desktop's player) is one more entry in
-// RowActions().
+// output was there already (and Cancel while it converts): each action is a name, the rows it is
+// offered for, the command-line program's arguments it runs first (none: nothing to run), and what
+// the window then does with the result. The window shows every action a row offers as a button on
+// the row and in its menu, so one more action (say, a binaural preview made by another option of
+// the program and opened in the desktop's player) is one more entry in RowActions().
 
 #include <string>
 #include <vector>
