@@ -82,7 +82,8 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
     // A movie that is there only in part (cut off while it was copied) is
     // named so before anything is asked, not as "not a camera movie" nor
     // as a conversion that fails halfway.
-    if (const std::string damage = DamageWords(CheckMovieFile(input)); !damage.empty()) {
+    const CheckReport check = CheckMovieFile(input);
+    if (const std::string damage = DamageWords(check); !damage.empty()) {
         std::printf("error!! %s\n", damage.c_str());
         std::fflush(stdout);
         quitting = true;
@@ -94,7 +95,14 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
     cur_converter = std::make_unique<wrap_ffmpeg>();
     if (cur_converter->CheckMovie(input) == 0) {
         quitting = true;
-        myAlert(platform::LocalizedString("alert3"));
+        // A camera's movie that cannot be converted says why, as the check
+        // found it; anything else is no camera movie.
+        const bool camera = check.kind == CheckReport::Kind::CameraMovie && !check.convertible &&
+                            !check.notConvertible.empty();
+        myAlert(camera
+                    ? platform::FillPlaceholder(platform::LocalizedString("alert.notconvertible"),
+                                                "{cause}", check.notConvertible)
+                    : platform::LocalizedString("alert3"));
         Terminate();
         return;
     }
