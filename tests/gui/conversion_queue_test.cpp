@@ -202,6 +202,7 @@ TEST_F(QueueTest, ExistingOutputsAreReplacedAndRendersShowInTheRow) {
 
     Write(dir.Path("C.MP4"), "c");
     queue.Add({dir.Path("C.MP4")}, nullptr);
+    queue.Checked(queue.Rows().back().id, true, 1.0, "");
     const std::string counts = QueueText("gui.summary", {{"{converted}", "1"},
                                                          {"{skipped}", "1"},
                                                          {"{failed}", "0"},

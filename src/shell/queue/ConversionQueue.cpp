@@ -376,9 +376,8 @@ std::string ConversionQueue::Summary(double seconds) const {
                                   {"{cancelled}", std::to_string(totals.cancelled)},
                                   {"{size}", HumanSize(totals.written)},
                                   {"{time}", HumanDuration(seconds)}});
-    const auto ready = std::count_if(rows.begin(), rows.end(), [](const QueueRow& row) {
-        return row.state == RowState::Ready || row.state == RowState::Checking;
-    });
+    const auto ready = std::count_if(
+        rows.begin(), rows.end(), [](const QueueRow& row) { return row.state == RowState::Ready; });
     if (ready > 0) {
         summary += QueueText("gui.summary.ready", {{"{count}", std::to_string(ready)}});
     }
