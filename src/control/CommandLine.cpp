@@ -145,7 +145,8 @@ std::string CommandLineHelp() {
            "                            responses (default: libmysofa's default.sofa);\n"
            "                            the loudest sample is brought to -1 dBFS (at most\n"
            "                            +40 dB of gain) and printed; a camera movie is\n"
-           "                            rendered as its conversion will sound\n"
+           "                            rendered as its conversion will sound;\n"
+           "                            --progress=machine reports it as a conversion\n"
            "  spatialmux [MOVIE]        open the windowed converter (drop one movie on it)\n"
            "  spatialmux --help         show this help\n"
            "  spatialmux --version      show the version\n"
@@ -263,7 +264,7 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
             overwrite->count() > 0 || progressFd->count() > 0 || audio->count() > 0 ||
             audioBitRate->count() > 0 || format->count() > 0 || request.acceptShortAudio ||
             request.remux || ambisonics->count() > 0 || projection->count() > 0) {
-            return Wrong("--binaural takes only --look and --hrtf");
+            return Wrong("--binaural takes only --look, --hrtf and --progress=machine");
         }
         if (hrtf->count() > 0 && request.hrtf.empty()) return Wrong("--hrtf needs a SOFA file");
         ParseLook(look.empty() ? "0" : look, &request.lookAzimuth, &request.lookElevation);

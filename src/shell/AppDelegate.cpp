@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "control/binaural/BinauralCommand.h"
+#include "control/inspect/MovieCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/JobPreflight.h"
 #include "control/soundmap/SoundMapCommand.h"
@@ -78,51 +79,78 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
         Terminate();
         return;
     }
+    // A movie that is there only in part (cut off while it was copied) is
+    // named so before anything is asked, not as "not a camera movie" nor
+    // as a conversion that fails halfway.
+    const CheckReport check = CheckMovieFile(input);
+    if (const std::string damage = DamageWords(check); !damage.empty()) {
+        std::printf("error!! %s\n", damage.c_str());
+        std::fflush(stdout);
+        quitting = true;
+        myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.damaged"), "{cause}",
+                                          damage));
+        Terminate();
+        return;
+    }
     cur_converter = std::make_unique<wrap_ffmpeg>();
     if (cur_converter->CheckMovie(input) == 0) {
         quitting = true;
-        myAlert(platform::LocalizedString("alert3"));
+        // A camera's movie that cannot be converted says why, as the check
+        // found it; anything else is no camera movie.
+        const bool camera = check.kind == CheckReport::Kind::CameraMovie && !check.convertible &&
+                            !check.notConvertible.empty();
+        myAlert(camera
+                    ? platform::FillPlaceholder(platform::LocalizedString("alert.notconvertible"),
+                                                "{cause}", check.notConvertible)
+                    : platform::LocalizedString("alert3"));
         Terminate();
         return;
     }
 
-    asking = true;
-    const std::optional<std::string> output = onSelectSaveAs(input);
-    asking = false;
-    if (!output) {
-        quitting = true;
-        myAlert(platform::LocalizedString("alert4"));
-        Terminate();
-        return;
+    // A name the droplet refuses (its folder is gone, it is the input
+    // itself) is said, and the dialog asks again.
+    std::optional<std::string> output;
+    while (!output) {
+        asking = true;
+        output = onSelectSaveAs(input);
+        asking = false;
+        if (!output) {
+            quitting = true;
+            myAlert(platform::LocalizedString("alert4"));
+            Terminate();
+            return;
+        }
+        if (const std::string refusal = RefusedOutput(input, *output); !refusal.empty()) {
+            myAlert(refusal);
+            output.reset();
+        }
     }
-    // A name typed into the dialog may lead into a folder that does not
-    // exist: say so before anything starts.
-    const std::string outputFolder = DeletingLastPathComponent(*output);
-    std::error_code error;
-    if (!outputFolder.empty() && !std::filesystem::is_directory(outputFolder, error)) {
-        std::printf("error!! the folder %s does not exist\n", outputFolder.c_str());
-        std::fflush(stdout);
-        quitting = true;
-        myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.nofolder"), "{folder}",
-                                          outputFolder));
-        Terminate();
-        return;
-    }
-    // The droplet ends after any refusal: its text says what to do next
-    // time, not "choose another name" now.
-    if (platform::CurrentFileFacts().SameFile(input, *output)) {
-        std::printf("error!! the output is the input file\n");
-        std::fflush(stdout);
-        quitting = true;
-        myAlert(platform::LocalizedString("alert.sameasinput"));
-        Terminate();
-        return;
-    }
+    const std::string audio = saveDialog.ChosenAudio();
+    if (!audio.empty()) cur_converter->ChooseAudio(audio, std::string());
 
     if (cur_converter->AppMainFuncProc(input, *output, false) == 0) {
         quitting = true;
         Terminate();
     }
+}
+
+std::string AppDelegate::RefusedOutput(const std::string& input, const std::string& output) {
+    // A name typed into the dialog may lead into a folder that does not
+    // exist: say so before anything starts.
+    const std::string outputFolder = DeletingLastPathComponent(output);
+    std::error_code error;
+    if (!outputFolder.empty() && !std::filesystem::is_directory(outputFolder, error)) {
+        std::printf("error!! the folder %s does not exist\n", outputFolder.c_str());
+        std::fflush(stdout);
+        return platform::FillPlaceholder(platform::LocalizedString("alert.nofolder"), "{folder}",
+                                         outputFolder);
+    }
+    if (platform::CurrentFileFacts().SameFile(input, output)) {
+        std::printf("error!! the output is the input file\n");
+        std::fflush(stdout);
+        return platform::LocalizedString("alert.sameasinput");
+    }
+    return std::string();
 }
 
 std::optional<std::string> AppDelegate::onSelectSaveAs(const std::string& input) {

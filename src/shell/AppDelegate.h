@@ -46,6 +46,9 @@ public:
 
 private:
     void Terminate();
+    // Why the droplet does not write to `output` (its text for the user),
+    // or "" when it may.
+    std::string RefusedOutput(const std::string& input, const std::string& output);
     // Renders the movie for headphones beside it and hands the sound to the
     // desktop's player (or says where it is when no player takes it).
     void Listen(const std::string& movie);

@@ -3,13 +3,30 @@
 #include <memory>
 
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
 
+#ifdef SPATIALMUX_WITH_QTDBUS
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#endif
+
+#include "platform/PathParts.h"
+
 namespace spatialmux {
+
+namespace {
+// xdg-open that ends with an error this late ran an application, which the
+// user saw; its exit status is that application's, not a failure to open.
+constexpr qint64 kOpenedAfterMilliseconds = 2000;
+constexpr int kFileManagerTimeoutMilliseconds = 5000;
+}  // namespace
 
 DesktopOpener::DesktopOpener(QObject* parent) : QObject(parent) {}
 
@@ -38,15 +55,47 @@ void DesktopOpener::Open(const std::string& path, std::function<void(bool)> done
             },
             Qt::QueuedConnection);
     };
-    connect(opener, &QProcess::finished, this, [finish](int code, QProcess::ExitStatus status) {
-        finish(status == QProcess::NormalExit && code == 0);
-    });
+    QElapsedTimer began;
+    began.start();
+    connect(opener, &QProcess::finished, this,
+            [finish, began](int code, QProcess::ExitStatus status) {
+                finish((status == QProcess::NormalExit && code == 0) ||
+                       began.elapsed() >= kOpenedAfterMilliseconds);
+            });
     connect(opener, &QProcess::errorOccurred, this, [finish](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart) finish(false);
     });
     opener->setProcessChannelMode(QProcess::ForwardedChannels);
     opener->setStandardInputFile(QProcess::nullDevice());
     opener->start(xdgOpen, {file});
+}
+
+void DesktopOpener::ShowItem(const std::string& path, std::function<void(bool)> done) {
+    const std::string folder = platform::FolderOf(path);
+#ifdef SPATIALMUX_WITH_QTDBUS
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.FileManager1"),
+            QStringLiteral("/org/freedesktop/FileManager1"),
+            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+        call << QStringList{QUrl::fromLocalFile(QFile::decodeName(path.c_str())).toString()}
+             << QString();
+        auto* watcher =
+            new QDBusPendingCallWatcher(bus.asyncCall(call, kFileManagerTimeoutMilliseconds), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                [this, folder, done](QDBusPendingCallWatcher* answered) {
+                    answered->deleteLater();
+                    if (answered->isError()) {
+                        Open(folder, done);
+                    } else {
+                        done(true);
+                    }
+                });
+        return;
+    }
+#endif
+    Open(folder, std::move(done));
 }
 
 bool DesktopOpener::OpenAndWait(const std::string& path) {

@@ -4,6 +4,7 @@
 #include <QMetaObject>
 
 #include "control/convert/wrap_ffmpeg.h"
+#include "platform/LocalizedStrings.h"
 #include "platform/qt/QtBackend.h"
 #include "shell/AppDelegate.h"
 #include "shell/FileOpenEvents.h"
@@ -50,6 +51,12 @@ int RunDropletSession(platform::QtBackend& backend, SaveDialog& saveDialog,
         // application quits: an ending without a word would look like Cancel.
         if (wrap_ffmpeg::LastJobResult() == JobResult::Succeeded && !window.OutputPath().empty()) {
             delegate.TellWritten(window.OutputPath());
+        }
+        // A cancel by the user is said in a word, so that the window's
+        // going away is not taken for a finished conversion.
+        if (stoppedBy == 0 && window.Cancelled() &&
+            wrap_ffmpeg::LastJobResult() == JobResult::Cancelled) {
+            backend.ShowNotice(platform::LocalizedString("notice.cancelled"));
         }
         if (stoppedBy != 0) status = 128 + stoppedBy;
 

@@ -24,17 +24,27 @@ std::optional<std::string> FileSaveDialog::Run(const std::string& folder,
                               QStringLiteral(" (*.mov *.MOV)");
     const QString mp4Filter = QString::fromUtf8(platform::LocalizedString("save.filter.mp4")) +
                               QStringLiteral(" (*.mp4 *.MP4)");
-    dialog.setNameFilters(QStringList{movFilter, mp4Filter});
+    // Opus: the same MP4 names, with the audio the queue window offers too.
+    const QString opusFilter = QString::fromUtf8(platform::LocalizedString("gui.format.opus")) +
+                               QStringLiteral(" (*.mp4 *.MP4)");
+    dialog.setNameFilters(QStringList{movFilter, mp4Filter, opusFilter});
     dialog.selectNameFilter(movFilter);
     dialog.setDefaultSuffix(QStringLiteral("mov"));
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                     [&dialog, mp4Filter](const QString& filter) {
-                         dialog.setDefaultSuffix(filter == mp4Filter ? QStringLiteral("mp4")
-                                                                     : QStringLiteral("mov"));
+                     [&dialog, movFilter](const QString& filter) {
+                         dialog.setDefaultSuffix(filter == movFilter ? QStringLiteral("mov")
+                                                                     : QStringLiteral("mp4"));
                      });
     if (!folder.empty()) dialog.setDirectory(QFile::decodeName(folder.c_str()));
     dialog.selectFile(QFile::decodeName(proposedName.c_str()));
+    audio.clear();
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    // Opus only where the name is an MP4's; a .mov typed under it keeps PCM.
+    const QString name = dialog.selectedFiles().value(0);
+    if (dialog.selectedNameFilter() == opusFilter &&
+        name.endsWith(QStringLiteral(".mp4"), Qt::CaseInsensitive)) {
+        audio = "opus";
+    }
     const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty()) return std::nullopt;
     return std::string(QFile::encodeName(chosen.front()).constData());

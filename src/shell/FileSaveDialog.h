@@ -1,7 +1,7 @@
 #pragma once
 // The save dialog of the desktop: a file dialog in save mode that offers
-// QuickTime movies (PCM, the default) and MP4 (AAC) and completes a bare
-// name with the chosen filter's extension.
+// QuickTime movies (PCM, the default), MP4 (AAC) and MP4 (Opus), and
+// completes a bare name with the chosen filter's extension.
 
 #include "shell/SaveDialog.h"
 
@@ -11,6 +11,10 @@ class FileSaveDialog : public SaveDialog {
 public:
     std::optional<std::string> Run(const std::string& folder,
                                    const std::string& proposedName) override;
+    std::string ChosenAudio() const override { return audio; }
+
+private:
+    std::string audio;
 };
 
 }  // namespace spatialmux

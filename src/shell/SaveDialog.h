@@ -14,6 +14,9 @@ public:
     // when the user cancelled.
     virtual std::optional<std::string> Run(const std::string& folder,
                                            const std::string& proposedName) = 0;
+    // The audio codec the last Run's choice of format asks for ("opus"),
+    // or "" for the container's own.
+    virtual std::string ChosenAudio() const { return std::string(); }
 };
 
 }  // namespace spatialmux

@@ -41,6 +41,9 @@ public:
     // the window no longer cancel anything.
     void ConversionEnded();
     bool CancelEnabled() const { return cancelButton.isEnabled(); }
+    // The user cancelled the conversion (its button, Escape, the window
+    // closed).
+    bool Cancelled() const { return cancelling; }
 
     QString LabelText() const;
     // The last percentage received, as received.

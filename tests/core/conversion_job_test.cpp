@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 
+#include "control/job/HumanSize.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/SpaceNeeded.h"
 #include "movie/AudioFrame.h"
@@ -119,7 +120,12 @@ TEST_F(ConversionJob, OneByteLessFreeSpaceIsRefusedBeforeAnythingIsWritten) {
     EXPECT_NE(out.find("1000000.000000 " + std::to_string(need - 1) + ".000000\n"),
               std::string::npos)
         << out;
-    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{Alert("alert2")});
+    // The figures: what it needs, what is free, and how much more to free.
+    std::string text = Alert("alert2");
+    text = platform::FillPlaceholder(text, "{needed}", HumanSize(need));
+    text = platform::FillPlaceholder(text, "{free}", HumanSize(need - 1));
+    text = platform::FillPlaceholder(text, "{more}", HumanSize(1));
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{text});
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.mp4"});
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Refused);
     EXPECT_EQ(backend.terminations, 0);

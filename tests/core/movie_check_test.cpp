@@ -297,12 +297,19 @@ TEST_F(MovieCheck, DamagedCameraMoviesNameTheStepThatFailed) {
     EXPECT_EQ(json[1]["kind"], "camera movie");
     EXPECT_EQ(json[1]["convertible"], false);
     EXPECT_NE(json[1]["reason"].get<std::string>().find("cut short"), std::string::npos) << json[1];
+    EXPECT_GT(json[1].value("cutShortAt", 0u), cut.layout.fileSize - 1000) << json[1];
 
     for (const auto& damaged : {json[2], json[3]}) {
         EXPECT_EQ(damaged["kind"], "not a movie") << damaged;
         EXPECT_EQ(damaged["ready"], false);
         EXPECT_FALSE(damaged["reasons"].empty());
     }
+    // The movie cut inside its moov is named incomplete; the text file is
+    // no movie at all.
+    EXPECT_GT(json[2].value("cutShortAt", 0u), tail.layout.moovOffset + 20) << json[2];
+    EXPECT_NE(json[2].value("damaged", "").find("cut off"), std::string::npos) << json[2];
+    EXPECT_FALSE(json[3].contains("damaged")) << json[3];
+    EXPECT_FALSE(json[3].contains("cutShortAt")) << json[3];
     EXPECT_EQ(json[4]["convertible"], true);
 
     EXPECT_EQ(RunProgram({"--check", own.Path("missing.MP4")}).status, 1);

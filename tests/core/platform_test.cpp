@@ -1,6 +1,12 @@
 // The platform layer's own behaviour: localized texts and notifications.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +31,73 @@ TEST(LocalizedStrings, EveryAlertHasATextInEveryLanguage) {
             EXPECT_FALSE(LocalizedString(key).empty()) << language << " " << key;
         }
         EXPECT_FALSE(LocalizedString("ok").empty()) << language;
+    }
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The keys of a .strings file, each with its text.
+std::map<std::string, std::string> StringsFile(const char* language) {
+    const std::string text = ReadText(std::filesystem::path(SPATIALMUX_SOURCE_DIR) / "resources" /
+                                      "strings" / (std::string(language) + ".strings"));
+    static const std::regex entry(R"re(^"([^"]+)" = "((?:[^"\\]|\\.)*)";)re",
+                                  std::regex::multiline);
+    std::map<std::string, std::string> keys;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), entry);
+         it != std::sregex_iterator(); ++it) {
+        keys[(*it)[1]] = (*it)[2];
+    }
+    return keys;
+}
+
+// Every key the programs show the user, as the sources name them: what is
+// passed to the string look-ups, and the dotted keys of their tables (the
+// row actions, the formats, the phases). A key missing from a language
+// would show the user an empty text.
+TEST(LocalizedStrings, EveryKeyTheSourcesUseHasATextInEveryLanguage) {
+    static const std::regex call(R"re((?:QueueText|LocalizedString|Text)\(\s*"([^"]+)"\s*[,)])re");
+    static const std::regex dotted(R"re("([a-z][a-z0-9]*(?:\.[a-z0-9]+)+)")re");
+    static const std::regex phase(R"re((?:kPhase\w+ = |myPhase_update\()"([a-z]+)")re");
+    std::set<std::string> used;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             std::string(SPATIALMUX_SOURCE_DIR) + "/src")) {
+        const std::string ext = entry.path().extension().string();
+        if (ext != ".cpp" && ext != ".h") continue;
+        std::istringstream lines(ReadText(entry.path()));
+        for (std::string line; std::getline(lines, line);) {
+            // Comments name example files ("clip.mov"), not keys.
+            const std::string code = line.substr(0, line.find("//"));
+            for (const std::regex* pattern : {&call, &dotted}) {
+                for (auto it = std::sregex_iterator(code.begin(), code.end(), *pattern);
+                     it != std::sregex_iterator(); ++it) {
+                    used.insert((*it)[1]);
+                }
+            }
+            for (auto it = std::sregex_iterator(code.begin(), code.end(), phase);
+                 it != std::sregex_iterator(); ++it) {
+                used.insert("phase." + (*it)[1].str());
+            }
+        }
+    }
+    ASSERT_GT(used.size(), 80u);
+    const auto english = StringsFile("en");
+    const auto japanese = StringsFile("ja");
+    for (const std::string& key : used) {
+        EXPECT_EQ(english.count(key), 1u) << "en.strings lacks " << key;
+        EXPECT_EQ(japanese.count(key), 1u) << "ja.strings lacks " << key;
+    }
+    for (const auto& [key, text] : english) {
+        EXPECT_EQ(japanese.count(key), 1u) << "ja.strings lacks " << key;
+    }
+    for (const auto& [key, text] : japanese) {
+        EXPECT_EQ(english.count(key), 1u) << "en.strings lacks " << key;
+        // The word for a movie is one in every Japanese text.
+        EXPECT_EQ(text.find("ムービー"), std::string::npos) << key << ": " << text;
     }
 }
 

@@ -20,7 +20,8 @@ std::optional<std::string> FakeSaveDialog::Run(const std::string& folder,
     ++runs;
     lastFolder = folder;
     lastProposedName = proposedName;
-    return answer;
+    // Asked again (a name was refused), the user cancels.
+    return runs == 1 ? answer : std::nullopt;
 }
 
 WindowWatcher::WindowWatcher() {

@@ -39,7 +39,7 @@ public:
     std::optional<std::string> Run(const std::string& folder,
                                    const std::string& proposedName) override;
 
-    std::optional<std::string> answer;
+    std::optional<std::string> answer;  // the first run's; Cancel after it
     int runs = 0;
     std::string lastFolder;
     std::string lastProposedName;

@@ -109,10 +109,20 @@ TEST_P(RefusedJobTest, ShowsTheControllersAlertAndQuitsWithoutProgressWindow) {
     platform::InstallFileFacts(nullptr);
     ASSERT_TRUE(ended);
     // A file that is not a camera movie is refused before the dialog; for a
-    // movie the dialog proposes a name other than the input's own.
-    EXPECT_EQ(dialog.runs, c.notAMovie ? 0 : 1);
+    // movie the dialog proposes a name other than the input's own, and asks
+    // again after a name the droplet refuses (cancelled here).
+    EXPECT_EQ(dialog.runs, c.notAMovie ? 0 : c.outputIsInput ? 2 : 1);
     EXPECT_EQ(dialog.lastProposedName, c.notAMovie ? "" : "clip-360.mov");
-    EXPECT_EQ(backend.Alerts(), Texts({c.alertKey}));
+    if (c.tightDisk) {
+        // The text, with the figures filled in: 10 bytes free.
+        const std::string text = platform::LocalizedString(c.alertKey);
+        ASSERT_EQ(backend.Alerts().size(), 1u);
+        EXPECT_EQ(backend.Alerts()[0].rfind(text.substr(0, text.find('{')), 0), 0u);
+        EXPECT_NE(backend.Alerts()[0].find(" 10 bytes"), std::string::npos) << backend.Alerts()[0];
+    } else {
+        EXPECT_EQ(backend.Alerts(),
+                  c.outputIsInput ? Texts({c.alertKey, "alert4"}) : Texts({c.alertKey}));
+    }
     EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(fronts, 0);
     EXPECT_EQ(watcher.shows, 1);
@@ -152,7 +162,8 @@ TEST_F(DropletTest, AMissingFileAndAFolderGetTheirOwnTexts) {
 }
 
 // A name typed into the dialog that leads into a missing folder is refused
-// with that folder's name before anything starts.
+// with that folder's name before anything starts, and the dialog asks
+// again (cancelled here).
 TEST_F(DropletTest, ASavePathInAMissingFolderIsRefusedNamingIt) {
     const std::string input = Path("clip.MP4");
     std::string error;
@@ -165,8 +176,10 @@ TEST_F(DropletTest, ASavePathInAMissingFolderIsRefusedNamingIt) {
         platform::kForOrderFrontNotification, [&](const platform::Notification&) { ++fronts; });
     ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{input}));
     const std::vector<std::string> alerts = backend.Alerts();
-    ASSERT_EQ(alerts.size(), 1u);
+    ASSERT_EQ(alerts.size(), 2u);
     EXPECT_NE(alerts[0].find(missing + " does not exist"), std::string::npos) << alerts[0];
+    EXPECT_EQ(alerts[1], platform::LocalizedString("alert4"));
+    EXPECT_EQ(dialog.runs, 2);
     EXPECT_EQ(backend.terminations, 1);
     EXPECT_EQ(fronts, 0);
     EXPECT_FALSE(FileExists(missing));

@@ -173,5 +173,50 @@ TEST_F(QueueTest, RowsGoThroughARun) {
     EXPECT_EQ(queue.Find(a)->state, RowState::Converted);
 }
 
+// An output that was there already: its row knows it, and Replace puts it
+// alone into a run of its own, once no run is going on. A headphone render
+// shows in its row and keeps it in the list. The summary counts the whole
+// queue, rows added since the last run too.
+TEST_F(QueueTest, ExistingOutputsAreReplacedAndRendersShowInTheRow) {
+    for (const char* name : {"A.MP4", "B.MP4", "B.mov"}) Write(dir.Path(name), "0123456789");
+    queue.Add({dir.Path("A.MP4"), dir.Path("B.MP4")}, nullptr);
+    CheckAll({"A.MP4", "B.MP4"});
+    ASSERT_EQ(queue.PlanRun(OutputChoice{}), 1);
+    const int a = queue.Rows()[0].id;
+    const int b = queue.Rows()[1].id;
+    EXPECT_TRUE(queue.Find(b)->outputExists);
+    EXPECT_FALSE(queue.Find(a)->outputExists);
+    EXPECT_FALSE(queue.Replace(b)) << "not while a run is going on";
+    queue.Started(a);
+    queue.Converted(a, 5);
+    EXPECT_FALSE(queue.Replace(a)) << "only an existing output is replaced";
+
+    queue.ListenStarted(a);
+    queue.ListenProgressed(a, 55.4);
+    EXPECT_EQ(ConversionQueue::StateText(*queue.Find(a)),
+              QueueText("state.listening", {{"{percent}", "55"}}));
+    EXPECT_FALSE(queue.Remove(a)) << "its render runs";
+    queue.ListenEnded(a);
+    EXPECT_EQ(queue.Find(a)->state, RowState::Converted);
+    EXPECT_FALSE(queue.Find(a)->listening);
+
+    Write(dir.Path("C.MP4"), "c");
+    queue.Add({dir.Path("C.MP4")}, nullptr);
+    queue.Checked(queue.Rows().back().id, true, 1.0, "");
+    const std::string counts = QueueText("gui.summary", {{"{converted}", "1"},
+                                                         {"{skipped}", "1"},
+                                                         {"{failed}", "0"},
+                                                         {"{cancelled}", "0"},
+                                                         {"{size}", "5 bytes"},
+                                                         {"{time}", "0:03"}});
+    EXPECT_EQ(queue.Summary(3.0), counts + QueueText("gui.summary.ready", {{"{count}", "1"}}));
+
+    ASSERT_TRUE(queue.Replace(b));
+    EXPECT_EQ(queue.Find(b)->state, RowState::Waiting);
+    EXPECT_TRUE(queue.Find(b)->replace);
+    EXPECT_EQ(queue.NextWaiting(), b);
+    EXPECT_EQ(queue.Totals().files, 1) << "the run of Replace is its row alone";
+}
+
 }  // namespace
 }  // namespace spatialmux

@@ -186,5 +186,59 @@ TEST_F(QueueWindowTest, ClosingDuringAConversionAsksAndLeavesNothing) {
     EXPECT_EQ(Entries(dir.path().toStdString()), std::set<std::string>{"clip.MP4"});
 }
 
+const RowAction* Offered(QueueWindow& window, int id, const std::string& key) {
+    for (const RowAction* action : window.OfferedActions(id)) {
+        if (action->key == key) return action;
+    }
+    return nullptr;
+}
+
+// Listen on a converted movie: the render shows its progress in the row,
+// where Listen has become its stop. Closing the window meanwhile asks, then
+// stops the render as Ctrl-C would: nothing of it is left, nor what a
+// render killed earlier had left for that name. (The render waits at a
+// pause point of the tests once its first block is written.)
+TEST_F(QueueWindowTest, ClosingDuringListenAsksAndLeavesNothing) {
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(Path("clip.MP4"), 3, &error)) << error;
+    QSettings settings(side.filePath("gui.ini"), QSettings::IniFormat);
+    QueueWindow window(SPATIALMUX_BINARY, settings, dialogs, 1);
+    window.show();
+    window.AddPaths({Path("clip.MP4")});
+    ASSERT_TRUE(Checked(window));
+    window.Convert();
+    ASSERT_TRUE(Until([&window] { return !window.Runner().Busy(); }));
+    const QueueRow& row = window.Queue().Rows().front();
+    ASSERT_EQ(row.state, RowState::Converted) << row.message;
+    EXPECT_EQ(window.focusWidget(), &window.List()) << "the keyboard stays with the list";
+    // What a render killed outright left beside the movie.
+    WriteWholeFile(Path(".clip.binaural.m4a.spatialmux-lock"), "");
+    WriteWholeFile(Path(".clip.binaural.m4a.spatialmux-k1ll3d.m4a"), "");
+
+    const std::string paused = side.filePath("paused").toStdString();
+    setenv("SPATIALMUX_TEST_PAUSE_AT", "binaural-render", 1);
+    setenv("SPATIALMUX_TEST_PAUSE_FILE", paused.c_str(), 1);
+    const RowAction* listen = Offered(window, row.id, "notice.listen");
+    ASSERT_NE(listen, nullptr);
+    window.RunAction(row.id, *listen);
+    unsetenv("SPATIALMUX_TEST_PAUSE_AT");
+    unsetenv("SPATIALMUX_TEST_PAUSE_FILE");
+    ASSERT_TRUE(Until([&paused] { return FileExists(paused); }));
+    ASSERT_TRUE(Until([&row] { return row.listening && *row.listening > 0.0; }));
+    EXPECT_EQ(Offered(window, row.id, "notice.listen"), nullptr);
+    EXPECT_NE(Offered(window, row.id, "action.listen.stop"), nullptr);
+
+    dialogs.answer = false;
+    EXPECT_FALSE(window.close());
+    EXPECT_TRUE(row.listening.has_value());
+    dialogs.answer = true;
+    EXPECT_TRUE(window.close());
+    EXPECT_EQ(dialogs.questions.back(), QueueText("gui.ask.close.listen", {{"{count}", "1"}}));
+    EXPECT_FALSE(row.listening.has_value());
+    EXPECT_EQ(window.Runner().Listening(), 0);
+    EXPECT_EQ(Entries(dir.path().toStdString()), (std::set<std::string>{"clip.MP4", "clip.mov"}));
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{}) << "a stop is no failure";
+}
+
 }  // namespace
 }  // namespace spatialmux::guitest

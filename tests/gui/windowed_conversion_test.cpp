@@ -299,7 +299,8 @@ TEST_P(CancelDuringConversionTest, LeavesNoWavNoOutputAndTheInputUnchanged) {
     EXPECT_LT(pressedAt, GetParam().cancelAbove + 50.0);
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Cancelled);
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
-    EXPECT_EQ(backend.Notices(), std::vector<std::string>{});  // Cancel is no success
+    // Cancel is no success: the one word after it says that nothing was kept.
+    EXPECT_EQ(backend.Notices(), Texts({"notice.cancelled"}));
     EXPECT_GE(backend.terminations, 1);
     EXPECT_FALSE(FileExists(output));
     // Nothing of the run is left, hidden files included.

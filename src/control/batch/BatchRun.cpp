@@ -12,11 +12,13 @@
 #include "control/batch/BatchPlan.h"
 #include "control/batch/BatchProgress.h"
 #include "control/batch/ChildConversion.h"
+#include "control/ambisonics/AnyFoaMovie.h"
+#include "control/inspect/MovieCheck.h"
 #include "control/job/EngineChoice.h"
 #include "control/job/HumanSize.h"
 #include "control/job/OutputFormat.h"
 #include "control/job/SpaceNeeded.h"
-#include "control/ambisonics/AnyFoaMovie.h"
+#include "movie/MediaProbe.h"
 #include "platform/ChildProcess.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/ExecutablePath.h"
@@ -258,9 +260,14 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
     // The child cleans up after itself on a failure; one killed by a signal
     // cannot, so whatever it left under its hidden names goes here.
     RemoveLeftovers(item);
+    // A movie cut short or damaged is named so, not as "not a camera
+    // movie" or by the failure its reading ended in. (The check's reading
+    // keeps libavformat's own complaints off the batch's lines.)
+    SilenceMediaLog();
     if (end.exitStatus == 1 &&
         run.printed.find(platform::LocalizedString("alert3")) != std::string::npos) {
-        Report(item, Outcome::Skipped, "not a camera movie");
+        const std::string damage = DamageWords(CheckMovieFile(item.input));
+        Report(item, Outcome::Skipped, damage.empty() ? "not a camera movie" : damage);
         return;
     }
     // A movie that is not the camera's and cannot be converted as it is
@@ -274,6 +281,10 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
     }
     if (stopSignal != 0) {
         Report(item, Outcome::Stopped, platform::StopSignalFlag::Name(stopSignal));
+        return;
+    }
+    if (const std::string damage = DamageWords(CheckMovieFile(item.input)); !damage.empty()) {
+        Report(item, Outcome::Failed, damage);
         return;
     }
     std::vector<std::string> alerts;

@@ -262,6 +262,10 @@ std::string DefaultBinauralPath(const std::string& movie) {
     return platform::WithEnding(movie, ".binaural.m4a");
 }
 
+void RemoveBinauralLeftovers(const std::string& output) {
+    OutputCommit::RemoveLeftovers(output);
+}
+
 std::optional<BinauralResult> MakeBinaural(const BinauralRequest& request,
                                            const BinauralProgress& progress, std::string* problem) {
     SilenceMediaLog();

@@ -83,6 +83,11 @@ inline constexpr double kSilentPeak = -200.0;
 // NAME.binaural.m4a beside the movie NAME.EXT.
 std::string DefaultBinauralPath(const std::string& movie);
 
+// What a render into `output` that was killed before its clean-up left
+// beside it: its lock and hidden files. Nothing while a render into that
+// name is running.
+void RemoveBinauralLeftovers(const std::string& output);
+
 // Called with the share of the work done (0 to 100) as it goes; returns
 // whether to go on. A false stops the render, which then removes what it
 // wrote and reports "stopped".

@@ -177,6 +177,7 @@ std::string CheckReportText(const CheckReport& report) {
         if (audio != nullptr && audio->chan) line("chan", ChannelLayoutText(*audio->chan));
     }
     if (!report.notCamera.empty()) line("camera movie", "no (" + report.notCamera + ")");
+    if (!report.damaged.empty()) line("damaged or incomplete", report.damaged);
     line("ready for 360 players with first-order ambisonics", report.ready ? "yes" : "no");
     for (const std::string& reason : report.notReady) text += "    - " + reason + "\n";
     if (SoundMapAvailable(report)) line("sound map", "spatialmux --soundmap " + report.path);
@@ -204,6 +205,7 @@ std::string CheckReportJson(const CheckReport& report) {
         if (!report.convertible) object["reason"] = report.notConvertible;
         object["spatial"] = report.spatial;
         object["commands"] = CommandsJson(report);
+        if (report.cutShortAt > 0) object["cutShortAt"] = report.cutShortAt;
         return object.dump(-1, ' ', false, json::error_handler_t::replace);
     }
 
@@ -239,6 +241,8 @@ std::string CheckReportJson(const CheckReport& report) {
                          ? ChannelLayoutJson(*audioTrack->chan)
                          : json(nullptr);
     if (!report.notCamera.empty()) object["notCameraMovie"] = report.notCamera;
+    if (report.cutShortAt > 0) object["cutShortAt"] = report.cutShortAt;
+    if (!report.damaged.empty()) object["damaged"] = report.damaged;
     object["ready"] = report.ready;
     object["reasons"] = report.notReady;
     object["spatial"] = report.spatial;

@@ -9,6 +9,7 @@
 #include "audio/WavWriter.h"
 #include "control/ambisonics/AnyFoaMovie.h"
 #include "control/inspect/MovieCheck.h"
+#include "control/job/HumanSize.h"
 #include "control/convert/JobState.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/EngineChoice.h"
@@ -153,7 +154,16 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
     const uint64_t needed =
         foaSpace ? *foaSpace : SpaceNeeded(input, outputFolder, *cur_reader(), edit);
     if (freeBytes && needed > *freeBytes) {
-        return refuse("alert2");
+        // The figures, so that the user knows how much to free.
+        std::printf("error!! not enough free space in %s: %llu bytes needed, %llu free\n",
+                    outputFolder.c_str(), static_cast<unsigned long long>(needed),
+                    static_cast<unsigned long long>(*freeBytes));
+        std::fflush(stdout);
+        std::string text = platform::LocalizedString("alert2");
+        text = platform::FillPlaceholder(std::move(text), "{needed}", HumanSize(needed));
+        text = platform::FillPlaceholder(std::move(text), "{free}", HumanSize(*freeBytes));
+        text = platform::FillPlaceholder(std::move(text), "{more}", HumanSize(needed - *freeBytes));
+        return refuseWith(text);
     }
 
     // Last, the lock on the output and the hidden file the output is

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <utility>
 
+#include "audio/BoxHeader.h"
 #include "control/ambisonics/GainChoice.h"
 #include "control/inspect/ChannelLayoutText.h"
 #include "movie/AudioFrame.h"
@@ -81,6 +82,30 @@ uint64_t FileLength(const std::string& path) {
     return end > 0 ? static_cast<uint64_t>(end) : 0;
 }
 
+// A file that begins as a movie does (an ftyp box) whose top-level boxes
+// run past its end before a whole moov: a movie cut off while it was
+// written or copied, its index (written last) missing or cut. The byte its
+// last box should reach, or 0.
+uint64_t CutBeforeIndex(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    const uint64_t length = FileLength(path);
+    uint64_t offset = 0;
+    for (std::size_t count = 0; offset < length && count < kMaxTopLevelBoxes; ++count) {
+        uint8_t bytes[kLargeBoxHeaderSize] = {};
+        file.seekg(static_cast<std::streamoff>(offset));
+        file.read(reinterpret_cast<char*>(bytes), sizeof bytes);
+        const auto got = static_cast<std::size_t>(file.gcount());
+        file.clear();
+        const auto header = ParseBoxHeader(bytes, got, UINT64_MAX - offset);
+        if (!header || (offset == 0 && !header->Is("ftyp")) || header->toEnd) return 0;
+        if (header->Is("moov") && header->size <= length - offset) return 0;
+        if (header->size > length - offset) return offset + header->size;
+        offset += header->size;
+    }
+    // Whole boxes and no moov: nothing was cut, there is no index at all.
+    return 0;
+}
+
 const StreamProbe* FirstStream(const MediaProbe& probe, StreamProbe::Kind kind) {
     for (const StreamProbe& stream : probe.streams) {
         if (stream.kind == kind) return &stream;
@@ -98,6 +123,7 @@ void JudgeCameraMovie(CheckReport& report) {
     } else if (video->indexEnd > FileLength(report.path)) {
         report.notConvertible = "the video data is cut short (the file ends before byte " +
                                 std::to_string(video->indexEnd) + ")";
+        report.cutShortAt = video->indexEnd;
     }
     report.convertible = report.notConvertible.empty();
 }
@@ -368,6 +394,7 @@ CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedi
         } else if (const uint64_t audioEnd = AudioEnd(reader); audioEnd > FileLength(path)) {
             report.notConvertible = "the audio data is cut short (the file ends before byte " +
                                     std::to_string(audioEnd) + ")";
+            report.cutShortAt = audioEnd;
         } else {
             JudgeCameraMovie(report);
         }
@@ -383,6 +410,14 @@ CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedi
         report.probeProblem = "libavformat finds no streams in it";
     }
     report.kind = report.probe ? CheckReport::Kind::OtherMovie : CheckReport::Kind::NotAMovie;
+    if (!report.probe) {
+        if (const uint64_t end = CutBeforeIndex(path); end > 0) {
+            report.cutShortAt = end;
+            report.damaged = "the file ends at byte " + std::to_string(FileLength(path)) +
+                             ", before the end of the movie's index (moov): it was cut off "
+                             "while it was written or copied";
+        }
+    }
     JudgeOtherMovie(report);
     DescribeForPlayers(report);
     return report;
@@ -396,6 +431,15 @@ bool SoundMapAvailable(const CheckReport& report) {
         report.probe->streams.begin(), report.probe->streams.end(),
         [](const StreamProbe& s) { return s.kind == StreamProbe::Kind::Audio && s.channels == 4; });
     return fourChannels && DeclaredAmbisonicChannels(report, &ignored).has_value();
+}
+
+std::string DamageWords(const CheckReport& report) {
+    if (report.cutShortAt > 0) {
+        return "cut short at byte " + std::to_string(FileLength(report.path)) +
+               " (its data reaches byte " + std::to_string(report.cutShortAt) + ")";
+    }
+    if (!report.damaged.empty()) return "damaged: " + report.damaged;
+    return std::string();
 }
 
 }  // namespace spatialmux

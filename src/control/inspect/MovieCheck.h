@@ -46,6 +46,10 @@ struct CheckReport {
     // Why the camera walk refused a file that turned out not to be a camera
     // movie at all.
     std::string notCamera;
+    // A movie that is there only in part: the byte its data or boxes reach
+    // past the file's end (0: none), and what is missing, in words.
+    uint64_t cutShortAt = 0;
+    std::string damaged;
 
     // Every movie libavformat opens.
     std::optional<MediaProbe> probe;
@@ -85,6 +89,11 @@ std::optional<AcnChannels> DeclaredAmbisonicChannels(const CheckReport& report,
 // Why a movie that is not a camera movie cannot be read to its end: a
 // stream whose index reaches past the end of the file; empty when none does.
 std::string CutShortProblem(const CheckReport& report);
+
+// A damaged or incomplete file in a few words, for a list of skipped
+// files: "cut short at byte N" (the file ends there, before all of its
+// data), "damaged: ..."; "" when the check found it whole.
+std::string DamageWords(const CheckReport& report);
 
 // What libavformat makes of a file: ProbeMedia, or a stand-in.
 using MediaProber =

@@ -11,6 +11,8 @@
 #include "control/CommandEnd.h"
 #include "control/CommandLine.h"
 #include "control/ConsoleProgress.h"
+#include "control/MachineProgress.h"
+#include "control/ProgressProtocol.h"
 #include "control/binaural/BinauralCommand.h"
 #include "platform/FileFacts.h"
 #include "platform/NotificationCenter.h"
@@ -36,8 +38,14 @@ int Binaural(const CommandLineRequest& request) {
     const auto began = std::chrono::steady_clock::now();
     std::string problem;
     std::optional<BinauralResult> result;
+    // With --progress=machine a front end follows the render by the
+    // protocol's lines, as it follows a conversion.
+    namespace protocol = progress_protocol;
+    std::optional<MachineProgress> machine;
+    if (request.machineProgress) machine.emplace(binaural.input, binaural.output, stderr);
     {
-        ConsoleProgress progress(binaural.input, binaural.output, stderr);
+        std::optional<ConsoleProgress> progress;
+        if (!machine) progress.emplace(binaural.input, binaural.output, stderr);
         result = MakeBinaural(
             binaural,
             [](float percent) {
@@ -50,19 +58,24 @@ int Binaural(const CommandLineRequest& request) {
             &problem);
     }
     if (const int signal = platform::StopSignalFlag::Received(); signal != 0 && !result) {
+        if (machine) {
+            machine->End(protocol::kStopped, binaural.output, std::nullopt,
+                         InterruptedText(signal));
+        }
         return Interrupted(signal);
     }
     if (!result) {
         std::fprintf(stderr, "spatialmux --binaural: %s\n", problem.c_str());
+        if (machine) machine->End(protocol::kFailed, binaural.output, std::nullopt, problem);
         return 1;
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     const auto size = platform::CurrentFileFacts().Size(result->outputPath);
+    if (machine) machine->End(protocol::kConverted, result->outputPath, size.value_or(0), "");
     std::fputs(BinauralSummary(binaural, *result, seconds, size.value_or(0)).c_str(), stdout);
     std::fflush(stdout);
     return 0;
-}
 
 }  // namespace
 }  // namespace spatialmux
@@ -76,7 +89,7 @@ int main(int argc, char** argv) {
         }
         std::fputs(
             "spatialmux-render runs the headphone render of spatialmux:\n"
-            "  spatialmux --binaural INPUT OUTPUT [--look AZ[:EL]] [--hrtf FILE.sofa]\n",
+            "  spatialmux [--progress=machine] --binaural INPUT OUTPUT [--look AZ[:EL]] [--hrtf FILE.sofa]\n",
             stderr);
         return 2;
     }

@@ -125,6 +125,7 @@ bool ConversionQueue::Remove(int id) {
     if (index < 0) return false;
     const RowState state = rows[index].state;
     if (state == RowState::Waiting || state == RowState::Converting) return false;
+    if (rows[index].listening) return false;
     if (watcher != nullptr) watcher->RowRemoving(index);
     known.erase(CanonicalOf(rows[index].input));
     rows.erase(rows.begin() + index);
@@ -147,7 +148,7 @@ int ConversionQueue::PlanRun(const OutputChoice& choice) {
             row.inRun = true;
             continue;
         }
-        if (!TakenByConvert(row)) continue;
+        if (!TakenByConvert(row) || row.listening) continue;
         row.inRun = true;
         byFolder[choice.besideInput ? platform::FolderOf(row.input) : choice.folder].push_back(
             &row);
@@ -162,6 +163,8 @@ int ConversionQueue::PlanRun(const OutputChoice& choice) {
             row->phase.clear();
             row->outputSize = 0;
             row->cancelRequested = false;
+            row->outputExists = false;
+            row->replace = false;
             const auto item =
                 std::find_if(plan.items.begin(), plan.items.end(),
                              [row](const BatchItem& i) { return i.input == row->input; });
@@ -183,6 +186,7 @@ int ConversionQueue::PlanRun(const OutputChoice& choice) {
                 row->plan = *item;
                 row->state = RowState::Skipped;
                 row->message = SkipText(skip, *item);
+                row->outputExists = skip == ChildSkip::OutputExists;
             } else {
                 row->plan = *item;
                 row->state = RowState::Waiting;
@@ -264,6 +268,45 @@ bool ConversionQueue::Running() const {
     });
 }
 
+bool ConversionQueue::Replace(int id) {
+    QueueRow* row = Row(id);
+    if (row == nullptr || Running() || row->listening || row->state != RowState::Skipped ||
+        !row->outputExists) {
+        return false;
+    }
+    for (QueueRow& other : rows) other.inRun = false;
+    row->inRun = true;
+    row->replace = true;
+    row->outputExists = false;
+    row->state = RowState::Waiting;
+    row->message.clear();
+    row->percent = 0.0;
+    row->phase.clear();
+    Changed(id);
+    return true;
+}
+
+void ConversionQueue::ListenStarted(int id) {
+    QueueRow* row = Row(id);
+    if (row == nullptr) return;
+    row->listening = 0.0;
+    Changed(id);
+}
+
+void ConversionQueue::ListenProgressed(int id, double percent) {
+    QueueRow* row = Row(id);
+    if (row == nullptr || !row->listening || !std::isfinite(percent)) return;
+    row->listening = std::clamp(percent, 0.0, 100.0);
+    Changed(id);
+}
+
+void ConversionQueue::ListenEnded(int id) {
+    QueueRow* row = Row(id);
+    if (row == nullptr || !row->listening) return;
+    row->listening.reset();
+    Changed(id);
+}
+
 const QueueRow* ConversionQueue::Find(int id) const {
     const int index = IndexOf(id);
     return index < 0 ? nullptr : &rows[index];
@@ -286,10 +329,10 @@ void ConversionQueue::Changed(int id) {
     if (index >= 0 && watcher != nullptr) watcher->RowChanged(index);
 }
 
-RunTotals ConversionQueue::Totals() const {
+RunTotals ConversionQueue::Totals(bool wholeQueue) const {
     RunTotals totals;
     for (const QueueRow& row : rows) {
-        if (!row.inRun) continue;
+        if (!row.inRun && !wholeQueue) continue;
         ++totals.files;
         if (Finished(row.state)) ++totals.done;
         switch (row.state) {
@@ -327,16 +370,28 @@ RunTotals ConversionQueue::Totals() const {
 }
 
 std::string ConversionQueue::Summary(double seconds) const {
-    const RunTotals totals = Totals();
-    return QueueText("gui.summary", {{"{converted}", std::to_string(totals.converted)},
-                                     {"{skipped}", std::to_string(totals.skipped)},
-                                     {"{failed}", std::to_string(totals.failed)},
-                                     {"{cancelled}", std::to_string(totals.cancelled)},
-                                     {"{size}", HumanSize(totals.written)},
-                                     {"{time}", HumanDuration(seconds)}});
+    const RunTotals totals = Totals(true);
+    std::string summary =
+        QueueText("gui.summary", {{"{converted}", std::to_string(totals.converted)},
+                                  {"{skipped}", std::to_string(totals.skipped)},
+                                  {"{failed}", std::to_string(totals.failed)},
+                                  {"{cancelled}", std::to_string(totals.cancelled)},
+                                  {"{size}", HumanSize(totals.written)},
+                                  {"{time}", HumanDuration(seconds)}});
+    const auto ready = std::count_if(
+        rows.begin(), rows.end(), [](const QueueRow& row) { return row.state == RowState::Ready; });
+    if (ready > 0) {
+        summary += QueueText("gui.summary.ready", {{"{count}", std::to_string(ready)}});
+    }
+    return summary;
 }
 
 std::string ConversionQueue::StateText(const QueueRow& row) {
+    if (row.listening) {
+        char percent[16];
+        std::snprintf(percent, sizeof percent, "%.0f", *row.listening);
+        return QueueText("state.listening", {{"{percent}", percent}});
+    }
     switch (row.state) {
         case RowState::Checking:
             return QueueText("state.checking");

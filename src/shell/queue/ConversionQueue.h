@@ -44,6 +44,12 @@ struct QueueRow {
     uint64_t outputSize = 0;
     bool cancelRequested = false;
     bool inRun = false;  // counted in the current run's totals
+    // Skipped because its output is already there: that output's actions
+    // are offered, and Replace.
+    bool outputExists = false;
+    bool replace = false;  // this run replaces the existing output
+    // While the headphone render of its output runs: the share done.
+    std::optional<double> listening;
 };
 
 // The formats the window offers; each one the extension of the outputs and
@@ -126,12 +132,24 @@ public:
     bool RequestCancel(int id);
     // Whether a run is going on: a row waiting or converting.
     bool Running() const;
+    // Replace for a row skipped because its output exists: it waits, alone
+    // in a new run, to be converted over that output. False for any other
+    // row, or while a run is going on.
+    bool Replace(int id);
+
+    // The headphone render of a row's output: started, its progress, ended.
+    void ListenStarted(int id);
+    void ListenProgressed(int id, double percent);
+    void ListenEnded(int id);
 
     const std::vector<QueueRow>& Rows() const { return rows; }
     const QueueRow* Find(int id) const;
     int IndexOf(int id) const;
-    RunTotals Totals() const;
-    // "2 converted, 1 skipped, 0 failed, 0 cancelled; 1.2 GB written in 0:42".
+    // The current run's rows; with `wholeQueue`, every row.
+    RunTotals Totals(bool wholeQueue = false) const;
+    // The whole queue: "2 converted, 1 skipped, 0 failed, 0 cancelled; 1.2
+    // GB written in 0:42" (`seconds`: the last run's), and how many rows
+    // are still to convert.
     std::string Summary(double seconds) const;
 
     // The row's state for the list: "Converting 45% (audio)", "Converted

@@ -11,6 +11,7 @@
 
 #include "control/ProgressProtocol.h"
 #include "control/batch/ChildConversion.h"
+#include "control/binaural/BinauralCommand.h"
 #include "platform/ExclusiveFile.h"
 #include "shell/queue/ProgramRun.h"
 #include "shell/queue/ProgressLine.h"
@@ -35,7 +36,12 @@ void TakeCheck(ConversionQueue& queue, int id, const std::string& line) {
     const QJsonValue seconds =
         report.value(QLatin1String("video")).toObject().value(QLatin1String("duration"));
     if (seconds.isDouble()) duration = seconds.toDouble();
-    if (kind == "camera movie" && report.value(QLatin1String("convertible")).toBool()) {
+    // A movie there only in part is named so, whatever else was found.
+    const qint64 cutShortAt = report.value(QLatin1String("cutShortAt")).toInteger(0);
+    if (cutShortAt > 0) {
+        queue.Checked(id, false, duration,
+                      QueueText("skip.cutshort", {{"{byte}", std::to_string(cutShortAt)}}));
+    } else if (kind == "camera movie" && report.value(QLatin1String("convertible")).toBool()) {
         queue.Checked(id, true, duration, std::string());
     } else if (kind == "camera movie") {
         const std::string reason = report.value(QLatin1String("reason")).toString().toStdString();
@@ -58,6 +64,8 @@ struct ConversionRunner::Conversion {
     // What lay at the partial name when it started: not the child's, so
     // its clean-up leaves it.
     std::optional<platform::FileIdentity> partialFound;
+    std::string sound;     // a render's output
+    bool stopped = false;  // a render that was asked to stop
 };
 
 ConversionRunner::ConversionRunner(ConversionQueue& conversionQueue, std::string programPath,
@@ -73,6 +81,7 @@ ConversionRunner::ConversionRunner(ConversionQueue& conversionQueue, std::string
 
 ConversionRunner::~ConversionRunner() {
     runEnded = nullptr;
+    listenEnded = nullptr;
     StopAllAndWait();
 }
 
@@ -142,33 +151,106 @@ void ConversionRunner::Fill() {
     }
 }
 
-void ConversionRunner::Start(int id) {
-    const QueueRow* row = queue.Find(id);
-    if (row == nullptr) return;
-    auto conversion = std::make_unique<Conversion>();
-    Conversion& c = *conversion;
+std::unique_ptr<ConversionRunner::Conversion> ConversionRunner::NewChild(int id, EndHandler ended) {
+    auto child = std::make_unique<Conversion>();
+    Conversion& c = *child;
     c.id = id;
     c.run = std::make_unique<ProgramRun>();
     c.killer.setSingleShot(true);
     c.killer.setInterval(kStopGraceMilliseconds);
     connect(&c.killer, &QTimer::timeout, this, [&c] { c.run->Signal(SIGKILL); });
-    c.run->OnErrorLine([this, &c](const std::string& line) {
-        const std::optional<ProgressEvent> event = ParseProgressLine(line);
-        if (!event) {
-            if (!LastTextLine(line).empty()) c.lastText = line;
-        } else if (event->kind == ProgressEvent::Kind::Progress) {
-            queue.Progressed(c.id, event->percent, event->phase);
-        } else if (event->kind == ProgressEvent::Kind::End) {
-            c.end = event;
-        }
-    });
-    c.run->OnEnd([this, &c](const ProgramEnd& end) { Ended(c, end); });
+    c.run->OnErrorLine([this, &c](const std::string& line) { Heard(c, line); });
+    c.run->OnEnd([this, &c, ended](const ProgramEnd& end) { (this->*ended)(c, end); });
+    return child;
+}
+
+void ConversionRunner::Start(int id) {
+    const QueueRow* row = queue.Find(id);
+    if (row == nullptr) return;
+    auto conversion = NewChild(id, &ConversionRunner::Ended);
+    Conversion& c = *conversion;
     c.partialFound = platform::IdentityOfPath(row->plan.partial);
     const std::vector<std::string> arguments =
         ChildConversionArguments(row->plan, {{"--progress=machine"}, audio, std::string(), false, {}, {}});
     conversions.push_back(std::move(conversion));
     queue.Started(id);
     c.run->Start(program, arguments);
+}
+
+void ConversionRunner::Heard(Conversion& c, const std::string& line) {
+    const std::optional<ProgressEvent> event = ParseProgressLine(line);
+    if (!event) {
+        if (!LastTextLine(line).empty()) c.lastText = line;
+    } else if (event->kind == ProgressEvent::Kind::Progress) {
+        if (c.sound.empty()) {
+            queue.Progressed(c.id, event->percent, event->phase);
+        } else {
+            queue.ListenProgressed(c.id, event->percent);
+        }
+    } else if (event->kind == ProgressEvent::Kind::End) {
+        c.end = event;
+    }
+}
+
+bool ConversionRunner::Listen(int id, const std::string& movie, const std::string& sound) {
+    for (const auto& r : renders) {
+        if (r->id == id) return false;
+    }
+    // A render of this name killed before its clean-up (a window killed
+    // outright) left its lock and hidden file: they go before the next.
+    RemoveBinauralLeftovers(sound);
+    auto render = NewChild(id, &ConversionRunner::Listened);
+    Conversion& r = *render;
+    r.sound = sound;
+    renders.push_back(std::move(render));
+    queue.ListenStarted(id);
+    r.run->Start(program, {"--progress=machine", "--binaural", "--", movie, sound});
+    return true;
+}
+
+void ConversionRunner::StopListening(int id) {
+    for (const auto& r : renders) {
+        if (r->id != id || r->killer.isActive()) continue;
+        r->stopped = true;
+        // As Ctrl-C stops the render: it removes its hidden files and exits.
+        r->run->Signal(SIGTERM);
+        r->killer.start();
+    }
+}
+
+void ConversionRunner::Listened(Conversion& r, const ProgramEnd& end) {
+    r.killer.stop();
+    namespace protocol = progress_protocol;
+    ListenEnd result;
+    result.sound = r.sound;
+    result.written =
+        end.started && end.exitStatus == 0 && r.end && r.end->result == protocol::kConverted;
+    if (!result.written) {
+        // The render removes its own files; one that was killed could not.
+        RemoveBinauralLeftovers(r.sound);
+        result.stopped = r.stopped;
+        if (!end.started) {
+            result.cause = end.problem;
+        } else {
+            result.cause = r.end ? r.end->message : std::string();
+            if (result.cause.empty()) result.cause = r.lastText;
+            if (result.cause.empty()) {
+                result.cause = QueueText(
+                    "gui.failed.status",
+                    {{"{status}", end.crashed ? "signal" : std::to_string(end.exitStatus)}});
+            }
+        }
+    }
+    queue.ListenEnded(r.id);
+    if (listenEnded) listenEnded(r.id, result);
+    // The run is forgotten once its own call has returned.
+    Conversion* ended = &r;
+    QMetaObject::invokeMethod(
+        this,
+        [this, ended] {
+            renders.remove_if([ended](const auto& entry) { return entry.get() == ended; });
+        },
+        Qt::QueuedConnection);
 }
 
 void ConversionRunner::Ended(Conversion& c, const ProgramEnd& end) {
@@ -186,7 +268,7 @@ void ConversionRunner::Ended(Conversion& c, const ProgramEnd& end) {
             queue.Failed(c.id, QueueText("gui.failed.start", {{"{cause}", end.problem}}));
         } else if (end.exitStatus == 0 && c.end && c.end->result == protocol::kConverted) {
             std::string why;
-            if (PlaceFinishedOutput(plan, false, &why)) {
+            if (PlaceFinishedOutput(plan, row->replace, &why)) {
                 std::error_code error;
                 const auto size = std::filesystem::file_size(plan.output, error);
                 queue.Converted(c.id,
@@ -251,7 +333,8 @@ void ConversionRunner::CancelAll() {
 
 void ConversionRunner::StopAllAndWait() {
     CancelAll();
-    while (!conversions.empty()) {
+    for (const auto& r : renders) StopListening(r->id);
+    while (!conversions.empty() || !renders.empty()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
     }
     checks.clear();

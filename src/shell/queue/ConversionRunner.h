@@ -3,8 +3,10 @@
 // every movie added (`spatialmux --check --json`), and each conversion
 // (`spatialmux --progress=machine -- INPUT PARTIAL`, as a batch converts a
 // movie: into a hidden name beside the output, moved into place once the
-// child has verified it), at most as many at once as there are cores. Its
-// only knowledge of a conversion is the progress protocol's lines.
+// child has verified it), at most as many at once as there are cores; and
+// the headphone renders of converted movies (`spatialmux --progress=machine
+// --binaural -- MOVIE SOUND`), stopped as conversions are. Its only
+// knowledge of a conversion or a render is the progress protocol's lines.
 
 #include <chrono>
 #include <functional>
@@ -41,11 +43,28 @@ public:
     void Run(const std::string& audio);
     void Cancel(int id);
     void CancelAll();
-    // Stops every conversion as Ctrl-C stops a batch: SIGTERM to each child,
-    // then waits (events go on) until each has cleaned up and ended; a child
-    // that takes longer than the grace time is killed and its files are
-    // removed here. Nothing converting is left behind.
+    // Stops every conversion and render as Ctrl-C stops a batch: SIGTERM to
+    // each child, then waits (events go on) until each has cleaned up and
+    // ended; a child that takes longer than the grace time is killed and
+    // its files are removed here. Nothing converting is left behind.
     void StopAllAndWait();
+
+    // How a headphone render ended.
+    struct ListenEnd {
+        bool written = false;  // the sound is at `sound`
+        bool stopped = false;  // stopped by the user or the window; nothing kept
+        std::string sound;
+        std::string cause;  // why it failed, the child's words
+    };
+    using ListenEnded = std::function<void(int id, const ListenEnd& end)>;
+    void OnListenEnded(ListenEnded receiver) { listenEnded = std::move(receiver); }
+    // Renders the movie `movie` of row `id` for headphones into `sound`,
+    // its progress shown in the row. What a killed render left for that
+    // name is removed first. False when a render of the row runs already.
+    bool Listen(int id, const std::string& movie, const std::string& sound);
+    // SIGTERM to the row's render, killed after the grace time.
+    void StopListening(int id);
+    int Listening() const { return static_cast<int>(renders.size()); }
 
     bool Busy() const { return !conversions.empty() || queue.Running(); }
     int AtOnce() const { return atOnce; }
@@ -61,7 +80,15 @@ private:
 
     void Fill();
     void Start(int id);
+    using EndHandler = void (ConversionRunner::*)(Conversion& child, const ProgramEnd& end);
+    // A child of row `id`, not started: its run, its grace before SIGKILL,
+    // its lines heard, and `ended` called when it has ended.
+    std::unique_ptr<Conversion> NewChild(int id, EndHandler ended);
     void Ended(Conversion& conversion, const ProgramEnd& end);
+    void Listened(Conversion& render, const ProgramEnd& end);
+    // The child's line on its standard error: its progress, its end, or
+    // text for people.
+    void Heard(Conversion& child, const std::string& line);
     void Checked(const std::vector<int>& ids, const ProgramEnd& end);
     void Stop(Conversion& conversion);
     void Tick();
@@ -73,6 +100,8 @@ private:
     int atOnce;
     std::string audio;
     std::list<std::unique_ptr<Conversion>> conversions;
+    std::list<std::unique_ptr<Conversion>> renders;
+    ListenEnded listenEnded;
     std::list<std::unique_ptr<ProgramRun>> checks;
     std::chrono::steady_clock::time_point began;
     std::optional<BatchProgress> rate;  // follows the run's rate only

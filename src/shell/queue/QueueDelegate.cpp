@@ -71,7 +71,11 @@ void QueueDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
         bar.minimum = 0;
         bar.maximum = kBarSteps;
         bar.progress = static_cast<int>(percent * kBarSteps / 100.0);
-        bar.text = index.data(Qt::DisplayRole).toString();
+        // One line, cut with "…" where the cell is too narrow (the row's
+        // tooltip has it whole): a wrapped text would be clipped in two.
+        bar.text =
+            option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
+                                          bar.rect.width() - 2 * kButtonPadding);
         bar.textVisible = true;
         bar.state = QStyle::State_Enabled | QStyle::State_Horizontal;
         bar.palette = option.palette;

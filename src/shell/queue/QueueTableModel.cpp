@@ -37,7 +37,9 @@ QVariant QueueTableModel::data(const QModelIndex& index, int role) const {
     const QueueRow& row = queue.Rows()[static_cast<std::size_t>(index.row())];
     if (role == IdRole) return row.id;
     if (role == PercentRole) {
-        return index.column() == State && row.state == RowState::Converting ? row.percent : -1.0;
+        if (index.column() != State) return -1.0;
+        if (row.listening) return *row.listening;
+        return row.state == RowState::Converting ? row.percent : -1.0;
     }
     if (role == Qt::TextAlignmentRole && (index.column() == Duration || index.column() == Size)) {
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);

@@ -1,9 +1,16 @@
 #include "shell/queue/QueueWindow.h"
 
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -14,8 +21,10 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include "control/binaural/BinauralCommand.h"
 #include "control/job/HumanSize.h"
 #include "platform/Backend.h"
+#include "platform/PathParts.h"
 #include "shell/queue/QueueDialogs.h"
 #include "shell/queue/QueueText.h"
 
@@ -25,6 +34,7 @@ namespace {
 
 constexpr int kOverallSteps = 1000;
 constexpr int kOverallRefreshMilliseconds = 250;
+constexpr auto kHelperStopGrace = std::chrono::seconds(10);
 
 QString Text(const std::string& key, const Fills& fills = {}) {
     return QString::fromStdString(QueueText(key, fills));
@@ -81,6 +91,8 @@ QueueWindow::QueueWindow(std::string programPath, QSettings& settingsStore, Queu
     BuildLayout();
     RestoreSettings();
     runner.OnRunEnded([this] { RunEnded(); });
+    runner.OnListenEnded(
+        [this](int id, const ConversionRunner::ListenEnd& end) { ListenEnded(id, end); });
     connect(&model, &QAbstractItemModel::dataChanged, this, [this] { UpdateControls(); });
     connect(&model, &QAbstractItemModel::rowsInserted, this, [this] { UpdateControls(); });
     connect(&model, &QAbstractItemModel::rowsRemoved, this, [this] { UpdateControls(); });
@@ -129,6 +141,15 @@ void QueueWindow::BuildLayout() {
     quitAction.setShortcut(QKeySequence::Quit);
     addAction(&quitAction);
     connect(&quitAction, &QAction::triggered, this, [this] { close(); });
+    // Shift+F10 opens the current row's actions, as the Menu key does.
+    rowMenuAction.setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    rowMenuAction.setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    list.addAction(&rowMenuAction);
+    connect(&rowMenuAction, &QAction::triggered, this, [this] {
+        const QModelIndex current = list.currentIndex();
+        if (!current.isValid()) return;
+        ShowRowMenuFor(current, list.viewport()->mapToGlobal(list.visualRect(current).center()));
+    });
 
     // The list, or while it is empty, what to do.
     emptyHint.setText(Text("gui.empty"));
@@ -151,13 +172,17 @@ void QueueWindow::BuildLayout() {
     list.viewport()->setAcceptDrops(false);
     list.setMouseTracking(true);
     QHeaderView* header = list.header();
+    // The movie's name takes the width to spare; what is cut of a name or a
+    // state ends in "…", and its tooltip has it whole.
     header->setStretchLastSection(false);
-    header->setSectionResizeMode(QueueTableModel::Name, QHeaderView::Interactive);
+    header->setSectionResizeMode(QueueTableModel::Name, QHeaderView::Stretch);
     header->setSectionResizeMode(QueueTableModel::Duration, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(QueueTableModel::Size, QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(QueueTableModel::State, QHeaderView::Stretch);
+    header->setSectionResizeMode(QueueTableModel::State, QHeaderView::Interactive);
     header->setSectionResizeMode(QueueTableModel::Actions, QHeaderView::ResizeToContents);
-    header->resizeSection(QueueTableModel::Name, 240);
+    header->setMinimumSectionSize(60);
+    header->resizeSection(QueueTableModel::State, 260);
+    list.setTextElideMode(Qt::ElideRight);
     connect(&list, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { ShowRowMenu(at); });
     stack.addWidget(&emptyHint);
@@ -169,9 +194,7 @@ void QueueWindow::BuildLayout() {
     folderButton.setText(Text("gui.saveto.folder"));
     saveTo.addButton(&besideButton);
     saveTo.addButton(&folderButton);
-    folderLabel.setTextFormat(Qt::PlainText);
     folderLabel.setMinimumWidth(120);
-    folderLabel.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     chooseButton.setText(Text("gui.saveto.choose"));
     chooseButton.setAutoDefault(false);
     formatLabel.setText(Text("gui.format"));
@@ -204,8 +227,6 @@ void QueueWindow::BuildLayout() {
     QSizePolicy keepPlace = overall.sizePolicy();
     keepPlace.setRetainSizeWhenHidden(true);
     overall.setSizePolicy(keepPlace);
-    status.setTextFormat(Qt::PlainText);
-    status.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     cancelAllButton.setText(Text("gui.cancelall"));
     cancelAllButton.setAutoDefault(false);
     convertButton.setText(Text("gui.convert"));
@@ -291,10 +312,10 @@ void QueueWindow::AddPaths(const std::vector<std::string>& paths) {
     std::vector<std::string> problems;
     const std::vector<int> added = queue.Add(paths, &problems);
     runner.Check(added);
-    if (!problems.empty()) {
-        status.setText(Text("gui.unreadable", {{"{problem}", problems.front()}}));
-    }
     UpdateControls();
+    if (!problems.empty()) {
+        status.SetFullText(Text("gui.unreadable", {{"{problem}", problems.front()}}));
+    }
 }
 
 void QueueWindow::AddMovies() {
@@ -338,6 +359,7 @@ void QueueWindow::Convert() {
             return;
         }
     }
+    if (!OutputFoldersWritable(choice)) return;
     SaveSettings();
     queue.PlanRun(choice);
     overall.setValue(0);
@@ -345,6 +367,31 @@ void QueueWindow::Convert() {
     if (runner.Busy()) overallTimer.start();
     UpdateControls();
     ShowOverall();
+    // The keyboard stays with the list, whatever control the run disabled.
+    list.setFocus();
+}
+
+bool QueueWindow::OutputFoldersWritable(const OutputChoice& choice) {
+    std::set<std::string> folders;
+    for (const QueueRow& row : queue.Rows()) {
+        const bool taken = row.state == RowState::Ready || row.state == RowState::Failed ||
+                           row.state == RowState::Cancelled || row.state == RowState::Skipped;
+        if (!taken) continue;
+        folders.insert(choice.besideInput ? platform::FolderOf(row.input) : choice.folder);
+    }
+    std::vector<std::string> refused;
+    std::string cause;
+    for (const std::string& folder : folders) {
+        if (access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0) continue;
+        if (cause.empty()) cause = std::strerror(errno);
+        refused.push_back(folder);
+    }
+    if (refused.empty()) return true;
+    std::string names;
+    for (const std::string& folder : refused) names += (names.empty() ? "" : "\n") + folder;
+    Alert(QueueText(refused.size() == 1 ? "gui.alert.readonly" : "gui.alert.readonly.many",
+                    {{"{folder}", names}, {"{cause}", cause}}));
+    return false;
 }
 
 void QueueWindow::CancelAllAfterAsking() {
@@ -365,11 +412,24 @@ void QueueWindow::RemoveSelected() {
 void QueueWindow::StopAll() {
     if (stopping) return;
     stopping = true;
-    if (runner.Busy()) {
-        status.setText(Text("gui.stopping"));
+    if (runner.Busy() || runner.Listening() > 0) {
+        status.SetFullText(Text("gui.stopping"));
         setEnabled(false);
     }
     runner.StopAllAndWait();
+    // A sound map or a check still running is stopped as a render is: it
+    // removes what it wrote; one that takes longer than the grace is
+    // killed with its run. Its end is no news to the user now.
+    for (const auto& run : actionRuns) {
+        run->OnEnd(nullptr);
+        run->Signal(SIGTERM);
+    }
+    const auto grace = std::chrono::steady_clock::now() + kHelperStopGrace;
+    while (std::any_of(actionRuns.begin(), actionRuns.end(),
+                       [](const auto& run) { return run->Running(); }) &&
+           std::chrono::steady_clock::now() < grace) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
     actionRuns.clear();
     stopping = false;
 }
@@ -441,10 +501,61 @@ void QueueWindow::CancelRow(int id) {
     UpdateControls();
 }
 
+void QueueWindow::ShowInFolder(const std::string& file) {
+    const std::string folder = platform::FolderOf(file);
+    opener.ShowItem(file, [this, folder](bool opened) {
+        if (!opened) Alert(QueueText("gui.alert.openfolder", {{"{folder}", folder}}));
+    });
+}
+
+void QueueWindow::Listen(int id) {
+    const QueueRow* row = queue.Find(id);
+    if (row == nullptr || row->plan.output.empty()) return;
+    runner.Listen(id, row->plan.output, DefaultBinauralPath(row->plan.output));
+    list.viewport()->update();
+}
+
+void QueueWindow::StopListening(int id) {
+    runner.StopListening(id);
+}
+
+void QueueWindow::ListenEnded(int, const ConversionRunner::ListenEnd& end) {
+    if (stopping || end.stopped) return;
+    if (end.written) {
+        OpenWithDesktop(end.sound, QueueText("notice.listen.noplayer", {{"{path}", end.sound}}));
+        return;
+    }
+    Alert(QueueText("alert.listen", {{"{cause}", end.cause}}));
+}
+
+void QueueWindow::Replace(int id) {
+    const QueueRow* row = queue.Find(id);
+    if (row == nullptr || runner.Busy()) return;
+    // The codec of the format chosen, when it suits the existing output's
+    // container; else the container's own.
+    const FormatFacts& chosen = FactsOf(Choice().format);
+    const std::string& output = row->plan.output;
+    const std::string extension = chosen.extension;
+    const bool suits =
+        output.size() >= extension.size() &&
+        output.compare(output.size() - extension.size(), extension.size(), extension) == 0;
+    if (!queue.Replace(id)) return;
+    overall.setValue(0);
+    runner.Run(suits ? chosen.audio : "");
+    if (runner.Busy()) overallTimer.start();
+    UpdateControls();
+    ShowOverall();
+}
+
 void QueueWindow::ShowRowMenu(const QPoint& at) {
     const QModelIndex index = list.indexAt(at);
     const QModelIndex current = index.isValid() ? index : list.currentIndex();
     if (!current.isValid()) return;
+    ShowRowMenuFor(current, list.viewport()->mapToGlobal(
+                                index.isValid() ? at : list.visualRect(current).center()));
+}
+
+void QueueWindow::ShowRowMenuFor(const QModelIndex& current, const QPoint& globalAt) {
     const int id = current.data(QueueTableModel::IdRole).toInt();
     QMenu menu(this);
     for (const RowAction* action : OfferedActions(id)) {
@@ -454,8 +565,7 @@ void QueueWindow::ShowRowMenu(const QPoint& at) {
     }
     if (!menu.isEmpty()) menu.addSeparator();
     menu.addAction(&removeAction);
-    menu.exec(
-        list.viewport()->mapToGlobal(index.isValid() ? at : list.visualRect(current).center()));
+    menu.exec(globalAt);
 }
 
 void QueueWindow::UpdateControls() {
@@ -467,9 +577,13 @@ void QueueWindow::UpdateControls() {
     cancelAllButton.setEnabled(busy);
     options.setEnabled(!busy);
     removeAction.setEnabled(!queue.Rows().empty());
-    folderLabel.setText(outputFolder.empty() ? Text("gui.saveto.nofolder") : Path(outputFolder));
-    folderLabel.setToolTip(Path(outputFolder));
+    folderLabel.SetFullText(outputFolder.empty() ? Text("gui.saveto.nofolder")
+                                                 : Path(outputFolder));
     folderLabel.setEnabled(folderButton.isChecked());
+    // Once a run has ended, the line sums up the queue as it is now.
+    if (!busy && lastRunSeconds && !stopping) {
+        status.SetFullText(QString::fromStdString(queue.Summary(*lastRunSeconds)));
+    }
 }
 
 void QueueWindow::ShowOverall() {
@@ -486,9 +600,9 @@ void QueueWindow::ShowOverall() {
     if (left) {
         Fills fills = counts;
         fills.emplace_back("{time}", HumanDuration(*left));
-        status.setText(Text("gui.progress.left", fills));
+        status.SetFullText(Text("gui.progress.left", fills));
     } else {
-        status.setText(Text("gui.progress", counts));
+        status.SetFullText(Text("gui.progress", counts));
     }
 }
 
@@ -497,20 +611,24 @@ void QueueWindow::RunEnded() {
     ShowOverall();
     if (queue.Totals().files > 0) {
         overall.setValue(kOverallSteps);
-        status.setText(QString::fromStdString(queue.Summary(runner.Seconds())));
+        lastRunSeconds = runner.Seconds();
+        status.SetFullText(QString::fromStdString(queue.Summary(*lastRunSeconds)));
     }
     UpdateControls();
 }
 
 void QueueWindow::closeEvent(QCloseEvent* event) {
-    if (runner.Busy()) {
+    if (runner.Busy() || runner.Listening() > 0) {
         int running = 0;
         for (const QueueRow& row : queue.Rows()) {
             if (row.state == RowState::Converting || row.state == RowState::Waiting) ++running;
         }
-        if (!dialogs.Confirm(this,
-                             QueueText("gui.ask.close", {{"{count}", std::to_string(running)}}),
-                             QueueText("gui.ask.close.stop"), QueueText("gui.ask.keep"))) {
+        const std::string question =
+            running > 0 ? QueueText("gui.ask.close", {{"{count}", std::to_string(running)}})
+                        : QueueText("gui.ask.close.listen",
+                                    {{"{count}", std::to_string(runner.Listening())}});
+        if (!dialogs.Confirm(this, question, QueueText("gui.ask.close.stop"),
+                             QueueText(running > 0 ? "gui.ask.keep" : "gui.ask.keep.listen"))) {
             event->ignore();
             return;
         }

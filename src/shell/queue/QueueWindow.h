@@ -3,10 +3,12 @@
 // anywhere on it, or add them with its buttons), where the converted movies
 // go and in which format, and Convert. While it converts, each row shows
 // its progress and the window the whole run's; when done, each row its
-// outcome and actions, and a line sums up the run. Closing it, Escape and
-// Cancel All stop running conversions only after asking.
+// outcome and actions, and a line sums up the queue. Closing it, Escape and
+// Cancel All stop running conversions only after asking; closing asks too
+// while a headphone render runs.
 
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -34,6 +36,7 @@
 #include "shell/DesktopOpener.h"
 #include "shell/queue/ConversionQueue.h"
 #include "shell/queue/ConversionRunner.h"
+#include "shell/queue/ElidedLabel.h"
 #include "shell/queue/QueueDelegate.h"
 #include "shell/queue/QueueTableModel.h"
 #include "shell/queue/RowActions.h"
@@ -67,7 +70,7 @@ public:
     ConversionRunner& Runner() { return runner; }
     QTreeView& List() { return list; }
     QPushButton& ConvertButton() { return convertButton; }
-    QString StatusText() const { return status.text(); }
+    QString StatusText() const { return status.FullText(); }
     // The actions a row offers now, by their keys.
     std::vector<const RowAction*> OfferedActions(int id) const;
     void RunAction(int id, const RowAction& action);
@@ -77,6 +80,10 @@ public:
     void ShowReport(const std::string& title, const std::string& text) override;
     void Alert(const std::string& text) override;
     void CancelRow(int id) override;
+    void ShowInFolder(const std::string& file) override;
+    void Listen(int id) override;
+    void StopListening(int id) override;
+    void Replace(int id) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -95,6 +102,11 @@ private:
     void ShowOverall();
     void RunEnded();
     void ShowRowMenu(const QPoint& at);
+    void ShowRowMenuFor(const QModelIndex& index, const QPoint& globalAt);
+    void ListenEnded(int id, const ConversionRunner::ListenEnd& end);
+    // The folders the outputs of `choice` would go to that cannot be
+    // written: named once, before anything starts. False after saying so.
+    bool OutputFoldersWritable(const OutputChoice& choice);
     std::vector<int> SelectedIds() const;
 
     std::string program;
@@ -119,6 +131,7 @@ private:
     QAction removeAction;
     QAction escapeAction;
     QAction quitAction;
+    QAction rowMenuAction;
     QueueDelegate delegate;
     QStackedWidget stack;
     QLabel emptyHint;
@@ -129,13 +142,13 @@ private:
     QRadioButton besideButton;
     QRadioButton folderButton;
     QButtonGroup saveTo;
-    QLabel folderLabel;
+    ElidedLabel folderLabel;
     QPushButton chooseButton;
     QLabel formatLabel;
     QComboBox formatBox;
     QHBoxLayout overallRow;
     QProgressBar overall;
-    QLabel status;
+    ElidedLabel status;
     QHBoxLayout buttonRow;
     QPushButton cancelAllButton;
     QPushButton convertButton;
@@ -146,6 +159,9 @@ private:
     QPushButton detailsClose;
     bool stopping = false;
     bool restoring = false;
+    // The length of the last run, once one has ended: the summary line is
+    // kept up to date from then on.
+    std::optional<double> lastRunSeconds;
 };
 
 }  // namespace spatialmux

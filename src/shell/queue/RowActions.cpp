@@ -1,6 +1,12 @@
 #include "shell/queue/RowActions.h"
 
-#include "control/binaural/BinauralCommand.h"
+#include <sstream>
+#include <utility>
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include "control/soundmap/SoundMapCommand.h"
 #include "platform/PathParts.h"
 #include "shell/queue/QueueText.h"
@@ -13,9 +19,19 @@ bool IsConverted(const QueueRow& row) {
     return row.state == RowState::Converted;
 }
 
+// A movie to act on: the one written now, or the one an earlier run wrote.
+bool HasOutput(const QueueRow& row) {
+    return IsConverted(row) || (row.state == RowState::Skipped && row.outputExists);
+}
+
+// Why a helper run failed, in the child's last words.
+std::string CauseOf(const ProgramEnd& run) {
+    return run.started ? LastTextLine(run.errorTail) : run.problem;
+}
+
 // The map of the written movie, beside it: spatialmux --soundmap OUTPUT.
 const RowAction kSoundMap = {
-    "notice.soundmap", IsConverted,
+    "notice.soundmap", HasOutput,
     [](const QueueRow& row) {
         return std::vector<std::string>{"--soundmap", row.plan.output};
     },
@@ -25,50 +41,112 @@ const RowAction kSoundMap = {
             host.OpenWithDesktop(map, QueueText("alert.soundmap.open", {{"{path}", map}}));
             return;
         }
-        std::string cause = LastTextLine(run.errorTail);
-        if (!run.started) cause = run.problem;
-        host.Alert(QueueText("alert.soundmap", {{"{cause}", cause}}));
+        host.Alert(QueueText("alert.soundmap", {{"{cause}", CauseOf(run)}}));
     }};
 
-// The headphone render of the written movie, beside it, facing the front:
-// spatialmux --binaural OUTPUT NAME.binaural.m4a, then the desktop's player.
+// The headphone render of the written movie, beside it, facing the front;
+// the window runs it (its progress in the row) and then opens the sound in
+// the desktop's player.
 const RowAction kListen = {
-    "notice.listen", IsConverted,
-    [](const QueueRow& row) {
-        return std::vector<std::string>{"--binaural", "--", row.plan.output,
-                                        DefaultBinauralPath(row.plan.output)};
-    },
-    [](RowActionHost& host, const QueueRow& row, const ProgramEnd& run) {
-        const std::string sound = DefaultBinauralPath(row.plan.output);
-        if (run.exitStatus == 0) {
-            host.OpenWithDesktop(sound, QueueText("notice.listen.noplayer", {{"{path}", sound}}));
-            return;
-        }
-        std::string cause = LastTextLine(run.errorTail);
-        if (!run.started) cause = run.problem;
-        host.Alert(QueueText("alert.listen", {{"{cause}", cause}}));
+    "notice.listen", [](const QueueRow& row) { return HasOutput(row) && !row.listening; }, nullptr,
+    [](RowActionHost& host, const QueueRow& row, const ProgramEnd&) { host.Listen(row.id); }};
+
+// In the place of Listen while the render runs.
+const RowAction kStopListening = {
+    "action.listen.stop", [](const QueueRow& row) { return row.listening.has_value(); }, nullptr,
+    [](RowActionHost& host, const QueueRow& row, const ProgramEnd&) {
+        host.StopListening(row.id);
     }};
 
-const RowAction kShowInFolder = {
-    "action.folder", IsConverted, nullptr,
-    [](RowActionHost& host, const QueueRow& row, const ProgramEnd&) {
-        const std::string folder = platform::FolderOf(row.plan.output);
-        host.OpenWithDesktop(folder, QueueText("gui.alert.openfolder", {{"{folder}", folder}}));
-    }};
+const RowAction kShowInFolder = {"action.folder", HasOutput, nullptr,
+                                 [](RowActionHost& host, const QueueRow& row, const ProgramEnd&) {
+                                     host.ShowInFolder(row.plan.output);
+                                 }};
+
+// The --check report in the user's language: its kind and labels
+// translated, the values as the program wrote them.
+std::string TranslatedReport(const std::string& report) {
+    static const std::pair<const char*, const char*> kWords[] = {
+        {"camera movie", "details.kind.camera"},
+        {"movie", "details.kind.movie"},
+        {"not a movie", "details.kind.notmovie"},
+        {"video", "details.video"},
+        {"audio", "details.audio"},
+        {"software", "details.software"},
+        {"gain", "details.gain"},
+        {"convertible", "details.convertible"},
+        {"sound map", "details.soundmap"},
+        {"spherical video V1", "details.spherical1"},
+        {"spherical video V2", "details.spherical2"},
+        {"SA3D", "details.sa3d"},
+        {"chan", "details.chan"},
+        {"damaged or incomplete", "details.damaged"},
+        {"ready for 360 players with first-order ambisonics", "details.ready"},
+    };
+    const auto translate = [](const std::string& word) {
+        for (const auto& [english, key] : kWords) {
+            if (word == english) return QueueText(key);
+        }
+        return word;
+    };
+    std::string text;
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+        // "FILE: kind" first, then "  label: value" (a "    - reason" as it is).
+        const bool heading = !line.empty() && line[0] != ' ';
+        const std::size_t colon = heading ? line.rfind(": ") : line.find(": ");
+        if (colon != std::string::npos && (heading || line.compare(0, 4, "    ") != 0)) {
+            if (heading) {
+                line = line.substr(0, colon + 2) + translate(line.substr(colon + 2));
+            } else {
+                const std::size_t label = line.find_first_not_of(' ');
+                line = line.substr(0, label) + translate(line.substr(label, colon - label)) +
+                       line.substr(colon);
+            }
+        }
+        text += line + "\n";
+    }
+    return text;
+}
 
 // The --check report of the output; for a file the check turned away, its
 // own report says why.
 const RowAction kDetails = {
     "action.details",
-    [](const QueueRow& row) { return IsConverted(row) || row.state == RowState::NotConvertible; },
+    [](const QueueRow& row) { return HasOutput(row) || row.state == RowState::NotConvertible; },
     [](const QueueRow& row) {
         return std::vector<std::string>{"--check", "--",
-                                        IsConverted(row) ? row.plan.output : row.input};
+                                        HasOutput(row) ? row.plan.output : row.input};
     },
     [](RowActionHost& host, const QueueRow& row, const ProgramEnd& run) {
         const std::string report = run.output.empty() ? run.errorTail : run.output;
         host.ShowReport(QueueText("gui.details.title", {{"{name}", row.name}}),
-                        run.started ? report : run.problem);
+                        run.started ? TranslatedReport(report) : run.problem);
+    }};
+
+// An output that is there already is converted over, once the check has
+// said it is not a camera's own movie: footage is never replaced.
+const RowAction kReplace = {
+    "action.replace",
+    [](const QueueRow& row) {
+        return row.state == RowState::Skipped && row.outputExists && !row.listening;
+    },
+    [](const QueueRow& row) {
+        return std::vector<std::string>{"--check", "--json", "--", row.plan.output};
+    },
+    [](RowActionHost& host, const QueueRow& row, const ProgramEnd& run) {
+        const std::string file = platform::FileNameOf(row.plan.output);
+        const QJsonObject report =
+            QJsonDocument::fromJson(QByteArray::fromStdString(run.output)).object();
+        if (!run.started || report.isEmpty()) {
+            host.Alert(
+                QueueText("gui.replace.unchecked", {{"{file}", file}, {"{cause}", CauseOf(run)}}));
+        } else if (report.value(QLatin1String("kind")).toString() ==
+                   QLatin1String("camera movie")) {
+            host.Alert(QueueText("gui.replace.footage", {{"{file}", file}}));
+        } else {
+            host.Replace(row.id);
+        }
     }};
 
 const RowAction kCancel = {
@@ -83,8 +161,8 @@ const RowAction kCancel = {
 }  // namespace
 
 const std::vector<RowAction>& RowActions() {
-    static const std::vector<RowAction> actions = {kSoundMap, kListen, kShowInFolder, kDetails,
-                                                   kCancel};
+    static const std::vector<RowAction> actions = {
+        kReplace, kSoundMap, kListen, kStopListening, kShowInFolder, kDetails, kCancel};
     return actions;
 }
 

@@ -1,12 +1,10 @@
 #pragma once
-// What a row of the queue offers once its movie is converted (and Cancel
-// while it converts): each action is a name, the rows it is offered for,
-// the command-line program's arguments it runs first (none: nothing to
-// run), and what the window then does with the result. The window shows
-// every action a row offers as a button on the row and in its menu, so one
-// more action (say, a binaural preview made by another option of the
-// program and opened in the desktop's player) is one more entry in
-// RowActions().
+// What a row of the queue offers once its movie is converted, or when its
+// output was there already (and Cancel while it converts): each action is a name, the rows it is
+// offered for, the command-line program's arguments it runs first (none: nothing to run), and what
+// the window then does with the result. The window shows every action a row offers as a button on
+// the row and in its menu, so one more action (say, a binaural preview made by another option of
+// the program and opened in the desktop's player) is one more entry in RowActions().
 
 #include <string>
 #include <vector>
@@ -27,6 +25,14 @@ public:
     virtual void ShowReport(const std::string& title, const std::string& text) = 0;
     virtual void Alert(const std::string& text) = 0;
     virtual void CancelRow(int id) = 0;
+    // Shows `file` selected in the desktop's file manager, or its folder.
+    virtual void ShowInFolder(const std::string& file) = 0;
+    // The headphone render of the row's output, its progress in the row,
+    // and its stop.
+    virtual void Listen(int id) = 0;
+    virtual void StopListening(int id) = 0;
+    // Converts the row again over its existing output.
+    virtual void Replace(int id) = 0;
 };
 
 struct RowAction {
