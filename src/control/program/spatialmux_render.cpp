@@ -76,6 +76,7 @@ int Binaural(const CommandLineRequest& request) {
     std::fputs(BinauralSummary(binaural, *result, seconds, size.value_or(0)).c_str(), stdout);
     std::fflush(stdout);
     return 0;
+}
 
 }  // namespace
 }  // namespace spatialmux
