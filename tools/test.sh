@@ -27,8 +27,10 @@ stage_done "set-up"
 export SPATIALMUX_REQUIRE_VLC=1
 # Every option that tools/run.sh's lean build sets differently is given here,
 # so a folder configured otherwise is set right again; the windowed programs
-# are required (the configure step fails without Qt rather than skip them).
-bash "$root/tools/build.sh" -DSPATIALMUX_WERROR=ON -DSPATIALMUX_BUILD_TESTS=ON -DSPATIALMUX_WITH_QT=ON
+# are required (the configure step fails without Qt rather than skip them),
+# and so are the programs that tests run.
+bash "$root/tools/build.sh" -DSPATIALMUX_WERROR=ON -DSPATIALMUX_BUILD_TESTS=ON -DSPATIALMUX_WITH_QT=ON \
+     -DSPATIALMUX_REQUIRE_TEST_TOOLS=ON
 stage_done "build"
 (cd "${SPATIALMUX_BUILD_DIR:-$root/build}" && ctest --output-on-failure -j "$(nproc)")
 stage_done "test suite"
