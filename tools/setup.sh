@@ -41,6 +41,7 @@ tests=(
   xfsprogs e2fsprogs                             # the edit engine's reflink test (mkfs.xfs, filefrag)
   parallel                                       # the many-machines recipe (docs/many-machines.md)
   shellcheck                                     # the scripts' lint test
+  locales                                        # localedef: the render's test under a decimal-comma locale
   lintian appstream man-db                       # the package's checks (tools/package_check.sh)
 )
 

@@ -132,8 +132,20 @@ TEST(CubeDecoder, TheCommandLineTakesTheDirectionFaced) {
 // a decimal comma; pan reads its gains with sscanf all the same.
 TEST(BinauralRenderer, BuildsItsGraphUnderADecimalCommaLocale) {
     const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
-        GTEST_SKIP() << "no de_DE.UTF-8 locale here";
+    // A machine with only C.UTF-8 (a fresh one) gets the locale made for
+    // the test from the definitions of Debian's locales package.
+    TempDir locales;
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr &&
+        std::system(("localedef -i de_DE -f UTF-8 " + ShellQuote(locales.Path("de_DE.UTF-8")) +
+                     " >/dev/null 2>&1")
+                        .c_str()) == 0) {
+        setenv("LOCPATH", locales.Path("").c_str(), 1);
+    }
+    const bool commaLocale = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+    unsetenv("LOCPATH");
+    if (!commaLocale) {
+        GTEST_SKIP() << "no de_DE.UTF-8 locale here, and localedef could not make one "
+                        "(tools/setup.sh --tests installs Debian's locales)";
     }
     output::BinauralSettings settings;
     settings.hrtfPath = kDefaultHrtfPath;
