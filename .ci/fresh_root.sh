@@ -39,6 +39,16 @@ if ! command -v mmdebstrap >/dev/null; then
   apt-get install -y -qq --no-install-recommends mmdebstrap >/dev/null
 fi
 
+# The .debs of earlier runs, linked into the root's own apt cache (not the
+# folder itself: apt locks its cache, and two runs may go at once); what this
+# run downloads is linked back when it ends.
+cache="${SPATIALMUX_CI_APT_CACHE:-/var/cache/spatialmux-ci/archives}"
+mkdir -p "$cache"
+keep_downloads() {
+  find "$1" -maxdepth 1 -name '*.deb' -exec cp -l -n -t "$2" {} + 2>/dev/null ||
+    find "$1" -maxdepth 1 -name '*.deb' -exec cp -n -t "$2" {} +
+}
+
 parent=/var/tmp
 prefix=spatialmux-ci-root.
 
@@ -77,6 +87,7 @@ finish() {
   # The child working at the moment (mmdebstrap, or the namespace the command
   # runs in, whose processes all end with it).
   if [ -n "$inside" ]; then kill -TERM "$inside" 2>/dev/null || true; wait "$inside" 2>/dev/null || true; fi
+  if [ -d "$rootfs/var/cache/apt/archives" ]; then keep_downloads "$rootfs/var/cache/apt/archives" "$cache" || true; fi
   if [ "${SPATIALMUX_CI_KEEP_ROOT:-}" = 1 ]; then
     echo "fresh_root: the root is kept in $rootfs"
   else
@@ -126,8 +137,7 @@ mkdir "$rootfs/src"
    while IFS= read -r -d '' f; do if [ -e "$f" ] || [ -L "$f" ]; then printf '%s\0' "$f"; fi; done |
    tar --null -T - -cf -) | tar -xf - -C "$rootfs/src"
 
-cache="${SPATIALMUX_CI_APT_CACHE:-/var/cache/spatialmux-ci/archives}"
-mkdir -p "$cache/partial"
+keep_downloads "$cache" "$rootfs/var/cache/apt/archives"
 
 echo "== running in the new root: $*"
 # The mounts and the processes belong to the namespace: when its first
@@ -135,17 +145,16 @@ echo "== running in the new root: $*"
 # shellcheck disable=SC2016  # expanded by the inner shell
 unshare --mount --pid --fork --kill-child --propagation private -- bash -c '
   set -euo pipefail
-  root="$1"; cache="$2"; shift 2
+  root="$1"; shift
   mount -t proc proc "$root/proc"
   mount --rbind /sys "$root/sys" && mount --make-rslave "$root/sys"
   mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev"
   mountpoint -q "$root/dev/pts" || mount -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts"
-  mount --bind "$cache" "$root/var/cache/apt/archives"
   exec chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" CI="${CI:-}" \
        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
        ${SPATIALMUX_FUZZ_SECONDS:+SPATIALMUX_FUZZ_SECONDS=$SPATIALMUX_FUZZ_SECONDS} \
        /bin/bash -c "cd /src && exec \"\$@\"" run-in-root "$@"
-' fresh-root "$rootfs" "$cache" "$@" &
+' fresh-root "$rootfs" "$@" &
 inside=$!
 status=0
 wait "$inside" || status=$?

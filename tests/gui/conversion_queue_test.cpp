@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "shell/queue/ConversionQueue.h"
+#include "shell/queue/ConversionRunner.h"
 #include "shell/queue/QueueText.h"
 #include "support/TempDir.h"
 
@@ -216,6 +217,42 @@ TEST_F(QueueTest, ExistingOutputsAreReplacedAndRendersShowInTheRow) {
     EXPECT_TRUE(queue.Find(b)->replace);
     EXPECT_EQ(queue.NextWaiting(), b);
     EXPECT_EQ(queue.Totals().files, 1) << "the run of Replace is its row alone";
+}
+
+// The check's verdicts: a camera movie converts; a 360 movie that is ready
+// already needs nothing and says so (not "not a camera movie"); one whose
+// channels are declared converts; four undeclared channels say how to
+// declare them.
+TEST(CheckVerdict, TellsReadyDeclaredAndUndeclaredMoviesApart) {
+    struct Case {
+        const char* line;
+        bool convertible;
+        bool alreadyReady;
+        std::string whyNot;
+    };
+    const Case cases[] = {
+        {R"({"kind":"camera movie","convertible":true})", true, false, ""},
+        {R"({"kind":"movie","ready":true,"spatial":"first-order ambisonics, declared"})", false,
+         true, ""},
+        {R"({"kind":"movie","ready":false,"spatial":"first-order ambisonics, declared"})", true,
+         false, ""},
+        {R"({"kind":"movie","ready":false,"spatial":"four undeclared channels"})", false, false,
+         QueueText("skip.undeclared")},
+        {R"({"kind":"movie","ready":false,"spatial":"not spatial"})", false, false,
+         QueueText("skip.notcamera")},
+    };
+    for (const Case& c : cases) {
+        const CheckVerdict verdict = VerdictOfCheck(c.line);
+        EXPECT_EQ(verdict.convertible, c.convertible) << c.line;
+        EXPECT_EQ(verdict.alreadyReady, c.alreadyReady) << c.line;
+        EXPECT_EQ(verdict.whyNot, c.whyNot) << c.line;
+    }
+    ConversionQueue queue;
+    TempDir dir;
+    std::ofstream(dir.Path("ready.mov")) << "m";
+    queue.Add({dir.Path("ready.mov")}, nullptr);
+    queue.CheckedReady(queue.Rows()[0].id, 3.0);
+    EXPECT_EQ(ConversionQueue::StateText(queue.Rows()[0]), QueueText("state.alreadyready"));
 }
 
 }  // namespace

@@ -120,6 +120,13 @@ void ConversionQueue::Checked(int id, bool convertible, std::optional<double> du
     Changed(id);
 }
 
+void ConversionQueue::CheckedReady(int id, std::optional<double> duration) {
+    QueueRow* row = Row(id);
+    if (row == nullptr || row->state != RowState::Checking) return;
+    row->alreadyReady = true;
+    Checked(id, false, duration, QueueText("state.alreadyready"));
+}
+
 bool ConversionQueue::Remove(int id) {
     const int index = IndexOf(id);
     if (index < 0) return false;
@@ -410,6 +417,8 @@ std::string ConversionQueue::StateText(const QueueRow& row) {
         case RowState::Converted:
             return QueueText("state.converted", {{"{size}", HumanSize(row.outputSize)}});
         case RowState::NotConvertible:
+            if (row.alreadyReady) return row.message;
+            return QueueText("state.skipped", {{"{reason}", row.message}});
         case RowState::Skipped:
             return QueueText("state.skipped", {{"{reason}", row.message}});
         case RowState::Failed:

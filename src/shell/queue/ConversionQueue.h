@@ -48,6 +48,8 @@ struct QueueRow {
     // are offered, and Replace.
     bool outputExists = false;
     bool replace = false;  // this run replaces the existing output
+    // Not converted because players read it right as it is (NotConvertible).
+    bool alreadyReady = false;
     // While the headphone render of its output runs: the share done.
     std::optional<double> listening;
 };
@@ -109,6 +111,8 @@ public:
     // The check's answer for a row still Checking.
     void Checked(int id, bool convertible, std::optional<double> duration,
                  const std::string& whyNot);
+    // Checked and found ready for 360 players as it is: nothing to convert.
+    void CheckedReady(int id, std::optional<double> duration);
     // Removes a row that is not waiting or converting; false otherwise.
     bool Remove(int id);
 

@@ -30,30 +30,47 @@ constexpr std::size_t kCheckedAtOnce = 64;
 
 // The check's verdict on one movie (a line of `spatialmux --check --json`).
 void TakeCheck(ConversionQueue& queue, int id, const std::string& line) {
-    const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-    const std::string kind = report.value(QLatin1String("kind")).toString().toStdString();
-    std::optional<double> duration;
-    const QJsonValue seconds =
-        report.value(QLatin1String("video")).toObject().value(QLatin1String("duration"));
-    if (seconds.isDouble()) duration = seconds.toDouble();
-    // A movie there only in part is named so, whatever else was found.
-    const qint64 cutShortAt = report.value(QLatin1String("cutShortAt")).toInteger(0);
-    if (cutShortAt > 0) {
-        queue.Checked(id, false, duration,
-                      QueueText("skip.cutshort", {{"{byte}", std::to_string(cutShortAt)}}));
-    } else if (kind == "camera movie" && report.value(QLatin1String("convertible")).toBool()) {
-        queue.Checked(id, true, duration, std::string());
-    } else if (kind == "camera movie") {
-        const std::string reason = report.value(QLatin1String("reason")).toString().toStdString();
-        queue.Checked(id, false, duration,
-                      QueueText("skip.notconvertible", {{"{reason}", reason}}));
+    const CheckVerdict verdict = VerdictOfCheck(line);
+    if (verdict.alreadyReady) {
+        queue.CheckedReady(id, verdict.duration);
     } else {
-        queue.Checked(id, false, duration,
-                      QueueText(kind == "movie" ? "skip.notcamera" : "skip.notmovie"));
+        queue.Checked(id, verdict.convertible, verdict.duration, verdict.whyNot);
     }
 }
 
 }  // namespace
+
+CheckVerdict VerdictOfCheck(const std::string& jsonLine) {
+    const QJsonObject report =
+        QJsonDocument::fromJson(QByteArray::fromStdString(jsonLine)).object();
+    const std::string kind = report.value(QLatin1String("kind")).toString().toStdString();
+    const std::string spatial = report.value(QLatin1String("spatial")).toString().toStdString();
+    CheckVerdict verdict;
+    const QJsonValue seconds =
+        report.value(QLatin1String("video")).toObject().value(QLatin1String("duration"));
+    if (seconds.isDouble()) verdict.duration = seconds.toDouble();
+    // A movie there only in part is named so, whatever else was found.
+    const qint64 cutShortAt = report.value(QLatin1String("cutShortAt")).toInteger(0);
+    if (cutShortAt > 0) {
+        verdict.whyNot = QueueText("skip.cutshort", {{"{byte}", std::to_string(cutShortAt)}});
+    } else if (kind == "camera movie" && report.value(QLatin1String("convertible")).toBool()) {
+        verdict.convertible = true;
+    } else if (kind == "camera movie") {
+        const std::string reason = report.value(QLatin1String("reason")).toString().toStdString();
+        verdict.whyNot = QueueText("skip.notconvertible", {{"{reason}", reason}});
+    } else if (kind == "movie" && report.value(QLatin1String("ready")).toBool()) {
+        verdict.alreadyReady = true;
+    } else if (kind == "movie" && spatial == "first-order ambisonics, declared") {
+        // Its channels say what they are; the conversion makes it ready (or
+        // says why not, e.g. no spherical metadata).
+        verdict.convertible = true;
+    } else if (kind == "movie" && spatial == "four undeclared channels") {
+        verdict.whyNot = QueueText("skip.undeclared");
+    } else {
+        verdict.whyNot = QueueText(kind == "movie" ? "skip.notcamera" : "skip.notmovie");
+    }
+    return verdict;
+}
 
 struct ConversionRunner::Conversion {
     int id = 0;

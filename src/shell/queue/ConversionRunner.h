@@ -27,6 +27,17 @@ namespace spatialmux {
 class ProgramRun;
 struct ProgramEnd;
 
+// What the window makes of one movie's line of `spatialmux --check --json`:
+// whether it can be converted, or why not; a 360 movie that players read
+// right as it is needs nothing.
+struct CheckVerdict {
+    bool convertible = false;
+    bool alreadyReady = false;
+    std::string whyNot;
+    std::optional<double> duration;
+};
+CheckVerdict VerdictOfCheck(const std::string& jsonLine);
+
 class ConversionRunner : public QObject {
 public:
     // `program`: the command-line program's path. `conversionsAtOnce`: conversions at
