@@ -86,7 +86,18 @@ finish() {
   trap - EXIT INT TERM
   # The child working at the moment (mmdebstrap, or the namespace the command
   # runs in, whose processes all end with it).
-  if [ -n "$inside" ]; then kill -TERM "$inside" 2>/dev/null || true; wait "$inside" 2>/dev/null || true; fi
+  # unshare ignores SIGTERM while it waits: after a grace, SIGKILL, which
+  # --kill-child passes on to the namespace's first process, and with it
+  # the kernel ends every other.
+  if [ -n "$inside" ]; then
+    kill -TERM "$inside" 2>/dev/null || true
+    for _ in $(seq 20); do
+      kill -0 "$inside" 2>/dev/null || break
+      sleep 0.5
+    done
+    kill -KILL "$inside" 2>/dev/null || true
+    wait "$inside" 2>/dev/null || true
+  fi
   if [ -d "$rootfs/var/cache/apt/archives" ]; then keep_downloads "$rootfs/var/cache/apt/archives" "$cache" || true; fi
   if [ "${SPATIALMUX_CI_KEEP_ROOT:-}" = 1 ]; then
     echo "fresh_root: the root is kept in $rootfs"
