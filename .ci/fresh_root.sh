@@ -157,6 +157,9 @@ echo "== running in the new root: $*"
 unshare --mount --pid --fork --kill-child --propagation private -- bash -c '
   set -euo pipefail
   root="$1"; shift
+  # The root a mount of its own, as / is on a machine: a test that makes
+  # its own mount namespace inside changes the propagation of /.
+  mount --bind "$root" "$root"
   mount -t proc proc "$root/proc"
   mount --rbind /sys "$root/sys" && mount --make-rslave "$root/sys"
   mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev"
