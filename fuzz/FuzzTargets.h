@@ -21,7 +21,7 @@
 
 #include "PlayersReading.h"
 #include "audio/ByteOrder.h"
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "movie/AudioFrame.h"
 #include "movie/MakerNote.h"
 #include "movie/MetadataChecks.h"

@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "control/binaural/BinauralCommand.h"
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/JobPreflight.h"
 #include "control/soundmap/SoundMapCommand.h"

@@ -16,7 +16,7 @@ extern "C" {
 }
 
 #include "audio/ByteOrder.h"
-#include "control/inspect/ChannelLayoutText.h"
+#include "control/movieinfo/ChannelLayoutText.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"
 #include "support/RunProgram.h"

@@ -22,7 +22,7 @@ extern "C" {
 #include <nlohmann/json.hpp>
 
 #include "audio/ByteOrder.h"
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "control/ambisonics/AnyFoaMovie.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "fixture/CameraMovieBuilder.h"

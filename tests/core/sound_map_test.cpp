@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "control/check/CheckReportPrinting.h"
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "fixture/CameraMovieBuilder.h"
 #include "movie/AmbisonicLayout.h"

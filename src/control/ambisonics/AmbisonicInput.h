@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "movie/MovieReader.h"
 #include "movie/ffmpeg/AmbisonicAudio.h"
 

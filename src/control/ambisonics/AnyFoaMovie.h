@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "audio/RecordingMetadata.h"
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "movie/AmbisonicLayout.h"
 #include "output/Remux.h"
 #include "output/SphericalVideoBoxes.h"

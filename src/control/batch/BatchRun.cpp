@@ -13,7 +13,7 @@
 #include "control/batch/BatchProgress.h"
 #include "control/batch/ChildConversion.h"
 #include "control/ambisonics/AnyFoaMovie.h"
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "control/job/EngineChoice.h"
 #include "control/job/HumanSize.h"
 #include "control/job/OutputFormat.h"

@@ -15,7 +15,7 @@
 #include "audio/CubeDecoder.h"
 #include "audio/WavWriter.h"
 #include "control/ambisonics/AmbisonicInput.h"
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "control/job/HumanSize.h"
 #include "control/job/InertTestPausePoints.h"
 #include "control/job/JobPreflight.h"

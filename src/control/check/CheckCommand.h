@@ -1,6 +1,6 @@
 #pragma once
 // spatialmux --check [--json] FILE...: the report of each file (what it is
-// and whether it will do, control/inspect/MovieCheck.h), as text or one
+// and whether it will do, control/movieinfo/MovieCheck.h), as text or one
 // JSON object per line. Only reads: no file is written or changed.
 
 #include <cstdio>

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "control/inspect/ChannelLayoutText.h"
+#include "control/movieinfo/ChannelLayoutText.h"
 
 namespace spatialmux {
 

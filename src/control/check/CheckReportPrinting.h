@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 
 namespace spatialmux {
 

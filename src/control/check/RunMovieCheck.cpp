@@ -1,7 +1,7 @@
 // spatialmux --check over its files, with libavformat's probe.
 #include "control/check/CheckCommand.h"
 #include "control/check/CheckReportPrinting.h"
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 
 namespace spatialmux {
 

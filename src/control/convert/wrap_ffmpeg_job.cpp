@@ -8,7 +8,7 @@
 
 #include "audio/WavWriter.h"
 #include "control/ambisonics/AnyFoaMovie.h"
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "control/job/HumanSize.h"
 #include "control/convert/JobState.h"
 #include "control/convert/wrap_ffmpeg.h"

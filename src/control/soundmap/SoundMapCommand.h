@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "audio/AmbisonicEnergyMap.h"
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 
 namespace spatialmux {
 

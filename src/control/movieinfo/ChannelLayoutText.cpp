@@ -1,5 +1,5 @@
 // Core Audio's channel layouts in words, for spatialmux --check.
-#include "control/inspect/ChannelLayoutText.h"
+#include "control/movieinfo/ChannelLayoutText.h"
 
 #include <cstdio>
 #include <utility>

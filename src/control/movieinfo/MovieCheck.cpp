@@ -1,6 +1,6 @@
 // The facts and the verdict of spatialmux --check for one file, from its
 // boxes and the probe it is given (FFmpeg is asked in MovieCheckWithProbe.cpp).
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 
 #include <sys/stat.h>
 
@@ -12,7 +12,7 @@
 
 #include "audio/BoxHeader.h"
 #include "control/ambisonics/GainChoice.h"
-#include "control/inspect/ChannelLayoutText.h"
+#include "control/movieinfo/ChannelLayoutText.h"
 #include "movie/AudioFrame.h"
 #include "movie/CameraMarks.h"
 #include "movie/MovieReader.h"

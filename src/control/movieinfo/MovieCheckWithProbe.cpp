@@ -1,6 +1,6 @@
 // A movie's report with libavformat's probe (MovieCheck.cpp reads the rest
 // from the file's boxes, and the fuzz build gives it a stand-in probe).
-#include "control/inspect/MovieCheck.h"
+#include "control/movieinfo/MovieCheck.h"
 
 namespace spatialmux {
 
