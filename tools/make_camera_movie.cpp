@@ -53,6 +53,10 @@ const char kUsage[] =
     "  --maker-note-ii      little-endian (II) maker note instead of MM\n"
     "  --first-directory N  maker note's first directory offset (default 8)\n"
     "  --no-sa3d            no spatial audio box\n"
+    "  --foa CONVENTION     a 360 movie that is not the camera's: one audio track\n"
+    "                       and no maker note or private audio box; ambix (W Y Z X,\n"
+    "                       SA3D unless --no-sa3d), fuma (W X Y Z, W -3 dB, no SA3D)\n"
+    "                       or wxyz-mapped (W X Y Z declared by an SA3D map 0,3,1,2)\n"
     "  --no-uuid            no spherical video box\n"
     "  --no-visible-audio   no ordinary audio track for players\n"
     "  --stco               32-bit audio chunk offsets\n"
@@ -308,6 +312,19 @@ int main(int argc, char** argv) {
                 return Usage("--first-directory needs an even number from 8 to 1048576");
             }
             options.makerNoteFirstDirectory = static_cast<uint32_t>(n);
+        } else if (arg == "--foa") {
+            std::string name;
+            if (!value(&name)) return Usage("--foa needs ambix, fuma or wxyz-mapped");
+            using spatialmux::fixture::AmbisonicConvention;
+            if (name == "ambix") {
+                options.convention = AmbisonicConvention::AmbiX;
+            } else if (name == "fuma") {
+                options.convention = AmbisonicConvention::FuMa;
+            } else if (name == "wxyz-mapped") {
+                options.convention = AmbisonicConvention::MappedWxyz;
+            } else {
+                return Usage("--foa needs ambix, fuma or wxyz-mapped, not " + name);
+            }
         } else if (arg == "--no-sa3d") {
             options.writeSa3d = false;
         } else if (arg == "--no-uuid") {

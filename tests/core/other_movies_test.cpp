@@ -58,8 +58,8 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
 
 class OtherMovies : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        folder = new TempDir;
+    // Two seconds: a tone on the left, then one behind on the right and above.
+    static fixture::CameraMovieOptions TonesAtTheirPlaces() {
         fixture::CameraMovieOptions options;
         options.width = 256;
         options.height = 128;
@@ -70,6 +70,11 @@ protected:
         options.sources = {{kLeft.azimuthDegrees, kLeft.elevationDegrees, 0.0, 1.0, 440.0, 0.3},
                            {kBehindRightAbove.azimuthDegrees, kBehindRightAbove.elevationDegrees,
                             1.0, 2.0, 660.0, 0.3}};
+        return options;
+    }
+    static void SetUpTestSuite() {
+        folder = new TempDir;
+        const fixture::CameraMovieOptions options = TonesAtTheirPlaces();
         std::string error;
         ASSERT_TRUE(fixture::WriteCameraMovie(Path("camera.mp4"), options, nullptr, &error))
             << error;
@@ -202,6 +207,38 @@ TEST_F(OtherMovies, ConvertsWhatTheMovieOrTheUserDeclaresWithTheTonesInPlace) {
     const ProgramRun wrong = RunProgram({"--ambisonics", "ambix", fuma, Path("fuma-as-ambix.mov")});
     ASSERT_EQ(wrong.status, 0) << wrong.out << wrong.err;
     ExpectTonesWhereTheyWerePut(Path("fuma-as-ambix.mov"), false);
+}
+
+// The fixture builder writes such movies itself, as other cameras and
+// microphones do: one audio track, none of the camera's boxes.
+TEST_F(OtherMovies, BuiltInOtherConventionsTheyConvertWithTheTonesInPlace) {
+    const struct {
+        fixture::AmbisonicConvention convention;
+        bool sa3d, uuid;
+        std::vector<std::string> options;
+        std::string name;
+    } cases[] = {
+        {fixture::AmbisonicConvention::FuMa, false, false,
+         {"--ambisonics", "fuma", "--projection", "equirectangular"}, "built-fuma"},
+        {fixture::AmbisonicConvention::MappedWxyz, true, true, {}, "built-mapped"},
+        {fixture::AmbisonicConvention::AmbiX, false, true, {"--ambisonics", "ambix"}, "built-ambix"},
+    };
+    for (const auto& row : cases) {
+        fixture::CameraMovieOptions options = TonesAtTheirPlaces();
+        options.convention = row.convention;
+        options.writeSa3d = row.sa3d;
+        options.writeUuid = row.uuid;
+        const std::string input = Path(row.name + ".mov");
+        std::string error;
+        ASSERT_TRUE(fixture::WriteCameraMovie(input, options, nullptr, &error)) << error;
+        std::vector<std::string> arguments = row.options;
+        arguments.push_back(input);
+        arguments.push_back(Path(row.name + "-out.mov"));
+        const ProgramRun run = RunProgram(arguments);
+        ASSERT_EQ(run.status, 0) << row.name << "\n" << run.out << run.err;
+        ExpectSpatialOutput(input, Path(row.name + "-out.mov"));
+        ExpectTonesWhereTheyWerePut(Path(row.name + "-out.mov"));
+    }
 }
 
 TEST_F(OtherMovies, RefusesWhatItWouldHaveToGuessAndWritesNothing) {
