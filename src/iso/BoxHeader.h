@@ -1,7 +1,7 @@
 #pragma once
 // The header of an ISO base media box: a 32-bit size and a four-character
 // type; a size of 1 is followed by a 64-bit size, a size of 0 means "to the
-// end of what encloses the box". Part of the box floor (BoxWalk.h builds
+// end of what encloses the box". One piece of the box floor (BoxWalk.h builds
 // its walks on it); the fixture builder and the tests' box parser read
 // headers here too.
 

@@ -299,8 +299,9 @@ std::optional<TrackTables> ReadTables(const std::vector<uint8_t>& moov, std::siz
     }
     const auto mdia = Only(level, "mdia", &twice);
     if (!mdia) return fail("the track has no media box");
-    if (!Children(moov, mdia->PayloadOffset(), mdia->End(), "mdia", &level, error))
+    if (!Children(moov, mdia->PayloadOffset(), mdia->End(), "mdia", &level, error)) {
         return std::nullopt;
+    }
     const auto mdhd = Only(level, "mdhd", &twice);
     const auto minf = Only(level, "minf", &twice);
     Only(level, "hdlr", &twice);
@@ -310,8 +311,9 @@ std::optional<TrackTables> ReadTables(const std::vector<uint8_t>& moov, std::siz
     TrackTables result;
     result.timescale = ReadBE32(moov.data() + mdhd->PayloadOffset() + (wideMdhd ? 20 : 12));
     if (result.timescale == 0) return fail("the track's time scale is 0");
-    if (!Children(moov, minf->PayloadOffset(), minf->End(), "minf", &level, error))
+    if (!Children(moov, minf->PayloadOffset(), minf->End(), "minf", &level, error)) {
         return std::nullopt;
+    }
     const auto stbl = Only(level, "stbl", &twice);
     if (!stbl || twice) return fail("the track has no sample table box");
     if (!wholeTrack && !CheckStructure(moov, *stbl, 0, error)) return std::nullopt;
