@@ -16,8 +16,8 @@
 #include <optional>
 #include <vector>
 
-#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
+#include "iso/BoxHeader.h"
 #include "output/EditPlan.h"
 #include "output/TrackTables.h"
 

@@ -4,31 +4,27 @@
 #include <algorithm>
 #include <cstring>
 
-#include "audio/BoxHeader.h"
-#include "audio/ByteOrder.h"
+#include "iso/BoxHeader.h"
 
 namespace spatialmux {
 
 std::optional<BoxSpan> ParseBoxAt(const uint8_t* header, uint64_t avail, uint64_t offset,
                                   uint64_t end, SizeForms forms) {
-    if (offset > end || end - offset < kBoxHeaderSize || avail < kBoxHeaderSize) {
+    if (offset > end) return std::nullopt;
+    const auto fields = ReadBoxHeaderFields(
+        header, static_cast<std::size_t>(std::min<uint64_t>(avail, kLargeBoxHeaderSize)));
+    if (!fields || (forms != SizeForms::Any && fields->toEnd) ||
+        (forms == SizeForms::Plain32 && fields->headerSize != kBoxHeaderSize)) {
         return std::nullopt;
     }
+    const auto fitted = FitBoxHeader(*fields, end - offset);
+    if (!fitted) return std::nullopt;
     BoxSpan box;
-    std::memcpy(box.type, header + 4, 4);
+    std::memcpy(box.type, fitted->type.data(), 4);
     box.offset = offset;
-    const uint32_t size32 = ReadBE32(header);
-    if (size32 == 1 && forms == SizeForms::Any) {
-        if (end - offset < kLargeBoxHeaderSize || avail < kLargeBoxHeaderSize) return std::nullopt;
-        box.headerSize = kLargeBoxHeaderSize;
-        box.size = ReadBE64(header + 8);
-    } else if (size32 == 0 && forms == SizeForms::Any) {
-        box.size = end - offset;
-        box.toEnd = true;
-    } else {
-        box.size = size32;
-    }
-    if (box.size < box.headerSize || box.size > end - offset) return std::nullopt;
+    box.size = fitted->size;
+    box.headerSize = fitted->headerSize;
+    box.toEnd = fitted->toEnd;
     return box;
 }
 
@@ -111,6 +107,19 @@ std::vector<BoxSpan> TopLevelBoxes(std::istream& file, uint64_t length) {
     }
     file.clear();
     return boxes;
+}
+
+std::optional<BoxHeader> ReadBoxHeaderFrom(std::istream& stream, uint8_t (&first)[kBoxHeaderSize]) {
+    constexpr auto kHalf = static_cast<std::streamsize>(kBoxHeaderSize);
+    uint8_t bytes[kLargeBoxHeaderSize] = {};
+    stream.read(reinterpret_cast<char*>(bytes), kHalf);
+    if (stream.gcount() != kHalf) return std::nullopt;
+    std::memcpy(first, bytes, kBoxHeaderSize);
+    if (auto header = ReadBoxHeaderFields(bytes, kBoxHeaderSize)) return header;
+    // Only a size field of 1 wants more than 8 bytes.
+    stream.read(reinterpret_cast<char*>(bytes + kBoxHeaderSize), kHalf);
+    if (stream.gcount() != kHalf) return std::nullopt;
+    return ReadBoxHeaderFields(bytes, kLargeBoxHeaderSize);
 }
 
 }  // namespace spatialmux

@@ -6,10 +6,11 @@
 // file ends the walk instead of a read.
 //
 // The rules, the same for every walk:
-// - A box's header is audio/BoxHeader.h's: a 32-bit size and a type; a size
+// - A box's header is iso/BoxHeader.h's: a 32-bit size and a type; a size
 //   of 1 is followed by a 64-bit size, a size of 0 runs to the end of what
-//   encloses the box. SizeForms::Plain32 takes only the first form, for a
-//   writer that rewrites 32-bit size fields in place.
+//   encloses the box. SizeForms::NoToEnd refuses the last form, for a reader
+//   that holds every box to the size it states; SizeForms::Plain32 takes
+//   only the first, for a writer that rewrites 32-bit size fields in place.
 // - A walk of children stops at the first box that does not fit (a size
 //   below its header, past its parent's end, a header cut short); the boxes
 //   before it are handed out.
@@ -27,6 +28,8 @@
 #include <string_view>
 #include <vector>
 
+#include "iso/BoxHeader.h"
+
 namespace spatialmux {
 
 struct BoxSpan {
@@ -36,12 +39,14 @@ struct BoxSpan {
     uint32_t headerSize = 8;  // 16 for a 64-bit size
     bool toEnd = false;       // the size field was 0: `size` is the room there was
     uint64_t PayloadOffset() const { return offset + headerSize; }
+    uint64_t PayloadSize() const { return size - headerSize; }
     uint64_t End() const { return offset + size; }
     bool Is(const char* wanted) const;
 };
 
 enum class SizeForms {
     Any,      // 32-bit, 64-bit and to-the-end sizes
+    NoToEnd,  // 32-bit and 64-bit sizes (0 ends the walk)
     Plain32,  // only a 32-bit size of at least 8 (0 and 1 end the walk)
 };
 
@@ -81,5 +86,12 @@ std::optional<BoxSpan> TopLevelBoxAt(std::istream& file, uint64_t length, uint64
 // The top-level boxes of a file of `length` bytes, read header by header
 // (their payloads are skipped, not read).
 std::vector<BoxSpan> TopLevelBoxes(std::istream& file, uint64_t length);
+
+// The header at `stream`'s position as its fields stand (ReadBoxHeaderFields:
+// no size judged), for a walk of a stream with rules of its own for sizes
+// (the camera layout walk): its first 8 bytes are kept in `first`, the
+// 64-bit size behind a size field of 1 is read too, and the stream is left
+// right behind the header. Nothing when the stream ends inside the header.
+std::optional<BoxHeader> ReadBoxHeaderFrom(std::istream& stream, uint8_t (&first)[kBoxHeaderSize]);
 
 }  // namespace spatialmux

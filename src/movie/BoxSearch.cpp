@@ -1,10 +1,12 @@
 // The box search that every step of the walk (and the metadata transplant)
 // uses: box headers are read one after another from the stream's position and
-// every box of another type is skipped, never descended into.
+// every box of another type is skipped, never descended into. Each header is
+// read by the box floor as its fields stand; the sizes are judged here, by
+// this walk's own rules (below), not by the floor's.
 
 #include <cstdint>
 
-#include "audio/BoxHeader.h"
+#include "iso/BoxWalk.h"
 #include "movie/MovieReader.h"
 #include "movie/StreamMoves.h"
 
@@ -31,17 +33,12 @@ bool MovieReader::FindBox(const char* type, std::istream& source) {
         return false;
     }
     for (int headers = 0; headers < kMaxHeadersPerSearch; ++headers) {
-        if (!ReadExactly(source, boxHeader, 8)) {
+        const std::optional<BoxHeader> header = ReadBoxHeaderFrom(source, boxHeader);
+        if (!header) {
             return false;
         }
-        const uint32_t size = util.ReadBE32(boxHeader);
-        if (size == 1) {
-            uint8_t large[8];
-            if (!ReadExactly(source, large, 8)) {
-                return false;
-            }
-            const uint64_t boxSize = util.ReadBE64(large);
-            if (boxSize < 16) {
+        if (header->headerSize == kLargeBoxHeaderSize) {
+            if (header->size < kLargeBoxHeaderSize) {
                 return false;
             }
             const std::optional<uint64_t> here = StreamPosition(source);
@@ -49,7 +46,7 @@ bool MovieReader::FindBox(const char* type, std::istream& source) {
             if (!here || !length) {
                 return false;
             }
-            const uint64_t distance = boxSize - 8;
+            const uint64_t distance = header->size - 8;
             if (distance > static_cast<uint64_t>(INT64_MAX) - *here) {
                 return false;
             }
@@ -61,10 +58,12 @@ bool MovieReader::FindBox(const char* type, std::istream& source) {
             }
             return MoveBy(source, static_cast<int64_t>(distance));
         }
-        if (HasBoxType(boxHeader, type)) {
+        if (header->Is(type)) {
             return true;
         }
-        if (!MoveBy(source, static_cast<int64_t>(size) - 8) || !StreamPosition(source)) {
+        // The size as it stands: 0 moves back onto the same header, a size
+        // below 8 back into it.
+        if (!MoveBy(source, static_cast<int64_t>(header->size) - 8) || !StreamPosition(source)) {
             return false;
         }
         if (AtEnd(source)) {

@@ -1,8 +1,10 @@
 #include "movie/MetadataChecks.h"
 
 #include <cstring>
+#include <span>
 
 #include "audio/ByteOrder.h"
+#include "iso/BoxWalk.h"
 
 namespace spatialmux {
 
@@ -53,24 +55,25 @@ std::optional<std::string> VideoSampleEntryProblem(const uint8_t* entry, std::si
     if (size < kVisualSampleEntryBytes || ReadBE32(entry) != size) {
         return "the video sample entry is damaged (shorter than its fields)";
     }
-    std::size_t at = kVisualSampleEntryBytes;
-    while (at < size) {
+    // 0 (to the end) and 1 (64-bit size) do not occur inside a sample entry:
+    // its children are walked with plain 32-bit sizes and must tile it.
+    bool complete = false;
+    const auto children = ChildBoxes(std::span<const uint8_t>(entry, size), kVisualSampleEntryBytes,
+                                     size, &complete, SizeForms::Plain32);
+    if (!complete) {
+        const std::size_t at = children.empty() ? kVisualSampleEntryBytes : children.back().End();
         if (size - at < 8) {
             return "the video sample entry is damaged (" + std::to_string(size - at) +
                    " bytes left over after its boxes)";
         }
+        // Where the walk stopped: a size below a header or beyond the entry.
         const uint32_t child = ReadBE32(entry + at);
-        // 0 (to the end) and 1 (64-bit size) do not occur inside a sample
-        // entry; a size below a header or beyond the entry breaks the tiling.
-        if (child < 8 || child > size - at) {
-            std::string type(reinterpret_cast<const char*>(entry + at + 4), 4);
-            for (char& c : type) {
-                if (c < 0x20 || c > 0x7E) c = '?';
-            }
-            return "the video sample entry is damaged (its box '" + type + "' has size " +
-                   std::to_string(child) + ")";
+        std::string type(reinterpret_cast<const char*>(entry + at + 4), 4);
+        for (char& c : type) {
+            if (c < 0x20 || c > 0x7E) c = '?';
         }
-        at += child;
+        return "the video sample entry is damaged (its box '" + type + "' has size " +
+               std::to_string(child) + ")";
     }
     return std::nullopt;
 }

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "audio/BoxHeader.h"
+#include "iso/BoxHeader.h"
 #include "movie/MakerNote.h"
 #include "movie/MetadataChecks.h"
 #include "movie/RecordingMetadataReading.h"

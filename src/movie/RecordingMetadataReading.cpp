@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
+#include "iso/BoxHeader.h"
 #include "iso/BoxWalk.h"
 #include "movie/StreamMoves.h"
 

@@ -6,7 +6,7 @@
 #include <numeric>
 
 #include "audio/ByteOrder.h"
-#include "output/TopLevelBoxes.h"
+#include "iso/BoxWalk.h"
 
 namespace spatialmux::output {
 
@@ -19,8 +19,8 @@ bool Fail(std::string* error, std::string cause) {
 
 // The camera's own top-level boxes (the private audio tables and the like)
 // have upper-case types starting with 'Z'; they never reach an output.
-bool IsPrivateBox(const TopLevelBox& box) {
-    return box.header.type[0] == 'Z';
+bool IsPrivateBox(const BoxSpan& box) {
+    return box.type[0] == 'Z';
 }
 
 // Boxes libavformat descends into when it meets them at the top level: a
@@ -30,68 +30,62 @@ constexpr const char* kReadIntoAtTopLevel[] = {"udta", "meta", "trak", "edts", "
                                                "dinf", "stbl", "tref", "mvex", "wave", "sinf",
                                                "schi", "rmra", "rmda", "ilst", "traf", "mfra"};
 
-bool ReadIntoAtTopLevel(const TopLevelBox& box) {
+bool ReadIntoAtTopLevel(const BoxSpan& box) {
     return std::any_of(std::begin(kReadIntoAtTopLevel), std::end(kReadIntoAtTopLevel),
-                       [&box](const char* type) { return box.header.Is(type); });
+                       [&box](const char* type) { return box.Is(type); });
 }
 
 }  // namespace
 
 std::optional<EditPlan> PlanEdit(std::istream& file, uint64_t fileSize, std::string* error) {
     EditPlan plan;
-    std::vector<TopLevelBox> boxes;
-    for (uint64_t offset = 0; offset < fileSize;) {
-        if (boxes.size() == kMaxTopLevelBoxes) {
-            Fail(error, "the file has more than " + std::to_string(kMaxTopLevelBoxes) +
-                            " top-level boxes");
-            return std::nullopt;
-        }
-        const auto box = ReadTopLevelBox(file, fileSize, offset);
-        if (!box) {
-            Fail(error, "a top-level box at byte " + std::to_string(offset) +
-                            " is damaged or passes the end of the file");
-            return std::nullopt;
-        }
-        boxes.push_back(*box);
-        offset = box->End();
+    // The whole file is walked: a walk that stops short of its end stopped
+    // at the count or at a box that does not fit.
+    const std::vector<BoxSpan> boxes = TopLevelBoxes(file, fileSize);
+    if (const uint64_t walked = boxes.empty() ? 0 : boxes.back().End(); walked < fileSize) {
+        Fail(error, boxes.size() == kMaxTopLevelBoxes
+                        ? "the file has more than " + std::to_string(kMaxTopLevelBoxes) +
+                              " top-level boxes"
+                        : "a top-level box at byte " + std::to_string(walked) +
+                              " is damaged or passes the end of the file");
+        return std::nullopt;
     }
-    if (boxes.empty() || !boxes.front().header.Is("ftyp")) {
+    if (boxes.empty() || !boxes.front().Is("ftyp")) {
         Fail(error, "the file does not start with an ftyp box");
         return std::nullopt;
     }
-    plan.ftyp = {boxes.front().offset, boxes.front().header.size};
+    plan.ftyp = {boxes.front().offset, boxes.front().size};
     if (plan.ftyp.size > kMaxEditedFtypBytes) {
         Fail(error, "the ftyp box is too large to rewrite");
         return std::nullopt;
     }
     int moovCount = 0;
-    for (const TopLevelBox& box : boxes) {
-        if (box.header.Is("moov")) {
+    for (const BoxSpan& box : boxes) {
+        if (box.Is("moov")) {
             ++moovCount;
-            plan.moov = {box.offset, box.header.size};
-            if (box.header.headerSize != 8 || box.header.size > kMaxEditedMoovBytes) {
+            plan.moov = {box.offset, box.size};
+            if (box.headerSize != 8 || box.size > kMaxEditedMoovBytes) {
                 Fail(error, "the movie box is too large to edit");
                 return std::nullopt;
             }
-        } else if (box.header.Is("moof")) {
+        } else if (box.Is("moof")) {
             // The samples of a fragment are not in the moov the edit reads.
             Fail(error, "the movie is fragmented");
             return std::nullopt;
-        } else if (box.header.Is("mdat")) {
-            plan.media.push_back(
-                {box.offset + box.header.headerSize, box.header.size - box.header.headerSize});
+        } else if (box.Is("mdat")) {
+            plan.media.push_back({box.offset + box.headerSize, box.size - box.headerSize});
             plan.copyLength = std::max(plan.copyLength, box.End());
-            if (box.header.toEnd) {
+            if (box.toEnd) {
                 // The last box of the file: the output holds the new moov
                 // behind it, so it says its size.
-                if (box.header.size > UINT32_MAX) {
+                if (box.size > UINT32_MAX) {
                     Fail(error,
                          "the media data runs to the end of the file and is too large "
                          "for a 32-bit size");
                     return std::nullopt;
                 }
                 BytePatch size{box.offset, {}};
-                AppendBE32(size.bytes, static_cast<uint32_t>(box.header.size));
+                AppendBE32(size.bytes, static_cast<uint32_t>(box.size));
                 plan.sizes.push_back(std::move(size));
             }
         }
@@ -100,17 +94,17 @@ std::optional<EditPlan> PlanEdit(std::istream& file, uint64_t fileSize, std::str
         Fail(error, "the file does not have exactly one movie box and some media data");
         return std::nullopt;
     }
-    for (const TopLevelBox& box : boxes) {
+    for (const BoxSpan& box : boxes) {
         if (box.offset < plan.moov.offset && ReadIntoAtTopLevel(box)) {
-            Fail(error, std::string("a top-level ") + std::string(box.header.type.data(), 4) +
+            Fail(error, std::string("a top-level ") + std::string(box.type, 4) +
                             " box lies in front of the movie box (players may read a movie "
                             "box inside it)");
             return std::nullopt;
         }
     }
-    for (const TopLevelBox& box : boxes) {
-        if (box.End() <= plan.copyLength && (box.header.Is("moov") || IsPrivateBox(box))) {
-            plan.blanks.push_back({box.offset, box.header.size});
+    for (const BoxSpan& box : boxes) {
+        if (box.End() <= plan.copyLength && (box.Is("moov") || IsPrivateBox(box))) {
+            plan.blanks.push_back({box.offset, box.size});
         }
     }
     return plan;

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <limits>
 
-#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
 #include "audio/ChannelLayoutBox.h"
+#include "iso/BoxHeader.h"
 #include "output/MoovLayout.h"
 #include "output/MoovTransplant.h"
 #include "output/RecordingMetadataCarry.h"
@@ -290,7 +290,9 @@ std::optional<std::vector<uint8_t>> BuildEditedMoov(const std::vector<uint8_t>& 
     const auto trak = ChildBox(oldMoov, 0, "trak");
     if (!mvhd || !trak) return fail("the movie box has no movie header or no track");
     const uint32_t mvhdSize = ReadBE32(oldMoov.data() + *mvhd);
-    const bool mvhdWide = oldMoov[*mvhd + kBoxHeaderSize] == 1;
+    // A header of 8 bytes may end the moov: its version byte is read only
+    // when the box has one.
+    const bool mvhdWide = mvhdSize > kBoxHeaderSize && oldMoov[*mvhd + kBoxHeaderSize] == 1;
     if (mvhdSize < (mvhdWide ? kMvhdVersion1Bytes : kMvhdVersion0Bytes)) {
         return fail("the movie header is cut short");
     }
@@ -305,15 +307,17 @@ std::optional<std::vector<uint8_t>> BuildEditedMoov(const std::vector<uint8_t>& 
         std::memcmp(oldMoov.data() + *hdlr + 16, "vide", 4) != 0) {
         return fail("the first track is not the video");
     }
-    const bool tkhdWide = oldMoov[*tkhd + kBoxHeaderSize] == 1;
-    if (ReadBE32(oldMoov.data() + *tkhd) < (tkhdWide ? 32u : 24u)) {
+    const uint32_t tkhdSize = ReadBE32(oldMoov.data() + *tkhd);
+    const bool tkhdWide = tkhdSize > kBoxHeaderSize && oldMoov[*tkhd + kBoxHeaderSize] == 1;
+    if (tkhdSize < (tkhdWide ? 32u : 24u)) {
         return fail("the video track header is cut short");
     }
     const uint32_t videoId = ReadBE32(oldMoov.data() + *tkhd + (tkhdWide ? 28 : 20));
     const auto videoMdhd = ChildBox(oldMoov, *mdia, "mdhd");
     if (!videoMdhd) return fail("the video track has no media header");
-    const bool mdhdWide = oldMoov[*videoMdhd + kBoxHeaderSize] == 1;
-    if (ReadBE32(oldMoov.data() + *videoMdhd) < (mdhdWide ? 44u : 32u)) {
+    const uint32_t mdhdSize = ReadBE32(oldMoov.data() + *videoMdhd);
+    const bool mdhdWide = mdhdSize > kBoxHeaderSize && oldMoov[*videoMdhd + kBoxHeaderSize] == 1;
+    if (mdhdSize < (mdhdWide ? 44u : 32u)) {
         return fail("the video media header is cut short");
     }
     const uint8_t* mdhdFields = oldMoov.data() + *videoMdhd + (mdhdWide ? 28 : 20);

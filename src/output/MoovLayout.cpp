@@ -4,8 +4,8 @@
 
 #include <span>
 
-#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
+#include "iso/BoxHeader.h"
 #include "iso/BoxWalk.h"
 
 namespace spatialmux::output {

@@ -3,9 +3,9 @@
 
 #include <utility>
 
-#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
 #include "audio/ChannelLayoutBox.h"
+#include "iso/BoxHeader.h"
 #include "output/MoovLayout.h"
 
 namespace spatialmux::output {

@@ -8,11 +8,13 @@
 #include <cstring>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <utility>
 
-#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
+#include "iso/BoxHeader.h"
+#include "iso/BoxWalk.h"
 #include "output/MoovLayout.h"
 
 namespace spatialmux::output {
@@ -40,16 +42,14 @@ uint64_t Read64(const uint8_t* p) {
     return (uint64_t{ReadBE32(p)} << 32) | ReadBE32(p + 4);
 }
 
-// True when [begin, end) of `bytes` is a run of whole boxes with 32-bit sizes.
-bool IsBoxRun(const uint8_t* bytes, std::size_t size) {
-    std::size_t at = 0;
-    while (at < size) {
-        if (size - at < kBoxHeaderSize) return false;
-        const uint32_t box = ReadBE32(bytes + at);
-        if (box < kBoxHeaderSize || box > size - at) return false;
-        at += box;
-    }
-    return true;
+// The boxes that fill bytes[begin, end) exactly, with plain 32-bit sizes
+// (the udta is rebuilt from them as they are); nothing when they do not.
+std::optional<std::vector<BoxSpan>> BoxRun(std::span<const uint8_t> bytes, uint64_t begin,
+                                           uint64_t end) {
+    bool complete = false;
+    std::vector<BoxSpan> boxes = ChildBoxes(bytes, begin, end, &complete, SizeForms::Plain32);
+    if (!complete) return std::nullopt;
+    return boxes;
 }
 
 // The mvhd, tkhd or mdhd box `old` with the input's times, matrix and
@@ -139,20 +139,18 @@ std::optional<std::vector<uint8_t>> RenameHandler(const uint8_t* old, uint32_t s
 std::optional<std::vector<uint8_t>> MergeUserData(const std::vector<uint8_t>& moov, uint32_t udta,
                                                   uint32_t udtaSize,
                                                   const std::vector<uint8_t>& tags) {
-    if (!IsBoxRun(tags.data(), tags.size())) return std::nullopt;
+    const auto tagBoxes = BoxRun(tags, 0, tags.size());
+    if (!tagBoxes) return std::nullopt;
     std::set<std::string> carried;
-    for (std::size_t at = 0; at < tags.size(); at += ReadBE32(tags.data() + at)) {
-        carried.emplace(reinterpret_cast<const char*>(tags.data() + at + 4), 4);
-    }
+    for (const BoxSpan& tag : *tagBoxes) carried.emplace(tag.type, 4);
     std::vector<uint8_t> box = {0, 0, 0, 0, 'u', 'd', 't', 'a'};
     if (udtaSize != 0) {
-        const uint8_t* children = moov.data() + udta + kBoxHeaderSize;
-        const std::size_t length = udtaSize - kBoxHeaderSize;
-        if (!IsBoxRun(children, length)) return std::nullopt;
-        for (std::size_t at = 0; at < length; at += ReadBE32(children + at)) {
-            if (carried.count(std::string(reinterpret_cast<const char*>(children + at + 4), 4)) ==
-                0) {
-                box.insert(box.end(), children + at, children + at + ReadBE32(children + at));
+        const auto children = BoxRun(moov, udta + kBoxHeaderSize, udta + uint64_t{udtaSize});
+        if (!children) return std::nullopt;
+        for (const BoxSpan& child : *children) {
+            if (carried.count(std::string(child.type, 4)) == 0) {
+                box.insert(box.end(), moov.begin() + static_cast<std::ptrdiff_t>(child.offset),
+                           moov.begin() + static_cast<std::ptrdiff_t>(child.End()));
             }
         }
     }

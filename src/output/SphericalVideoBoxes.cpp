@@ -1,9 +1,11 @@
 // Writing Spherical Video V2 into the video sample entry of a new moov.
 #include "output/SphericalVideoBoxes.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "audio/ByteOrder.h"
+#include "iso/BoxWalk.h"
 #include "output/MoovLayout.h"
 
 namespace spatialmux::output {
@@ -84,16 +86,13 @@ SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVide
     const uint32_t childrenAt = track.entry + kVisualEntryFields;
     // The children must tile the rest of the entry for the new ones to be
     // found behind them.
-    uint32_t offset = childrenAt;
-    bool hasSv3d = false;
-    while (offset < entryEnd) {
-        if (entryEnd - offset < 8) return SphericalV2Result::Refused;
-        const uint32_t size = ReadBE32(moov.data() + offset);
-        if (size < 8 || size > entryEnd - offset) return SphericalV2Result::Refused;
-        hasSv3d = hasSv3d || std::memcmp(moov.data() + offset + 4, "sv3d", 4) == 0;
-        offset += size;
+    bool complete = false;
+    const auto children = ChildBoxes(moov, childrenAt, entryEnd, &complete, SizeForms::Plain32);
+    if (!complete) return SphericalV2Result::Refused;
+    if (std::any_of(children.begin(), children.end(),
+                    [](const BoxSpan& child) { return child.Is("sv3d"); })) {
+        return SphericalV2Result::Kept;
     }
-    if (hasSv3d) return SphericalV2Result::Kept;
 
     std::vector<uint8_t> boxes = St3dBox(video.stereoMode);
     const std::vector<uint8_t> sv3d = Sv3dBox(video);

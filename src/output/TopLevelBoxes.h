@@ -8,7 +8,7 @@
 #include <istream>
 #include <optional>
 
-#include "audio/BoxHeader.h"
+#include "iso/BoxHeader.h"
 
 namespace spatialmux::output {
 

@@ -1,27 +1,22 @@
-// Reading and checking a track's sample tables in a moov held in memory.
+// Reading and checking a track's sample tables in a moov held in memory, on
+// the box floor's walk: every box holds the size it states (no size of 0
+// below the moov), 32-bit and 64-bit sizes alike.
 #include "output/TrackTables.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
+#include "iso/BoxWalk.h"
 
 namespace spatialmux::output {
 
 namespace {
 
 // A box inside the moov bytes.
-struct Node {
-    std::size_t offset = 0;
-    std::size_t size = 0;
-    std::size_t header = 8;
-    BoxHeader box;
+using Node = BoxSpan;
 
-    std::size_t Payload() const { return offset + header; }
-    std::size_t PayloadSize() const { return size - header; }
-    std::size_t End() const { return offset + size; }
-};
+constexpr SizeForms kTableForms = SizeForms::NoToEnd;
 
 // Boxes whose payload is nothing but boxes.
 constexpr const char* kContainers[] = {"trak", "edts", "mdia", "minf", "dinf", "stbl"};
@@ -30,13 +25,13 @@ constexpr const char* kEntryLists[] = {"dref", "stsd"};
 // Containers nest this deep in a track (trak, mdia, minf, stbl, stsd).
 constexpr int kMaxDepth = 8;
 
-bool IsOneOf(const BoxHeader& box, const auto& types) {
+bool IsOneOf(const Node& box, const auto& types) {
     return std::any_of(std::begin(types), std::end(types),
                        [&box](const char* type) { return box.Is(type); });
 }
 
-std::string Name(const BoxHeader& box) {
-    std::string name(box.type.begin(), box.type.end());
+std::string Name(const Node& box) {
+    std::string name(box.type, box.type + 4);
     for (char& c : name) {
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
     }
@@ -49,17 +44,12 @@ bool Fail(std::string* error, std::string cause) {
 }
 
 // The boxes that fill bytes[begin, end) exactly, one after another.
-bool Children(const std::vector<uint8_t>& bytes, std::size_t begin, std::size_t end,
-              const char* parent, std::vector<Node>* children, std::string* error) {
-    children->clear();
-    for (std::size_t at = begin; at < end;) {
-        const auto header = ParseBoxHeader(bytes.data() + at, end - at, end - at);
-        if (!header || header->toEnd) {
-            return Fail(error, std::string("the boxes inside ") + parent + " do not add up");
-        }
-        children->push_back(
-            {at, static_cast<std::size_t>(header->size), header->headerSize, *header});
-        at += static_cast<std::size_t>(header->size);
+bool Children(const std::vector<uint8_t>& bytes, uint64_t begin, uint64_t end, const char* parent,
+              std::vector<Node>* children, std::string* error) {
+    bool complete = false;
+    *children = ChildBoxes(bytes, begin, end, &complete, kTableForms);
+    if (!complete) {
+        return Fail(error, std::string("the boxes inside ") + parent + " do not add up");
     }
     return true;
 }
@@ -71,14 +61,13 @@ struct TableShape {
     std::size_t entry = 0;
 };
 
-TableShape ShapeOf(const std::vector<uint8_t>& bytes, const Node& node) {
-    const BoxHeader& box = node.box;
+TableShape ShapeOf(const std::vector<uint8_t>& bytes, const Node& box) {
     if (box.Is("stts") || box.Is("ctts")) return {8, 8};
     if (box.Is("stss") || box.Is("stps") || box.Is("stco")) return {8, 4};
     if (box.Is("stsc")) return {8, 12};
     if (box.Is("co64")) return {8, 8};
     if (box.Is("elst")) {
-        const bool wide = node.PayloadSize() > 0 && bytes[node.Payload()] == 1;
+        const bool wide = box.PayloadSize() > 0 && bytes[box.PayloadOffset()] == 1;
         return {8, wide ? 20u : 12u};
     }
     return {};
@@ -87,32 +76,33 @@ TableShape ShapeOf(const std::vector<uint8_t>& bytes, const Node& node) {
 // Every box of the track fits and every table holds what its count says.
 bool CheckStructure(const std::vector<uint8_t>& bytes, const Node& node, int depth,
                     std::string* error) {
-    const std::string name = Name(node.box);
+    const std::string name = Name(node);
     if (depth > kMaxDepth) return Fail(error, "the track's boxes nest too deep");
     std::vector<Node> children;
-    if (IsOneOf(node.box, kContainers)) {
-        if (!Children(bytes, node.Payload(), node.End(), name.c_str(), &children, error)) {
+    if (IsOneOf(node, kContainers)) {
+        if (!Children(bytes, node.PayloadOffset(), node.End(), name.c_str(), &children, error)) {
             return false;
         }
-    } else if (IsOneOf(node.box, kEntryLists)) {
+    } else if (IsOneOf(node, kEntryLists)) {
         if (node.PayloadSize() < 8 ||
-            !Children(bytes, node.Payload() + 8, node.End(), name.c_str(), &children, error) ||
-            children.size() != ReadBE32(bytes.data() + node.Payload() + 4)) {
+            !Children(bytes, node.PayloadOffset() + 8, node.End(), name.c_str(), &children,
+                      error) ||
+            children.size() != ReadBE32(bytes.data() + node.PayloadOffset() + 4)) {
             return Fail(error, "the " + name + " box's entries do not add up");
         }
         // The entries' own insides are not boxes of a fixed form.
         return true;
-    } else if (node.box.Is("stsz")) {
+    } else if (node.Is("stsz")) {
         if (node.PayloadSize() < 12) return Fail(error, "the stsz box is cut short");
-        const uint64_t count = ReadBE32(bytes.data() + node.Payload() + 8);
-        const bool table = ReadBE32(bytes.data() + node.Payload() + 4) == 0;
+        const uint64_t count = ReadBE32(bytes.data() + node.PayloadOffset() + 8);
+        const bool table = ReadBE32(bytes.data() + node.PayloadOffset() + 4) == 0;
         if (node.PayloadSize() != 12 + (table ? count * 4 : 0)) {
             return Fail(error, "the stsz box's size and count disagree");
         }
     } else if (const TableShape shape = ShapeOf(bytes, node); shape.entry != 0) {
         if (node.PayloadSize() < shape.head)
             return Fail(error, "the " + name + " box is cut short");
-        const uint64_t count = ReadBE32(bytes.data() + node.Payload() + 4);
+        const uint64_t count = ReadBE32(bytes.data() + node.PayloadOffset() + 4);
         if (node.PayloadSize() != shape.head + count * shape.entry) {
             return Fail(error, "the " + name + " box's size and count disagree");
         }
@@ -124,11 +114,14 @@ bool CheckStructure(const std::vector<uint8_t>& bytes, const Node& node, int dep
 }
 
 // The only child of `type` among `children`; nothing when there is none,
-// and `twice` set when there are more.
+// and `twice` set when there are more. Unlike the floor's lookup it hands
+// out the last of them: the tables' reading refuses a box found twice (a
+// second, hidden sample table), so the last counts only where FirstVideoTrak
+// picks a track.
 std::optional<Node> Only(const std::vector<Node>& children, const char* type, bool* twice) {
     std::optional<Node> found;
     for (const Node& child : children) {
-        if (!child.box.Is(type)) continue;
+        if (!child.Is(type)) continue;
         if (found) *twice = true;
         found = child;
     }
@@ -163,7 +156,7 @@ bool FindTables(const std::vector<uint8_t>& bytes, const std::vector<Node>& stbl
     if (!stsd || !stts || !stsc || !stsz || (stco.has_value() == co64.has_value())) {
         return Fail(error, "the track lacks a sample table (stsd, stts, stsc, stsz, stco or co64)");
     }
-    if (ReadBE32(bytes.data() + stsd->Payload() + 4) == 0) {
+    if (ReadBE32(bytes.data() + stsd->PayloadOffset() + 4) == 0) {
         return Fail(error, "the track has no sample description");
     }
     tables->stsd = *stsd;
@@ -176,11 +169,11 @@ bool FindTables(const std::vector<uint8_t>& bytes, const std::vector<Node>& stbl
 }
 
 uint32_t CountOf(const std::vector<uint8_t>& bytes, const Node& table) {
-    return ReadBE32(bytes.data() + table.Payload() + 4);
+    return ReadBE32(bytes.data() + table.PayloadOffset() + 4);
 }
 
 const uint8_t* EntriesOf(const std::vector<uint8_t>& bytes, const Node& table) {
-    return bytes.data() + table.Payload() + 8;
+    return bytes.data() + table.PayloadOffset() + 8;
 }
 
 // The sum of the counts of a table of (count, value) pairs.
@@ -239,15 +232,16 @@ bool PlaceSamples(const std::vector<uint8_t>& bytes, const Tables& tables, bool 
     return true;
 }
 
-// The traks among moov's children, which must fill it exactly.
+// The traks among moov's children, which must fill it exactly (the moov
+// itself may say it runs to the end).
 std::optional<std::vector<Node>> Traks(const std::vector<uint8_t>& moov) {
-    const auto header = ParseBoxHeader(moov.data(), moov.size(), moov.size());
+    const auto header = BoxAt(moov, 0, moov.size(), SizeForms::Any);
     if (!header || !header->Is("moov") || header->size != moov.size()) return std::nullopt;
     std::vector<Node> children;
     if (!Children(moov, header->headerSize, moov.size(), "moov", &children, nullptr)) {
         return std::nullopt;
     }
-    std::erase_if(children, [](const Node& child) { return !child.box.Is("trak"); });
+    std::erase_if(children, [](const Node& child) { return !child.Is("trak"); });
     return children;
 }
 
@@ -259,15 +253,16 @@ std::optional<std::size_t> FirstVideoTrak(const std::vector<uint8_t>& moov) {
     for (const Node& trak : *traks) {
         std::vector<Node> inTrak;
         std::vector<Node> inMdia;
-        if (!Children(moov, trak.Payload(), trak.End(), "trak", &inTrak, nullptr)) continue;
+        if (!Children(moov, trak.PayloadOffset(), trak.End(), "trak", &inTrak, nullptr)) continue;
         bool twice = false;
         const auto mdia = Only(inTrak, "mdia", &twice);
-        if (!mdia || !Children(moov, mdia->Payload(), mdia->End(), "mdia", &inMdia, nullptr)) {
+        if (!mdia ||
+            !Children(moov, mdia->PayloadOffset(), mdia->End(), "mdia", &inMdia, nullptr)) {
             continue;
         }
         const auto hdlr = Only(inMdia, "hdlr", &twice);
         if (hdlr && hdlr->PayloadSize() >= 12 &&
-            std::memcmp(moov.data() + hdlr->Payload() + 8, "vide", 4) == 0) {
+            std::memcmp(moov.data() + hdlr->PayloadOffset() + 8, "vide", 4) == 0) {
             return trak.offset;
         }
     }
@@ -291,38 +286,42 @@ std::optional<TrackTables> ReadTables(const std::vector<uint8_t>& moov, std::siz
         return std::nullopt;
     };
     if (trak >= moov.size()) return fail("the track lies outside the movie box");
-    const auto header = ParseBoxHeader(moov.data() + trak, moov.size() - trak, moov.size() - trak);
-    if (!header || header->toEnd || !header->Is("trak")) return fail("the track box is damaged");
-    const Node trakNode{trak, static_cast<std::size_t>(header->size), header->headerSize, *header};
+    const auto trakBox = BoxAt(moov, trak, moov.size(), kTableForms);
+    if (!trakBox || !trakBox->Is("trak")) return fail("the track box is damaged");
+    const Node& trakNode = *trakBox;
     if (wholeTrack && !CheckStructure(moov, trakNode, 0, error)) return std::nullopt;
 
     // Every box on the way to stbl is found inside its parent.
     bool twice = false;
     std::vector<Node> level;
-    if (!Children(moov, trakNode.Payload(), trakNode.End(), "trak", &level, error)) {
+    if (!Children(moov, trakNode.PayloadOffset(), trakNode.End(), "trak", &level, error)) {
         return std::nullopt;
     }
     const auto mdia = Only(level, "mdia", &twice);
     if (!mdia) return fail("the track has no media box");
-    if (!Children(moov, mdia->Payload(), mdia->End(), "mdia", &level, error)) return std::nullopt;
+    if (!Children(moov, mdia->PayloadOffset(), mdia->End(), "mdia", &level, error)) {
+        return std::nullopt;
+    }
     const auto mdhd = Only(level, "mdhd", &twice);
     const auto minf = Only(level, "minf", &twice);
     Only(level, "hdlr", &twice);
     if (!mdhd || !minf || twice) return fail("the track's media box is incomplete");
-    const bool wideMdhd = mdhd->PayloadSize() > 0 && moov[mdhd->Payload()] == 1;
+    const bool wideMdhd = mdhd->PayloadSize() > 0 && moov[mdhd->PayloadOffset()] == 1;
     if (mdhd->PayloadSize() < (wideMdhd ? 36u : 24u)) return fail("the media header is cut short");
     TrackTables result;
-    result.timescale = ReadBE32(moov.data() + mdhd->Payload() + (wideMdhd ? 20 : 12));
+    result.timescale = ReadBE32(moov.data() + mdhd->PayloadOffset() + (wideMdhd ? 20 : 12));
     if (result.timescale == 0) return fail("the track's time scale is 0");
-    if (!Children(moov, minf->Payload(), minf->End(), "minf", &level, error)) return std::nullopt;
+    if (!Children(moov, minf->PayloadOffset(), minf->End(), "minf", &level, error)) {
+        return std::nullopt;
+    }
     const auto stbl = Only(level, "stbl", &twice);
     if (!stbl || twice) return fail("the track has no sample table box");
     if (!wholeTrack && !CheckStructure(moov, *stbl, 0, error)) return std::nullopt;
-    Children(moov, stbl->Payload(), stbl->End(), "stbl", &level, nullptr);
+    Children(moov, stbl->PayloadOffset(), stbl->End(), "stbl", &level, nullptr);
     Tables tables;
     if (!FindTables(moov, level, &tables, error)) return std::nullopt;
 
-    const uint8_t* stsz = moov.data() + tables.stsz.Payload();
+    const uint8_t* stsz = moov.data() + tables.stsz.PayloadOffset();
     const uint32_t fixedSize = ReadBE32(stsz + 4);
     const uint32_t count = ReadBE32(stsz + 8);
     if (count == 0) return fail("the track has no samples");

@@ -1,6 +1,6 @@
-// The shared box header parser and the output's top-level walk: 32-bit,
+// The box floor's header parser and the output's top-level walk: 32-bit,
 // 64-bit and to-the-end sizes, and every header or box that would pass the
-// bytes it is given refused.
+// bytes it is given refused; the header read from a stream as it stands.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
+#include "iso/BoxHeader.h"
+#include "iso/BoxWalk.h"
 #include "output/TopLevelBoxes.h"
 
 namespace spatialmux {
@@ -85,6 +86,37 @@ TEST(BoxHeaderTest, ReadsEachSizeFormAndRefusesWhatDoesNotFit) {
     header = ParseBoxHeader(toEnd.data(), toEnd.size(), 1000);
     ASSERT_TRUE(header);
     EXPECT_EQ(header->size, 1000u);
+}
+
+// The camera layout walk judges sizes itself: a size of 0 or below a header
+// comes as it stands, the stream is left behind each header, and a header
+// cut short is none.
+TEST(BoxHeaderTest, ReadsAStreamHeaderAsItStands) {
+    Bytes toEnd = Box("free", 0);
+    WriteBE32(toEnd.data(), 0);
+    Bytes small = Box("abcd", 0);
+    WriteBE32(small.data(), 3);
+    const Bytes cut = {0, 0, 0, 1, 'm', 'd', 'a', 't', 0, 0};
+    const Bytes bytes = Join({toEnd, small, LargeBox("mdat", 0), cut});
+    std::istringstream stream(std::string(bytes.begin(), bytes.end()));
+    uint8_t first[kBoxHeaderSize] = {};
+
+    auto header = ReadBoxHeaderFrom(stream, first);
+    ASSERT_TRUE(header);
+    EXPECT_TRUE(header->toEnd);
+    EXPECT_EQ(header->size, 0u);
+    header = ReadBoxHeaderFrom(stream, first);
+    ASSERT_TRUE(header);
+    EXPECT_TRUE(header->Is("abcd"));
+    EXPECT_EQ(header->size, 3u);
+    EXPECT_EQ(stream.tellg(), 16);
+    header = ReadBoxHeaderFrom(stream, first);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->size, 16u);
+    EXPECT_EQ(header->headerSize, 16u);
+    EXPECT_EQ(stream.tellg(), 32);
+    EXPECT_EQ(ReadBE32(first), 1u);
+    EXPECT_FALSE(ReadBoxHeaderFrom(stream, first));
 }
 
 std::optional<output::TopLevelBox> Find(const Bytes& file, uint64_t from, const char* type) {

@@ -77,6 +77,9 @@ TEST(BoxWalk, SizeFormsDuplicatesAndPaths) {
     EXPECT_EQ(any[1].headerSize, 16u);
     EXPECT_TRUE(any[2].toEnd);
     EXPECT_EQ(any[2].size, 10u);
+    bool complete = true;
+    EXPECT_EQ(ChildBoxes(bytes, 0, bytes.size(), &complete, SizeForms::NoToEnd).size(), 2u);
+    EXPECT_FALSE(complete);
     EXPECT_EQ(ChildBoxes(bytes, 0, bytes.size(), nullptr, SizeForms::Plain32).size(), 1u);
     EXPECT_EQ(FindChildBox(bytes, 0, bytes.size(), "trak", 1)->offset, trak.size());
     EXPECT_FALSE(FindChildBox(bytes, 0, bytes.size(), "trak", 1, SizeForms::Plain32));

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/BoxHeader.h"
+#include "iso/BoxHeader.h"
 
 namespace spatialmux::testing {
 

@@ -10,9 +10,9 @@
 #include <fstream>
 #include <utility>
 
-#include "audio/BoxHeader.h"
 #include "control/ambisonics/GainChoice.h"
 #include "control/movieinfo/ChannelLayoutText.h"
+#include "iso/BoxHeader.h"
 #include "movie/AudioFrame.h"
 #include "movie/CameraMarks.h"
 #include "movie/MovieReader.h"
@@ -96,6 +96,8 @@ uint64_t CutBeforeIndex(const std::string& path) {
         file.read(reinterpret_cast<char*>(bytes), sizeof bytes);
         const auto got = static_cast<std::size_t>(file.gcount());
         file.clear();
+        // The floor's header, not its top-level walk: the box that runs past
+        // the file's end, which that walk stops at, is what is looked for.
         const auto header = ParseBoxHeader(bytes, got, UINT64_MAX - offset);
         if (!header || (offset == 0 && !header->Is("ftyp")) || header->toEnd) return 0;
         if (header->Is("moov") && header->size <= length - offset) return 0;

@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "audio/BoxHeader.h"
 #include "audio/ByteOrder.h"
 
 extern "C" {
@@ -19,6 +18,7 @@ extern "C" {
 
 #include "ffmpeg/ChannelLayouts.h"
 #include "ffmpeg/Inputs.h"
+#include "iso/BoxWalk.h"
 #include "output/MoovLayout.h"
 #include "output/TrackTables.h"
 
@@ -74,36 +74,23 @@ IndexTotals Totals(const std::vector<IndexEntry>& index) {
     return totals;
 }
 
-// The output's moov, read whole: its top-level boxes are stepped over by
-// their headers (mdat is never read).
+// The output's first moov, read whole: its top-level boxes are stepped over
+// by their headers on the box floor's walk (mdat is never read).
 std::optional<std::vector<uint8_t>> ReadMoov(const std::string& path) {
     std::ifstream file(path, std::ios::binary | std::ios::ate);
     if (!file) return std::nullopt;
     const auto length = static_cast<uint64_t>(std::max<std::streamoff>(file.tellg(), 0));
-    uint64_t offset = 0;
-    for (std::size_t walked = 0; offset + 8 <= length && walked < kMaxTopLevelBoxes; ++walked) {
-        uint8_t header[16] = {};
-        file.seekg(static_cast<std::streamoff>(offset));
-        if (!file.read(reinterpret_cast<char*>(header), 8)) return std::nullopt;
-        uint64_t size = ReadBE32(header);
-        if (size == 1) {
-            if (!file.read(reinterpret_cast<char*>(header + 8), 8)) return std::nullopt;
-            size = (static_cast<uint64_t>(ReadBE32(header + 8)) << 32) | ReadBE32(header + 12);
-        } else if (size == 0) {
-            size = length - offset;
+    for (const BoxSpan& box : TopLevelBoxes(file, length)) {
+        if (!box.Is("moov")) continue;
+        if (box.size > kMaxMoovBytes) return std::nullopt;
+        std::vector<uint8_t> moov(box.size);
+        file.clear();
+        if (!file.seekg(static_cast<std::streamoff>(box.offset)) ||
+            !file.read(reinterpret_cast<char*>(moov.data()),
+                       static_cast<std::streamsize>(box.size))) {
+            return std::nullopt;
         }
-        if (size < 8 || size > length - offset) return std::nullopt;
-        if (std::memcmp(header + 4, "moov", 4) == 0) {
-            if (size > kMaxMoovBytes) return std::nullopt;
-            std::vector<uint8_t> moov(size);
-            file.seekg(static_cast<std::streamoff>(offset));
-            if (!file.read(reinterpret_cast<char*>(moov.data()),
-                           static_cast<std::streamsize>(size))) {
-                return std::nullopt;
-            }
-            return moov;
-        }
-        offset += size;
+        return moov;
     }
     return std::nullopt;
 }

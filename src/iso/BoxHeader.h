@@ -1,8 +1,9 @@
 #pragma once
 // The header of an ISO base media box: a 32-bit size and a four-character
 // type; a size of 1 is followed by a 64-bit size, a size of 0 means "to the
-// end of what encloses the box". The movie reader, the output's top-level
-// scan, the fixture builder and the tests' box parser all read it here.
+// end of what encloses the box". One piece of the box floor (BoxWalk.h builds
+// its walks on it); the fixture builder and the tests' box parser read
+// headers here too.
 
 #include <array>
 #include <cstddef>
@@ -32,12 +33,12 @@ struct BoxHeader {
     bool Is(const char* wanted) const { return std::memcmp(type.data(), wanted, 4) == 0; }
 };
 
-// Parses the header at `bytes`, of which `available` bytes are readable; the
-// box may take at most `room` bytes (from its first byte to the end of its
-// parent or file). Nothing when the header is not whole in `available`, or
-// its size is smaller than its header or larger than `room`.
-inline std::optional<BoxHeader> ParseBoxHeader(const uint8_t* bytes, std::size_t available,
-                                               uint64_t room) {
+// The header at `bytes` as its fields stand, judged against nothing: a size
+// field of 0 gives `toEnd` with a size of 0, a size below the header is
+// kept as it is. Nothing when the header is not whole in `available` (16
+// bytes after a size field of 1). For a walk with rules of its own for what
+// a size means; every other reader wants ParseBoxHeader.
+inline std::optional<BoxHeader> ReadBoxHeaderFields(const uint8_t* bytes, std::size_t available) {
     if (available < kBoxHeaderSize) return std::nullopt;
     BoxHeader header;
     header.size = ReadBE32(bytes);
@@ -48,11 +49,28 @@ inline std::optional<BoxHeader> ParseBoxHeader(const uint8_t* bytes, std::size_t
         header.size = ReadBE64(bytes + 8);
         header.headerSize = kLargeBoxHeaderSize;
     } else if (header.size == 0) {
-        header.size = room;
         header.toEnd = true;
     }
+    return header;
+}
+
+// `header`, as its fields stand, for a box that may take at most `room`
+// bytes: a size of 0 becomes the room. Nothing when the size is smaller
+// than the header or larger than `room`.
+inline std::optional<BoxHeader> FitBoxHeader(BoxHeader header, uint64_t room) {
+    if (header.toEnd) header.size = room;
     if (header.size < header.headerSize || header.size > room) return std::nullopt;
     return header;
+}
+
+// Parses the header at `bytes`, of which `available` bytes are readable; the
+// box may take at most `room` bytes (from its first byte to the end of its
+// parent or file). Nothing when the header is not whole in `available`, or
+// its size is smaller than its header or larger than `room`.
+inline std::optional<BoxHeader> ParseBoxHeader(const uint8_t* bytes, std::size_t available,
+                                               uint64_t room) {
+    const std::optional<BoxHeader> header = ReadBoxHeaderFields(bytes, available);
+    return header ? FitBoxHeader(*header, room) : std::nullopt;
 }
 
 // True when the box header at `bytes` (at least 8 bytes) has type `type`.
