@@ -95,6 +95,10 @@ TEST_F(WindowedConversionTest, AsksWhatAMovieDoesNotSayBeforeTheSaveDialog) {
     EXPECT_EQ(dialog.asked, (std::vector<std::string>{"channels", "projection", "save"}));
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
     EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
+    // Shown in the progress window as a camera movie is, it is said written.
+    const std::vector<std::string> notices = backend.Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find(output), std::string::npos) << notices[0];
     const CheckReport report = CheckMovieFile(output);
     EXPECT_EQ(report.spatial, "first-order ambisonics, declared");
     EXPECT_TRUE(report.ready) << ::testing::PrintToString(report.notReady);

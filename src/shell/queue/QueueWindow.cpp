@@ -188,7 +188,7 @@ void QueueWindow::BuildLayout() {
     header->setSectionResizeMode(QueueTableModel::State, QHeaderView::Interactive);
     header->setSectionResizeMode(QueueTableModel::Actions, QHeaderView::ResizeToContents);
     header->setMinimumSectionSize(60);
-    header->resizeSection(QueueTableModel::State, 260);
+    header->resizeSection(QueueTableModel::State, 300);
     list.setTextElideMode(Qt::ElideRight);
     connect(&list, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { ShowRowMenu(at); });
