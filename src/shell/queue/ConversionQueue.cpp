@@ -35,8 +35,7 @@ bool Finished(RowState state) {
            state == RowState::NotConvertible;
 }
 
-// What a row waits for, in words: "Say what the four channels are: AmbiX
-// or FuMa", ...
+// What a row waits for, in words ("Choose the channels: AmbiX or FuMa").
 std::string MissingChoiceText(const MissingChoice& missing) {
     if (missing.channels && missing.projection) return QueueText("state.choose.both");
     return QueueText(missing.channels ? "state.choose.channels" : "state.choose.projection");
