@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <variant>
 
+#include "control/ambisonics/AnyFoaMovie.h"
 #include "control/binaural/BinauralCommand.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
@@ -93,7 +95,14 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
         return;
     }
     cur_converter = std::make_unique<wrap_ffmpeg>();
-    if (cur_converter->CheckMovie(input) == 0) {
+    // A 360 movie that is not the camera's takes its own path: what it does
+    // not say of itself, the user says now, before the save dialog.
+    const bool otherFoa = check.kind == CheckReport::Kind::OtherMovie &&
+                          (check.spatial == "first-order ambisonics, declared" ||
+                           check.spatial == "four undeclared channels");
+    if (otherFoa) {
+        if (!DescribeInput(input, check)) return;
+    } else if (cur_converter->CheckMovie(input) == 0) {
         quitting = true;
         // A camera's movie that cannot be converted says why, as the check
         // found it; anything else is no camera movie.
@@ -132,6 +141,54 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
         quitting = true;
         Terminate();
     }
+}
+
+bool AppDelegate::DescribeInput(const std::string& input, const CheckReport& check) {
+    // Cancel at either question ends the session as Cancel during the
+    // conversion does, before anything was written.
+    const auto cancelled = [this] {
+        quitting = true;
+        platform::CurrentBackend().ShowNotice(platform::LocalizedString("notice.cancelled"));
+        Terminate();
+        return false;
+    };
+    SpatialChoice choice;
+    if (check.spatial == "four undeclared channels") {
+        asking = true;
+        choice.ambisonics = saveDialog.AskChannels();
+        asking = false;
+        if (choice.ambisonics != "ambix" && choice.ambisonics != "fuma") return cancelled();
+    }
+    const TrackMetadata* video = nullptr;
+    if (check.metadata) {
+        for (const TrackMetadata& track : check.metadata->tracks) {
+            if (track.handler == "vide") {
+                video = &track;
+                break;
+            }
+        }
+    }
+    if (video != nullptr && !video->sphericalUuid && !video->sv3d) {
+        asking = true;
+        const bool equirectangular = saveDialog.AskEquirectangular();
+        asking = false;
+        if (!equirectangular) return cancelled();
+        choice.projection = "equirectangular";
+    }
+    // What cannot be converted even so is said before a name is asked for.
+    const auto plan = PlanFoaConversion(check, choice);
+    if (const auto* refusal = std::get_if<std::string>(&plan)) {
+        std::printf("%s: %s%s\nerror!!\n", input.c_str(), kNotConvertible, refusal->c_str());
+        std::fflush(stdout);
+        quitting = true;
+        myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.foa.refused"),
+                                          "{cause}", *refusal));
+        Terminate();
+        return false;
+    }
+    // As --ambisonics and --projection say it on the command line.
+    cur_converter->DescribeInput(choice.ambisonics, choice.projection);
+    return true;
 }
 
 std::string AppDelegate::RefusedOutput(const std::string& input, const std::string& output) {

@@ -1,7 +1,8 @@
 #pragma once
 // The droplet's delegate: takes the file handed to the application, refuses
-// anything but exactly one, asks for the output in the save dialog and
-// starts the conversion; without a file it tells the user and quits.
+// anything but exactly one, asks what a movie that is not the camera's does
+// not say of itself, asks for the output in the save dialog and starts the
+// conversion; without a file it tells the user and quits.
 
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@ namespace spatialmux {
 
 class SaveDialog;
 class SoundMapOffer;
+struct CheckReport;
 class wrap_ffmpeg;
 
 class AppDelegate : public QObject {
@@ -46,6 +48,11 @@ public:
 
 private:
     void Terminate();
+    // For a movie that is not the camera's: asks what it does not say of
+    // its channels and its video, and hands the answers to the conversion.
+    // False when the session ends instead (Cancel, or a movie that cannot
+    // be converted even so), after saying why.
+    bool DescribeInput(const std::string& input, const CheckReport& check);
     // Why the droplet does not write to `output` (its text for the user),
     // or "" when it may.
     std::string RefusedOutput(const std::string& input, const std::string& output);

@@ -2,11 +2,58 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 
 #include "platform/LocalizedStrings.h"
 
 namespace spatialmux {
+
+namespace {
+
+QString Text(const char* key) {
+    return QString::fromUtf8(platform::LocalizedString(key));
+}
+
+// A question with its own buttons; Escape and closing it are Cancel.
+struct Question {
+    explicit Question(const char* textKey) {
+        box.setWindowTitle(Text("progress.title"));
+        box.setIcon(QMessageBox::Question);
+        box.setTextFormat(Qt::PlainText);
+        box.setText(Text(textKey));
+    }
+    QPushButton* Cancel() {
+        QPushButton* cancel = box.addButton(Text("progress.cancel"), QMessageBox::RejectRole);
+        box.setEscapeButton(cancel);
+        return cancel;
+    }
+    QMessageBox box;
+};
+
+}  // namespace
+
+std::string FileSaveDialog::AskChannels() {
+    Question question("droplet.ask.channels");
+    QPushButton* ambix = question.box.addButton(Text("action.ambix"), QMessageBox::AcceptRole);
+    QPushButton* fuma = question.box.addButton(Text("action.fuma"), QMessageBox::AcceptRole);
+    // Enter takes neither reading: the channels are never guessed.
+    question.box.setDefaultButton(question.Cancel());
+    question.box.exec();
+    if (question.box.clickedButton() == ambix) return "ambix";
+    if (question.box.clickedButton() == fuma) return "fuma";
+    return std::string();
+}
+
+bool FileSaveDialog::AskEquirectangular() {
+    Question question("droplet.ask.projection");
+    QPushButton* yes = question.box.addButton(Text("droplet.yes"), QMessageBox::AcceptRole);
+    question.Cancel();
+    question.box.setDefaultButton(yes);
+    question.box.exec();
+    return question.box.clickedButton() == yes;
+}
 
 std::optional<std::string> FileSaveDialog::Run(const std::string& folder,
                                                const std::string& proposedName) {

@@ -1,7 +1,8 @@
 #pragma once
 // The save dialog of the desktop: a file dialog in save mode that offers
 // QuickTime movies (PCM, the default), MP4 (AAC) and MP4 (Opus), and
-// completes a bare name with the chosen filter's extension.
+// completes a bare name with the chosen filter's extension; the questions
+// before it are message boxes.
 
 #include "shell/SaveDialog.h"
 
@@ -12,6 +13,9 @@ public:
     std::optional<std::string> Run(const std::string& folder,
                                    const std::string& proposedName) override;
     std::string ChosenAudio() const override { return audio; }
+    // Message boxes: AmbiX, FuMa or Cancel; Yes or Cancel.
+    std::string AskChannels() override;
+    bool AskEquirectangular() override;
 
 private:
     std::string audio;

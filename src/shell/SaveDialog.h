@@ -1,6 +1,9 @@
 #pragma once
-// The question for the output file: a save dialog opened in a folder with a
-// proposed name. The droplet uses FileSaveDialog; tests put in their own.
+// The droplet's questions before it converts: for a movie that is not the
+// camera's, what it does not say of itself (its four channels, its video's
+// projection); then the output file, in a save dialog opened in a folder
+// with a proposed name. The droplet uses FileSaveDialog; tests put in their
+// own.
 
 #include <optional>
 #include <string>
@@ -17,6 +20,12 @@ public:
     // The audio codec the last Run's choice of format asks for ("opus"),
     // or "" for the container's own.
     virtual std::string ChosenAudio() const { return std::string(); }
+    // Modal, on the GUI thread. The movie's four audio channels are not
+    // declared: "ambix" or "fuma" as the user answers, "" after Cancel.
+    virtual std::string AskChannels() = 0;
+    // Its video has no 360 metadata: true when the user says it is
+    // equirectangular 360, false after Cancel.
+    virtual bool AskEquirectangular() = 0;
 };
 
 }  // namespace spatialmux

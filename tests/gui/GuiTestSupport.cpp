@@ -5,11 +5,14 @@
 #include <QTimer>
 
 #include <sys/stat.h>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
 #include "fixture/CameraMovieBuilder.h"
+#include "support/FoaVariants.h"
+#include "support/RunProgram.h"
 #include "platform/LocalizedStrings.h"
 #include "shell/DropletSession.h"
 
@@ -18,10 +21,21 @@ namespace spatialmux::guitest {
 std::optional<std::string> FakeSaveDialog::Run(const std::string& folder,
                                                const std::string& proposedName) {
     ++runs;
+    asked.push_back("save");
     lastFolder = folder;
     lastProposedName = proposedName;
     // Asked again (a name was refused), the user cancels.
     return runs == 1 ? answer : std::nullopt;
+}
+
+std::string FakeSaveDialog::AskChannels() {
+    asked.push_back("channels");
+    return channels;
+}
+
+bool FakeSaveDialog::AskEquirectangular() {
+    asked.push_back("projection");
+    return equirectangular;
 }
 
 WindowWatcher::WindowWatcher() {
@@ -94,6 +108,21 @@ bool WriteTestMovie(const std::string& path, int seconds, std::string* error) {
     options.distinctFrames = 10;
     options.totalSamples = 48000 * seconds;
     return fixture::WriteCameraMovie(path, options, nullptr, error);
+}
+
+void WriteUndeclaredFumaMovie(const std::string& path) {
+    const std::string camera = path + ".camera.MP4";
+    const std::string converted = path + ".converted.mov";
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(camera, 2, &error)) << error;
+    const auto run = spatialmux::testing::RunProgram({camera, converted});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    std::vector<uint8_t> file = spatialmux::testing::ReadFileBytes(converted);
+    spatialmux::testing::RewriteInstants(converted, file, spatialmux::testing::ToFuma);
+    spatialmux::testing::RenameAway(file, {"SA3D", "chan", "uuid", "st3d", "sv3d"});
+    WriteWholeFile(path, std::string(file.begin(), file.end()));
+    std::remove(camera.c_str());
+    std::remove(converted.c_str());
 }
 
 }  // namespace spatialmux::guitest

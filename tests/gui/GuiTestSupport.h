@@ -38,8 +38,15 @@ public:
         : answer(std::move(answer_)) {}
     std::optional<std::string> Run(const std::string& folder,
                                    const std::string& proposedName) override;
+    std::string AskChannels() override;
+    bool AskEquirectangular() override;
 
     std::optional<std::string> answer;  // the first run's; Cancel after it
+    // The answers to the questions before it ("" and false: Cancel), and
+    // the questions asked in order ("channels", "projection", "save").
+    std::string channels;
+    bool equirectangular = false;
+    std::vector<std::string> asked;
     int runs = 0;
     std::string lastFolder;
     std::string lastProposedName;
@@ -76,5 +83,10 @@ void WriteWholeFile(const std::string& path, const std::string& bytes);
 // A camera movie of `seconds` of audio at a small video size; empty on
 // failure, with the reason in `error`.
 bool WriteTestMovie(const std::string& path, int seconds, std::string* error);
+
+// A 360 movie that is not the camera's and says nothing of itself: a
+// converted test movie (PCM) without its SA3D, chan and spherical boxes,
+// its channels rewritten as FuMa. Fails the test where it cannot be made.
+void WriteUndeclaredFumaMovie(const std::string& path);
 
 }  // namespace spatialmux::guitest

@@ -221,23 +221,33 @@ TEST_F(QueueTest, ExistingOutputsAreReplacedAndRendersShowInTheRow) {
 
 // The check's verdicts: a camera movie converts; a 360 movie that is ready
 // already needs nothing and says so (not "not a camera movie"); one whose
-// channels are declared converts; four undeclared channels say how to
-// declare them.
+// channels are declared converts; four undeclared channels, or a video
+// without V1 and V2, convert once the user has said what they are.
 TEST(CheckVerdict, TellsReadyDeclaredAndUndeclaredMoviesApart) {
     struct Case {
         const char* line;
         bool convertible;
         bool alreadyReady;
         std::string whyNot;
+        bool needsChannels = false;
+        bool needsProjection = false;
     };
     const Case cases[] = {
         {R"({"kind":"camera movie","convertible":true})", true, false, ""},
         {R"({"kind":"movie","ready":true,"spatial":"first-order ambisonics, declared"})", false,
          true, ""},
-        {R"({"kind":"movie","ready":false,"spatial":"first-order ambisonics, declared"})", true,
-         false, ""},
-        {R"({"kind":"movie","ready":false,"spatial":"four undeclared channels"})", false, false,
-         QueueText("skip.undeclared")},
+        {R"({"kind":"movie","ready":false,"spatial":"first-order ambisonics, declared",
+             "sphericalV1":{"Spherical":"true"},"sphericalV2":{"st3d":false,"sv3d":false}})",
+         true, false, ""},
+        {R"({"kind":"movie","ready":false,"spatial":"first-order ambisonics, declared",
+             "sphericalV1":null,"sphericalV2":{"st3d":true,"sv3d":true}})",
+         true, false, ""},
+        {R"({"kind":"movie","ready":false,"spatial":"four undeclared channels",
+             "sphericalV1":null,"sphericalV2":{"st3d":false,"sv3d":false}})",
+         true, false, "", true, true},
+        {R"({"kind":"movie","ready":false,"spatial":"first-order ambisonics, declared",
+             "sphericalV1":null,"sphericalV2":{"st3d":false,"sv3d":false}})",
+         true, false, "", false, true},
         {R"({"kind":"movie","ready":false,"spatial":"not spatial"})", false, false,
          QueueText("skip.notcamera")},
     };
@@ -246,6 +256,8 @@ TEST(CheckVerdict, TellsReadyDeclaredAndUndeclaredMoviesApart) {
         EXPECT_EQ(verdict.convertible, c.convertible) << c.line;
         EXPECT_EQ(verdict.alreadyReady, c.alreadyReady) << c.line;
         EXPECT_EQ(verdict.whyNot, c.whyNot) << c.line;
+        EXPECT_EQ(verdict.needs.channels, c.needsChannels) << c.line;
+        EXPECT_EQ(verdict.needs.projection, c.needsProjection) << c.line;
     }
     ConversionQueue queue;
     TempDir dir;
@@ -253,6 +265,53 @@ TEST(CheckVerdict, TellsReadyDeclaredAndUndeclaredMoviesApart) {
     queue.Add({dir.Path("ready.mov")}, nullptr);
     queue.CheckedReady(queue.Rows()[0].id, 3.0);
     EXPECT_EQ(ConversionQueue::StateText(queue.Rows()[0]), QueueText("state.alreadyready"));
+}
+
+// A movie that says neither what its channels are nor that it is 360 waits
+// for the user: Convert skips it with what it waits for (a camera movie
+// beside it converts, offered no such choice); once both are said it is
+// ready, and its child is told them.
+TEST_F(QueueTest, AMovieThatDoesNotSayWhatItIsWaitsForTheChoices) {
+    Write(dir.Path("foa.mp4"), "f");
+    Write(dir.Path("R0010001.MP4"), "c");
+    queue.Add({dir.Path("foa.mp4"), dir.Path("R0010001.MP4")}, nullptr);
+    const int foa = Row("foa.mp4").id;
+    const int camera = Row("R0010001.MP4").id;
+    queue.Checked(foa, true, 2.0, "", MissingChoice{true, true});
+    queue.Checked(camera, true, 2.0, "");
+    EXPECT_TRUE(ChoiceOpen(*queue.Find(foa)));
+    EXPECT_FALSE(ChoiceOpen(*queue.Find(camera)));
+    EXPECT_FALSE(queue.ChooseChannels(camera, "fuma"));
+    EXPECT_EQ(ConversionQueue::StateText(*queue.Find(foa)), QueueText("state.choose.both"));
+
+    EXPECT_EQ(queue.PlanRun(OutputChoice{}), 1);
+    EXPECT_EQ(queue.Find(camera)->state, RowState::Waiting);
+    EXPECT_EQ(queue.Find(foa)->state, RowState::Skipped);
+    EXPECT_EQ(ConversionQueue::StateText(*queue.Find(foa)), QueueText("state.choose.both"));
+    EXPECT_EQ(queue.Totals().skipped, 1);
+    queue.Started(camera);
+    queue.Converted(camera, 10);
+    EXPECT_FALSE(queue.HasWork()) << "what waits for a choice is no work for Convert";
+
+    EXPECT_FALSE(queue.ChooseChannels(foa, "acn")) << "only AmbiX or FuMa";
+    ASSERT_TRUE(queue.ChooseChannels(foa, "fuma"));
+    EXPECT_EQ(queue.Find(foa)->state, RowState::Skipped);
+    EXPECT_EQ(ConversionQueue::StateText(*queue.Find(foa)),
+              QueueText("state.choose.projection"));
+    ASSERT_TRUE(queue.ChooseEquirectangular(foa, true));
+    EXPECT_EQ(queue.Find(foa)->state, RowState::Ready);
+    EXPECT_TRUE(queue.HasWork());
+
+    EXPECT_EQ(queue.PlanRun(OutputChoice{}), 1);
+    const QueueRow& row = *queue.Find(foa);
+    EXPECT_EQ(row.state, RowState::Waiting) << row.message;
+    EXPECT_FALSE(ChoiceOpen(row)) << "not changed while it converts";
+    EXPECT_EQ(ChildArgumentsOf(row, "pcm"),
+              (std::vector<std::string>{"--progress=machine", "--audio", "pcm", "--ambisonics",
+                                        "fuma", "--projection", "equirectangular", "--",
+                                        dir.Path("foa.mp4"), row.plan.partial}));
+    EXPECT_EQ(ChildArgumentsOf(*queue.Find(camera), "").size(), 4u)
+        << "a camera movie's child is told nothing of the kind";
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <set>
 
 #include "GuiTestSupport.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "shell/queue/QueueDialogs.h"
 #include "shell/queue/QueueText.h"
 #include "shell/queue/QueueWindow.h"
@@ -238,6 +239,43 @@ TEST_F(QueueWindowTest, ClosingDuringListenAsksAndLeavesNothing) {
     EXPECT_EQ(window.Runner().Listening(), 0);
     EXPECT_EQ(Entries(dir.path().toStdString()), (std::set<std::string>{"clip.MP4", "clip.mov"}));
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{}) << "a stop is no failure";
+}
+
+// A movie that says neither what its four channels are nor that its video
+// is 360: its row says what it waits for and Convert skips it; chosen on
+// the row (FuMa, Equirectangular 360), it converts into a movie that
+// declares both.
+TEST_F(QueueWindowTest, AMovieThatDoesNotSayWhatItIsConvertsAsChosenOnItsRow) {
+    ASSERT_NO_FATAL_FAILURE(WriteUndeclaredFumaMovie(Path("foa.mp4")));
+    QSettings settings(side.filePath("gui.ini"), QSettings::IniFormat);
+    QueueWindow window(SPATIALMUX_BINARY, settings, dialogs, 1);
+    window.show();
+    window.AddPaths({Path("foa.mp4")});
+    ASSERT_TRUE(Checked(window));
+    const QueueRow& row = window.Queue().Rows().front();
+    ASSERT_EQ(row.state, RowState::Ready) << row.message;
+    EXPECT_EQ(ConversionQueue::StateText(row), QueueText("state.choose.both"));
+    window.Convert();
+    ASSERT_TRUE(Until([&window] { return !window.Runner().Busy(); }));
+    EXPECT_EQ(row.state, RowState::Skipped);
+    EXPECT_FALSE(window.ConvertButton().isEnabled());
+
+    for (const char* key : {"action.fuma", "action.equirect"}) {
+        const RowAction* choice = Offered(window, row.id, key);
+        ASSERT_NE(choice, nullptr) << key;
+        window.RunAction(row.id, *choice);
+    }
+    EXPECT_EQ(row.channels, "fuma");
+    EXPECT_TRUE(row.equirectangular);
+    ASSERT_TRUE(window.ConvertButton().isEnabled());
+    window.ConvertButton().click();
+    ASSERT_TRUE(Until([&window] { return !window.Runner().Busy(); }));
+    ASSERT_EQ(row.state, RowState::Converted) << row.message;
+    EXPECT_EQ(Offered(window, row.id, "action.fuma"), nullptr) << "nothing to choose once done";
+    const CheckReport report = CheckMovieFile(Path("foa.mov"));
+    EXPECT_EQ(report.spatial, "first-order ambisonics, declared");
+    EXPECT_TRUE(report.ready) << ::testing::PrintToString(report.notReady);
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "GuiTestSupport.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/TemporaryNames.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "shell/SoundMapOffer.h"
 #include "support/MediaPackets.h"
 
@@ -70,6 +71,38 @@ protected:
     SeenWindow seen;
     platform::Subscription front, progress;
 };
+
+// A movie that says neither what its four channels are nor that its video
+// is 360: the droplet asks both before the save dialog and converts as the
+// answers say; Cancel at a question says so, and nothing is written.
+TEST_F(WindowedConversionTest, AsksWhatAMovieDoesNotSayBeforeTheSaveDialog) {
+    const std::string foa = dir.filePath("foa.mp4").toStdString();
+    ASSERT_NO_FATAL_FAILURE(WriteUndeclaredFumaMovie(foa));
+    {
+        RecordingBackend cancelling;
+        FakeSaveDialog dialog(output);
+        dialog.channels = "fuma";  // and Cancel at the projection
+        ASSERT_TRUE(RunSession(cancelling, dialog, std::vector<std::string>{foa}));
+        EXPECT_EQ(dialog.asked, (std::vector<std::string>{"channels", "projection"}));
+        EXPECT_EQ(cancelling.Notices(), Texts({"notice.cancelled"}));
+        EXPECT_EQ(cancelling.Alerts(), std::vector<std::string>{});
+        EXPECT_FALSE(FileExists(output));
+    }
+    FakeSaveDialog dialog(output);
+    dialog.channels = "fuma";
+    dialog.equirectangular = true;
+    ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{foa}));
+    EXPECT_EQ(dialog.asked, (std::vector<std::string>{"channels", "projection", "save"}));
+    EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+    EXPECT_EQ(wrap_ffmpeg::LastJobResult(), JobResult::Succeeded);
+    // Shown in the progress window as a camera movie is, it is said written.
+    const std::vector<std::string> notices = backend.Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find(output), std::string::npos) << notices[0];
+    const CheckReport report = CheckMovieFile(output);
+    EXPECT_EQ(report.spatial, "first-order ambisonics, declared");
+    EXPECT_TRUE(report.ready) << ::testing::PrintToString(report.notReady);
+}
 
 TEST_F(WindowedConversionTest, ConvertsLikeTheCommandLineWithTheProgressWindowShown) {
     std::string error;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "audio/WavWriter.h"
@@ -17,6 +18,7 @@
 #include "movie/ffmpeg/AmbisonicAudio.h"
 #include "output/MetadataTransplant.h"
 #include "platform/LocalizedStrings.h"
+#include "platform/NotificationCenter.h"
 
 namespace spatialmux {
 
@@ -45,6 +47,12 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
     const std::string wavPath = wavFile->first;
     WavWriter writer(4, static_cast<uint32_t>(plan.sampleRate));
     writer.OpenCreated(wavPath, wavFile->second.Release());
+    // The job announced to the progress window (the droplet's, with its
+    // Cancel), as the camera's pipeline announces it.
+    platform::Notification start;
+    start.name = platform::kForOrderFrontNotification;
+    start.paths = {input, output, wavPath};
+    platform::NotificationCenter::Default().PostOnMainThread(std::move(start));
 
     // WAV phase: 0 to 50 percent.
     controller.myPhase_update("audio");

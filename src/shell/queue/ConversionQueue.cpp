@@ -35,6 +35,12 @@ bool Finished(RowState state) {
            state == RowState::NotConvertible;
 }
 
+// What a row waits for, in words ("Choose the channels: AmbiX or FuMa").
+std::string MissingChoiceText(const MissingChoice& missing) {
+    if (missing.channels && missing.projection) return QueueText("state.choose.both");
+    return QueueText(missing.channels ? "state.choose.channels" : "state.choose.projection");
+}
+
 std::string SkipText(ChildSkip skip, const BatchItem& item) {
     const Fills file = {{"{file}", platform::FileNameOf(item.output)}};
     switch (skip) {
@@ -53,6 +59,23 @@ std::string SkipText(ChildSkip skip, const BatchItem& item) {
 }
 
 }  // namespace
+
+MissingChoice MissingChoiceOf(const QueueRow& row) {
+    return {row.needsChannels && row.channels.empty(), row.needsProjection && !row.equirectangular};
+}
+
+bool ChoiceOpen(const QueueRow& row) {
+    return (row.needsChannels || row.needsProjection) && TakenByConvert(row) && !row.listening;
+}
+
+std::vector<std::string> ChildArgumentsOf(const QueueRow& row, const std::string& audio) {
+    ChildConversionOptions options;
+    options.report = {"--progress=machine"};
+    options.audio = audio;
+    if (row.needsChannels) options.ambisonics = row.channels;
+    if (row.needsProjection && row.equirectangular) options.projection = "equirectangular";
+    return ChildConversionArguments(row.plan, options);
+}
 
 const std::vector<FormatFacts>& QueueFormats() {
     static const std::vector<FormatFacts> formats = {
@@ -111,13 +134,46 @@ std::vector<int> ConversionQueue::Add(const std::vector<std::string>& paths,
 }
 
 void ConversionQueue::Checked(int id, bool convertible, std::optional<double> duration,
-                              const std::string& whyNot) {
+                              const std::string& whyNot, MissingChoice needs) {
     QueueRow* row = Row(id);
     if (row == nullptr || row->state != RowState::Checking) return;
     row->duration = duration;
     row->state = convertible ? RowState::Ready : RowState::NotConvertible;
     row->message = convertible ? std::string() : whyNot;
+    row->needsChannels = convertible && needs.channels;
+    row->needsProjection = convertible && needs.projection;
     Changed(id);
+}
+
+bool ConversionQueue::ChooseChannels(int id, const std::string& channels) {
+    QueueRow* row = Row(id);
+    if (row == nullptr || !row->needsChannels || !ChoiceOpen(*row) ||
+        (channels != "ambix" && channels != "fuma")) {
+        return false;
+    }
+    row->channels = channels;
+    ChoiceMade(*row);
+    return true;
+}
+
+bool ConversionQueue::ChooseEquirectangular(int id, bool equirectangular) {
+    QueueRow* row = Row(id);
+    if (row == nullptr || !row->needsProjection || !ChoiceOpen(*row)) return false;
+    row->equirectangular = equirectangular;
+    ChoiceMade(*row);
+    return true;
+}
+
+void ConversionQueue::ChoiceMade(QueueRow& row) {
+    // Skipped for want of this choice, it is ready again once nothing is
+    // missing: no longer an outcome of the last run.
+    if (row.state == RowState::Skipped && row.skippedForChoice && !MissingChoiceOf(row).Any()) {
+        row.state = RowState::Ready;
+        row.message.clear();
+        row.skippedForChoice = false;
+        row.inRun = false;
+    }
+    Changed(row.id);
 }
 
 void ConversionQueue::CheckedReady(int id, std::optional<double> duration) {
@@ -141,7 +197,11 @@ bool ConversionQueue::Remove(int id) {
 }
 
 bool ConversionQueue::HasWork() const {
-    return std::any_of(rows.begin(), rows.end(), TakenByConvert);
+    // A row a run skipped for want of a choice waits for that choice, not
+    // for Convert.
+    return std::any_of(rows.begin(), rows.end(), [](const QueueRow& row) {
+        return TakenByConvert(row) && !(row.skippedForChoice && MissingChoiceOf(row).Any());
+    });
 }
 
 int ConversionQueue::PlanRun(const OutputChoice& choice) {
@@ -157,6 +217,16 @@ int ConversionQueue::PlanRun(const OutputChoice& choice) {
         }
         if (!TakenByConvert(row) || row.listening) continue;
         row.inRun = true;
+        row.skippedForChoice = false;
+        if (const MissingChoice missing = MissingChoiceOf(row); missing.Any()) {
+            // Not converted until the user says what the movie is.
+            row.state = RowState::Skipped;
+            row.message = MissingChoiceText(missing);
+            row.skippedForChoice = true;
+            row.outputExists = false;
+            row.replace = false;
+            continue;
+        }
         byFolder[choice.besideInput ? platform::FolderOf(row.input) : choice.folder].push_back(
             &row);
     }
@@ -278,7 +348,7 @@ bool ConversionQueue::Running() const {
 bool ConversionQueue::Replace(int id) {
     QueueRow* row = Row(id);
     if (row == nullptr || Running() || row->listening || row->state != RowState::Skipped ||
-        !row->outputExists) {
+        !row->outputExists || MissingChoiceOf(*row).Any()) {
         return false;
     }
     for (QueueRow& other : rows) other.inRun = false;
@@ -403,6 +473,9 @@ std::string ConversionQueue::StateText(const QueueRow& row) {
         case RowState::Checking:
             return QueueText("state.checking");
         case RowState::Ready:
+            if (const MissingChoice missing = MissingChoiceOf(row); missing.Any()) {
+                return MissingChoiceText(missing);
+            }
             return QueueText("state.ready");
         case RowState::Waiting:
             return QueueText("state.waiting");
@@ -420,6 +493,12 @@ std::string ConversionQueue::StateText(const QueueRow& row) {
             if (row.alreadyReady) return row.message;
             return QueueText("state.skipped", {{"{reason}", row.message}});
         case RowState::Skipped:
+            // Skipped for want of a choice, it says what it still waits for.
+            if (row.skippedForChoice) {
+                if (const MissingChoice missing = MissingChoiceOf(row); missing.Any()) {
+                    return MissingChoiceText(missing);
+                }
+            }
             return QueueText("state.skipped", {{"{reason}", row.message}});
         case RowState::Failed:
             return QueueText("state.failed", {{"{reason}", row.message}});

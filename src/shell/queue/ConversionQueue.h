@@ -52,7 +52,32 @@ struct QueueRow {
     bool alreadyReady = false;
     // While the headphone render of its output runs: the share done.
     std::optional<double> listening;
+    // A movie that is not the camera's, where it does not say what it is:
+    // its four audio channels are not declared (the user says "ambix" or
+    // "fuma"), or its video has no 360 metadata (the user says it is
+    // equirectangular 360). Until each is said, Convert skips it.
+    bool needsChannels = false;
+    bool needsProjection = false;
+    std::string channels;  // "", "ambix" or "fuma"
+    bool equirectangular = false;
+    // Skipped by the last run because a choice was missing.
+    bool skippedForChoice = false;
 };
+
+// What a row still waits for the user to say: its channels, its projection.
+struct MissingChoice {
+    bool channels = false;
+    bool projection = false;
+    bool Any() const { return channels || projection; }
+};
+MissingChoice MissingChoiceOf(const QueueRow& row);
+// Whether the row's choices can be made or changed now: checked and in
+// need of one, and not waiting, converting or converted.
+bool ChoiceOpen(const QueueRow& row);
+
+// The arguments of the child that converts the row (its plan's input into
+// its partial name): the run's --audio, and what the user said of the movie.
+std::vector<std::string> ChildArgumentsOf(const QueueRow& row, const std::string& audio);
 
 // The formats the window offers; each one the extension of the outputs and
 // the --audio of the children.
@@ -108,11 +133,17 @@ public:
     // Returns the ids of the rows to check; a folder that cannot be read
     // adds its line to `problems`.
     std::vector<int> Add(const std::vector<std::string>& paths, std::vector<std::string>* problems);
-    // The check's answer for a row still Checking.
+    // The check's answer for a row still Checking; a convertible movie may
+    // need the user to say what its channels or its video are first.
     void Checked(int id, bool convertible, std::optional<double> duration,
-                 const std::string& whyNot);
+                 const std::string& whyNot, MissingChoice needs = {});
     // Checked and found ready for 360 players as it is: nothing to convert.
     void CheckedReady(int id, std::optional<double> duration);
+    // What the user says of a row's movie: its channels ("ambix", "fuma"),
+    // whether its video is equirectangular 360. False, and nothing
+    // changed, where the row needs no such choice or it is not open.
+    bool ChooseChannels(int id, const std::string& channels);
+    bool ChooseEquirectangular(int id, bool equirectangular);
     // Removes a row that is not waiting or converting; false otherwise.
     bool Remove(int id);
 
@@ -138,7 +169,7 @@ public:
     bool Running() const;
     // Replace for a row skipped because its output exists: it waits, alone
     // in a new run, to be converted over that output. False for any other
-    // row, or while a run is going on.
+    // row, while a run is going on, or while a choice of the row is missing.
     bool Replace(int id);
 
     // The headphone render of a row's output: started, its progress, ended.
@@ -163,6 +194,7 @@ public:
 private:
     QueueRow* Row(int id);
     void Changed(int id);
+    void ChoiceMade(QueueRow& row);
     void Finish(int id, RowState state, const std::string& message);
     void AddRow(QueueRow row, std::vector<int>& added);
 

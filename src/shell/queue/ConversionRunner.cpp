@@ -34,7 +34,7 @@ void TakeCheck(ConversionQueue& queue, int id, const std::string& line) {
     if (verdict.alreadyReady) {
         queue.CheckedReady(id, verdict.duration);
     } else {
-        queue.Checked(id, verdict.convertible, verdict.duration, verdict.whyNot);
+        queue.Checked(id, verdict.convertible, verdict.duration, verdict.whyNot, verdict.needs);
     }
 }
 
@@ -60,12 +60,18 @@ CheckVerdict VerdictOfCheck(const std::string& jsonLine) {
         verdict.whyNot = QueueText("skip.notconvertible", {{"{reason}", reason}});
     } else if (kind == "movie" && report.value(QLatin1String("ready")).toBool()) {
         verdict.alreadyReady = true;
-    } else if (kind == "movie" && spatial == "first-order ambisonics, declared") {
-        // Its channels say what they are; the conversion makes it ready (or
-        // says why not, e.g. no spherical metadata).
+    } else if (kind == "movie" && (spatial == "first-order ambisonics, declared" ||
+                                   spatial == "four undeclared channels")) {
+        // The conversion makes it ready (or says why not), once the user
+        // has said what the movie leaves unsaid: what its four channels
+        // are, and that a video without 360 metadata (neither V1 nor V2)
+        // is equirectangular 360.
         verdict.convertible = true;
-    } else if (kind == "movie" && spatial == "four undeclared channels") {
-        verdict.whyNot = QueueText("skip.undeclared");
+        verdict.needs.channels = spatial == "four undeclared channels";
+        const QJsonValue v1 = report.value(QLatin1String("sphericalV1"));
+        const QJsonValue v2 = report.value(QLatin1String("sphericalV2"));
+        verdict.needs.projection = v1.isNull() && v2.isObject() &&
+                                   !v2.toObject().value(QLatin1String("sv3d")).toBool();
     } else {
         verdict.whyNot = QueueText(kind == "movie" ? "skip.notcamera" : "skip.notmovie");
     }
@@ -187,8 +193,7 @@ void ConversionRunner::Start(int id) {
     auto conversion = NewChild(id, &ConversionRunner::Ended);
     Conversion& c = *conversion;
     c.partialFound = platform::IdentityOfPath(row->plan.partial);
-    const std::vector<std::string> arguments =
-        ChildConversionArguments(row->plan, {{"--progress=machine"}, audio, std::string(), false, {}, {}});
+    const std::vector<std::string> arguments = ChildArgumentsOf(*row, audio);
     conversions.push_back(std::move(conversion));
     queue.Started(id);
     c.run->Start(program, arguments);

@@ -29,10 +29,13 @@ struct ProgramEnd;
 
 // What the window makes of one movie's line of `spatialmux --check --json`:
 // whether it can be converted, or why not; a 360 movie that players read
-// right as it is needs nothing.
+// right as it is needs nothing; one whose four channels are not declared,
+// or whose video has no 360 metadata, converts once the user has said what
+// they are.
 struct CheckVerdict {
     bool convertible = false;
     bool alreadyReady = false;
+    MissingChoice needs;
     std::string whyNot;
     std::optional<double> duration;
 };

@@ -93,7 +93,8 @@ void QueueDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
         button.fontMetrics = option.fontMetrics;
         const bool down = pressedIndex == index && pressedButton == static_cast<int>(i);
         button.state = (buttons[i].enabled ? QStyle::State_Enabled : QStyle::State_None) |
-                       (down ? QStyle::State_Sunken : QStyle::State_Raised);
+                       (down || buttons[i].checked ? QStyle::State_Sunken : QStyle::State_Raised);
+        if (buttons[i].checked) button.state |= QStyle::State_On;
         style->drawControl(QStyle::CE_PushButton, &button, painter, option.widget);
     }
 }

@@ -16,6 +16,7 @@ public:
     struct Button {
         QString label;
         bool enabled = true;
+        bool checked = false;  // a choice made: drawn pressed
     };
     // The buttons of the row with this id, and what a click on one does.
     using ButtonsOf = std::function<std::vector<Button>(int id)>;

@@ -74,8 +74,15 @@ QueueWindow::QueueWindow(std::string programPath, QSettings& settingsStore, Queu
       delegate(
           [this](int id) {
               std::vector<QueueDelegate::Button> buttons;
+              const QueueRow* row = queue.Find(id);
               for (const RowAction* action : OfferedActions(id)) {
-                  buttons.push_back({Text(action->key), !busyActions.count({id, action->key})});
+                  const bool checked =
+                      action->checked != nullptr && row != nullptr && action->checked(*row);
+                  // The choice made is marked in its label too: a toggled
+                  // button looks alike in too many styles.
+                  buttons.push_back({(checked ? QStringLiteral("✓ ") : QString()) +
+                                         Text(action->key),
+                                     !busyActions.count({id, action->key}), checked});
               }
               return buttons;
           },
@@ -181,7 +188,7 @@ void QueueWindow::BuildLayout() {
     header->setSectionResizeMode(QueueTableModel::State, QHeaderView::Interactive);
     header->setSectionResizeMode(QueueTableModel::Actions, QHeaderView::ResizeToContents);
     header->setMinimumSectionSize(60);
-    header->resizeSection(QueueTableModel::State, 260);
+    header->resizeSection(QueueTableModel::State, 300);
     list.setTextElideMode(Qt::ElideRight);
     connect(&list, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { ShowRowMenu(at); });
@@ -547,6 +554,14 @@ void QueueWindow::Replace(int id) {
     ShowOverall();
 }
 
+void QueueWindow::ChooseChannels(int id, const std::string& channels) {
+    queue.ChooseChannels(id, channels);
+}
+
+void QueueWindow::ChooseEquirectangular(int id, bool equirectangular) {
+    queue.ChooseEquirectangular(id, equirectangular);
+}
+
 void QueueWindow::ShowRowMenu(const QPoint& at) {
     const QModelIndex index = list.indexAt(at);
     const QModelIndex current = index.isValid() ? index : list.currentIndex();
@@ -558,9 +573,15 @@ void QueueWindow::ShowRowMenu(const QPoint& at) {
 void QueueWindow::ShowRowMenuFor(const QModelIndex& current, const QPoint& globalAt) {
     const int id = current.data(QueueTableModel::IdRole).toInt();
     QMenu menu(this);
+    const QueueRow* row = queue.Find(id);
     for (const RowAction* action : OfferedActions(id)) {
-        QAction* item = menu.addAction(Text(action->key));
+        QAction* item =
+            menu.addAction(Text(action->menuKey != nullptr ? action->menuKey : action->key));
         item->setEnabled(!busyActions.count({id, action->key}));
+        if (action->checked != nullptr && row != nullptr) {
+            item->setCheckable(true);
+            item->setChecked(action->checked(*row));
+        }
         connect(item, &QAction::triggered, this, [this, id, action] { RunAction(id, *action); });
     }
     if (!menu.isEmpty()) menu.addSeparator();

@@ -129,7 +129,8 @@ const RowAction kDetails = {
 const RowAction kReplace = {
     "action.replace",
     [](const QueueRow& row) {
-        return row.state == RowState::Skipped && row.outputExists && !row.listening;
+        return row.state == RowState::Skipped && row.outputExists && !row.listening &&
+               !MissingChoiceOf(row).Any();
     },
     [](const QueueRow& row) {
         return std::vector<std::string>{"--check", "--json", "--", row.plan.output};
@@ -149,6 +150,40 @@ const RowAction kReplace = {
         }
     }};
 
+// What the four channels of a movie that does not declare them are, and
+// that a video without 360 metadata is equirectangular 360: said on the
+// row, before it converts.
+bool OffersChannels(const QueueRow& row) {
+    return row.needsChannels && ChoiceOpen(row);
+}
+
+const RowAction kAmbix = {
+    .key = "action.ambix",
+    .offered = OffersChannels,
+    .arguments = nullptr,
+    .then = [](RowActionHost& host, const QueueRow& row,
+               const ProgramEnd&) { host.ChooseChannels(row.id, "ambix"); },
+    .checked = [](const QueueRow& row) { return row.channels == "ambix"; },
+    .menuKey = "action.ambix.menu"};
+
+const RowAction kFuma = {
+    .key = "action.fuma",
+    .offered = OffersChannels,
+    .arguments = nullptr,
+    .then = [](RowActionHost& host, const QueueRow& row,
+               const ProgramEnd&) { host.ChooseChannels(row.id, "fuma"); },
+    .checked = [](const QueueRow& row) { return row.channels == "fuma"; },
+    .menuKey = "action.fuma.menu"};
+
+const RowAction kEquirectangular = {
+    .key = "action.equirect",
+    .offered = [](const QueueRow& row) { return row.needsProjection && ChoiceOpen(row); },
+    .arguments = nullptr,
+    .then = [](RowActionHost& host, const QueueRow& row,
+               const ProgramEnd&) { host.ChooseEquirectangular(row.id, !row.equirectangular); },
+    .checked = [](const QueueRow& row) { return row.equirectangular; },
+    .menuKey = "action.equirect.menu"};
+
 const RowAction kCancel = {
     "progress.cancel",
     [](const QueueRow& row) {
@@ -162,7 +197,8 @@ const RowAction kCancel = {
 
 const std::vector<RowAction>& RowActions() {
     static const std::vector<RowAction> actions = {
-        kReplace, kSoundMap, kListen, kStopListening, kShowInFolder, kDetails, kCancel};
+        kAmbix,        kFuma,          kEquirectangular, kReplace, kSoundMap, kListen,
+        kStopListening, kShowInFolder, kDetails,         kCancel};
     return actions;
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 // What a row of the queue offers once its movie is converted, or when its
-// output was there already (and Cancel while it converts): each action is a name, the rows it is
-// offered for, the command-line program's arguments it runs first (none: nothing to run), and what
-// the window then does with the result. The window shows every action a row offers as a button on
-// the row and in its menu, so one more action (say, a binaural preview made by another option of
-// the program and opened in the desktop's player) is one more entry in RowActions().
+// output was there already (and Cancel while it converts; before it
+// converts, the choices of a movie that does not say what its channels or
+// its video are): each action is a name, the rows it is offered for, the
+// command-line program's arguments it runs first (none: nothing to run),
+// and what the window then does with the result. The window shows every
+// action a row offers as a button on the row and in its menu, so one more
+// action (say, a binaural preview made by another option of the program and
+// opened in the desktop's player) is one more entry in RowActions().
 
 #include <string>
 #include <vector>
@@ -33,6 +36,10 @@ public:
     virtual void StopListening(int id) = 0;
     // Converts the row again over its existing output.
     virtual void Replace(int id) = 0;
+    // What the user says of a movie that does not say it itself: its four
+    // channels ("ambix", "fuma"), whether its video is equirectangular 360.
+    virtual void ChooseChannels(int id, const std::string& channels) = 0;
+    virtual void ChooseEquirectangular(int id, bool equirectangular) = 0;
 };
 
 struct RowAction {
@@ -44,6 +51,11 @@ struct RowAction {
     // Runs on the GUI thread once the program has ended (at once when it
     // runs nothing; `run` is then empty).
     void (*then)(RowActionHost& host, const QueueRow& row, const ProgramEnd& run);
+    // For a choice: whether it is the one made (drawn checked); nullptr
+    // for an action.
+    bool (*checked)(const QueueRow& row) = nullptr;
+    // Its name in the row's menu, where it differs from the button's.
+    const char* menuKey = nullptr;
 };
 
 const std::vector<RowAction>& RowActions();
