@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -72,7 +73,21 @@ struct TrackMetadata {
 
 struct MovieMetadata {
     std::vector<TrackMetadata> tracks;  // in moov order
+
+    // The first track whose handler is `handler` ("vide", "soun"), if any.
+    const TrackMetadata* FirstTrack(std::string_view handler) const {
+        for (const TrackMetadata& track : tracks) {
+            if (track.handler == handler) return &track;
+        }
+        return nullptr;
+    }
 };
+
+// The same of a movie whose metadata may not have been read.
+inline const TrackMetadata* FirstTrack(const std::optional<MovieMetadata>& metadata,
+                                       std::string_view handler) {
+    return metadata ? metadata->FirstTrack(handler) : nullptr;
+}
 
 // Walks a moov box held in memory (`moov` starts with its header). Nothing
 // when its header is not a moov header that fits the bytes.

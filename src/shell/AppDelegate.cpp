@@ -159,15 +159,7 @@ bool AppDelegate::DescribeInput(const std::string& input, const CheckReport& che
         asking = false;
         if (choice.ambisonics != "ambix" && choice.ambisonics != "fuma") return cancelled();
     }
-    const TrackMetadata* video = nullptr;
-    if (check.metadata) {
-        for (const TrackMetadata& track : check.metadata->tracks) {
-            if (track.handler == "vide") {
-                video = &track;
-                break;
-            }
-        }
-    }
+    const TrackMetadata* video = FirstTrack(check.metadata, "vide");
     if (video != nullptr && !video->sphericalUuid && !video->sv3d) {
         asking = true;
         const bool equirectangular = saveDialog.AskEquirectangular();

@@ -151,14 +151,6 @@ const StreamProbe* FirstStreamOf(const std::optional<MediaProbe>& probe, StreamP
     return nullptr;
 }
 
-const TrackMetadata* FirstVideoTrack(const std::optional<MovieMetadata>& metadata) {
-    if (!metadata) return nullptr;
-    for (const TrackMetadata& track : metadata->tracks) {
-        if (track.handler == "vide") return &track;
-    }
-    return nullptr;
-}
-
 bool Spherical(const TrackMetadata* video) {
     return video != nullptr && (video->sphericalUuid || video->sv3d);
 }
@@ -175,7 +167,7 @@ bool VideoPieces(const CheckReport& report, const AmbisonicInput& input,
         *recording = camera->Recording();
         return !sampleEntry->empty();
     }
-    const TrackMetadata* video = FirstVideoTrack(report.metadata);
+    const TrackMetadata* video = FirstTrack(report.metadata, "vide");
     if (video == nullptr || video->sampleEntryBox.empty()) return false;
     *sampleEntry = video->sampleEntryBox;
     *uuid = video->sphericalUuidBox;
@@ -222,9 +214,9 @@ std::string CheckWritten(const std::string& path, BinauralContainer container,
         videoOut->indexEntries != videoIn->indexEntries) {
         return "the written movie does not hold the input's video packets";
     }
-    if (Spherical(FirstVideoTrack(report.metadata))) {
+    if (Spherical(FirstTrack(report.metadata, "vide"))) {
         std::string why;
-        if (!Spherical(FirstVideoTrack(ReadMovieMetadata(path, &why)))) {
+        if (!Spherical(FirstTrack(ReadMovieMetadata(path, &why), "vide"))) {
             return "the written movie lost the spherical video metadata";
         }
     }

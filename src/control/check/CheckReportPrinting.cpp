@@ -38,14 +38,6 @@ const StreamProbe* First(const CheckReport& report, StreamProbe::Kind kind) {
     return nullptr;
 }
 
-const TrackMetadata* Track(const CheckReport& report, const char* handler) {
-    if (!report.metadata) return nullptr;
-    for (const TrackMetadata& track : report.metadata->tracks) {
-        if (track.handler == handler) return &track;
-    }
-    return nullptr;
-}
-
 std::string VideoLine(const StreamProbe& video) {
     return video.codec + ", " + std::to_string(video.width) + " x " + std::to_string(video.height) +
            ", " + Format("%.3g fps", video.framesPerSecond) + ", " +
@@ -153,7 +145,7 @@ std::string CheckReportText(const CheckReport& report) {
                               std::to_string(stream.frames) + " samples");
         }
     }
-    if (const TrackMetadata* video = Track(report, "vide")) {
+    if (const TrackMetadata* video = FirstTrack(report.metadata, "vide")) {
         std::string fields;
         for (const auto& [name, value] : video->sphericalV1) {
             fields += (fields.empty() ? "" : ", ") + name + "=" + value;
@@ -172,7 +164,7 @@ std::string CheckReportText(const CheckReport& report) {
         line("spherical video V2", v2.empty() ? "none" : v2);
     }
     if (audioTracks > 0) {
-        const TrackMetadata* audio = Track(report, "soun");
+        const TrackMetadata* audio = FirstTrack(report.metadata, "soun");
         line("SA3D", audio != nullptr && audio->sa3d ? Sa3dLine(*audio->sa3d) : "none");
         if (audio != nullptr && audio->chan) line("chan", ChannelLayoutText(*audio->chan));
     }
@@ -222,7 +214,7 @@ std::string CheckReportJson(const CheckReport& report) {
         }
     }
     object["audio"] = audio;
-    if (const TrackMetadata* video = Track(report, "vide")) {
+    if (const TrackMetadata* video = FirstTrack(report.metadata, "vide")) {
         json v1 = nullptr;
         if (video->sphericalUuid) {
             v1 = json::object();
@@ -234,7 +226,7 @@ std::string CheckReportJson(const CheckReport& report) {
         if (!video->projection.empty()) v2["projection"] = video->projection;
         object["sphericalV2"] = v2;
     }
-    const TrackMetadata* audioTrack = Track(report, "soun");
+    const TrackMetadata* audioTrack = FirstTrack(report.metadata, "soun");
     object["sa3d"] =
         audioTrack != nullptr && audioTrack->sa3d ? Sa3dJson(*audioTrack->sa3d) : json(nullptr);
     object["chan"] = audioTrack != nullptr && audioTrack->chan

@@ -172,14 +172,8 @@ void JudgeOtherMovie(CheckReport& report) {
     const StreamProbe* video = FirstStream(*report.probe, StreamProbe::Kind::Video);
     const StreamProbe* audio = FirstStream(*report.probe, StreamProbe::Kind::Audio);
 
-    const TrackMetadata* videoTrack = nullptr;
-    const TrackMetadata* audioTrack = nullptr;
-    if (report.metadata) {
-        for (const TrackMetadata& track : report.metadata->tracks) {
-            if (track.handler == "vide" && videoTrack == nullptr) videoTrack = &track;
-            if (track.handler == "soun" && audioTrack == nullptr) audioTrack = &track;
-        }
-    }
+    const TrackMetadata* videoTrack = FirstTrack(report.metadata, "vide");
+    const TrackMetadata* audioTrack = FirstTrack(report.metadata, "soun");
 
     if (video == nullptr) no("no video stream");
     bool v1 = false;
@@ -292,15 +286,9 @@ void DescribeForPlayers(CheckReport& report) {
         audio.front()->sampleRate != kUploadSampleRate) {
         return;
     }
-    bool spherical = false;
-    if (report.metadata) {
-        for (const TrackMetadata& track : report.metadata->tracks) {
-            if (track.handler == "vide") {
-                spherical = track.sphericalUuid || track.sv3d;
-                break;
-            }
-        }
-    }
+    const TrackMetadata* videoTrack = FirstTrack(report.metadata, "vide");
+    const bool spherical =
+        videoTrack != nullptr && (videoTrack->sphericalUuid || videoTrack->sv3d);
     const std::string rest = (spherical ? "" : " --projection equirectangular") + (" " + paths);
     if (declared) {
         report.commands.push_back({"", "spatialmux" + rest});
@@ -316,15 +304,7 @@ void DescribeForPlayers(CheckReport& report) {
 
 std::optional<AcnChannels> DeclaredAmbisonicChannels(const CheckReport& report,
                                                      std::string* problem) {
-    const TrackMetadata* audio = nullptr;
-    if (report.metadata) {
-        for (const TrackMetadata& track : report.metadata->tracks) {
-            if (track.handler == "soun") {
-                audio = &track;
-                break;
-            }
-        }
-    }
+    const TrackMetadata* audio = FirstTrack(report.metadata, "soun");
     if (audio == nullptr) {
         *problem = "it has no audio track, so no ambisonics";
         return std::nullopt;
