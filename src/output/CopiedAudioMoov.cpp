@@ -77,8 +77,8 @@ std::optional<Bytes> AudioTrakForAmbisonics(const Bytes& moov, const BoxSpan& tr
         *error = "the audio track has no sample description";
         return std::nullopt;
     }
-    const auto entry = BoxAt(View(moov), stsd->PayloadOffset() + kStsdFieldBytes, stsd->End(),
-                             SizeForms::Plain32);
+    const auto entry =
+        BoxAt(View(moov), stsd->PayloadOffset() + kStsdFieldBytes, stsd->End(), SizeForms::Plain32);
     if (!entry || entry->size < 18) {
         *error = "the audio track has no sample entry";
         return std::nullopt;
@@ -112,7 +112,8 @@ std::optional<Bytes> AudioTrakForAmbisonics(const Bytes& moov, const BoxSpan& tr
     Append(out, moov, entry->End(), trak.End());
     // Every box from trak down to stsd encloses the entry and lies in front
     // of it: the same offsets in the new bytes.
-    const int64_t change = static_cast<int64_t>(newEntry.size()) - static_cast<int64_t>(entry->size);
+    const int64_t change =
+        static_cast<int64_t>(newEntry.size()) - static_cast<int64_t>(entry->size);
     std::vector<uint64_t> enclosing = {trak.offset, stsd->offset};
     for (const char* path : {"mdia", "mdia/minf", "mdia/minf/stbl"}) {
         const auto box = FindBoxPath(View(moov), trak, path, SizeForms::Plain32);
@@ -195,8 +196,7 @@ std::optional<Bytes> BuildCopiedAudioMoov(const Bytes& oldMoov, const CopiedAudi
     Bytes sa3d = boxes.sa3dBox;
     if (!RemapSa3dChannels(sa3d)) return fail("the SA3D box is malformed");
     Bytes transplanted;
-    if (!BuildTransplantedMoov(moov, boxes.videoSampleEntry, boxes.uuidBox, sa3d,
-                               &transplanted)) {
+    if (!BuildTransplantedMoov(moov, boxes.videoSampleEntry, boxes.uuidBox, sa3d, &transplanted)) {
         return fail("the spherical metadata cannot be put into the new movie box");
     }
     if (!CarryRecordingMetadata(transplanted, recording, &transplanted)) {

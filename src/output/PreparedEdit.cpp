@@ -1,8 +1,8 @@
 // The edit's preparation: plan, proof and the new boxes.
 #include "output/PreparedEdit.h"
 
-#include "output/StrayTables.h"
 #include "output/CopiedAudioMoov.h"
+#include "output/StrayTables.h"
 #include "output/TrackTables.h"
 
 namespace spatialmux::output {

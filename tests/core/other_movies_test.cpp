@@ -22,8 +22,8 @@ extern "C" {
 #include <nlohmann/json.hpp>
 
 #include "audio/ByteOrder.h"
-#include "control/movieinfo/MovieCheck.h"
 #include "control/ambisonics/AnyFoaMovie.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "fixture/CameraMovieBuilder.h"
 #include "movie/SpatialMetadata.h"
@@ -214,10 +214,11 @@ std::pair<uint64_t, Bytes> MediaData(const std::string& path) {
 }
 
 TEST_F(OtherMovies, AudioThatNeedsNoChangeIsCopiedAsItIsAndVerified) {
-    const std::string fuma = Derive("ambix.mov", "fuma4.mov", [](const std::string& from, Bytes& f) {
-        RewriteInstants(from, f, ToFuma);
-        RenameAway(f, {"SA3D", "chan"});
-    });
+    const std::string fuma =
+        Derive("ambix.mov", "fuma4.mov", [](const std::string& from, Bytes& f) {
+            RewriteInstants(from, f, ToFuma);
+            RenameAway(f, {"SA3D", "chan"});
+        });
     const struct {
         std::string input;
         std::vector<std::string> options;
@@ -273,19 +274,18 @@ TEST_F(OtherMovies, AudioThatNeedsNoChangeIsCopiedAsItIsAndVerified) {
     ASSERT_GT(packets.size(), 10u);
     damaged[static_cast<std::size_t>(packets[10].first + 1)] ^= 0x55;
     WriteBytes(Path("copy-aac-damaged.mp4"), damaged);
-    const auto verdict = output::VerifyOutput(
-        Path("copy-aac-damaged.mp4"), {Path("aac.mp4"), 0, true, AudioCodec::Aac, std::nullopt, true});
+    const auto verdict =
+        output::VerifyOutput(Path("copy-aac-damaged.mp4"),
+                             {Path("aac.mp4"), 0, true, AudioCodec::Aac, std::nullopt, true});
     EXPECT_FALSE(verdict.ok);
     EXPECT_NE(verdict.reason.find("audio packet 11 does not hold the input's bytes"),
               std::string::npos)
         << verdict.reason;
     const auto pcm = testing::AudioPacketRanges(Path("copy.mov"));
     ASSERT_FALSE(pcm.empty());
-    const std::vector<output::ByteRange> overAudio = {
-        {static_cast<uint64_t>(pcm.back().first), 4}};
-    EXPECT_TRUE(output::VerifyOutput(Path("copy.mov"),
-                                     {Path("ambix.mov"), 0, true, AudioCodec::Pcm,
-                                      std::vector<output::ByteRange>{}, true})
+    const std::vector<output::ByteRange> overAudio = {{static_cast<uint64_t>(pcm.back().first), 4}};
+    EXPECT_TRUE(output::VerifyOutput(Path("copy.mov"), {Path("ambix.mov"), 0, true, AudioCodec::Pcm,
+                                                        std::vector<output::ByteRange>{}, true})
                     .ok);
     const auto overwritten = output::VerifyOutput(
         Path("copy.mov"), {Path("ambix.mov"), 0, true, AudioCodec::Pcm, overAudio, true});

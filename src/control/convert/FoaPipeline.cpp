@@ -18,10 +18,10 @@
 #include "control/ambisonics/AnyFoaMovie.h"
 #include "control/convert/EditWrites.h"
 #include "control/convert/FinishedOutputCheck.h"
+#include "control/convert/wrap_ffmpeg.h"
 #include "control/job/EngineChoice.h"
 #include "control/job/InertTestPausePoints.h"
 #include "control/job/OutputCommit.h"
-#include "control/convert/wrap_ffmpeg.h"
 #include "movie/ffmpeg/AmbisonicAudio.h"
 #include "output/MetadataTransplant.h"
 #include "output/PlayersIndex.h"
@@ -89,9 +89,9 @@ int32_t EditCopyingAudio(wrap_ffmpeg& controller, const std::string& input, cons
     {
         platform::BackgroundCopy copy(in.Get(), outFd, copyLength);
         const auto showProgress = [&controller, &copy, copyLength] {
-            controller.myProgRate_update(static_cast<float>(
-                static_cast<double>(copy.Copied()) /
-                static_cast<double>(std::max<uint64_t>(copyLength, 1)) * 100.0));
+            controller.myProgRate_update(
+                static_cast<float>(static_cast<double>(copy.Copied()) /
+                                   static_cast<double>(std::max<uint64_t>(copyLength, 1)) * 100.0));
             return !wrap_ffmpeg::CancelRequested();
         };
         TestPausePoint("edit-copy");
@@ -117,9 +117,9 @@ int32_t EditCopyingAudio(wrap_ffmpeg& controller, const std::string& input, cons
     if (wrap_ffmpeg::CancelRequested()) return -1;
     std::vector<output::ByteRange> writes = edit->plan.Rewritten();
     writes.push_back({copyLength, edit->moov.size()});
-    if (const auto mismatch = CheckFinishedOutput(
-            input, commit.TemporaryPath(), 0, true, output::AudioCodec::Pcm,
-            output::CoveredBytes(std::move(writes)), true)) {
+    if (const auto mismatch =
+            CheckFinishedOutput(input, commit.TemporaryPath(), 0, true, output::AudioCodec::Pcm,
+                                output::CoveredBytes(std::move(writes)), true)) {
         if (!platform::EmptyAgain(outFd)) return fail("could not empty the temporary output");
         return cannot("the edited output failed its check: " + *mismatch);
     }

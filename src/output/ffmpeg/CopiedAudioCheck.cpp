@@ -55,8 +55,8 @@ int64_t Instants(const AVStream* stream) {
 
 }  // namespace
 
-std::string CheckCopiedAudio(const AVStream* in, const AVStream* out,
-                             const std::string& outputPath, const OutputExpectations& expected) {
+std::string CheckCopiedAudio(const AVStream* in, const AVStream* out, const std::string& outputPath,
+                             const OutputExpectations& expected) {
     if (in == nullptr) return "the input's audio stream cannot be found to compare";
     const AVCodecParameters* a = in->codecpar;
     const AVCodecParameters* b = out->codecpar;
@@ -100,8 +100,8 @@ std::string CheckCopiedAudio(const AVStream* in, const AVStream* out,
         const int64_t frame = b->frame_size > 0 ? b->frame_size : 1024;
         const int64_t inLength = Instants(in);
         const int64_t outLength = Instants(out);
-        if (outLength < 0 || inLength < 0 || std::max(inLength, outLength) -
-                                                     std::min(inLength, outLength) > frame) {
+        if (outLength < 0 || inLength < 0 ||
+            std::max(inLength, outLength) - std::min(inLength, outLength) > frame) {
             return "the output's audio lasts " + std::to_string(outLength) +
                    " sampling instants, the input's " + std::to_string(inLength);
         }
@@ -137,8 +137,8 @@ std::string CheckCopiedAudio(const AVStream* in, const AVStream* out,
         }
     }
     if (expected.editWrites) {
-        if (const auto shared = FirstSharedByte(CoveredBytes(std::move(placed)),
-                                                *expected.editWrites)) {
+        if (const auto shared =
+                FirstSharedByte(CoveredBytes(std::move(placed)), *expected.editWrites)) {
             return "an audio packet of the output lies in bytes the edit wrote (byte " +
                    std::to_string(*shared) + ")";
         }

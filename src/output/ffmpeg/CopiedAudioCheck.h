@@ -20,7 +20,7 @@ namespace spatialmux::output {
 // an edited output every audio packet also lies where the input has it,
 // outside every byte the edit wrote (the copy keeps the rest of the input's
 // bytes as they are). Otherwise what differs.
-std::string CheckCopiedAudio(const AVStream* in, const AVStream* out,
-                             const std::string& outputPath, const OutputExpectations& expected);
+std::string CheckCopiedAudio(const AVStream* in, const AVStream* out, const std::string& outputPath,
+                             const OutputExpectations& expected);
 
 }  // namespace spatialmux::output

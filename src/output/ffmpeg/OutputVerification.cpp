@@ -367,10 +367,9 @@ OutputVerdict VerifyOutput(const std::string& outputPath, const OutputExpectatio
     if (!packets.empty()) return Fail(packets);
 
     const std::string audioCheck =
-        expected.audioCopied
-            ? CheckCopiedAudio(FirstStream(input.get(), AVMEDIA_TYPE_AUDIO), audioOut, outputPath,
-                               expected)
-            : CheckAudio(audioOut, expected);
+        expected.audioCopied ? CheckCopiedAudio(FirstStream(input.get(), AVMEDIA_TYPE_AUDIO),
+                                                audioOut, outputPath, expected)
+                             : CheckAudio(audioOut, expected);
     if (!audioCheck.empty()) return Fail(audioCheck);
 
     const std::string boxes = CheckTransplantedBoxes(outputPath, expected.sphericalUuid);

@@ -256,8 +256,7 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     // once more for its audio: each input is read in its own order.
     const bool withVideo = !moviePath.empty();
     const bool copiedAudio = request.audioFromMovie;
-    if ((copiedAudio && !withVideo) ||
-        (withVideo && !OpenInput(moviePath, contexts.movie, job)) ||
+    if ((copiedAudio && !withVideo) || (withVideo && !OpenInput(moviePath, contexts.movie, job)) ||
         !OpenInput(copiedAudio ? moviePath : wavPath, contexts.wav, job)) {
         return Stop(contexts, job, outputCreated);
     }
@@ -289,8 +288,8 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     }
     if (wav->nb_streams < 1) return Stop(contexts, job, outputCreated);
 
-    AVStream* audioIn = copiedAudio ? ffmpeg::FirstStream(wav, AVMEDIA_TYPE_AUDIO)
-                                    : wav->streams[kWavStreamIndex];
+    AVStream* audioIn =
+        copiedAudio ? ffmpeg::FirstStream(wav, AVMEDIA_TYPE_AUDIO) : wav->streams[kWavStreamIndex];
     if (audioIn == nullptr) return Stop(contexts, job, outputCreated);
     AVStream* videoOut = nullptr;
     AVStream* audioOut = nullptr;
