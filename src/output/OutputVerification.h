@@ -14,7 +14,9 @@
 // checks follow the codec: AAC's decoder reports its own "4.0" layout (the
 // SA3D box is what marks it ambisonic), Opus reports "ambisonic 1" from its
 // channel mapping family 2; the length may differ from the input's by the
-// encoder's last, partly filled frame.
+// encoder's last, partly filled frame. Audio copied from the input as it
+// is must be the input's: its codec, its sampling instants, and its
+// packets (CheckCopiedAudio).
 
 #include <cstdint>
 #include <optional>
@@ -36,6 +38,9 @@ struct OutputExpectations {
     // For an output edited from a copy of the input: every byte the edit
     // wrote over the copy (as CoveredBytes gives them).
     std::optional<std::vector<ByteRange>> editWrites = std::nullopt;
+    // The input's audio was copied as it is (`codec` names its codec): the
+    // output's audio is compared with the input's, packet by packet.
+    bool audioCopied = false;
 };
 
 struct OutputVerdict {

@@ -20,4 +20,11 @@ namespace spatialmux::output {
 std::optional<std::string> DisagreesWithPlayersIndex(const std::string& path,
                                                      const std::vector<ByteRange>& videoSamples);
 
+// Each packet of libavformat's first audio stream of the movie at `path`,
+// as its index places it (from the headers; nothing is read). Nothing, with
+// the cause in `error`, when the movie cannot be opened, has no audio
+// stream, or its index is empty or has a packet without a place.
+std::optional<std::vector<ByteRange>> PlayersAudioPackets(const std::string& path,
+                                                          std::string* error);
+
 }  // namespace spatialmux::output

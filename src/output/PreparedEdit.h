@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "audio/RecordingMetadata.h"
+#include "output/CopiedAudioMoov.h"
 #include "output/EditPlan.h"
 #include "output/EditedMoov.h"
 
@@ -42,5 +43,19 @@ std::optional<PreparedEdit> PrepareEdit(std::istream& input, uint64_t inputSize,
                                         const EditedAudioTrack& audio,
                                         const RecordingMetadata& recording,
                                         const std::string& writerName, std::string* error);
+
+// The edit of a movie whose audio goes out as it came in: the copy keeps
+// every byte of its media data, and nothing but the ftyp, the blanks and
+// the size fields is written over it. `audioPackets`: each audio packet as
+// libavformat places it in the input (the new moov keeps the audio track's
+// tables, so players place them there in the output too); like the video
+// samples, they must lie inside the copy and outside what the edit
+// rewrites. The new moov is BuildCopiedAudioMoov's. Nothing, with the cause
+// in `error`, when the edit cannot be done or proven safe.
+std::optional<PreparedEdit> PrepareCopyEdit(std::istream& input, uint64_t inputSize,
+                                            const std::vector<ByteRange>& audioPackets,
+                                            const CopiedAudioBoxes& boxes,
+                                            const RecordingMetadata& recording,
+                                            const std::string& writerName, std::string* error);
 
 }  // namespace spatialmux::output

@@ -40,6 +40,12 @@ struct RemuxRequest {
     // outputPath is only its name for messages.
     int outputFd = -1;
     AudioEncoding audio = {};
+    // The movie's first audio stream is copied packet by packet as it is
+    // (no WAV, no encoder; wavPath is not read): audio whose channels and
+    // codec the output takes unchanged. `audio.codec` names its codec;
+    // `audio.bitRate`, when not 0, the rate its encoder was set to (the
+    // input's btrt maximum), which the output's boxes keep.
+    bool audioFromMovie = false;
 };
 
 // What the remux asks of the job that runs it. Called on the remux's thread.

@@ -22,11 +22,12 @@ extern "C" {
 #include <nlohmann/json.hpp>
 
 #include "audio/ByteOrder.h"
-#include "control/movieinfo/MovieCheck.h"
 #include "control/ambisonics/AnyFoaMovie.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "fixture/CameraMovieBuilder.h"
 #include "movie/SpatialMetadata.h"
+#include "output/OutputVerification.h"
 #include "support/BoxTree.h"
 #include "support/FoaVariants.h"
 #include "support/MediaPackets.h"
@@ -239,6 +240,95 @@ TEST_F(OtherMovies, BuiltInOtherConventionsTheyConvertWithTheTonesInPlace) {
         ExpectSpatialOutput(input, Path(row.name + "-out.mov"));
         ExpectTonesWhereTheyWerePut(Path(row.name + "-out.mov"));
     }
+}
+
+// The media data of a movie: its mdat's offset and payload.
+std::pair<uint64_t, Bytes> MediaData(const std::string& path) {
+    const Bytes bytes = ReadFileBytes(path);
+    const auto mdat = testing::FindBoxPath(bytes, "mdat");
+    if (!mdat) return {};
+    return {mdat->offset, testing::BoxBytes(bytes, *mdat)};
+}
+
+TEST_F(OtherMovies, AudioThatNeedsNoChangeIsCopiedAsItIsAndVerified) {
+    const std::string fuma =
+        Derive("ambix.mov", "fuma4.mov", [](const std::string& from, Bytes& f) {
+            RewriteInstants(from, f, ToFuma);
+            RenameAway(f, {"SA3D", "chan"});
+        });
+    const struct {
+        std::string input;
+        std::vector<std::string> options;
+        std::string output;
+        bool copied;
+    } cases[] = {
+        {Path("ambix.mov"), {}, "copy.mov", true},  // the edit engine
+        {Path("ambix.mov"), {"--remux"}, "copy-remux.mov", true},
+        {Path("aac.mp4"), {}, "copy-aac.mp4", true},
+        {Path("opus.mp4"), {"--audio", "opus"}, "copy-opus.mp4", true},
+        {fuma, {"--ambisonics", "fuma"}, "fuma4-out.mov", false},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.output);
+        std::vector<std::string> arguments = row.options;
+        arguments.push_back(row.input);
+        arguments.push_back(Path(row.output));
+        const ProgramRun run = RunProgram(arguments);
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_EQ(run.out.find("audio copied as it is") != std::string::npos, row.copied)
+            << run.out;
+        EXPECT_EQ(run.out.find("remuxing instead"), std::string::npos) << run.out;
+        ExpectSpatialOutput(row.input, Path(row.output));
+        const auto in = testing::ReadMediaPackets(row.input);
+        const auto out = testing::ReadMediaPackets(Path(row.output));
+        ASSERT_EQ(in.size(), 2u);
+        ASSERT_EQ(out.size(), 2u);
+        EXPECT_EQ(out[1].codec, in[1].codec);
+        if (!row.copied) {
+            EXPECT_NE(out[1].Bytes(), in[1].Bytes());
+            continue;
+        }
+        ASSERT_EQ(out[1].packets.size(), in[1].packets.size());
+        for (std::size_t i = 0; i < in[1].packets.size(); ++i) {
+            ASSERT_EQ(out[1].packets[i].data, in[1].packets[i].data) << "audio packet " << i;
+            ASSERT_EQ(out[1].packets[i].pts, in[1].packets[i].pts) << "audio packet " << i;
+        }
+    }
+    // The edit kept the input's media data where it was; the remux wrote its
+    // own.
+    EXPECT_TRUE(MediaData(Path("copy.mov")) == MediaData(Path("ambix.mov")));
+    EXPECT_FALSE(MediaData(Path("copy-remux.mov")) == MediaData(Path("ambix.mov")));
+
+    // The verification compares the copied audio: a changed packet, or an
+    // edit that wrote over one, fails it.
+    using output::AudioCodec;
+    const std::string aac = Path("copy-aac.mp4");
+    EXPECT_TRUE(
+        output::VerifyOutput(aac, {Path("aac.mp4"), 0, true, AudioCodec::Aac, std::nullopt, true})
+            .ok);
+    Bytes damaged = ReadFileBytes(aac);
+    const auto packets = testing::AudioPacketRanges(aac);
+    ASSERT_GT(packets.size(), 10u);
+    damaged[static_cast<std::size_t>(packets[10].first + 1)] ^= 0x55;
+    WriteBytes(Path("copy-aac-damaged.mp4"), damaged);
+    const auto verdict =
+        output::VerifyOutput(Path("copy-aac-damaged.mp4"),
+                             {Path("aac.mp4"), 0, true, AudioCodec::Aac, std::nullopt, true});
+    EXPECT_FALSE(verdict.ok);
+    EXPECT_NE(verdict.reason.find("audio packet 11 does not hold the input's bytes"),
+              std::string::npos)
+        << verdict.reason;
+    const auto pcm = testing::AudioPacketRanges(Path("copy.mov"));
+    ASSERT_FALSE(pcm.empty());
+    const std::vector<output::ByteRange> overAudio = {{static_cast<uint64_t>(pcm.back().first), 4}};
+    EXPECT_TRUE(output::VerifyOutput(Path("copy.mov"), {Path("ambix.mov"), 0, true, AudioCodec::Pcm,
+                                                        std::vector<output::ByteRange>{}, true})
+                    .ok);
+    const auto overwritten = output::VerifyOutput(
+        Path("copy.mov"), {Path("ambix.mov"), 0, true, AudioCodec::Pcm, overAudio, true});
+    EXPECT_FALSE(overwritten.ok);
+    EXPECT_NE(overwritten.reason.find("lies in bytes the edit wrote"), std::string::npos)
+        << overwritten.reason;
 }
 
 TEST_F(OtherMovies, RefusesWhatItWouldHaveToGuessAndWritesNothing) {

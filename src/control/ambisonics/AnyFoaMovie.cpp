@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "audio/ByteOrder.h"
+#include "control/job/OutputContainer.h"
 #include "control/job/SphericalVideoFromV1.h"
 #include "movie/RecordingMetadataReading.h"
 
@@ -72,6 +73,21 @@ std::vector<uint8_t> AcnSn3dSa3dBox() {
     return box;
 }
 
+bool CopiesAudio(const FoaPlan& plan, const std::string& output, output::AudioCodec codec) {
+    if (plan.channels != AcnChannels{0, 1, 2, 3} || plan.wGain != 1.0f) return false;
+    switch (codec) {
+        case output::AudioCodec::Pcm:
+            return ContainerFor(output) == OutputContainer::Mov &&
+                   (plan.codec == "pcm_s16le" || plan.codec == "pcm_s16be" ||
+                    plan.codec == "pcm_s24le" || plan.codec == "pcm_s24be");
+        case output::AudioCodec::Aac:
+            return plan.codec == "aac";
+        case output::AudioCodec::Opus:
+            return plan.codec == "opus" && plan.ambisonicLayout;
+    }
+    return false;
+}
+
 std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
                                                      const SpatialChoice& choice) {
     if (!report.probe) return "libavformat cannot read it as a movie: " + report.probeProblem;
@@ -99,7 +115,10 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
 
     FoaPlan plan;
     plan.sampleRate = audio.sampleRate;
+    plan.codec = audio.codec;
+    plan.ambisonicLayout = audio.ambisonicLayout;
     const TrackMetadata* audioTrack = FirstTrack(report, "soun");
+    if (audioTrack != nullptr) plan.maxBitRate = audioTrack->maxBitRate.value_or(0);
     std::string problem;
     if (!choice.ambisonics.empty()) {
         plan.channels = ChosenChannels(choice.ambisonics, &plan.wGain);

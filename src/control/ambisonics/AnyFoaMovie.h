@@ -5,7 +5,10 @@
 // "ambisonic 1") or by the user (--ambisonics ambix|fuma). The audio is
 // decoded, put in ACN/SN3D order with an identity map, and remuxed with the
 // video packets as they are; the video's spherical metadata is kept (V1 and
-// V2 made to agree) or, with --projection equirectangular, written.
+// V2 made to agree) or, with --projection equirectangular, written. Audio
+// that is in that order already, in a codec the output holds, goes out as
+// it is (CopiesAudio): a QuickTime PCM output is then an edited copy of the
+// input, any other output a remux that copies the audio packets.
 
 #include <cstdint>
 #include <optional>
@@ -39,6 +42,9 @@ struct FoaPlan {
     float wGain = 1.0f;      // FuMa's W is 3 dB down: x sqrt(2) to SN3D
     std::string declaredBy;  // what said the channels are ambisonic, in words
     int sampleRate = 0;
+    std::string codec;             // the audio's, libavcodec's name ("pcm_s16le", "aac")
+    bool ambisonicLayout = false;  // libavformat reads "ambisonic 1" (Opus: family 2)
+    uint32_t maxBitRate = 0;       // the audio sample entry's btrt maximum; 0 without one
     std::vector<uint8_t> videoSampleEntry;
     std::vector<uint8_t> uuidBox;  // the V1 box, the input's or made here
     output::SphericalVideo sphere;
@@ -49,6 +55,14 @@ struct FoaPlan {
 // reason in English why it is refused before anything is written.
 std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
                                                      const SpatialChoice& choice);
+
+// True when the plan's audio needs no change for an output named `output`
+// whose audio is `codec`: its channels are W Y Z X at SN3D levels already
+// (the identity order, W not raised), and it is 16- or 24-bit PCM for a
+// QuickTime PCM output, AAC for an AAC output, or Opus whose channel mapping
+// family says ambisonics for an Opus output. Its bit rate is not looked at:
+// a copy is what no change means.
+bool CopiesAudio(const FoaPlan& plan, const std::string& output, output::AudioCodec codec);
 
 // A V1 uuid box saying an equirectangular sphere in `stereoMode` (0 mono,
 // 1 top-bottom, 2 left-right).

@@ -15,6 +15,7 @@
 #include "audio/ByteUtil.h"
 #include "control/ambisonics/GainChoice.h"
 #include "control/convert/BlockAlignedWriter.h"
+#include "control/convert/EditWrites.h"
 #include "control/convert/FinishedOutputCheck.h"
 #include "control/job/SphericalVideoFromV1.h"
 #include "control/convert/wrap_ffmpeg.h"
@@ -43,7 +44,6 @@ AudioFrame editFrame;
 // The copy's share of the progress scale (a clone is done at once, a
 // kernel copy runs at the disk's speed); the audio has the rest.
 constexpr float kCopyShare = 20.0f;
-constexpr std::size_t kBlankStepBytes = 1u << 20;
 
 // The audio chunks as the frame reading walks them (the same walk, so the
 // chunks the edit proves are the ones it writes): one chunk for each run
@@ -57,20 +57,6 @@ output::EditedAudioTrack AudioChunks(const MovieReader& reader) {
         audio.chunkInstants.push_back(static_cast<uint32_t>(span.bytes / kBytesPerInstant));
     }
     return audio;
-}
-
-// Overwrites the box `range` of the output with a free box of its size and
-// zeros, so that no byte of an old moov or private box stays behind.
-bool BlankBox(int fd, const output::ByteRange& range) {
-    const std::vector<uint8_t> header = output::FreeBoxHeader(range);
-    if (!platform::WriteAllAt(fd, range.offset, header.data(), header.size())) return false;
-    const std::vector<uint8_t> zeros(kBlankStepBytes, 0);
-    for (uint64_t at = header.size(); at < range.size;) {
-        const auto n = static_cast<std::size_t>(std::min<uint64_t>(range.size - at, zeros.size()));
-        if (!platform::WriteAllAt(fd, range.offset + at, zeros.data(), n)) return false;
-        at += n;
-    }
-    return true;
 }
 
 }  // namespace
@@ -237,24 +223,11 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     // copy: they are rewritten once it is whole.
     if (const int32_t copied = finishCopy(); copied != 0) return copied;
     myPhase_update("metadata");
-    if (!platform::WriteAllAt(outFd, plan.ftyp.offset, edit->ftyp.data(), edit->ftyp.size())) {
-        return fail("could not write the output's ftyp box");
-    }
-    for (const output::ByteRange& blank : plan.blanks) {
-        if (!BlankBox(outFd, blank)) return fail("could not clear the old movie box");
-    }
-    for (const output::BytePatch& size : plan.sizes) {
-        if (!platform::WriteAllAt(outFd, size.offset, size.bytes.data(), size.bytes.size())) {
-            return fail("could not write the size of the media data");
-        }
-    }
+    if (const auto failed = RewriteBoxesInPlace(outFd, *edit)) return fail(*failed);
 
     TestPausePoint("edit-moov");
     if (CancelRequested()) return -1;
-    if (!platform::WriteAllAt(outFd, copyLength, edit->moov.data(), edit->moov.size()) ||
-        !platform::TruncateTo(outFd, copyLength + edit->moov.size())) {
-        return fail("could not write the output's movie box");
-    }
+    if (!AppendNewMoov(outFd, *edit)) return fail("could not write the output's movie box");
     if (CancelRequested()) return -1;
     if (inputReplaced()) return fail("the input movie was replaced while converting");
     myPhase_update("verify");

@@ -120,12 +120,15 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
             std::fflush(stdout);
             return refuseWith(input + ": " + kNotConvertible + *refusal);
         }
-        // The temporary WAV (16 bits, four channels) beside the output, which
-        // is about the input's size.
+        // The output, which is about the input's size, and the temporary
+        // WAV (16 bits, four channels) beside it unless the audio is copied.
         const double seconds = report.probe ? report.probe->durationSeconds : 0.0;
+        const FoaPlan& ready = std::get<FoaPlan>(plan);
+        const bool copied = CopiesAudio(ready, output, std::get<OutputFormat>(format).audio.codec);
         foaSpace = static_cast<uint64_t>(GetFileSize(input)) +
-                   static_cast<uint64_t>(std::max(0.0, seconds) *
-                                         std::get<FoaPlan>(plan).sampleRate * kBytesPerInstant);
+                   (copied ? 0
+                           : static_cast<uint64_t>(std::max(0.0, seconds) * ready.sampleRate *
+                                                   kBytesPerInstant));
     } else if (CheckMovie(input) == 0) {
         return refuse("alert3");
     }

@@ -1,8 +1,10 @@
 // The controller's side of the remux: the remux itself lives in src/output;
-// here its progress becomes the second half of the job's percentage, its
+// here its progress becomes the second half of the job's percentage (all
+// of it for a remux that copies the movie's own audio), its
 // diagnostics go to standard output, a cancel request reaches it and a
 // failure gets its alert.
 #include <cstdio>
+#include <functional>
 
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/InertTestPausePoints.h"
@@ -13,21 +15,24 @@ namespace spatialmux {
 
 namespace {
 
-// The remux runs from 50 to 100 percent of the job.
-float RemuxPhasePercent(int64_t done, int64_t total) {
-    if (total <= 0) return 50.0f;
-    double percent = 50.0 + 0.5 * (100.0 * static_cast<double>(done) / static_cast<double>(total));
-    if (percent < 50.0) percent = 50.0;
+// The remux runs from 50 to 100 percent of the job, after the WAV; a remux
+// that copies the movie's own audio runs the whole scale (`from` 0).
+float RemuxPhasePercent(int64_t done, int64_t total, double from) {
+    if (total <= 0) return static_cast<float>(from);
+    const double share = 100.0 - from;
+    double percent =
+        from + share / 100.0 * (100.0 * static_cast<double>(done) / static_cast<double>(total));
+    if (percent < from) percent = from;
     if (percent > 100.0) percent = 100.0;
     return static_cast<float>(percent);
 }
 
 class ControllerRemuxJob final : public output::RemuxJob {
 public:
-    explicit ControllerRemuxJob(wrap_ffmpeg& owner) : controller(owner) {}
+    ControllerRemuxJob(wrap_ffmpeg& owner, double from) : controller(owner), start(from) {}
 
     void Progress(int64_t done, int64_t total) override {
-        controller.myProgRate_update(RemuxPhasePercent(done, total));
+        controller.myProgRate_update(RemuxPhasePercent(done, total, start));
         TestPausePoint("remux");
     }
     bool Cancelled() override { return wrap_ffmpeg::CancelRequested(); }
@@ -35,6 +40,7 @@ public:
 
 private:
     wrap_ffmpeg& controller;
+    double start;
 };
 
 }  // namespace
@@ -45,24 +51,44 @@ int32_t wrap_ffmpeg::goto_end() {
     return -1;
 }
 
-int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
-                                 const std::string& outputPath, bool* outputOpened,
-                                 const std::string& containerName, int outputFd,
-                                 const output::AudioEncoding& audio) {
-    ControllerRemuxJob job(*this);
-    const output::RemuxOutcome outcome = output::Remux(
-        output::RemuxRequest{moviePath, wavPath, outputPath, containerName, outputFd, audio}, job);
-    if (outputOpened != nullptr) *outputOpened = outcome.outputCreated;
-    switch (outcome.status) {
+namespace {
+
+// The end of a remux as the controller reports it: 0, -2 when cancelled,
+// -1 after the failure's alert.
+int32_t RemuxEnd(wrap_ffmpeg& controller, output::RemuxStatus status,
+                 const std::function<int32_t()>& failed) {
+    switch (status) {
         case output::RemuxStatus::Completed:
-            myProgRate_update(100.0f);
+            controller.myProgRate_update(100.0f);
             return 0;
         case output::RemuxStatus::Cancelled:
             return -2;
         case output::RemuxStatus::Failed:
             break;
     }
-    return goto_end();
+    return failed();
+}
+
+}  // namespace
+
+int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
+                                 const std::string& outputPath, bool* outputOpened,
+                                 const std::string& containerName, int outputFd,
+                                 const output::AudioEncoding& audio) {
+    ControllerRemuxJob job(*this, 50.0);
+    const output::RemuxOutcome outcome = output::Remux(
+        output::RemuxRequest{moviePath, wavPath, outputPath, containerName, outputFd, audio}, job);
+    if (outputOpened != nullptr) *outputOpened = outcome.outputCreated;
+    return RemuxEnd(*this, outcome.status, [this] { return goto_end(); });
+}
+
+int32_t wrap_ffmpeg::ffmpegCopyMuxer(const std::string& moviePath, const std::string& outputPath,
+                                     const std::string& containerName, int outputFd,
+                                     const output::AudioEncoding& audio) {
+    ControllerRemuxJob job(*this, 0.0);
+    output::RemuxRequest request{moviePath, "", outputPath, containerName, outputFd, audio};
+    request.audioFromMovie = true;
+    return RemuxEnd(*this, output::Remux(request, job).status, [this] { return goto_end(); });
 }
 
 }  // namespace spatialmux

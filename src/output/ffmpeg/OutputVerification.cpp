@@ -21,6 +21,7 @@ extern "C" {
 #include "iso/BoxWalk.h"
 #include "output/MoovLayout.h"
 #include "output/TrackTables.h"
+#include "output/ffmpeg/CopiedAudioCheck.h"
 
 namespace spatialmux::output {
 
@@ -352,7 +353,10 @@ OutputVerdict VerifyOutput(const std::string& outputPath, const OutputExpectatio
         CheckVideoPackets(videoIn, inIndex, videoOut, outIndex, expected, outputPath);
     if (!packets.empty()) return Fail(packets);
 
-    const std::string audioCheck = CheckAudio(audioOut, expected);
+    const std::string audioCheck =
+        expected.audioCopied ? CheckCopiedAudio(FirstStream(input.get(), AVMEDIA_TYPE_AUDIO),
+                                                audioOut, outputPath, expected)
+                             : CheckAudio(audioOut, expected);
     if (!audioCheck.empty()) return Fail(audioCheck);
 
     const std::string boxes = CheckTransplantedBoxes(outputPath, expected.sphericalUuid);

@@ -50,4 +50,31 @@ std::optional<std::string> DisagreesWithPlayersIndex(const std::string& path,
     return std::nullopt;
 }
 
+std::optional<std::vector<ByteRange>> PlayersAudioPackets(const std::string& path,
+                                                          std::string* error) {
+    auto fail = [error](std::string cause) {
+        if (error != nullptr) *error = std::move(cause);
+        return std::nullopt;
+    };
+    ffmpeg::InputContext input;
+    if (const int opened = ffmpeg::OpenInput(path, &input); opened < 0) {
+        return fail("libavformat cannot open the movie: " + ffmpeg::ErrorText(opened));
+    }
+    AVStream* audio = ffmpeg::FirstStream(input.get(), AVMEDIA_TYPE_AUDIO);
+    if (audio == nullptr) return fail("libavformat finds no audio stream");
+    const int count = avformat_index_get_entries_count(audio);
+    if (count <= 0) return fail("libavformat's index holds no audio packet");
+    std::vector<ByteRange> packets;
+    packets.reserve(static_cast<std::size_t>(count));
+    for (int k = 0; k < count; ++k) {
+        const AVIndexEntry* entry = avformat_index_get_entry(audio, k);
+        if (entry == nullptr || entry->pos < 0 || entry->size <= 0) {
+            return fail("libavformat's index has audio packet " + std::to_string(k + 1) +
+                        " without a place");
+        }
+        packets.push_back({static_cast<uint64_t>(entry->pos), static_cast<uint64_t>(entry->size)});
+    }
+    return packets;
+}
+
 }  // namespace spatialmux::output

@@ -96,6 +96,7 @@ public:
                 std::unique_ptr<AudioEncoder> audioEncoder, RemuxJob& remuxJob)
         : wav(wavContext),
           stream(wavStream),
+          index(wavStream->index),
           duration(wavLength),
           encoder(std::move(audioEncoder)),
           job(remuxJob) {}
@@ -107,14 +108,14 @@ public:
     // refused, its diagnostic given).
     int Next(AVPacket* packet) {
         if (!encoder) {
-            const int ret = ReadStreamPacket(wav, kWavStreamIndex, packet);
+            const int ret = ReadStreamPacket(wav, index, packet);
             if (ret == 0) Report(packet);
             return ret;
         }
         for (;;) {
             const int received = encoder->Receive(packet);
             if (received != AVERROR(EAGAIN)) return received;
-            const int read = ReadStreamPacket(wav, kWavStreamIndex, packet);
+            const int read = ReadStreamPacket(wav, index, packet);
             if (read < 0 && read != AVERROR_EOF) return read;
             int fed = 0;
             if (read == AVERROR_EOF) {
@@ -143,6 +144,7 @@ private:
 
     AVFormatContext* wav;
     AVStream* stream;
+    int index;
     int64_t duration;
     std::unique_ptr<AudioEncoder> encoder;
     RemuxJob& job;
@@ -250,10 +252,12 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     RemuxContexts contexts;
     int ret = 0;
 
-    // Inputs: the movie (when there is one), then the WAV.
+    // Inputs: the movie (when there is one), then the WAV, or the movie
+    // once more for its audio: each input is read in its own order.
     const bool withVideo = !moviePath.empty();
-    if ((withVideo && !OpenInput(moviePath, contexts.movie, job)) ||
-        !OpenInput(wavPath, contexts.wav, job)) {
+    const bool copiedAudio = request.audioFromMovie;
+    if ((copiedAudio && !withVideo) || (withVideo && !OpenInput(moviePath, contexts.movie, job)) ||
+        !OpenInput(copiedAudio ? moviePath : wavPath, contexts.wav, job)) {
         return Stop(contexts, job, outputCreated);
     }
 
@@ -284,7 +288,9 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     }
     if (wav->nb_streams < 1) return Stop(contexts, job, outputCreated);
 
-    AVStream* audioIn = wav->streams[kWavStreamIndex];
+    AVStream* audioIn =
+        copiedAudio ? ffmpeg::FirstStream(wav, AVMEDIA_TYPE_AUDIO) : wav->streams[kWavStreamIndex];
+    if (audioIn == nullptr) return Stop(contexts, job, outputCreated);
     AVStream* videoOut = nullptr;
     AVStream* audioOut = nullptr;
     if (withVideo) {
@@ -295,11 +301,21 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
         videoOut->time_base = AVRational{1, kVideoTimescale};
     }
     std::unique_ptr<AudioEncoder> encoder;
-    if (request.audio.codec == AudioCodec::Pcm) {
+    if (copiedAudio && request.audio.codec != AudioCodec::Pcm) {
+        // Encoded audio keeps its parameters whole: Opus its channel mapping
+        // family in the extradata, AAC its decoder configuration.
         ret = AddCopiedStream(out, audioIn, &audioOut, job);
         if (ret < 0) return Stop(contexts, job, outputCreated);
-        // Four channels: front left, front right, front centre, back centre;
-        // any other count its usual layout (two: stereo).
+        // The rate the input's encoder was set to, when the caller knows it:
+        // the muxer keeps the larger of it and the packets' own as the btrt
+        // and esds maximum, as it does for our encoder's.
+        if (request.audio.bitRate > 0) audioOut->codecpar->bit_rate = request.audio.bitRate;
+    } else if (request.audio.codec == AudioCodec::Pcm) {
+        ret = AddCopiedStream(out, audioIn, &audioOut, job);
+        if (ret < 0) return Stop(contexts, job, outputCreated);
+        // Four channels: front left, front right, front centre, back centre
+        // (the muxer's chan box, which the metadata transplant makes
+        // ambisonic); any other count its usual layout (two: stereo).
         AVChannelLayout& layout = audioOut->codecpar->ch_layout;
         if (layout.nb_channels == 4) {
             ffmpeg::SetQuadLayout(&layout);
