@@ -24,6 +24,11 @@ inline constexpr uint32_t kLargeBoxHeaderSize = 16;
 // verification's) stops at the same count.
 inline constexpr std::size_t kMaxTopLevelBoxes = 100000;
 
+// The user type of the Spherical Video V1 uuid box, which readers and
+// writers on both sides of the floor look for.
+inline constexpr uint8_t kSphericalUuid[16] = {0xff, 0xcc, 0x82, 0x63, 0xf8, 0x55, 0x4a, 0x93,
+                                               0x88, 0x14, 0x58, 0x7a, 0x02, 0x52, 0x1f, 0xdd};
+
 struct BoxHeader {
     uint64_t size = 0;        // the whole box, header included
     uint32_t headerSize = 0;  // 8, or 16 for a 64-bit size

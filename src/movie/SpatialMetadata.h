@@ -11,11 +11,9 @@
 #include <utility>
 #include <vector>
 
-namespace spatialmux {
+#include "iso/BoxHeader.h"
 
-// The user type of the Spherical Video V1 uuid box.
-inline constexpr uint8_t kSphericalUuid[16] = {0xff, 0xcc, 0x82, 0x63, 0xf8, 0x55, 0x4a, 0x93,
-                                               0x88, 0x14, 0x58, 0x7a, 0x02, 0x52, 0x1f, 0xdd};
+namespace spatialmux {
 
 struct Sa3dFacts {
     uint8_t version = 0;

@@ -15,9 +15,6 @@ namespace spatialmux::output {
 
 namespace {
 
-// The user type of the Spherical Video V1 uuid box.
-constexpr uint8_t kSphericalUserType[16] = {0xff, 0xcc, 0x82, 0x63, 0xf8, 0x55, 0x4a, 0x93,
-                                            0x88, 0x14, 0x58, 0x7a, 0x02, 0x52, 0x1f, 0xdd};
 // Version and flags, then the number of entries, in front of stsd's entries.
 constexpr uint64_t kStsdFieldBytes = 8;
 
@@ -42,7 +39,7 @@ std::string HandlerOf(const Bytes& moov, const BoxSpan& trak) {
 
 bool IsSphericalUuid(const Bytes& moov, const BoxSpan& box) {
     return box.Is("uuid") && box.size >= 24 &&
-           std::memcmp(moov.data() + box.offset + 8, kSphericalUserType, 16) == 0;
+           std::memcmp(moov.data() + box.offset + 8, kSphericalUuid, 16) == 0;
 }
 
 // Adds `change` to the 32-bit size field at `at` of `bytes`.

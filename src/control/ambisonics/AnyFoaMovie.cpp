@@ -7,6 +7,7 @@
 #include "audio/ByteOrder.h"
 #include "control/job/OutputContainer.h"
 #include "control/job/SphericalVideoFromV1.h"
+#include "iso/BoxHeader.h"
 #include "movie/RecordingMetadataReading.h"
 
 namespace spatialmux {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "iso/BoxHeader.h"
 #include "movie/SpatialMetadata.h"
 
 namespace spatialmux {

@@ -27,9 +27,6 @@ namespace spatialmux::output {
 
 namespace {
 
-// The user type of the spherical-video uuid box.
-constexpr uint8_t kSphericalUuid[16] = {0xff, 0xcc, 0x82, 0x63, 0xf8, 0x55, 0x4a, 0x93,
-                                        0x88, 0x14, 0x58, 0x7a, 0x02, 0x52, 0x1f, 0xdd};
 // A moov larger than this is not ours.
 constexpr uint64_t kMaxMoovBytes = 256u * 1024u * 1024u;
 
