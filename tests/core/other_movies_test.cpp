@@ -188,6 +188,7 @@ TEST_F(OtherMovies, ConvertsWhatTheMovieOrTheUserDeclaresWithTheTonesInPlace) {
         {mapped, {}, "mapped-out.mov"},
         {flat, {"--projection", "equirectangular"}, "flat-out.mov"},
         {aac, {"--ambisonics", "ambix"}, "aac-out.mp4"},
+        {aac, {"--ambisonics", "ambix"}, "aac-out.mov"},
         {opus, {}, "opus-out.mp4"},
     };
     for (const auto& row : cases) {
@@ -199,6 +200,9 @@ TEST_F(OtherMovies, ConvertsWhatTheMovieOrTheUserDeclaresWithTheTonesInPlace) {
         ExpectSpatialOutput(row.input, Path(row.output));
         ExpectTonesWhereTheyWerePut(Path(row.output));
     }
+    // Decoded AAC is as long as the input says, without the encoder's
+    // padding behind its last frame.
+    EXPECT_EQ(testing::ReadMediaPackets(Path("aac-out.mov"))[1].Bytes().size(), 2u * 48000 * 8);
     // The PCM of a movie with nothing to change goes out as it came in.
     EXPECT_TRUE(testing::ReadMediaPackets(Path("again.mov"))[1].Bytes() ==
                 testing::ReadMediaPackets(Path("ambix.mov"))[1].Bytes());

@@ -213,7 +213,11 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
 
     // WAV phase: 0 to 50 percent.
     controller.myPhase_update("audio");
-    const double total = static_cast<double>(decoder.TotalSamples());
+    // The stream's length as players take it (an AAC or Opus track's edit
+    // list leaves out its encoder's padding at the end): the decoder's last
+    // frame may run past it.
+    const int64_t length = decoder.TotalSamples();
+    const double total = static_cast<double>(length);
     int64_t written = 0;
     AcnAudio block;
     std::vector<float> interleaved;
@@ -224,7 +228,12 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
             break;
         }
         if (wrap_ffmpeg::CancelRequested()) return -1;
-        const std::size_t instants = block[0].size();
+        std::size_t instants = block[0].size();
+        if (length > 0) {
+            if (written >= length) break;
+            instants = static_cast<std::size_t>(
+                std::min<int64_t>(length - written, static_cast<int64_t>(instants)));
+        }
         interleaved.resize(instants * 4);
         for (std::size_t i = 0; i < instants; ++i) {
             interleaved[4 * i] = block[0][i] * plan.wGain;
