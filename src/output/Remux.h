@@ -24,6 +24,9 @@ enum class AudioCodec {
 struct AudioEncoding {
     AudioCodec codec = AudioCodec::Pcm;
     int64_t bitRate = 0;  // bits per second for an encoder; unused for PCM
+    // The user named the rate: audio already in the output's codec is
+    // encoded again at it, not copied.
+    bool bitRateChosen = false;
 };
 
 struct RemuxRequest {

@@ -271,6 +271,7 @@ TEST_F(OtherMovies, AudioThatNeedsNoChangeIsCopiedAsItIsAndVerified) {
         {Path("aac.mp4"), {}, "copy-aac.mp4", true},
         {Path("opus.mp4"), {"--audio", "opus"}, "copy-opus.mp4", true},
         {fuma, {"--ambisonics", "fuma"}, "fuma4-out.mov", false},
+        {Path("aac.mp4"), {"--audio-bitrate", "320k"}, "aac-320k.mp4", false},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.output);

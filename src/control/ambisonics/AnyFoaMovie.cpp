@@ -74,9 +74,11 @@ std::vector<uint8_t> AcnSn3dSa3dBox() {
     return box;
 }
 
-bool CopiesAudio(const FoaPlan& plan, const std::string& output, output::AudioCodec codec) {
+bool CopiesAudio(const FoaPlan& plan, const std::string& output,
+                 const output::AudioEncoding& audio) {
     if (plan.channels != AcnChannels{0, 1, 2, 3} || plan.wGain != 1.0f) return false;
-    switch (codec) {
+    if (audio.codec != output::AudioCodec::Pcm && audio.bitRateChosen) return false;
+    switch (audio.codec) {
         case output::AudioCodec::Pcm:
             return ContainerFor(output) == OutputContainer::Mov &&
                    (plan.codec == "pcm_s16le" || plan.codec == "pcm_s16be" ||

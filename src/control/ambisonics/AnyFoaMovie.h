@@ -61,8 +61,10 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
 // (the identity order, W not raised), and it is 16- or 24-bit PCM for a
 // QuickTime PCM output, AAC for an AAC output, or Opus whose channel mapping
 // family says ambisonics for an Opus output. Its bit rate is not looked at:
-// a copy is what no change means.
-bool CopiesAudio(const FoaPlan& plan, const std::string& output, output::AudioCodec codec);
+// a copy is what no change means, unless the user named a rate
+// (--audio-bitrate), which only an encoder can give.
+bool CopiesAudio(const FoaPlan& plan, const std::string& output,
+                 const output::AudioEncoding& audio);
 
 // A V1 uuid box saying an equirectangular sphere in `stereoMode` (0 mono,
 // 1 top-bottom, 2 left-right).

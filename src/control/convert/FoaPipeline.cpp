@@ -191,7 +191,7 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
         commit = OutputCommit::Begin(output, &why);
         if (!commit) return fail(why);
     }
-    const bool copied = CopiesAudio(plan, output, audio.codec);
+    const bool copied = CopiesAudio(plan, output, audio);
     std::printf("%s: first-order ambisonics as %s%s\n", input.c_str(), plan.declaredBy.c_str(),
                 copied ? "; audio copied as it is" : "");
     std::fflush(stdout);

@@ -124,7 +124,7 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
         // WAV (16 bits, four channels) beside it unless the audio is copied.
         const double seconds = report.probe ? report.probe->durationSeconds : 0.0;
         const FoaPlan& ready = std::get<FoaPlan>(plan);
-        const bool copied = CopiesAudio(ready, output, std::get<OutputFormat>(format).audio.codec);
+        const bool copied = CopiesAudio(ready, output, std::get<OutputFormat>(format).audio);
         foaSpace = static_cast<uint64_t>(GetFileSize(input)) +
                    (copied ? 0
                            : static_cast<uint64_t>(std::max(0.0, seconds) * ready.sampleRate *

@@ -97,6 +97,7 @@ std::variant<OutputFormat, std::string> ChooseOutputFormat(const std::string& ou
                    "\"";
         }
         format.audio.bitRate = *rate;
+        format.audio.bitRateChosen = true;
     }
     return format;
 }
