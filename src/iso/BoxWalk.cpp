@@ -109,6 +109,18 @@ std::vector<BoxSpan> TopLevelBoxes(std::istream& file, uint64_t length) {
     return boxes;
 }
 
+std::optional<BoxSpan> FindTopLevelBox(std::istream& file, uint64_t length, uint64_t offset,
+                                       const char* type) {
+    // Every box takes at least 8 bytes, so the walk ends at the file's end.
+    for (std::size_t walked = 0; offset < length && walked < kMaxTopLevelBoxes; ++walked) {
+        const auto box = TopLevelBoxAt(file, length, offset);
+        if (!box) return std::nullopt;
+        if (box->Is(type)) return box;
+        offset = box->End();
+    }
+    return std::nullopt;
+}
+
 std::optional<BoxHeader> ReadBoxHeaderFrom(std::istream& stream, uint8_t (&first)[kBoxHeaderSize]) {
     constexpr auto kHalf = static_cast<std::streamsize>(kBoxHeaderSize);
     uint8_t bytes[kLargeBoxHeaderSize] = {};

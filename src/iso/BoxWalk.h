@@ -87,6 +87,12 @@ std::optional<BoxSpan> TopLevelBoxAt(std::istream& file, uint64_t length, uint64
 // (their payloads are skipped, not read).
 std::vector<BoxSpan> TopLevelBoxes(std::istream& file, uint64_t length);
 
+// The first top-level box of `type` at or behind `offset`, which must be
+// the start of a box. Nothing when there is none, when a box met on the way
+// does not fit (the walk cannot go past it), or after kMaxTopLevelBoxes.
+std::optional<BoxSpan> FindTopLevelBox(std::istream& file, uint64_t length, uint64_t offset,
+                                       const char* type);
+
 // The header at `stream`'s position as its fields stand (ReadBoxHeaderFields:
 // no size judged), for a walk of a stream with rules of its own for sizes
 // (the camera layout walk): its first 8 bytes are kept in `first`, the

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <system_error>
 
+#include "iso/BoxWalk.h"
 #include "output/MoovTransplant.h"
 #include "output/RecordingMetadataCarry.h"
-#include "output/TopLevelBoxes.h"
 
 namespace spatialmux::output {
 
@@ -37,12 +37,12 @@ TransplantResult TransplantIntoFile(const std::string& path,
     const auto mdat = FindTopLevelBox(file, fileSize, 0, "mdat");
     if (!mdat) return TransplantResult::Refused;
     const auto moov = FindTopLevelBox(file, fileSize, mdat->End(), "moov");
-    if (!moov || moov->header.headerSize != kBoxHeaderSize || moov->header.size > kMaxMoovSize ||
+    if (!moov || moov->headerSize != kBoxHeaderSize || moov->size > kMaxMoovSize ||
         moov->End() != fileSize) {
         return TransplantResult::Refused;
     }
 
-    std::vector<uint8_t> oldMoov(static_cast<std::size_t>(moov->header.size));
+    std::vector<uint8_t> oldMoov(static_cast<std::size_t>(moov->size));
     file.clear();
     if (!file.seekg(static_cast<std::streamoff>(moov->offset)) ||
         !file.read(reinterpret_cast<char*>(oldMoov.data()),

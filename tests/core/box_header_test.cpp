@@ -11,7 +11,6 @@
 #include "audio/ByteOrder.h"
 #include "iso/BoxHeader.h"
 #include "iso/BoxWalk.h"
-#include "output/TopLevelBoxes.h"
 
 namespace spatialmux {
 namespace {
@@ -119,9 +118,9 @@ TEST(BoxHeaderTest, ReadsAStreamHeaderAsItStands) {
     EXPECT_FALSE(ReadBoxHeaderFrom(stream, first));
 }
 
-std::optional<output::TopLevelBox> Find(const Bytes& file, uint64_t from, const char* type) {
+std::optional<BoxSpan> Find(const Bytes& file, uint64_t from, const char* type) {
     std::stringstream stream(std::string(file.begin(), file.end()));
-    return output::FindTopLevelBox(stream, file.size(), from, type);
+    return FindTopLevelBox(stream, file.size(), from, type);
 }
 
 TEST(TopLevelBoxesTest, WalksPastBothSizeFormsAndStopsAtDamage) {
