@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,7 +30,6 @@
 #include "platform/BackgroundCopy.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/FileCopy.h"
-#include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
 
 namespace spatialmux {
@@ -83,22 +81,16 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
 
     // Everything the edit needs is read and checked before a file is made:
     // a movie the edit cannot handle leaves no trace.
-    platform::UniqueFd in = platform::OpenForReading(input);
     // The reader and the copy must read one and the same file, the one that
     // was checked: a file renamed over the input meanwhile fails the job.
-    const auto inputIdentity = platform::IdentityOfFd(in.Get());
-    const auto inputReplaced = [&input, &inputIdentity] {
-        return !inputIdentity || platform::IdentityOfPath(input) != inputIdentity;
-    };
-    std::ifstream stream(input, std::ios::binary);
-    const auto inputSize = platform::CurrentFileFacts().Size(input);
-    if (!in.Valid() || !stream || !inputSize) return cannot("the input cannot be opened");
+    auto in = EditInput::Open(input);
+    if (!in) return cannot("the input cannot be opened");
     // The plan, the proof that no write reaches a video sample and no video
     // sample lies where the copy changes, and the new boxes.
     const output::EditedAudioTrack audio = AudioChunks(reader);
     if (audio.chunkOffsets.empty()) return cannot("the audio has no chunks");
     std::string why;
-    auto edit = output::PrepareEdit(stream, *inputSize, audio, reader.Recording(),
+    auto edit = output::PrepareEdit(in->stream, in->size, audio, reader.Recording(),
                                     "spatialmux " SPATIALMUX_VERSION, &why);
     if (!edit) return cannot(why);
     // Players place the video as libavformat reads the input: the proof
@@ -114,7 +106,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     }
     const output::EditPlan& plan = edit->plan;
 
-    if (inputReplaced()) return cannot("the input was replaced");
+    if (in->Replaced()) return cannot("the input was replaced");
     const int outFd = commit.Fd();
     if (outFd < 0) return fail("the temporary output " + commit.TemporaryPath() + " is not open");
 
@@ -131,7 +123,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     myPhase_update("edit");
     const uint32_t blockSize = platform::FileBlockSize(outFd).value_or(4096);
     platform::SetCopyOnWriteExtentHint(outFd, blockSize);
-    platform::BackgroundCopy copy(in.Get(), outFd, copyLength);
+    platform::BackgroundCopy copy(in->fd.Get(), outFd, copyLength);
     const auto showProgress = [this, &copy, copyLength, total, &current] {
         const double copyPart = static_cast<double>(copy.Copied()) /
                                 static_cast<double>(std::max<uint64_t>(copyLength, 1)) * kCopyShare;
@@ -168,7 +160,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     bool pausedHalfway = false;
     bool copyStopped = false;
     BlockAlignedWriter audioOut(
-        in.Get(), outFd, blockSize, copyLength,
+        in->fd.Get(), outFd, blockSize, copyLength,
         [&copy, &showProgress, &copyStopped](uint64_t end) {
             if (copy.WaitForCopied(end, showProgress)) return true;
             copyStopped = true;
@@ -229,7 +221,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     if (CancelRequested()) return -1;
     if (!AppendNewMoov(outFd, *edit)) return fail("could not write the output's movie box");
     if (CancelRequested()) return -1;
-    if (inputReplaced()) return fail("the input movie was replaced while converting");
+    if (in->Replaced()) return fail("the input movie was replaced while converting");
     myPhase_update("verify");
     TestPausePoint("verify");
     if (CancelRequested()) return -1;

@@ -5,8 +5,25 @@
 #include <vector>
 
 #include "platform/FileCopy.h"
+#include "platform/FileFacts.h"
 
 namespace spatialmux {
+
+std::optional<EditInput> EditInput::Open(const std::string& path) {
+    EditInput input;
+    input.path = path;
+    input.fd = platform::OpenForReading(path);
+    input.identity = platform::IdentityOfFd(input.fd.Get());
+    input.stream.open(path, std::ios::binary);
+    const auto size = platform::CurrentFileFacts().Size(path);
+    if (!input.fd.Valid() || !input.stream || !size) return std::nullopt;
+    input.size = *size;
+    return input;
+}
+
+bool EditInput::Replaced() const {
+    return !identity || platform::IdentityOfPath(path) != identity;
+}
 
 namespace {
 

@@ -9,7 +9,6 @@
 // cannot prove safe, a remux that copies the audio packets as they are.
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -30,7 +29,6 @@
 #include "platform/BackgroundCopy.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/FileCopy.h"
-#include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
 
@@ -60,14 +58,8 @@ int32_t EditCopyingAudio(wrap_ffmpeg& controller, const std::string& input, cons
     };
     // Everything is read and proven before a byte is written; the copy must
     // read the file that was read.
-    platform::UniqueFd in = platform::OpenForReading(input);
-    const auto inputIdentity = platform::IdentityOfFd(in.Get());
-    const auto inputReplaced = [&input, &inputIdentity] {
-        return !inputIdentity || platform::IdentityOfPath(input) != inputIdentity;
-    };
-    std::ifstream stream(input, std::ios::binary);
-    const auto inputSize = platform::CurrentFileFacts().Size(input);
-    if (!in.Valid() || !stream || !inputSize) return cannot("the input cannot be opened");
+    auto in = EditInput::Open(input);
+    if (!in) return cannot("the input cannot be opened");
     std::string why;
     // The audio packets as players place them: the new moov keeps the
     // audio's tables, so they must stay where they are, untouched.
@@ -75,13 +67,13 @@ int32_t EditCopyingAudio(wrap_ffmpeg& controller, const std::string& input, cons
     if (!audioPackets) return cannot(why);
     const output::CopiedAudioBoxes boxes{plan.videoSampleEntry, plan.uuidBox, AcnSn3dSa3dBox(),
                                          plan.sphere};
-    auto edit = output::PrepareCopyEdit(stream, *inputSize, *audioPackets, boxes, plan.recording,
+    auto edit = output::PrepareCopyEdit(in->stream, in->size, *audioPackets, boxes, plan.recording,
                                         "spatialmux " SPATIALMUX_VERSION, &why);
     if (!edit) return cannot(why);
     if (auto differs = output::DisagreesWithPlayersIndex(input, edit->videoSamples)) {
         return cannot(std::move(*differs));
     }
-    if (inputReplaced()) return cannot("the input was replaced");
+    if (in->Replaced()) return cannot("the input was replaced");
     const int outFd = commit.Fd();
     if (outFd < 0) return fail("the temporary output " + commit.TemporaryPath() + " is not open");
 
@@ -89,7 +81,7 @@ int32_t EditCopyingAudio(wrap_ffmpeg& controller, const std::string& input, cons
     controller.myProgRate_update(0.0f);
     const uint64_t copyLength = edit->plan.copyLength;
     {
-        platform::BackgroundCopy copy(in.Get(), outFd, copyLength);
+        platform::BackgroundCopy copy(in->fd.Get(), outFd, copyLength);
         const auto showProgress = [&controller, &copy, copyLength] {
             controller.myProgRate_update(
                 static_cast<float>(static_cast<double>(copy.Copied()) /
@@ -112,7 +104,7 @@ int32_t EditCopyingAudio(wrap_ffmpeg& controller, const std::string& input, cons
     TestPausePoint("edit-moov");
     if (wrap_ffmpeg::CancelRequested()) return -1;
     if (!AppendNewMoov(outFd, *edit)) return fail("could not write the output's movie box");
-    if (inputReplaced()) return fail("the input movie was replaced while converting");
+    if (in->Replaced()) return fail("the input movie was replaced while converting");
 
     controller.myPhase_update("verify");
     TestPausePoint("verify");
