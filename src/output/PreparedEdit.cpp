@@ -9,6 +9,12 @@ namespace spatialmux::output {
 
 namespace {
 
+// Nothing, with `cause` in `error` when there is one to fill.
+std::nullopt_t Failed(std::string* error, std::string cause) {
+    if (error != nullptr) *error = std::move(cause);
+    return std::nullopt;
+}
+
 // The part both edits share: the plan of the top-level boxes, the ftyp that
 // replaces the input's, the old moov read whole, and the samples of its
 // first video track (which must be its first track when `firstTrakOnly`)
@@ -16,10 +22,7 @@ namespace {
 std::optional<PreparedEdit> PlanWithVideo(std::istream& input, uint64_t inputSize,
                                           bool firstTrakOnly, std::vector<uint8_t>* oldMoov,
                                           std::string* error) {
-    auto fail = [error](std::string cause) {
-        if (error != nullptr) *error = std::move(cause);
-        return std::nullopt;
-    };
+    const auto fail = [error](std::string cause) { return Failed(error, std::move(cause)); };
     PreparedEdit edit;
     auto plan = PlanEdit(input, inputSize, error);
     if (!plan) return std::nullopt;
@@ -59,10 +62,7 @@ std::optional<PreparedEdit> PrepareEdit(std::istream& input, uint64_t inputSize,
                                         const EditedAudioTrack& audio,
                                         const RecordingMetadata& recording,
                                         const std::string& writerName, std::string* error) {
-    auto fail = [error](std::string cause) {
-        if (error != nullptr) *error = std::move(cause);
-        return std::nullopt;
-    };
+    const auto fail = [error](std::string cause) { return Failed(error, std::move(cause)); };
     // The new moov takes the first trak as the video track.
     std::vector<uint8_t> oldMoov;
     auto prepared = PlanWithVideo(input, inputSize, true, &oldMoov, error);
@@ -94,10 +94,7 @@ std::optional<PreparedEdit> PrepareCopyEdit(std::istream& input, uint64_t inputS
                                             const CopiedAudioBoxes& boxes,
                                             const RecordingMetadata& recording,
                                             const std::string& writerName, std::string* error) {
-    auto fail = [error](std::string cause) {
-        if (error != nullptr) *error = std::move(cause);
-        return std::nullopt;
-    };
+    const auto fail = [error](std::string cause) { return Failed(error, std::move(cause)); };
     std::vector<uint8_t> oldMoov;
     auto prepared = PlanWithVideo(input, inputSize, false, &oldMoov, error);
     if (!prepared) return std::nullopt;
