@@ -98,8 +98,7 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
     // A 360 movie that is not the camera's takes its own path: what it does
     // not say of itself, the user says now, before the save dialog.
     const bool otherFoa = check.kind == CheckReport::Kind::OtherMovie &&
-                          (check.spatial == "first-order ambisonics, declared" ||
-                           check.spatial == "four undeclared channels");
+                          (check.spatial == kSpatialDeclared || check.spatial == kSpatialUndeclared);
     if (otherFoa) {
         if (!DescribeInput(input, check)) return;
     } else if (cur_converter->CheckMovie(input) == 0) {
@@ -153,7 +152,7 @@ bool AppDelegate::DescribeInput(const std::string& input, const CheckReport& che
         return false;
     };
     SpatialChoice choice;
-    if (check.spatial == "four undeclared channels") {
+    if (check.spatial == kSpatialUndeclared) {
         asking = true;
         choice.ambisonics = saveDialog.AskChannels();
         asking = false;

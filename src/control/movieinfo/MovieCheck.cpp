@@ -280,7 +280,7 @@ void DescribeForPlayers(CheckReport& report) {
     std::string problem;
     const bool declared =
         DeclaredAmbisonicChannels(report, &problem).has_value() || audio.front()->ambisonicLayout;
-    report.spatial = declared ? "first-order ambisonics, declared" : "four undeclared channels";
+    report.spatial = declared ? kSpatialDeclared : kSpatialUndeclared;
     // A conversion takes one audio track at the rate it has.
     if (report.ready || !video || audio.size() != 1 ||
         audio.front()->sampleRate != kUploadSampleRate) {

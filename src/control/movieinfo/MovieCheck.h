@@ -30,6 +30,11 @@ struct CameraFacts {
     double gainDecibels = 0.0;
 };
 
+// CheckReport::spatial of a 360 movie that is not the camera's (also the
+// "spatial" of --check --json, which the queue window reads).
+inline constexpr const char* kSpatialDeclared = "first-order ambisonics, declared";
+inline constexpr const char* kSpatialUndeclared = "four undeclared channels";
+
 struct CheckReport {
     enum class Kind {
         CameraMovie,  // the camera's layout was found (convertible or not)
