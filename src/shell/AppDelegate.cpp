@@ -7,9 +7,9 @@
 
 #include "control/ambisonics/AnyFoaMovie.h"
 #include "control/binaural/BinauralCommand.h"
-#include "control/movieinfo/MovieCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/JobPreflight.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "platform/Backend.h"
 #include "platform/FileFacts.h"
@@ -97,8 +97,9 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
     cur_converter = std::make_unique<wrap_ffmpeg>();
     // A 360 movie that is not the camera's takes its own path: what it does
     // not say of itself, the user says now, before the save dialog.
-    const bool otherFoa = check.kind == CheckReport::Kind::OtherMovie &&
-                          (check.spatial == kSpatialDeclared || check.spatial == kSpatialUndeclared);
+    const bool otherFoa =
+        check.kind == CheckReport::Kind::OtherMovie &&
+        (check.spatial == kSpatialDeclared || check.spatial == kSpatialUndeclared);
     if (otherFoa) {
         if (!DescribeInput(input, check)) return;
     } else if (cur_converter->CheckMovie(input) == 0) {
@@ -172,8 +173,8 @@ bool AppDelegate::DescribeInput(const std::string& input, const CheckReport& che
         std::printf("%s: %s%s\nerror!!\n", input.c_str(), kNotConvertible, refusal->c_str());
         std::fflush(stdout);
         quitting = true;
-        myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.foa.refused"),
-                                          "{cause}", *refusal));
+        myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.foa.refused"), "{cause}",
+                                          *refusal));
         Terminate();
         return false;
     }

@@ -223,10 +223,17 @@ TEST_F(OtherMovies, BuiltInOtherConventionsTheyConvertWithTheTonesInPlace) {
         std::vector<std::string> options;
         std::string name;
     } cases[] = {
-        {fixture::AmbisonicConvention::FuMa, false, false,
-         {"--ambisonics", "fuma", "--projection", "equirectangular"}, "built-fuma"},
+        {fixture::AmbisonicConvention::FuMa,
+         false,
+         false,
+         {"--ambisonics", "fuma", "--projection", "equirectangular"},
+         "built-fuma"},
         {fixture::AmbisonicConvention::MappedWxyz, true, true, {}, "built-mapped"},
-        {fixture::AmbisonicConvention::AmbiX, false, true, {"--ambisonics", "ambix"}, "built-ambix"},
+        {fixture::AmbisonicConvention::AmbiX,
+         false,
+         true,
+         {"--ambisonics", "ambix"},
+         "built-ambix"},
     };
     for (const auto& row : cases) {
         fixture::CameraMovieOptions options = TonesAtTheirPlaces();

@@ -11,10 +11,10 @@
 #include <sstream>
 
 #include "fixture/CameraMovieBuilder.h"
-#include "support/FoaVariants.h"
-#include "support/RunProgram.h"
 #include "platform/LocalizedStrings.h"
 #include "shell/DropletSession.h"
+#include "support/FoaVariants.h"
+#include "support/RunProgram.h"
 
 namespace spatialmux::guitest {
 

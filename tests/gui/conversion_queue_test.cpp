@@ -296,8 +296,7 @@ TEST_F(QueueTest, AMovieThatDoesNotSayWhatItIsWaitsForTheChoices) {
     EXPECT_FALSE(queue.ChooseChannels(foa, "acn")) << "only AmbiX or FuMa";
     ASSERT_TRUE(queue.ChooseChannels(foa, "fuma"));
     EXPECT_EQ(queue.Find(foa)->state, RowState::Skipped);
-    EXPECT_EQ(ConversionQueue::StateText(*queue.Find(foa)),
-              QueueText("state.choose.projection"));
+    EXPECT_EQ(ConversionQueue::StateText(*queue.Find(foa)), QueueText("state.choose.projection"));
     ASSERT_TRUE(queue.ChooseEquirectangular(foa, true));
     EXPECT_EQ(queue.Find(foa)->state, RowState::Ready);
     EXPECT_TRUE(queue.HasWork());

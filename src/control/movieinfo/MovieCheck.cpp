@@ -287,8 +287,7 @@ void DescribeForPlayers(CheckReport& report) {
         return;
     }
     const TrackMetadata* videoTrack = FirstTrack(report.metadata, "vide");
-    const bool spherical =
-        videoTrack != nullptr && (videoTrack->sphericalUuid || videoTrack->sv3d);
+    const bool spherical = videoTrack != nullptr && (videoTrack->sphericalUuid || videoTrack->sv3d);
     const std::string rest = (spherical ? "" : " --projection equirectangular") + (" " + paths);
     if (declared) {
         report.commands.push_back({"", "spatialmux" + rest});

@@ -70,8 +70,8 @@ CheckVerdict VerdictOfCheck(const std::string& jsonLine) {
         verdict.needs.channels = spatial == "four undeclared channels";
         const QJsonValue v1 = report.value(QLatin1String("sphericalV1"));
         const QJsonValue v2 = report.value(QLatin1String("sphericalV2"));
-        verdict.needs.projection = v1.isNull() && v2.isObject() &&
-                                   !v2.toObject().value(QLatin1String("sv3d")).toBool();
+        verdict.needs.projection =
+            v1.isNull() && v2.isObject() && !v2.toObject().value(QLatin1String("sv3d")).toBool();
     } else {
         verdict.whyNot = QueueText(kind == "movie" ? "skip.notcamera" : "skip.notmovie");
     }

@@ -80,9 +80,9 @@ QueueWindow::QueueWindow(std::string programPath, QSettings& settingsStore, Queu
                       action->checked != nullptr && row != nullptr && action->checked(*row);
                   // The choice made is marked in its label too: a toggled
                   // button looks alike in too many styles.
-                  buttons.push_back({(checked ? QStringLiteral("✓ ") : QString()) +
-                                         Text(action->key),
-                                     !busyActions.count({id, action->key}), checked});
+                  buttons.push_back(
+                      {(checked ? QStringLiteral("✓ ") : QString()) + Text(action->key),
+                       !busyActions.count({id, action->key}), checked});
               }
               return buttons;
           },

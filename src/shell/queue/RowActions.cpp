@@ -157,23 +157,21 @@ bool OffersChannels(const QueueRow& row) {
     return row.needsChannels && ChoiceOpen(row);
 }
 
-const RowAction kAmbix = {
-    .key = "action.ambix",
-    .offered = OffersChannels,
-    .arguments = nullptr,
-    .then = [](RowActionHost& host, const QueueRow& row,
-               const ProgramEnd&) { host.ChooseChannels(row.id, "ambix"); },
-    .checked = [](const QueueRow& row) { return row.channels == "ambix"; },
-    .menuKey = "action.ambix.menu"};
+const RowAction kAmbix = {.key = "action.ambix",
+                          .offered = OffersChannels,
+                          .arguments = nullptr,
+                          .then = [](RowActionHost& host, const QueueRow& row,
+                                     const ProgramEnd&) { host.ChooseChannels(row.id, "ambix"); },
+                          .checked = [](const QueueRow& row) { return row.channels == "ambix"; },
+                          .menuKey = "action.ambix.menu"};
 
-const RowAction kFuma = {
-    .key = "action.fuma",
-    .offered = OffersChannels,
-    .arguments = nullptr,
-    .then = [](RowActionHost& host, const QueueRow& row,
-               const ProgramEnd&) { host.ChooseChannels(row.id, "fuma"); },
-    .checked = [](const QueueRow& row) { return row.channels == "fuma"; },
-    .menuKey = "action.fuma.menu"};
+const RowAction kFuma = {.key = "action.fuma",
+                         .offered = OffersChannels,
+                         .arguments = nullptr,
+                         .then = [](RowActionHost& host, const QueueRow& row,
+                                    const ProgramEnd&) { host.ChooseChannels(row.id, "fuma"); },
+                         .checked = [](const QueueRow& row) { return row.channels == "fuma"; },
+                         .menuKey = "action.fuma.menu"};
 
 const RowAction kEquirectangular = {
     .key = "action.equirect",
@@ -197,8 +195,8 @@ const RowAction kCancel = {
 
 const std::vector<RowAction>& RowActions() {
     static const std::vector<RowAction> actions = {
-        kAmbix,        kFuma,          kEquirectangular, kReplace, kSoundMap, kListen,
-        kStopListening, kShowInFolder, kDetails,         kCancel};
+        kAmbix,  kFuma,          kEquirectangular, kReplace, kSoundMap,
+        kListen, kStopListening, kShowInFolder,    kDetails, kCancel};
     return actions;
 }
 
