@@ -27,6 +27,7 @@
 #include "movie/MetadataChecks.h"
 #include "movie/MovieReader.h"
 #include "movie/SpatialMetadata.h"
+#include "output/CopiedAudioMoov.h"
 #include "output/MetadataTransplant.h"
 #include "output/MoovLayout.h"
 #include "output/MoovTransplant.h"
@@ -196,6 +197,38 @@ inline std::vector<output::ByteRange> SamplesOf(const output::TrackTables& table
     return output::CoveredBytes(std::move(samples));
 }
 
+// The edit of a movie whose audio goes out as it came in, with the audio
+// chunks (or one stand-in packet) as its packets and the reader's boxes (or
+// stand-ins): what is prepared writes no byte of an audio packet or a video
+// sample, and its moov is whole with both tracks.
+inline void PrepareCopyEditOf(std::istream& stream, uint64_t size, const MovieReader& reader,
+                              const output::EditedAudioTrack& audio) {
+    std::vector<output::ByteRange> packets;
+    for (std::size_t i = 0; i < audio.chunkOffsets.size(); ++i) {
+        packets.push_back({audio.chunkOffsets[i], uint64_t{audio.chunkInstants[i]} * 8});
+    }
+    output::CopiedAudioBoxes boxes;
+    boxes.videoSampleEntry = reader.VideoSampleEntry();
+    boxes.uuidBox = reader.UuidBox();
+    boxes.sa3dBox = audio.sa3dBox;
+    std::string why;
+    const auto edit = output::PrepareCopyEdit(stream, size, packets, boxes, reader.Recording(),
+                                              "spatialmux fuzz", &why);
+    stream.clear();
+    if (!edit) {
+        Require(!why.empty(), "a copy edit refused without a cause");
+        return;
+    }
+    const std::vector<output::ByteRange> rewritten = output::CoveredBytes(edit->plan.Rewritten());
+    Require(!output::FirstSharedByte(output::CoveredBytes(packets), rewritten),
+            "the copy edit rewrites an audio packet");
+    Require(!output::FirstSharedByte(edit->video, rewritten),
+            "the copy edit rewrites a video sample");
+    Require(output::IsWholeBox(edit->moov, "moov"), "the copy edit's moov is not a whole box");
+    Require(output::FindVideoAndAudioTraks(edit->moov).has_value(),
+            "the copy edit's moov lacks a track");
+}
+
 // What the edit engine works out before it makes a file, for the movie at
 // `path` (`size` bytes): the plan, the proof and the new moov, the audio
 // writes taken from the frame reading's own walk (or, for a movie the
@@ -220,6 +253,7 @@ inline void PrepareEditOf(const std::string& path, uint64_t size) {
     }
     std::ifstream stream(path, std::ios::binary);
     std::string why;
+    PrepareCopyEditOf(stream, size, reader, audio);
     const auto edit =
         output::PrepareEdit(stream, size, audio, reader.Recording(), "spatialmux fuzz", &why);
     if (!edit) {
