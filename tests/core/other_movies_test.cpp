@@ -341,6 +341,18 @@ TEST_F(OtherMovies, AudioThatNeedsNoChangeIsCopiedAsItIsAndVerified) {
     EXPECT_FALSE(overwritten.ok);
     EXPECT_NE(overwritten.reason.find("lies in bytes the edit wrote"), std::string::npos)
         << overwritten.reason;
+    // PCM the remux cut into packets of its own is compared sample by sample.
+    Bytes changedPcm = ReadFileBytes(Path("copy-remux.mov"));
+    const auto remuxed = testing::AudioPacketRanges(Path("copy-remux.mov"));
+    ASSERT_GT(remuxed.size(), 2u);
+    changedPcm[static_cast<std::size_t>(remuxed[2].first + 3)] ^= 0x55;
+    WriteBytes(Path("copy-remux-changed.mov"), changedPcm);
+    const auto changed = output::VerifyOutput(
+        Path("copy-remux-changed.mov"),
+        {Path("ambix.mov"), 0, true, AudioCodec::Pcm, std::nullopt, true});
+    EXPECT_FALSE(changed.ok);
+    EXPECT_NE(changed.reason.find("does not hold the input's samples"), std::string::npos)
+        << changed.reason;
 }
 
 TEST_F(OtherMovies, RefusesWhatItWouldHaveToGuessAndWritesNothing) {
