@@ -347,9 +347,9 @@ TEST_F(OtherMovies, AudioThatNeedsNoChangeIsCopiedAsItIsAndVerified) {
     ASSERT_GT(remuxed.size(), 2u);
     changedPcm[static_cast<std::size_t>(remuxed[2].first + 3)] ^= 0x55;
     WriteBytes(Path("copy-remux-changed.mov"), changedPcm);
-    const auto changed = output::VerifyOutput(
-        Path("copy-remux-changed.mov"),
-        {Path("ambix.mov"), 0, true, AudioCodec::Pcm, std::nullopt, true});
+    const auto changed =
+        output::VerifyOutput(Path("copy-remux-changed.mov"),
+                             {Path("ambix.mov"), 0, true, AudioCodec::Pcm, std::nullopt, true});
     EXPECT_FALSE(changed.ok);
     EXPECT_NE(changed.reason.find("does not hold the input's samples"), std::string::npos)
         << changed.reason;

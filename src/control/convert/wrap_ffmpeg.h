@@ -138,6 +138,9 @@ private:
     // The shared exit of a failed remux, after its diagnostic: the failure
     // alert. Returns -1.
     int32_t goto_end();
+    // The end of a remux as the controller reports it: 0 (progress at
+    // 100), -2 when cancelled, -1 after the failure's alert.
+    int32_t RemuxEnded(output::RemuxStatus status);
 
     bool acceptShortAudio = false;
     std::string audioCodec;

@@ -4,7 +4,6 @@
 // diagnostics go to standard output, a cancel request reaches it and a
 // failure gets its alert.
 #include <cstdio>
-#include <functional>
 
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/InertTestPausePoints.h"
@@ -51,25 +50,18 @@ int32_t wrap_ffmpeg::goto_end() {
     return -1;
 }
 
-namespace {
-
-// The end of a remux as the controller reports it: 0, -2 when cancelled,
-// -1 after the failure's alert.
-int32_t RemuxEnd(wrap_ffmpeg& controller, output::RemuxStatus status,
-                 const std::function<int32_t()>& failed) {
+int32_t wrap_ffmpeg::RemuxEnded(output::RemuxStatus status) {
     switch (status) {
         case output::RemuxStatus::Completed:
-            controller.myProgRate_update(100.0f);
+            myProgRate_update(100.0f);
             return 0;
         case output::RemuxStatus::Cancelled:
             return -2;
         case output::RemuxStatus::Failed:
             break;
     }
-    return failed();
+    return goto_end();
 }
-
-}  // namespace
 
 int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
                                  const std::string& outputPath, bool* outputOpened,
@@ -79,7 +71,7 @@ int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string
     const output::RemuxOutcome outcome = output::Remux(
         output::RemuxRequest{moviePath, wavPath, outputPath, containerName, outputFd, audio}, job);
     if (outputOpened != nullptr) *outputOpened = outcome.outputCreated;
-    return RemuxEnd(*this, outcome.status, [this] { return goto_end(); });
+    return RemuxEnded(outcome.status);
 }
 
 int32_t wrap_ffmpeg::ffmpegCopyMuxer(const std::string& moviePath, const std::string& outputPath,
@@ -88,7 +80,7 @@ int32_t wrap_ffmpeg::ffmpegCopyMuxer(const std::string& moviePath, const std::st
     ControllerRemuxJob job(*this, 0.0);
     output::RemuxRequest request{moviePath, "", outputPath, containerName, outputFd, audio};
     request.audioFromMovie = true;
-    return RemuxEnd(*this, output::Remux(request, job).status, [this] { return goto_end(); });
+    return RemuxEnded(output::Remux(request, job).status);
 }
 
 }  // namespace spatialmux
