@@ -171,12 +171,7 @@ int32_t ConvertCopyingAudio(wrap_ffmpeg& controller, const std::string& input,
 int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
                         const std::string& output, const FoaPlan& plan,
                         const output::AudioEncoding& audio) {
-    auto fail = [&controller](const std::string& reason) {
-        std::printf("error!! %s\n", reason.c_str());
-        std::fflush(stdout);
-        controller.myAlert(platform::LocalizedString("alert5"));
-        return -1;
-    };
+    auto fail = [&controller](const std::string& reason) { return Failed(controller, reason); };
     std::unique_ptr<OutputCommit> commit = std::move(wrap_ffmpeg::cur_commit());
     std::string why;
     if (!commit || commit->FinalPath() != OutputCommit::FinalPathFor(output)) {
