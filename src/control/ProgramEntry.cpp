@@ -18,6 +18,7 @@
 #include "control/job/EngineChoice.h"
 #include "control/job/HumanSize.h"
 #include "control/job/OutputFormat.h"
+#include "control/job/SpatialChoice.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "platform/ExecutablePath.h"
 #include "platform/FileFacts.h"
@@ -46,9 +47,14 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
         return 2;
     }
     wrap_ffmpeg controller;
-    controller.AcceptShortAudio(request.acceptShortAudio);
-    controller.ChooseAudio(request.audio, request.audioBitRate);
-    controller.DescribeInput(request.ambisonics, request.projection);
+    // The format, decided once, goes with the job.
+    JobRequest job{input, output, JobOptions{}, std::get<OutputFormat>(format)};
+    job.options.audio = request.audio;
+    job.options.audioBitRate = request.audioBitRate;
+    job.options.acceptShortAudio = request.acceptShortAudio;
+    job.options.spatial = {
+        AmbisonicsNamed(request.ambisonics).value_or(AmbisonicsChoice::FromMovie),
+        ProjectionNamed(request.projection).value_or(ProjectionChoice::FromMovie)};
     if (output == "YES") {
         controller.myAlert(platform::LocalizedString("alert1"));
         if (machine) machine->End(protocol::kRefused, output, std::nullopt, machine->LastAlert());
@@ -67,7 +73,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
         std::optional<ConsoleProgress> progress;
         if (!machine) progress.emplace(input, output, stderr);
         ProgressReportPipe report(progressFd);
-        started = controller.AppMainFuncProc(input, output, true);
+        started = controller.AppMainFuncProc(job, true);
     }
     std::fflush(stdout);
     const JobResult result = wrap_ffmpeg::LastJobResult();
@@ -94,7 +100,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     // closing line can name what the output holds.
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    const output::AudioCodec codec = std::get<OutputFormat>(format).audio.codec;
+    const output::AudioCodec codec = job.format->audio.codec;
     std::printf("converted %s -> %s (%s, 4-ch ambisonics%s, 360 metadata) in %.1f s\n",
                 platform::FileNameOf(input).c_str(), platform::FileNameOf(output).c_str(),
                 HumanSize(size.value_or(0)).c_str(),

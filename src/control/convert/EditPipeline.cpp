@@ -59,9 +59,9 @@ output::EditedAudioTrack AudioChunks(const MovieReader& reader) {
 
 }  // namespace
 
-int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
-                                   [[maybe_unused]] const std::string& output, OutputCommit& commit,
+int32_t wrap_ffmpeg::ConvertByEdit(const JobPlan& job, OutputCommit& commit,
                                    std::string* unsuitable) {
+    const std::string& input = job.input;
     const std::string alert5 = platform::LocalizedString("alert5");
     auto fail = [this, &alert5](const std::string& reason) {
         std::printf("error!! %s\n", reason.c_str());

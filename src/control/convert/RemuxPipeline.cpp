@@ -65,12 +65,10 @@ float WavPhaseProgress(int32_t current, float total) {
 
 }  // namespace
 
-int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output) {
-    return Convert(input, output, output::AudioEncoding{});
-}
-
-int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output,
-                             const output::AudioEncoding& audio) {
+int32_t wrap_ffmpeg::Convert(const JobPlan& plan) {
+    const std::string& input = plan.input;
+    const std::string& output = plan.output;
+    const output::AudioEncoding& audio = plan.format.audio;
     const std::string alert5 = platform::LocalizedString("alert5");
     const platform::FileFacts& facts = platform::CurrentFileFacts();
 
@@ -104,7 +102,7 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     // input; what the edit cannot handle goes through the remux below.
     if (UsesEditEngine(output, audio.codec)) {
         PostStart(input, output, commit->TemporaryPath());
-        const int32_t edited = ConvertByEdit(input, output, *commit, &why);
+        const int32_t edited = ConvertByEdit(plan, *commit, &why);
         if (edited != kEditUnsuitable) return edited;
         std::printf("%s: cannot be edited in place (%s); remuxing instead\n", input.c_str(),
                     why.c_str());
