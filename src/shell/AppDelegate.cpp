@@ -16,6 +16,7 @@
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
 #include "shell/OutputNaming.h"
+#include "shell/ReasonText.h"
 #include "shell/SaveDialog.h"
 #include "shell/SoundMapOffer.h"
 
@@ -94,6 +95,20 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
         Terminate();
         return;
     }
+    // A movie that is not the camera's and that no answer makes convertible
+    // (two audio tracks, six channels, ...) is refused with the check's
+    // reason before anything is asked.
+    if (check.kind == CheckReport::Kind::OtherMovie) {
+        if (const auto refusal = RefusedWhateverTheAnswers(check)) {
+            std::printf("%s: %s%s\nerror!!\n", input.c_str(), kNotConvertible, refusal->c_str());
+            std::fflush(stdout);
+            quitting = true;
+            myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.foa.refused"),
+                                              "{cause}", LocalizedReason(*refusal)));
+            Terminate();
+            return;
+        }
+    }
     cur_converter = std::make_unique<wrap_ffmpeg>();
     // A 360 movie that is not the camera's takes its own path: what it does
     // not say of itself, the user says now, before the save dialog.
@@ -110,7 +125,7 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
                             !check.notConvertible.empty();
         myAlert(camera
                     ? platform::FillPlaceholder(platform::LocalizedString("alert.notconvertible"),
-                                                "{cause}", check.notConvertible)
+                                                "{cause}", LocalizedReason(check.notConvertible))
                     : platform::LocalizedString("alert3"));
         Terminate();
         return;
@@ -175,7 +190,7 @@ bool AppDelegate::DescribeInput(const std::string& input, const CheckReport& che
         std::fflush(stdout);
         quitting = true;
         myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.foa.refused"), "{cause}",
-                                          *refusal));
+                                          LocalizedReason(*refusal)));
         Terminate();
         return false;
     }
@@ -205,7 +220,18 @@ std::string AppDelegate::RefusedOutput(const std::string& input, const std::stri
 
 std::optional<std::string> AppDelegate::onSelectSaveAs(const std::string& input) {
     const std::string folder = DeletingLastPathComponent(input);
-    const std::string proposed = ProposedOutputNameBeside(LastPathComponent(input));
+    const auto beside = [&folder](const std::string& name) {
+        return folder.empty() ? name : folder == "/" ? "/" + name : folder + "/" + name;
+    };
+    // The folder is asked: on a card that does not tell case apart,
+    // "R0010001.mp4" is the movie "R0010001.MP4" itself.
+    const platform::FileFacts& facts = platform::CurrentFileFacts();
+    const std::string proposed = ProposedOutputNameBeside(
+        LastPathComponent(input),
+        [&](const std::string& name) {
+            return name == LastPathComponent(input) || facts.SameFile(input, beside(name));
+        },
+        [&](const std::string& name) { return facts.Exists(beside(name)); });
     std::optional<std::string> chosen = saveDialog.Run(folder, proposed);
     if (!chosen || chosen->empty()) return std::nullopt;
     return WithMovieExtension(*chosen);

@@ -45,6 +45,9 @@ int RunDropletSession(platform::QtBackend& backend, SaveDialog& saveDialog,
                 &delegate, [&delegate, files] { delegate.OpenFiles(files); }, Qt::QueuedConnection);
         }
         status = QApplication::exec();
+        // A second request to end the loop (a cancelled job's and its
+        // window's) must not end the notices below as soon as they open.
+        backend.DropPendingTermination();
         // Nothing is left to cancel while the notice below is up.
         window.ConversionEnded();
         // A finished conversion says where the movie went before the

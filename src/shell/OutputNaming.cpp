@@ -47,12 +47,25 @@ std::string ProposedOutputName(const std::string& inputFileName) {
 }
 
 std::string ProposedOutputNameBeside(const std::string& inputFileName) {
+    return ProposedOutputNameBeside(
+        inputFileName, [&inputFileName](const std::string& name) { return name == inputFileName; },
+        [](const std::string&) { return false; });
+}
+
+std::string ProposedOutputNameBeside(const std::string& inputFileName, const NameTest& isInput,
+                                     const NameTest& exists) {
     const std::string proposed = ProposedOutputName(inputFileName);
     const std::string saved = WithMovieExtension(proposed);
-    if (saved != inputFileName) return proposed;
+    if (!isInput(saved)) return proposed;
     // The proposal ends in ".mov" or ".mp4" (any case) here: keep its spelling.
     const std::size_t dot = saved.size() - 4;
-    return saved.substr(0, dot) + "-360" + saved.substr(dot);
+    const std::string stem = saved.substr(0, dot) + "-360";
+    const std::string extension = saved.substr(dot);
+    std::string name = stem + extension;
+    for (int number = 2; exists(name) || isInput(name); ++number) {
+        name = stem + "-" + std::to_string(number) + extension;
+    }
+    return name;
 }
 
 std::string WithMovieExtension(const std::string& path) {

@@ -3,6 +3,7 @@
 // proposes for the converted movie, and the file names the progress window
 // shows. Paths are byte strings; '/' separates their components.
 
+#include <functional>
 #include <string>
 
 namespace spatialmux {
@@ -26,6 +27,16 @@ std::string ProposedOutputName(const std::string& inputFileName);
 // its extension ("clip-360.mov"), so that accepting it never means
 // replacing the footage.
 std::string ProposedOutputNameBeside(const std::string& inputFileName);
+
+// The same for a folder that is asked: `isInput` says whether a name in the
+// input's folder is the input itself (by name, by identity, or in another
+// letter case on a folder that does not tell case apart), `exists` whether
+// something has that name. A proposal that would be the input becomes
+// NAME-360.EXT, or the first of NAME-360-2.EXT, NAME-360-3.EXT, ... that
+// nothing has.
+using NameTest = std::function<bool(const std::string& name)>;
+std::string ProposedOutputNameBeside(const std::string& inputFileName, const NameTest& isInput,
+                                     const NameTest& exists);
 
 // `path` itself when its name ends in ".mov" or ".mp4" (any case), otherwise
 // `path` with ".mov" appended: the droplet writes a QuickTime movie unless

@@ -3,8 +3,10 @@
 // small texts the batch prints.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "control/batch/BatchProgress.h"
 #include "control/batch/BatchRun.h"
 #include "control/job/HumanSize.h"
+#include "platform/FileFacts.h"
 #include "support/TempDir.h"
 
 namespace spatialmux {
@@ -138,21 +141,78 @@ TEST(BatchPlanning, ClashesAndMissingInputsAreProblemsAndRepeatsAreTakenOnce) {
     EXPECT_EQ(Names(plan), (std::vector<std::string>{"A.MP4", "b.mp4"}));
 }
 
-TEST(BatchPlanning, AMovieThatIsItsOwnOutputIsMarkedAndClashesWithNothing) {
-    // A folder converted into itself a second time: A.mov is the first run's
-    // output of A.MP4.
+TEST(BatchPlanning, AMovieThatWouldBeItsOwnOutputIsNamedBesideItself) {
+    // A folder converted into itself: A.mov is its own output, and
+    // B-360.mov is another movie.
     TempDir dir;
     Touch(dir, "here/A.MP4");
     Touch(dir, "here/A.mov");
+    Touch(dir, "here/B.mov");
+    Touch(dir, "here/B-360.mov");
     const BatchPlan plan = PlanBatch({dir.Path("here")}, dir.Path("here"));
     EXPECT_TRUE(plan.problems.empty()) << plan.problems.front();
+    ASSERT_EQ(Names(plan), (std::vector<std::string>{"A.MP4", "A.mov", "B-360.mov", "B.mov"}));
+    std::vector<std::string> outputs;
+    for (const BatchItem& item : plan.items) {
+        outputs.push_back(std::filesystem::path(item.output).filename().string());
+        EXPECT_EQ(item.outputIsAnotherInput, item.name == "A.MP4") << item.output;
+        EXPECT_FALSE(item.outputIsInput) << item.name;
+    }
+    EXPECT_EQ(outputs,
+              (std::vector<std::string>{"A.mov", "A-360.mov", "B-360-360.mov", "B-360-2.mov"}));
+    EXPECT_EQ(plan.items[1].partial, dir.Path("here/.A-360.spatialmux-partial.mov"));
+
+    // By identity: the output's name is a link to the movie.
+    Touch(dir, "in/C.MP4");
+    std::filesystem::create_directories(dir.Path("out"));
+    std::filesystem::create_hard_link(dir.Path("in/C.MP4"), dir.Path("out/C.mov"));
+    const BatchPlan linked = PlanBatch({dir.Path("in/C.MP4")}, dir.Path("out"));
+    ASSERT_EQ(linked.items.size(), 1u);
+    EXPECT_EQ(linked.items[0].output, dir.Path("out/C-360.mov"));
+
+    // -360, then -2, -3, ...
+    const std::set<std::string> taken = {"A-360.mp4", "A-360-2.mp4"};
+    EXPECT_EQ(OutputNameBesideItself("A.MP4", ".mp4",
+                                     [&taken](const std::string& n) { return taken.count(n) > 0; }),
+              "A-360-3.mp4");
+    EXPECT_EQ(
+        OutputNameBesideItself("clip.v2.mov", ".mov", [](const std::string&) { return false; }),
+        "clip.v2-360.mov");
+}
+
+// A card that does not tell letter case apart, as the file facts see it.
+class CaseBlindCard : public platform::FileFacts {
+public:
+    bool SameFile(const std::string& a, const std::string& b) const override {
+        std::string la = a, lb = b;
+        for (std::string* s : {&la, &lb}) {
+            for (char& c : *s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        return la == lb ? platform::FileFacts::SameFile(a, a) : platform::FileFacts::SameFile(a, b);
+    }
+};
+
+TEST(BatchPlanning, OnACardThatDoesNotTellCaseApartTheMovieIsNeverItsOwnOutput) {
+    TempDir dir;
+    Touch(dir, "card/R0010001.MP4");
+    Touch(dir, "card/R0010002.mp4");
+    CaseBlindCard card;
+    platform::InstallFileFacts(&card);
+    const BatchPlan plan = PlanBatch({dir.Path("card")}, dir.Path("card"), ".mp4");
+    platform::InstallFileFacts(nullptr);
     ASSERT_EQ(plan.items.size(), 2u);
-    EXPECT_EQ(plan.items[0].name, "A.MP4");
-    EXPECT_FALSE(plan.items[0].outputIsInput);
-    EXPECT_TRUE(plan.items[0].outputIsAnotherInput) << "A.mov may be a camera movie";
-    EXPECT_EQ(plan.items[1].name, "A.mov");
-    EXPECT_TRUE(plan.items[1].outputIsInput);
-    EXPECT_FALSE(plan.items[1].outputIsAnotherInput);
+    EXPECT_EQ(plan.items[0].output, dir.Path("card/R0010001-360.mp4"));
+    EXPECT_EQ(plan.items[1].output, dir.Path("card/R0010002-360.mp4"));
+
+    // On this folder, which tells case apart, two spellings are two files,
+    // and a spelling with no file is none.
+    EXPECT_FALSE(platform::SameNameInAnotherCase(dir.Path("card/R0010001.MP4"),
+                                                 dir.Path("card/R0010001.mp4")));
+    Touch(dir, "card/R0010001.mp4");
+    EXPECT_FALSE(platform::SameNameInAnotherCase(dir.Path("card/R0010001.MP4"),
+                                                 dir.Path("card/R0010001.mp4")));
+    EXPECT_FALSE(platform::CurrentFileFacts().SameFile(dir.Path("card/R0010001.MP4"),
+                                                       dir.Path("card/R0010001.mp4")));
 }
 
 TEST(BatchTexts, ProgressLineSizesAndDurations) {

@@ -159,6 +159,8 @@ TEST_F(MovieCheck, PlainMovieIsNotReadyAndSaysWhy) {
     EXPECT_NE(reasons.find("no audio track"), std::string::npos) << reasons;
     // Where the camera's layout walk stopped.
     EXPECT_EQ(json[0]["notCameraMovie"].get<std::string>().rfind("no ", 0), 0u) << json[0];
+    EXPECT_EQ(json[0]["convertible"], false);
+    EXPECT_EQ(json[0]["reason"], "it has no audio track");
 }
 
 TEST_F(MovieCheck, CameraOrderedSa3dMapIsNotReady) {
@@ -303,6 +305,8 @@ TEST_F(MovieCheck, DamagedCameraMoviesNameTheStepThatFailed) {
         EXPECT_EQ(damaged["kind"], "not a movie") << damaged;
         EXPECT_EQ(damaged["ready"], false);
         EXPECT_FALSE(damaged["reasons"].empty());
+        EXPECT_EQ(damaged["convertible"], false) << damaged;
+        EXPECT_FALSE(damaged.value("reason", "").empty()) << damaged;
     }
     // The movie cut inside its moov is named incomplete; the text file is
     // no movie at all.

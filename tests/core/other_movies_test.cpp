@@ -467,6 +467,9 @@ TEST_F(OtherMovies, TheCheckSaysWhatEachMovieIsAndTheCommandThatMakesItReady) {
         std::vector<std::string> commands;
         for (const auto& command : report["commands"]) commands.push_back(command["command"]);
         EXPECT_EQ(commands, row.commands) << row.name;
+        // Every movie says whether a conversion can take it, and why not.
+        EXPECT_EQ(report["convertible"], row.ready || !row.commands.empty()) << row.name;
+        EXPECT_EQ(report.contains("reason"), !(row.ready || !row.commands.empty())) << row.name;
         if (!row.reason.empty()) {
             const auto& reasons = report["reasons"];
             EXPECT_NE(std::find(reasons.begin(), reasons.end(), row.reason), reasons.end())
@@ -501,6 +504,7 @@ TEST(PlanFoaConversion, SaysWhyAMovieCannotBeConverted) {
         audio.handler = "soun";
         if (sa3d) audio.sa3d = ParseSa3d(AcnSn3dSa3dBox().data(), 36);
         r.metadata->tracks = {video, audio};
+        r.spatial = sa3d ? kSpatialDeclared : kSpatialUndeclared;
         return r;
     };
     StreamProbe video;
@@ -538,6 +542,14 @@ TEST(PlanFoaConversion, SaysWhyAMovieCannotBeConverted) {
     };
     for (const auto& row : cases) {
         const auto plan = PlanFoaConversion(row.report, row.choice);
+        // What no answer mends is refused before anything is asked.
+        const auto refused = RefusedWhateverTheAnswers(row.report);
+        EXPECT_EQ(refused.has_value(),
+                  row.says.find("--") == std::string::npos && !row.says.empty())
+            << row.name;
+        if (refused) {
+            EXPECT_NE(refused->find(row.says), std::string::npos) << *refused;
+        }
         if (row.says.empty()) {
             EXPECT_TRUE(std::holds_alternative<FoaPlan>(plan)) << row.name;
         } else if (const auto* refusal = std::get_if<std::string>(&plan)) {

@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "GuiTestSupport.h"
 #include "shell/queue/ConversionQueue.h"
 #include "shell/queue/ConversionRunner.h"
 #include "shell/queue/QueueText.h"
+#include "shell/queue/RowActions.h"
 #include "support/TempDir.h"
 
 namespace spatialmux {
@@ -121,6 +123,84 @@ TEST_F(QueueTest, PlansOutputsAndSkipsWhatMustNotBeWritten) {
     EXPECT_EQ(queue.Rows()[2].state, RowState::Skipped);
     EXPECT_EQ(queue.Rows()[2].message, QueueText("skip.clash", {{"{file}", "A.mp4"}}));
     EXPECT_EQ(std::string(FactsOf(folder.format).audio), "opus");
+}
+
+// A movie whose plain output name is the movie itself (a .mov beside
+// itself as QuickTime) is converted beside itself as NAME-360; an earlier
+// output there is offered as any existing output is; footage under the
+// output's name is never offered for Replace.
+TEST_F(QueueTest, AMovieNeverGetsItselfAsItsOutput) {
+    Write(dir.Path("card/clip.mov"), "c");
+    Write(dir.Path("card/take.mov"), "t");
+    Write(dir.Path("card/take-360.mov"), "an earlier output");
+    Write(dir.Path("card/B.MP4"), "b");
+    std::string error;
+    ASSERT_TRUE(guitest::WriteTestMovie(dir.Path("card/B.mov"), 1, &error)) << error;
+    queue.Add({dir.Path("card/clip.mov"), dir.Path("card/take.mov"), dir.Path("card/B.MP4")},
+              nullptr);
+    CheckAll({"clip.mov", "take.mov", "B.MP4"});
+    EXPECT_EQ(queue.PlanRun(OutputChoice{}), 1);
+    EXPECT_EQ(Row("clip.mov").state, RowState::Waiting);
+    EXPECT_EQ(Row("clip.mov").plan.output, dir.Path("card/clip-360.mov"));
+    EXPECT_EQ(Row("take.mov").state, RowState::Skipped);
+    EXPECT_EQ(Row("take.mov").message, QueueText("skip.exists", {{"{file}", "take-360.mov"}}));
+    EXPECT_TRUE(Row("take.mov").outputExists);
+    EXPECT_EQ(Row("B.MP4").message, QueueText("skip.footage", {{"{file}", "B.mov"}}));
+    EXPECT_FALSE(Row("B.MP4").outputExists) << "no Replace, Listen or Details of footage";
+}
+
+// What a row offers once checked, for each of the check's verdicts: a
+// movie no answer makes convertible says why on its row and offers no
+// choice; one that leaves its channels and its video unsaid offers them.
+TEST(CheckVerdict, ARowOffersWhatTheCheckFoundBeforeAnyChoice) {
+    const struct {
+        const char* line;
+        std::vector<std::string> offered;
+        std::string state;  // a part of the row's state
+    } cases[] = {
+        {R"({"kind":"camera movie","convertible":true})", {}, QueueText("state.ready")},
+        {R"({"kind":"camera movie","convertible":false,"reason":"no ZATR audio tables at offset 9"})",
+         {"action.details"},
+         "no ZATR audio tables at offset 9"},
+        {R"({"kind":"movie","ready":false,"spatial":"four undeclared channels","convertible":false,
+             "reason":"it has 2 audio tracks: the first one (aac, 4 channels) would be converted and the others left out; keep only the ambisonic track in the movie"})",
+         {"action.details"},
+         QueueText("reason.tracks", {{"{count}", "2"}, {"{codec}", "aac"}, {"{channels}", "4"}})},
+        {R"({"kind":"movie","ready":false,"spatial":"not spatial","convertible":false,
+             "reason":"its audio has 6 channels, not the four of first-order ambisonics"})",
+         {"action.details"},
+         QueueText("reason.channels", {{"{channels}", "6"}})},
+        {R"({"kind":"movie","ready":false,"spatial":"four undeclared channels","convertible":true,
+             "sphericalV1":null,"sphericalV2":{"st3d":false,"sv3d":false}})",
+         {"action.ambix", "action.fuma", "action.equirect"},
+         QueueText("state.choose.both")},
+        {R"({"kind":"movie","ready":true,"convertible":true})",
+         {"action.details"},
+         QueueText("state.alreadyready")},
+        {R"({"kind":"not a movie","convertible":false,"reason":"libavformat cannot read it"})",
+         {"action.details"},
+         QueueText("skip.notmovie")},
+    };
+    TempDir dir;
+    std::ofstream(dir.Path("movie.mp4")) << "m";
+    for (const auto& c : cases) {
+        ConversionQueue queue;
+        const int id = queue.Add({dir.Path("movie.mp4")}, nullptr).front();
+        const CheckVerdict verdict = VerdictOfCheck(c.line);
+        if (verdict.alreadyReady) {
+            queue.CheckedReady(id, verdict.duration);
+        } else {
+            queue.Checked(id, verdict.convertible, verdict.duration, verdict.whyNot, verdict.needs);
+        }
+        std::vector<std::string> offered;
+        for (const RowAction& action : RowActions()) {
+            if (action.offered(*queue.Find(id))) offered.push_back(action.key);
+        }
+        EXPECT_EQ(offered, c.offered) << c.line;
+        const std::string state = ConversionQueue::StateText(*queue.Find(id));
+        EXPECT_NE(state.find(c.state), std::string::npos) << state;
+        EXPECT_EQ(state.find("not a camera movie"), std::string::npos) << state;
+    }
 }
 
 // One row through a run: waiting, converting with its progress, and its

@@ -4,9 +4,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QMetaObject>
 #include <QProcess>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -325,8 +327,17 @@ TEST_P(CancelDuringConversionTest, LeavesNoWavNoOutputAndTheInputUnchanged) {
             });
     };
 
+    // The notice stays up until its user closes it: nothing left queued by
+    // the cancel ends its event loop first.
+    int noticeLoopEnd = 0;
+    backend.onNotice = [&noticeLoopEnd](const std::string&) {
+        QEventLoop loop;
+        QTimer::singleShot(100, &loop, [&loop] { loop.exit(7); });
+        noticeLoopEnd = loop.exec();
+    };
     ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{input}, onStart));
     press.Reset();
+    EXPECT_EQ(noticeLoopEnd, 7) << "the notice was closed as soon as it opened";
 
     ASSERT_TRUE(pressed);
     EXPECT_LT(pressedAt, GetParam().cancelAbove + 50.0);

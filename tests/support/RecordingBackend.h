@@ -82,8 +82,11 @@ public:
         return notices;
     }
     void ShowNotice(const std::string& text) override {
-        std::lock_guard<std::mutex> lock(recordMutex);
-        notices.push_back(text);
+        {
+            std::lock_guard<std::mutex> lock(recordMutex);
+            notices.push_back(text);
+        }
+        if (onNotice) onNotice(text);
     }
     std::vector<RecordedAlert> AlertsSeen() const {
         std::lock_guard<std::mutex> lock(recordMutex);
@@ -93,6 +96,8 @@ public:
     std::atomic<int> terminations{0};
     // Called after an alert is recorded (e.g. to act while it is "shown").
     std::function<void(const std::string&)> onAlert;
+    // Called after a notice is recorded (e.g. to run its own event loop).
+    std::function<void(const std::string&)> onNotice;
     // Runs on a worker thread each time it hands work to the main thread
     // (progress, notifications), before handing it over: a test can hold the
     // worker there. Set before the worker starts.

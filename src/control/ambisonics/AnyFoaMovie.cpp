@@ -186,4 +186,26 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
     return plan;
 }
 
+std::optional<std::string> RefusedWhateverTheAnswers(const CheckReport& report) {
+    if (report.kind == CheckReport::Kind::CameraMovie) {
+        if (report.convertible) return std::nullopt;
+        return report.notConvertible;
+    }
+    if (const std::string damage = DamageWords(report); !damage.empty()) return damage;
+    // A camera movie damaged before the walk reached the camera's boxes: a
+    // conversion takes it as the camera's, and refuses it.
+    if (report.spatial == kSpatialCamera) {
+        return report.notCamera.empty() ? std::string("the camera's boxes cannot be read")
+                                        : report.notCamera;
+    }
+    // The answers that let the most through: any reading of undeclared
+    // channels, and an equirectangular 360 video where the video says none.
+    SpatialChoice answers;
+    if (report.spatial == kSpatialUndeclared) answers.ambisonics = "ambix";
+    answers.projection = "equirectangular";
+    const auto plan = PlanFoaConversion(report, answers);
+    if (const auto* refusal = std::get_if<std::string>(&plan)) return *refusal;
+    return std::nullopt;
+}
+
 }  // namespace spatialmux

@@ -59,6 +59,14 @@ std::string DeclarationWords(const FoaPlan& plan);
 std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
                                                      const SpatialChoice& choice);
 
+// Why no answer to what a movie does not say of itself (its channels, its
+// projection: --ambisonics, --projection) makes it convertible, in the
+// check's words: a camera movie the check refuses, a damaged one, one with
+// two audio tracks or not four channels, ...; nothing when it converts with
+// the right answers (or none). --check --json's "convertible" and "reason"
+// for every movie, and what the windows refuse before asking anything.
+std::optional<std::string> RefusedWhateverTheAnswers(const CheckReport& report);
+
 // True when the plan's audio needs no change for an output named `output`
 // whose audio is `codec`: its channels are W Y Z X at SN3D levels already
 // (the identity order, W not raised), and it is 16- or 24-bit PCM for a

@@ -1,5 +1,7 @@
 #include "control/batch/BatchPlan.h"
 
+#include "platform/FileFacts.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -72,6 +74,17 @@ std::string OutputFileName(const std::string& inputName, const std::string& exte
     return stem + extension;
 }
 
+std::string OutputNameBesideItself(const std::string& inputName, const std::string& extension,
+                                   const std::function<bool(const std::string& name)>& taken) {
+    const std::string plain = OutputFileName(inputName, extension);
+    const std::string stem = plain.substr(0, plain.size() - extension.size()) + "-360";
+    std::string name = stem + extension;
+    for (int number = 2; taken(name); ++number) {
+        name = stem + "-" + std::to_string(number) + extension;
+    }
+    return name;
+}
+
 std::string PartialFileName(const std::string& outputName) {
     std::string stem = outputName;
     std::string extension = ".mov";
@@ -108,32 +121,50 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& o
                     const std::string& extension) {
     BatchPlan plan;
     const std::vector<std::string> files = FindBatchInputs(inputs, outputDir, plan.problems);
+    const platform::FileFacts& facts = platform::CurrentFileFacts();
 
     std::set<fs::path> seen;  // by canonical path: the same file reached twice
-    // Output names by lowered spelling: a camera card, and many disks a card
-    // is copied to, do not tell letter case apart.
-    std::map<std::string, std::string> claimedBy;
+    std::vector<std::string> taken;
     for (const fs::path file : files) {
         std::error_code error;
         const fs::path canonical = fs::weakly_canonical(file, error);
-        if (!seen.insert(error ? file : canonical).second) continue;
-
+        if (seen.insert(error ? file : canonical).second) taken.push_back(file.string());
+    }
+    // Whether `output` is one of the inputs (the movie itself included).
+    const auto isInput = [&taken, &facts](const std::string& output) {
+        std::error_code missing;
+        if (!fs::exists(fs::symlink_status(output, missing))) return false;
+        return std::any_of(taken.begin(), taken.end(),
+                           [&](const std::string& input) { return facts.SameFile(input, output); });
+    };
+    // Output names by lowered spelling: a camera card, and many disks a card
+    // is copied to, do not tell letter case apart.
+    std::map<std::string, std::string> claimedBy;
+    for (const std::string& file : taken) {
         BatchItem item;
-        item.input = file.string();
-        item.name = file.filename().string();
-        const std::string outputName = OutputFileName(item.name, extension);
+        item.input = file;
+        item.name = fs::path(file).filename().string();
+        std::string outputName = OutputFileName(item.name, extension);
+        // A movie that would be its own output (a .mov into its own folder,
+        // an .MP4 as .mp4 on a card) gets a name of its own beside it, one
+        // that is neither an input nor another movie's output.
+        if (facts.SameFile(file, (fs::path(outputDir) / outputName).string())) {
+            outputName = OutputNameBesideItself(item.name, extension, [&](const std::string& name) {
+                return claimedBy.count(Lowered(name)) > 0 ||
+                       isInput((fs::path(outputDir) / name).string());
+            });
+        }
         item.output = (fs::path(outputDir) / outputName).string();
         item.partial = (fs::path(outputDir) / PartialFileName(outputName)).string();
         item.partialFound = platform::IdentityOfPath(item.partial);
+        std::error_code error;
         const auto size = fs::file_size(file, error);
         item.inputSize = error ? 0 : static_cast<uint64_t>(size);
-        std::error_code same;
-        item.outputIsInput = fs::equivalent(file, item.output, same);
-
-        // A movie that is its own output (converting a folder into itself a
-        // second time finds the first run's outputs) is skipped, never
-        // written: it claims no name.
-        const auto [at, fresh] = item.outputIsInput
+        // Another input under the output's name (converting a folder into
+        // itself a second time finds the first run's outputs) is never
+        // written; it claims no name.
+        item.outputIsAnotherInput = isInput(item.output);
+        const auto [at, fresh] = item.outputIsAnotherInput
                                      ? std::make_pair(claimedBy.end(), true)
                                      : claimedBy.emplace(Lowered(outputName), item.input);
         if (!fresh) {
@@ -142,14 +173,6 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& o
             continue;
         }
         plan.items.push_back(std::move(item));
-    }
-    for (const BatchItem& self : plan.items) {
-        if (!self.outputIsInput) continue;
-        for (BatchItem& other : plan.items) {
-            if (&other != &self && Lowered(other.output) == Lowered(self.output)) {
-                other.outputIsAnotherInput = true;
-            }
-        }
     }
     return plan;
 }

@@ -4,6 +4,7 @@
 // must not start at all (a missing input, two inputs for one output name).
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ struct BatchItem {
     std::string partial;  // the hidden name it is converted to: DIR/.A.spatialmux-partial.mov
     uint64_t inputSize = 0;
     // Set when the output would be the input file itself: never converted.
+    // (A plan never sets it: such a movie's output is named NAME-360.EXT.)
     bool outputIsInput = false;
     // Set when the output is another input of the batch (a folder converted
     // into itself finds the earlier outputs): it is never replaced, not even
@@ -42,7 +44,11 @@ struct BatchPlan {
 // .mp4 and .mov file beneath it (any letter case) in name order, leaving out
 // hidden files and folders and the output folder itself (the outputs of an
 // earlier run are not inputs). A file reached twice is taken once.
-// The outputs are named with `extension` (".mov" or ".mp4").
+// The outputs are named with `extension` (".mov" or ".mp4"). Where that name
+// would be the movie itself (A.mov into its own folder; R0010001.MP4 as
+// .mp4 on a card that does not tell case apart, platform::FileFacts::
+// SameFile), the output is OutputNameBesideItself's first name that is no
+// input of the batch and no other movie's output.
 BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputDir,
                     const std::string& extension = ".mov");
 
@@ -61,6 +67,12 @@ bool IsMovieFileName(const std::string& name);
 // "A.MP4" -> "A.mov", "clip.v2.mp4" -> "clip.v2.mov", "notes" -> "notes.mov";
 // with ".mp4": "A.MOV" -> "A.mp4".
 std::string OutputFileName(const std::string& inputName, const std::string& extension = ".mov");
+
+// The names offered for the output of a movie whose plain output name is
+// the movie itself: "A.mov" -> "A-360.mov", then "A-360-2.mov", "A-360-3.mov",
+// ...: the first one that `taken` does not refuse.
+std::string OutputNameBesideItself(const std::string& inputName, const std::string& extension,
+                                   const std::function<bool(const std::string& name)>& taken);
 
 // The hidden name an output is converted to before it is renamed into place:
 // "A.mov" -> ".A.spatialmux-partial.mov", "A.mp4" -> ".A.spatialmux-partial.mp4"

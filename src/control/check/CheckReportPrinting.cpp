@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "control/ambisonics/AnyFoaMovie.h"
 #include "control/movieinfo/ChannelLayoutText.h"
 
 namespace spatialmux {
@@ -235,6 +236,11 @@ std::string CheckReportJson(const CheckReport& report) {
     if (!report.notCamera.empty()) object["notCameraMovie"] = report.notCamera;
     if (report.cutShortAt > 0) object["cutShortAt"] = report.cutShortAt;
     if (!report.damaged.empty()) object["damaged"] = report.damaged;
+    // Whether a conversion can take it, with the right answers to what it
+    // does not say; a camera movie says so above.
+    const auto refusal = RefusedWhateverTheAnswers(report);
+    object["convertible"] = !refusal.has_value();
+    if (refusal) object["reason"] = *refusal;
     object["ready"] = report.ready;
     object["reasons"] = report.notReady;
     object["spatial"] = report.spatial;

@@ -255,14 +255,14 @@ void DescribeForPlayers(CheckReport& report) {
     const std::string paths =
         ShellWord(report.path) + " " + ShellWord(SuggestedOutput(report.path));
     if (report.kind == CheckReport::Kind::CameraMovie) {
-        report.spatial = "camera movie";
+        report.spatial = kSpatialCamera;
         if (report.convertible) report.commands.push_back({"", "spatialmux " + paths});
         return;
     }
     // A camera movie damaged before the walk reached the camera's boxes: a
     // conversion takes it as the camera's, and refuses it.
     if (CarriesCameraMarks(report.path)) {
-        report.spatial = "camera movie";
+        report.spatial = kSpatialCamera;
         return;
     }
     std::vector<const StreamProbe*> audio;

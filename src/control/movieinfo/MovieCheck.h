@@ -34,6 +34,8 @@ struct CameraFacts {
 // "spatial" of --check --json, which the queue window reads).
 inline constexpr const char* kSpatialDeclared = "first-order ambisonics, declared";
 inline constexpr const char* kSpatialUndeclared = "four undeclared channels";
+// The "spatial" of a camera movie (or of a file with the camera's marks).
+inline constexpr const char* kSpatialCamera = "camera movie";
 
 struct CheckReport {
     enum class Kind {

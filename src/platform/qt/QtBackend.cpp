@@ -25,7 +25,9 @@ void WakeGuiThread() {
 
 }  // namespace
 
-QtBackend::QtBackend() : mainThreadContext(std::make_unique<QObject>()) {}
+QtBackend::QtBackend()
+    : mainThreadContext(std::make_unique<QObject>()),
+      terminationContext(std::make_unique<QObject>()) {}
 
 QtBackend::~QtBackend() {
     if (QCoreApplication::instance() != nullptr && IsMainThread()) WaitForDetachedThreads();
@@ -135,7 +137,11 @@ void QtBackend::RequestTermination() {
     // exit() rather than quit(): quitting would first offer every window a
     // close, and closing the progress window means Cancel.
     QMetaObject::invokeMethod(
-        mainThreadContext.get(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        terminationContext.get(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+void QtBackend::DropPendingTermination() {
+    QCoreApplication::removePostedEvents(terminationContext.get(), QEvent::MetaCall);
 }
 
 bool QtBackend::IsMainThread() const {

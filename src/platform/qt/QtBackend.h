@@ -32,6 +32,11 @@ public:
     // Ends the application's event loop from the GUI thread (queued there,
     // so that it may be called from any thread).
     void RequestTermination() override;
+    // On the GUI thread, once the event loop has ended: the requests to end
+    // it that are still queued are dropped. (Several parts may ask, a
+    // cancelled job and its window both do; one left queued would end the
+    // next modal dialog, the closing notice, as soon as it opened.)
+    void DropPendingTermination();
     bool IsMainThread() const override;
 
     // On the GUI thread: returns when every thread started by DetachThread
@@ -58,6 +63,8 @@ private:
     // Receiver of the work queued for the GUI thread: work still queued when
     // the back end goes away is dropped with it.
     std::unique_ptr<QObject> mainThreadContext;
+    // Receiver of the requests to end the event loop.
+    std::unique_ptr<QObject> terminationContext;
     std::mutex threadsMutex;
     std::list<std::shared_ptr<TrackedThread>> threads;
 };

@@ -9,6 +9,7 @@
 
 #include "control/batch/ChildConversion.h"
 #include "control/job/HumanSize.h"
+#include "control/job/JobPreflight.h"
 #include "platform/PathParts.h"
 #include "shell/queue/QueueText.h"
 
@@ -258,8 +259,12 @@ int ConversionQueue::PlanRun(const OutputChoice& choice) {
                                    ? QueueText("skip.clash",
                                                {{"{file}", platform::FileNameOf(row->plan.output)}})
                                    : QueueText("skip.missing");
-            } else if (const ChildSkip skip = SkipBeforeStart(*item, false);
-                       skip != ChildSkip::None) {
+            } else if (ChildSkip skip = SkipBeforeStart(*item, false); skip != ChildSkip::None) {
+                // Footage under the output's name is never replaced: its row
+                // says so at once, and offers no Replace.
+                if (skip == ChildSkip::OutputExists && IsCameraMovie(item->output)) {
+                    skip = ChildSkip::OutputIsFootage;
+                }
                 row->plan = *item;
                 row->state = RowState::Skipped;
                 row->message = SkipText(skip, *item);

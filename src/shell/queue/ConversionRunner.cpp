@@ -12,7 +12,9 @@
 #include "control/ProgressProtocol.h"
 #include "control/batch/ChildConversion.h"
 #include "control/binaural/BinauralCommand.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "platform/ExclusiveFile.h"
+#include "shell/ReasonText.h"
 #include "shell/queue/ProgramRun.h"
 #include "shell/queue/ProgressLine.h"
 #include "shell/queue/QueueText.h"
@@ -45,6 +47,10 @@ CheckVerdict VerdictOfCheck(const std::string& jsonLine) {
         QJsonDocument::fromJson(QByteArray::fromStdString(jsonLine)).object();
     const std::string kind = report.value(QLatin1String("kind")).toString().toStdString();
     const std::string spatial = report.value(QLatin1String("spatial")).toString().toStdString();
+    const std::string reason = report.value(QLatin1String("reason")).toString().toStdString();
+    // Said of every movie: whether a conversion can take it with the right
+    // answers, and why not.
+    const QJsonValue convertible = report.value(QLatin1String("convertible"));
     CheckVerdict verdict;
     const QJsonValue seconds =
         report.value(QLatin1String("video")).toObject().value(QLatin1String("duration"));
@@ -53,21 +59,23 @@ CheckVerdict VerdictOfCheck(const std::string& jsonLine) {
     const qint64 cutShortAt = report.value(QLatin1String("cutShortAt")).toInteger(0);
     if (cutShortAt > 0) {
         verdict.whyNot = QueueText("skip.cutshort", {{"{byte}", std::to_string(cutShortAt)}});
-    } else if (kind == "camera movie" && report.value(QLatin1String("convertible")).toBool()) {
+    } else if (kind == "camera movie" && convertible.toBool()) {
         verdict.convertible = true;
     } else if (kind == "camera movie") {
-        const std::string reason = report.value(QLatin1String("reason")).toString().toStdString();
-        verdict.whyNot = QueueText("skip.notconvertible", {{"{reason}", reason}});
+        verdict.whyNot = QueueText("skip.notconvertible", {{"{reason}", LocalizedReason(reason)}});
     } else if (kind == "movie" && report.value(QLatin1String("ready")).toBool()) {
         verdict.alreadyReady = true;
-    } else if (kind == "movie" && (spatial == "first-order ambisonics, declared" ||
-                                   spatial == "four undeclared channels")) {
-        // The conversion makes it ready (or says why not), once the user
-        // has said what the movie leaves unsaid: what its four channels
-        // are, and that a video without 360 metadata (neither V1 nor V2)
-        // is equirectangular 360.
+    } else if (kind == "movie" && convertible.isBool() && !convertible.toBool()) {
+        // No answer makes it convertible (two audio tracks, six channels,
+        // ...): refused now, with the check's reason, and nothing asked.
+        verdict.whyNot = LocalizedReason(reason);
+    } else if (kind == "movie" && (spatial == kSpatialDeclared || spatial == kSpatialUndeclared)) {
+        // The conversion makes it ready, once the user has said what the
+        // movie leaves unsaid: what its four channels are, and that a
+        // video without 360 metadata (neither V1 nor V2) is equirectangular
+        // 360.
         verdict.convertible = true;
-        verdict.needs.channels = spatial == "four undeclared channels";
+        verdict.needs.channels = spatial == kSpatialUndeclared;
         const QJsonValue v1 = report.value(QLatin1String("sphericalV1"));
         const QJsonValue v2 = report.value(QLatin1String("sphericalV2"));
         verdict.needs.projection =
