@@ -201,8 +201,8 @@ std::optional<std::string> RefusedWhateverTheAnswers(const CheckReport& report) 
     // The answers that let the most through: any reading of undeclared
     // channels, and an equirectangular 360 video where the video says none.
     SpatialChoice answers;
-    if (report.spatial == kSpatialUndeclared) answers.ambisonics = "ambix";
-    answers.projection = "equirectangular";
+    if (report.spatial == kSpatialUndeclared) answers.ambisonics = AmbisonicsChoice::AmbiX;
+    answers.projection = ProjectionChoice::Equirectangular;
     const auto plan = PlanFoaConversion(report, answers);
     if (const auto* refusal = std::get_if<std::string>(&plan)) return *refusal;
     return std::nullopt;
