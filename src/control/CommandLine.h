@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "control/job/SpatialChoice.h"
+
 namespace spatialmux {
 
 struct CommandLineRequest {
@@ -40,9 +42,8 @@ struct CommandLineRequest {
     std::string audioBitRate;
     std::string format;
     // --ambisonics ambix|fuma and --projection equirectangular: what a movie
-    // that is not the camera's does not say itself ("" when not given).
-    std::string ambisonics;
-    std::string projection;
+    // that is not the camera's does not say itself (FromMovie when not given).
+    SpatialChoice spatial;
     // Hidden, for the conversions a batch runs as child processes: report
     // the progress as "percent" lines on this descriptor, -1 for none.
     int progressFd = -1;

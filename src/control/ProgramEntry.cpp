@@ -18,7 +18,6 @@
 #include "control/job/EngineChoice.h"
 #include "control/job/HumanSize.h"
 #include "control/job/OutputFormat.h"
-#include "control/job/SpatialChoice.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "platform/ExecutablePath.h"
 #include "platform/FileFacts.h"
@@ -52,9 +51,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     job.options.audio = request.audio;
     job.options.audioBitRate = request.audioBitRate;
     job.options.acceptShortAudio = request.acceptShortAudio;
-    job.options.spatial = {
-        AmbisonicsNamed(request.ambisonics).value_or(AmbisonicsChoice::FromMovie),
-        ProjectionNamed(request.projection).value_or(ProjectionChoice::FromMovie)};
+    job.options.spatial = request.spatial;
     if (output == "YES") {
         controller.myAlert(platform::LocalizedString("alert1"));
         if (machine) machine->End(protocol::kRefused, output, std::nullopt, machine->LastAlert());
@@ -156,10 +153,10 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             return Convert(request.paths[0], request.paths[1], request.progressFd, request);
         case Mode::Batch:
             ForceRemux(request.remux);
-            return RunBatch(BatchRequest{request.paths, request.outputDir, request.jobs,
-                                         request.overwrite, request.audio, request.audioBitRate,
-                                         request.format, request.ambisonics, request.projection},
-                            argc > 0 ? argv[0] : nullptr);
+            return RunBatch(
+                BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite,
+                             request.audio, request.audioBitRate, request.format, request.spatial},
+                argc > 0 ? argv[0] : nullptr);
     }
     return 2;
 }

@@ -155,8 +155,7 @@ bool AppDelegate::DescribeInput(const std::string& input, const CheckReport& che
     SpatialChoice choice;
     if (check.spatial == kSpatialUndeclared) {
         asking = true;
-        choice.ambisonics =
-            AmbisonicsNamed(saveDialog.AskChannels()).value_or(AmbisonicsChoice::FromMovie);
+        choice.ambisonics = saveDialog.AskChannels();
         asking = false;
         if (choice.ambisonics == AmbisonicsChoice::FromMovie) return cancelled();
     }

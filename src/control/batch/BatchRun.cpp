@@ -9,15 +9,15 @@
 #include <optional>
 #include <system_error>
 
+#include "control/ambisonics/AnyFoaMovie.h"
 #include "control/batch/BatchPlan.h"
 #include "control/batch/BatchProgress.h"
 #include "control/batch/ChildConversion.h"
-#include "control/ambisonics/AnyFoaMovie.h"
-#include "control/movieinfo/MovieCheck.h"
 #include "control/job/EngineChoice.h"
 #include "control/job/HumanSize.h"
 #include "control/job/OutputFormat.h"
 #include "control/job/SpaceNeeded.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "movie/MediaProbe.h"
 #include "platform/ChildProcess.h"
 #include "platform/ExclusiveFile.h"
@@ -216,8 +216,7 @@ Turn BatchRunner::StartOrSkip(std::size_t index) {
                                         request.audio,
                                         request.audioBitRate,
                                         RemuxForced(),
-                                        request.ambisonics,
-                                        request.projection});
+                                        request.spatial});
     std::string why;
     auto child = platform::SpawnChild(program, arguments, &why);
     if (!child) {

@@ -301,6 +301,18 @@ void DescribeForPlayers(CheckReport& report) {
 
 }  // namespace
 
+const char* KindName(CheckReport::Kind kind) {
+    switch (kind) {
+        case CheckReport::Kind::CameraMovie:
+            return kKindCameraMovie;
+        case CheckReport::Kind::OtherMovie:
+            return kKindOtherMovie;
+        case CheckReport::Kind::NotAMovie:
+            break;
+    }
+    return "not a movie";
+}
+
 std::optional<AcnChannels> DeclaredAmbisonicChannels(const CheckReport& report,
                                                      std::string* problem) {
     const TrackMetadata* audio = FirstTrack(report.metadata, "soun");
