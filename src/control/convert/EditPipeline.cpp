@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "audio/ByteUtil.h"
-#include "control/ambisonics/GainChoice.h"
 #include "control/convert/BlockAlignedWriter.h"
 #include "control/convert/EditWrites.h"
 #include "control/convert/FinishedOutputCheck.h"
@@ -21,6 +20,7 @@
 #include "control/job/OutputCommit.h"
 #include "control/job/SphericalVideoFromV1.h"
 #include "movie/AudioFrame.h"
+#include "movie/GainChoice.h"
 #include "movie/MovieReader.h"
 #include "output/EditPlan.h"
 #include "output/EditedMoov.h"

@@ -10,11 +10,11 @@
 #include <fstream>
 #include <utility>
 
-#include "control/ambisonics/GainChoice.h"
 #include "control/movieinfo/ChannelLayoutText.h"
 #include "iso/BoxHeader.h"
 #include "movie/AudioFrame.h"
 #include "movie/CameraMarks.h"
+#include "movie/GainChoice.h"
 #include "movie/MovieReader.h"
 
 namespace spatialmux {
