@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "control/job/SpatialChoice.h"
+
 namespace spatialmux {
 
 struct CommandLineRequest {
@@ -40,14 +42,13 @@ struct CommandLineRequest {
     std::string audioBitRate;
     std::string format;
     // --ambisonics ambix|fuma and --projection equirectangular: what a movie
-    // that is not the camera's does not say itself ("" when not given).
-    std::string ambisonics;
-    std::string projection;
+    // that is not the camera's does not say itself (FromMovie when not given).
+    SpatialChoice spatial;
     // Hidden, for the conversions a batch runs as child processes: report
     // the progress as "percent" lines on this descriptor, -1 for none.
     int progressFd = -1;
     // --progress=machine: the progress as lines for another program on
-    // standard error (control/ProgressProtocol.h) instead of a bar.
+    // standard error (control/job/ProgressProtocol.h) instead of a bar.
     bool machineProgress = false;
     // --soundmap FILE: the movie (also in `paths`), the map's file (-o; empty:
     // beside the movie), the number of moments or the moments themselves.

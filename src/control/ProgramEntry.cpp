@@ -10,15 +10,15 @@
 #include "control/CommandLine.h"
 #include "control/ConsoleProgress.h"
 #include "control/MachineProgress.h"
-#include "control/ProgressProtocol.h"
 #include "control/ProgressReportPipe.h"
 #include "control/batch/BatchRun.h"
 #include "control/check/CheckCommand.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/EngineChoice.h"
+#include "control/job/FailureCause.h"
 #include "control/job/HumanSize.h"
 #include "control/job/OutputFormat.h"
-#include "control/job/SpatialChoice.h"
+#include "control/job/ProgressProtocol.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "platform/ExecutablePath.h"
 #include "platform/FileFacts.h"
@@ -43,6 +43,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     const auto format = ChooseOutputFormat(output, request.audio, request.audioBitRate);
     if (const auto* refusal = std::get_if<std::string>(&format)) {
         std::fprintf(stderr, "spatialmux: %s\n", platform::ControlsEscaped(*refusal).c_str());
+        KeepFailureCause(*refusal);
         if (machine) machine->End(protocol::kRefused, output, std::nullopt, *refusal);
         return 2;
     }
@@ -52,9 +53,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     job.options.audio = request.audio;
     job.options.audioBitRate = request.audioBitRate;
     job.options.acceptShortAudio = request.acceptShortAudio;
-    job.options.spatial = {
-        AmbisonicsNamed(request.ambisonics).value_or(AmbisonicsChoice::FromMovie),
-        ProjectionNamed(request.projection).value_or(ProjectionChoice::FromMovie)};
+    job.options.spatial = request.spatial;
     if (output == "YES") {
         controller.myAlert(platform::LocalizedString("alert1"));
         if (machine) machine->End(protocol::kRefused, output, std::nullopt, machine->LastAlert());
@@ -156,10 +155,10 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             return Convert(request.paths[0], request.paths[1], request.progressFd, request);
         case Mode::Batch:
             ForceRemux(request.remux);
-            return RunBatch(BatchRequest{request.paths, request.outputDir, request.jobs,
-                                         request.overwrite, request.audio, request.audioBitRate,
-                                         request.format, request.ambisonics, request.projection},
-                            argc > 0 ? argv[0] : nullptr);
+            return RunBatch(
+                BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite,
+                             request.audio, request.audioBitRate, request.format, request.spatial},
+                argc > 0 ? argv[0] : nullptr);
     }
     return 2;
 }

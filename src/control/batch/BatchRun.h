@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "control/job/SpatialChoice.h"
+
 namespace spatialmux {
 
 struct BatchRequest {
@@ -24,10 +26,9 @@ struct BatchRequest {
     std::string audio;
     std::string audioBitRate;
     std::string format;
-    // Handed to every child conversion as --ambisonics and --projection (""
-    // not given): what the movies that are not the camera's do not say.
-    std::string ambisonics;
-    std::string projection;
+    // Handed to every child conversion as --ambisonics and --projection:
+    // what the movies that are not the camera's do not say.
+    SpatialChoice spatial;
 };
 
 // The outputs' extension for the request: ".mov" or ".mp4".

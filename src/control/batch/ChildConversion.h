@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "control/batch/BatchPlan.h"
+#include "control/job/SpatialChoice.h"
 
 namespace spatialmux {
 
@@ -29,8 +30,7 @@ struct ChildConversionOptions {
     std::string audio;         // --audio, "" for the container's default
     std::string audioBitRate;  // --audio-bitrate, ""
     bool remux = false;        // --remux
-    std::string ambisonics;    // --ambisonics, ""
-    std::string projection;    // --projection, ""
+    SpatialChoice spatial;     // --ambisonics, --projection
 };
 
 // The arguments after the program's name: the child converts the input

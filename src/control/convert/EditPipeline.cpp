@@ -12,15 +12,16 @@
 #include <vector>
 
 #include "audio/ByteUtil.h"
-#include "control/ambisonics/GainChoice.h"
 #include "control/convert/BlockAlignedWriter.h"
 #include "control/convert/EditWrites.h"
 #include "control/convert/FinishedOutputCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/FailureCause.h"
 #include "control/job/InertTestPausePoints.h"
 #include "control/job/OutputCommit.h"
 #include "control/job/SphericalVideoFromV1.h"
 #include "movie/AudioFrame.h"
+#include "movie/GainChoice.h"
 #include "movie/MovieReader.h"
 #include "output/EditPlan.h"
 #include "output/EditedMoov.h"
@@ -64,8 +65,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const JobPlan& job, OutputCommit& commit,
     const std::string& input = job.input;
     const std::string alert5 = platform::LocalizedString("alert5");
     auto fail = [this, &alert5](const std::string& reason) {
-        std::printf("error!! %s\n", reason.c_str());
-        std::fflush(stdout);
+        SayFailure(reason);
         myAlert(alert5);
         return -1;
     };

@@ -12,8 +12,8 @@
 #include "control/CommandLine.h"
 #include "control/ConsoleProgress.h"
 #include "control/MachineProgress.h"
-#include "control/ProgressProtocol.h"
 #include "control/binaural/BinauralCommand.h"
+#include "control/job/ProgressProtocol.h"
 #include "platform/FileFacts.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StopSignalFlag.h"
@@ -90,7 +90,8 @@ int main(int argc, char** argv) {
         }
         std::fputs(
             "spatialmux-render runs the headphone render of spatialmux:\n"
-            "  spatialmux [--progress=machine] --binaural INPUT OUTPUT [--look AZ[:EL]] [--hrtf FILE.sofa]\n",
+            "  spatialmux [--progress=machine] --binaural INPUT OUTPUT [--look AZ[:EL]] [--hrtf "
+            "FILE.sofa]\n",
             stderr);
         return 2;
     }

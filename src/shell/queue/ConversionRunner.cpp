@@ -9,14 +9,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "control/ProgressProtocol.h"
 #include "control/batch/ChildConversion.h"
 #include "control/binaural/BinauralCommand.h"
+#include "control/job/ProgressEvents.h"
+#include "control/job/ProgressProtocol.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "platform/ExclusiveFile.h"
 #include "shell/ReasonText.h"
 #include "shell/queue/ProgramRun.h"
-#include "shell/queue/ProgressLine.h"
 #include "shell/queue/QueueText.h"
 
 namespace spatialmux {
@@ -59,17 +59,17 @@ CheckVerdict VerdictOfCheck(const std::string& jsonLine) {
     const qint64 cutShortAt = report.value(QLatin1String("cutShortAt")).toInteger(0);
     if (cutShortAt > 0) {
         verdict.whyNot = QueueText("skip.cutshort", {{"{byte}", std::to_string(cutShortAt)}});
-    } else if (kind == "camera movie" && convertible.toBool()) {
+    } else if (kind == kKindCameraMovie && convertible.toBool()) {
         verdict.convertible = true;
-    } else if (kind == "camera movie") {
+    } else if (kind == kKindCameraMovie) {
         verdict.whyNot = QueueText("skip.notconvertible", {{"{reason}", LocalizedReason(reason)}});
-    } else if (kind == "movie" && report.value(QLatin1String("ready")).toBool()) {
+    } else if (kind == kKindOtherMovie && report.value(QLatin1String("ready")).toBool()) {
         verdict.alreadyReady = true;
-    } else if (kind == "movie" && convertible.isBool() && !convertible.toBool()) {
+    } else if (kind == kKindOtherMovie && convertible.isBool() && !convertible.toBool()) {
         // No answer makes it convertible (two audio tracks, six channels,
         // ...): refused now, with the check's reason, and nothing asked.
         verdict.whyNot = LocalizedReason(reason);
-    } else if (kind == "movie" && (spatial == kSpatialDeclared || spatial == kSpatialUndeclared)) {
+    } else if (kind == kKindOtherMovie && (spatial == kSpatialDeclared || spatial == kSpatialUndeclared)) {
         // The conversion makes it ready, once the user has said what the
         // movie leaves unsaid: what its four channels are, and that a
         // video without 360 metadata (neither V1 nor V2) is equirectangular
@@ -81,7 +81,7 @@ CheckVerdict VerdictOfCheck(const std::string& jsonLine) {
         verdict.needs.projection =
             v1.isNull() && v2.isObject() && !v2.toObject().value(QLatin1String("sv3d")).toBool();
     } else {
-        verdict.whyNot = QueueText(kind == "movie" ? "skip.notcamera" : "skip.notmovie");
+        verdict.whyNot = QueueText(kind == kKindOtherMovie ? "skip.notcamera" : "skip.notmovie");
     }
     return verdict;
 }
