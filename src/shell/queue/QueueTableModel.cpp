@@ -65,7 +65,7 @@ QVariant QueueTableModel::data(const QModelIndex& index, int role) const {
         case Duration:
             return row.duration ? Text(HumanDuration(*row.duration)) : QString();
         case Size:
-            return row.size > 0 ? Text(HumanSize(row.size)) : QString();
+            return row.size > 0 ? Text(SizeText(row.size)) : QString();
         case State:
             return Text(ConversionQueue::StateText(row));
         default:

@@ -252,7 +252,11 @@ void QueueWindow::BuildLayout() {
     cancelAllButton.setText(Text("gui.cancelall"));
     cancelAllButton.setAutoDefault(false);
     convertButton.setText(Text("gui.convert"));
-    convertButton.setDefault(true);
+    // Not drawn as a dialog's default button (Enter presses it all the
+    // same, keyPressEvent): that frame looks like the keyboard's focus in
+    // many styles, which then could not be seen on it. Bold says it is the
+    // main one.
+    convertButton.setAutoDefault(false);
     QFont bold = convertButton.font();
     bold.setBold(true);
     convertButton.setFont(bold);
@@ -343,6 +347,9 @@ void QueueWindow::AddPaths(const std::vector<std::string>& paths) {
     const std::vector<int> added = queue.Add(paths, &problems);
     runner.Check(added);
     UpdateControls();
+    // The list, shown now in place of the hint, takes the keyboard unless
+    // a control has it.
+    if (focusWidget() == nullptr || !focusWidget()->isVisible()) list.setFocus();
     if (!problems.empty()) {
         status.SetFullText(Text("gui.unreadable", {{"{problem}", problems.front()}}));
     }
