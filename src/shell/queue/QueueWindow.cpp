@@ -83,19 +83,17 @@ QueueWindow::QueueWindow(std::string programPath, QSettings& settingsStore, Queu
     runner.OnRunEnded([this] { RunEnded(); });
     runner.OnListenEnded(
         [this](int id, const ConversionRunner::ListenEnd& end) { ListenEnded(id, end); });
-    connect(&model, &QAbstractItemModel::dataChanged, this, [this] {
-        UpdateControls();
-        // A row removed while it ran goes once it has stopped (not inside
-        // the model's own signal).
-        if (!removeWhenStopped.empty()) {
-            QMetaObject::invokeMethod(
-                this, [this] { RemoveStopped(); }, Qt::QueuedConnection);
-        }
-    });
     connect(&model, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex& first, const QModelIndex& last) {
                 for (int row = first.row(); row <= last.row(); ++row) RefreshRowButtons(row);
                 fitColumnsTimer.start();
+                UpdateControls();
+                // A row removed while it ran goes once it has stopped (not
+                // inside the model's own signal).
+                if (!removeWhenStopped.empty()) {
+                    QMetaObject::invokeMethod(
+                        this, [this] { RemoveStopped(); }, Qt::QueuedConnection);
+                }
             });
     connect(&model, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) {
@@ -626,7 +624,7 @@ void QueueWindow::RefreshRowButtons(int index) {
         old->hide();
         old->deleteLater();
     }
-    const QString movie = QFile::decodeName(platform::ControlsEscaped(row->name).c_str());
+    const std::string movie = platform::ControlsEscaped(row->name);
     QPushButton* first = nullptr;
     for (std::size_t i = 0; i < shown.size(); ++i) {
         auto* button = new QPushButton(shown[i].label, cellWidget);
@@ -637,7 +635,7 @@ void QueueWindow::RefreshRowButtons(int index) {
         button->setAutoDefault(true);
         button->setAccessibleName(
             Text("gui.action.named",
-                 {{"{action}", QueueText(shown[i].action->key)}, {"{name}", movie.toStdString()}}));
+                 {{"{action}", QueueText(shown[i].action->key)}, {"{name}", movie}}));
         const RowAction* action = shown[i].action;
         connect(button, &QPushButton::clicked, this, [this, id, action] {
             // Pressed on a button that goes away with it: act once the
