@@ -39,6 +39,8 @@ tests=(
   clang libclang-rt-14-dev                       # the fuzz targets that tools/test.sh runs
   util-linux                                     # unshare: the read-only volume of the fault tests
   xfsprogs e2fsprogs                             # the edit engine's reflink test (mkfs.xfs, filefrag)
+  dosfstools exfatprogs exfat-fuse               # a card image, FAT32 or (where the kernel has no FAT)
+                                                 # exFAT through FUSE: the queue window's card test
   parallel                                       # the many-machines recipe (docs/many-machines.md)
   shellcheck                                     # the scripts' lint test
   locales                                        # localedef: the render's test under a decimal-comma locale

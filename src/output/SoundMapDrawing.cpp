@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "output/BitmapFont.h"
 
@@ -149,8 +151,36 @@ RgbImage DrawSoundMapTile(RgbImage picture, const EnergyMap& map, const HeatScal
 
     RgbImage tile(picture.width, picture.height + kLabelStripHeight, kBackground);
     std::copy(picture.pixels.begin(), picture.pixels.end(), tile.pixels.begin());
-    DrawText(tile, 4, picture.height + (kLabelStripHeight - 2 * kGlyphHeight) / 2, label,
-             kLabelColour, 2);
+    // The label large where it fits; on a small video small, and in two
+    // lines where one small line would be cut: "TIME  LEVEL" above the
+    // direction ("TIME  az A el E  LEVEL").
+    const int room = picture.width - 8;
+    if (TextWidth(label, 2) <= room) {
+        DrawText(tile, 4, picture.height + (kLabelStripHeight - 2 * kGlyphHeight) / 2, label,
+                 kLabelColour, 2);
+    } else if (TextWidth(label, 1) <= room || label.find("  ") == std::string::npos) {
+        DrawText(tile, 4, picture.height + (kLabelStripHeight - kGlyphHeight) / 2, label,
+                 kLabelColour, 1);
+    } else {
+        std::vector<std::string> parts;
+        for (std::size_t from = 0; from < label.size();) {
+            const std::size_t gap = label.find("  ", from);
+            parts.push_back(label.substr(from, gap - from));
+            from = gap == std::string::npos ? label.size() : label.find_first_not_of(' ', gap);
+        }
+        // The longest part (the direction) has the second line to itself.
+        const auto longest = std::max_element(
+            parts.begin() + 1, parts.end(),
+            [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+        std::string first;
+        for (auto part = parts.begin(); part != parts.end(); ++part) {
+            if (part != longest) first += (first.empty() ? "" : "  ") + *part;
+        }
+        const std::string& second = *longest;
+        const int top = picture.height + (kLabelStripHeight - 2 * kGlyphHeight - 2) / 2;
+        DrawText(tile, 4, top, first, kLabelColour, 1);
+        DrawText(tile, 4, top + kGlyphHeight + 2, second, kLabelColour, 1);
+    }
     return tile;
 }
 

@@ -76,6 +76,7 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
     if (files.empty()) return;
     const std::string input = files.front();
 
+    saveDialog.ForMovie(input);
     platform::Notification hide;
     hide.name = platform::kForOrderOutNotification;
     platform::NotificationCenter::Default().PostOnMainThread(std::move(hide));

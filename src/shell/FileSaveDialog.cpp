@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "platform/LocalizedStrings.h"
+#include "shell/OutputNaming.h"
 
 namespace spatialmux {
 
@@ -16,10 +17,17 @@ QString Text(const char* key) {
     return QString::fromUtf8(platform::LocalizedString(key));
 }
 
+// "NAME – spatialmux": the title of a window about the movie `path`.
+QString TitleFor(const std::string& path, const char* key) {
+    if (path.empty()) return Text(key);
+    return QFile::decodeName(platform::ControlsEscaped(LastPathComponent(path)).c_str()) +
+           QStringLiteral(" – ") + Text(key);
+}
+
 // A question with its own buttons; Escape and closing it are Cancel.
 struct Question {
-    explicit Question(const char* textKey) {
-        box.setWindowTitle(Text("progress.title"));
+    Question(const char* textKey, const std::string& movie) {
+        box.setWindowTitle(TitleFor(movie, "progress.title"));
         box.setIcon(QMessageBox::Question);
         box.setTextFormat(Qt::PlainText);
         box.setText(Text(textKey));
@@ -35,7 +43,7 @@ struct Question {
 }  // namespace
 
 AmbisonicsChoice FileSaveDialog::AskChannels() {
-    Question question("droplet.ask.channels");
+    Question question("droplet.ask.channels", movie);
     QPushButton* ambix = question.box.addButton(Text("action.ambix"), QMessageBox::AcceptRole);
     QPushButton* fuma = question.box.addButton(Text("action.fuma"), QMessageBox::AcceptRole);
     // Enter takes neither reading: the channels are never guessed.
@@ -47,7 +55,7 @@ AmbisonicsChoice FileSaveDialog::AskChannels() {
 }
 
 bool FileSaveDialog::AskEquirectangular() {
-    Question question("droplet.ask.projection");
+    Question question("droplet.ask.projection", movie);
     QPushButton* yes = question.box.addButton(Text("droplet.yes"), QMessageBox::AcceptRole);
     question.Cancel();
     question.box.setDefaultButton(yes);
@@ -58,7 +66,7 @@ bool FileSaveDialog::AskEquirectangular() {
 std::optional<std::string> FileSaveDialog::Run(const std::string& folder,
                                                const std::string& proposedName) {
     QFileDialog dialog;
-    dialog.setWindowTitle(QString::fromUtf8(platform::LocalizedString("save.title")));
+    dialog.setWindowTitle(TitleFor(movie, "save.title"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     // Qt's own dialog everywhere, so that the suffix completion and the

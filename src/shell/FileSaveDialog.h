@@ -13,12 +13,14 @@ public:
     std::optional<std::string> Run(const std::string& folder,
                                    const std::string& proposedName) override;
     std::string ChosenAudio() const override { return audio; }
+    void ForMovie(const std::string& path) override { movie = path; }
     // Message boxes: AmbiX, FuMa or Cancel; Yes or Cancel.
     AmbisonicsChoice AskChannels() override;
     bool AskEquirectangular() override;
 
 private:
     std::string audio;
+    std::string movie;
 };
 
 }  // namespace spatialmux

@@ -25,6 +25,17 @@ constexpr std::pair<const char*, const char*> kReasonForms[] = {
     {"libavformat cannot read it as a movie: {cause}", "reason.unreadable"},
     {"the audio data is cut short (the file ends before byte {byte})", "reason.audiocut"},
     {"the video data is cut short (the file ends before byte {byte})", "reason.videocut"},
+    // Why a movie is not ready for players as it is (--check's list).
+    {"no spherical video metadata (neither a V1 uuid box nor a V2 sv3d box)", "reason.nosphere"},
+    {"no spherical video V1 (the uuid box in the video track)", "reason.nov1"},
+    {"no spherical video V2 (st3d and sv3d in the video sample entry)", "reason.nov2"},
+    {"the audio has {channels} channels, not 4", "reason.notfour"},
+    {"no SA3D box in the audio sample entry", "reason.nosa3d"},
+    {"libavformat reads the audio layout as \"{layout}\", not \"ambisonic 1\"", "reason.layout"},
+    {"the audio is at {rate} Hz, not {wanted} Hz", "reason.rate"},
+    {"no audio track", "reason.noaudio"},
+    {"no video stream", "reason.novideo"},
+    {"more than one audio track ({count})", "reason.moretracks"},
 };
 
 // The values of `form`'s placeholders in `text`; nothing when it does not

@@ -15,6 +15,9 @@ namespace spatialmux {
 class SaveDialog {
 public:
     virtual ~SaveDialog() = default;
+    // The movie the questions and the dialog are about (named in their
+    // titles), before any of them is asked.
+    virtual void ForMovie(const std::string& /*path*/) {}
     // Runs modally on the GUI thread. Returns the chosen path, or nothing
     // when the user cancelled.
     virtual std::optional<std::string> Run(const std::string& folder,

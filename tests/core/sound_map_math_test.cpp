@@ -179,6 +179,20 @@ TEST(SoundMapDrawing, HeatColoursRunFromBlueToRed) {
     for (int y = 12; y < 32; ++y) {  // below the azimuth marks
         for (int x = 0; x < 64; ++x) ASSERT_EQ(tile.Get(x, y), muted.Get(x, y)) << x << " " << y;
     }
+    // A small video's label is made smaller, in two lines, never cut at the
+    // tile's edge.
+    const output::RgbImage small(128, 64, {100, 100, 100});
+    const output::RgbImage labelled = output::DrawSoundMapTile(
+        small, quiet, output::ScaleForPeaks({quiet.peakDecibels}), "0.17 s  az -86 el -54  -10 dB");
+    int lit = 0;
+    for (int y = 64; y < labelled.height; ++y) {
+        for (int x = 0; x < 128; ++x) {
+            if (labelled.Get(x, y) == labelled.Get(0, labelled.height - 1)) continue;
+            ++lit;
+            EXPECT_LT(x, 124) << "cut at the edge: " << x << " " << y;
+        }
+    }
+    EXPECT_GT(lit, 0);
 }
 
 }  // namespace

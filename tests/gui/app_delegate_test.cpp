@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ostream>
 
 #include <QCoreApplication>
@@ -203,6 +204,36 @@ TEST_F(DropletTest, FileHandedOverDuringAConversionIsRefused) {
     EXPECT_EQ(backend.Alerts(), Texts({"alert6"}));
     EXPECT_EQ(dialog.runs, 0);
     EXPECT_EQ(backend.terminations, 0);
+}
+
+// A movie no answer makes convertible (six channels; two audio tracks of
+// four undeclared channels) is refused with the check's reason before any
+// question or the dialog.
+TEST_F(DropletTest, AMovieNoAnswerConvertsIsRefusedBeforeAnythingIsAsked) {
+    const std::string six = Path("six.mp4");
+    const std::string two = Path("two.mov");
+    const std::string lavfi = "ffmpeg -v error -f lavfi -i testsrc=size=64x32:d=1 -f lavfi -i ";
+    ASSERT_EQ(std::system((lavfi + "sine=d=1 -ac 6 -c:v libx264 -c:a aac '" + six + "'").c_str()),
+              0);
+    ASSERT_EQ(std::system((lavfi +
+                           "sine=d=1 -map 0:v -map 1:a -map 1:a -ac 4 -c:v libx264 "
+                           "-c:a pcm_s16le '" +
+                           two + "'")
+                              .c_str()),
+              0);
+    for (const auto& [movie, reason] : {std::pair{six, std::string("its audio has 6 channels")},
+                                        std::pair{two, std::string("it has 2 audio tracks")}}) {
+        RecordingBackend refusing;
+        FakeSaveDialog dialog(Path("out.mov"));
+        ASSERT_TRUE(RunSession(refusing, dialog, std::vector<std::string>{movie}));
+        EXPECT_EQ(dialog.asked, std::vector<std::string>{}) << movie;
+        ASSERT_EQ(refusing.Alerts().size(), 1u) << movie;
+        const std::string alert = refusing.Alerts()[0];
+        const std::string text = platform::LocalizedString("alert.foa.refused");
+        EXPECT_EQ(alert.rfind(text.substr(0, text.find('{')), 0), 0u) << alert;
+        EXPECT_NE(alert.find(reason), std::string::npos) << alert;
+        EXPECT_FALSE(FileExists(Path("out.mov")));
+    }
 }
 
 TEST_F(DropletTest, BareNameFromTheDialogGetsTheMovExtension) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "GuiTestSupport.h"
+#include "platform/LocalizedStrings.h"
 #include "shell/queue/ConversionQueue.h"
 #include "shell/queue/ConversionRunner.h"
 #include "shell/queue/QueueText.h"
@@ -201,6 +202,56 @@ TEST(CheckVerdict, ARowOffersWhatTheCheckFoundBeforeAnyChoice) {
         EXPECT_NE(state.find(c.state), std::string::npos) << state;
         EXPECT_EQ(state.find("not a camera movie"), std::string::npos) << state;
     }
+}
+
+// Details, refusals and sizes in Japanese: the report's labels, words and
+// the reasons whose form is known; paths and figures as they are.
+TEST(QueueInJapanese, DetailsRefusalsAndSizesAreTranslated) {
+    struct Host : RowActionHost {
+        void OpenWithDesktop(const std::string&, const std::string&) override {}
+        void ShowReport(const std::string&, const std::string& shown) override { text = shown; }
+        void Alert(const std::string&) override {}
+        void CancelRow(int) override {}
+        void ShowInFolder(const std::string&) override {}
+        void Listen(int) override {}
+        void StopListening(int) override {}
+        void Replace(int) override {}
+        void ChooseChannels(int, const std::string&) override {}
+        void ChooseEquirectangular(int, bool) override {}
+        std::string text;
+    } host;
+    platform::SetLanguage("ja");
+    QueueRow row;
+    row.state = RowState::NotConvertible;
+    ProgramEnd run;
+    run.started = true;
+    run.output =
+        "/card/six.mp4: movie\n"
+        "  audio: aac, 6 channels (5.1), 48000 Hz, 96000 samples\n"
+        "  spherical video V1: none\n"
+        "  ready for 360 players with first-order ambisonics: no\n"
+        "    - the audio has 6 channels, not 4\n"
+        "  360 audio: not spatial\n";
+    for (const RowAction& action : RowActions()) {
+        if (std::string(action.key) == "action.details") action.then(host, row, run);
+    }
+    const std::string verdict =
+        VerdictOfCheck(
+            R"({"kind":"movie","convertible":false,)"
+            R"("reason":"its audio has 6 channels, not the four of first-order ambisonics"})")
+            .whyNot;
+    const std::string bytes = SizeText(48);
+    platform::SetLanguage("");
+    EXPECT_EQ(host.text,
+              "/card/six.mp4: 動画\n"
+              "  音声: aac, 6 channels (5.1), 48000 Hz, 96000 samples\n"
+              "  360 度映像 V1: なし\n"
+              "  1 次アンビソニックスの 360 度プレーヤーで再生できるか: いいえ\n"
+              "    - 音声が 6 チャンネルで、4 チャンネルではありません\n"
+              "  360 度の音声: 空間オーディオではありません\n");
+    EXPECT_EQ(verdict, "音声が 6 チャンネルで、1 次アンビソニックスの 4 チャンネルではありません");
+    EXPECT_EQ(bytes, "48 バイト");
+    EXPECT_EQ(SizeText(48), "48 bytes");
 }
 
 // One row through a run: waiting, converting with its progress, and its

@@ -6,7 +6,10 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QHeaderView>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
@@ -181,10 +184,81 @@ TEST_F(QueueWindowTest, ClosingDuringAConversionAsksAndLeavesNothing) {
     dialogs.answer = true;
     EXPECT_TRUE(window.close());
     EXPECT_EQ(dialogs.questions.size(), 2u);
-    EXPECT_EQ(dialogs.questions.back(), QueueText("gui.ask.close", {{"{count}", "1"}}));
+    EXPECT_EQ(dialogs.questions.back(), QueueText("gui.ask.close.one"));
     EXPECT_EQ(row.state, RowState::Cancelled);
     EXPECT_FALSE(window.Runner().Busy());
     EXPECT_EQ(Entries(dir.path().toStdString()), std::set<std::string>{"clip.MP4"});
+}
+
+// Each row's actions are buttons: named for assistive technology with the
+// movie, reached with Tab from the list in the rows' order, under a column
+// header of their own. Delete leaves the next row selected; a row that
+// converts is removed only after asking, once its child has stopped.
+TEST_F(QueueWindowTest, RowButtonsAreControlsAndRemoveStopsABusyRow) {
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(Path("clip.MP4"), 2, &error)) << error;
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteWholeFile(Path(name), "text");
+    QSettings settings(side.filePath("gui.ini"), QSettings::IniFormat);
+    QueueWindow window(SPATIALMUX_BINARY, settings, dialogs, 1);
+    window.show();
+    window.AddPaths({Path("a.txt"), Path("b.txt"), Path("c.txt"), Path("clip.MP4")});
+    ASSERT_TRUE(Checked(window));
+    QTreeView& list = window.List();
+    EXPECT_FALSE(
+        list.model()->headerData(QueueTableModel::Actions, Qt::Horizontal).toString().isEmpty());
+    std::vector<QPushButton*> details;
+    for (int row = 0; row < 3; ++row) {
+        QWidget* cell = list.indexWidget(list.model()->index(row, QueueTableModel::Actions));
+        ASSERT_NE(cell, nullptr) << row;
+        const auto buttons = cell->findChildren<QPushButton*>();
+        ASSERT_EQ(buttons.size(), 1) << row;
+        EXPECT_EQ(buttons[0]->accessibleName().toStdString(),
+                  QueueText("gui.action.named", {{"{action}", QueueText("action.details")},
+                                                 {"{name}", window.Queue().Rows()[row].name}}));
+        details.push_back(buttons[0]);
+    }
+    // The widget Tab goes to next: the next one in the chain that takes it.
+    const auto nextTabStop = [&window](QWidget* from) {
+        QWidget* next = from->nextInFocusChain();
+        while (next != from && !((next->focusPolicy() & Qt::TabFocus) &&
+                                 next->isVisibleTo(&window) && next->isEnabled())) {
+            next = next->nextInFocusChain();
+        }
+        return next;
+    };
+    EXPECT_EQ(nextTabStop(&list), details[0]);
+    EXPECT_EQ(nextTabStop(details[0]), details[1]);
+    EXPECT_EQ(nextTabStop(details[2]), details[2]->window()->findChild<QRadioButton*>());
+
+    // Delete on b.txt: c.txt is selected next.
+    list.setCurrentIndex(list.model()->index(1, 0));
+    window.RemoveSelected();
+    ASSERT_EQ(window.Queue().Rows().size(), 3u);
+    EXPECT_EQ(list.currentIndex().row(), 1);
+    EXPECT_EQ(window.Queue().Rows()[1].name, "c.txt");
+    EXPECT_TRUE(list.selectionModel()->isRowSelected(1, QModelIndex()));
+
+    // The movie converts (held before its verification); Remove asks.
+    const std::string paused = side.filePath("paused").toStdString();
+    setenv("SPATIALMUX_TEST_PAUSE_AT", "verify", 1);
+    setenv("SPATIALMUX_TEST_PAUSE_FILE", paused.c_str(), 1);
+    window.Convert();
+    unsetenv("SPATIALMUX_TEST_PAUSE_AT");
+    unsetenv("SPATIALMUX_TEST_PAUSE_FILE");
+    ASSERT_TRUE(Until([&paused] { return FileExists(paused); }));
+    list.setCurrentIndex(list.model()->index(2, 0));
+    dialogs.answer = false;
+    window.RemoveSelected();
+    EXPECT_EQ(window.Queue().Rows().size(), 3u) << "kept, as answered";
+    EXPECT_EQ(window.Queue().Rows()[2].state, RowState::Converting);
+    dialogs.answer = true;
+    list.setCurrentIndex(list.model()->index(2, 0));
+    window.RemoveSelected();
+    EXPECT_EQ(dialogs.questions.back(), QueueText("gui.ask.remove", {{"{name}", "clip.MP4"}}));
+    ASSERT_TRUE(Until([&window] { return window.Queue().Rows().size() == 2; }));
+    EXPECT_FALSE(window.Runner().Busy());
+    EXPECT_EQ(Entries(dir.path().toStdString()),
+              (std::set<std::string>{"a.txt", "c.txt", "clip.MP4", "b.txt"}));
 }
 
 const RowAction* Offered(QueueWindow& window, int id, const std::string& key) {

@@ -1,12 +1,12 @@
 #include "control/batch/BatchPlan.h"
 
-#include "platform/FileFacts.h"
-
 #include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <system_error>
+
+#include "platform/FileFacts.h"
 
 namespace spatialmux {
 

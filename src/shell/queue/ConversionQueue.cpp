@@ -461,7 +461,7 @@ std::string ConversionQueue::Summary(double seconds) const {
                                   {"{skipped}", std::to_string(totals.skipped)},
                                   {"{failed}", std::to_string(totals.failed)},
                                   {"{cancelled}", std::to_string(totals.cancelled)},
-                                  {"{size}", HumanSize(totals.written)},
+                                  {"{size}", SizeText(totals.written)},
                                   {"{time}", HumanDuration(seconds)}});
     const auto ready = std::count_if(
         rows.begin(), rows.end(), [](const QueueRow& row) { return row.state == RowState::Ready; });
@@ -496,7 +496,7 @@ std::string ConversionQueue::StateText(const QueueRow& row) {
                              {{"{percent}", percent}, {"{phase}", phase}});
         }
         case RowState::Converted:
-            return QueueText("state.converted", {{"{size}", HumanSize(row.outputSize)}});
+            return QueueText("state.converted", {{"{size}", SizeText(row.outputSize)}});
         case RowState::NotConvertible:
             if (row.alreadyReady) return row.message;
             return QueueText("state.skipped", {{"{reason}", row.message}});

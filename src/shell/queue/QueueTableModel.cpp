@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include "control/job/HumanSize.h"
+#include "platform/LocalizedStrings.h"
 #include "shell/queue/QueueText.h"
 
 namespace spatialmux {
@@ -59,11 +60,12 @@ QVariant QueueTableModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole) return QVariant();
     switch (index.column()) {
         case Name:
-            return QFile::decodeName(row.name.c_str());
+            // On one line: a line break in a name is written out.
+            return QFile::decodeName(platform::ControlsEscaped(row.name).c_str());
         case Duration:
             return row.duration ? Text(HumanDuration(*row.duration)) : QString();
         case Size:
-            return row.size > 0 ? Text(HumanSize(row.size)) : QString();
+            return row.size > 0 ? Text(SizeText(row.size)) : QString();
         case State:
             return Text(ConversionQueue::StateText(row));
         default:
@@ -82,6 +84,8 @@ QVariant QueueTableModel::headerData(int section, Qt::Orientation orientation, i
             return Text(QueueText("gui.column.size"));
         case State:
             return Text(QueueText("gui.column.state"));
+        case Actions:
+            return Text(QueueText("gui.column.actions"));
         default:
             return QString();
     }

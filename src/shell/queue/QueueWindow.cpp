@@ -24,6 +24,7 @@
 #include "control/binaural/BinauralCommand.h"
 #include "control/job/HumanSize.h"
 #include "platform/Backend.h"
+#include "platform/LocalizedStrings.h"
 #include "platform/PathParts.h"
 #include "shell/queue/QueueDialogs.h"
 #include "shell/queue/QueueText.h"
@@ -35,6 +36,9 @@ namespace {
 constexpr int kOverallSteps = 1000;
 constexpr int kOverallRefreshMilliseconds = 250;
 constexpr auto kHelperStopGrace = std::chrono::seconds(10);
+constexpr int kFitColumnsMilliseconds = 100;
+// What the movie's name keeps of the width before the state gives way.
+constexpr int kLeastNameWidth = 160;
 
 QString Text(const std::string& key, const Fills& fills = {}) {
     return QString::fromStdString(QueueText(key, fills));
@@ -71,27 +75,6 @@ QueueWindow::QueueWindow(std::string programPath, QSettings& settingsStore, Queu
       runner(queue, program, conversionsAtOnce),
       layout(&central),
       toolbar(this),
-      delegate(
-          [this](int id) {
-              std::vector<QueueDelegate::Button> buttons;
-              const QueueRow* row = queue.Find(id);
-              for (const RowAction* action : OfferedActions(id)) {
-                  const bool checked =
-                      action->checked != nullptr && row != nullptr && action->checked(*row);
-                  // The choice made is marked in its label too: a toggled
-                  // button looks alike in too many styles.
-                  buttons.push_back(
-                      {(checked ? QStringLiteral("✓ ") : QString()) + Text(action->key),
-                       !busyActions.count({id, action->key}), checked});
-              }
-              return buttons;
-          },
-          [this](int id, int button) {
-              const std::vector<const RowAction*> actions = OfferedActions(id);
-              if (button >= 0 && static_cast<std::size_t>(button) < actions.size()) {
-                  RunAction(id, *actions[static_cast<std::size_t>(button)]);
-              }
-          }),
       optionsLayout(&options),
       details(this),
       detailsLayout(&details) {
@@ -100,8 +83,23 @@ QueueWindow::QueueWindow(std::string programPath, QSettings& settingsStore, Queu
     runner.OnRunEnded([this] { RunEnded(); });
     runner.OnListenEnded(
         [this](int id, const ConversionRunner::ListenEnd& end) { ListenEnded(id, end); });
-    connect(&model, &QAbstractItemModel::dataChanged, this, [this] { UpdateControls(); });
-    connect(&model, &QAbstractItemModel::rowsInserted, this, [this] { UpdateControls(); });
+    connect(&model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& first, const QModelIndex& last) {
+                for (int row = first.row(); row <= last.row(); ++row) RefreshRowButtons(row);
+                fitColumnsTimer.start();
+                UpdateControls();
+                // A row removed while it ran goes once it has stopped (not
+                // inside the model's own signal).
+                if (!removeWhenStopped.empty()) {
+                    QMetaObject::invokeMethod(
+                        this, [this] { RemoveStopped(); }, Qt::QueuedConnection);
+                }
+            });
+    connect(&model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) {
+                for (int row = first; row <= last; ++row) RefreshRowButtons(row);
+                UpdateControls();
+            });
     connect(&model, &QAbstractItemModel::rowsRemoved, this, [this] { UpdateControls(); });
     overallTimer.setInterval(kOverallRefreshMilliseconds);
     connect(&overallTimer, &QTimer::timeout, this, [this] { ShowOverall(); });
@@ -135,6 +133,10 @@ void QueueWindow::BuildLayout() {
     toolbar.addAction(&addFolderAction);
     toolbar.addAction(&removeAction);
     addToolBar(&toolbar);
+    // Its buttons are in the Tab order too, before the list.
+    for (QAction* action : toolbar.actions()) {
+        if (QWidget* button = toolbar.widgetForAction(action)) button->setFocusPolicy(Qt::TabFocus);
+    }
     addAction(&addMoviesAction);
     addAction(&addFolderAction);
     list.addAction(&removeAction);
@@ -153,9 +155,16 @@ void QueueWindow::BuildLayout() {
     rowMenuAction.setShortcutContext(Qt::WidgetWithChildrenShortcut);
     list.addAction(&rowMenuAction);
     connect(&rowMenuAction, &QAction::triggered, this, [this] {
-        const QModelIndex current = list.currentIndex();
-        if (!current.isValid()) return;
-        ShowRowMenuFor(current, list.viewport()->mapToGlobal(list.visualRect(current).center()));
+        // Without a current row, the first selected one, else the first.
+        QModelIndex current = list.currentIndex();
+        if (!current.isValid()) {
+            const QModelIndexList selected = list.selectionModel()->selectedRows();
+            current = selected.isEmpty() ? model.index(0, 0) : selected.front();
+            if (!current.isValid()) return;
+            list.setCurrentIndex(current);
+        }
+        ShowRowMenuFor(current, list.viewport()->mapToGlobal(list.visualRect(current).center()),
+                       true);
     });
 
     // The list, or while it is empty, what to do.
@@ -179,16 +188,20 @@ void QueueWindow::BuildLayout() {
     list.viewport()->setAcceptDrops(false);
     list.setMouseTracking(true);
     QHeaderView* header = list.header();
-    // The movie's name takes the width to spare; what is cut of a name or a
-    // state ends in "…", and its tooltip has it whole.
+    // Every column can be resized by hand. Until then the state takes the
+    // width its texts need (a reason is read whole on its row where it
+    // fits) and the movie's name the rest: a name is cut before a state.
+    // What is cut ends in "…", and its tooltip has it whole.
     header->setStretchLastSection(false);
-    header->setSectionResizeMode(QueueTableModel::Name, QHeaderView::Stretch);
-    header->setSectionResizeMode(QueueTableModel::Duration, QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(QueueTableModel::Size, QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(QueueTableModel::State, QHeaderView::Interactive);
-    header->setSectionResizeMode(QueueTableModel::Actions, QHeaderView::ResizeToContents);
-    header->setMinimumSectionSize(60);
-    header->resizeSection(QueueTableModel::State, 300);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setMinimumSectionSize(40);
+    connect(header, &QHeaderView::sectionResized, this, [this] {
+        if (!fittingColumns) columnsSizedByHand = true;
+    });
+    fitColumnsTimer.setSingleShot(true);
+    fitColumnsTimer.setInterval(kFitColumnsMilliseconds);
+    connect(&fitColumnsTimer, &QTimer::timeout, this, [this] { FitColumns(); });
+    list.viewport()->installEventFilter(this);
     list.setTextElideMode(Qt::ElideRight);
     connect(&list, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { ShowRowMenu(at); });
@@ -237,7 +250,11 @@ void QueueWindow::BuildLayout() {
     cancelAllButton.setText(Text("gui.cancelall"));
     cancelAllButton.setAutoDefault(false);
     convertButton.setText(Text("gui.convert"));
-    convertButton.setDefault(true);
+    // Not drawn as a dialog's default button (Enter presses it all the
+    // same, keyPressEvent): that frame looks like the keyboard's focus in
+    // many styles, which then could not be seen on it. Bold says it is the
+    // main one.
+    convertButton.setAutoDefault(false);
     QFont bold = convertButton.font();
     bold.setBold(true);
     convertButton.setFont(bold);
@@ -258,7 +275,15 @@ void QueueWindow::BuildLayout() {
     layout.addLayout(&buttonRow);
     setCentralWidget(&central);
 
-    // Tab goes from the list through the choices to Convert.
+    // Tab goes from the toolbar to the list (and each row's buttons),
+    // through the choices to Convert.
+    QWidget* previous = nullptr;
+    for (QAction* action : {&addMoviesAction, &addFolderAction, &removeAction}) {
+        QWidget* button = toolbar.widgetForAction(action);
+        if (previous != nullptr && button != nullptr) setTabOrder(previous, button);
+        if (button != nullptr) previous = button;
+    }
+    if (previous != nullptr) setTabOrder(previous, &list);
     setTabOrder(&list, &besideButton);
     setTabOrder(&besideButton, &folderButton);
     setTabOrder(&folderButton, &chooseButton);
@@ -320,6 +345,9 @@ void QueueWindow::AddPaths(const std::vector<std::string>& paths) {
     const std::vector<int> added = queue.Add(paths, &problems);
     runner.Check(added);
     UpdateControls();
+    // The list, shown now in place of the hint, takes the keyboard unless
+    // a control has it.
+    if (focusWidget() == nullptr || !focusWidget()->isVisible()) list.setFocus();
     if (!problems.empty()) {
         status.SetFullText(Text("gui.unreadable", {{"{problem}", problems.front()}}));
     }
@@ -411,9 +439,76 @@ void QueueWindow::CancelAllAfterAsking() {
     UpdateControls();
 }
 
+namespace {
+
+// A row whose child runs: its conversion, or its headphone render.
+bool Busy(const QueueRow& row) {
+    return row.state == RowState::Waiting || row.state == RowState::Converting ||
+           row.listening.has_value();
+}
+
+}  // namespace
+
 void QueueWindow::RemoveSelected() {
-    for (int id : SelectedIds()) queue.Remove(id);
+    const std::vector<int> ids = SelectedIds();
+    if (ids.empty()) return;
+    std::vector<int> busy;
+    std::string busyName;
+    for (int id : ids) {
+        const QueueRow* row = queue.Find(id);
+        if (row != nullptr && Busy(*row)) {
+            busy.push_back(id);
+            busyName = row->name;
+        }
+    }
+    // What runs is stopped first, as closing stops it: after asking.
+    if (!busy.empty()) {
+        const std::string question =
+            busy.size() == 1
+                ? QueueText("gui.ask.remove", {{"{name}", platform::ControlsEscaped(busyName)}})
+                : QueueText("gui.ask.remove.many", {{"{count}", std::to_string(busy.size())}});
+        if (!dialogs.Confirm(this, question, QueueText("gui.ask.remove.stop"),
+                             QueueText("gui.ask.remove.keep"))) {
+            return;
+        }
+    }
+    // The row after the last one removed keeps the keyboard's place.
+    int next = -1;
+    for (int id : ids) next = std::max(next, queue.IndexOf(id));
+    next -= static_cast<int>(ids.size()) - 1;
+    for (int id : ids) {
+        const QueueRow* row = queue.Find(id);
+        if (row == nullptr) continue;
+        if (!Busy(*row)) {
+            queue.Remove(id);
+            continue;
+        }
+        // Removed once its child has stopped and cleaned up.
+        removeWhenStopped.insert(id);
+        if (row->listening) runner.StopListening(id);
+        if (row->state == RowState::Waiting || row->state == RowState::Converting) {
+            runner.Cancel(id);
+        }
+    }
+    RemoveStopped();
+    const int rows = model.rowCount();
+    if (rows > 0) {
+        const QModelIndex index = model.index(std::clamp(next, 0, rows - 1), 0);
+        list.selectionModel()->setCurrentIndex(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
     UpdateControls();
+}
+
+void QueueWindow::RemoveStopped() {
+    for (auto id = removeWhenStopped.begin(); id != removeWhenStopped.end();) {
+        const QueueRow* row = queue.Find(*id);
+        if (row == nullptr || (!Busy(*row) && queue.Remove(*id))) {
+            id = removeWhenStopped.erase(id);
+        } else {
+            ++id;
+        }
+    }
 }
 
 void QueueWindow::StopAll() {
@@ -479,10 +574,134 @@ void QueueWindow::RunAction(int id, const RowAction& action) {
                 std::erase_if(actionRuns, [run](const auto& r) { return r.get() == run; });
             },
             Qt::QueuedConnection);
-        list.viewport()->update();
+        RefreshRowButtons(queue.IndexOf(id));
     });
     run->Start(program, action.arguments(*row));
-    list.viewport()->update();
+    RefreshRowButtons(queue.IndexOf(id));
+}
+
+void QueueWindow::RefreshRowButtons(int index) {
+    if (index < 0 || index >= model.rowCount()) return;
+    const QModelIndex cell = model.index(index, QueueTableModel::Actions);
+    const int id = cell.data(QueueTableModel::IdRole).toInt();
+    const QueueRow* row = queue.Find(id);
+    if (row == nullptr) return;
+    // What the buttons show: the row's actions, each enabled or not, the
+    // choices made marked.
+    struct Shown {
+        const RowAction* action;
+        QString label;
+        bool enabled;
+        bool checked;
+    };
+    std::vector<Shown> shown;
+    QString signature;
+    for (const RowAction* action : OfferedActions(id)) {
+        const bool checked = action->checked != nullptr && action->checked(*row);
+        const bool enabled = !busyActions.count({id, action->key});
+        // The choice made is marked in its label too: a toggled button
+        // looks alike in too many styles.
+        const QString label = (checked ? QStringLiteral("✓ ") : QString()) + Text(action->key);
+        shown.push_back({action, label, enabled, checked});
+        signature += label + QLatin1Char(enabled ? '+' : '-') + QLatin1Char('\n');
+    }
+    auto* cellWidget = list.indexWidget(cell);
+    if (cellWidget != nullptr && cellWidget->property("signature").toString() == signature) return;
+    const bool hadFocus = cellWidget != nullptr && cellWidget->isAncestorOf(focusWidget());
+    if (cellWidget == nullptr) {
+        cellWidget = new QWidget;  // owned by the list once set
+        auto* line = new QHBoxLayout(cellWidget);
+        line->setContentsMargins(2, 1, 2, 1);
+        line->setSpacing(4);
+        line->addStretch(1);
+        list.setIndexWidget(cell, cellWidget);
+    }
+    cellWidget->setProperty("signature", signature);
+    auto* buttons = static_cast<QHBoxLayout*>(cellWidget->layout());
+    // The old buttons go once the event that may have pressed one is over.
+    for (QPushButton* old : cellWidget->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly)) {
+        buttons->removeWidget(old);
+        old->hide();
+        old->deleteLater();
+    }
+    const std::string movie = platform::ControlsEscaped(row->name);
+    QPushButton* first = nullptr;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        auto* button = new QPushButton(shown[i].label, cellWidget);
+        button->setEnabled(shown[i].enabled);
+        button->setCheckable(shown[i].action->checked != nullptr);
+        button->setChecked(shown[i].checked);
+        // Enter presses the button that has the keyboard, not Convert.
+        button->setAutoDefault(true);
+        button->setAccessibleName(
+            Text("gui.action.named",
+                 {{"{action}", QueueText(shown[i].action->key)}, {"{name}", movie}}));
+        const RowAction* action = shown[i].action;
+        connect(button, &QPushButton::clicked, this, [this, id, action] {
+            // Pressed on a button that goes away with it: act once the
+            // press is over.
+            QMetaObject::invokeMethod(
+                this, [this, id, action] { RunAction(id, *action); }, Qt::QueuedConnection);
+        });
+        buttons->insertWidget(static_cast<int>(i), button);
+        if (first == nullptr) first = button;
+    }
+    if (hadFocus) (first != nullptr ? static_cast<QWidget*>(first) : &list)->setFocus();
+    fitColumnsTimer.start();
+    ChainTabOrder();
+}
+
+void QueueWindow::ChainTabOrder() {
+    // The toolbar, the list, each row's buttons in the rows' order, then
+    // the choices and Convert.
+    QWidget* previous = &list;
+    for (int index = 0; index < model.rowCount(); ++index) {
+        QWidget* cellWidget = list.indexWidget(model.index(index, QueueTableModel::Actions));
+        if (cellWidget == nullptr) continue;
+        // The buttons in its layout: the ones replaced have left it.
+        QLayout* buttons = cellWidget->layout();
+        for (int i = 0; i < buttons->count(); ++i) {
+            QWidget* button = buttons->itemAt(i)->widget();
+            if (button == nullptr) continue;
+            setTabOrder(previous, button);
+            previous = button;
+        }
+    }
+    setTabOrder(previous, &besideButton);
+}
+
+void QueueWindow::FitColumns() {
+    if (columnsSizedByHand) return;
+    QHeaderView* header = list.header();
+    // (A tree view's own hint is not public; the item view's is.)
+    const QAbstractItemView& view = list;
+    const auto needed = [&view, header](int column) {
+        return std::max(view.sizeHintForColumn(column), header->sectionSizeHint(column));
+    };
+    const int fixed = needed(QueueTableModel::Duration) + needed(QueueTableModel::Size) +
+                      needed(QueueTableModel::Actions);
+    const int room = list.viewport()->width() - fixed;
+    const int state = needed(QueueTableModel::State);
+    const int name = needed(QueueTableModel::Name);
+    int stateWidth = state;
+    int nameWidth = room - state;
+    if (state + name > room) {
+        nameWidth = std::min(name, std::max(kLeastNameWidth, room - state));
+        stateWidth = std::max(header->minimumSectionSize(), room - nameWidth);
+    }
+    fittingColumns = true;
+    for (const int column :
+         {QueueTableModel::Duration, QueueTableModel::Size, QueueTableModel::Actions}) {
+        header->resizeSection(column, needed(column));
+    }
+    header->resizeSection(QueueTableModel::State, stateWidth);
+    header->resizeSection(QueueTableModel::Name, std::max(header->minimumSectionSize(), nameWidth));
+    fittingColumns = false;
+}
+
+bool QueueWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list.viewport() && event->type() == QEvent::Resize) fitColumnsTimer.start();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void QueueWindow::OpenWithDesktop(const std::string& path, const std::string& failureText) {
@@ -566,11 +785,15 @@ void QueueWindow::ShowRowMenu(const QPoint& at) {
     const QModelIndex index = list.indexAt(at);
     const QModelIndex current = index.isValid() ? index : list.currentIndex();
     if (!current.isValid()) return;
-    ShowRowMenuFor(current, list.viewport()->mapToGlobal(
-                                index.isValid() ? at : list.visualRect(current).center()));
+    // Not at a row: the Menu key asked for the current one.
+    ShowRowMenuFor(
+        current,
+        list.viewport()->mapToGlobal(index.isValid() ? at : list.visualRect(current).center()),
+        !index.isValid());
 }
 
-void QueueWindow::ShowRowMenuFor(const QModelIndex& current, const QPoint& globalAt) {
+void QueueWindow::ShowRowMenuFor(const QModelIndex& current, const QPoint& globalAt,
+                                 bool fromKeyboard) {
     const int id = current.data(QueueTableModel::IdRole).toInt();
     QMenu menu(this);
     const QueueRow* row = queue.Find(id);
@@ -586,6 +809,18 @@ void QueueWindow::ShowRowMenuFor(const QModelIndex& current, const QPoint& globa
     }
     if (!menu.isEmpty()) menu.addSeparator();
     menu.addAction(&removeAction);
+    // Opened from the keyboard, its first item is the active one, as the
+    // arrows would make it.
+    if (fromKeyboard) {
+        QTimer::singleShot(0, &menu, [&menu] {
+            for (QAction* item : menu.actions()) {
+                if (item->isEnabled() && !item->isSeparator()) {
+                    menu.setActiveAction(item);
+                    return;
+                }
+            }
+        });
+    }
     menu.exec(globalAt);
 }
 
@@ -630,8 +865,17 @@ void QueueWindow::ShowOverall() {
 void QueueWindow::RunEnded() {
     overallTimer.stop();
     ShowOverall();
-    if (queue.Totals().files > 0) {
-        overall.setValue(kOverallSteps);
+    if (const RunTotals totals = queue.Totals(); totals.files > 0) {
+        // Full when all went through; after a cancel or a failure, the
+        // share of what was converted.
+        uint64_t converted = 0;
+        for (const QueueRow& row : queue.Rows()) {
+            if (row.inRun && row.state == RowState::Converted) converted += row.size;
+        }
+        const bool whole = totals.failed + totals.cancelled == 0 || totals.bytes == 0;
+        overall.setValue(whole ? kOverallSteps
+                               : static_cast<int>(static_cast<double>(converted) * kOverallSteps /
+                                                  static_cast<double>(totals.bytes)));
         lastRunSeconds = runner.Seconds();
         status.SetFullText(QString::fromStdString(queue.Summary(*lastRunSeconds)));
     }
@@ -645,9 +889,10 @@ void QueueWindow::closeEvent(QCloseEvent* event) {
             if (row.state == RowState::Converting || row.state == RowState::Waiting) ++running;
         }
         const std::string question =
-            running > 0 ? QueueText("gui.ask.close", {{"{count}", std::to_string(running)}})
-                        : QueueText("gui.ask.close.listen",
-                                    {{"{count}", std::to_string(runner.Listening())}});
+            running == 1  ? QueueText("gui.ask.close.one")
+            : running > 0 ? QueueText("gui.ask.close", {{"{count}", std::to_string(running)}})
+                          : QueueText("gui.ask.close.listen",
+                                      {{"{count}", std::to_string(runner.Listening())}});
         if (!dialogs.Confirm(this, question, QueueText("gui.ask.close.stop"),
                              QueueText(running > 0 ? "gui.ask.keep" : "gui.ask.keep.listen"))) {
             event->ignore();

@@ -61,6 +61,8 @@ public:
     void Convert();
     // Asks, then stops every running conversion.
     void CancelAllAfterAsking();
+    // Removes the selected rows; one that converts or makes its headphone
+    // version is stopped first, after asking, and goes once it has stopped.
     void RemoveSelected();
     // Stops every conversion without asking and waits until they have
     // cleaned up (a stop signal, or the window closing).
@@ -104,12 +106,21 @@ private:
     void ShowOverall();
     void RunEnded();
     void ShowRowMenu(const QPoint& at);
-    void ShowRowMenuFor(const QModelIndex& index, const QPoint& globalAt);
+    void ShowRowMenuFor(const QModelIndex& index, const QPoint& globalAt,
+                        bool fromKeyboard = false);
     void ListenEnded(int id, const ConversionRunner::ListenEnd& end);
     // The folders the outputs of `choice` would go to that cannot be
     // written: named once, before anything starts. False after saying so.
     bool OutputFoldersWritable(const OutputChoice& choice);
     std::vector<int> SelectedIds() const;
+    void RemoveStopped();
+    // The buttons of the row at `index` in its Actions cell, made anew when
+    // what it offers has changed; the Tab order through every row's buttons.
+    void RefreshRowButtons(int index);
+    void ChainTabOrder();
+    // The widths of the columns, until the user sizes them by hand.
+    void FitColumns();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     std::string program;
     QSettings& settings;
@@ -120,6 +131,8 @@ private:
     DesktopOpener opener;
     // (row id, action key) of the actions whose program runs.
     std::set<std::pair<int, std::string>> busyActions;
+    // Rows removed while their child ran: they go once it has stopped.
+    std::set<int> removeWhenStopped;
     std::vector<std::unique_ptr<ProgramRun>> actionRuns;
     std::string lastFolder;
     std::string outputFolder;
@@ -159,6 +172,9 @@ private:
     QVBoxLayout detailsLayout;
     QPlainTextEdit detailsText;
     QPushButton detailsClose;
+    QTimer fitColumnsTimer;
+    bool fittingColumns = false;
+    bool columnsSizedByHand = false;
     bool stopping = false;
     bool restoring = false;
     // The length of the last run, once one has ended: the summary line is

@@ -7,8 +7,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "control/movieinfo/MovieCheck.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "platform/PathParts.h"
+#include "shell/ReasonText.h"
 #include "shell/queue/QueueText.h"
 
 namespace spatialmux {
@@ -63,8 +65,9 @@ const RowAction kShowInFolder = {"action.folder", HasOutput, nullptr,
                                      host.ShowInFolder(row.plan.output);
                                  }};
 
-// The --check report in the user's language: its kind and labels
-// translated, the values as the program wrote them.
+// The --check report in the user's language: its kind, labels, words and
+// the reasons whose form is known translated; paths, codecs and figures as
+// the program wrote them.
 std::string TranslatedReport(const std::string& report) {
     static const std::pair<const char*, const char*> kWords[] = {
         {"camera movie", "details.kind.camera"},
@@ -82,27 +85,53 @@ std::string TranslatedReport(const std::string& report) {
         {"chan", "details.chan"},
         {"damaged or incomplete", "details.damaged"},
         {"ready for 360 players with first-order ambisonics", "details.ready"},
+        {"360 audio", "details.spatial"},
+        {"to make it ready", "details.todo"},
+        {"to make it ready, if its channels are ACN/SN3D (W Y Z X)", "details.todo.ambix"},
+        {"to make it ready, if they are FuMa (W X Y Z)", "details.todo.fuma"},
     };
-    const auto translate = [](const std::string& word) {
-        for (const auto& [english, key] : kWords) {
+    static const std::pair<const char*, const char*> kValues[] = {
+        {"yes", "details.yes"},
+        {"no", "details.no"},
+        {"none", "details.none"},
+        {"nothing to do", "details.nothingtodo"},
+        {kSpatialCamera, "details.kind.camera"},
+        {kSpatialDeclared, "details.spatial.declared"},
+        {kSpatialUndeclared, "details.spatial.undeclared"},
+        {"not spatial", "details.spatial.none"},
+    };
+    const auto translate = [](const auto& table, const std::string& word) {
+        for (const auto& [english, key] : table) {
             if (word == english) return QueueText(key);
         }
         return word;
     };
+    const auto value = [&translate](const std::string& text) {
+        const std::string no = "no, ";
+        if (text.rfind(no, 0) == 0) {
+            return QueueText("details.no.reason",
+                             {{"{reason}", LocalizedReason(text.substr(no.size()))}});
+        }
+        if (text.rfind("no (", 0) == 0 && text.back() == ')') {
+            return QueueText("details.no.paren",
+                             {{"{reason}", LocalizedReason(text.substr(4, text.size() - 5))}});
+        }
+        return translate(kValues, text);
+    };
     std::string text;
     std::istringstream lines(report);
     for (std::string line; std::getline(lines, line);) {
-        // "FILE: kind" first, then "  label: value" (a "    - reason" as it is).
+        // "FILE: kind" first, then "  label: value", and "    - reason".
         const bool heading = !line.empty() && line[0] != ' ';
         const std::size_t colon = heading ? line.rfind(": ") : line.find(": ");
-        if (colon != std::string::npos && (heading || line.compare(0, 4, "    ") != 0)) {
-            if (heading) {
-                line = line.substr(0, colon + 2) + translate(line.substr(colon + 2));
-            } else {
-                const std::size_t label = line.find_first_not_of(' ');
-                line = line.substr(0, label) + translate(line.substr(label, colon - label)) +
-                       line.substr(colon);
-            }
+        if (line.compare(0, 6, "    - ") == 0) {
+            line = "    - " + LocalizedReason(line.substr(6));
+        } else if (colon != std::string::npos && heading) {
+            line = line.substr(0, colon + 2) + translate(kWords, line.substr(colon + 2));
+        } else if (colon != std::string::npos) {
+            const std::size_t label = line.find_first_not_of(' ');
+            line = line.substr(0, label) + translate(kWords, line.substr(label, colon - label)) +
+                   ": " + value(line.substr(colon + 2));
         }
         text += line + "\n";
     }
