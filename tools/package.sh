@@ -4,14 +4,19 @@
 #                                 $SPATIALMUX_PACKAGE_BUILD_DIR), without tests
 #   tools/package.sh --from DIR   the programs of a build that tools/build.sh
 #                                 made (the same flags), as CI does after the tests
+# Either way the browser edition's page is built first (tools/build_web.sh,
+# into build-web/) and installed with spatialmux-web.
 # Install it with: sudo apt-get install ./build-package/spatialmux_*.deb
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bash "$root/tools/setup.sh" --package
+bash "$root/tools/build_web.sh"
 
 if [ "${1:-}" = "--from" ] && [ -n "${2:-}" ]; then
   build="$(cd "$2" && pwd)"
   [ -f "$build/CMakeCache.txt" ] || { echo "package.sh: $build is not a build folder" >&2; exit 2; }
+  # The page is found at configure time.
+  cmake "$build" >/dev/null
   grep -q '^CMAKE_EXE_LINKER_FLAGS:STRING=.*-z,now' "$build/CMakeCache.txt" ||
     { echo "package.sh: $build was not built with the package's flags (tools/build.sh)" >&2; exit 2; }
 else
