@@ -144,6 +144,7 @@ class Row {
     } catch (error) {
       this.state = error instanceof Cancelled ? 'cancelled' : 'failed';
       this.message = error.message;
+      this.detail = error.detail || '';
     }
     this.abort = null;
     const hadFocus = this.element.contains(document.activeElement);
@@ -210,7 +211,10 @@ class Row {
   ProgressText() {
     const {phase, percent} = this.progress;
     const whole = String(Math.floor(percent));
-    let text = phase ? T('state.converting.phase', {percent: whole, phase: T(`phase.${phase}`)})
+    // The core's copy of the input is the desktop edit's first part.
+    const key = `phase.${phase === 'copy' ? 'edit' : phase}`;
+    const words = texts.Has(key) ? T(key) : phase;
+    let text = phase ? T('state.converting.phase', {percent: whole, phase: words})
                      : T('state.converting', {percent: whole});
     const elapsed = (performance.now() - this.started) / 1000;
     if (percent >= 1 && elapsed >= 1.5) {
@@ -327,6 +331,8 @@ class Row {
                                    'aria-label': this.file.name})
             : null,
         this.Choices(),
+        this.state === 'failed' && this.detail
+            ? Element('p', {class: 'detail', text: this.detail}) : null,
         output && this.state !== 'notready' && this.state !== 'alreadyready'
             ? Element('p', {class: 'output', text: output}) : null,
         this.state === 'converted' && !window.showSaveFilePicker
@@ -460,5 +466,3 @@ window.spatialmuxWeb = {
   ready: null,
 };
 window.spatialmuxWeb.ready = Start();
-// Rows are added as the page's own drop and file choice add them.
-window.spatialmuxWeb.add = Add;

@@ -175,6 +175,8 @@ export class SpatialmuxWeb {
       if (result.cancelled) throw new Cancelled();
       const error = new Refused(result.message || 'the conversion failed');
       error.refused = Boolean(result.refused);
+      // What went wrong in the core's words (English), beside the alert.
+      if (result.cause) error.detail = result.cause;
       throw error;
     }
     const root = await navigator.storage.getDirectory();

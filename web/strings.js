@@ -40,6 +40,10 @@ export class Texts {
     this.language = language;
   }
 
+  Has(key) {
+    return this.tables.get('en')?.has(key) ?? false;
+  }
+
   // The text of `key` with each {name} replaced by values[name].
   T(key, values = {}) {
     const table = this.tables.get(this.language);

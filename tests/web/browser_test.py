@@ -19,6 +19,7 @@ import json
 import os
 import pathlib
 import pwd
+import re
 import shutil
 import signal
 import subprocess
@@ -78,6 +79,19 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
     def log_message(self, *args):
         pass
+
+
+def DropletRefusal(args, movie):
+    """What the desktop's windowed converter says of a movie that is there in
+    part: its alert.damaged, with the damage in --check's figures."""
+    report = json.loads(subprocess.run([args.spatialmux, '--check', '--json', str(movie)],
+                                       capture_output=True, text=True).stdout)
+    assert report.get('cutShortAt'), report
+    texts = dict(re.findall(r'^"([^"]+)" = "((?:[^"\\]|\\.)*)";',
+                            (args.web / 'strings' / 'en.strings').read_text(), re.M))
+    cause = (f'cut short at byte {movie.stat().st_size} '
+             f'(its data reaches byte {report["cutShortAt"]})')
+    return texts['alert.damaged'].replace('{cause}', cause)
 
 
 def Browser(name):
@@ -190,7 +204,7 @@ def main():
             {'file': 'R0010002.MP4', 'cancel': True},
             {'file': 'R0010001.MP4'},
             {'file': 'undeclared.mov', 'ambisonics': 'ambix', 'projection': 'equirectangular'},
-            {'file': 'R0010003.MP4'},
+            {'file': 'R0010003.MP4', 'damaged': True},
         ]
         (fixtures / 'plan.json').write_text(json.dumps(plan))
 
@@ -199,12 +213,18 @@ def main():
         for step in plan:
             if step.get('cancel'):
                 continue
+            if step.get('damaged'):
+                desktop[step['file']] = (1, DropletRefusal(args, fixtures / step['file']), None)
+                continue
             command = [args.spatialmux]
             if step.get('ambisonics'):
                 command += ['--ambisonics', step['ambisonics']]
             if step.get('projection'):
                 command += ['--projection', step['projection']]
-            output = expected / (pathlib.Path(step['file']).stem + '.mov')
+            # The name the desktop proposes: NAME.mov, or NAME-360.mov for a NAME.mov.
+            source = pathlib.Path(step['file'])
+            output = expected / (source.stem + ('-360' if source.suffix.lower() == '.mov' else '')
+                                 + '.mov')
             run = subprocess.run(command + [str(fixtures / step['file']), str(output)],
                                  capture_output=True, text=True)
             desktop[step['file']] = (run.returncode, run.stdout + run.stderr, output)
@@ -248,14 +268,13 @@ def main():
                     print(f'{name}: {produced.stat().st_size} bytes, equal to the desktop\'s')
             else:
                 error = got.get('error') or {}
-                cause = text.strip().splitlines()[-1].split(': ', 1)[-1] if text.strip() else ''
                 if not error.get('refused'):
                     failures.append(f'{name}: not refused ({error or "converted"}); desktop: {text}')
-                elif cause and cause not in error.get('message', ''):
+                elif error.get('message') != text:
                     failures.append(f'{name}: refused with "{error.get("message")}", '
-                                    f'the desktop with "{cause}"')
+                                    f'the desktop with "{text}"')
                 else:
-                    print(f'{name}: refused: {error.get("message")}')
+                    print(f'{name}: refused as the desktop refuses it: {text}')
             if got.get('entries'):
                 failures.append(f'{name}: private storage still holds {got["entries"]}')
 
