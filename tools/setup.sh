@@ -43,6 +43,7 @@ tests=(
   shellcheck                                     # the scripts' lint test
   locales                                        # localedef: the render's test under a decimal-comma locale
   lintian appstream man-db                       # the package's checks (tools/package_check.sh)
+  emscripten nodejs                              # the browser's core (tools/build_web.sh), its tests under Node
 )
 
 packages=("${build[@]}")
