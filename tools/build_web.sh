@@ -16,6 +16,7 @@ fi
 # em++'s optimizer runs on Node and needs Debian's Node modules.
 export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"
 emcmake cmake -S "$root" -B "$work" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
         -DSPATIALMUX_BUILD_TESTS=OFF -DSPATIALMUX_WITH_QT=OFF "$@" >/dev/null
 cmake --build "$work" --target spatialmux-core
 mkdir -p "$out/core"

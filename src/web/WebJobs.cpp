@@ -128,9 +128,9 @@ std::string ConvertCameraMovie(const std::string& input, const std::string& outp
                   hooks, std::move(report));
 }
 
-std::string ConvertFoaMovie(const std::string& input, const std::string& output,
-                            const CheckReport& check, const SpatialChoice& choice,
-                            const ConvertHooks& hooks) {
+std::string CopyEditFoaMovie(const std::string& input, const std::string& output,
+                             const CheckReport& check, const SpatialChoice& choice,
+                             const ConvertHooks& hooks) {
     const auto planned = PlanFoaConversion(check, choice);
     if (const auto* refusal = std::get_if<std::string>(&planned)) {
         return Refused(Localized("alert.foa.refused", *refusal));
@@ -211,7 +211,7 @@ std::string ConvertJson(const std::string& input, const std::string& output,
     const bool otherFoa =
         check.kind == CheckReport::Kind::OtherMovie &&
         (check.spatial == kSpatialDeclared || check.spatial == kSpatialUndeclared);
-    if (otherFoa) return ConvertFoaMovie(input, output, check, choice, hooks);
+    if (otherFoa) return CopyEditFoaMovie(input, output, check, choice, hooks);
     return ConvertCameraMovie(input, output, check, hooks);
 }
 

@@ -24,7 +24,7 @@ namespace {
 
 // A moov this large is no movie's this build reads; libavformat's own limit
 // is far above, but a browser's memory is not.
-constexpr uint64_t kMaxMoovBytes = 256u * 1024u * 1024u;
+constexpr uint64_t kMaxProbedMoovBytes = 256u * 1024u * 1024u;
 
 // libavformat's words for a file it cannot open as a movie.
 constexpr const char* kCannotOpen =
@@ -32,7 +32,7 @@ constexpr const char* kCannotOpen =
 
 using Bytes = std::vector<uint8_t>;
 
-std::optional<BoxSpan> Find(const Bytes& moov, const BoxSpan& from, std::string_view path) {
+std::optional<BoxSpan> FindIn(const Bytes& moov, const BoxSpan& from, std::string_view path) {
     return FindBoxPath(moov, from, path);
 }
 
@@ -162,10 +162,10 @@ int64_t MediaDuration(const Bytes& moov, const BoxSpan& mdhd, const std::optiona
 
 StreamProbe ProbeTrak(const Bytes& moov, const BoxSpan& trak) {
     StreamProbe probe;
-    const auto hdlr = Find(moov, trak, "mdia/hdlr");
-    const auto mdhd = Find(moov, trak, "mdia/mdhd");
-    const auto stsd = Find(moov, trak, "mdia/minf/stbl/stsd");
-    const auto stts = Find(moov, trak, "mdia/minf/stbl/stts");
+    const auto hdlr = FindIn(moov, trak, "mdia/hdlr");
+    const auto mdhd = FindIn(moov, trak, "mdia/mdhd");
+    const auto stsd = FindIn(moov, trak, "mdia/minf/stbl/stsd");
+    const auto stts = FindIn(moov, trak, "mdia/minf/stbl/stts");
     std::string handler;
     if (hdlr && hdlr->PayloadSize() >= 12) {
         handler.assign(reinterpret_cast<const char*>(moov.data() + hdlr->PayloadOffset() + 8), 4);
@@ -272,7 +272,7 @@ std::optional<MediaProbe> ProbeMediaFromBoxes(const std::string& path, std::stri
             break;
         }
     }
-    if (!moovBox || moovBox->size > kMaxMoovBytes) {
+    if (!moovBox || moovBox->size > kMaxProbedMoovBytes) {
         *problem = kCannotOpen;
         return std::nullopt;
     }
