@@ -119,7 +119,8 @@ def main():
                 peak, peak_each = now, each
             time.sleep(0.2)
         seconds = time.time() - start
-        state = tools.Evaluate("document.querySelector('.row .state').textContent")
+        state = tools.Evaluate("Array.from(document.querySelectorAll('.row .state, .row .detail'))"
+                               ".map((p) => p.textContent).join(': ')")
         print(f'{state} in {seconds:.0f} s')
         print(f'peak during the conversion: {peak / 1e6:.0f} MB, '
               f'{(peak - idle) / 1e6:.0f} MB above the idle page')

@@ -45,6 +45,7 @@ tests=(
   locales                                        # localedef: the render's test under a decimal-comma locale
   lintian appstream man-db                       # the package's checks (tools/package_check.sh)
   chromium firefox-esr                           # the browser edition's page, end to end (tests/web)
+  nodejs                                         # the browser's core's tests under Node (em++ is in the package list)
 )
 
 packages=("${build[@]}")

@@ -52,13 +52,17 @@ function SafeName(name) {
   return safe === '.' || safe === '..' ? 'movie' : safe;
 }
 
-// Runs `use(path)` with the File mounted at /in/NAME.
+// Runs `use(name)` with the File mounted at /in/NAME and /in the current
+// folder: the core names the movie as it was given, and the desktop's
+// reports name a dropped movie by its own name.
 function WithInput(module, file, use) {
   const name = SafeName(file.name);
   module.FS.mount(module.FS.filesystems.WORKERFS, {blobs: [{name, data: file}]}, '/in');
   try {
-    return use('/in/' + name);
+    module.FS.chdir('/in');
+    return use(name);
   } finally {
+    module.FS.chdir('/');
     module.FS.unmount('/in');
   }
 }
