@@ -49,7 +49,8 @@ export class SpatialmuxWeb {
     this.running = null;  // {id, message, resolve, reject, onProgress, entry}
     this.tab = crypto.randomUUID();
     this.outputs = 0;
-    this.ready = this.HoldTab().then(() => this.Sweep());
+    // A sweep that fails leaves old entries; it never stops a conversion.
+    this.ready = this.HoldTab().then(() => this.Sweep()).catch(() => {});
   }
 
   // The private storage of this page's origin is shared by its tabs: each
@@ -75,14 +76,6 @@ export class SpatialmuxWeb {
       if (tab && !held.has(kPrefix + tab.replace(/-\d+$/, ''))) gone.push(name);
     }
     await Promise.all(gone.map((name) => root.removeEntry(name).catch(() => {})));
-  }
-
-  // The names of the private storage entries this page holds.
-  async Entries() {
-    const root = await navigator.storage.getDirectory();
-    const names = [];
-    for await (const name of root.keys()) names.push(name);
-    return names;
   }
 
   Worker() {

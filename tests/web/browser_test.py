@@ -254,6 +254,12 @@ def main():
                 if got.get('entries'):
                     failures.append(f'{name}: private storage holds {got["entries"]} after Cancel')
                 continue
+            # The row's words: the page's check is the desktop's --check --json.
+            report = json.loads(subprocess.run([args.spatialmux, '--check', '--json', name],
+                                               cwd=fixtures, capture_output=True, text=True).stdout)
+            if got.get('check') != report:
+                failures.append(f'{name}: the page\'s check {got.get("check")} is not the '
+                                f'desktop\'s {report}')
             status, text, output = desktop[name]
             if status == 0:
                 if got.get('error'):
