@@ -43,6 +43,19 @@ function Element(tag, attributes = {}, ...children) {
   return element;
 }
 
+// The core counts each phase from 0 to 100; the row shows the whole
+// conversion as the desktop does (the edit: the copy first, then the audio).
+const kPhaseSpans = {
+  camera: {copy: [0, 20], audio: [20, 95], metadata: [95, 97], verify: [97, 100]},
+  other: {copy: [0, 90], metadata: [90, 95], verify: [95, 100]},
+};
+
+function Overall(report, phase, percent) {
+  const spans = kPhaseSpans[report && report.kind === 'camera movie' ? 'camera' : 'other'];
+  const [from, to] = spans[phase] || [0, 100];
+  return from + (to - from) * Math.min(Math.max(percent, 0), 100) / 100;
+}
+
 // What the check says of a movie, as spatialmux-gui reads it: whether it
 // converts, and what the user must say first.
 export function VerdictOfCheck(report) {
@@ -135,8 +148,9 @@ class Row {
         projection: this.verdict.needsProjection && this.equirectangular ? 'equirectangular' : '',
         language: texts.language,
         signal: this.abort.signal,
-        onProgress: (progress) => {
-          this.progress = progress;
+        onProgress: ({phase, percent}) => {
+          this.progress = {phase, percent: Math.max(this.progress.percent,
+                                                    Overall(this.report, phase, percent))};
           this.RenderProgress();
         },
       });
