@@ -16,14 +16,13 @@ Usage: bench/web_memory.py --web build-web --make-movie build/make_camera_movie 
 import argparse
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / 'tests' / 'web'))
-import browser_test  # noqa: E402
 import screenshots  # noqa: E402
 
 
@@ -81,24 +80,9 @@ def main():
     os.chmod(movie, 0o644)
     print(f'movie: {movie.stat().st_size / 1e9:.2f} GB')
 
-    harness = browser_test.Harness(args.web, work, work)
-    threading.Thread(target=harness.serve_forever, daemon=True).start()
-    base = f'http://127.0.0.1:{harness.server_address[1]}'
-    profile = tempfile.mkdtemp(prefix='spatialmux-web-memory-profile-')
-    user = browser_test.Unprivileged()
-    preexec = None
-    if user:
-        os.chown(profile, user.pw_uid, user.pw_gid)
-
-        def preexec():
-            os.setgid(user.pw_gid)
-            os.setgroups([])
-            os.setuid(user.pw_uid)
-    command = browser_test.BrowserCommand('chromium', browser_test.Browser('chromium'), profile,
-                                          'about:blank')
-    tools = screenshots.DevTools(command, preexec, dict(os.environ, HOME=profile))
+    tools = screenshots.StartChromium(args.web, work)
+    base = tools.base
     try:
-        tools.Attach()
         tools.Call('Page.navigate', url=f'{base}/index.html?lang=en')
         tools.Wait("document.body && document.body.dataset.ready === 'true'")
         root = tools.Call('DOM.getDocument')['root']['nodeId']
@@ -128,10 +112,8 @@ def main():
             print(f'  {kind}: {idle_each.get(kind, 0) / 1e6:.0f} MB idle, '
                   f'{peak_each[kind] / 1e6:.0f} MB at the peak')
     finally:
-        tools.process.terminate()
-        tools.process.wait()
-        harness.shutdown()
-        subprocess.run(['rm', '-rf', str(work), profile])
+        tools.Stop()
+        shutil.rmtree(work, ignore_errors=True)
     return 0
 
 

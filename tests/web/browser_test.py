@@ -128,29 +128,29 @@ def BrowserCommand(name, program, profile, url):
     return [program, '--headless', '--no-remote', '--profile', profile, url]
 
 
-def Unprivileged():
-    """The user the browser runs as: browsers refuse root."""
+def Unprivileged(profile):
+    """Browsers refuse root: as root, the browser runs as nobody, its profile
+    given to that user. The function that becomes nobody in the child, or
+    None."""
     if os.geteuid() != 0:
         return None
-    return pwd.getpwnam('nobody')
+    user = pwd.getpwnam('nobody')
+    for path in [pathlib.Path(profile), *pathlib.Path(profile).iterdir()]:
+        os.chown(path, user.pw_uid, user.pw_gid)
+
+    def Become():
+        os.setgid(user.pw_gid)
+        os.setgroups([])
+        os.setuid(user.pw_uid)
+    return Become
 
 
 def RunBrowser(name, program, url, harness, timeout):
     profile = tempfile.mkdtemp(prefix=f'spatialmux-{name}-')
-    user = Unprivileged()
     command = BrowserCommand(name, program, profile, url)
     environment = dict(os.environ, HOME=profile, TMPDIR=profile)
     environment.pop('DISPLAY', None)
-    preexec = None
-    if user:
-        os.chown(profile, user.pw_uid, user.pw_gid)
-        for path in pathlib.Path(profile).iterdir():
-            os.chown(path, user.pw_uid, user.pw_gid)
-
-        def preexec():
-            os.setgid(user.pw_gid)
-            os.setgroups([])
-            os.setuid(user.pw_uid)
+    preexec = Unprivileged(profile)
     log = open(os.path.join(tempfile.gettempdir(), f'spatialmux-{name}-browser.log'), 'wb')
     browser = subprocess.Popen(command, env=environment, stdout=log, stderr=log,
                                preexec_fn=preexec, start_new_session=True)

@@ -14,6 +14,7 @@ import base64
 import json
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -96,6 +97,28 @@ class DevTools:
         print('wrote', path)
 
 
+def StartChromium(web, fixtures, *flags):
+    """Serves `web` (and `fixtures` under /fixtures/) and starts headless
+    Chromium on its DevTools pipe, attached to its page; `Stop` ends both."""
+    harness = browser_test.Harness(web, fixtures, fixtures)
+    threading.Thread(target=harness.serve_forever, daemon=True).start()
+    profile = tempfile.mkdtemp(prefix='spatialmux-devtools-')
+    command = browser_test.BrowserCommand('chromium', browser_test.Browser('chromium'), profile,
+                                          'about:blank')
+    command[1:1] = flags
+    tools = DevTools(command, browser_test.Unprivileged(profile), dict(os.environ, HOME=profile))
+    tools.base = f'http://127.0.0.1:{harness.server_address[1]}'
+
+    def Stop():
+        tools.process.terminate()
+        tools.process.wait()
+        harness.shutdown()
+        shutil.rmtree(profile, ignore_errors=True)
+    tools.Stop = Stop
+    tools.Attach()
+    return tools
+
+
 def Choose(tools, *paths):
     """Movies chosen through the page's own file input, as a user chooses them."""
     root = tools.Call('DOM.getDocument')['root']['nodeId']
@@ -119,26 +142,9 @@ def main():
     subprocess.run([args.make_movie, '--seconds', '240', '--size', '256x128',
                     str(fixtures / 'R0010043.MP4')], check=True, stdout=subprocess.DEVNULL)
 
-    harness = browser_test.Harness(args.web, fixtures, fixtures)
-    threading.Thread(target=harness.serve_forever, daemon=True).start()
-    base = f'http://127.0.0.1:{harness.server_address[1]}'
-    profile = tempfile.mkdtemp(prefix='spatialmux-shots-profile-')
-    user = browser_test.Unprivileged()
-    preexec = None
-    if user:
-        os.chown(profile, user.pw_uid, user.pw_gid)
-
-        def preexec():
-            os.setgid(user.pw_gid)
-            os.setgroups([])
-            os.setuid(user.pw_uid)
-    command = browser_test.BrowserCommand('chromium', browser_test.Browser('chromium'), profile,
-                                          'about:blank')
-    command.insert(1, '--window-size=900,900')
-    command.insert(1, '--lang=en-US')
-    tools = DevTools(command, preexec, dict(os.environ, HOME=profile))
+    tools = StartChromium(args.web, fixtures, '--lang=en-US', '--window-size=900,900')
+    base = tools.base
     try:
-        tools.Attach()
         tools.Call('Page.enable')
         tools.Call('Emulation.setDeviceMetricsOverride', width=900, height=900,
                    deviceScaleFactor=1, mobile=False)
@@ -174,9 +180,7 @@ def main():
         tools.Wait("!!document.querySelector('.row-converted .save')", timeout=120)
         tools.Shot(args.out / 'web-japanese.png')
     finally:
-        tools.process.terminate()
-        tools.process.wait()
-        harness.shutdown()
+        tools.Stop()
     return 0
 
 
