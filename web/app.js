@@ -58,9 +58,9 @@ function Overall(report, phase, percent) {
 
 // What the check says of a movie, as spatialmux-gui reads it: whether it
 // converts, and what the user must say first.
-export function VerdictOfCheck(report) {
+function VerdictOfCheck(report) {
   const verdict = {convertible: false, ready: false, needsChannels: false,
-                   needsProjection: false, whyNot: '', desktopOnly: false};
+                   needsProjection: false, whyNot: ''};
   const spatial = report.spatial || '';
   if (report.cutShortAt > 0) {
     verdict.whyNot = T('skip.cutshort', {byte: String(report.cutShortAt)});
@@ -81,7 +81,6 @@ export function VerdictOfCheck(report) {
     const audio = Array.isArray(report.audio) ? report.audio[0] : null;
     if (verdict.convertible && audio && !/^pcm_s(16|24)/.test(audio.codec || '')) {
       verdict.convertible = false;
-      verdict.desktopOnly = true;
       verdict.whyNot = T('web.desktop.decode', {codec: audio.codec || '?'});
     }
   } else {
@@ -232,7 +231,8 @@ class Row {
                      : T('state.converting', {percent: whole});
     const elapsed = (performance.now() - this.started) / 1000;
     if (percent >= 1 && elapsed >= 1.5) {
-      text += ', ' + T('web.left', {time: HumanDuration(elapsed * (100 - percent) / percent)});
+      text = T('web.left', {state: text,
+                            time: HumanDuration(elapsed * (100 - percent) / percent)});
     }
     return text;
   }

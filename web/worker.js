@@ -113,6 +113,9 @@ onmessage = (event) => {
     try {
       postMessage({id: message.id, result: await Run(message)});
     } catch (error) {
+      // The core answers refusals in JSON; what is thrown (an abort, memory
+      // exhausted) leaves it unusable, so the next job loads it anew.
+      core = null;
       postMessage({id: message.id, error: String(error && error.message || error)});
     } finally {
       current = null;
