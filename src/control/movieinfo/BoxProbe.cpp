@@ -135,6 +135,12 @@ void ReadLayout(const Bytes& moov, uint64_t children, const BoxSpan& entry, Stre
     }
 }
 
+// a + b, or INT64_MAX where the sum would pass it (a is never negative).
+int64_t SaturatedSum(int64_t a, uint64_t b) {
+    const auto room = static_cast<uint64_t>(INT64_MAX - a);
+    return b > room ? INT64_MAX : a + static_cast<int64_t>(b);
+}
+
 // The media's duration as the demuxer keeps it: the media header's, no
 // longer than the decoding times reach.
 int64_t MediaDuration(const Bytes& moov, const BoxSpan& mdhd, const std::optional<BoxSpan>& stts,
@@ -152,8 +158,9 @@ int64_t MediaDuration(const Bytes& moov, const BoxSpan& mdhd, const std::optiona
         for (uint64_t k = 0; k < entries; ++k) {
             const uint32_t count = ReadBE32(s + 8 + 8 * k);
             const uint32_t delta = ReadBE32(s + 12 + 8 * k);
-            *sttsSamples += count;
-            *sttsDuration += static_cast<int64_t>(count) * delta;
+            // Saturated: a table of any counts adds up without overflow.
+            *sttsSamples = SaturatedSum(*sttsSamples, count);
+            *sttsDuration = SaturatedSum(*sttsDuration, uint64_t{count} * delta);
         }
         if (*sttsDuration > 0) duration = std::min(duration, *sttsDuration);
     }
@@ -206,7 +213,8 @@ StreamProbe ProbeTrak(const Bytes& moov, const BoxSpan& trak) {
             probe.height = ReadBE16(e + 34);
         }
         if (timescale > 0 && sttsSamples > 0 && sttsDuration > 0) {
-            probe.framesPerSecond = static_cast<double>(int64_t{timescale} * sttsSamples) /
+            probe.framesPerSecond = static_cast<double>(timescale) *
+                                    static_cast<double>(sttsSamples) /
                                     static_cast<double>(sttsDuration);
         }
         // Spherical Video V2 in the sample entry: side data for players.
