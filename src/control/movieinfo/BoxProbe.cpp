@@ -15,16 +15,11 @@
 #include "audio/ChannelLayoutBox.h"
 #include "iso/BoxWalk.h"
 #include "movie/SpatialMetadata.h"
-#include "movie/StreamMoves.h"
 #include "output/TrackTables.h"
 
 namespace spatialmux {
 
 namespace {
-
-// A moov this large is no movie's this build reads; libavformat's own limit
-// is far above, but a browser's memory is not.
-constexpr uint64_t kMaxProbedMoovBytes = 256u * 1024u * 1024u;
 
 // libavformat's words for a file it cannot open as a movie.
 constexpr const char* kCannotOpen =
@@ -267,31 +262,17 @@ StreamProbe ProbeTrak(const Bytes& moov, const BoxSpan& trak) {
 }  // namespace
 
 std::optional<MediaProbe> ProbeMediaFromBoxes(const std::string& path, std::string* problem) {
-    std::ifstream file(path, std::ios::binary);
-    const std::optional<uint64_t> length = file ? StreamLength(file) : std::nullopt;
-    if (!length) {
+    if (!std::ifstream(path, std::ios::binary)) {
         *problem = "libavformat cannot open it: No such file or directory";
         return std::nullopt;
     }
-    std::optional<BoxSpan> moovBox;
-    for (const BoxSpan& box : TopLevelBoxes(file, *length)) {
-        if (box.Is("moov")) {
-            moovBox = box;
-            break;
-        }
-    }
-    if (!moovBox || moovBox->size > kMaxProbedMoovBytes) {
+    std::string ignored;
+    const auto read = ReadFirstMoov(path, &ignored);
+    if (!read) {
         *problem = kCannotOpen;
         return std::nullopt;
     }
-    Bytes moov(static_cast<std::size_t>(moovBox->size));
-    file.clear();
-    file.seekg(static_cast<std::streamoff>(moovBox->offset));
-    file.read(reinterpret_cast<char*>(moov.data()), static_cast<std::streamsize>(moov.size()));
-    if (static_cast<uint64_t>(file.gcount()) != moov.size()) {
-        *problem = kCannotOpen;
-        return std::nullopt;
-    }
+    const Bytes& moov = *read;
     MediaProbe probe;
     probe.format = "mov,mp4,m4a,3gp,3g2,mj2";
     const auto whole = BoxAt(moov, 0, moov.size());
