@@ -9,29 +9,26 @@ mergeInto(LibraryManager.library, {
     if (offset < 0 || offset >= 9007199254740992) throw new FS.ErrnoError(61);  // EOVERFLOW
     return offset;
   },
-  fd_pread__deps: ['$smxOffset'],
-  fd_pread: function(fd, iov, iovcnt, offset_low, offset_high, pnum) {
+  // `transfer` (SYSCALLS.doReadv or doWritev) at the whole offset: 0 and the
+  // bytes moved at `pnum`, or the error's number.
+  $smxTransferAt__deps: ['$smxOffset', '$SYSCALLS'],
+  $smxTransferAt: function(transfer, fd, iov, iovcnt, offset_low, offset_high, pnum) {
     try {
       var stream = SYSCALLS.getStreamFromFD(fd);
-      var num = SYSCALLS.doReadv(stream, iov, iovcnt, smxOffset(offset_low, offset_high));
-      HEAP32[pnum >> 2] = num;
+      HEAP32[pnum >> 2] = transfer(stream, iov, iovcnt, smxOffset(offset_low, offset_high));
       return 0;
     } catch (e) {
       if (typeof FS == 'undefined' || !(e instanceof FS.ErrnoError)) throw e;
       return e.errno;
     }
   },
-  fd_pwrite__deps: ['$smxOffset'],
+  fd_pread__deps: ['$smxTransferAt'],
+  fd_pread: function(fd, iov, iovcnt, offset_low, offset_high, pnum) {
+    return smxTransferAt(SYSCALLS.doReadv, fd, iov, iovcnt, offset_low, offset_high, pnum);
+  },
+  fd_pwrite__deps: ['$smxTransferAt'],
   fd_pwrite: function(fd, iov, iovcnt, offset_low, offset_high, pnum) {
-    try {
-      var stream = SYSCALLS.getStreamFromFD(fd);
-      var num = SYSCALLS.doWritev(stream, iov, iovcnt, smxOffset(offset_low, offset_high));
-      HEAP32[pnum >> 2] = num;
-      return 0;
-    } catch (e) {
-      if (typeof FS == 'undefined' || !(e instanceof FS.ErrnoError)) throw e;
-      return e.errno;
-    }
+    return smxTransferAt(SYSCALLS.doWritev, fd, iov, iovcnt, offset_low, offset_high, pnum);
   },
   __syscall_ftruncate64__deps: ['$smxOffset'],
   __syscall_ftruncate64: function(fd, low, high) {

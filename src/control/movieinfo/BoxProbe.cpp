@@ -15,16 +15,11 @@
 #include "audio/ChannelLayoutBox.h"
 #include "iso/BoxWalk.h"
 #include "movie/SpatialMetadata.h"
-#include "movie/StreamMoves.h"
 #include "output/TrackTables.h"
 
 namespace spatialmux {
 
 namespace {
-
-// A moov this large is no movie's this build reads; libavformat's own limit
-// is far above, but a browser's memory is not.
-constexpr uint64_t kMaxProbedMoovBytes = 256u * 1024u * 1024u;
 
 // libavformat's words for a file it cannot open as a movie.
 constexpr const char* kCannotOpen =
@@ -135,6 +130,12 @@ void ReadLayout(const Bytes& moov, uint64_t children, const BoxSpan& entry, Stre
     }
 }
 
+// a + b, or INT64_MAX where the sum would pass it (a is never negative).
+int64_t SaturatedSum(int64_t a, uint64_t b) {
+    const auto room = static_cast<uint64_t>(INT64_MAX - a);
+    return b > room ? INT64_MAX : a + static_cast<int64_t>(b);
+}
+
 // The media's duration as the demuxer keeps it: the media header's, no
 // longer than the decoding times reach.
 int64_t MediaDuration(const Bytes& moov, const BoxSpan& mdhd, const std::optional<BoxSpan>& stts,
@@ -152,8 +153,9 @@ int64_t MediaDuration(const Bytes& moov, const BoxSpan& mdhd, const std::optiona
         for (uint64_t k = 0; k < entries; ++k) {
             const uint32_t count = ReadBE32(s + 8 + 8 * k);
             const uint32_t delta = ReadBE32(s + 12 + 8 * k);
-            *sttsSamples += count;
-            *sttsDuration += static_cast<int64_t>(count) * delta;
+            // Saturated: a table of any counts adds up without overflow.
+            *sttsSamples = SaturatedSum(*sttsSamples, count);
+            *sttsDuration = SaturatedSum(*sttsDuration, uint64_t{count} * delta);
         }
         if (*sttsDuration > 0) duration = std::min(duration, *sttsDuration);
     }
@@ -206,7 +208,8 @@ StreamProbe ProbeTrak(const Bytes& moov, const BoxSpan& trak) {
             probe.height = ReadBE16(e + 34);
         }
         if (timescale > 0 && sttsSamples > 0 && sttsDuration > 0) {
-            probe.framesPerSecond = static_cast<double>(int64_t{timescale} * sttsSamples) /
+            probe.framesPerSecond = static_cast<double>(timescale) *
+                                    static_cast<double>(sttsSamples) /
                                     static_cast<double>(sttsDuration);
         }
         // Spherical Video V2 in the sample entry: side data for players.
@@ -259,31 +262,17 @@ StreamProbe ProbeTrak(const Bytes& moov, const BoxSpan& trak) {
 }  // namespace
 
 std::optional<MediaProbe> ProbeMediaFromBoxes(const std::string& path, std::string* problem) {
-    std::ifstream file(path, std::ios::binary);
-    const std::optional<uint64_t> length = file ? StreamLength(file) : std::nullopt;
-    if (!length) {
+    if (!std::ifstream(path, std::ios::binary)) {
         *problem = "libavformat cannot open it: No such file or directory";
         return std::nullopt;
     }
-    std::optional<BoxSpan> moovBox;
-    for (const BoxSpan& box : TopLevelBoxes(file, *length)) {
-        if (box.Is("moov")) {
-            moovBox = box;
-            break;
-        }
-    }
-    if (!moovBox || moovBox->size > kMaxProbedMoovBytes) {
+    std::string ignored;
+    const auto read = ReadFirstMoov(path, &ignored);
+    if (!read) {
         *problem = kCannotOpen;
         return std::nullopt;
     }
-    Bytes moov(static_cast<std::size_t>(moovBox->size));
-    file.clear();
-    file.seekg(static_cast<std::streamoff>(moovBox->offset));
-    file.read(reinterpret_cast<char*>(moov.data()), static_cast<std::streamsize>(moov.size()));
-    if (static_cast<uint64_t>(file.gcount()) != moov.size()) {
-        *problem = kCannotOpen;
-        return std::nullopt;
-    }
+    const Bytes& moov = *read;
     MediaProbe probe;
     probe.format = "mov,mp4,m4a,3gp,3g2,mj2";
     const auto whole = BoxAt(moov, 0, moov.size());
