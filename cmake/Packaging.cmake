@@ -22,7 +22,7 @@ function(spatialmux_gzip source output)
 endfunction()
 
 # ---- manual pages: the version in their header is the project's
-foreach(page spatialmux.1 spatialmux-render.1 spatialmux-droplet.1 spatialmux-gui.1)
+foreach(page spatialmux.1 spatialmux-render.1 spatialmux-droplet.1 spatialmux-gui.1 spatialmux-web.1)
   set(source ${CMAKE_SOURCE_DIR}/resources/man/${page})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
   file(READ ${source} text)
@@ -51,6 +51,21 @@ if(SPATIALMUX_WITH_QT)
   install(FILES resources/io.github.spatialmux.metainfo.xml DESTINATION share/metainfo)
 endif()
 
+# ---- the browser edition: the page that tools/build_web.sh builds into
+# build-web/ (tools/package.sh builds it first), and spatialmux-web, which
+# serves it on 127.0.0.1. Without a built page neither is installed.
+if(EXISTS ${SPATIALMUX_WEB_DIR}/index.html AND EXISTS ${SPATIALMUX_WEB_DIR}/core/spatialmux-core.wasm)
+  install(DIRECTORY ${SPATIALMUX_WEB_DIR}/ DESTINATION share/spatialmux/web
+          FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  install(PROGRAMS resources/spatialmux-web DESTINATION bin)
+  install(FILES ${PACKAGING_OUT}/spatialmux-web.1.gz DESTINATION share/man/man1)
+  set(SPATIALMUX_PACKAGE_WEB ON)
+else()
+  message(STATUS "No built page in ${SPATIALMUX_WEB_DIR} (bash tools/build_web.sh): "
+                 "the browser edition and spatialmux-web are not installed")
+  set(SPATIALMUX_PACKAGE_WEB OFF)
+endif()
+
 # ---- the package's documents
 spatialmux_gzip(${CMAKE_SOURCE_DIR}/resources/debian/changelog ${PACKAGING_OUT}/changelog.gz)
 install(FILES ${PACKAGING_OUT}/changelog.gz resources/debian/copyright
@@ -71,6 +86,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The Depends field from the libraries the programs link (dpkg-shlibdeps).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(SPATIALMUX_PACKAGE_WEB)
+  # spatialmux-web is Python (http.server) and opens a browser.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "chromium | firefox-esr | www-browser")
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # The first line is the synopsis; CPack indents the lines that follow, and

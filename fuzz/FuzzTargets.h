@@ -21,6 +21,7 @@
 
 #include "PlayersReading.h"
 #include "audio/ByteOrder.h"
+#include "control/movieinfo/BoxProbe.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "movie/AudioFrame.h"
 #include "movie/MakerNote.h"
@@ -321,12 +322,7 @@ inline std::optional<MediaProbe> StandInProbe(const uint8_t* data, std::size_t s
 // --check's report on the movie at `path`, without a probe and with the
 // stand-in made of `data`: the verdict follows the facts it gives.
 inline void CheckReportOf(const std::string& path, const uint8_t* data, std::size_t size) {
-    for (const bool probed : {false, true}) {
-        const CheckReport report =
-            CheckMovieFile(path, [probed, data, size](const std::string&, std::string* problem) {
-                if (!probed) *problem = "not probed";
-                return probed ? StandInProbe(data, size) : std::nullopt;
-            });
+    const auto judge = [&path](const CheckReport& report) {
         const bool camera = report.kind == CheckReport::Kind::CameraMovie;
         Require(camera == report.camera.has_value(), "camera facts without a camera movie");
         Require(report.convertible == (camera && report.notConvertible.empty()),
@@ -344,7 +340,15 @@ inline void CheckReportOf(const std::string& path, const uint8_t* data, std::siz
             Require(reader.Open(path, kFrameSize) == MovieReader::kOpenReady,
                     "convertible, but the reader refuses it");
         }
+    };
+    for (const bool probed : {false, true}) {
+        judge(CheckMovieFile(path, [probed, data, size](const std::string&, std::string* problem) {
+            if (!probed) *problem = "not probed";
+            return probed ? StandInProbe(data, size) : std::nullopt;
+        }));
     }
+    // The probe the browser's core reads from the boxes themselves.
+    judge(CheckMovieFile(path, ProbeMediaFromBoxes));
 }
 
 }  // namespace spatialmux::fuzzing

@@ -4,6 +4,9 @@
 #                                 $SPATIALMUX_PACKAGE_BUILD_DIR), without tests
 #   tools/package.sh --from DIR   the programs of a build that tools/build.sh
 #                                 made (the same flags), as CI does after the tests
+# Either way the browser edition's page is built first (tools/build_web.sh,
+# into the build's web/, where the tests' web_core_build has put it already
+# when there was one) and installed with spatialmux-web.
 # Install it with: sudo apt-get install ./build-package/spatialmux_*.deb
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -21,6 +24,10 @@ else
         -DSPATIALMUX_BUILD_TESTS=OFF -DSPATIALMUX_WITH_QT=ON -DSPATIALMUX_WERROR=OFF \
         "${debian_cmake_flags[@]}" >/dev/null
 fi
+# The page is found when the build is configured.
+SPATIALMUX_WEB_BUILD_DIR="$build/web" SPATIALMUX_WEB_CMAKE_DIR="$build/web-cmake" \
+  bash "$root/tools/build_web.sh"
+cmake "$build" -DSPATIALMUX_WEB_DIR="$build/web" >/dev/null
 cmake --build "$build"
 
 rm -f "$build"/spatialmux_*.deb

@@ -114,6 +114,27 @@ if command -v xvfb-run >/dev/null; then
     >"$work/gui-log" 2>&1 || status=$?
   [ "$status" -eq 124 ] || { cat "$work/gui-log"; echo "package_check: spatialmux-gui ended with $status" >&2; exit 1; }
 fi
+# The browser edition: spatialmux-web serves the installed page on
+# 127.0.0.1 with its policy, and the page's core beside it.
+if [ -x /usr/bin/spatialmux-web ]; then
+  /usr/bin/spatialmux-web --no-browser --port 0 >"$work/web-log" 2>&1 &
+  web=$!
+  for _ in $(seq 50); do grep -q 'http://' "$work/web-log" && break; sleep 0.1; done
+  url="$(grep -o 'http://127.0.0.1:[0-9]*/' "$work/web-log")"
+  python3 - "$url" <<'CHECK' || { kill "$web"; cat "$work/web-log"; exit 1; }
+import sys, urllib.request
+url = sys.argv[1]
+page = urllib.request.urlopen(url)
+assert "'self'" in page.headers['Content-Security-Policy'], page.headers
+assert b'Content-Security-Policy' in page.read()
+core = urllib.request.urlopen(url + 'core/spatialmux-core.wasm')
+assert core.headers['Content-Type'] == 'application/wasm', core.headers
+CHECK
+  kill "$web"
+  wait "$web" || true
+  if [ -e /usr/share/man/man1/spatialmux-web.1.gz ] &&
+     MANWIDTH=80 man --warnings spatialmux-web 2>&1 >/dev/null | grep .; then exit 1; fi
+fi
 appstreamcli validate --no-net /usr/share/metainfo/io.github.spatialmux.metainfo.xml
 bash -c 'source /usr/share/bash-completion/completions/spatialmux && declare -F _spatialmux >/dev/null'
 

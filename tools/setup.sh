@@ -26,6 +26,7 @@ windowed=(
 )
 package=(
   dpkg-dev file                                  # dpkg-shlibdeps, dpkg-buildflags
+  emscripten                                     # em++: the browser edition's core (tools/build_web.sh)
 )
 tests=(
   git libgtest-dev                               # the test suite
@@ -45,6 +46,8 @@ tests=(
   shellcheck                                     # the scripts' lint test
   locales                                        # localedef: the render's test under a decimal-comma locale
   lintian appstream man-db                       # the package's checks (tools/package_check.sh)
+  chromium firefox-esr                           # the browser edition's page, end to end (tests/web)
+  nodejs                                         # the browser's core's tests under Node (em++ is in the package list)
 )
 
 packages=("${build[@]}")

@@ -1,16 +1,21 @@
 #include "movie/GainChoice.h"
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
 namespace spatialmux {
 
 namespace {
+// The float of these bits (std::bit_cast, which the browser build's
+// standard library lacks).
+float FloatOfBits(uint32_t bits) {
+    float value = 0.0f;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
 // Exact single-precision values of 10^(3/20) and 10^(-3/20).
-const float kGainTable[2] = {std::bit_cast<float>(uint32_t{0x3FB4CE08}),
-                             std::bit_cast<float>(uint32_t{0x3F353BEF})};
-const float kDefaultGain = std::bit_cast<float>(uint32_t{0x3FB4CE08});
+const float kGainTable[2] = {FloatOfBits(0x3FB4CE08), FloatOfBits(0x3F353BEF)};
+const float kDefaultGain = FloatOfBits(0x3FB4CE08);
 }  // namespace
 
 float ChooseGain(const std::string& softwareText, bool makerNoteFlag) {

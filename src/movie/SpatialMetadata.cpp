@@ -167,7 +167,7 @@ std::vector<std::pair<std::string, std::string>> ParseSphericalXml(const std::st
     return fields;
 }
 
-std::optional<MovieMetadata> ReadMovieMetadata(const std::string& path, std::string* problem) {
+std::optional<std::vector<uint8_t>> ReadFirstMoov(const std::string& path, std::string* problem) {
     std::ifstream file(path, std::ios::binary);
     const std::optional<uint64_t> length = file ? StreamLength(file) : std::nullopt;
     if (!length) {
@@ -196,8 +196,13 @@ std::optional<MovieMetadata> ReadMovieMetadata(const std::string& path, std::str
         *problem = "the moov box cannot be read whole";
         return std::nullopt;
     }
+    return moov;
+}
 
-    auto metadata = ParseMoovMetadata(moov);
+std::optional<MovieMetadata> ReadMovieMetadata(const std::string& path, std::string* problem) {
+    const auto moov = ReadFirstMoov(path, problem);
+    if (!moov) return std::nullopt;
+    auto metadata = ParseMoovMetadata(*moov);
     if (!metadata) *problem = "the moov box cannot be walked";
     return metadata;
 }

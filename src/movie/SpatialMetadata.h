@@ -93,6 +93,11 @@ std::optional<MovieMetadata> ParseMoovMetadata(const std::vector<uint8_t>& moov)
 
 // Reads the moov of the movie at `path`. Nothing, with `problem` saying why,
 // when the file cannot be read or holds no moov that can be walked.
+// The first top-level moov of the file at `path`, whole (its header
+// included). Nothing, with the cause in `problem`, when the file cannot be
+// read, has no moov, or its moov is implausibly large or cut short.
+std::optional<std::vector<uint8_t>> ReadFirstMoov(const std::string& path, std::string* problem);
+
 std::optional<MovieMetadata> ReadMovieMetadata(const std::string& path, std::string* problem);
 
 }  // namespace spatialmux

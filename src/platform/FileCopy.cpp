@@ -12,7 +12,7 @@
 
 #ifdef __APPLE__
 #include <copyfile.h>
-#else
+#elif defined(__linux__)
 #include <linux/fs.h>
 #include <sys/vfs.h>
 #endif
@@ -48,6 +48,12 @@ bool Report(const CopyProgress& progress, uint64_t copied) {
 // one run. False when no data is left.
 bool NextDataRun(int fd, uint64_t from, uint64_t length, uint64_t* start, uint64_t* end) {
     if (from >= length) return false;
+#ifndef SEEK_DATA
+    (void)fd;
+    *start = from;
+    *end = length;
+    return true;
+#else
     const off_t data = lseek(fd, static_cast<off_t>(from), SEEK_DATA);
     if (data < 0) {
         if (errno == ENXIO) return false;  // only a hole is left
@@ -60,9 +66,10 @@ bool NextDataRun(int fd, uint64_t from, uint64_t length, uint64_t* start, uint64
     *start = static_cast<uint64_t>(data);
     *end = hole < 0 ? length : std::min<uint64_t>(static_cast<uint64_t>(hole), length);
     return *end > *start;
+#endif
 }
 
-#ifndef __APPLE__
+#ifdef __linux__
 // Shares the blocks of the first `length` bytes of `inFd` with `outFd`, as
 // far as whole blocks go (the file system clones nothing else but a range
 // that ends at the source's end); the caller copies the rest. The output is
@@ -215,7 +222,7 @@ CopyMethod CopyFileRange(int inFd, int outFd, uint64_t length, const CopyProgres
         *error = Reason("truncate");
         return CopyMethod::Failed;
     }
-#else
+#elif defined(__linux__)
     const uint64_t cloned = ClonePrefix(inFd, outFd, length, static_cast<uint64_t>(in.st_size));
     if (cloned > 0) {
         if (!Report(progress, cloned)) return CopyMethod::Cancelled;

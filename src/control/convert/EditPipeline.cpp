@@ -13,21 +13,19 @@
 
 #include "audio/ByteUtil.h"
 #include "control/convert/BlockAlignedWriter.h"
-#include "control/convert/EditWrites.h"
 #include "control/convert/FinishedOutputCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/edit/CameraEdit.h"
+#include "control/edit/EditWrites.h"
 #include "control/job/FailureCause.h"
 #include "control/job/InertTestPausePoints.h"
 #include "control/job/OutputCommit.h"
-#include "control/job/SphericalVideoFromV1.h"
 #include "movie/AudioFrame.h"
 #include "movie/GainChoice.h"
 #include "movie/MovieReader.h"
 #include "output/EditPlan.h"
-#include "output/EditedMoov.h"
 #include "output/PlayersIndex.h"
 #include "output/PreparedEdit.h"
-#include "output/SphericalVideoBoxes.h"
 #include "platform/BackgroundCopy.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/FileCopy.h"
@@ -37,26 +35,9 @@ namespace spatialmux {
 
 namespace {
 
-// The one frame the edit works through (as the remux's WAV phase does).
-AudioFrame editFrame;
-
 // The copy's share of the progress scale (a clone is done at once, a
 // kernel copy runs at the disk's speed); the audio has the rest.
 constexpr float kCopyShare = 20.0f;
-
-// The audio chunks as the frame reading walks them (the same walk, so the
-// chunks the edit proves are the ones it writes): one chunk for each run
-// of audio bytes the reading delivers from a chunk of the input.
-output::EditedAudioTrack AudioChunks(const MovieReader& reader) {
-    output::EditedAudioTrack audio;
-    audio.sampleRate = static_cast<uint32_t>(reader.Track().timescale);
-    audio.sa3dBox = reader.Sa3dBox();
-    for (const FileSpan& span : reader.AudioSpans()) {
-        audio.chunkOffsets.push_back(span.offset);
-        audio.chunkInstants.push_back(static_cast<uint32_t>(span.bytes / kBytesPerInstant));
-    }
-    return audio;
-}
 
 }  // namespace
 
@@ -87,22 +68,13 @@ int32_t wrap_ffmpeg::ConvertByEdit(const JobPlan& job, OutputCommit& commit,
     if (!in) return cannot("the input cannot be opened");
     // The plan, the proof that no write reaches a video sample and no video
     // sample lies where the copy changes, and the new boxes.
-    const output::EditedAudioTrack audio = AudioChunks(reader);
-    if (audio.chunkOffsets.empty()) return cannot("the audio has no chunks");
     std::string why;
-    auto edit = output::PrepareEdit(in->stream, in->size, audio, reader.Recording(),
-                                    "spatialmux " SPATIALMUX_VERSION, &why);
+    auto edit = PrepareCameraEdit(reader, *in, &why);
     if (!edit) return cannot(why);
     // Players place the video as libavformat reads the input: the proof
     // holds only where every packet of that reading is a sample it proved.
     if (auto differs = output::DisagreesWithPlayersIndex(input, edit->videoSamples)) {
         return cannot(std::move(*differs));
-    }
-    // The video track goes out as it came in, with V2 beside its V1 uuid box.
-    if (const auto sphere = SphericalVideoFromUuidBox(reader.UuidBox());
-        sphere &&
-        output::AddSphericalV2(edit->moov, *sphere) == output::SphericalV2Result::Refused) {
-        return cannot("the spherical video boxes cannot be added to the new movie box");
     }
     const output::EditPlan& plan = edit->plan;
 
@@ -148,16 +120,6 @@ int32_t wrap_ffmpeg::ConvertByEdit(const JobPlan& job, OutputCommit& commit,
     if (CancelRequested()) return -1;
 
     // Audio: every frame goes back to where it came from.
-    reader.SeekToTime(0);
-    const float gain = ChooseGain(reader.SoftwareText(), reader.MakerNoteFlag());
-    const ByteUtil util;
-    float* c1 = editFrame.Channel(1);
-    float* c2 = editFrame.Channel(2);
-    float* c3 = editFrame.Channel(3);
-    float* c4 = editFrame.Channel(4);
-    std::vector<uint8_t> bytes(static_cast<std::size_t>(kFrameSize) * kBytesPerInstant);
-    int64_t written = 0;
-    bool pausedHalfway = false;
     bool copyStopped = false;
     BlockAlignedWriter audioOut(
         in->fd.Get(), outFd, blockSize, copyLength,
@@ -177,39 +139,39 @@ int32_t wrap_ffmpeg::ConvertByEdit(const JobPlan& job, OutputCommit& commit,
         }
         return fail("could not write the audio into the output");
     };
-    for (;;) {
-        const bool ended = reader.ReadFrame(c1, c2, c3, c4);
-        if (CancelRequested()) return -1;
-        const int32_t instants = ended ? reader.GetLastFrameSamples() : kFrameSize;
-        if (instants > 0) {
-            util.ApplyGain(c1, instants, gain);
-            util.InterleaveFloatToPcm16(bytes.data(), c1, c3, c4, c2, instants);
-        }
-        const std::size_t frameBytes = static_cast<std::size_t>(instants) * kBytesPerInstant;
-        std::size_t at = 0;
-        for (const FileSpan& span : reader.LastFrameSpans()) {
-            // The reader walks the chunks that were proven; a span anywhere
-            // else would overwrite what is not audio.
-            if (span.bytes > frameBytes - at ||
-                !output::Covers(edit->audio, span.offset, span.bytes)) {
-                return fail("the audio chunks do not match the frame");
+    bool pausedHalfway = false;
+    const int64_t totalSamples = reader.GetTotalSamples();
+    WrittenAudio audio;
+    const AudioWriteEnd audioEnd = WriteConvertedAudio(
+        reader, *edit,
+        [&audioOut](uint64_t offset, const uint8_t* bytes, std::size_t count) {
+            return audioOut.Write(offset, bytes, count);
+        },
+        [&](int64_t done) {
+            current = static_cast<int32_t>(done);
+            if (done >= totalSamples / 2 && !pausedHalfway) {
+                pausedHalfway = true;
+                TestPausePoint("edit-audio");
             }
-            const auto count = static_cast<std::size_t>(span.bytes);
-            if (!audioOut.Write(span.offset, bytes.data() + at, count)) return writeFailure();
-            at += count;
-        }
-        if (at != frameBytes) return fail("the audio chunks do not match the frame");
-        written += instants;
-        current = ended ? reader.GetTotalSamples() : reader.GetCurrentSample();
-        if (current >= reader.GetTotalSamples() / 2 && !pausedHalfway) {
-            pausedHalfway = true;
-            TestPausePoint("edit-audio");
-        }
-        showProgress();
-        if (ended) break;
+            showProgress();
+            return !CancelRequested();
+        },
+        &audio);
+    switch (audioEnd) {
+        case AudioWriteEnd::Written:
+            break;
+        case AudioWriteEnd::Stopped:
+            return -1;
+        case AudioWriteEnd::WriteFailed:
+            return writeFailure();
+        case AudioWriteEnd::Mismatch:
+            return fail("the audio chunks do not match the frame");
+        case AudioWriteEnd::ShortRead:
+            if (!audioOut.Flush()) return writeFailure();
+            return fail("the input movie could not be read to its end");
     }
     if (!audioOut.Flush()) return writeFailure();
-    if (reader.HadShortRead()) return fail("the input movie could not be read to its end");
+    const int64_t written = audio.instants;
 
     // The ftyp, the old moov and the private boxes may lie anywhere in the
     // copy: they are rewritten once it is whole.

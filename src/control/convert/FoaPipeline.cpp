@@ -16,7 +16,7 @@
 
 #include "audio/WavWriter.h"
 #include "control/ambisonics/AnyFoaMovie.h"
-#include "control/convert/EditWrites.h"
+#include "control/edit/EditWrites.h"
 #include "control/convert/FinishedOutputCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/EngineChoice.h"

@@ -1,5 +1,5 @@
 // The boxes an edit writes over the copy of its input.
-#include "control/convert/EditWrites.h"
+#include "control/edit/EditWrites.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,0 +1,15 @@
+# Fails when PROGRAM (linked from the codec-free core alone) needs FFmpeg's
+# or Qt's libraries, or does not run.
+execute_process(COMMAND readelf -d "${PROGRAM}" OUTPUT_VARIABLE dynamic RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "readelf cannot read ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "\\[(libav|libsw|libQt|libpostproc)[^]]*\\]" codecs "${dynamic}")
+if(codecs)
+  message(FATAL_ERROR "the codec-free core needs ${codecs}")
+endif()
+execute_process(COMMAND "${PROGRAM}" OUTPUT_VARIABLE said RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR NOT said MATCHES "codec-free core linked")
+  message(FATAL_ERROR "${PROGRAM} did not run: ${status} ${said}")
+endif()
+message(STATUS "the codec-free core links without FFmpeg and Qt")
