@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "control/ambisonics/AnyFoaMovie.h"
-#include "control/ambisonics/GainChoice.h"
 #include "control/batch/BatchPlan.h"
 #include "control/check/CheckReportPrinting.h"
 #include "control/edit/CameraEdit.h"
@@ -19,6 +18,7 @@
 #include "control/movieinfo/BoxProbe.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "movie/AudioFrame.h"
+#include "movie/GainChoice.h"
 #include "movie/MovieReader.h"
 #include "platform/FileCopy.h"
 #include "platform/LocalizedStrings.h"
@@ -137,7 +137,7 @@ std::string CopyEditFoaMovie(const std::string& input, const std::string& output
     }
     const FoaPlan& plan = std::get<FoaPlan>(planned);
     if (!CopiesAudio(plan, OutputFileName(FileName(input)), output::AudioEncoding{})) {
-        return DesktopOnly("its audio (" + plan.codec + ", " + plan.declaredBy +
+        return DesktopOnly("its audio (" + plan.codec + ", " + DeclarationWords(plan) +
                            ") must be decoded and put in W Y Z X order at SN3D levels");
     }
     auto in = EditInput::Open(input);
@@ -158,7 +158,7 @@ std::string CopyEditFoaMovie(const std::string& input, const std::string& output
     if (!out.Valid()) return Failed("the output cannot be created");
     const OnePassEnd end =
         WriteCopyEditInOnePass(*edit, in->fd.Get(), out.Get(), PassHooks(hooks), &why);
-    json report = {{"movie", "first-order ambisonics as " + plan.declaredBy},
+    json report = {{"movie", "first-order ambisonics as " + DeclarationWords(plan)},
                    {"engine", "copy edit"},
                    {"audioBytes", inputAudio->bytes}};
     return Finish(end, why, out.Get(), *edit, inputAudio->bytes, inputAudio->digest, hooks,
@@ -194,14 +194,14 @@ std::string ConvertJson(const std::string& input, const std::string& output,
                                                             : std::string();
     };
     platform::SetLanguage(text("language") == "ja" ? "ja" : "en");
-    const SpatialChoice choice{text("ambisonics"), text("projection")};
-    if (!options.is_object() ||
-        (choice.ambisonics != "" && choice.ambisonics != "ambix" && choice.ambisonics != "fuma") ||
-        (choice.projection != "" && choice.projection != "equirectangular")) {
+    const auto ambisonics = AmbisonicsNamed(text("ambisonics"));
+    const auto projection = ProjectionNamed(text("projection"));
+    if (!options.is_object() || !ambisonics || !projection) {
         return Refused(
             "the options must be {\"ambisonics\": \"\", \"ambix\" or \"fuma\", "
             "\"projection\": \"\" or \"equirectangular\"}");
     }
+    const SpatialChoice choice{*ambisonics, *projection};
     // As the droplet decides: a movie there only in part is named so before
     // anything else; a 360 movie that is not the camera's takes its own path.
     const CheckReport check = CheckMovieFile(input, ProbeMediaFromBoxes);

@@ -216,7 +216,7 @@ TEST(QueueInJapanese, DetailsRefusalsAndSizesAreTranslated) {
         void Listen(int) override {}
         void StopListening(int) override {}
         void Replace(int) override {}
-        void ChooseChannels(int, const std::string&) override {}
+        void ChooseChannels(int, AmbisonicsChoice) override {}
         void ChooseEquirectangular(int, bool) override {}
         std::string text;
     } host;

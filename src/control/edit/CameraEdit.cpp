@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "audio/ByteUtil.h"
-#include "control/ambisonics/GainChoice.h"
 #include "control/job/SphericalVideoFromV1.h"
 #include "movie/AudioFrame.h"
+#include "movie/GainChoice.h"
 #include "output/EditedMoov.h"
 #include "output/SphericalVideoBoxes.h"
 
