@@ -121,6 +121,8 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const JobRequest& request, bool runInline) 
     // One job per process: a second request never touches the running one.
     if (!job_state::TryBegin()) return 0;
     cur_commit().reset();
+    // No cause of an earlier job in this process is this one's.
+    KeepFailureCause(std::string());
     JobPlan plan;
     if (!PlanJob(request, plan)) return 0;
     if (runInline) {
