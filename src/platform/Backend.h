@@ -20,6 +20,9 @@ public:
     // Shows a modal message that reports good news (a finished job) with
     // the one button "OK"; by default the same as an alert.
     virtual void ShowNotice(const std::string& text) { ShowAlert(text); }
+    // The file the alerts and notices from now on are about (a windowed
+    // back end names it in their title); "" for none.
+    virtual void SetSubject(const std::string& /*name*/) {}
     // Runs `work` on the main thread without waiting for it. Work posted from
     // one thread runs in the order posted.
     virtual void PostToMainThread(std::function<void()> work) = 0;

@@ -77,6 +77,7 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
     const std::string input = files.front();
 
     saveDialog.ForMovie(input);
+    platform::CurrentBackend().SetSubject(LastPathComponent(input));
     platform::Notification hide;
     hide.name = platform::kForOrderOutNotification;
     platform::NotificationCenter::Default().PostOnMainThread(std::move(hide));

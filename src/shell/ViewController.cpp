@@ -111,6 +111,10 @@ void ViewController::ForOrderFront(const platform::Notification& notification) {
     mov_str = paths.size() > 1 ? paths[1] : std::string();
     wav_str = paths.size() > 2 ? paths[2] : std::string();
     label1.setText(LabelFor(mp4_str, mov_str));
+    // Named for its movie, as the droplet's other windows are.
+    setWindowTitle(
+        QFile::decodeName(platform::ControlsEscaped(LastPathComponent(mp4_str)).c_str()) +
+        QStringLiteral(" – ") + Localized("progress.title"));
     label1.setToolTip(QFile::decodeName(mp4_str.c_str()) + QLatin1Char('\n') +
                       QFile::decodeName(mov_str.c_str()));
     // A conversion that starts before the launch appearance is over is

@@ -142,25 +142,36 @@ TEST(BatchPlanning, ClashesAndMissingInputsAreProblemsAndRepeatsAreTakenOnce) {
 }
 
 TEST(BatchPlanning, AMovieThatWouldBeItsOwnOutputIsNamedBesideItself) {
-    // A folder converted into itself: A.mov is its own output, and
-    // B-360.mov is another movie.
+    // A folder converted into itself: C.mov and D.mov are their own outputs
+    // by name, D-360.mp4 takes D-360.mov first; A.mov and B-360.mov are the
+    // outputs of an earlier run (of A.MP4, of B.mov), never converted again.
     TempDir dir;
-    Touch(dir, "here/A.MP4");
-    Touch(dir, "here/A.mov");
-    Touch(dir, "here/B.mov");
-    Touch(dir, "here/B-360.mov");
+    for (const char* name :
+         {"A.MP4", "A.mov", "B.mov", "B-360.mov", "C.mov", "D.mov", "D-360.mp4"}) {
+        Touch(dir, std::string("here/") + name);
+    }
     const BatchPlan plan = PlanBatch({dir.Path("here")}, dir.Path("here"));
     EXPECT_TRUE(plan.problems.empty()) << plan.problems.front();
-    ASSERT_EQ(Names(plan), (std::vector<std::string>{"A.MP4", "A.mov", "B-360.mov", "B.mov"}));
-    std::vector<std::string> outputs;
-    for (const BatchItem& item : plan.items) {
-        outputs.push_back(std::filesystem::path(item.output).filename().string());
-        EXPECT_EQ(item.outputIsAnotherInput, item.name == "A.MP4") << item.output;
-        EXPECT_FALSE(item.outputIsInput) << item.name;
+    const struct {
+        const char* name;
+        const char* output;
+        bool isInput;
+        bool anotherInput;
+    } expected[] = {
+        {"A.MP4", "A.mov", false, true},         {"A.mov", "A.mov", true, false},
+        {"B-360.mov", "B-360.mov", true, false}, {"B.mov", "B-360.mov", false, true},
+        {"C.mov", "C-360.mov", false, false},    {"D-360.mp4", "D-360.mov", false, false},
+        {"D.mov", "D-360-2.mov", false, false},
+    };
+    ASSERT_EQ(plan.items.size(), std::size(expected));
+    for (std::size_t i = 0; i < plan.items.size(); ++i) {
+        const BatchItem& item = plan.items[i];
+        EXPECT_EQ(item.name, expected[i].name);
+        EXPECT_EQ(item.output, dir.Path(std::string("here/") + expected[i].output)) << item.name;
+        EXPECT_EQ(item.outputIsInput, expected[i].isInput) << item.name;
+        EXPECT_EQ(item.outputIsAnotherInput, expected[i].anotherInput) << item.name;
     }
-    EXPECT_EQ(outputs,
-              (std::vector<std::string>{"A.mov", "A-360.mov", "B-360-360.mov", "B-360-2.mov"}));
-    EXPECT_EQ(plan.items[1].partial, dir.Path("here/.A-360.spatialmux-partial.mov"));
+    EXPECT_EQ(plan.items[4].partial, dir.Path("here/.C-360.spatialmux-partial.mov"));
 
     // By identity: the output's name is a link to the movie.
     Touch(dir, "in/C.MP4");

@@ -227,6 +227,8 @@ TEST_F(DropletTest, AMovieNoAnswerConvertsIsRefusedBeforeAnythingIsAsked) {
         FakeSaveDialog dialog(Path("out.mov"));
         ASSERT_TRUE(RunSession(refusing, dialog, std::vector<std::string>{movie}));
         EXPECT_EQ(dialog.asked, std::vector<std::string>{}) << movie;
+        // Its alert is titled with the movie's name.
+        EXPECT_EQ(refusing.Subject(), movie.substr(movie.rfind('/') + 1));
         ASSERT_EQ(refusing.Alerts().size(), 1u) << movie;
         const std::string alert = refusing.Alerts()[0];
         const std::string text = platform::LocalizedString("alert.foa.refused");

@@ -21,6 +21,10 @@ std::string Lowered(std::string text) {
     return text;
 }
 
+std::string FileName(const std::string& path) {
+    return fs::path(path).filename().string();
+}
+
 bool IsHidden(const fs::path& path) {
     const std::string name = path.filename().string();
     return !name.empty() && name.front() == '.';
@@ -137,21 +141,50 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& o
         return std::any_of(taken.begin(), taken.end(),
                            [&](const std::string& input) { return facts.SameFile(input, output); });
     };
+    // Each input's plain output, and whether that is the input itself.
+    const auto inFolder = [&outputDir](const std::string& name) {
+        return (fs::path(outputDir) / name).string();
+    };
+    std::vector<bool> itself;
+    for (const std::string& file : taken) {
+        itself.push_back(facts.SameFile(file, inFolder(OutputFileName(FileName(file), extension))));
+    }
+    // An input that another input's output is named after (A.mov beside
+    // A.MP4, B-360.mov beside B.mov: converting a folder into itself a
+    // second time finds the first run's outputs) is an earlier output.
+    const auto earlierOutput = [&](std::size_t index) {
+        for (std::size_t other = 0; other < taken.size(); ++other) {
+            if (other == index) continue;
+            const std::string name = FileName(taken[other]);
+            const std::string output =
+                itself[other] ? OutputNameBesideItself(name, extension,
+                                                       [](const std::string&) { return false; })
+                              : OutputFileName(name, extension);
+            if (Lowered(FileName(taken[index])) == Lowered(output) &&
+                facts.SameFile(taken[index], inFolder(output))) {
+                return true;
+            }
+        }
+        return false;
+    };
     // Output names by lowered spelling: a camera card, and many disks a card
     // is copied to, do not tell letter case apart.
     std::map<std::string, std::string> claimedBy;
-    for (const std::string& file : taken) {
+    for (std::size_t index = 0; index < taken.size(); ++index) {
+        const std::string& file = taken[index];
         BatchItem item;
         item.input = file;
-        item.name = fs::path(file).filename().string();
+        item.name = FileName(file);
         std::string outputName = OutputFileName(item.name, extension);
         // A movie that would be its own output (a .mov into its own folder,
         // an .MP4 as .mp4 on a card) gets a name of its own beside it, one
-        // that is neither an input nor another movie's output.
-        if (facts.SameFile(file, (fs::path(outputDir) / outputName).string())) {
+        // that no other movie's output has; unless it is an earlier output
+        // itself, which is never converted.
+        if (itself[index] && earlierOutput(index)) {
+            item.outputIsInput = true;
+        } else if (itself[index]) {
             outputName = OutputNameBesideItself(item.name, extension, [&](const std::string& name) {
-                return claimedBy.count(Lowered(name)) > 0 ||
-                       isInput((fs::path(outputDir) / name).string());
+                return claimedBy.count(Lowered(name)) > 0;
             });
         }
         item.output = (fs::path(outputDir) / outputName).string();
@@ -163,8 +196,8 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& o
         // Another input under the output's name (converting a folder into
         // itself a second time finds the first run's outputs) is never
         // written; it claims no name.
-        item.outputIsAnotherInput = isInput(item.output);
-        const auto [at, fresh] = item.outputIsAnotherInput
+        item.outputIsAnotherInput = !item.outputIsInput && isInput(item.output);
+        const auto [at, fresh] = item.outputIsInput || item.outputIsAnotherInput
                                      ? std::make_pair(claimedBy.end(), true)
                                      : claimedBy.emplace(Lowered(outputName), item.input);
         if (!fresh) {

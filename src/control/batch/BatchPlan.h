@@ -19,8 +19,9 @@ struct BatchItem {
     std::string output;   // DIR/A.mov
     std::string partial;  // the hidden name it is converted to: DIR/.A.spatialmux-partial.mov
     uint64_t inputSize = 0;
-    // Set when the output would be the input file itself: never converted.
-    // (A plan never sets it: such a movie's output is named NAME-360.EXT.)
+    // Set when the output would be the input file itself and the input is
+    // the output of another input (an earlier run's): never converted. (Any
+    // other such movie's output is named NAME-360.EXT.)
     bool outputIsInput = false;
     // Set when the output is another input of the batch (a folder converted
     // into itself finds the earlier outputs): it is never replaced, not even
@@ -47,8 +48,9 @@ struct BatchPlan {
 // The outputs are named with `extension` (".mov" or ".mp4"). Where that name
 // would be the movie itself (A.mov into its own folder; R0010001.MP4 as
 // .mp4 on a card that does not tell case apart, platform::FileFacts::
-// SameFile), the output is OutputNameBesideItself's first name that is no
-// input of the batch and no other movie's output.
+// SameFile), the output is OutputNameBesideItself's first name that no
+// other movie's output has; but a movie that is another input's output (A.mov
+// beside A.MP4, B-360.mov beside B.mov) is an earlier run's and is skipped.
 BatchPlan PlanBatch(const std::vector<std::string>& inputs, const std::string& outputDir,
                     const std::string& extension = ".mov");
 

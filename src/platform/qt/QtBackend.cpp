@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QObject>
@@ -51,9 +52,12 @@ void QtBackend::ShowAlert(const std::string& text) {
 
 namespace {
 
-void RunMessageBox(const std::string& text, QMessageBox::Icon icon) {
+void RunMessageBox(const std::string& text, QMessageBox::Icon icon, const std::string& subject) {
     QMessageBox box;
-    box.setWindowTitle(QString::fromUtf8(LocalizedString("progress.title")));
+    const QString title = QString::fromUtf8(LocalizedString("progress.title"));
+    box.setWindowTitle(subject.empty()
+                           ? title
+                           : QFile::decodeName(subject.c_str()) + QStringLiteral(" – ") + title);
     box.setIcon(icon);
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromUtf8(text));
@@ -67,7 +71,7 @@ void RunMessageBox(const std::string& text, QMessageBox::Icon icon) {
 }  // namespace
 
 void QtBackend::PresentAlert(const std::string& text) {
-    RunMessageBox(text, QMessageBox::Warning);
+    RunMessageBox(text, QMessageBox::Warning, Subject());
 }
 
 void QtBackend::ShowNotice(const std::string& text) {
@@ -78,8 +82,18 @@ void QtBackend::ShowNotice(const std::string& text) {
     }
 }
 
+void QtBackend::SetSubject(const std::string& name) {
+    std::lock_guard<std::mutex> lock(subjectMutex);
+    subject = ControlsEscaped(name);
+}
+
+std::string QtBackend::Subject() {
+    std::lock_guard<std::mutex> lock(subjectMutex);
+    return subject;
+}
+
 void QtBackend::PresentNotice(const std::string& text) {
-    RunMessageBox(text, QMessageBox::Information);
+    RunMessageBox(text, QMessageBox::Information, Subject());
 }
 
 void QtBackend::PostToMainThread(std::function<void()> work) {

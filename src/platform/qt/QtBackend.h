@@ -26,6 +26,10 @@ public:
 
     void ShowAlert(const std::string& text) override;
     void ShowNotice(const std::string& text) override;
+    // Named in the title of the alerts and notices: "NAME – spatialmux".
+    void SetSubject(const std::string& name) override;
+    // What SetSubject named last, as the titles show it.
+    std::string Subject();
     void PostToMainThread(std::function<void()> work) override;
     void RunOnMainThreadAndWait(std::function<void()> work) override;
     void DetachThread(std::function<void()> work) override;
@@ -65,6 +69,8 @@ private:
     std::unique_ptr<QObject> mainThreadContext;
     // Receiver of the requests to end the event loop.
     std::unique_ptr<QObject> terminationContext;
+    std::mutex subjectMutex;
+    std::string subject;
     std::mutex threadsMutex;
     std::list<std::shared_ptr<TrackedThread>> threads;
 };
