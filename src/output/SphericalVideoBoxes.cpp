@@ -35,10 +35,50 @@ private:
     std::size_t at_;
 };
 
-bool Grow(std::vector<uint8_t>& moov, uint32_t offset, uint32_t change) {
-    const uint64_t size = uint64_t{ReadBE32(moov.data() + offset)} + change;
-    if (size > UINT32_MAX) return false;
+bool Grow(std::vector<uint8_t>& moov, uint32_t offset, int64_t change) {
+    const int64_t size = int64_t{ReadBE32(moov.data() + offset)} + change;
+    if (size < 8 || size > int64_t{UINT32_MAX}) return false;
     WriteBE32(moov.data() + offset, static_cast<uint32_t>(size));
+    return true;
+}
+
+std::vector<uint8_t> SvhdBox() {
+    std::vector<uint8_t> box;
+    {
+        OpenBox svhd(box, "svhd", true);
+        box.insert(box.end(), kMetadataSource, kMetadataSource + sizeof(kMetadataSource));
+    }
+    return box;
+}
+
+// The kept sv3d at `sv3d` names spatialmux as its metadata source, the mark
+// of a movie spatialmux wrote (what it says of the sphere is the input's).
+// False, `moov` unchanged, when its svhd cannot be found or rewritten.
+bool MarkKeptSource(std::vector<uint8_t>& moov, const TrackBoxes& track, const BoxSpan& sv3d) {
+    bool complete = false;
+    const auto children =
+        ChildBoxes(moov, sv3d.PayloadOffset(), sv3d.End(), &complete, SizeForms::Plain32);
+    const auto svhd = std::find_if(children.begin(), children.end(),
+                                   [](const BoxSpan& child) { return child.Is("svhd"); });
+    if (!complete || svhd == children.end()) return false;
+    const std::vector<uint8_t> mark = SvhdBox();
+    if (std::equal(mark.begin(), mark.end(),
+                   moov.begin() + static_cast<std::ptrdiff_t>(svhd->offset),
+                   moov.begin() + static_cast<std::ptrdiff_t>(svhd->End()))) {
+        return true;
+    }
+    const int64_t change = static_cast<int64_t>(mark.size()) - static_cast<int64_t>(svhd->size);
+    std::vector<uint8_t> result = moov;
+    for (const uint64_t at :
+         {uint64_t{0}, uint64_t{track.trak}, uint64_t{track.mdia}, uint64_t{track.minf},
+          uint64_t{track.stbl}, uint64_t{track.stsd}, uint64_t{track.entry}, sv3d.offset}) {
+        if (!Grow(result, static_cast<uint32_t>(at), change)) return false;
+    }
+    result.erase(result.begin() + static_cast<std::ptrdiff_t>(svhd->offset),
+                 result.begin() + static_cast<std::ptrdiff_t>(svhd->End()));
+    result.insert(result.begin() + static_cast<std::ptrdiff_t>(svhd->offset), mark.begin(),
+                  mark.end());
+    moov = std::move(result);
     return true;
 }
 
@@ -57,10 +97,8 @@ std::vector<uint8_t> Sv3dBox(const SphericalVideo& video) {
     std::vector<uint8_t> box;
     {
         OpenBox sv3d(box, "sv3d", false);
-        {
-            OpenBox svhd(box, "svhd", true);
-            box.insert(box.end(), kMetadataSource, kMetadataSource + sizeof(kMetadataSource));
-        }
+        const std::vector<uint8_t> svhd = SvhdBox();
+        box.insert(box.end(), svhd.begin(), svhd.end());
         OpenBox proj(box, "proj", false);
         {
             OpenBox prhd(box, "prhd", true);
@@ -89,8 +127,10 @@ SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVide
     bool complete = false;
     const auto children = ChildBoxes(moov, childrenAt, entryEnd, &complete, SizeForms::Plain32);
     if (!complete) return SphericalV2Result::Refused;
-    if (std::any_of(children.begin(), children.end(),
-                    [](const BoxSpan& child) { return child.Is("sv3d"); })) {
+    const auto kept = std::find_if(children.begin(), children.end(),
+                                   [](const BoxSpan& child) { return child.Is("sv3d"); });
+    if (kept != children.end()) {
+        MarkKeptSource(moov, track, *kept);
         return SphericalV2Result::Kept;
     }
 
@@ -102,7 +142,7 @@ SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVide
     std::vector<uint8_t> result = moov;
     for (uint32_t at :
          {0u, track.trak, track.mdia, track.minf, track.stbl, track.stsd, track.entry}) {
-        if (!Grow(result, at, change)) return SphericalV2Result::Refused;
+        if (!Grow(result, at, int64_t{change})) return SphericalV2Result::Refused;
     }
     result.insert(result.begin() + entryEnd, boxes.begin(), boxes.end());
     moov = std::move(result);

@@ -114,7 +114,10 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
     std::optional<uint64_t> foaSpace;
     const CheckReport report = CheckMovieFile(input);
     if (report.kind == CheckReport::Kind::OtherMovie && !CarriesCameraMarks(input)) {
-        const auto plan = PlanFoaConversion(report, {ambisonicsChoice, projectionChoice});
+        auto plan = PlanFoaConversion(report, {ambisonicsChoice, projectionChoice});
+        if (const auto* planned = std::get_if<FoaPlan>(&plan)) {
+            if (auto dropped = KeptTrackProblem(*planned, output)) plan = std::move(*dropped);
+        }
         if (const auto* refusal = std::get_if<std::string>(&plan)) {
             std::printf("%s: %s%s\nerror!!\n", input.c_str(), kNotConvertible, refusal->c_str());
             std::fflush(stdout);
