@@ -368,10 +368,18 @@ TEST_F(OtherMovies, RefusesWhatItWouldHaveToGuessAndWritesNothing) {
     // note stays the camera's, refused as today.
     const std::string damagedCamera = Derive("camera.mp4", "camera-no-uuid.mp4",
                                              [](auto&, Bytes& f) { RenameAway(f, {"uuid"}); });
+    // A camera movie with a picture track, which its conversion cannot carry.
+    fixture::CameraMovieOptions withPicture;
+    withPicture.extraVideoTracks = {{64, 32, 1, false}};
+    std::string error;
+    ASSERT_TRUE(
+        fixture::WriteCameraMovie(Path("camera-picture.mp4"), withPicture, nullptr, &error))
+        << error;
     const struct {
         std::string input;
         std::string says;
     } cases[] = {
+        {Path("camera-picture.mp4"), "its track 3 (video, mjpeg) would be dropped"},
         {undeclared, "--ambisonics ambix"},
         {flat, "--projection equirectangular"},
         {damagedCamera, "not a camera movie"},
@@ -550,6 +558,12 @@ TEST_F(OtherMovies, TheThreeSixtyVideoIsChosenAndEveryOtherTrackKept) {
         const Bytes bytes = ReadFileBytes(Path(row.output));
         testing::ExpectSphericalV1AndV2Agree(bytes);
         testing::ExpectFfmpegReadsSphericalV2(Path(row.output));
+        // The 360 video's own recording metadata, not the thumbnail's.
+        const auto hdlr = testing::FindBoxPath(bytes, "moov/trak#1/mdia/hdlr");
+        ASSERT_TRUE(hdlr);
+        const Bytes handler = testing::BoxBytes(bytes, *hdlr);
+        EXPECT_NE(std::string(handler.begin(), handler.end()).find("VideoHandler"),
+                  std::string::npos);
     }
     // The verification covers every track: an output with a track more than
     // the plan keeps fails it.

@@ -272,7 +272,14 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
     std::ifstream file(report.path, std::ios::binary | std::ios::ate);
     const auto length = file.tellg();
     if (!file || length <= 0) return std::string("the file cannot be read");
-    plan.recording = ReadRecordingMetadata(file, static_cast<uint64_t>(length), 0);
+    // The 360 video's own times, matrix and names, not a thumbnail's in
+    // front of it.
+    std::size_t videoTrak = 0;
+    while (videoTrak < report.metadata->tracks.size() &&
+           &report.metadata->tracks[videoTrak] != video) {
+        ++videoTrak;
+    }
+    plan.recording = ReadRecordingMetadata(file, static_cast<uint64_t>(length), 0, videoTrak);
     return plan;
 }
 

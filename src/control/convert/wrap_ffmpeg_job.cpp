@@ -16,6 +16,7 @@
 #include "control/job/OutputCommit.h"
 #include "control/job/OutputFormat.h"
 #include "control/job/SpaceNeeded.h"
+#include "control/movieinfo/LeftOutTracks.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "movie/AudioFrame.h"
 #include "movie/CameraMarks.h"
@@ -134,6 +135,10 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
                                                    kBytesPerInstant));
     } else if (CheckMovie(input) == 0) {
         return refuse("alert3");
+    } else if (const auto leftOut = CameraTrackLeftOut(report)) {
+        std::printf("%s: %s\nerror!!\n", input.c_str(), leftOut->c_str());
+        std::fflush(stdout);
+        return refuseWith(input + ": " + *leftOut);
     }
 
     // The input is never written: refuse an output, or a temporary WAV, that
