@@ -73,11 +73,13 @@ int AddCopiedStream(AVFormatContext* output, const AVStream* input, AVStream** c
     return 0;
 }
 
-// Reads the next packet of stream `wanted` from `input`, releasing packets
-// of other streams: 0 with a packet, AVERROR_EOF at the end of the input, or
-// another negative code when the input could not be read (a packet that the
-// demuxer could only read in part counts as such).
-int ReadStreamPacket(AVFormatContext* input, int wanted, AVPacket* packet) {
+// Reads the next packet from `input` of a stream that `wanted` takes (by
+// its index), releasing packets of other streams: 0 with a packet,
+// AVERROR_EOF at the end of the input, or another negative code when the
+// input could not be read (a packet that the demuxer could only read in
+// part counts as such).
+template <typename Wanted>
+int ReadPacketOf(AVFormatContext* input, AVPacket* packet, const Wanted& wanted) {
     for (;;) {
         const int ret = av_read_frame(input, packet);
         if (ret < 0) return ret;
@@ -85,9 +87,14 @@ int ReadStreamPacket(AVFormatContext* input, int wanted, AVPacket* packet) {
             av_packet_unref(packet);
             return AVERROR_INVALIDDATA;
         }
-        if (packet->stream_index == wanted) return 0;
+        if (wanted(packet->stream_index)) return 0;
         av_packet_unref(packet);
     }
+}
+
+// The next packet of stream `wanted`, as ReadPacketOf.
+int ReadStreamPacket(AVFormatContext* input, int wanted, AVPacket* packet) {
+    return ReadPacketOf(input, packet, [wanted](int index) { return index == wanted; });
 }
 
 // The audio side of the remux: the WAV's packets as they are (PCM), or the
@@ -262,20 +269,12 @@ bool AddKeptStreams(AVFormatContext* output, const AVFormatContext* movie,
     return true;
 }
 
-// The next packet of a kept track: 0, AVERROR_EOF, or another negative code
-// when the movie could not be read.
+// The next packet of a kept track, as ReadPacketOf.
 int ReadKeptPacket(AVFormatContext* movie, const std::vector<int>& outIndex, AVPacket* packet) {
-    for (;;) {
-        const int ret = av_read_frame(movie, packet);
-        if (ret < 0) return ret;
-        if ((packet->flags & AV_PKT_FLAG_CORRUPT) != 0) {
-            av_packet_unref(packet);
-            return AVERROR_INVALIDDATA;
-        }
-        const auto index = static_cast<std::size_t>(packet->stream_index);
-        if (index < outIndex.size() && outIndex[index] >= 0) return 0;
-        av_packet_unref(packet);
-    }
+    return ReadPacketOf(movie, packet, [&outIndex](int index) {
+        return index >= 0 && static_cast<std::size_t>(index) < outIndex.size() &&
+               outIndex[static_cast<std::size_t>(index)] >= 0;
+    });
 }
 
 }  // namespace
