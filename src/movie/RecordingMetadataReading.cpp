@@ -136,7 +136,8 @@ RecordingMetadata ReadRecordingMetadata(std::istream& stream, uint64_t length,
 
     std::optional<BoxSpan> trak = FindChildIn(stream, *moov, "trak");
     for (std::size_t n = 0; trak && n < videoTrak; ++n) {
-        trak = FindChildIn(stream, *moov, "trak", trak->offset + trak->size - moov->PayloadOffset());
+        trak =
+            FindChildIn(stream, *moov, "trak", trak->offset + trak->size - moov->PayloadOffset());
     }
     const std::vector<uint8_t> tkhd = ReadChildBox(stream, trak, "tkhd", kMaxHeaderBox);
     metadata.videoTrackTimes = ReadHeaderTimes(tkhd.data(), tkhd.size());

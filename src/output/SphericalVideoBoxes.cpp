@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 #include "audio/ByteOrder.h"
 #include "iso/BoxWalk.h"
@@ -115,21 +117,46 @@ std::vector<uint8_t> Sv3dBox(const SphericalVideo& video) {
     return box;
 }
 
-SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVideo& video) {
+namespace {
+
+// The video sample entry's children (of the first trak of `moov`), which
+// must tile the rest of the entry; nothing when they do not or the boxes
+// cannot be found.
+std::optional<std::pair<TrackBoxes, std::vector<BoxSpan>>> EntryChildren(
+    const std::vector<uint8_t>& moov) {
     MoovLayout layout;
-    if (!FindMoovLayout(moov.data(), moov.size(), &layout)) return SphericalV2Result::Refused;
+    if (!FindMoovLayout(moov.data(), moov.size(), &layout)) return std::nullopt;
     const TrackBoxes& track = layout.video;
-    if (track.entrySize < kVisualEntryFields) return SphericalV2Result::Refused;
-    const uint32_t entryEnd = track.entry + track.entrySize;
-    const uint32_t childrenAt = track.entry + kVisualEntryFields;
+    if (track.entrySize < kVisualEntryFields) return std::nullopt;
+    bool complete = false;
+    auto children = ChildBoxes(moov, track.entry + kVisualEntryFields,
+                               track.entry + track.entrySize, &complete, SizeForms::Plain32);
+    if (!complete) return std::nullopt;
+    return std::make_pair(track, std::move(children));
+}
+
+std::optional<BoxSpan> Sv3dAmong(const std::vector<BoxSpan>& children) {
+    const auto sv3d = std::find_if(children.begin(), children.end(),
+                                   [](const BoxSpan& child) { return child.Is("sv3d"); });
+    if (sv3d == children.end()) return std::nullopt;
+    return *sv3d;
+}
+
+}  // namespace
+
+bool MarkSphericalSource(std::vector<uint8_t>& moov) {
+    const auto entry = EntryChildren(moov);
+    const auto sv3d = entry ? Sv3dAmong(entry->second) : std::nullopt;
+    return sv3d && MarkKeptSource(moov, entry->first, *sv3d);
+}
+
+SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVideo& video) {
     // The children must tile the rest of the entry for the new ones to be
     // found behind them.
-    bool complete = false;
-    const auto children = ChildBoxes(moov, childrenAt, entryEnd, &complete, SizeForms::Plain32);
-    if (!complete) return SphericalV2Result::Refused;
-    const auto kept = std::find_if(children.begin(), children.end(),
-                                   [](const BoxSpan& child) { return child.Is("sv3d"); });
-    if (kept != children.end()) {
+    const auto entry = EntryChildren(moov);
+    if (!entry) return SphericalV2Result::Refused;
+    const TrackBoxes& track = entry->first;
+    if (const auto kept = Sv3dAmong(entry->second)) {
         MarkKeptSource(moov, track, *kept);
         return SphericalV2Result::Kept;
     }
@@ -144,7 +171,7 @@ SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVide
          {0u, track.trak, track.mdia, track.minf, track.stbl, track.stsd, track.entry}) {
         if (!Grow(result, at, int64_t{change})) return SphericalV2Result::Refused;
     }
-    result.insert(result.begin() + entryEnd, boxes.begin(), boxes.end());
+    result.insert(result.begin() + track.entry + track.entrySize, boxes.begin(), boxes.end());
     moov = std::move(result);
     return SphericalV2Result::Added;
 }

@@ -43,4 +43,10 @@ enum class SphericalV2Result {
 // boxes cannot be found or a size would pass 32 bits.
 SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVideo& video);
 
+// For an output whose V2 is not written anew: the first trak's sv3d, if it
+// has one, names spatialmux as its source, as AddSphericalV2 marks a kept
+// one. False, `moov` unchanged, when there is none or it cannot be
+// rewritten.
+bool MarkSphericalSource(std::vector<uint8_t>& moov);
+
 }  // namespace spatialmux::output

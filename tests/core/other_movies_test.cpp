@@ -372,8 +372,7 @@ TEST_F(OtherMovies, RefusesWhatItWouldHaveToGuessAndWritesNothing) {
     fixture::CameraMovieOptions withPicture;
     withPicture.extraVideoTracks = {{64, 32, 1, false}};
     std::string error;
-    ASSERT_TRUE(
-        fixture::WriteCameraMovie(Path("camera-picture.mp4"), withPicture, nullptr, &error))
+    ASSERT_TRUE(fixture::WriteCameraMovie(Path("camera-picture.mp4"), withPicture, nullptr, &error))
         << error;
     const struct {
         std::string input;

@@ -18,8 +18,7 @@ std::optional<std::string> CameraTrackLeftOut(const CheckReport& report) {
             audio = true;
             continue;
         }
-        return "its track " + std::to_string(k + 1) + " (" + stream.kindName + ", " +
-               stream.codec +
+        return "its track " + std::to_string(k + 1) + " (" + stream.kindName + ", " + stream.codec +
                ") would be dropped: a camera movie's conversion carries its video and its "
                "audio only; remove that track from the movie first";
     }
