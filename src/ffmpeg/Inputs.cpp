@@ -22,6 +22,15 @@ AVStream* FirstStream(const AVFormatContext* context, AVMediaType type) {
     return nullptr;
 }
 
+AVStream* StreamOfTrack(const AVFormatContext* context, AVMediaType type, int trackId) {
+    if (trackId == 0) return FirstStream(context, type);
+    for (unsigned k = 0; k < context->nb_streams; ++k) {
+        AVStream* stream = context->streams[k];
+        if (stream->codecpar->codec_type == type && stream->id == trackId) return stream;
+    }
+    return nullptr;
+}
+
 bool OpenBestStream(const std::string& path, AVMediaType type, InputContext* input,
                     CodecContext* decoder, int* streamIndex, std::string* problem) {
     int result = OpenInput(path, input);
@@ -53,8 +62,7 @@ bool OpenBestStream(const std::string& path, AVMediaType type, InputContext* inp
     (*decoder)->thread_count = type == AVMEDIA_TYPE_VIDEO ? 0 : 1;  // 0: as many as cores
     result = avcodec_open2(decoder->get(), codec, nullptr);
     if (result < 0) {
-        *problem =
-            std::string("cannot open its ") + codec->name + " decoder: " + ErrorText(result);
+        *problem = std::string("cannot open its ") + codec->name + " decoder: " + ErrorText(result);
         return false;
     }
     *streamIndex = index;

@@ -15,6 +15,11 @@ int OpenInput(const std::string& path, InputContext* context);
 // The first stream of `type`, or nullptr.
 AVStream* FirstStream(const AVFormatContext* context, AVMediaType type);
 
+// The stream of `type` whose container track ID (AVStream::id) is
+// `trackId`; for a `trackId` of 0 the first stream of `type`. nullptr when
+// there is none.
+AVStream* StreamOfTrack(const AVFormatContext* context, AVMediaType type, int trackId);
+
 // Opens `path` and a decoder for its best stream of `type`; false with
 // `problem` set when either cannot be done.
 bool OpenBestStream(const std::string& path, AVMediaType type, InputContext* input,

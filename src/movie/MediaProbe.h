@@ -13,7 +13,12 @@ namespace spatialmux {
 struct StreamProbe {
     enum class Kind { Video, Audio, Other };
     Kind kind = Kind::Other;
-    std::string codec;  // libavcodec's short name, e.g. "h264", "pcm_s16le"
+    std::string kindName;  // libavutil's name of the media type: "video", "data", "subtitle" ...
+    std::string codec;     // libavcodec's short name, e.g. "h264", "pcm_s16le"
+    int trackId = 0;       // the container's track ID (tkhd); 0 for a stream of no track
+    // A cover picture, not a track of the movie (libavformat's attached
+    // picture: an MP4's covr tag).
+    bool attachedPicture = false;
     // Video.
     int width = 0;
     int height = 0;

@@ -115,7 +115,7 @@ bool IsMdtaMeta(const std::vector<uint8_t>& meta) {
 }  // namespace
 
 RecordingMetadata ReadRecordingMetadata(std::istream& stream, uint64_t length,
-                                        uint64_t audioBoxOffset) {
+                                        uint64_t audioBoxOffset, std::size_t videoTrak) {
     RecordingMetadata metadata;
     std::optional<BoxSpan> moov;
     uint64_t at = 0;
@@ -134,7 +134,11 @@ RecordingMetadata ReadRecordingMetadata(std::istream& stream, uint64_t length,
     metadata.movieTimes = ReadHeaderTimes(mvhd.data(), mvhd.size());
     metadata.movieMatrix = ReadMatrix(mvhd);
 
-    const std::optional<BoxSpan> trak = FindChildIn(stream, *moov, "trak");
+    std::optional<BoxSpan> trak = FindChildIn(stream, *moov, "trak");
+    for (std::size_t n = 0; trak && n < videoTrak; ++n) {
+        trak =
+            FindChildIn(stream, *moov, "trak", trak->offset + trak->size - moov->PayloadOffset());
+    }
     const std::vector<uint8_t> tkhd = ReadChildBox(stream, trak, "tkhd", kMaxHeaderBox);
     metadata.videoTrackTimes = ReadHeaderTimes(tkhd.data(), tkhd.size());
     metadata.videoMatrix = ReadMatrix(tkhd);

@@ -1,6 +1,7 @@
 // Reading the spherical and spatial-audio metadata of any movie's moov.
 #include "movie/SpatialMetadata.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -58,9 +59,26 @@ void ReadSampleEntry(const std::vector<uint8_t>& moov, const BoxSpan& stsd, Trac
             }
         } else if (child.Is("sv3d")) {
             track.sv3d = true;
+            // Full box: version and flags, then the source's name.
+            if (const auto svhd = FindChildBox(moov, child.PayloadOffset(), child.End(), "svhd");
+                svhd && svhd->PayloadOffset() + 4 <= svhd->End()) {
+                const auto* text =
+                    reinterpret_cast<const char*>(moov.data()) + svhd->PayloadOffset() + 4;
+                const std::string source(text, svhd->End() - svhd->PayloadOffset() - 4);
+                track.sphericalSource = source.substr(0, source.find('\0'));
+            }
             if (const auto proj = FindChildBox(moov, child.PayloadOffset(), child.End(), "proj")) {
                 for (const BoxSpan& p : ChildBoxes(moov, proj->PayloadOffset(), proj->End())) {
-                    if (!p.Is("prhd")) track.projection = TypeText(p.type);
+                    if (p.Is("prhd")) continue;
+                    track.projection = TypeText(p.type);
+                    // Full box: version and flags, then the four bounds.
+                    if (p.Is("equi") && p.PayloadOffset() + 4 + 16 <= p.End()) {
+                        std::array<uint32_t, 4> bounds{};
+                        for (std::size_t k = 0; k < 4; ++k) {
+                            bounds[k] = ReadBE32(moov.data() + p.PayloadOffset() + 4 + 4 * k);
+                        }
+                        track.equiBounds = bounds;
+                    }
                 }
             }
         } else if (child.Is("SA3D")) {
@@ -94,6 +112,12 @@ TrackMetadata ReadTrack(const std::vector<uint8_t>& moov, const BoxSpan& trak) {
                 TypeText(reinterpret_cast<const char*>(moov.data()) + hdlr->PayloadOffset() + 8);
         }
     }
+    if (const auto tkhd = FindBoxPath(moov, trak, "tkhd")) {
+        // Version and flags, the creation and modification times (32 or 64
+        // bits each by the version), then the track ID.
+        const uint64_t at = tkhd->PayloadOffset() + (moov[tkhd->PayloadOffset()] == 1 ? 20 : 12);
+        if (at + 4 <= tkhd->End()) track.trackId = ReadBE32(moov.data() + at);
+    }
     if (const auto stsd = FindBoxPath(moov, trak, "mdia/minf/stbl/stsd")) {
         ReadSampleEntry(moov, *stsd, track);
     }
@@ -104,6 +128,21 @@ TrackMetadata ReadTrack(const std::vector<uint8_t>& moov, const BoxSpan& trak) {
 }
 
 }  // namespace
+
+bool CarriesSpatialMetadata(const MovieMetadata& metadata) {
+    for (const TrackMetadata& track : metadata.tracks) {
+        if (track.sphericalUuid || track.st3d || track.sv3d || track.sa3d) return true;
+    }
+    return false;
+}
+
+bool WrittenBySpatialmux(const MovieMetadata& metadata) {
+    if (metadata.writer.rfind("spatialmux", 0) == 0) return true;
+    for (const TrackMetadata& track : metadata.tracks) {
+        if (track.sphericalSource == "spatialmux") return true;
+    }
+    return false;
+}
 
 bool Sa3dFacts::IdentityMap() const {
     for (std::size_t k = 0; k < channelMap.size(); ++k) {
@@ -214,6 +253,16 @@ std::optional<MovieMetadata> ParseMoovMetadata(const std::vector<uint8_t>& moov)
     MovieMetadata metadata;
     for (const BoxSpan& box : ChildBoxes(moov, moovBox.headerSize, moovBox.End())) {
         if (box.Is("trak")) metadata.tracks.push_back(ReadTrack(moov, box));
+        if (!box.Is("udta") || !metadata.writer.empty()) continue;
+        // A QuickTime text tag: its length, its language, then the text.
+        const char kWriterTag[] = {'\xA9', 's', 'w', 'r', 0};
+        if (const auto tag = FindChildBox(moov, box.PayloadOffset(), box.End(), kWriterTag);
+            tag && tag->PayloadOffset() + 4 <= tag->End()) {
+            const uint64_t length = ReadBE16(moov.data() + tag->PayloadOffset());
+            const uint64_t at = tag->PayloadOffset() + 4;
+            metadata.writer.assign(reinterpret_cast<const char*>(moov.data()) + at,
+                                   std::min<uint64_t>(length, tag->End() - at));
+        }
     }
     return metadata;
 }

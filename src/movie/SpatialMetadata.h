@@ -4,6 +4,7 @@
 // (st3d and sv3d in the video sample entry) and the SA3D box of the audio
 // sample entry. Read only; every size is checked against the bytes read.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -49,13 +50,17 @@ std::vector<std::pair<std::string, std::string>> ParseSphericalXml(const std::st
 
 struct TrackMetadata {
     std::string handler;      // "vide", "soun", ... from hdlr
+    uint32_t trackId = 0;     // tkhd's track ID (libavformat's stream id); 0 without one
     std::string sampleEntry;  // the first sample entry's format, e.g. "avc1", "sowt"
     bool sphericalUuid = false;
     std::vector<std::pair<std::string, std::string>> sphericalV1;
     bool st3d = false;
     std::optional<uint8_t> stereoMode;  // st3d's stereo_mode
     bool sv3d = false;
-    std::string projection;  // the type of sv3d's projection box, e.g. "equi"
+    std::string projection;       // the type of sv3d's projection box, e.g. "equi"
+    std::string sphericalSource;  // svhd's metadata source, e.g. "spatialmux"
+    // equi's bounds as 0.32 fixed-point fractions: top, bottom, left, right.
+    std::optional<std::array<uint32_t, 4>> equiBounds;
     std::optional<Sa3dFacts> sa3d;
     std::optional<ChannelLayoutFacts> chan;
     // A sound sample entry's btrt box: the rate the encoder was set to (its
@@ -71,6 +76,7 @@ struct TrackMetadata {
 
 struct MovieMetadata {
     std::vector<TrackMetadata> tracks;  // in moov order
+    std::string writer;  // moov/udta's QuickTime ©swr text: the program that wrote the file
 
     // The first track whose handler is `handler` ("vide", "soun"), if any.
     const TrackMetadata* FirstTrack(std::string_view handler) const {
@@ -86,6 +92,14 @@ inline const TrackMetadata* FirstTrack(const std::optional<MovieMetadata>& metad
                                        std::string_view handler) {
     return metadata ? metadata->FirstTrack(handler) : nullptr;
 }
+
+// Spherical video (V1 or V2) or spatial audio (SA3D) metadata in any track.
+bool CarriesSpatialMetadata(const MovieMetadata& metadata);
+
+// Whether spatialmux wrote the movie: its writer tag names spatialmux (the
+// edit engine's outputs), or its V2 names spatialmux as its source (every
+// output whose V2 the conversion wrote).
+bool WrittenBySpatialmux(const MovieMetadata& metadata);
 
 // Walks a moov box held in memory (`moov` starts with its header). Nothing
 // when its header is not a moov header that fits the bytes.

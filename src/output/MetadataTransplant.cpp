@@ -60,6 +60,8 @@ TransplantResult TransplantIntoFile(const std::string& path,
     if (sphericalV2 && AddSphericalV2(newMoov, *sphericalV2) == SphericalV2Result::Refused) {
         return TransplantResult::Refused;
     }
+    // A V2 carried over without a new one names spatialmux all the same.
+    if (!sphericalV2) MarkSphericalSource(newMoov);
 
     file.clear();
     file.seekp(static_cast<std::streamoff>(moov->offset));

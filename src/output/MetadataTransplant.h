@@ -25,8 +25,9 @@ enum class TransplantResult {
 // ambisonics (only when an SA3D box is carried), and carries the input's
 // recording metadata into it. `uuidBox` and `sa3dBox` may be empty (an
 // output whose audio is no ambisonics). With `sphericalV2`, the video sample
-// entry gains st3d and sv3d saying it, unless it carries sv3d already. Only
-// moov is read and rewritten.
+// entry gains st3d and sv3d saying it, unless it carries sv3d already; a
+// sv3d it carries names spatialmux as its source either way (the mark of
+// our outputs). Only moov is read and rewritten.
 TransplantResult TransplantIntoFile(const std::string& path,
                                     const std::vector<uint8_t>& videoSampleEntry,
                                     const std::vector<uint8_t>& uuidBox,

@@ -3,7 +3,8 @@
 // libavformat and checked against the input from headers and indexes alone
 // (no media data is read a second time): the same video packets (at least
 // one; each of the same size, decoded and shown at the same time, the times
-// shown read from each file's own video track), four ambisonic audio
+// shown read from each file's own video track; the input's 360 video, not
+// merely its first), every kept track's packets, four ambisonic audio
 // channels with every sampling instant, the spherical metadata, and the
 // transplanted boxes in moov. An output edited from a copy of its input
 // also keeps every video packet where the input has it, and none of them
@@ -41,6 +42,12 @@ struct OutputExpectations {
     // The input's audio was copied as it is (`codec` names its codec): the
     // output's audio is compared with the input's, packet by packet.
     bool audioCopied = false;
+    // The input's 360 video and the tracks the output keeps behind the
+    // audio: the output's first video stream is compared with that video,
+    // and its streams from the third on, one for one, with the kept tracks
+    // (their codec and every packet's size and decode time); it holds no
+    // other stream.
+    TrackChoice tracks = {};
 };
 
 struct OutputVerdict {

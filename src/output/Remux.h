@@ -1,14 +1,14 @@
 #pragma once
-// The remux: the movie's first video stream is copied packet by packet,
-// without decoding, into the output movie, with the temporary WAV's audio
-// either copied as PCM too or encoded on the way (AAC, Opus). It knows
-// nothing of who runs it: progress, cancellation and its diagnostics go
-// through the RemuxJob it is handed. The WAV has 16-bit samples: the
-// conversion's four ambisonic channels, or any other count (the headphone
-// render's two ears); without a movie the output is the audio alone.
+// The remux: the movie's 360 video stream (and any track the caller keeps) is copied packet by
+// packet, without decoding, into the output movie, with the temporary WAV's audio either copied as
+// PCM too or encoded on the way (AAC, Opus). It knows nothing of who runs it: progress,
+// cancellation and its diagnostics go through the RemuxJob it is handed. The WAV has 16-bit
+// samples: the conversion's four ambisonic channels, or any other count (the headphone render's two
+// ears); without a movie the output is the audio alone.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace spatialmux::output {
 
@@ -28,6 +28,20 @@ struct AudioEncoding {
     // encoded again at it, not copied.
     bool bitRateChosen = false;
 };
+
+// Which of the movie's tracks the output carries besides the audio: its 360
+// video (by track ID; 0: the first video stream), and the tracks copied
+// untouched behind the audio, in this order (a thumbnail, a second video,
+// subtitles...). Output stream 0 is the video, 1 the audio, 2 on the kept
+// tracks.
+struct TrackChoice {
+    int videoTrackId = 0;
+    std::vector<int> keptTrackIds;
+};
+
+// Whether the muxer of the container an output named `containerName` gets
+// can hold a stream of `codec` (libavcodec's name) copied as it is.
+bool ContainerHolds(const std::string& containerName, const std::string& codec);
 
 struct RemuxRequest {
     std::string moviePath;  // empty: no video, the audio alone
@@ -49,6 +63,7 @@ struct RemuxRequest {
     // `audio.bitRate`, when not 0, the rate its encoder was set to (the
     // input's btrt maximum), which the output's boxes keep.
     bool audioFromMovie = false;
+    TrackChoice tracks = {};
 };
 
 // What the remux asks of the job that runs it. Called on the remux's thread.

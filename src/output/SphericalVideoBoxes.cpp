@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 #include "audio/ByteOrder.h"
 #include "iso/BoxWalk.h"
@@ -17,6 +19,46 @@ namespace {
 constexpr uint32_t kVisualEntryFields = 8 + 78;
 // The writer named in svhd.
 constexpr char kMetadataSource[] = "spatialmux";
+
+std::vector<uint8_t> SvhdBox() {
+    std::vector<uint8_t> box;
+    {
+        OpenBox svhd(box, "svhd", true);
+        box.insert(box.end(), kMetadataSource, kMetadataSource + sizeof(kMetadataSource));
+    }
+    return box;
+}
+
+// The kept sv3d at `sv3d` names spatialmux as its metadata source, the mark
+// of a movie spatialmux wrote (what it says of the sphere is the input's).
+// False, `moov` unchanged, when its svhd cannot be found or rewritten.
+bool MarkKeptSource(std::vector<uint8_t>& moov, const TrackBoxes& track, const BoxSpan& sv3d) {
+    bool complete = false;
+    const auto children =
+        ChildBoxes(moov, sv3d.PayloadOffset(), sv3d.End(), &complete, SizeForms::Plain32);
+    const auto svhd = std::find_if(children.begin(), children.end(),
+                                   [](const BoxSpan& child) { return child.Is("svhd"); });
+    if (!complete || svhd == children.end()) return false;
+    const std::vector<uint8_t> mark = SvhdBox();
+    if (std::equal(mark.begin(), mark.end(),
+                   moov.begin() + static_cast<std::ptrdiff_t>(svhd->offset),
+                   moov.begin() + static_cast<std::ptrdiff_t>(svhd->End()))) {
+        return true;
+    }
+    const int64_t change = static_cast<int64_t>(mark.size()) - static_cast<int64_t>(svhd->size);
+    std::vector<uint8_t> result = moov;
+    for (const uint64_t at :
+         {uint64_t{0}, uint64_t{track.trak}, uint64_t{track.mdia}, uint64_t{track.minf},
+          uint64_t{track.stbl}, uint64_t{track.stsd}, uint64_t{track.entry}, sv3d.offset}) {
+        if (!AddToBoxSize(result, at, change)) return false;
+    }
+    result.erase(result.begin() + static_cast<std::ptrdiff_t>(svhd->offset),
+                 result.begin() + static_cast<std::ptrdiff_t>(svhd->End()));
+    result.insert(result.begin() + static_cast<std::ptrdiff_t>(svhd->offset), mark.begin(),
+                  mark.end());
+    moov = std::move(result);
+    return true;
+}
 
 }  // namespace
 
@@ -33,10 +75,8 @@ std::vector<uint8_t> Sv3dBox(const SphericalVideo& video) {
     std::vector<uint8_t> box;
     {
         OpenBox sv3d(box, "sv3d", false);
-        {
-            OpenBox svhd(box, "svhd", true);
-            box.insert(box.end(), kMetadataSource, kMetadataSource + sizeof(kMetadataSource));
-        }
+        const std::vector<uint8_t> svhd = SvhdBox();
+        box.insert(box.end(), svhd.begin(), svhd.end());
         OpenBox proj(box, "proj", false);
         {
             OpenBox prhd(box, "prhd", true);
@@ -53,20 +93,47 @@ std::vector<uint8_t> Sv3dBox(const SphericalVideo& video) {
     return box;
 }
 
-SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVideo& video) {
+namespace {
+
+// The video sample entry's children (of the first trak of `moov`), which
+// must tile the rest of the entry; nothing when they do not or the boxes
+// cannot be found.
+std::optional<std::pair<TrackBoxes, std::vector<BoxSpan>>> EntryChildren(
+    const std::vector<uint8_t>& moov) {
     MoovLayout layout;
-    if (!FindMoovLayout(moov.data(), moov.size(), &layout)) return SphericalV2Result::Refused;
+    if (!FindMoovLayout(moov.data(), moov.size(), &layout)) return std::nullopt;
     const TrackBoxes& track = layout.video;
-    if (track.entrySize < kVisualEntryFields) return SphericalV2Result::Refused;
-    const uint32_t entryEnd = track.entry + track.entrySize;
-    const uint32_t childrenAt = track.entry + kVisualEntryFields;
+    if (track.entrySize < kVisualEntryFields) return std::nullopt;
+    bool complete = false;
+    auto children = ChildBoxes(moov, track.entry + kVisualEntryFields,
+                               track.entry + track.entrySize, &complete, SizeForms::Plain32);
+    if (!complete) return std::nullopt;
+    return std::make_pair(track, std::move(children));
+}
+
+std::optional<BoxSpan> Sv3dAmong(const std::vector<BoxSpan>& children) {
+    const auto sv3d = std::find_if(children.begin(), children.end(),
+                                   [](const BoxSpan& child) { return child.Is("sv3d"); });
+    if (sv3d == children.end()) return std::nullopt;
+    return *sv3d;
+}
+
+}  // namespace
+
+bool MarkSphericalSource(std::vector<uint8_t>& moov) {
+    const auto entry = EntryChildren(moov);
+    const auto sv3d = entry ? Sv3dAmong(entry->second) : std::nullopt;
+    return sv3d && MarkKeptSource(moov, entry->first, *sv3d);
+}
+
+SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVideo& video) {
     // The children must tile the rest of the entry for the new ones to be
     // found behind them.
-    bool complete = false;
-    const auto children = ChildBoxes(moov, childrenAt, entryEnd, &complete, SizeForms::Plain32);
-    if (!complete) return SphericalV2Result::Refused;
-    if (std::any_of(children.begin(), children.end(),
-                    [](const BoxSpan& child) { return child.Is("sv3d"); })) {
+    const auto entry = EntryChildren(moov);
+    if (!entry) return SphericalV2Result::Refused;
+    const TrackBoxes& track = entry->first;
+    if (const auto kept = Sv3dAmong(entry->second)) {
+        MarkKeptSource(moov, track, *kept);
         return SphericalV2Result::Kept;
     }
 
@@ -80,7 +147,7 @@ SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVide
          {0u, track.trak, track.mdia, track.minf, track.stbl, track.stsd, track.entry}) {
         if (!AddToBoxSize(result, at, change)) return SphericalV2Result::Refused;
     }
-    result.insert(result.begin() + entryEnd, boxes.begin(), boxes.end());
+    result.insert(result.begin() + track.entry + track.entrySize, boxes.begin(), boxes.end());
     moov = std::move(result);
     return SphericalV2Result::Added;
 }

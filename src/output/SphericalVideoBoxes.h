@@ -31,15 +31,22 @@ std::vector<uint8_t> Sv3dBox(const SphericalVideo& video);
 
 enum class SphericalV2Result {
     Added,  // st3d and sv3d appended to the video sample entry
-    Kept,   // the entry had sv3d already: it is left as it was
+    Kept,   // the entry had sv3d already: it is kept, its svhd naming spatialmux
     Refused,
 };
 
 // Appends st3d and sv3d saying `video` to the sample entry of the first trak
 // of `moov` (a whole moov with a 32-bit size, as FindMoovLayout walks it) and
 // grows every enclosing size field. An entry that has sv3d keeps its own
-// (and gains no st3d). Refused, with `moov` unchanged, when the boxes cannot
-// be found or a size would pass 32 bits.
+// (and gains no st3d); its svhd then names spatialmux as the source, the
+// mark every output of ours carries (WrittenBySpatialmux). Refused, with `moov` unchanged, when the
+// boxes cannot be found or a size would pass 32 bits.
 SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVideo& video);
+
+// For an output whose V2 is not written anew: the first trak's sv3d, if it
+// has one, names spatialmux as its source, as AddSphericalV2 marks a kept
+// one. False, `moov` unchanged, when there is none or it cannot be
+// rewritten.
+bool MarkSphericalSource(std::vector<uint8_t>& moov);
 
 }  // namespace spatialmux::output

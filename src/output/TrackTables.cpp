@@ -247,24 +247,51 @@ std::optional<std::vector<Node>> Traks(const std::vector<uint8_t>& moov) {
 
 }  // namespace
 
+namespace {
+
+// The trak's media handler is `vide`.
+bool IsVideoTrak(const std::vector<uint8_t>& moov, const Node& trak) {
+    std::vector<Node> inTrak;
+    std::vector<Node> inMdia;
+    if (!Children(moov, trak.PayloadOffset(), trak.End(), "trak", &inTrak, nullptr)) return false;
+    bool twice = false;
+    const auto mdia = Only(inTrak, "mdia", &twice);
+    if (!mdia || !Children(moov, mdia->PayloadOffset(), mdia->End(), "mdia", &inMdia, nullptr)) {
+        return false;
+    }
+    const auto hdlr = Only(inMdia, "hdlr", &twice);
+    return hdlr && hdlr->PayloadSize() >= 12 &&
+           std::memcmp(moov.data() + hdlr->PayloadOffset() + 8, "vide", 4) == 0;
+}
+
+}  // namespace
+
 std::optional<std::size_t> FirstVideoTrak(const std::vector<uint8_t>& moov) {
     const auto traks = Traks(moov);
     if (!traks) return std::nullopt;
     for (const Node& trak : *traks) {
+        if (IsVideoTrak(moov, trak)) return trak.offset;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> VideoTrakOfTrack(const std::vector<uint8_t>& moov, int trackId) {
+    if (trackId == 0) return FirstVideoTrak(moov);
+    const auto traks = Traks(moov);
+    if (!traks) return std::nullopt;
+    for (const Node& trak : *traks) {
         std::vector<Node> inTrak;
-        std::vector<Node> inMdia;
         if (!Children(moov, trak.PayloadOffset(), trak.End(), "trak", &inTrak, nullptr)) continue;
         bool twice = false;
-        const auto mdia = Only(inTrak, "mdia", &twice);
-        if (!mdia ||
-            !Children(moov, mdia->PayloadOffset(), mdia->End(), "mdia", &inMdia, nullptr)) {
+        const auto tkhd = Only(inTrak, "tkhd", &twice);
+        if (!tkhd || twice || tkhd->PayloadSize() < 24) continue;
+        // Version and flags, two times of 32 or 64 bits, then the track ID.
+        const uint64_t at = tkhd->PayloadOffset() + (moov[tkhd->PayloadOffset()] == 1 ? 20 : 12);
+        if (at + 4 > tkhd->End() || ReadBE32(moov.data() + at) != static_cast<uint32_t>(trackId)) {
             continue;
         }
-        const auto hdlr = Only(inMdia, "hdlr", &twice);
-        if (hdlr && hdlr->PayloadSize() >= 12 &&
-            std::memcmp(moov.data() + hdlr->PayloadOffset() + 8, "vide", 4) == 0) {
-            return trak.offset;
-        }
+        // It must be the video track libavformat took it for.
+        if (IsVideoTrak(moov, trak)) return trak.offset;
     }
     return std::nullopt;
 }

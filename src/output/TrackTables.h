@@ -38,6 +38,10 @@ inline constexpr std::size_t kMaxTrackSamples = std::size_t{1} << 24;
 // no trak is video.
 std::optional<std::size_t> FirstVideoTrak(const std::vector<uint8_t>& moov);
 
+// The offset in `moov` of the video trak whose tkhd says the track ID
+// `trackId` (libavformat's stream id); for a `trackId` of 0, FirstVideoTrak.
+std::optional<std::size_t> VideoTrakOfTrack(const std::vector<uint8_t>& moov, int trackId);
+
 // The offset in `moov` of its first trak, whatever it holds; nothing when
 // moov's children do not fill it exactly or it has no trak.
 std::optional<std::size_t> FirstTrak(const std::vector<uint8_t>& moov);

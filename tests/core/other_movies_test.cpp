@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -27,6 +28,7 @@ extern "C" {
 #include "control/soundmap/SoundMapCommand.h"
 #include "fixture/CameraMovieBuilder.h"
 #include "movie/SpatialMetadata.h"
+#include "movie/SphericalAgreement.h"
 #include "output/OutputVerification.h"
 #include "support/BoxTree.h"
 #include "support/FoaVariants.h"
@@ -366,10 +368,17 @@ TEST_F(OtherMovies, RefusesWhatItWouldHaveToGuessAndWritesNothing) {
     // note stays the camera's, refused as today.
     const std::string damagedCamera = Derive("camera.mp4", "camera-no-uuid.mp4",
                                              [](auto&, Bytes& f) { RenameAway(f, {"uuid"}); });
+    // A camera movie with a picture track, which its conversion cannot carry.
+    fixture::CameraMovieOptions withPicture;
+    withPicture.extraVideoTracks = {{64, 32, 1, false}};
+    std::string error;
+    ASSERT_TRUE(fixture::WriteCameraMovie(Path("camera-picture.mp4"), withPicture, nullptr, &error))
+        << error;
     const struct {
         std::string input;
         std::string says;
     } cases[] = {
+        {Path("camera-picture.mp4"), "its track 3 (video, mjpeg) would be dropped"},
         {undeclared, "--ambisonics ambix"},
         {flat, "--projection equirectangular"},
         {damagedCamera, "not a camera movie"},
@@ -484,6 +493,158 @@ TEST_F(OtherMovies, TheCheckSaysWhatEachMovieIsAndTheCommandThatMakesItReady) {
     }
 }
 
+// A one-picture thumbnail in front of the 360 video, or a second picture
+// track behind the audio: the 360 video is the H.264 track, and every other
+// track goes out as it came in, behind the video and the audio.
+TEST_F(OtherMovies, TheThreeSixtyVideoIsChosenAndEveryOtherTrackKept) {
+    auto movie = [](const std::string& name, fixture::ExtraVideoTrack extra, bool spherical) {
+        fixture::CameraMovieOptions options = TonesAtTheirPlaces();
+        options.convention = fixture::AmbisonicConvention::AmbiX;
+        options.writeUuid = spherical;
+        options.extraVideoTracks = {extra};
+        std::string error;
+        EXPECT_TRUE(fixture::WriteCameraMovie(Path(name), options, nullptr, &error)) << error;
+        return Path(name);
+    };
+    const std::string thumb = movie("thumb.mov", {64, 32, 1, true}, true);
+    const std::string flatThumb = movie("flat-thumb.mov", {64, 32, 1, true}, false);
+    const std::string twoVideos = movie("two-videos.mov", {96, 48, 3, false}, true);
+    const struct {
+        std::string input;
+        std::vector<std::string> options;
+        std::string output;
+        std::string says;  // a refusal's cause; empty: converted
+    } cases[] = {
+        {thumb, {}, "thumb-out.mov", ""},
+        {thumb, {"--remux", "--audio", "aac"}, "thumb-out.mp4", ""},
+        {flatThumb, {}, "flat-thumb-out.mov", "--projection equirectangular"},
+        {flatThumb, {"--projection", "equirectangular"}, "flat-thumb-out.mov", ""},
+        {twoVideos, {}, "two-videos-out.mov", ""},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.output);
+        std::vector<std::string> arguments = row.options;
+        arguments.push_back(row.input);
+        arguments.push_back(Path(row.output));
+        const ProgramRun run = RunProgram(arguments, "LANGUAGE=en LC_ALL=C.UTF-8");
+        if (!row.says.empty()) {
+            EXPECT_EQ(run.status, 1) << run.out << run.err;
+            EXPECT_NE(run.out.find(row.says), std::string::npos) << run.out;
+            EXPECT_FALSE(std::filesystem::exists(Path(row.output)));
+            continue;
+        }
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        const auto in = testing::ReadMediaPackets(row.input);
+        const auto out = testing::ReadMediaPackets(Path(row.output));
+        ASSERT_EQ(in.size(), 3u);
+        ASSERT_EQ(out.size(), 3u);
+        auto indexOf = [&in](AVCodecID codec) {
+            return static_cast<std::size_t>(
+                std::find_if(in.begin(), in.end(), [codec](auto& s) { return s.codec == codec; }) -
+                in.begin());
+        };
+        const std::size_t video = indexOf(AV_CODEC_ID_H264);
+        const std::size_t picture = indexOf(AV_CODEC_ID_MJPEG);
+        ASSERT_LT(video, in.size());
+        ASSERT_LT(picture, in.size());
+        EXPECT_EQ(out[0].codec, AV_CODEC_ID_H264);
+        EXPECT_EQ(out[2].codec, AV_CODEC_ID_MJPEG);
+        ASSERT_EQ(out[0].packets.size(), in[video].packets.size());
+        for (std::size_t i = 0; i < in[video].packets.size(); ++i) {
+            EXPECT_EQ(out[0].packets[i].data, in[video].packets[i].data) << "video packet " << i;
+        }
+        ASSERT_EQ(out[2].packets.size(), in[picture].packets.size());
+        for (std::size_t i = 0; i < in[picture].packets.size(); ++i) {
+            EXPECT_EQ(out[2].packets[i].data, in[picture].packets[i].data) << "picture " << i;
+        }
+        const Bytes bytes = ReadFileBytes(Path(row.output));
+        testing::ExpectSphericalV1AndV2Agree(bytes);
+        testing::ExpectFfmpegReadsSphericalV2(Path(row.output));
+        // The 360 video's own recording metadata, not the thumbnail's.
+        const auto hdlr = testing::FindBoxPath(bytes, "moov/trak#1/mdia/hdlr");
+        ASSERT_TRUE(hdlr);
+        const Bytes handler = testing::BoxBytes(bytes, *hdlr);
+        EXPECT_NE(std::string(handler.begin(), handler.end()).find("VideoHandler"),
+                  std::string::npos);
+    }
+    // The verification covers every track: an output with a track more than
+    // the plan keeps fails it.
+    const auto extra = output::VerifyOutput(
+        Path("thumb-out.mov"),
+        {thumb, 0, true, output::AudioCodec::Pcm, std::nullopt, true, output::TrackChoice{1, {}}});
+    EXPECT_FALSE(extra.ok);
+    EXPECT_NE(extra.reason.find("the output has 3 tracks, not 2"), std::string::npos)
+        << extra.reason;
+}
+
+// V1 and V2 of the input that disagree are refused, naming both, and
+// --check calls the movie not ready without a command; a cropped V2 alone
+// gets a V1 that crops alike.
+TEST_F(OtherMovies, VOneAndVTwoSayTheSameInEveryOutput) {
+    constexpr uint32_t kQuarter = 1u << 30;  // a quarter of the sphere's width at each side
+    auto movie = [](const std::string& name, bool v1, std::string v1Xml,
+                    fixture::SphericalV2Spec v2) {
+        fixture::CameraMovieOptions options = TonesAtTheirPlaces();
+        options.convention = fixture::AmbisonicConvention::AmbiX;
+        options.writeUuid = v1;
+        options.uuidExtraXml = std::move(v1Xml);
+        options.sphericalV2 = v2;
+        std::string error;
+        EXPECT_TRUE(fixture::WriteCameraMovie(Path(name), options, nullptr, &error)) << error;
+        return name;
+    };
+    const std::string topBottom = "<GSpherical:StereoMode>top-bottom</GSpherical:StereoMode>";
+    const struct {
+        std::string name;
+        std::string says;  // the refusal and --check's reason; empty: converted
+    } cases[] = {
+        {movie("v2-cubemap.mov", true, "", {true, "cbmp", 0, {}}),
+         "V1 says the projection equirectangular, V2 (sv3d) says cubemap"},
+        {movie("v2-mesh.mov", true, "", {true, "mshp", 0, {}}),
+         "V1 says the projection equirectangular, V2 (sv3d) says mesh"},
+        {movie("v1-top-bottom.mov", true, topBottom, {true, "equi", 0, {}}),
+         "V1 says the stereo mode top-bottom, V2 (st3d) says mono"},
+        {movie("v1-whole-v2-half.mov", true, "", {true, "equi", 0, {0, 0, kQuarter, kQuarter}}),
+         "V1 says the picture covers 360 by 180 degrees, V2 (equi) says 180 by 180 degrees"},
+        {movie("v2-half.mov", false, "", {true, "equi", 0, {0, 0, kQuarter, kQuarter}}), ""},
+        {movie("v2-half-top-bottom.mov", false, "", {true, "equi", 1, {0, 0, kQuarter, kQuarter}}),
+         ""},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const std::string output = Path(row.name + "-out.mov");
+        const ProgramRun run = RunProgram({Path(row.name), output}, "LANGUAGE=en LC_ALL=C.UTF-8");
+        const ProgramRun check = RunProgram({"--check", "--json", Path(row.name)});
+        const auto report = nlohmann::json::parse(check.out, nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << check.out;
+        const auto& reasons = report["reasons"];
+        if (!row.says.empty()) {
+            EXPECT_EQ(run.status, 1) << run.out << run.err;
+            EXPECT_NE(run.out.find(row.says), std::string::npos) << run.out;
+            EXPECT_FALSE(std::filesystem::exists(output));
+            EXPECT_EQ(report["ready"], false);
+            EXPECT_NE(std::find(reasons.begin(), reasons.end(), row.says), reasons.end())
+                << reasons.dump();
+            EXPECT_TRUE(report["commands"].empty()) << report["commands"].dump();
+            continue;
+        }
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        testing::ExpectSphericalV1AndV2Agree(ReadFileBytes(output));
+        // V1 says the half sphere in pixels of one view of the 256 x 128 picture.
+        const Bytes bytes = ReadFileBytes(output);
+        const auto metadata =
+            ParseMoovMetadata(testing::BoxBytes(bytes, *testing::FindBoxPath(bytes, "moov")));
+        ASSERT_TRUE(metadata);
+        const auto said = SaidByV1(metadata->tracks.front());
+        ASSERT_TRUE(said);
+        EXPECT_EQ(said->bounds, (std::array<uint32_t, 4>{0, 0, kQuarter, kQuarter}));
+        const ProgramRun outputCheck = RunProgram({"--check", "--json", output});
+        const auto outputReport = nlohmann::json::parse(outputCheck.out, nullptr, false);
+        ASSERT_FALSE(outputReport.is_discarded()) << outputCheck.out;
+        EXPECT_EQ(outputReport["ready"], true) << outputReport["reasons"].dump();
+    }
+}
+
 // The plan's refusals, from reports made by hand.
 TEST(PlanFoaConversion, SaysWhyAMovieCannotBeConverted) {
     const TempDir dir;
@@ -558,8 +719,16 @@ TEST(PlanFoaConversion, SaysWhyAMovieCannotBeConverted) {
             ADD_FAILURE() << row.name << " was planned";
         }
     }
-    const auto fuma = PlanFoaConversion(report({video, four}, false, true),
-                                        {AmbisonicsChoice::FuMa, ProjectionChoice::FromMovie});
+    // A kept track the output's container cannot hold is named, not dropped.
+    FoaPlan kept;
+    kept.kept = {{5, 3, "data", "none"}};
+    const auto dropped = KeptTrackProblem(kept, "out.mp4");
+    ASSERT_TRUE(dropped);
+    EXPECT_NE(dropped->find("track 3 (data, none) would be dropped"), std::string::npos)
+        << *dropped;
+    kept.kept = {{5, 3, "video", "mjpeg"}};
+    EXPECT_FALSE(KeptTrackProblem(kept, "out.mov"));
+    const auto fuma = PlanFoaConversion(report({video, four}, false, true), {AmbisonicsChoice::FuMa, ProjectionChoice::FromMovie});
     ASSERT_TRUE(std::holds_alternative<FoaPlan>(fuma));
     EXPECT_EQ(std::get<FoaPlan>(fuma).channels, (AcnChannels{0, 2, 3, 1}));
     EXPECT_FLOAT_EQ(std::get<FoaPlan>(fuma).wGain, std::sqrt(2.0f));

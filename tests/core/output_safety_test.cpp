@@ -219,6 +219,54 @@ TEST_F(ExistingOutput, ACameraMovieIsNeverReplaced) {
     EXPECT_EQ(Sorted(dir.Entries()), (std::vector<std::string>{"A.mov", "B.mov"}));
 }
 
+// Someone else's 360 movie (spherical video or spatial audio metadata
+// without our marks) is footage too, with or without --overwrite, alone or
+// in a batch; our own outputs, whatever their input said, are replaced.
+TEST_F(ExistingOutput, AThreeSixtyMovieSpatialmuxDidNotWriteIsNeverReplaced) {
+    const auto a = testing::MakeMovie(dir, "A.mov", SmallMovie(4096));
+    auto foreign = SmallMovie(2048);
+    foreign.convention = fixture::AmbisonicConvention::AmbiX;
+    foreign.sphericalV2.write = true;  // its own V2, which an output keeps
+    const auto b = testing::MakeMovie(dir, "B.mov", foreign);
+    fs::create_directory(dir.Path("out"));
+    const auto c = testing::MakeMovie(dir, "out/A.mov", foreign);
+    const auto bBefore = ReadFileBytes(b.path);
+    const auto cBefore = ReadFileBytes(c.path);
+    const struct {
+        std::vector<std::string> arguments;
+        std::string says;
+        int status;  // a skip is no failure of a batch
+    } cases[] = {
+        {{a.path, b.path},
+         "The output " + b.path + " is a 360 movie that spatialmux did not write",
+         1},
+        {{"-o", dir.Path("out"), "--overwrite", a.path},
+         dir.Path("out/A.mov") + " is a 360 movie that spatialmux did not write (footage) and is "
+                                 "not replaced, not even with --overwrite",
+         0},
+    };
+    for (const auto& row : cases) {
+        const ProgramRun run = RunProgram(row.arguments, kEnglish);
+        EXPECT_EQ(run.status, row.status) << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(row.says), std::string::npos) << run.out << run.err;
+    }
+    EXPECT_EQ(ReadFileBytes(b.path), bBefore);
+    EXPECT_EQ(ReadFileBytes(c.path), cBefore);
+    EXPECT_EQ(Sorted(dir.Entries()), (std::vector<std::string>{"A.mov", "B.mov", "out"}));
+    // Our outputs carry our marks: converted again over themselves, of the
+    // camera movie and of the movie whose own V2 they kept.
+    for (const std::vector<std::string>& input :
+         {std::vector<std::string>{a.path}, {b.path}, {"--remux", b.path}}) {
+        std::vector<std::string> arguments = input;
+        arguments.push_back(dir.Path("again.mov"));
+        for (int round = 0; round < 2; ++round) {
+            const ProgramRun run = RunProgram(arguments, kEnglish);
+            EXPECT_EQ(run.status, 0) << input.back() << ": " << run.out << run.err;
+        }
+        fs::remove(dir.Path("again.mov"));
+    }
+}
+
 TEST_F(ExistingOutput, AnEarlierOutputIsReplacedOnlyAfterSuccess) {
     const auto movie = testing::MakeMovie(dir, "in.mp4", SmallMovie(4096));
     WriteText(dir.Path("out.mov"), "earlier output");

@@ -2,6 +2,8 @@
 // place in the video sample entry of a new moov.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -187,6 +189,34 @@ TEST(AddSphericalV2, AppendsBothBoxesToTheVideoEntryAndGrowsItsParents) {
     EXPECT_EQ(output::AddSphericalV2(moov, output::SphericalVideo{.stereoMode = 1}),
               output::SphericalV2Result::Kept);
     EXPECT_EQ(moov, once);
+
+    // Another writer's V2 is kept, what it says and all, but its source
+    // becomes ours: the mark by which our outputs are told from footage.
+    Bytes foreign = output::Sv3dBox(output::SphericalVideo{.boundsLeft = 7});
+    const std::string ours = "spatialmux";
+    const auto source = std::search(foreign.begin(), foreign.end(), ours.begin(), ours.end());
+    ASSERT_NE(source, foreign.end());
+    foreign.erase(source, source + 4);  // "ialmux": a shorter svhd
+    WriteBE32(foreign.data(), static_cast<uint32_t>(foreign.size()));
+    WriteBE32(foreign.data() + 8, ReadBE32(foreign.data() + 8) - 4);
+    Bytes theirs = TwoTrackMoov(foreign);
+    const auto before = ParseMoovMetadata(theirs);
+    ASSERT_TRUE(before);
+    EXPECT_EQ(before->tracks[0].sphericalSource, "ialmux");
+    EXPECT_FALSE(WrittenBySpatialmux(*before));
+    for (const bool add : {true, false}) {
+        Bytes marked = theirs;
+        if (add) {
+            EXPECT_EQ(output::AddSphericalV2(marked, {}), output::SphericalV2Result::Kept);
+        } else {
+            EXPECT_TRUE(output::MarkSphericalSource(marked));
+        }
+        const auto after = ParseMoovMetadata(marked);
+        ASSERT_TRUE(after);
+        EXPECT_TRUE(WrittenBySpatialmux(*after));
+        EXPECT_EQ(after->tracks[0].equiBounds, before->tracks[0].equiBounds);
+        EXPECT_EQ(ReadBE32(marked.data()), marked.size());
+    }
 }
 
 TEST(AddSphericalV2, RefusesWhatItCannotPlaceAndLeavesTheMoovAlone) {

@@ -22,6 +22,7 @@ extern "C" {
 #include "audio/ByteOrder.h"
 #include "fixture/SphericalSideData.h"
 #include "movie/SpatialMetadata.h"
+#include "movie/SphericalAgreement.h"
 #include "support/BoxTree.h"
 #include "support/TempDir.h"
 
@@ -63,6 +64,8 @@ inline void ExpectSphericalV1AndV2Agree(const std::vector<uint8_t>& file) {
     EXPECT_EQ(video.projection, "equi");
     const uint8_t mode = stereo == "top-bottom" ? 1 : stereo == "left-right" ? 2 : 0;
     EXPECT_EQ(video.stereoMode, std::optional<uint8_t>(mode));
+    // The crop too.
+    for (const std::string& difference : SphericalDisagreements(video)) ADD_FAILURE() << difference;
 }
 
 // libavformat finds an equirectangular mapping in V2 alone: the file at

@@ -1,6 +1,7 @@
 // What a movie that is not the camera's must hold to be converted, and how.
 #include "control/ambisonics/AnyFoaMovie.h"
 
+#include <array>
 #include <cmath>
 #include <fstream>
 
@@ -9,6 +10,8 @@
 #include "control/job/SphericalVideoFromV1.h"
 #include "iso/BoxHeader.h"
 #include "movie/RecordingMetadataReading.h"
+#include "movie/SphericalAgreement.h"
+#include "movie/VideoTrackChoice.h"
 
 namespace spatialmux {
 
@@ -52,7 +55,11 @@ std::string DeclarationWords(const FoaPlan& plan) {
     return std::string("--ambisonics ") + AmbisonicsWord(plan.userSaid);
 }
 
-std::vector<uint8_t> SphericalUuidBox(uint8_t stereoMode) {
+namespace {
+
+// The V1 box of the XML elements `elements` (inside rdf:SphericalVideo,
+// after the equirectangular projection).
+std::vector<uint8_t> UuidBoxWith(uint8_t stereoMode, const std::string& elements) {
     std::string xml =
         "<?xml version=\"1.0\"?><rdf:SphericalVideo "
         "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
@@ -63,12 +70,62 @@ std::vector<uint8_t> SphericalUuidBox(uint8_t stereoMode) {
         "<GSpherical:ProjectionType>equirectangular</GSpherical:ProjectionType>";
     if (stereoMode == 1) xml += "<GSpherical:StereoMode>top-bottom</GSpherical:StereoMode>";
     if (stereoMode == 2) xml += "<GSpherical:StereoMode>left-right</GSpherical:StereoMode>";
-    xml += "</rdf:SphericalVideo>";
+    xml += elements + "</rdf:SphericalVideo>";
     std::vector<uint8_t> box;
     AppendBE32(box, static_cast<uint32_t>(8 + 16 + xml.size()));
     box.insert(box.end(), {'u', 'u', 'i', 'd'});
     box.insert(box.end(), std::begin(kSphericalUuid), std::end(kSphericalUuid));
     box.insert(box.end(), xml.begin(), xml.end());
+    return box;
+}
+
+std::string Element(const char* name, uint64_t value) {
+    return std::string("<GSpherical:") + name + ">" + std::to_string(value) +
+           "</GSpherical:" + name + ">";
+}
+
+}  // namespace
+
+std::vector<uint8_t> SphericalUuidBox(uint8_t stereoMode) {
+    return UuidBoxWith(stereoMode, "");
+}
+
+std::optional<std::vector<uint8_t>> SphericalUuidBoxFor(const output::SphericalVideo& sphere,
+                                                        int width, int height) {
+    const std::array<uint32_t, 4> bounds = {sphere.boundsTop, sphere.boundsBottom,
+                                            sphere.boundsLeft, sphere.boundsRight};
+    if (bounds == std::array<uint32_t, 4>{}) return SphericalUuidBox(sphere.stereoMode);
+    // One view of a stereo picture is the cropped area.
+    const double viewWidth = width / (sphere.stereoMode == 2 ? 2.0 : 1.0);
+    const double viewHeight = height / (sphere.stereoMode == 1 ? 2.0 : 1.0);
+    constexpr double kWhole = 4294967296.0;
+    const double across =
+        1.0 -
+        (static_cast<double>(sphere.boundsLeft) + static_cast<double>(sphere.boundsRight)) / kWhole;
+    const double down =
+        1.0 -
+        (static_cast<double>(sphere.boundsTop) + static_cast<double>(sphere.boundsBottom)) / kWhole;
+    if (viewWidth < 1.0 || viewHeight < 1.0 || across <= 0.0 || down <= 0.0) return std::nullopt;
+    const auto fullWidth = static_cast<uint64_t>(std::llround(viewWidth / across));
+    const auto fullHeight = static_cast<uint64_t>(std::llround(viewHeight / down));
+    const auto left = static_cast<uint64_t>(
+        std::llround(sphere.boundsLeft / kWhole * static_cast<double>(fullWidth)));
+    const auto top = static_cast<uint64_t>(
+        std::llround(sphere.boundsTop / kWhole * static_cast<double>(fullHeight)));
+    const auto box = UuidBoxWith(
+        sphere.stereoMode,
+        Element("CroppedAreaImageWidthPixels", static_cast<uint64_t>(viewWidth)) +
+            Element("CroppedAreaImageHeightPixels", static_cast<uint64_t>(viewHeight)) +
+            Element("FullPanoWidthPixels", fullWidth) +
+            Element("FullPanoHeightPixels", fullHeight) + Element("CroppedAreaLeftPixels", left) +
+            Element("CroppedAreaTopPixels", top));
+    // What V1 now says must be what V2 says.
+    const auto said = SphericalVideoFromUuidBox(box);
+    if (!said ||
+        !SameBounds({said->boundsTop, said->boundsBottom, said->boundsLeft, said->boundsRight},
+                    bounds)) {
+        return std::nullopt;
+    }
     return box;
 }
 
@@ -84,6 +141,20 @@ std::vector<uint8_t> AcnSn3dSa3dBox() {
     AppendBE32(box, 4);  // channels
     for (uint32_t channel = 0; channel < 4; ++channel) AppendBE32(box, channel);
     return box;
+}
+
+std::optional<std::string> KeptTrackProblem(const FoaPlan& plan, const std::string& output) {
+    for (const KeptTrack& track : plan.kept) {
+        if (output::ContainerHolds(output, track.codec)) continue;
+        return "its track " + std::to_string(track.number) + " (" + track.kind + ", " +
+               track.codec + ") would be dropped: the output's container cannot hold it; " +
+               "name a .mov output, or remove the track from the movie first";
+    }
+    return std::nullopt;
+}
+
+bool EditKeepsEveryTrack(const FoaPlan& plan) {
+    return plan.kept.empty() && plan.trakCount == 2;
 }
 
 bool CopiesAudio(const FoaPlan& plan, const std::string& output,
@@ -107,13 +178,12 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
                                                      const SpatialChoice& choice) {
     if (!report.probe) return "libavformat cannot read it as a movie: " + report.probeProblem;
     if (const std::string cut = CutShortProblem(report); !cut.empty()) return cut;
-    int videoStreams = 0;
+    const auto chosenVideo = ChooseSphericalVideo(*report.probe, report.metadata);
     std::vector<const StreamProbe*> audioStreams;
     for (const StreamProbe& stream : report.probe->streams) {
-        if (stream.kind == StreamProbe::Kind::Video) ++videoStreams;
         if (stream.kind == StreamProbe::Kind::Audio) audioStreams.push_back(&stream);
     }
-    if (videoStreams == 0) return std::string("it has no video track");
+    if (!chosenVideo) return std::string("it has no video track (a cover picture is none)");
     if (audioStreams.empty()) return std::string("it has no audio track");
     const StreamProbe& audio = *audioStreams.front();
     if (audioStreams.size() > 1) {
@@ -129,6 +199,16 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
     if (audio.sampleRate <= 0) return std::string("its audio has no sample rate");
 
     FoaPlan plan;
+    plan.tracks.videoTrackId = report.probe->streams[chosenVideo->stream].trackId;
+    for (std::size_t k = 0; k < report.probe->streams.size(); ++k) {
+        const StreamProbe& stream = report.probe->streams[k];
+        // A cover picture is a tag of the movie's metadata, which the
+        // output carries, not a track.
+        if (k == chosenVideo->stream || &stream == &audio || stream.attachedPicture) continue;
+        plan.kept.push_back({stream.trackId, k + 1, stream.kindName, stream.codec});
+        plan.tracks.keptTrackIds.push_back(stream.trackId);
+    }
+    plan.trakCount = report.metadata ? report.metadata->tracks.size() : 0;
     plan.sampleRate = audio.sampleRate;
     plan.codec = audio.codec;
     plan.ambisonicLayout = audio.ambisonicLayout;
@@ -151,11 +231,20 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
         return std::string(kUndeclared);
     }
 
-    const TrackMetadata* video = FirstTrack(report, "vide");
+    const TrackMetadata* video = chosenVideo->track;
     if (video == nullptr || video->sampleEntryBox.empty()) {
         return std::string("its video sample entry cannot be read whole");
     }
     plan.videoSampleEntry = video->sampleEntryBox;
+    if (const auto differences = SphericalDisagreements(*video); !differences.empty()) {
+        std::string said;
+        for (const std::string& difference : differences) {
+            said += (said.empty() ? "" : "; ") + difference;
+        }
+        return "its two spherical video descriptions disagree (" + said +
+               "): players that read V2, as most do first, would show it otherwise than "
+               "those that read V1; correct the movie's spherical metadata first";
+    }
     if (!video->sphericalUuidBox.empty()) {
         const auto sphere = SphericalVideoFromUuidBox(video->sphericalUuidBox);
         if (!sphere) {
@@ -170,7 +259,21 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
                    "', not equirectangular";
         }
         plan.sphere.stereoMode = video->stereoMode.value_or(0);
-        plan.uuidBox = SphericalUuidBox(plan.sphere.stereoMode);
+        if (video->equiBounds) {
+            plan.sphere.boundsTop = (*video->equiBounds)[0];
+            plan.sphere.boundsBottom = (*video->equiBounds)[1];
+            plan.sphere.boundsLeft = (*video->equiBounds)[2];
+            plan.sphere.boundsRight = (*video->equiBounds)[3];
+        }
+        // V1 says the same crop, or nothing is written.
+        const StreamProbe& picture = report.probe->streams[chosenVideo->stream];
+        auto uuid = SphericalUuidBoxFor(plan.sphere, picture.width, picture.height);
+        if (!uuid) {
+            return std::string(
+                "its spherical video metadata (V2) crops the sphere in a way its V1 box "
+                "cannot say in whole pixels of the picture");
+        }
+        plan.uuidBox = std::move(*uuid);
     } else if (choice.projection == ProjectionChoice::Equirectangular) {
         plan.uuidBox = SphericalUuidBox(0);
     } else {
@@ -182,7 +285,14 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
     std::ifstream file(report.path, std::ios::binary | std::ios::ate);
     const auto length = file.tellg();
     if (!file || length <= 0) return std::string("the file cannot be read");
-    plan.recording = ReadRecordingMetadata(file, static_cast<uint64_t>(length), 0);
+    // The 360 video's own times, matrix and names, not a thumbnail's in
+    // front of it.
+    std::size_t videoTrak = 0;
+    while (videoTrak < report.metadata->tracks.size() &&
+           &report.metadata->tracks[videoTrak] != video) {
+        ++videoTrak;
+    }
+    plan.recording = ReadRecordingMetadata(file, static_cast<uint64_t>(length), 0, videoTrak);
     return plan;
 }
 

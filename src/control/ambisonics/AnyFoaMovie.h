@@ -10,6 +10,7 @@
 // it is (CopiesAudio): a QuickTime PCM output is then an edited copy of the
 // input, any other output a remux that copies the audio packets.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -35,6 +36,14 @@ enum class FoaDeclaration {
     User,           // the user (--ambisonics, or the droplet's question)
 };
 
+// A track that the output keeps as it is, behind the audio.
+struct KeptTrack {
+    int trackId = 0;
+    std::size_t number = 0;  // its place among the movie's tracks, from 1
+    std::string kind;        // "video", "data", "subtitle" ...
+    std::string codec;       // libavcodec's name
+};
+
 // How one such movie becomes the output.
 struct FoaPlan {
     AcnChannels channels{};  // the track channel of W, Y, Z and X
@@ -45,6 +54,11 @@ struct FoaPlan {
     std::string codec;             // the audio's, libavcodec's name ("pcm_s16le", "aac")
     bool ambisonicLayout = false;  // libavformat reads "ambisonic 1" (Opus: family 2)
     uint32_t maxBitRate = 0;       // the audio sample entry's btrt maximum; 0 without one
+    // The 360 video (the track with spherical metadata, or the largest that
+    // is not a cover picture) and every other track, kept as it is.
+    output::TrackChoice tracks;
+    std::vector<KeptTrack> kept;
+    std::size_t trakCount = 0;  // the traks of its moov
     std::vector<uint8_t> videoSampleEntry;
     std::vector<uint8_t> uuidBox;  // the V1 box, the input's or made here
     output::SphericalVideo sphere;
@@ -67,6 +81,17 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
 // for every movie, and what the windows refuse before asking anything.
 std::optional<std::string> RefusedWhateverTheAnswers(const CheckReport& report);
 
+// Why an output named `output` cannot hold one of the tracks the plan
+// keeps (its container has no place for the codec), in English: the track
+// would be dropped, so the conversion is refused before anything is written.
+// Nothing when every kept track fits.
+std::optional<std::string> KeptTrackProblem(const FoaPlan& plan, const std::string& output);
+
+// Whether the edit engine can make the output: it writes a moov of the
+// video and the audio track alone, so a movie with any other track is
+// remuxed, which keeps them.
+bool EditKeepsEveryTrack(const FoaPlan& plan);
+
 // True when the plan's audio needs no change for an output named `output`
 // whose audio is `codec`: its channels are W Y Z X at SN3D levels already
 // (the identity order, W not raised), and it is 16- or 24-bit PCM for a
@@ -80,6 +105,14 @@ bool CopiesAudio(const FoaPlan& plan, const std::string& output,
 // A V1 uuid box saying an equirectangular sphere in `stereoMode` (0 mono,
 // 1 top-bottom, 2 left-right).
 std::vector<uint8_t> SphericalUuidBox(uint8_t stereoMode);
+
+// A V1 uuid box saying `sphere`: equirectangular, its stereo mode and, when
+// its bounds leave out part of the sphere, the cropped area of one view of a
+// `width` x `height` picture in pixels (so that players that read V1 only
+// do not stretch it over the whole sphere). Nothing when that area cannot be
+// said in whole pixels as V2 says it.
+std::optional<std::vector<uint8_t>> SphericalUuidBoxFor(const output::SphericalVideo& sphere,
+                                                        int width, int height);
 
 // A first-order SA3D box: periphonic, ACN, SN3D, map 0, 1, 2, 3.
 std::vector<uint8_t> AcnSn3dSa3dBox();

@@ -205,9 +205,9 @@ Turn BatchRunner::StartOrSkip(std::size_t index) {
             return Turn::Done;
         case ChildSkip::OutputIsFootage:
             Report(item, Outcome::Skipped,
-                   item.output +
-                       " is a camera movie and is not replaced, not even with "
-                       "--overwrite");
+                   item.output + " " + FootageWords(item.output) +
+                       ", not even with --overwrite: name another output folder, or move it "
+                       "first");
             return Turn::Done;
         case ChildSkip::None:
             break;

@@ -19,11 +19,17 @@ namespace {
 void RemoveIfMadeByThisRun(const std::string& path,
                            const std::optional<platform::FileIdentity>& found) {
     const auto now = platform::IdentityOfPath(path);
-    if (!now || (found && *now == *found) || IsCameraMovie(path)) return;
+    if (!now || (found && *now == *found) || IsFootage(path)) return;
     platform::RemoveIfSameFile(path, now->device, now->inode);
 }
 
 }  // namespace
+
+std::string FootageWords(const std::string& output) {
+    return IsCameraMovie(output)
+               ? "is a camera movie and is not replaced"
+               : "is a 360 movie that spatialmux did not write (footage) and is not replaced";
+}
 
 ChildSkip SkipBeforeStart(const BatchItem& item, bool overwrite) {
     if (item.outputIsInput) return ChildSkip::OutputIsInput;
@@ -31,7 +37,7 @@ ChildSkip SkipBeforeStart(const BatchItem& item, bool overwrite) {
     std::error_code error;
     if (fs::exists(fs::symlink_status(item.output, error))) {
         if (!overwrite) return ChildSkip::OutputExists;
-        if (IsCameraMovie(item.output)) return ChildSkip::OutputIsFootage;
+        if (IsFootage(item.output)) return ChildSkip::OutputIsFootage;
     }
     return ChildSkip::None;
 }
@@ -59,8 +65,8 @@ std::vector<std::string> ChildConversionArguments(const BatchItem& item,
 bool PlaceFinishedOutput(const BatchItem& item, bool overwrite, std::string* why,
                          std::string* warning) {
     // Footage that came to the output's name since the start is kept.
-    if (overwrite && IsCameraMovie(item.output)) {
-        if (why != nullptr) *why = item.output + " is a camera movie and is not replaced";
+    if (overwrite && IsFootage(item.output)) {
+        if (why != nullptr) *why = item.output + " " + FootageWords(item.output);
     } else if (platform::MoveIntoPlace(item.partial, item.output, overwrite, why, warning)) {
         return true;
     }

@@ -19,10 +19,14 @@ enum class ChildSkip {
     OutputIsInput,         // the output would be the input file itself
     OutputIsAnotherInput,  // the output is another input of the batch
     OutputExists,          // the output exists and is not to be replaced
-    OutputIsFootage,       // the output is a camera movie: never replaced
+    OutputIsFootage,       // the output is footage (IsFootage): never replaced
 };
 
 ChildSkip SkipBeforeStart(const BatchItem& item, bool overwrite);
+
+// Why footage at `output` stays, in English: "is a camera movie and is not
+// replaced", or the same of a 360 movie spatialmux did not write.
+std::string FootageWords(const std::string& output);
 
 struct ChildConversionOptions {
     // How the child reports its progress, e.g. {"--progress-fd", "3"}.

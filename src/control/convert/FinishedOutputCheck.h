@@ -17,12 +17,13 @@ namespace spatialmux {
 // `codec`: how the audio was written, which decides what its decoder must
 // report. `editWrites`: for an output edited from a copy of the input, every
 // byte the edit wrote over the copy (as output::CoveredBytes gives them).
-// `audioCopied`: the input's audio went out as it is, in `codec`.
+// `audioCopied`: the input's audio went out as it is, in `codec`. `tracks`:
+// the input's 360 video and the tracks kept behind the audio.
 std::optional<std::string> CheckFinishedOutput(
     const std::string& input, const std::string& output, int64_t audioInstants, bool sphericalUuid,
     output::AudioCodec codec = output::AudioCodec::Pcm,
     std::optional<std::vector<output::ByteRange>> editWrites = std::nullopt,
-    bool audioCopied = false);
+    bool audioCopied = false, const output::TrackChoice& tracks = {});
 
 // TEST HOOK, for tests only: called with the output's path right before the
 // verification, so that a test can break a finished output on purpose and

@@ -56,6 +56,9 @@ int32_t EditCopyingAudio(wrap_ffmpeg& controller, const std::string& input, cons
         *unsuitable = std::move(cause);
         return wrap_ffmpeg::kEditUnsuitable;
     };
+    if (!EditKeepsEveryTrack(plan)) {
+        return cannot("it has tracks besides its video and its audio, which the remux keeps");
+    }
     // Everything is read and proven before a byte is written; the copy must
     // read the file that was read.
     auto in = EditInput::Open(input);
@@ -113,7 +116,7 @@ int32_t EditCopyingAudio(wrap_ffmpeg& controller, const std::string& input, cons
     writes.push_back({copyLength, edit->moov.size()});
     if (const auto mismatch =
             CheckFinishedOutput(input, commit.TemporaryPath(), 0, true, output::AudioCodec::Pcm,
-                                output::CoveredBytes(std::move(writes)), true)) {
+                                output::CoveredBytes(std::move(writes)), true, plan.tracks)) {
         if (!platform::EmptyAgain(outFd)) return fail("could not empty the temporary output");
         return cannot("the edited output failed its check: " + *mismatch);
     }
@@ -144,8 +147,8 @@ int32_t ConvertCopyingAudio(wrap_ffmpeg& controller, const std::string& input,
     // boxes (what the check judges), not the packets' average.
     output::AudioEncoding copied = audio;
     copied.bitRate = audio.codec == output::AudioCodec::Pcm ? 0 : plan.maxBitRate;
-    if (controller.ffmpegCopyMuxer(input, commit.TemporaryPath(), output, commit.Fd(), copied) !=
-        0) {
+    if (controller.ffmpegCopyMuxer(input, commit.TemporaryPath(), output, commit.Fd(), copied,
+                                   plan.tracks) != 0) {
         return -1;  // reported by the remux itself, or cancelled
     }
     if (wrap_ffmpeg::CancelRequested()) return -1;
@@ -158,7 +161,7 @@ int32_t ConvertCopyingAudio(wrap_ffmpeg& controller, const std::string& input,
     controller.myPhase_update("verify");
     if (wrap_ffmpeg::CancelRequested()) return -1;
     if (const auto mismatch = CheckFinishedOutput(input, commit.TemporaryPath(), 0, true,
-                                                  audio.codec, std::nullopt, true)) {
+                                                  audio.codec, std::nullopt, true, plan.tracks)) {
         return fail(*mismatch);
     }
     if (wrap_ffmpeg::CancelRequested()) return -1;
@@ -241,7 +244,7 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const JobPlan& job) {
 
     controller.myPhase_update("remux");
     if (controller.ffmpegMuxer(input, wavPath, commit->TemporaryPath(), nullptr, output,
-                               commit->Fd(), audio) != 0) {
+                               commit->Fd(), audio, plan.tracks) != 0) {
         return -1;  // reported by the remux itself, or cancelled
     }
     if (!commit->Remove(wavPath, &why)) return fail(why);
@@ -255,8 +258,8 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const JobPlan& job) {
     }
     controller.myPhase_update("verify");
     if (wrap_ffmpeg::CancelRequested()) return -1;
-    if (const auto mismatch =
-            CheckFinishedOutput(input, commit->TemporaryPath(), written, true, audio.codec)) {
+    if (const auto mismatch = CheckFinishedOutput(input, commit->TemporaryPath(), written, true,
+                                                  audio.codec, std::nullopt, false, plan.tracks)) {
         return fail(*mismatch);
     }
     if (wrap_ffmpeg::CancelRequested()) return -1;

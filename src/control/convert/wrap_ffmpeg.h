@@ -89,17 +89,20 @@ public:
     int32_t ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
                         const std::string& outputPath, bool* outputOpened = nullptr,
                         const std::string& containerName = std::string(), int outputFd = -1,
-                        const output::AudioEncoding& audio = {});
+                        const output::AudioEncoding& audio = {},
+                        const output::TrackChoice& tracks = {});
 
-    // The remux of a movie whose audio goes out as it is: its first video
-    // stream and its first audio stream copied packet by packet into
+    // The remux of a movie whose audio goes out as it is: its 360 video
+    // stream (`tracks`, with the tracks kept behind the audio) and its first
+    // audio stream copied packet by packet into
     // `outputPath` (through `outputFd`; the container chosen by
     // `containerName`), `audio.codec` naming the audio's codec. Its progress
     // runs the whole scale, 0 to 100 percent. 0, -1 (reported) or -2
     // (cancelled), as ffmpegMuxer.
     int32_t ffmpegCopyMuxer(const std::string& moviePath, const std::string& outputPath,
                             const std::string& containerName, int outputFd,
-                            const output::AudioEncoding& audio);
+                            const output::AudioEncoding& audio,
+                            const output::TrackChoice& tracks = {});
 
     // Process-wide job state: one job at a time per process.
     static std::unique_ptr<MovieReader>& cur_reader();

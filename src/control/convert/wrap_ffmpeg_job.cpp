@@ -17,6 +17,7 @@
 #include "control/job/OutputCommit.h"
 #include "control/job/OutputFormat.h"
 #include "control/job/SpaceNeeded.h"
+#include "control/movieinfo/LeftOutTracks.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "movie/AudioFrame.h"
 #include "movie/CameraMarks.h"
@@ -182,9 +183,18 @@ bool wrap_ffmpeg::PlanSource(JobPlan& plan, std::optional<uint64_t>* foaSpace) {
     if (report.kind != CheckReport::Kind::OtherMovie || CarriesCameraMarks(input)) {
         plan.source = SourceKind::CameraMovie;
         if (CheckMovie(input, plan.options.acceptShortAudio) == 0) return Refuse("alert3");
+        if (const auto leftOut = CameraTrackLeftOut(report)) {
+            std::printf("%s: %s\n", input.c_str(), leftOut->c_str());
+            SayFailure(std::string());
+            KeepFailureCause(*leftOut);
+            return RefuseWith(input + ": " + *leftOut);
+        }
         return true;
     }
     auto foa = PlanFoaConversion(report, plan.options.spatial);
+    if (const auto* planned = std::get_if<FoaPlan>(&foa)) {
+        if (auto dropped = KeptTrackProblem(*planned, plan.output)) foa = std::move(*dropped);
+    }
     if (const auto* refusal = std::get_if<std::string>(&foa)) {
         std::printf("%s: %s%s\n", input.c_str(), kNotConvertible, refusal->c_str());
         SayFailure(std::string());

@@ -66,20 +66,24 @@ int32_t wrap_ffmpeg::RemuxEnded(output::RemuxStatus status) {
 int32_t wrap_ffmpeg::ffmpegMuxer(const std::string& moviePath, const std::string& wavPath,
                                  const std::string& outputPath, bool* outputOpened,
                                  const std::string& containerName, int outputFd,
-                                 const output::AudioEncoding& audio) {
+                                 const output::AudioEncoding& audio,
+                                 const output::TrackChoice& tracks) {
     ControllerRemuxJob job(*this, 50.0);
-    const output::RemuxOutcome outcome = output::Remux(
-        output::RemuxRequest{moviePath, wavPath, outputPath, containerName, outputFd, audio}, job);
+    output::RemuxRequest request{moviePath, wavPath, outputPath, containerName, outputFd, audio};
+    request.tracks = tracks;
+    const output::RemuxOutcome outcome = output::Remux(request, job);
     if (outputOpened != nullptr) *outputOpened = outcome.outputCreated;
     return RemuxEnded(outcome.status);
 }
 
 int32_t wrap_ffmpeg::ffmpegCopyMuxer(const std::string& moviePath, const std::string& outputPath,
                                      const std::string& containerName, int outputFd,
-                                     const output::AudioEncoding& audio) {
+                                     const output::AudioEncoding& audio,
+                                     const output::TrackChoice& tracks) {
     ControllerRemuxJob job(*this, 0.0);
     output::RemuxRequest request{moviePath, "", outputPath, containerName, outputFd, audio};
     request.audioFromMovie = true;
+    request.tracks = tracks;
     return RemuxEnded(output::Remux(request, job).status);
 }
 

@@ -13,6 +13,7 @@
 #include "control/job/TemporaryNames.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
+#include "movie/SpatialMetadata.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/PathParts.h"
 
@@ -41,6 +42,18 @@ bool IsCameraMovie(const std::string& path) {
     if (!std::ifstream(path, std::ios::binary)) return false;
     MovieReader reader(kFrameSize);
     return reader.Open(path, kFrameSize) == MovieReader::kOpenReady;
+}
+
+bool IsOthersSpatialMovie(const std::string& path) {
+    struct stat facts {};
+    if (stat(path.c_str(), &facts) != 0 || !S_ISREG(facts.st_mode)) return false;
+    std::string ignored;
+    const auto metadata = ReadMovieMetadata(path, &ignored);
+    return metadata && CarriesSpatialMetadata(*metadata) && !WrittenBySpatialmux(*metadata);
+}
+
+bool IsFootage(const std::string& path) {
+    return IsCameraMovie(path) || IsOthersSpatialMovie(path);
 }
 
 std::optional<PreflightRefusal> CheckInputFile(const std::string& input) {
@@ -78,6 +91,10 @@ std::optional<PreflightRefusal> CheckPlace(const std::string& output, bool conve
             if (IsCameraMovie(output)) {
                 return Refusal("is a camera movie and is not replaced", "refuse.output.movie",
                                output);
+            }
+            if (IsOthersSpatialMovie(output)) {
+                return Refusal("is a 360 movie that spatialmux did not write and is not replaced",
+                               "refuse.output.footage", output);
             }
         } else {
             return Refusal("is not a regular file", "refuse.output.notfile", output);

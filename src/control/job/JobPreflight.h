@@ -2,10 +2,10 @@
 // What can be known about a conversion before it starts, checked before it
 // starts, so that a job that cannot work is refused with its cause instead
 // of failing halfway (or, worse, writing over something): the input is a
-// regular file that can be read; the output is not a folder, not a camera
-// movie of the user's, has a container that carries the conversion, and
-// lies in a folder that exists and can be written, with room for the
-// hidden names beside it.
+// regular file that can be read; the output is not a folder, not footage
+// (a camera movie, or a 360 movie spatialmux did not write), has a container that carries the
+// conversion, and lies in a folder that exists and can be written, with room for the hidden names
+// beside it.
 
 #include <optional>
 #include <string>
@@ -20,6 +20,14 @@ struct PreflightRefusal {
 // True when `path` is a camera movie (footage of the user's): no
 // conversion, batch or clean-up ever replaces or removes one.
 bool IsCameraMovie(const std::string& path);
+
+// True when `path` is a 360 movie that spatialmux did not write: spherical
+// video or spatial audio metadata without our marks (someone else's 360
+// footage). Like a camera movie, it is never replaced or removed.
+bool IsOthersSpatialMovie(const std::string& path);
+
+// A camera movie or someone else's 360 movie: footage, never replaced.
+bool IsFootage(const std::string& path);
 
 // Nothing when the input can be read as a movie.
 std::optional<PreflightRefusal> CheckInputFile(const std::string& input);

@@ -1,32 +1,18 @@
 // V1's spherical description as V2 boxes.
 #include "control/job/SphericalVideoFromV1.h"
 
-#include <algorithm>
 #include <cstring>
 #include <map>
 
 #include "iso/BoxHeader.h"
 #include "movie/SpatialMetadata.h"
+#include "movie/SphericalAgreement.h"
 
 namespace spatialmux {
 
 namespace {
 
 constexpr std::size_t kUuidHeaderSize = 8 + 16;  // box header, user type
-
-std::optional<uint64_t> Pixels(const std::map<std::string, std::string>& fields, const char* name) {
-    const auto found = fields.find(name);
-    if (found == fields.end() || found->second.empty() || found->second.size() > 9 ||
-        found->second.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    return std::stoull(found->second);
-}
-
-// `part` of `whole` as a 0.32 fixed-point fraction.
-uint32_t Fraction(uint64_t part, uint64_t whole) {
-    return static_cast<uint32_t>(std::min<uint64_t>((part << 32) / whole, UINT32_MAX));
-}
 
 }  // namespace
 
@@ -49,18 +35,11 @@ std::optional<output::SphericalVideo> SphericalVideoFromV1(
             video.stereoMode = 2;
         }
     }
-    const auto width = Pixels(fields, "CroppedAreaImageWidthPixels");
-    const auto height = Pixels(fields, "CroppedAreaImageHeightPixels");
-    const auto fullWidth = Pixels(fields, "FullPanoWidthPixels");
-    const auto fullHeight = Pixels(fields, "FullPanoHeightPixels");
-    const auto left = Pixels(fields, "CroppedAreaLeftPixels");
-    const auto top = Pixels(fields, "CroppedAreaTopPixels");
-    if (width && height && fullWidth && fullHeight && left && top && *width > 0 && *height > 0 &&
-        *left + *width <= *fullWidth && *top + *height <= *fullHeight) {
-        video.boundsTop = Fraction(*top, *fullHeight);
-        video.boundsBottom = Fraction(*fullHeight - *top - *height, *fullHeight);
-        video.boundsLeft = Fraction(*left, *fullWidth);
-        video.boundsRight = Fraction(*fullWidth - *left - *width, *fullWidth);
+    if (const auto bounds = CroppedAreaBounds(list)) {
+        video.boundsTop = (*bounds)[0];
+        video.boundsBottom = (*bounds)[1];
+        video.boundsLeft = (*bounds)[2];
+        video.boundsRight = (*bounds)[3];
     }
     return video;
 }

@@ -16,6 +16,8 @@
 #include "movie/CameraMarks.h"
 #include "movie/GainChoice.h"
 #include "movie/MovieReader.h"
+#include "movie/SphericalAgreement.h"
+#include "movie/VideoTrackChoice.h"
 
 namespace spatialmux {
 
@@ -169,10 +171,12 @@ void JudgeOtherMovie(CheckReport& report) {
     for (const StreamProbe& stream : report.probe->streams) {
         if (stream.kind == StreamProbe::Kind::Audio) ++audioTracks;
     }
-    const StreamProbe* video = FirstStream(*report.probe, StreamProbe::Kind::Video);
+    // The 360 video, not merely the first: a thumbnail may come first.
+    const auto chosen = ChooseSphericalVideo(*report.probe, report.metadata);
+    const StreamProbe* video = chosen ? &report.probe->streams[chosen->stream] : nullptr;
     const StreamProbe* audio = FirstStream(*report.probe, StreamProbe::Kind::Audio);
 
-    const TrackMetadata* videoTrack = FirstTrack(report.metadata, "vide");
+    const TrackMetadata* videoTrack = chosen ? chosen->track : nullptr;
     const TrackMetadata* audioTrack = FirstTrack(report.metadata, "soun");
 
     if (video == nullptr) no("no video stream");
@@ -217,6 +221,11 @@ void JudgeOtherMovie(CheckReport& report) {
     // V2 wins where both are.
     if (spherical && !v2) no("no spherical video V2 (st3d and sv3d in the video sample entry)");
     if (spherical && !v1) no("no spherical video V1 (the uuid box in the video track)");
+    if (videoTrack != nullptr) {
+        for (std::string difference : SphericalDisagreements(*videoTrack)) {
+            no(std::move(difference));
+        }
+    }
     if (audio != nullptr && audio->sampleRate != kUploadSampleRate) {
         no("the audio is at " + std::to_string(audio->sampleRate) + " Hz, not " +
            std::to_string(kUploadSampleRate) + " Hz");
@@ -286,8 +295,11 @@ void DescribeForPlayers(CheckReport& report) {
         audio.front()->sampleRate != kUploadSampleRate) {
         return;
     }
-    const TrackMetadata* videoTrack = FirstTrack(report.metadata, "vide");
+    const auto chosen = ChooseSphericalVideo(*report.probe, report.metadata);
+    const TrackMetadata* videoTrack = chosen ? chosen->track : nullptr;
     const bool spherical = videoTrack != nullptr && (videoTrack->sphericalUuid || videoTrack->sv3d);
+    // V1 and V2 that disagree are refused: no command converts the movie.
+    if (videoTrack != nullptr && !SphericalDisagreements(*videoTrack).empty()) return;
     const std::string rest = (spherical ? "" : " --projection equirectangular") + (" " + paths);
     if (declared) {
         report.commands.push_back({"", "spatialmux" + rest});

@@ -26,6 +26,10 @@ StreamProbe ProbeStream(AVStream* stream) {
     StreamProbe probe;
     const AVCodecParameters* par = stream->codecpar;
     probe.codec = avcodec_get_name(par->codec_id);
+    const char* kind = av_get_media_type_string(par->codec_type);
+    probe.kindName = kind != nullptr ? kind : "unknown";
+    probe.trackId = stream->id;
+    probe.attachedPicture = (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
     probe.durationSeconds = Seconds(stream->duration, stream->time_base);
     probe.frames = stream->nb_frames;
     const int entries = avformat_index_get_entries_count(stream);

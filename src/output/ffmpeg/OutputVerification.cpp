@@ -132,13 +132,14 @@ std::string CheckTransplantedBoxes(const std::string& path, bool wantUuid) {
 // The video track of the movie at `path` as its own tables describe it: a
 // whole track, or for an input (`whole` false) one whose sample tables are
 // whole, as the index is held to them packet for packet.
-std::optional<TrackTables> VideoTables(const std::string& path, bool whole, std::string* why) {
+std::optional<TrackTables> VideoTables(const std::string& path, bool whole, int trackId,
+                                       std::string* why) {
     const auto moov = ReadMoov(path);
     if (!moov) {
         *why = "its moov cannot be read";
         return std::nullopt;
     }
-    const auto trak = FirstVideoTrak(*moov);
+    const auto trak = VideoTrakOfTrack(*moov, trackId);
     if (!trak) {
         *why = "it has no video track";
         return std::nullopt;
@@ -215,7 +216,7 @@ std::string CheckVideoPackets(const AVStream* in, const std::vector<IndexEntry>&
     }
 
     std::string why;
-    const auto outTables = VideoTables(outputPath, true, &why);
+    const auto outTables = VideoTables(outputPath, true, 0, &why);
     if (!outTables) return "the output's video track cannot be read: " + why;
     if (expected.editWrites) {
         // Where the output's own tables place its samples, and where
@@ -239,7 +240,8 @@ std::string CheckVideoPackets(const AVStream* in, const std::vector<IndexEntry>&
     }
     // The showing times come from each file's own tables, read where its
     // index places each packet: a check that cannot be made is a failure.
-    const auto inTables = VideoTables(expected.inputPath, false, &why);
+    const auto inTables =
+        VideoTables(expected.inputPath, false, expected.tracks.videoTrackId, &why);
     if (!inTables) return "the input's video track cannot be read to compare: " + why;
     const auto inDelays = ShowingDelays(*inTables);
     const auto outDelays = ShowingDelays(*outTables);
@@ -315,6 +317,53 @@ std::string CheckAudio(const AVStream* stream, const OutputExpectations& expecte
     return "";
 }
 
+// A cover picture is metadata (an MP4's covr tag), not a track.
+bool IsTrack(const AVStream* stream) {
+    return (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
+}
+
+// The output's streams behind its video and audio against the input's kept
+// tracks, one for one: the same codec, and every packet of the same size
+// decoded at the same time. Empty when they match.
+std::string CheckKeptTracks(const AVFormatContext* input, const AVFormatContext* output,
+                            const std::vector<int>& kept) {
+    std::vector<const AVStream*> outTracks;
+    for (unsigned k = 0; k < output->nb_streams; ++k) {
+        if (IsTrack(output->streams[k])) outTracks.push_back(output->streams[k]);
+    }
+    if (outTracks.size() != 2 + kept.size()) {
+        return "the output has " + std::to_string(outTracks.size()) + " tracks, not " +
+               std::to_string(2 + kept.size()) + " (the video, the audio and " +
+               std::to_string(kept.size()) + " kept as they are)";
+    }
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        const std::string name = "the input's track " + std::to_string(kept[k]);
+        AVStream* in = nullptr;
+        for (unsigned s = 0; s < input->nb_streams && in == nullptr; ++s) {
+            if (input->streams[s]->id == kept[k]) in = input->streams[s];
+        }
+        AVStream* out = output->streams[outTracks[2 + k]->index];
+        if (in == nullptr) return name + " is not there to compare";
+        if (in->codecpar->codec_id != out->codecpar->codec_id) {
+            return name + " is " + avcodec_get_name(out->codecpar->codec_id) +
+                   " in the output, not " + avcodec_get_name(in->codecpar->codec_id);
+        }
+        const std::vector<IndexEntry> a = IndexOf(in);
+        const std::vector<IndexEntry> b = IndexOf(out);
+        if (a.size() != b.size()) {
+            return name + " has " + std::to_string(b.size()) + " packets in the output, " +
+                   std::to_string(a.size()) + " in the input";
+        }
+        for (std::size_t p = 0; p < a.size(); ++p) {
+            if (a[p].size != b[p].size ||
+                av_rescale_q(b[p].timestamp, out->time_base, in->time_base) != a[p].timestamp) {
+                return name + ": packet " + std::to_string(p + 1) + " differs in the output";
+            }
+        }
+    }
+    return "";
+}
+
 OutputVerdict Fail(std::string reason) {
     return OutputVerdict{false, std::move(reason)};
 }
@@ -327,7 +376,8 @@ OutputVerdict VerifyOutput(const std::string& outputPath, const OutputExpectatio
     if (!input) return Fail("the input cannot be opened again to compare");
     if (!output) return Fail("the output cannot be opened as a movie");
 
-    AVStream* videoIn = FirstStream(input.get(), AVMEDIA_TYPE_VIDEO);
+    AVStream* videoIn =
+        ffmpeg::StreamOfTrack(input.get(), AVMEDIA_TYPE_VIDEO, expected.tracks.videoTrackId);
     AVStream* videoOut = FirstStream(output.get(), AVMEDIA_TYPE_VIDEO);
     const AVStream* audioOut = FirstStream(output.get(), AVMEDIA_TYPE_AUDIO);
     if (videoIn == nullptr || videoOut == nullptr) return Fail("the output has no video stream");
@@ -355,6 +405,10 @@ OutputVerdict VerifyOutput(const std::string& outputPath, const OutputExpectatio
                                                 audioOut, outputPath, expected)
                              : CheckAudio(audioOut, expected);
     if (!audioCheck.empty()) return Fail(audioCheck);
+
+    const std::string kept =
+        CheckKeptTracks(input.get(), output.get(), expected.tracks.keptTrackIds);
+    if (!kept.empty()) return Fail(kept);
 
     const std::string boxes = CheckTransplantedBoxes(outputPath, expected.sphericalUuid);
     if (!boxes.empty()) return Fail(boxes);

@@ -1,6 +1,7 @@
-// The remux with FFmpeg: the movie's first video stream and the temporary
-// WAV's audio are copied packet by packet, without decoding, into the output
-// movie, in timestamp order; or the WAV's audio is encoded on the way.
+// The remux with FFmpeg: the movie's 360 video stream, the temporary WAV's
+// audio and the tracks the caller keeps are copied packet by packet, without
+// decoding, into the output movie, in timestamp order; or the WAV's audio is
+// encoded on the way.
 // Without a movie the output holds the WAV's audio alone.
 #include <algorithm>
 #include <climits>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <numeric>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -71,11 +73,13 @@ int AddCopiedStream(AVFormatContext* output, const AVStream* input, AVStream** c
     return 0;
 }
 
-// Reads the next packet of stream `wanted` from `input`, releasing packets
-// of other streams: 0 with a packet, AVERROR_EOF at the end of the input, or
-// another negative code when the input could not be read (a packet that the
-// demuxer could only read in part counts as such).
-int ReadStreamPacket(AVFormatContext* input, int wanted, AVPacket* packet) {
+// Reads the next packet from `input` of a stream that `wanted` takes (by
+// its index), releasing packets of other streams: 0 with a packet,
+// AVERROR_EOF at the end of the input, or another negative code when the
+// input could not be read (a packet that the demuxer could only read in
+// part counts as such).
+template <typename Wanted>
+int ReadPacketOf(AVFormatContext* input, AVPacket* packet, const Wanted& wanted) {
     for (;;) {
         const int ret = av_read_frame(input, packet);
         if (ret < 0) return ret;
@@ -83,9 +87,14 @@ int ReadStreamPacket(AVFormatContext* input, int wanted, AVPacket* packet) {
             av_packet_unref(packet);
             return AVERROR_INVALIDDATA;
         }
-        if (packet->stream_index == wanted) return 0;
+        if (wanted(packet->stream_index)) return 0;
         av_packet_unref(packet);
     }
+}
+
+// The next packet of stream `wanted`, as ReadPacketOf.
+int ReadStreamPacket(AVFormatContext* input, int wanted, AVPacket* packet) {
+    return ReadPacketOf(input, packet, [wanted](int index) { return index == wanted; });
 }
 
 // The audio side of the remux: the WAV's packets as they are (PCM), or the
@@ -236,7 +245,46 @@ RemuxOutcome Stop(RemuxContexts& contexts, RemuxJob& job, bool outputCreated) {
     return RemuxOutcome{RemuxStatus::Failed, outputCreated};
 }
 
+// The kept tracks of the movie, each copied into an output stream of its
+// own behind the audio. False, the diagnostic given, when one is missing or
+// cannot be added; `outIndex` maps an input stream to its output stream (-1:
+// not kept).
+bool AddKeptStreams(AVFormatContext* output, const AVFormatContext* movie,
+                    const std::vector<int>& trackIds, std::vector<int>* outIndex, RemuxJob& job) {
+    outIndex->assign(movie->nb_streams, -1);
+    for (const int trackId : trackIds) {
+        const AVStream* in = nullptr;
+        for (unsigned k = 0; k < movie->nb_streams && in == nullptr; ++k) {
+            if (movie->streams[k]->id == trackId) in = movie->streams[k];
+        }
+        AVStream* created = nullptr;
+        if (in == nullptr || AddCopiedStream(output, in, &created, job) < 0) {
+            job.Diagnostic("Could not keep track " + std::to_string(trackId) + "\n");
+            return false;
+        }
+        created->disposition = in->disposition;
+        av_dict_copy(&created->metadata, in->metadata, 0);
+        (*outIndex)[static_cast<std::size_t>(in->index)] = created->index;
+    }
+    return true;
+}
+
+// The next packet of a kept track, as ReadPacketOf.
+int ReadKeptPacket(AVFormatContext* movie, const std::vector<int>& outIndex, AVPacket* packet) {
+    return ReadPacketOf(movie, packet, [&outIndex](int index) {
+        return index >= 0 && static_cast<std::size_t>(index) < outIndex.size() &&
+               outIndex[static_cast<std::size_t>(index)] >= 0;
+    });
+}
+
 }  // namespace
+
+bool ContainerHolds(const std::string& containerName, const std::string& codec) {
+    const AVOutputFormat* format = av_guess_format(nullptr, containerName.c_str(), nullptr);
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get_by_name(codec.c_str());
+    if (format == nullptr || descriptor == nullptr) return false;
+    return avformat_query_codec(format, descriptor->id, FF_COMPLIANCE_NORMAL) == 1;
+}
 
 void QuietenRemuxLog() {
     av_log_set_level(AV_LOG_ERROR);
@@ -276,14 +324,15 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     AVFormatContext* out = contexts.output.get();
     const AVOutputFormat* outputFormat = out->oformat;
 
-    // Stream 0 of the output: the movie's first video stream. Without one
+    // Stream 0 of the output: the movie's 360 video stream. Without one
     // there is nothing to convert; its packets must never land in the audio.
     AVStream* videoIn = nullptr;
     int videoIndex = -1;
     if (withVideo) {
-        const AVStream* firstVideo = ffmpeg::FirstStream(movie, AVMEDIA_TYPE_VIDEO);
-        if (firstVideo == nullptr) return Stop(contexts, job, outputCreated);
-        videoIndex = firstVideo->index;
+        const AVStream* chosenVideo =
+            ffmpeg::StreamOfTrack(movie, AVMEDIA_TYPE_VIDEO, request.tracks.videoTrackId);
+        if (chosenVideo == nullptr) return Stop(contexts, job, outputCreated);
+        videoIndex = chosenVideo->index;
         videoIn = movie->streams[videoIndex];
     }
     if (wav->nb_streams < 1) return Stop(contexts, job, outputCreated);
@@ -329,6 +378,16 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
         if (!encoder) return Stop(contexts, job, outputCreated);
     }
 
+    // Behind the audio, the tracks kept as they are, read from the movie
+    // opened once more (each input is read in its own order).
+    std::vector<int> keptOut;
+    const bool withKept = withVideo && !request.tracks.keptTrackIds.empty();
+    if (withKept &&
+        (!OpenInput(moviePath, contexts.others, job) ||
+         !AddKeptStreams(out, contexts.others.get(), request.tracks.keptTrackIds, &keptOut, job))) {
+        return Stop(contexts, job, outputCreated);
+    }
+
     const bool ownDescriptor = request.outputFd >= 0;
     if ((outputFormat->flags & AVFMT_NOFILE) == 0 && ownDescriptor) {
         out->pb = OpenDescriptorOutput(request.outputFd);
@@ -371,15 +430,19 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     int videoPackets = 0;
     int64_t lastVideoPts = 0;
     int64_t lastAudioPts = 0;
+    int64_t lastKeptTime = 0;
+    AVRational keptTimeBase{1, AV_TIME_BASE};
     bool videoLeft = withVideo;
     bool audioLeft = true;
+    bool keptLeft = withKept;
     bool writeFailed = false;
     bool readFailed = false;
+    const auto rounding = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
 
-    // Both inputs are copied to their ends: once one runs out, the rest of
-    // the other still follows. Ties go to the video, so the first packet is
-    // a video packet.
-    while (videoLeft || audioLeft) {
+    // Every input is copied to its end: once one runs out, the rest of the
+    // others still follows. Ties go to the video, so the first packet is a
+    // video packet.
+    while (videoLeft || audioLeft || keptLeft) {
         if (job.Cancelled()) {
             // Nothing more is written; the caller deletes the files.
             contexts = RemuxContexts{};
@@ -389,6 +452,43 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
         if (videoLeft && audioLeft) {
             fromVideo =
                 av_compare_ts(lastVideoPts, videoIn->time_base, lastAudioPts, audioTimeBase) <= 0;
+        }
+        const bool keptBehind =
+            keptLeft &&
+            (!(videoLeft || audioLeft) ||
+             (fromVideo
+                  ? av_compare_ts(lastKeptTime, keptTimeBase, lastVideoPts, videoIn->time_base) < 0
+                  : av_compare_ts(lastKeptTime, keptTimeBase, lastAudioPts, audioTimeBase) < 0));
+        if (keptBehind) {
+            const int read = ReadKeptPacket(contexts.others.get(), keptOut, packet.get());
+            if (read == AVERROR_EOF) {
+                keptLeft = false;
+                continue;
+            }
+            if (read < 0) {
+                job.Diagnostic("Error reading packet\n");
+                readFailed = true;
+                break;
+            }
+            const AVRational inBase = contexts.others->streams[packet->stream_index]->time_base;
+            AVStream* keptStream =
+                out->streams[keptOut[static_cast<std::size_t>(packet->stream_index)]];
+            const int64_t time = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+            if (time != AV_NOPTS_VALUE) {
+                lastKeptTime = time;
+                keptTimeBase = inBase;
+            }
+            packet->pts = av_rescale_q_rnd(packet->pts, inBase, keptStream->time_base, rounding);
+            packet->dts = av_rescale_q_rnd(packet->dts, inBase, keptStream->time_base, rounding);
+            packet->duration = av_rescale_q(packet->duration, inBase, keptStream->time_base);
+            packet->pos = -1;
+            packet->stream_index = keptStream->index;
+            if (av_interleaved_write_frame(out, packet.get()) < 0) {
+                job.Diagnostic("Error muxing packet\n");
+                writeFailed = true;
+                break;
+            }
+            continue;
         }
         const AVRational inTimeBase = fromVideo ? videoIn->time_base : audioTimeBase;
         AVStream* outStream = fromVideo ? videoOut : audioOut;
@@ -414,7 +514,6 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
         }
         (fromVideo ? lastVideoPts : lastAudioPts) = packet->pts;
 
-        const auto rounding = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
         packet->pts = av_rescale_q_rnd(packet->pts, inTimeBase, outStream->time_base, rounding);
         packet->dts = av_rescale_q_rnd(packet->dts, inTimeBase, outStream->time_base, rounding);
         packet->duration = av_rescale_q(packet->duration, inTimeBase, outStream->time_base);
@@ -435,6 +534,7 @@ RemuxOutcome Remux(const RemuxRequest& request, RemuxJob& job) {
     const int trailer = av_write_trailer(out);
     contexts.movie.reset();
     contexts.wav.reset();
+    contexts.others.reset();
     int closed = 0;
     if ((out->flags & AVFMT_FLAG_CUSTOM_IO) != 0) {
         closed = CloseDescriptorOutput(&out->pb);

@@ -31,11 +31,12 @@ struct OutputContextCloser {
 // A muxer context made with avformat_alloc_output_context2, and its file.
 using OutputContext = std::unique_ptr<AVFormatContext, OutputContextCloser>;
 
-// The three contexts of one remux, released by the shared exit or by the
+// The contexts of one remux, released by the shared exit or by the
 // finishing sequence, or by their destructors when neither ran.
 struct RemuxContexts {
     InputContext movie;
     InputContext wav;
+    InputContext others;  // the movie once more, for the kept tracks
     OutputContext output;
 };
 
