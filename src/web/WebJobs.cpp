@@ -16,6 +16,7 @@
 #include "control/edit/EditWrites.h"
 #include "control/edit/OnePassEdit.h"
 #include "control/movieinfo/BoxProbe.h"
+#include "control/movieinfo/LeftOutTracks.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "movie/AudioFrame.h"
 #include "movie/GainChoice.h"
@@ -110,6 +111,11 @@ std::string ConvertCameraMovie(const std::string& input, const std::string& outp
         return Refused(camera ? Localized("alert.notconvertible", check.notConvertible)
                               : platform::LocalizedString("alert3"));
     }
+    // Its conversion carries the video and the audio only: another track
+    // would be dropped.
+    if (const auto leftOut = CameraTrackLeftOut(check)) {
+        return Refused(Localized("alert.notconvertible", *leftOut));
+    }
     auto in = EditInput::Open(input);
     if (!in) return Failed("the input cannot be opened");
     std::string why;
@@ -136,6 +142,12 @@ std::string CopyEditFoaMovie(const std::string& input, const std::string& output
         return Refused(Localized("alert.foa.refused", *refusal));
     }
     const FoaPlan& plan = std::get<FoaPlan>(planned);
+    // The edit writes the video and the audio track alone; the desktop's
+    // remux keeps the others.
+    if (!EditKeepsEveryTrack(plan)) {
+        return DesktopOnly(
+            "it has tracks besides its video and its audio, which only a remux keeps");
+    }
     if (!CopiesAudio(plan, OutputFileName(FileName(input)), output::AudioEncoding{})) {
         return DesktopOnly("its audio (" + plan.codec + ", " + DeclarationWords(plan) +
                            ") must be decoded and put in W Y Z X order at SN3D levels");

@@ -143,16 +143,6 @@ std::vector<uint8_t> AcnSn3dSa3dBox() {
     return box;
 }
 
-std::optional<std::string> KeptTrackProblem(const FoaPlan& plan, const std::string& output) {
-    for (const KeptTrack& track : plan.kept) {
-        if (output::ContainerHolds(output, track.codec)) continue;
-        return "its track " + std::to_string(track.number) + " (" + track.kind + ", " +
-               track.codec + ") would be dropped: the output's container cannot hold it; " +
-               "name a .mov output, or remove the track from the movie first";
-    }
-    return std::nullopt;
-}
-
 bool EditKeepsEveryTrack(const FoaPlan& plan) {
     return plan.kept.empty() && plan.trakCount == 2;
 }
