@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/AmbisonicRotation.h"
+
 namespace spatialmux {
 
 struct CommandLineRequest {
@@ -43,6 +45,9 @@ struct CommandLineRequest {
     // that is not the camera's does not say itself ("" when not given).
     std::string ambisonics;
     std::string projection;
+    // --rotate-audio YAW[,PITCH[,ROLL]]: the turn of the sound field, for a
+    // conversion, a batch, a sound map or a render (identity when not given).
+    AmbisonicRotation rotateAudio;
     // Hidden, for the conversions a batch runs as child processes: report
     // the progress as "percent" lines on this descriptor, -1 for none.
     int progressFd = -1;

@@ -49,6 +49,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     controller.AcceptShortAudio(request.acceptShortAudio);
     controller.ChooseAudio(request.audio, request.audioBitRate);
     controller.DescribeInput(request.ambisonics, request.projection);
+    controller.RotateAudio(request.rotateAudio);
     if (output == "YES") {
         controller.myAlert(platform::LocalizedString("alert1"));
         if (machine) machine->End(protocol::kRefused, output, std::nullopt, machine->LastAlert());
@@ -142,7 +143,8 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
         case Mode::Check:
             return RunMovieCheck(request.paths, request.json, stdout);
         case Mode::SoundMap:
-            return RunSoundMap({request.paths[0], request.mapOutput, request.moments, request.at},
+            return RunSoundMap({request.paths[0], request.mapOutput, request.moments, request.at,
+                                request.rotateAudio},
                                stdout, stderr);
         case Mode::Binaural:
             return StartRender(argc, argv);
@@ -150,10 +152,11 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             return Convert(request.paths[0], request.paths[1], request.progressFd, request);
         case Mode::Batch:
             ForceRemux(request.remux);
-            return RunBatch(BatchRequest{request.paths, request.outputDir, request.jobs,
-                                         request.overwrite, request.audio, request.audioBitRate,
-                                         request.format, request.ambisonics, request.projection},
-                            argc > 0 ? argv[0] : nullptr);
+            return RunBatch(
+                BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite,
+                             request.audio, request.audioBitRate, request.format,
+                             request.ambisonics, request.projection, request.rotateAudio},
+                argc > 0 ? argv[0] : nullptr);
     }
     return 2;
 }

@@ -225,7 +225,7 @@ void AppDelegate::TellWritten(const std::string& output) {
     if (choice != SoundMapOffer::Choice::SoundMap) return;
     // The map goes beside the movie, where the user will look for it.
     std::string problem;
-    const auto map = MakeSoundMap(SoundMapRequest{output, std::string(), 6, {}}, &problem);
+    const auto map = MakeSoundMap(SoundMapRequest{output, std::string(), 6, {}, {}}, &problem);
     if (!map) {
         myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.soundmap"), "{cause}",
                                           problem));
@@ -243,7 +243,7 @@ void AppDelegate::Listen(const std::string& movie) {
     std::string problem;
     bool stopped = false;
     const auto render = MakeBinaural(
-        BinauralRequest{movie, DefaultBinauralPath(movie), Direction{}, std::string()},
+        BinauralRequest{movie, DefaultBinauralPath(movie), Direction{}, std::string(), {}},
         [this, &stopped](float percent) {
             stopped = !soundMapOffer->Rendering(percent) || renderStopped;
             return !stopped;

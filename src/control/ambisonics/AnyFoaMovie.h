@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "audio/AmbisonicRotation.h"
 #include "audio/RecordingMetadata.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "movie/AmbisonicLayout.h"
@@ -57,14 +58,15 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
                                                      const SpatialChoice& choice);
 
 // True when the plan's audio needs no change for an output named `output`
-// whose audio is `codec`: its channels are W Y Z X at SN3D levels already
-// (the identity order, W not raised), and it is 16- or 24-bit PCM for a
+// whose audio is `codec`: no turn of the sound field (`rotation` is the
+// identity), its channels are W Y Z X at SN3D levels already (the identity
+// order, W not raised), and it is 16- or 24-bit PCM for a
 // QuickTime PCM output, AAC for an AAC output, or Opus whose channel mapping
 // family says ambisonics for an Opus output. Its bit rate is not looked at:
 // a copy is what no change means, unless the user named a rate
 // (--audio-bitrate), which only an encoder can give.
-bool CopiesAudio(const FoaPlan& plan, const std::string& output,
-                 const output::AudioEncoding& audio);
+bool CopiesAudio(const FoaPlan& plan, const std::string& output, const output::AudioEncoding& audio,
+                 const AmbisonicRotation& rotation);
 
 // A V1 uuid box saying an equirectangular sphere in `stereoMode` (0 mono,
 // 1 top-bottom, 2 left-right).
@@ -74,10 +76,11 @@ std::vector<uint8_t> SphericalUuidBox(uint8_t stereoMode);
 std::vector<uint8_t> AcnSn3dSa3dBox();
 
 // The conversion of such a movie into the hidden output that
-// AppMainFuncProc prepared: 0 written and committed, -1 failed (reported,
-// cleaned up) or cancelled.
+// AppMainFuncProc prepared, the sound field turned by `rotation` (decoded
+// and written anew, never copied, unless it is the identity): 0 written and
+// committed, -1 failed (reported, cleaned up) or cancelled.
 int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
                         const std::string& output, const FoaPlan& plan,
-                        const output::AudioEncoding& audio);
+                        const output::AudioEncoding& audio, const AmbisonicRotation& rotation);
 
 }  // namespace spatialmux

@@ -9,15 +9,15 @@
 #include <optional>
 #include <system_error>
 
+#include "control/ambisonics/AnyFoaMovie.h"
 #include "control/batch/BatchPlan.h"
 #include "control/batch/BatchProgress.h"
 #include "control/batch/ChildConversion.h"
-#include "control/ambisonics/AnyFoaMovie.h"
-#include "control/movieinfo/MovieCheck.h"
 #include "control/job/EngineChoice.h"
 #include "control/job/HumanSize.h"
 #include "control/job/OutputFormat.h"
 #include "control/job/SpaceNeeded.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "movie/MediaProbe.h"
 #include "platform/ChildProcess.h"
 #include "platform/ExclusiveFile.h"
@@ -217,7 +217,8 @@ Turn BatchRunner::StartOrSkip(std::size_t index) {
                                         request.audioBitRate,
                                         RemuxForced(),
                                         request.ambisonics,
-                                        request.projection});
+                                        request.projection,
+                                        request.rotateAudio});
     std::string why;
     auto child = platform::SpawnChild(program, arguments, &why);
     if (!child) {

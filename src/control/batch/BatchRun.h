@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/AmbisonicRotation.h"
+
 namespace spatialmux {
 
 struct BatchRequest {
@@ -28,6 +30,9 @@ struct BatchRequest {
     // not given): what the movies that are not the camera's do not say.
     std::string ambisonics;
     std::string projection;
+    // Handed to every child conversion as --rotate-audio (the identity: not
+    // given): the turn of each movie's sound field.
+    AmbisonicRotation rotateAudio;
 };
 
 // The outputs' extension for the request: ".mov" or ".mp4".

@@ -50,6 +50,10 @@ std::vector<std::string> ChildConversionArguments(const BatchItem& item,
     if (!options.projection.empty()) {
         arguments.insert(arguments.end(), {"--projection", options.projection});
     }
+    if (!options.rotateAudio.IsIdentity()) {
+        // Joined, so that a negative yaw is not taken for an option.
+        arguments.push_back("--rotate-audio=" + AmbisonicRotationText(options.rotateAudio));
+    }
     arguments.insert(arguments.end(), {"--", item.input, item.partial});
     return arguments;
 }

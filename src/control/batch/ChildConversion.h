@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/AmbisonicRotation.h"
 #include "control/batch/BatchPlan.h"
 
 namespace spatialmux {
@@ -26,11 +27,12 @@ ChildSkip SkipBeforeStart(const BatchItem& item, bool overwrite);
 struct ChildConversionOptions {
     // How the child reports its progress, e.g. {"--progress-fd", "3"}.
     std::vector<std::string> report;
-    std::string audio;         // --audio, "" for the container's default
-    std::string audioBitRate;  // --audio-bitrate, ""
-    bool remux = false;        // --remux
-    std::string ambisonics;    // --ambisonics, ""
-    std::string projection;    // --projection, ""
+    std::string audio;              // --audio, "" for the container's default
+    std::string audioBitRate;       // --audio-bitrate, ""
+    bool remux = false;             // --remux
+    std::string ambisonics;         // --ambisonics, ""
+    std::string projection;         // --projection, ""
+    AmbisonicRotation rotateAudio;  // --rotate-audio, unless the identity
 };
 
 // The arguments after the program's name: the child converts the input

@@ -61,7 +61,7 @@ output::EditedAudioTrack AudioChunks(const MovieReader& reader) {
 
 int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
                                    [[maybe_unused]] const std::string& output, OutputCommit& commit,
-                                   std::string* unsuitable) {
+                                   std::string* unsuitable, const AmbisonicRotation& rotation) {
     const std::string alert5 = platform::LocalizedString("alert5");
     auto fail = [this, &alert5](const std::string& reason) {
         std::printf("error!! %s\n", reason.c_str());
@@ -150,6 +150,8 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     // Audio: every frame goes back to where it came from.
     reader.SeekToTime(0);
     const float gain = ChooseGain(reader.SoftwareText(), reader.MakerNoteFlag());
+    const bool turned = !rotation.IsIdentity();
+    const Rotation3 turn = RotationMatrix(rotation);
     const ByteUtil util;
     float* c1 = editFrame.Channel(1);
     float* c2 = editFrame.Channel(2);
@@ -183,6 +185,8 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
         const int32_t instants = ended ? reader.GetLastFrameSamples() : kFrameSize;
         if (instants > 0) {
             util.ApplyGain(c1, instants, gain);
+            // W Y Z X are channels 1, 3, 4, 2.
+            if (turned) RotateAmbisonics(turn, c3, c4, c2, instants);
             util.InterleaveFloatToPcm16(bytes.data(), c1, c3, c4, c2, instants);
         }
         const std::size_t frameBytes = static_cast<std::size_t>(instants) * kBytesPerInstant;

@@ -7,6 +7,8 @@
 // copy (a clone where the file system can) with a new moov, the edit
 // engine's way without an audio write; any other output, or a copy the edit
 // cannot prove safe, a remux that copies the audio packets as they are.
+// A turn of the sound field (--rotate-audio) is a change: such audio is
+// decoded, turned and written anew like any other.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -170,7 +172,7 @@ int32_t ConvertCopyingAudio(wrap_ffmpeg& controller, const std::string& input,
 
 int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
                         const std::string& output, const FoaPlan& plan,
-                        const output::AudioEncoding& audio) {
+                        const output::AudioEncoding& audio, const AmbisonicRotation& rotation) {
     auto fail = [&controller](const std::string& reason) { return Failed(controller, reason); };
     std::unique_ptr<OutputCommit> commit = std::move(wrap_ffmpeg::cur_commit());
     std::string why;
@@ -178,7 +180,7 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
         commit = OutputCommit::Begin(output, &why);
         if (!commit) return fail(why);
     }
-    const bool copied = CopiesAudio(plan, output, audio);
+    const bool copied = CopiesAudio(plan, output, audio, rotation);
     std::printf("%s: first-order ambisonics as %s%s\n", input.c_str(), plan.declaredBy.c_str(),
                 copied ? "; audio copied as it is" : "");
     std::fflush(stdout);
@@ -208,6 +210,8 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
     int64_t written = 0;
     AcnAudio block;
     std::vector<float> interleaved;
+    const bool turned = !rotation.IsIdentity();
+    const Rotation3 turn = RotationMatrix(rotation);
     for (;;) {
         why.clear();
         if (!decoder.ReadNext(&block, &why)) {
@@ -220,6 +224,10 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
             if (written >= length) break;
             instants = static_cast<std::size_t>(
                 std::min<int64_t>(length - written, static_cast<int64_t>(instants)));
+        }
+        if (turned) {
+            RotateAmbisonics(turn, block[1].data(), block[2].data(), block[3].data(),
+                             static_cast<int64_t>(instants));
         }
         interleaved.resize(instants * 4);
         for (std::size_t i = 0; i < instants; ++i) {

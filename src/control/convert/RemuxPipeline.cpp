@@ -70,7 +70,8 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
 }
 
 int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output,
-                             const output::AudioEncoding& audio) {
+                             const output::AudioEncoding& audio,
+                             const AmbisonicRotation& rotation) {
     const std::string alert5 = platform::LocalizedString("alert5");
     const platform::FileFacts& facts = platform::CurrentFileFacts();
 
@@ -104,7 +105,7 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     // input; what the edit cannot handle goes through the remux below.
     if (UsesEditEngine(output, audio.codec)) {
         PostStart(input, output, commit->TemporaryPath());
-        const int32_t edited = ConvertByEdit(input, output, *commit, &why);
+        const int32_t edited = ConvertByEdit(input, output, *commit, &why, rotation);
         if (edited != kEditUnsuitable) return edited;
         std::printf("%s: cannot be edited in place (%s); remuxing instead\n", input.c_str(),
                     why.c_str());
@@ -141,6 +142,8 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     writer.OpenCreated(wavPath, wavFile->second.Release());
 
     const float gain = ChooseGain(reader.SoftwareText(), reader.MakerNoteFlag());
+    const bool turned = !rotation.IsIdentity();
+    const Rotation3 turn = RotationMatrix(rotation);
     const float total = static_cast<float>(reader.GetTotalSamples());
     const ByteUtil util;
     float* c1 = cur_frame.Channel(1);
@@ -163,6 +166,8 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
         const int32_t instants = ended ? reader.GetLastFrameSamples() : kFrameSize;
         if (instants > 0) {
             util.ApplyGain(c1, instants, gain);
+            // W Y Z X are channels 1, 3, 4, 2.
+            if (turned) RotateAmbisonics(turn, c3, c4, c2, instants);
             writer.WriteFrame(c1, c3, c4, c2, instants);
         }
         if (writer.Failed())

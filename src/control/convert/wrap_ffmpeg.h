@@ -14,6 +14,7 @@
 #include <string>
 #include <utility>
 
+#include "audio/AmbisonicRotation.h"
 #include "output/Remux.h"
 
 namespace spatialmux {
@@ -67,8 +68,11 @@ public:
         ambisonicsChoice = std::move(ambisonics);
         projectionChoice = std::move(projection);
     }
+    // The turn of the sound field the next job writes (--rotate-audio); the
+    // identity writes the audio as without it, copies included.
+    void RotateAudio(const AmbisonicRotation& rotation) { audioRotation = rotation; }
     double GetFileSize(const std::string& path);
-    void ffmpeg_convert(const JobDictionary& job);
+    void ffmpeg_convert(const JobDictionary& job, const AmbisonicRotation& rotation = {});
     // Modal alert with one "OK" button on the main thread; returns when it
     // has been dismissed.
     void myAlert(const std::string& text);
@@ -80,10 +84,11 @@ public:
     void myPhase_update(const char* phase);
 
     // The pipeline of one conversion: 0 when the output was written
-    // completely, -1 otherwise (after its alert and clean-up).
+    // completely, -1 otherwise (after its alert and clean-up). `rotation`
+    // turns the sound field after the channel order and the gain.
     int32_t Convert(const std::string& input, const std::string& output);
     int32_t Convert(const std::string& input, const std::string& output,
-                    const output::AudioEncoding& audio);
+                    const output::AudioEncoding& audio, const AmbisonicRotation& rotation = {});
 
     // The edit engine (EditPipeline.cpp): the output as a copy of the input
     // with the audio chunks rewritten in place and a new moov. 0 written, -1
@@ -92,9 +97,10 @@ public:
     // written failed the finished-output check and the hidden output is
     // empty again; `unsuitable` says why, and the remux takes over.
     static constexpr int32_t kEditUnsuitable = 1;
-    // It writes into `commit`'s hidden output and commits it.
+    // It writes into `commit`'s hidden output and commits it, the sound
+    // field turned by `rotation`.
     int32_t ConvertByEdit(const std::string& input, const std::string& output, OutputCommit& commit,
-                          std::string* unsuitable);
+                          std::string* unsuitable, const AmbisonicRotation& rotation = {});
     // Copies the movie's first video stream and the WAV's audio into the
     // output: 0 when the copy ran to its end, -1 on failure (reported), -2
     // when stopped by a cancel request. `outputOpened`, when given, tells
@@ -147,6 +153,7 @@ private:
     std::string audioBitRate;
     std::string ambisonicsChoice;
     std::string projectionChoice;
+    AmbisonicRotation audioRotation;
 };
 
 }  // namespace spatialmux

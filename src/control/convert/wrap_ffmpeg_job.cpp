@@ -124,7 +124,8 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
         // WAV (16 bits, four channels) beside it unless the audio is copied.
         const double seconds = report.probe ? report.probe->durationSeconds : 0.0;
         const FoaPlan& ready = std::get<FoaPlan>(plan);
-        const bool copied = CopiesAudio(ready, output, std::get<OutputFormat>(format).audio);
+        const bool copied =
+            CopiesAudio(ready, output, std::get<OutputFormat>(format).audio, audioRotation);
         foaSpace = static_cast<uint64_t>(GetFileSize(input)) +
                    (copied ? 0
                            : static_cast<uint64_t>(std::max(0.0, seconds) * ready.sampleRate *
@@ -196,14 +197,15 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
         job["projection"] = projectionChoice;
     }
     if (runInline) {
-        ffmpeg_convert(job);
+        ffmpeg_convert(job, audioRotation);
     } else {
-        platform::CurrentBackend().DetachThread([job] { wrap_ffmpeg().ffmpeg_convert(job); });
+        platform::CurrentBackend().DetachThread(
+            [job, rotation = audioRotation] { wrap_ffmpeg().ffmpeg_convert(job, rotation); });
     }
     return 1;
 }
 
-void wrap_ffmpeg::ffmpeg_convert(const JobDictionary& job) {
+void wrap_ffmpeg::ffmpeg_convert(const JobDictionary& job, const AmbisonicRotation& rotation) {
     const auto input = job.find("mp4");
     const auto output = job.find("mov");
     const auto audio = job.find("audio");
@@ -215,6 +217,11 @@ void wrap_ffmpeg::ffmpeg_convert(const JobDictionary& job) {
                                bitRate != job.end() ? bitRate->second : "");
         const auto foa = job.find("foa");
         const auto* chosen = std::get_if<OutputFormat>(&format);
+        if (chosen != nullptr && !rotation.IsIdentity()) {
+            std::printf("%s: the sound field turned by %s degrees (yaw, pitch, roll)\n",
+                        input->second.c_str(), AmbisonicRotationText(rotation).c_str());
+            std::fflush(stdout);
+        }
         if (chosen != nullptr && foa != job.end()) {
             const auto ambisonics = job.find("ambisonics");
             const auto projection = job.find("projection");
@@ -222,15 +229,15 @@ void wrap_ffmpeg::ffmpeg_convert(const JobDictionary& job) {
                 CheckMovieFile(input->second), {ambisonics != job.end() ? ambisonics->second : "",
                                                 projection != job.end() ? projection->second : ""});
             if (const auto* ready = std::get_if<FoaPlan>(&plan)) {
-                result =
-                    ConvertFoaMovie(*this, input->second, output->second, *ready, chosen->audio);
+                result = ConvertFoaMovie(*this, input->second, output->second, *ready,
+                                         chosen->audio, rotation);
             } else {
                 std::printf("error!! %s\n", std::get<std::string>(plan).c_str());
                 std::fflush(stdout);
                 myAlert(platform::LocalizedString("alert5"));
             }
         } else if (chosen != nullptr) {
-            result = Convert(input->second, output->second, chosen->audio);
+            result = Convert(input->second, output->second, chosen->audio, rotation);
         }
     }
     JobResult outcome = JobResult::Failed;

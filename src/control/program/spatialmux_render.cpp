@@ -25,7 +25,8 @@ int Binaural(const CommandLineRequest& request) {
     const BinauralRequest binaural{request.paths[0],
                                    request.paths[1],
                                    {request.lookAzimuth, request.lookElevation},
-                                   request.hrtf};
+                                   request.hrtf,
+                                   request.rotateAudio};
     // A name whose container is unknown is a wrong command line, said
     // before anything is read.
     if (BinauralContainerFor(binaural.output) == BinauralContainer::Unsupported) {
@@ -90,7 +91,8 @@ int main(int argc, char** argv) {
         }
         std::fputs(
             "spatialmux-render runs the headphone render of spatialmux:\n"
-            "  spatialmux [--progress=machine] --binaural INPUT OUTPUT [--look AZ[:EL]] [--hrtf FILE.sofa]\n",
+            "  spatialmux [--progress=machine] --binaural INPUT OUTPUT [--look AZ[:EL]] [--hrtf "
+            "FILE.sofa]\n",
             stderr);
         return 2;
     }
