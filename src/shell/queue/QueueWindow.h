@@ -86,6 +86,7 @@ public:
     void Replace(int id) override;
     void ChooseChannels(int id, const std::string& channels) override;
     void ChooseEquirectangular(int id, bool equirectangular) override;
+    void ChooseRotation(int id) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
