@@ -239,9 +239,11 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     CLI::Option* audio = app.add_option("--audio", request.audio)
                              ->transform(CLI::IsMember({"pcm", "aac", "opus"}, CLI::ignore_case));
     CLI::Option* audioBitRate = app.add_option("--audio-bitrate", request.audioBitRate);
-    CLI::Option* ambisonics = app.add_option("--ambisonics", request.ambisonics)
+    std::string ambisonicsWord;
+    std::string projectionWord;
+    CLI::Option* ambisonics = app.add_option("--ambisonics", ambisonicsWord)
                                   ->transform(CLI::IsMember({"ambix", "fuma"}, CLI::ignore_case));
-    CLI::Option* projection = app.add_option("--projection", request.projection)
+    CLI::Option* projection = app.add_option("--projection", projectionWord)
                                   ->transform(CLI::IsMember({"equirectangular"}, CLI::ignore_case));
     CLI::Option* format = app.add_option("--format", request.format)
                               ->transform(CLI::IsMember({"mov", "mp4"}, CLI::ignore_case));
@@ -271,6 +273,9 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
 
     using Mode = CommandLineRequest::Mode;
     request.machineProgress = progressStyle == "machine";
+    // CLI11 let through only the choices' own words.
+    request.spatial = {AmbisonicsNamed(ambisonicsWord).value_or(AmbisonicsChoice::FromMovie),
+                       ProjectionNamed(projectionWord).value_or(ProjectionChoice::FromMovie)};
     if (rotate->count() > 0) {
         request.rotateAudio =
             ParseAmbisonicRotation(rotateAudio, nullptr).value_or(request.rotateAudio);

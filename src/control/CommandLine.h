@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/AmbisonicRotation.h"
+#include "control/job/SpatialChoice.h"
 
 namespace spatialmux {
 
@@ -42,9 +43,8 @@ struct CommandLineRequest {
     std::string audioBitRate;
     std::string format;
     // --ambisonics ambix|fuma and --projection equirectangular: what a movie
-    // that is not the camera's does not say itself ("" when not given).
-    std::string ambisonics;
-    std::string projection;
+    // that is not the camera's does not say itself (FromMovie when not given).
+    SpatialChoice spatial;
     // --rotate-audio YAW[,PITCH[,ROLL]]: the turn of the sound field, for a
     // conversion, a batch, a sound map or a render (identity when not given).
     AmbisonicRotation rotateAudio;

@@ -46,10 +46,13 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
         return 2;
     }
     wrap_ffmpeg controller;
-    controller.AcceptShortAudio(request.acceptShortAudio);
-    controller.ChooseAudio(request.audio, request.audioBitRate);
-    controller.DescribeInput(request.ambisonics, request.projection);
-    controller.RotateAudio(request.rotateAudio);
+    // The format, decided once, goes with the job.
+    JobRequest job{input, output, JobOptions{}, std::get<OutputFormat>(format)};
+    job.options.audio = request.audio;
+    job.options.audioBitRate = request.audioBitRate;
+    job.options.acceptShortAudio = request.acceptShortAudio;
+    job.options.spatial = request.spatial;
+    job.options.rotateAudio = request.rotateAudio;
     if (output == "YES") {
         controller.myAlert(platform::LocalizedString("alert1"));
         if (machine) machine->End(protocol::kRefused, output, std::nullopt, machine->LastAlert());
@@ -68,7 +71,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
         std::optional<ConsoleProgress> progress;
         if (!machine) progress.emplace(input, output, stderr);
         ProgressReportPipe report(progressFd);
-        started = controller.AppMainFuncProc(input, output, true);
+        started = controller.AppMainFuncProc(job, true);
     }
     std::fflush(stdout);
     const JobResult result = wrap_ffmpeg::LastJobResult();
@@ -95,7 +98,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     // closing line can name what the output holds.
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    const output::AudioCodec codec = std::get<OutputFormat>(format).audio.codec;
+    const output::AudioCodec codec = job.format->audio.codec;
     std::printf("converted %s -> %s (%s, 4-ch ambisonics%s, 360 metadata) in %.1f s\n",
                 platform::FileNameOf(input).c_str(), platform::FileNameOf(output).c_str(),
                 HumanSize(size.value_or(0)).c_str(),
@@ -152,11 +155,10 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             return Convert(request.paths[0], request.paths[1], request.progressFd, request);
         case Mode::Batch:
             ForceRemux(request.remux);
-            return RunBatch(
-                BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite,
-                             request.audio, request.audioBitRate, request.format,
-                             request.ambisonics, request.projection, request.rotateAudio},
-                argc > 0 ? argv[0] : nullptr);
+            return RunBatch(BatchRequest{request.paths, request.outputDir, request.jobs,
+                                         request.overwrite, request.audio, request.audioBitRate,
+                                         request.format, request.spatial, request.rotateAudio},
+                            argc > 0 ? argv[0] : nullptr);
     }
     return 2;
 }

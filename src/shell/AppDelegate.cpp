@@ -134,10 +134,10 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
             output.reset();
         }
     }
-    const std::string audio = saveDialog.ChosenAudio();
-    if (!audio.empty()) cur_converter->ChooseAudio(audio, std::string());
-
-    if (cur_converter->AppMainFuncProc(input, *output, false) == 0) {
+    JobRequest job{input, *output, JobOptions{}, std::nullopt};
+    job.options.audio = saveDialog.ChosenAudio();
+    job.options.spatial = spatial;
+    if (cur_converter->AppMainFuncProc(job, false) == 0) {
         quitting = true;
         Terminate();
     }
@@ -157,7 +157,7 @@ bool AppDelegate::DescribeInput(const std::string& input, const CheckReport& che
         asking = true;
         choice.ambisonics = saveDialog.AskChannels();
         asking = false;
-        if (choice.ambisonics != "ambix" && choice.ambisonics != "fuma") return cancelled();
+        if (choice.ambisonics == AmbisonicsChoice::FromMovie) return cancelled();
     }
     const TrackMetadata* video = FirstTrack(check.metadata, "vide");
     if (video != nullptr && !video->sphericalUuid && !video->sv3d) {
@@ -165,7 +165,7 @@ bool AppDelegate::DescribeInput(const std::string& input, const CheckReport& che
         const bool equirectangular = saveDialog.AskEquirectangular();
         asking = false;
         if (!equirectangular) return cancelled();
-        choice.projection = "equirectangular";
+        choice.projection = ProjectionChoice::Equirectangular;
     }
     // What cannot be converted even so is said before a name is asked for.
     const auto plan = PlanFoaConversion(check, choice);
@@ -179,7 +179,7 @@ bool AppDelegate::DescribeInput(const std::string& input, const CheckReport& che
         return false;
     }
     // As --ambisonics and --projection say it on the command line.
-    cur_converter->DescribeInput(choice.ambisonics, choice.projection);
+    spatial = choice;
     return true;
 }
 

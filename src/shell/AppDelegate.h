@@ -12,6 +12,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include "control/job/SpatialChoice.h"
+
 namespace spatialmux {
 
 class SaveDialog;
@@ -69,6 +71,8 @@ private:
     bool launched = false;
     QTimer limit_timer;
     std::unique_ptr<wrap_ffmpeg> cur_converter;
+    // What the user said of a movie that is not the camera's.
+    SpatialChoice spatial;
 };
 
 }  // namespace spatialmux

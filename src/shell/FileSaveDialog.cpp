@@ -34,16 +34,16 @@ struct Question {
 
 }  // namespace
 
-std::string FileSaveDialog::AskChannels() {
+AmbisonicsChoice FileSaveDialog::AskChannels() {
     Question question("droplet.ask.channels");
     QPushButton* ambix = question.box.addButton(Text("action.ambix"), QMessageBox::AcceptRole);
     QPushButton* fuma = question.box.addButton(Text("action.fuma"), QMessageBox::AcceptRole);
     // Enter takes neither reading: the channels are never guessed.
     question.box.setDefaultButton(question.Cancel());
     question.box.exec();
-    if (question.box.clickedButton() == ambix) return "ambix";
-    if (question.box.clickedButton() == fuma) return "fuma";
-    return std::string();
+    if (question.box.clickedButton() == ambix) return AmbisonicsChoice::AmbiX;
+    if (question.box.clickedButton() == fuma) return AmbisonicsChoice::FuMa;
+    return AmbisonicsChoice::FromMovie;
 }
 
 bool FileSaveDialog::AskEquirectangular() {

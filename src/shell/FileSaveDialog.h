@@ -14,7 +14,7 @@ public:
                                    const std::string& proposedName) override;
     std::string ChosenAudio() const override { return audio; }
     // Message boxes: AmbiX, FuMa or Cancel; Yes or Cancel.
-    std::string AskChannels() override;
+    AmbisonicsChoice AskChannels() override;
     bool AskEquirectangular() override;
 
 private:

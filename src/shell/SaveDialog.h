@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "control/job/SpatialChoice.h"
+
 namespace spatialmux {
 
 class SaveDialog {
@@ -21,8 +23,8 @@ public:
     // or "" for the container's own.
     virtual std::string ChosenAudio() const { return std::string(); }
     // Modal, on the GUI thread. The movie's four audio channels are not
-    // declared: "ambix" or "fuma" as the user answers, "" after Cancel.
-    virtual std::string AskChannels() = 0;
+    // declared: AmbiX or FuMa as the user answers, FromMovie after Cancel.
+    virtual AmbisonicsChoice AskChannels() = 0;
     // Its video has no 360 metadata: true when the user says it is
     // equirectangular 360, false after Cancel.
     virtual bool AskEquirectangular() = 0;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "control/ambisonics/GainChoice.h"
+#include "movie/GainChoice.h"
 #include "movie/MovieReader.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "audio/ByteOrder.h"
-#include "control/ambisonics/GainChoice.h"
+#include "movie/GainChoice.h"
 #include "output/OutputVerification.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"

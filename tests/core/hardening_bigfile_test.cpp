@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "audio/ByteOrder.h"
-#include "control/ambisonics/GainChoice.h"
+#include "movie/GainChoice.h"
 #include "movie/MovieReader.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "control/ambisonics/GainChoice.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/TemporaryNames.h"
+#include "movie/GainChoice.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
 #include "support/CaptureStdout.h"

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "control/ConsoleProgress.h"
-#include "control/ambisonics/GainChoice.h"
 #include "control/job/TemporaryNames.h"
+#include "movie/GainChoice.h"
 
 namespace spatialmux {
 namespace {

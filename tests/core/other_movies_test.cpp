@@ -525,9 +525,15 @@ TEST(PlanFoaConversion, SaysWhyAMovieCannotBeConverted) {
          "2 audio tracks: the first one (aac, 4 channels) would be converted"},
         {"stereo", report({video, stereo}, true, true), {}, "2 channels"},
         {"undeclared", report({video, four}, false, true), {}, "--ambisonics ambix"},
-        {"undeclared, said", report({video, four}, false, true), {"fuma", ""}, ""},
+        {"undeclared, said",
+         report({video, four}, false, true),
+         {AmbisonicsChoice::FuMa, ProjectionChoice::FromMovie},
+         ""},
         {"flat", report({video, four}, true, false), {}, "--projection equirectangular"},
-        {"flat, said", report({video, four}, true, false), {"", "equirectangular"}, ""},
+        {"flat, said",
+         report({video, four}, true, false),
+         {AmbisonicsChoice::FromMovie, ProjectionChoice::Equirectangular},
+         ""},
         {"no video", report({four}, true, true), {}, "no video track"},
     };
     for (const auto& row : cases) {
@@ -540,7 +546,8 @@ TEST(PlanFoaConversion, SaysWhyAMovieCannotBeConverted) {
             ADD_FAILURE() << row.name << " was planned";
         }
     }
-    const auto fuma = PlanFoaConversion(report({video, four}, false, true), {"fuma", ""});
+    const auto fuma = PlanFoaConversion(report({video, four}, false, true),
+                                        {AmbisonicsChoice::FuMa, ProjectionChoice::FromMovie});
     ASSERT_TRUE(std::holds_alternative<FoaPlan>(fuma));
     EXPECT_EQ(std::get<FoaPlan>(fuma).channels, (AcnChannels{0, 2, 3, 1}));
     EXPECT_FLOAT_EQ(std::get<FoaPlan>(fuma).wGain, std::sqrt(2.0f));

@@ -28,7 +28,7 @@ std::optional<std::string> FakeSaveDialog::Run(const std::string& folder,
     return runs == 1 ? answer : std::nullopt;
 }
 
-std::string FakeSaveDialog::AskChannels() {
+AmbisonicsChoice FakeSaveDialog::AskChannels() {
     asked.push_back("channels");
     return channels;
 }

@@ -38,13 +38,13 @@ public:
         : answer(std::move(answer_)) {}
     std::optional<std::string> Run(const std::string& folder,
                                    const std::string& proposedName) override;
-    std::string AskChannels() override;
+    AmbisonicsChoice AskChannels() override;
     bool AskEquirectangular() override;
 
     std::optional<std::string> answer;  // the first run's; Cancel after it
-    // The answers to the questions before it ("" and false: Cancel), and
+    // The answers to the questions before it (FromMovie and false: Cancel), and
     // the questions asked in order ("channels", "projection", "save").
-    std::string channels;
+    AmbisonicsChoice channels = AmbisonicsChoice::FromMovie;
     bool equirectangular = false;
     std::vector<std::string> asked;
     int runs = 0;

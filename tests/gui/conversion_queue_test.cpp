@@ -282,7 +282,7 @@ TEST_F(QueueTest, AMovieThatDoesNotSayWhatItIsWaitsForTheChoices) {
     queue.Checked(camera, true, 2.0, "");
     EXPECT_TRUE(ChoiceOpen(*queue.Find(foa)));
     EXPECT_FALSE(ChoiceOpen(*queue.Find(camera)));
-    EXPECT_FALSE(queue.ChooseChannels(camera, "fuma"));
+    EXPECT_FALSE(queue.ChooseChannels(camera, AmbisonicsChoice::FuMa));
     EXPECT_EQ(ConversionQueue::StateText(*queue.Find(foa)), QueueText("state.choose.both"));
 
     EXPECT_EQ(queue.PlanRun(OutputChoice{}), 1);
@@ -294,8 +294,8 @@ TEST_F(QueueTest, AMovieThatDoesNotSayWhatItIsWaitsForTheChoices) {
     queue.Converted(camera, 10);
     EXPECT_FALSE(queue.HasWork()) << "what waits for a choice is no work for Convert";
 
-    EXPECT_FALSE(queue.ChooseChannels(foa, "acn")) << "only AmbiX or FuMa";
-    ASSERT_TRUE(queue.ChooseChannels(foa, "fuma"));
+    EXPECT_FALSE(queue.ChooseChannels(foa, AmbisonicsChoice::FromMovie)) << "only AmbiX or FuMa";
+    ASSERT_TRUE(queue.ChooseChannels(foa, AmbisonicsChoice::FuMa));
     EXPECT_EQ(queue.Find(foa)->state, RowState::Skipped);
     EXPECT_EQ(ConversionQueue::StateText(*queue.Find(foa)), QueueText("state.choose.projection"));
     ASSERT_TRUE(queue.ChooseEquirectangular(foa, true));

@@ -270,7 +270,7 @@ TEST_F(QueueWindowTest, AMovieThatDoesNotSayWhatItIsConvertsAsChosenOnItsRow) {
         ASSERT_NE(choice, nullptr) << key;
         window.RunAction(row.id, *choice);
     }
-    EXPECT_EQ(row.channels, "fuma");
+    EXPECT_EQ(row.channels, AmbisonicsChoice::FuMa);
     EXPECT_TRUE(row.equirectangular);
     ASSERT_TRUE(window.ConvertButton().isEnabled());
     window.ConvertButton().click();

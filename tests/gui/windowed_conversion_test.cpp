@@ -81,7 +81,7 @@ TEST_F(WindowedConversionTest, AsksWhatAMovieDoesNotSayBeforeTheSaveDialog) {
     {
         RecordingBackend cancelling;
         FakeSaveDialog dialog(output);
-        dialog.channels = "fuma";  // and Cancel at the projection
+        dialog.channels = AmbisonicsChoice::FuMa;  // and Cancel at the projection
         ASSERT_TRUE(RunSession(cancelling, dialog, std::vector<std::string>{foa}));
         EXPECT_EQ(dialog.asked, (std::vector<std::string>{"channels", "projection"}));
         EXPECT_EQ(cancelling.Notices(), Texts({"notice.cancelled"}));
@@ -89,7 +89,7 @@ TEST_F(WindowedConversionTest, AsksWhatAMovieDoesNotSayBeforeTheSaveDialog) {
         EXPECT_FALSE(FileExists(output));
     }
     FakeSaveDialog dialog(output);
-    dialog.channels = "fuma";
+    dialog.channels = AmbisonicsChoice::FuMa;
     dialog.equirectangular = true;
     ASSERT_TRUE(RunSession(backend, dialog, std::vector<std::string>{foa}));
     EXPECT_EQ(dialog.asked, (std::vector<std::string>{"channels", "projection", "save"}));

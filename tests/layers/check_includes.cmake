@@ -11,7 +11,8 @@
 # folder includes no other command folder and nothing of the entry (the
 # files at control's top); a shared room (any other folder below control
 # but `program`) includes no command folder and nothing of the entry
-# either. Only the entry and `control/program` include the commands.
+# either. Only the entry and `control/program` include the commands. The
+# shared rooms include each other without a circle.
 
 cmake_policy(VERSION 3.25)
 
@@ -57,6 +58,8 @@ get_filename_component(srcRoot "${SRC}" ABSOLUTE)
 file(GLOB_RECURSE files "${srcRoot}/*.h" "${srcRoot}/*.cpp")
 set(problems "")
 set(checked 0)
+# Shared room -> shared room, as "from>to": no circle may run through them.
+set(roomEdges "")
 foreach(path IN LISTS files)
   file(RELATIVE_PATH relative "${srcRoot}/.." "${path}")
   get_filename_component(directory "${relative}" DIRECTORY)
@@ -93,6 +96,8 @@ foreach(path IN LISTS files)
           list(APPEND problems "${relative} includes control/${included} (another command: only the entry includes it)")
         elseif(target STREQUAL "program")
           list(APPEND problems "${relative} includes control/${included} (the programs' own)")
+        elseif(NOT target STREQUAL room AND NOT room IN_LIST commands)
+          list(APPEND roomEdges "${room}>${target}")
         endif()
       endif()
     endif()
@@ -116,6 +121,33 @@ foreach(path IN LISTS files)
       endif()
     endif()
   endforeach()
+endforeach()
+
+# A shared room that reaches itself through the rooms it includes has an
+# arrow running up inside control.
+list(REMOVE_DUPLICATES roomEdges)
+set(rooms "")
+foreach(edge IN LISTS roomEdges)
+  string(REPLACE ">" ";" ends "${edge}")
+  list(GET ends 0 from)
+  list(APPEND rooms "${from}")
+endforeach()
+list(REMOVE_DUPLICATES rooms)
+foreach(start IN LISTS rooms)
+  set(reached "")
+  set(frontier "${start}")
+  while(frontier)
+    list(POP_FRONT frontier current)
+    foreach(edge IN LISTS roomEdges)
+      if(edge MATCHES "^${current}>(.+)$" AND NOT CMAKE_MATCH_1 IN_LIST reached)
+        list(APPEND reached "${CMAKE_MATCH_1}")
+        list(APPEND frontier "${CMAKE_MATCH_1}")
+      endif()
+    endforeach()
+  endwhile()
+  if(start IN_LIST reached)
+    list(APPEND problems "control/${start} reaches itself through the shared rooms it includes (a circle: an arrow up inside control)")
+  endif()
 endforeach()
 
 if(problems)

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "control/ambisonics/GainChoice.h"
+#include "movie/GainChoice.h"
 #include "support/BoxTree.h"
 #include "support/ConversionExpectations.h"
 #include "support/MediaPackets.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "control/ambisonics/ConvertedAudioStretch.h"
-#include "control/ambisonics/GainChoice.h"
 #include "movie/AudioFrame.h"
+#include "movie/GainChoice.h"
 
 namespace spatialmux {
 

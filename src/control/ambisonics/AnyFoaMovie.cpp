@@ -23,8 +23,8 @@ const TrackMetadata* FirstTrack(const CheckReport& report, const char* handler) 
 }
 
 // The channels as the user declares them.
-AcnChannels ChosenChannels(const std::string& ambisonics, float* wGain) {
-    if (ambisonics == "fuma") {
+AcnChannels ChosenChannels(AmbisonicsChoice ambisonics, float* wGain) {
+    if (ambisonics == AmbisonicsChoice::FuMa) {
         // W X Y Z: W from channel 0, Y from 2, Z from 3, X from 1.
         *wGain = static_cast<float>(std::sqrt(2.0));
         return {0, 2, 3, 1};
@@ -39,6 +39,18 @@ const char* const kUndeclared =
     "fuma (Furse-Malham, W X Y Z)";
 
 }  // namespace
+
+std::string DeclarationWords(const FoaPlan& plan) {
+    switch (plan.declaredBy) {
+        case FoaDeclaration::Sa3dBox:
+            return "its SA3D box";
+        case FoaDeclaration::ChannelLayout:
+            return "its ambisonic channel layout";
+        case FoaDeclaration::User:
+            break;
+    }
+    return std::string("--ambisonics ") + AmbisonicsWord(plan.userSaid);
+}
 
 std::vector<uint8_t> SphericalUuidBox(uint8_t stereoMode) {
     std::string xml =
@@ -124,17 +136,18 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
     const TrackMetadata* audioTrack = FirstTrack(report, "soun");
     if (audioTrack != nullptr) plan.maxBitRate = audioTrack->maxBitRate.value_or(0);
     std::string problem;
-    if (!choice.ambisonics.empty()) {
+    if (choice.ambisonics != AmbisonicsChoice::FromMovie) {
         plan.channels = ChosenChannels(choice.ambisonics, &plan.wGain);
-        plan.declaredBy = "--ambisonics " + choice.ambisonics;
+        plan.declaredBy = FoaDeclaration::User;
+        plan.userSaid = choice.ambisonics;
     } else if (audioTrack != nullptr && audioTrack->sa3d) {
         const auto declared = DeclaredAmbisonicChannels(report, &problem);
         if (!declared) return "it cannot be converted: " + problem;
         plan.channels = *declared;
-        plan.declaredBy = "its SA3D box";
+        plan.declaredBy = FoaDeclaration::Sa3dBox;
     } else if (audio.ambisonicLayout) {
         plan.channels = {0, 1, 2, 3};
-        plan.declaredBy = "its ambisonic channel layout";
+        plan.declaredBy = FoaDeclaration::ChannelLayout;
     } else {
         return std::string(kUndeclared);
     }
@@ -159,7 +172,7 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
         }
         plan.sphere.stereoMode = video->stereoMode.value_or(0);
         plan.uuidBox = SphericalUuidBox(plan.sphere.stereoMode);
-    } else if (choice.projection == "equirectangular") {
+    } else if (choice.projection == ProjectionChoice::Equirectangular) {
         plan.uuidBox = SphericalUuidBox(0);
     } else {
         return std::string(

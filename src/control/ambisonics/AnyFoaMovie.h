@@ -18,6 +18,7 @@
 
 #include "audio/AmbisonicRotation.h"
 #include "audio/RecordingMetadata.h"
+#include "control/job/SpatialChoice.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "movie/AmbisonicLayout.h"
 #include "output/Remux.h"
@@ -25,23 +26,22 @@
 
 namespace spatialmux {
 
-class wrap_ffmpeg;
-
 // The refusal's line on standard output is "INPUT: " this and the reason.
 inline constexpr const char* kNotConvertible = "not convertible as 360 ambisonics: ";
 
-// What the user says of a movie's audio and video (--ambisonics,
-// --projection); empty when not said.
-struct SpatialChoice {
-    std::string ambisonics;  // "", "ambix" or "fuma"
-    std::string projection;  // "" or "equirectangular"
+// What says that a movie's four channels are first-order ambisonics.
+enum class FoaDeclaration {
+    Sa3dBox,        // its SA3D box (the map is the box's)
+    ChannelLayout,  // a layout libavformat reads as "ambisonic 1"
+    User,           // the user (--ambisonics, or the droplet's question)
 };
 
 // How one such movie becomes the output.
 struct FoaPlan {
     AcnChannels channels{};  // the track channel of W, Y, Z and X
     float wGain = 1.0f;      // FuMa's W is 3 dB down: x sqrt(2) to SN3D
-    std::string declaredBy;  // what said the channels are ambisonic, in words
+    FoaDeclaration declaredBy = FoaDeclaration::Sa3dBox;
+    AmbisonicsChoice userSaid = AmbisonicsChoice::FromMovie;  // for FoaDeclaration::User
     int sampleRate = 0;
     std::string codec;             // the audio's, libavcodec's name ("pcm_s16le", "aac")
     bool ambisonicLayout = false;  // libavformat reads "ambisonic 1" (Opus: family 2)
@@ -51,6 +51,9 @@ struct FoaPlan {
     output::SphericalVideo sphere;
     RecordingMetadata recording;
 };
+
+// What declared the channels, in words: "its SA3D box", "--ambisonics fuma".
+std::string DeclarationWords(const FoaPlan& plan);
 
 // The plan for the movie `report` describes (not a camera movie), or the
 // reason in English why it is refused before anything is written.
@@ -74,13 +77,5 @@ std::vector<uint8_t> SphericalUuidBox(uint8_t stereoMode);
 
 // A first-order SA3D box: periphonic, ACN, SN3D, map 0, 1, 2, 3.
 std::vector<uint8_t> AcnSn3dSa3dBox();
-
-// The conversion of such a movie into the hidden output that
-// AppMainFuncProc prepared, the sound field turned by `rotation` (decoded
-// and written anew, never copied, unless it is the identity): 0 written and
-// committed, -1 failed (reported, cleaned up) or cancelled.
-int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
-                        const std::string& output, const FoaPlan& plan,
-                        const output::AudioEncoding& audio, const AmbisonicRotation& rotation);
 
 }  // namespace spatialmux

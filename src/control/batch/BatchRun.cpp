@@ -216,8 +216,7 @@ Turn BatchRunner::StartOrSkip(std::size_t index) {
                                         request.audio,
                                         request.audioBitRate,
                                         RemuxForced(),
-                                        request.ambisonics,
-                                        request.projection,
+                                        request.spatial,
                                         request.rotateAudio});
     std::string why;
     auto child = platform::SpawnChild(program, arguments, &why);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/AmbisonicRotation.h"
+#include "control/job/SpatialChoice.h"
 
 namespace spatialmux {
 
@@ -26,10 +27,9 @@ struct BatchRequest {
     std::string audio;
     std::string audioBitRate;
     std::string format;
-    // Handed to every child conversion as --ambisonics and --projection (""
-    // not given): what the movies that are not the camera's do not say.
-    std::string ambisonics;
-    std::string projection;
+    // Handed to every child conversion as --ambisonics and --projection:
+    // what the movies that are not the camera's do not say.
+    SpatialChoice spatial;
     // Handed to every child conversion as --rotate-audio (the identity: not
     // given): the turn of each movie's sound field.
     AmbisonicRotation rotateAudio;

@@ -44,11 +44,13 @@ std::vector<std::string> ChildConversionArguments(const BatchItem& item,
         arguments.insert(arguments.end(), {"--audio-bitrate", options.audioBitRate});
     }
     if (options.remux) arguments.push_back("--remux");
-    if (!options.ambisonics.empty()) {
-        arguments.insert(arguments.end(), {"--ambisonics", options.ambisonics});
+    if (options.spatial.ambisonics != AmbisonicsChoice::FromMovie) {
+        arguments.insert(arguments.end(),
+                         {"--ambisonics", AmbisonicsWord(options.spatial.ambisonics)});
     }
-    if (!options.projection.empty()) {
-        arguments.insert(arguments.end(), {"--projection", options.projection});
+    if (options.spatial.projection != ProjectionChoice::FromMovie) {
+        arguments.insert(arguments.end(),
+                         {"--projection", ProjectionWord(options.spatial.projection)});
     }
     if (!options.rotateAudio.IsIdentity()) {
         // Joined, so that a negative yaw is not taken for an option.

@@ -10,6 +10,7 @@
 
 #include "audio/AmbisonicRotation.h"
 #include "control/batch/BatchPlan.h"
+#include "control/job/SpatialChoice.h"
 
 namespace spatialmux {
 
@@ -30,8 +31,7 @@ struct ChildConversionOptions {
     std::string audio;              // --audio, "" for the container's default
     std::string audioBitRate;       // --audio-bitrate, ""
     bool remux = false;             // --remux
-    std::string ambisonics;         // --ambisonics, ""
-    std::string projection;         // --projection, ""
+    SpatialChoice spatial;          // --ambisonics, --projection
     AmbisonicRotation rotateAudio;  // --rotate-audio, unless the identity
 };
 

@@ -12,18 +12,6 @@ namespace {
 
 using nlohmann::json;
 
-const char* KindName(CheckReport::Kind kind) {
-    switch (kind) {
-        case CheckReport::Kind::CameraMovie:
-            return "camera movie";
-        case CheckReport::Kind::OtherMovie:
-            return "movie";
-        case CheckReport::Kind::NotAMovie:
-            break;
-    }
-    return "not a movie";
-}
-
 std::string Format(const char* format, double value) {
     char text[64];
     std::snprintf(text, sizeof text, format, value);

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "audio/ByteUtil.h"
-#include "control/ambisonics/GainChoice.h"
 #include "control/convert/BlockAlignedWriter.h"
 #include "control/convert/EditWrites.h"
 #include "control/convert/FinishedOutputCheck.h"
@@ -21,6 +20,7 @@
 #include "control/job/OutputCommit.h"
 #include "control/job/SphericalVideoFromV1.h"
 #include "movie/AudioFrame.h"
+#include "movie/GainChoice.h"
 #include "movie/MovieReader.h"
 #include "output/EditPlan.h"
 #include "output/EditedMoov.h"
@@ -59,9 +59,9 @@ output::EditedAudioTrack AudioChunks(const MovieReader& reader) {
 
 }  // namespace
 
-int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
-                                   [[maybe_unused]] const std::string& output, OutputCommit& commit,
-                                   std::string* unsuitable, const AmbisonicRotation& rotation) {
+int32_t wrap_ffmpeg::ConvertByEdit(const JobPlan& job, OutputCommit& commit,
+                                   std::string* unsuitable) {
+    const std::string& input = job.input;
     const std::string alert5 = platform::LocalizedString("alert5");
     auto fail = [this, &alert5](const std::string& reason) {
         std::printf("error!! %s\n", reason.c_str());
@@ -150,8 +150,8 @@ int32_t wrap_ffmpeg::ConvertByEdit(const std::string& input,
     // Audio: every frame goes back to where it came from.
     reader.SeekToTime(0);
     const float gain = ChooseGain(reader.SoftwareText(), reader.MakerNoteFlag());
-    const bool turned = !rotation.IsIdentity();
-    const Rotation3 turn = RotationMatrix(rotation);
+    const bool turned = !job.options.rotateAudio.IsIdentity();
+    const Rotation3 turn = RotationMatrix(job.options.rotateAudio);
     const ByteUtil util;
     float* c1 = editFrame.Channel(1);
     float* c2 = editFrame.Channel(2);

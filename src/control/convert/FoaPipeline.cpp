@@ -170,9 +170,11 @@ int32_t ConvertCopyingAudio(wrap_ffmpeg& controller, const std::string& input,
 
 }  // namespace
 
-int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
-                        const std::string& output, const FoaPlan& plan,
-                        const output::AudioEncoding& audio, const AmbisonicRotation& rotation) {
+int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const JobPlan& job) {
+    const std::string& input = job.input;
+    const std::string& output = job.output;
+    const FoaPlan& plan = *job.foa;
+    const output::AudioEncoding& audio = job.format.audio;
     auto fail = [&controller](const std::string& reason) { return Failed(controller, reason); };
     std::unique_ptr<OutputCommit> commit = std::move(wrap_ffmpeg::cur_commit());
     std::string why;
@@ -180,9 +182,9 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
         commit = OutputCommit::Begin(output, &why);
         if (!commit) return fail(why);
     }
-    const bool copied = CopiesAudio(plan, output, audio, rotation);
-    std::printf("%s: first-order ambisonics as %s%s\n", input.c_str(), plan.declaredBy.c_str(),
-                copied ? "; audio copied as it is" : "");
+    const bool copied = job.copiesAudio;
+    std::printf("%s: first-order ambisonics as %s%s\n", input.c_str(),
+                DeclarationWords(plan).c_str(), copied ? "; audio copied as it is" : "");
     std::fflush(stdout);
     // The job announced to the progress window (the droplet's, with its
     // Cancel), as the camera's pipeline announces it.
@@ -210,8 +212,8 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const std::string& input,
     int64_t written = 0;
     AcnAudio block;
     std::vector<float> interleaved;
-    const bool turned = !rotation.IsIdentity();
-    const Rotation3 turn = RotationMatrix(rotation);
+    const bool turned = !job.options.rotateAudio.IsIdentity();
+    const Rotation3 turn = RotationMatrix(job.options.rotateAudio);
     for (;;) {
         why.clear();
         if (!decoder.ReadNext(&block, &why)) {

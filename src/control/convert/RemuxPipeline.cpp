@@ -12,13 +12,13 @@
 
 #include "audio/ByteUtil.h"
 #include "audio/WavWriter.h"
-#include "control/ambisonics/GainChoice.h"
 #include "control/convert/FinishedOutputCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/EngineChoice.h"
 #include "control/job/InertTestPausePoints.h"
 #include "control/job/OutputCommit.h"
 #include "movie/AudioFrame.h"
+#include "movie/GainChoice.h"
 #include "movie/MovieReader.h"
 #include "platform/Backend.h"
 #include "platform/ExclusiveFile.h"
@@ -65,13 +65,10 @@ float WavPhaseProgress(int32_t current, float total) {
 
 }  // namespace
 
-int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output) {
-    return Convert(input, output, output::AudioEncoding{});
-}
-
-int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output,
-                             const output::AudioEncoding& audio,
-                             const AmbisonicRotation& rotation) {
+int32_t wrap_ffmpeg::Convert(const JobPlan& plan) {
+    const std::string& input = plan.input;
+    const std::string& output = plan.output;
+    const output::AudioEncoding& audio = plan.format.audio;
     const std::string alert5 = platform::LocalizedString("alert5");
     const platform::FileFacts& facts = platform::CurrentFileFacts();
 
@@ -105,7 +102,7 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     // input; what the edit cannot handle goes through the remux below.
     if (UsesEditEngine(output, audio.codec)) {
         PostStart(input, output, commit->TemporaryPath());
-        const int32_t edited = ConvertByEdit(input, output, *commit, &why, rotation);
+        const int32_t edited = ConvertByEdit(plan, *commit, &why);
         if (edited != kEditUnsuitable) return edited;
         std::printf("%s: cannot be edited in place (%s); remuxing instead\n", input.c_str(),
                     why.c_str());
@@ -142,8 +139,8 @@ int32_t wrap_ffmpeg::Convert(const std::string& input, const std::string& output
     writer.OpenCreated(wavPath, wavFile->second.Release());
 
     const float gain = ChooseGain(reader.SoftwareText(), reader.MakerNoteFlag());
-    const bool turned = !rotation.IsIdentity();
-    const Rotation3 turn = RotationMatrix(rotation);
+    const bool turned = !plan.options.rotateAudio.IsIdentity();
+    const Rotation3 turn = RotationMatrix(plan.options.rotateAudio);
     const float total = static_cast<float>(reader.GetTotalSamples());
     const ByteUtil util;
     float* c1 = cur_frame.Channel(1);

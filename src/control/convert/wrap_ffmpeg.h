@@ -9,12 +9,11 @@
 
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <memory>
+#include <optional>
 #include <string>
-#include <utility>
 
-#include "audio/AmbisonicRotation.h"
+#include "control/convert/JobPlan.h"
 #include "output/Remux.h"
 
 namespace spatialmux {
@@ -22,12 +21,6 @@ namespace spatialmux {
 class MovieReader;
 class OutputCommit;
 class WavWriter;
-
-// The job description handed from AppMainFuncProc to ffmpeg_convert: the key
-// "mp4" holds the input path and "mov" the output path, whatever the
-// container types are; "audio" and "audio-bitrate" the audio choices as
-// given (see ChooseOutputFormat), empty for the output's defaults.
-using JobDictionary = std::map<std::string, std::string>;
 
 // Results of a job as the command line reports them.
 enum class JobResult {
@@ -41,38 +34,23 @@ enum class JobResult {
 class wrap_ffmpeg {
 public:
     // 1 when the job was started (run inline: has run), 0 when refused.
+    // The preflight (wrap_ffmpeg_job.cpp) checks the request and makes the
+    // job's plan, refusing with its cause (an "error!!" line and an alert)
+    // what cannot work, before anything is written; the engines then run on
+    // the plan (ffmpeg_convert), inline or on a worker thread.
+    int32_t AppMainFuncProc(const JobRequest& request, bool runInline);
+    // The same with the default options.
     int32_t AppMainFuncProc(const std::string& input, const std::string& output, bool runInline);
     void InitializeFfmpeg();
     // 1 when the reader accepts the movie at `path`, 0 otherwise. A refusal
     // with a known cause prints "<path>: <cause>" before "error!!". Audio
     // tables that hold more than a frame fewer instants than the audio
     // track's duration give a warning with both figures, and are refused
-    // unless AcceptShortAudio(true) was called.
-    int32_t CheckMovie(const std::string& path);
-    // Whether CheckMovie lets a movie with short audio tables through (the
-    // output then has the shorter audio).
-    void AcceptShortAudio(bool accept) { acceptShortAudio = accept; }
-    // The audio codec ("", "pcm", "aac", "opus") and bit rate ("" or such as
-    // "512k") of the next job; empty: the output container's defaults. A
-    // combination the output cannot hold is refused before anything is
-    // written (alert8).
-    void ChooseAudio(std::string codec, std::string bitRate) {
-        audioCodec = std::move(codec);
-        audioBitRate = std::move(bitRate);
-    }
-    // What the user says of a movie that is not the camera's: its four
-    // channels ("ambix", "fuma"; "" when the movie must declare them) and its
-    // projection ("equirectangular"; "" when the movie must say it). The
-    // camera's movies ignore both.
-    void DescribeInput(std::string ambisonics, std::string projection) {
-        ambisonicsChoice = std::move(ambisonics);
-        projectionChoice = std::move(projection);
-    }
-    // The turn of the sound field the next job writes (--rotate-audio); the
-    // identity writes the audio as without it, copies included.
-    void RotateAudio(const AmbisonicRotation& rotation) { audioRotation = rotation; }
+    // unless `acceptShortAudio` (the output then has the shorter audio).
+    int32_t CheckMovie(const std::string& path, bool acceptShortAudio = false);
     double GetFileSize(const std::string& path);
-    void ffmpeg_convert(const JobDictionary& job, const AmbisonicRotation& rotation = {});
+    // Runs the planned job and ends it (its result in LastJobResult).
+    void ffmpeg_convert(const JobPlan& plan);
     // Modal alert with one "OK" button on the main thread; returns when it
     // has been dismissed.
     void myAlert(const std::string& text);
@@ -83,12 +61,10 @@ public:
     // reached, on the main thread without waiting.
     void myPhase_update(const char* phase);
 
-    // The pipeline of one conversion: 0 when the output was written
-    // completely, -1 otherwise (after its alert and clean-up). `rotation`
-    // turns the sound field after the channel order and the gain.
-    int32_t Convert(const std::string& input, const std::string& output);
-    int32_t Convert(const std::string& input, const std::string& output,
-                    const output::AudioEncoding& audio, const AmbisonicRotation& rotation = {});
+    // The pipeline of one conversion of the camera's movie: 0 when the
+    // output was written completely, -1 otherwise (after its alert and
+    // clean-up).
+    int32_t Convert(const JobPlan& plan);
 
     // The edit engine (EditPipeline.cpp): the output as a copy of the input
     // with the audio chunks rewritten in place and a new moov. 0 written, -1
@@ -97,10 +73,8 @@ public:
     // written failed the finished-output check and the hidden output is
     // empty again; `unsuitable` says why, and the remux takes over.
     static constexpr int32_t kEditUnsuitable = 1;
-    // It writes into `commit`'s hidden output and commits it, the sound
-    // field turned by `rotation`.
-    int32_t ConvertByEdit(const std::string& input, const std::string& output, OutputCommit& commit,
-                          std::string* unsuitable, const AmbisonicRotation& rotation = {});
+    // It writes into `commit`'s hidden output and commits it.
+    int32_t ConvertByEdit(const JobPlan& job, OutputCommit& commit, std::string* unsuitable);
     // Copies the movie's first video stream and the WAV's audio into the
     // output: 0 when the copy ran to its end, -1 on failure (reported), -2
     // when stopped by a cancel request. `outputOpened`, when given, tells
@@ -148,12 +122,18 @@ private:
     // 100), -2 when cancelled, -1 after the failure's alert.
     int32_t RemuxEnded(output::RemuxStatus status);
 
-    bool acceptShortAudio = false;
-    std::string audioCodec;
-    std::string audioBitRate;
-    std::string ambisonicsChoice;
-    std::string projectionChoice;
-    AmbisonicRotation audioRotation;
+    // The preflight's steps (wrap_ffmpeg_job.cpp): each either fills its
+    // part of `plan` or refuses the job (said, alerted, ended) and returns
+    // false.
+    bool PlanJob(const JobRequest& request, JobPlan& plan);
+    bool PlanSource(JobPlan& plan, std::optional<uint64_t>* foaSpace);
+    bool CheckFreeSpace(const JobPlan& plan, std::optional<uint64_t> foaSpace);
 };
+
+// The conversion of a movie that is not the camera's (FoaPipeline.cpp), the
+// plan's SourceKind::FoaMovie, into the hidden output that AppMainFuncProc
+// prepared: 0 written and committed, -1 failed (reported, cleaned up) or
+// cancelled.
+int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const JobPlan& plan);
 
 }  // namespace spatialmux

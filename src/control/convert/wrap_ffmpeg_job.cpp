@@ -35,7 +35,7 @@ void wrap_ffmpeg::InitializeFfmpeg() {
     output::QuietenRemuxLog();
 }
 
-int32_t wrap_ffmpeg::CheckMovie(const std::string& path) {
+int32_t wrap_ffmpeg::CheckMovie(const std::string& path, bool acceptShortAudio) {
     cur_reader().reset();
     cur_reader() = std::make_unique<MovieReader>(kFrameSize);
     const MovieReader& reader = *cur_reader();
@@ -73,66 +73,92 @@ double wrap_ffmpeg::GetFileSize(const std::string& path) {
     return size ? static_cast<double>(*size) : 0.0;
 }
 
+namespace {
+
+// Refusals found before the work starts end here: the alert in the user's
+// language, and the job ended as refused. False, for the preflight's steps.
+bool RefuseWith(const std::string& text) {
+    wrap_ffmpeg().myAlert(text);
+    job_state::End(JobResult::Refused);
+    return false;
+}
+
+bool Refuse(const char* alertKey) {
+    return RefuseWith(platform::LocalizedString(alertKey));
+}
+
+// The cause in English on the "error!!" line (a batch shows it), the alert
+// in the user's language.
+bool RefusePreflight(const PreflightRefusal& refusal) {
+    std::printf("error!! %s\n", refusal.cause.c_str());
+    std::fflush(stdout);
+    return RefuseWith(refusal.message);
+}
+
+// Last, the lock on the output and the hidden file the output is written
+// into: a second conversion to the same output is refused here.
+bool BeginOutput(const std::string& output) {
+    std::string why;
+    OutputCommit::Refusal refusal = OutputCommit::Refusal::None;
+    wrap_ffmpeg::cur_commit() = OutputCommit::Begin(output, &why, &refusal);
+    if (wrap_ffmpeg::cur_commit()) return true;
+    std::printf("error!! %s\n", why.c_str());
+    std::fflush(stdout);
+    if (refusal == OutputCommit::Refusal::Busy) {
+        return RefuseWith(platform::FillPlaceholder(platform::LocalizedString("refuse.output.busy"),
+                                                    "{file}", platform::ControlsEscaped(output)));
+    }
+    return RefuseWith(platform::ControlsEscaped(why));
+}
+
+}  // namespace
+
 int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string& output,
                                      bool runInline) {
+    return AppMainFuncProc(JobRequest{input, output, JobOptions{}, std::nullopt}, runInline);
+}
+
+int32_t wrap_ffmpeg::AppMainFuncProc(const JobRequest& request, bool runInline) {
     // One job per process: a second request never touches the running one.
     if (!job_state::TryBegin()) return 0;
     cur_commit().reset();
-    auto refuseWith = [](const std::string& text) {
-        wrap_ffmpeg().myAlert(text);
-        job_state::End(JobResult::Refused);
-        return 0;
-    };
-    auto refuse = [&refuseWith](const char* alertKey) {
-        return refuseWith(platform::LocalizedString(alertKey));
-    };
-    // Refusals found before the work starts: the cause in English on the
-    // "error!!" line (a batch shows it), the alert in the user's language.
-    auto refusePreflight = [&refuseWith](const PreflightRefusal& refusal) {
-        std::printf("error!! %s\n", refusal.cause.c_str());
-        std::fflush(stdout);
-        return refuseWith(refusal.message);
-    };
+    JobPlan plan;
+    if (!PlanJob(request, plan)) return 0;
+    if (runInline) {
+        ffmpeg_convert(plan);
+    } else {
+        platform::CurrentBackend().DetachThread(
+            [plan = std::move(plan)] { wrap_ffmpeg().ffmpeg_convert(plan); });
+    }
+    return 1;
+}
 
+bool wrap_ffmpeg::PlanJob(const JobRequest& request, JobPlan& plan) {
+    plan.input = request.input;
+    plan.output = request.output;
+    plan.options = request.options;
+    const std::string& input = plan.input;
+    const std::string& output = plan.output;
     // The container and codec are settled before the movie is even read:
     // a combination the output cannot hold writes nothing.
-    const auto format = ChooseOutputFormat(output, audioCodec, audioBitRate);
-    if (const auto* refusal = std::get_if<std::string>(&format)) {
-        std::printf("error!! %s\n", refusal->c_str());
-        std::fflush(stdout);
-        return refuse("alert8");
+    if (request.format) {
+        plan.format = *request.format;
+    } else {
+        auto format = ChooseOutputFormat(output, plan.options.audio, plan.options.audioBitRate);
+        if (const auto* refusal = std::get_if<std::string>(&format)) {
+            std::printf("error!! %s\n", refusal->c_str());
+            std::fflush(stdout);
+            return Refuse("alert8");
+        }
+        plan.format = std::get<OutputFormat>(format);
     }
 
     InitializeFfmpeg();
     // A pipe or a device is never opened by the reader (it would block); a
     // file that cannot be read says so instead of "not a camera movie".
-    if (const auto refusal = CheckInputFile(input)) return refusePreflight(*refusal);
-    // A movie without the camera's marks may be first-order ambisonics from
-    // any other source: it takes its own path, planned (or refused with its
-    // reason) before anything is written. What carries the camera's marks
-    // stays on the camera's path, refusals included.
+    if (const auto refusal = CheckInputFile(input)) return RefusePreflight(*refusal);
     std::optional<uint64_t> foaSpace;
-    const CheckReport report = CheckMovieFile(input);
-    if (report.kind == CheckReport::Kind::OtherMovie && !CarriesCameraMarks(input)) {
-        const auto plan = PlanFoaConversion(report, {ambisonicsChoice, projectionChoice});
-        if (const auto* refusal = std::get_if<std::string>(&plan)) {
-            std::printf("%s: %s%s\nerror!!\n", input.c_str(), kNotConvertible, refusal->c_str());
-            std::fflush(stdout);
-            return refuseWith(input + ": " + kNotConvertible + *refusal);
-        }
-        // The output, which is about the input's size, and the temporary
-        // WAV (16 bits, four channels) beside it unless the audio is copied.
-        const double seconds = report.probe ? report.probe->durationSeconds : 0.0;
-        const FoaPlan& ready = std::get<FoaPlan>(plan);
-        const bool copied =
-            CopiesAudio(ready, output, std::get<OutputFormat>(format).audio, audioRotation);
-        foaSpace = static_cast<uint64_t>(GetFileSize(input)) +
-                   (copied ? 0
-                           : static_cast<uint64_t>(std::max(0.0, seconds) * ready.sampleRate *
-                                                   kBytesPerInstant));
-    } else if (CheckMovie(input) == 0) {
-        return refuse("alert3");
-    }
+    if (!PlanSource(plan, &foaSpace)) return false;
 
     // The input is never written: refuse an output, or a temporary WAV, that
     // is the input file itself under whatever name.
@@ -140,106 +166,81 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
     if (facts.SameFile(input, output) || facts.SameFile(input, TemporaryWavPath(output))) {
         std::printf("error!! the output is the input file\n");
         std::fflush(stdout);
-        return refuse("alert7");
+        return Refuse("alert7");
     }
+    if (const auto refusal = CheckOutputPlace(output)) return RefusePreflight(*refusal);
+    if (!CheckFreeSpace(plan, foaSpace)) return false;
+    return BeginOutput(output);
+}
 
-    if (const auto refusal = CheckOutputPlace(output)) return refusePreflight(*refusal);
+bool wrap_ffmpeg::PlanSource(JobPlan& plan, std::optional<uint64_t>* foaSpace) {
+    const std::string& input = plan.input;
+    // A movie without the camera's marks may be first-order ambisonics from
+    // any other source: it takes its own path, planned (or refused with its
+    // reason) before anything is written. What carries the camera's marks
+    // stays on the camera's path, refusals included.
+    const CheckReport report = CheckMovieFile(input);
+    if (report.kind != CheckReport::Kind::OtherMovie || CarriesCameraMarks(input)) {
+        plan.source = SourceKind::CameraMovie;
+        if (CheckMovie(input, plan.options.acceptShortAudio) == 0) return Refuse("alert3");
+        return true;
+    }
+    auto foa = PlanFoaConversion(report, plan.options.spatial);
+    if (const auto* refusal = std::get_if<std::string>(&foa)) {
+        std::printf("%s: %s%s\nerror!!\n", input.c_str(), kNotConvertible, refusal->c_str());
+        std::fflush(stdout);
+        return RefuseWith(input + ": " + kNotConvertible + *refusal);
+    }
+    plan.source = SourceKind::FoaMovie;
+    plan.foa = std::move(std::get<FoaPlan>(foa));
+    plan.copiesAudio =
+        CopiesAudio(*plan.foa, plan.output, plan.format.audio, plan.options.rotateAudio);
+    // The output, which is about the input's size, and the temporary WAV
+    // (16 bits, four channels) beside it unless the audio is copied.
+    const double seconds = report.probe ? report.probe->durationSeconds : 0.0;
+    *foaSpace = static_cast<uint64_t>(GetFileSize(input)) +
+                (plan.copiesAudio ? 0
+                                  : static_cast<uint64_t>(std::max(0.0, seconds) *
+                                                          plan.foa->sampleRate * kBytesPerInstant));
+    return true;
+}
 
+bool wrap_ffmpeg::CheckFreeSpace(const JobPlan& plan, std::optional<uint64_t> foaSpace) {
     // The WAV and the output are written in the output's folder: that is
     // the volume that needs the room. When its free space cannot be read,
     // the job goes on and fails with its own message when it runs out.
-    const double size = GetFileSize(input);
-    const std::string outputFolder = platform::FolderOf(OutputCommit::FinalPathFor(output));
+    const platform::FileFacts& facts = platform::CurrentFileFacts();
+    const double size = GetFileSize(plan.input);
+    const std::string outputFolder = platform::FolderOf(OutputCommit::FinalPathFor(plan.output));
     const auto freeBytes = facts.FreeSpace(outputFolder);
     const double free = freeBytes ? static_cast<double>(*freeBytes) : 0.0;
     std::printf("%f %f\n", size, free);
     std::fflush(stdout);
-    const bool edit = UsesEditEngine(output, std::get<OutputFormat>(format).audio.codec);
-    const uint64_t needed =
-        foaSpace ? *foaSpace : SpaceNeeded(input, outputFolder, *cur_reader(), edit);
-    if (freeBytes && needed > *freeBytes) {
-        // The figures, so that the user knows how much to free.
-        std::printf("error!! not enough free space in %s: %llu bytes needed, %llu free\n",
-                    outputFolder.c_str(), static_cast<unsigned long long>(needed),
-                    static_cast<unsigned long long>(*freeBytes));
-        std::fflush(stdout);
-        std::string text = platform::LocalizedString("alert2");
-        text = platform::FillPlaceholder(std::move(text), "{needed}", HumanSize(needed));
-        text = platform::FillPlaceholder(std::move(text), "{free}", HumanSize(*freeBytes));
-        text = platform::FillPlaceholder(std::move(text), "{more}", HumanSize(needed - *freeBytes));
-        return refuseWith(text);
-    }
-
-    // Last, the lock on the output and the hidden file the output is
-    // written into: a second conversion to the same output is refused here.
-    std::string why;
-    OutputCommit::Refusal refusal = OutputCommit::Refusal::None;
-    cur_commit() = OutputCommit::Begin(output, &why, &refusal);
-    if (!cur_commit()) {
-        std::printf("error!! %s\n", why.c_str());
-        std::fflush(stdout);
-        if (refusal == OutputCommit::Refusal::Busy) {
-            return refuseWith(
-                platform::FillPlaceholder(platform::LocalizedString("refuse.output.busy"), "{file}",
-                                          platform::ControlsEscaped(output)));
-        }
-        return refuseWith(platform::ControlsEscaped(why));
-    }
-
-    JobDictionary job;
-    job["mp4"] = input;
-    job["mov"] = output;
-    job["audio"] = audioCodec;
-    job["audio-bitrate"] = audioBitRate;
-    if (foaSpace) {
-        job["foa"] = "yes";
-        job["ambisonics"] = ambisonicsChoice;
-        job["projection"] = projectionChoice;
-    }
-    if (runInline) {
-        ffmpeg_convert(job, audioRotation);
-    } else {
-        platform::CurrentBackend().DetachThread(
-            [job, rotation = audioRotation] { wrap_ffmpeg().ffmpeg_convert(job, rotation); });
-    }
-    return 1;
+    const uint64_t needed = foaSpace
+                                ? *foaSpace
+                                : SpaceNeeded(plan.input, outputFolder, *cur_reader(),
+                                              UsesEditEngine(plan.output, plan.format.audio.codec));
+    if (!freeBytes || needed <= *freeBytes) return true;
+    // The figures, so that the user knows how much to free.
+    std::printf("error!! not enough free space in %s: %llu bytes needed, %llu free\n",
+                outputFolder.c_str(), static_cast<unsigned long long>(needed),
+                static_cast<unsigned long long>(*freeBytes));
+    std::fflush(stdout);
+    std::string text = platform::LocalizedString("alert2");
+    text = platform::FillPlaceholder(std::move(text), "{needed}", HumanSize(needed));
+    text = platform::FillPlaceholder(std::move(text), "{free}", HumanSize(*freeBytes));
+    text = platform::FillPlaceholder(std::move(text), "{more}", HumanSize(needed - *freeBytes));
+    return RefuseWith(text);
 }
 
-void wrap_ffmpeg::ffmpeg_convert(const JobDictionary& job, const AmbisonicRotation& rotation) {
-    const auto input = job.find("mp4");
-    const auto output = job.find("mov");
-    const auto audio = job.find("audio");
-    const auto bitRate = job.find("audio-bitrate");
-    int32_t result = -1;
-    if (input != job.end() && output != job.end()) {
-        const auto format =
-            ChooseOutputFormat(output->second, audio != job.end() ? audio->second : "",
-                               bitRate != job.end() ? bitRate->second : "");
-        const auto foa = job.find("foa");
-        const auto* chosen = std::get_if<OutputFormat>(&format);
-        if (chosen != nullptr && !rotation.IsIdentity()) {
-            std::printf("%s: the sound field turned by %s degrees (yaw, pitch, roll)\n",
-                        input->second.c_str(), AmbisonicRotationText(rotation).c_str());
-            std::fflush(stdout);
-        }
-        if (chosen != nullptr && foa != job.end()) {
-            const auto ambisonics = job.find("ambisonics");
-            const auto projection = job.find("projection");
-            const auto plan = PlanFoaConversion(
-                CheckMovieFile(input->second), {ambisonics != job.end() ? ambisonics->second : "",
-                                                projection != job.end() ? projection->second : ""});
-            if (const auto* ready = std::get_if<FoaPlan>(&plan)) {
-                result = ConvertFoaMovie(*this, input->second, output->second, *ready,
-                                         chosen->audio, rotation);
-            } else {
-                std::printf("error!! %s\n", std::get<std::string>(plan).c_str());
-                std::fflush(stdout);
-                myAlert(platform::LocalizedString("alert5"));
-            }
-        } else if (chosen != nullptr) {
-            result = Convert(input->second, output->second, chosen->audio, rotation);
-        }
+void wrap_ffmpeg::ffmpeg_convert(const JobPlan& plan) {
+    if (!plan.options.rotateAudio.IsIdentity()) {
+        std::printf("%s: the sound field turned by %s degrees (yaw, pitch, roll)\n",
+                    plan.input.c_str(), AmbisonicRotationText(plan.options.rotateAudio).c_str());
+        std::fflush(stdout);
     }
+    const int32_t result =
+        plan.source == SourceKind::FoaMovie ? ConvertFoaMovie(*this, plan) : Convert(plan);
     JobResult outcome = JobResult::Failed;
     if (result == 0)
         outcome = JobResult::Succeeded;

@@ -10,11 +10,11 @@
 #include <fstream>
 #include <utility>
 
-#include "control/ambisonics/GainChoice.h"
 #include "control/movieinfo/ChannelLayoutText.h"
 #include "iso/BoxHeader.h"
 #include "movie/AudioFrame.h"
 #include "movie/CameraMarks.h"
+#include "movie/GainChoice.h"
 #include "movie/MovieReader.h"
 
 namespace spatialmux {
@@ -300,6 +300,18 @@ void DescribeForPlayers(CheckReport& report) {
 }
 
 }  // namespace
+
+const char* KindName(CheckReport::Kind kind) {
+    switch (kind) {
+        case CheckReport::Kind::CameraMovie:
+            return kKindCameraMovie;
+        case CheckReport::Kind::OtherMovie:
+            return kKindOtherMovie;
+        case CheckReport::Kind::NotAMovie:
+            break;
+    }
+    return "not a movie";
+}
 
 std::optional<AcnChannels> DeclaredAmbisonicChannels(const CheckReport& report,
                                                      std::string* problem) {

@@ -82,6 +82,13 @@ struct CheckReport {
     bool Passed() const { return convertible || ready; }
 };
 
+// CheckReport::kind in words: the report's first line and the "kind" of
+// --check --json (which the queue window reads): kKindCameraMovie,
+// kKindOtherMovie or "not a movie".
+inline constexpr const char* kKindCameraMovie = "camera movie";
+inline constexpr const char* kKindOtherMovie = "movie";
+const char* KindName(CheckReport::Kind kind);
+
 CheckReport CheckMovieFile(const std::string& path);
 
 // For a movie that is not a camera movie: the track channels that carry W,

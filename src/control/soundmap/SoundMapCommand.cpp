@@ -7,9 +7,9 @@
 #include <fstream>
 
 #include "control/ambisonics/ConvertedAudioStretch.h"
-#include "control/ambisonics/GainChoice.h"
 #include "movie/AmbisonicLayout.h"
 #include "movie/AudioFrame.h"
+#include "movie/GainChoice.h"
 #include "movie/MovieReader.h"
 #include "movie/ffmpeg/AmbisonicAudio.h"
 #include "movie/ffmpeg/VideoFrames.h"

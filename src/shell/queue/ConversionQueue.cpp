@@ -61,7 +61,8 @@ std::string SkipText(ChildSkip skip, const BatchItem& item) {
 }  // namespace
 
 MissingChoice MissingChoiceOf(const QueueRow& row) {
-    return {row.needsChannels && row.channels.empty(), row.needsProjection && !row.equirectangular};
+    return {row.needsChannels && row.channels == AmbisonicsChoice::FromMovie,
+            row.needsProjection && !row.equirectangular};
 }
 
 bool ChoiceOpen(const QueueRow& row) {
@@ -77,8 +78,10 @@ std::vector<std::string> ChildArgumentsOf(const QueueRow& row, const std::string
     ChildConversionOptions options;
     options.report = {"--progress=machine"};
     options.audio = audio;
-    if (row.needsChannels) options.ambisonics = row.channels;
-    if (row.needsProjection && row.equirectangular) options.projection = "equirectangular";
+    if (row.needsChannels) options.spatial.ambisonics = row.channels;
+    if (row.needsProjection && row.equirectangular) {
+        options.spatial.projection = ProjectionChoice::Equirectangular;
+    }
     options.rotateAudio = row.rotateAudio;
     return ChildConversionArguments(row.plan, options);
 }
@@ -151,10 +154,10 @@ void ConversionQueue::Checked(int id, bool convertible, std::optional<double> du
     Changed(id);
 }
 
-bool ConversionQueue::ChooseChannels(int id, const std::string& channels) {
+bool ConversionQueue::ChooseChannels(int id, AmbisonicsChoice channels) {
     QueueRow* row = Row(id);
     if (row == nullptr || !row->needsChannels || !ChoiceOpen(*row) ||
-        (channels != "ambix" && channels != "fuma")) {
+        channels == AmbisonicsChoice::FromMovie) {
         return false;
     }
     row->channels = channels;

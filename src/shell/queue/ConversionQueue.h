@@ -14,6 +14,7 @@
 
 #include "control/batch/BatchPlan.h"
 #include "control/batch/ChildConversion.h"
+#include "control/job/SpatialChoice.h"
 
 namespace spatialmux {
 
@@ -54,12 +55,12 @@ struct QueueRow {
     // While the headphone render of its output runs: the share done.
     std::optional<double> listening;
     // A movie that is not the camera's, where it does not say what it is:
-    // its four audio channels are not declared (the user says "ambix" or
-    // "fuma"), or its video has no 360 metadata (the user says it is
+    // its four audio channels are not declared (the user says AmbiX or
+    // FuMa), or its video has no 360 metadata (the user says it is
     // equirectangular 360). Until each is said, Convert skips it.
     bool needsChannels = false;
     bool needsProjection = false;
-    std::string channels;  // "", "ambix" or "fuma"
+    AmbisonicsChoice channels = AmbisonicsChoice::FromMovie;  // FromMovie: not said yet
     bool equirectangular = false;
     // Skipped by the last run because a choice was missing.
     bool skippedForChoice = false;
@@ -148,10 +149,10 @@ public:
                  const std::string& whyNot, MissingChoice needs = {});
     // Checked and found ready for 360 players as it is: nothing to convert.
     void CheckedReady(int id, std::optional<double> duration);
-    // What the user says of a row's movie: its channels ("ambix", "fuma"),
+    // What the user says of a row's movie: its channels (AmbiX, FuMa),
     // whether its video is equirectangular 360. False, and nothing
     // changed, where the row needs no such choice or it is not open.
-    bool ChooseChannels(int id, const std::string& channels);
+    bool ChooseChannels(int id, AmbisonicsChoice channels);
     bool ChooseEquirectangular(int id, bool equirectangular);
     // The turn of the row's sound field. A movie ready as it is becomes
     // Ready with a turn and is ready as it is again without one. False, and

@@ -12,6 +12,7 @@
 #include "control/ProgressProtocol.h"
 #include "control/batch/ChildConversion.h"
 #include "control/binaural/BinauralCommand.h"
+#include "control/movieinfo/MovieCheck.h"
 #include "platform/ExclusiveFile.h"
 #include "shell/queue/ProgramRun.h"
 #include "shell/queue/ProgressLine.h"
@@ -53,27 +54,27 @@ CheckVerdict VerdictOfCheck(const std::string& jsonLine) {
     const qint64 cutShortAt = report.value(QLatin1String("cutShortAt")).toInteger(0);
     if (cutShortAt > 0) {
         verdict.whyNot = QueueText("skip.cutshort", {{"{byte}", std::to_string(cutShortAt)}});
-    } else if (kind == "camera movie" && report.value(QLatin1String("convertible")).toBool()) {
+    } else if (kind == kKindCameraMovie && report.value(QLatin1String("convertible")).toBool()) {
         verdict.convertible = true;
-    } else if (kind == "camera movie") {
+    } else if (kind == kKindCameraMovie) {
         const std::string reason = report.value(QLatin1String("reason")).toString().toStdString();
         verdict.whyNot = QueueText("skip.notconvertible", {{"{reason}", reason}});
-    } else if (kind == "movie" && report.value(QLatin1String("ready")).toBool()) {
+    } else if (kind == kKindOtherMovie && report.value(QLatin1String("ready")).toBool()) {
         verdict.alreadyReady = true;
-    } else if (kind == "movie" && (spatial == "first-order ambisonics, declared" ||
-                                   spatial == "four undeclared channels")) {
+    } else if (kind == kKindOtherMovie &&
+               (spatial == kSpatialDeclared || spatial == kSpatialUndeclared)) {
         // The conversion makes it ready (or says why not), once the user
         // has said what the movie leaves unsaid: what its four channels
         // are, and that a video without 360 metadata (neither V1 nor V2)
         // is equirectangular 360.
         verdict.convertible = true;
-        verdict.needs.channels = spatial == "four undeclared channels";
+        verdict.needs.channels = spatial == kSpatialUndeclared;
         const QJsonValue v1 = report.value(QLatin1String("sphericalV1"));
         const QJsonValue v2 = report.value(QLatin1String("sphericalV2"));
         verdict.needs.projection =
             v1.isNull() && v2.isObject() && !v2.toObject().value(QLatin1String("sv3d")).toBool();
     } else {
-        verdict.whyNot = QueueText(kind == "movie" ? "skip.notcamera" : "skip.notmovie");
+        verdict.whyNot = QueueText(kind == kKindOtherMovie ? "skip.notcamera" : "skip.notmovie");
     }
     return verdict;
 }

@@ -554,7 +554,7 @@ void QueueWindow::Replace(int id) {
     ShowOverall();
 }
 
-void QueueWindow::ChooseChannels(int id, const std::string& channels) {
+void QueueWindow::ChooseChannels(int id, AmbisonicsChoice channels) {
     queue.ChooseChannels(id, channels);
 }
 

@@ -84,7 +84,7 @@ public:
     void Listen(int id) override;
     void StopListening(int id) override;
     void Replace(int id) override;
-    void ChooseChannels(int id, const std::string& channels) override;
+    void ChooseChannels(int id, AmbisonicsChoice channels) override;
     void ChooseEquirectangular(int id, bool equirectangular) override;
     void ChooseRotation(int id) override;
 

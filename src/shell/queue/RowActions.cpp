@@ -157,21 +157,23 @@ bool OffersChannels(const QueueRow& row) {
     return row.needsChannels && ChoiceOpen(row);
 }
 
-const RowAction kAmbix = {.key = "action.ambix",
-                          .offered = OffersChannels,
-                          .arguments = nullptr,
-                          .then = [](RowActionHost& host, const QueueRow& row,
-                                     const ProgramEnd&) { host.ChooseChannels(row.id, "ambix"); },
-                          .checked = [](const QueueRow& row) { return row.channels == "ambix"; },
-                          .menuKey = "action.ambix.menu"};
+const RowAction kAmbix = {
+    .key = "action.ambix",
+    .offered = OffersChannels,
+    .arguments = nullptr,
+    .then = [](RowActionHost& host, const QueueRow& row,
+               const ProgramEnd&) { host.ChooseChannels(row.id, AmbisonicsChoice::AmbiX); },
+    .checked = [](const QueueRow& row) { return row.channels == AmbisonicsChoice::AmbiX; },
+    .menuKey = "action.ambix.menu"};
 
-const RowAction kFuma = {.key = "action.fuma",
-                         .offered = OffersChannels,
-                         .arguments = nullptr,
-                         .then = [](RowActionHost& host, const QueueRow& row,
-                                    const ProgramEnd&) { host.ChooseChannels(row.id, "fuma"); },
-                         .checked = [](const QueueRow& row) { return row.channels == "fuma"; },
-                         .menuKey = "action.fuma.menu"};
+const RowAction kFuma = {
+    .key = "action.fuma",
+    .offered = OffersChannels,
+    .arguments = nullptr,
+    .then = [](RowActionHost& host, const QueueRow& row,
+               const ProgramEnd&) { host.ChooseChannels(row.id, AmbisonicsChoice::FuMa); },
+    .checked = [](const QueueRow& row) { return row.channels == AmbisonicsChoice::FuMa; },
+    .menuKey = "action.fuma.menu"};
 
 const RowAction kEquirectangular = {
     .key = "action.equirect",

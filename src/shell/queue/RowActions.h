@@ -37,8 +37,8 @@ public:
     // Converts the row again over its existing output.
     virtual void Replace(int id) = 0;
     // What the user says of a movie that does not say it itself: its four
-    // channels ("ambix", "fuma"), whether its video is equirectangular 360.
-    virtual void ChooseChannels(int id, const std::string& channels) = 0;
+    // channels (AmbiX, FuMa), whether its video is equirectangular 360.
+    virtual void ChooseChannels(int id, AmbisonicsChoice channels) = 0;
     virtual void ChooseEquirectangular(int id, bool equirectangular) = 0;
     // Asks for the turn of the row's sound field and sets it.
     virtual void ChooseRotation(int id) = 0;

@@ -1,4 +1,4 @@
-#include "control/ambisonics/GainChoice.h"
+#include "movie/GainChoice.h"
 
 #include <bit>
 #include <cstdint>
