@@ -111,6 +111,15 @@ std::string AmbisonicRotationText(const AmbisonicRotation& rotation) {
     return text;
 }
 
+std::string AmbisonicRotationWords(const AmbisonicRotation& rotation) {
+    const AmbisonicRotation angles{NormalizedDegrees(rotation.yawDegrees),
+                                   NormalizedDegrees(rotation.pitchDegrees),
+                                   NormalizedDegrees(rotation.rollDegrees)};
+    const auto number = [](double value) { return AmbisonicRotationText({value, 0.0, 0.0}); };
+    return "yaw " + number(angles.yawDegrees) + ", pitch " + number(angles.pitchDegrees) +
+           ", roll " + number(angles.rollDegrees) + " degrees";
+}
+
 Rotation3 RotationMatrix(const AmbisonicRotation& rotation) {
     const SineCosine t = OfDegrees(rotation.yawDegrees);
     const SineCosine p = OfDegrees(rotation.pitchDegrees);

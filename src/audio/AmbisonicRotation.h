@@ -55,6 +55,9 @@ std::optional<AmbisonicRotation> ParseAmbisonicRotation(std::string_view text,
 // "90,-12.5", "0,0,3"): the shortest form, trailing zero angles left out.
 std::string AmbisonicRotationText(const AmbisonicRotation& rotation);
 
+// The rotation in words for a person: "yaw 90, pitch 0, roll 0 degrees".
+std::string AmbisonicRotationWords(const AmbisonicRotation& rotation);
+
 // Rows and columns in the order X, Y, Z: (X', Y', Z') = M (X, Y, Z).
 using Rotation3 = std::array<std::array<double, 3>, 3>;
 Rotation3 RotationMatrix(const AmbisonicRotation& rotation);

@@ -185,6 +185,7 @@ TEST(AmbisonicRotation, TheTextIsReadAndWrittenExactly) {
         EXPECT_EQ(AmbisonicRotationText(*turn), row.written);
         EXPECT_EQ(ParseAmbisonicRotation(AmbisonicRotationText(*turn), nullptr), turn);
     }
+    EXPECT_EQ(AmbisonicRotationWords({450, -12.5, 0}), "yaw 90, pitch -12.5, roll 0 degrees");
     EXPECT_TRUE(ParseAmbisonicRotation("360,-720", nullptr)->IsIdentity());
     EXPECT_FALSE(ParseAmbisonicRotation("0,0,0.001", nullptr)->IsIdentity());
     for (const char* wrong : {"", ",", "90,", ",5", "left", "90,0,0,0", "nan", "inf", "-inf",

@@ -424,7 +424,7 @@ std::string BinauralSummary(const BinauralRequest& request, const BinauralResult
     const std::string turned =
         request.rotation.IsIdentity()
             ? std::string()
-            : "; the sound turned by " + AmbisonicRotationText(request.rotation) + " degrees";
+            : "; the sound turned by " + AmbisonicRotationWords(request.rotation);
     char done[64];
     std::snprintf(done, sizeof done, " in %.1f s\n", seconds);
     return std::string(level) + "binaural " + platform::FileNameOf(request.input) + " -> " +

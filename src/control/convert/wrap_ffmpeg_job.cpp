@@ -235,8 +235,8 @@ bool wrap_ffmpeg::CheckFreeSpace(const JobPlan& plan, std::optional<uint64_t> fo
 
 void wrap_ffmpeg::ffmpeg_convert(const JobPlan& plan) {
     if (!plan.options.rotateAudio.IsIdentity()) {
-        std::printf("%s: the sound field turned by %s degrees (yaw, pitch, roll)\n",
-                    plan.input.c_str(), AmbisonicRotationText(plan.options.rotateAudio).c_str());
+        std::printf("%s: the sound field turned by %s\n", plan.input.c_str(),
+                    AmbisonicRotationWords(plan.options.rotateAudio).c_str());
         std::fflush(stdout);
     }
     const int32_t result =

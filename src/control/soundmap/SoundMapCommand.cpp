@@ -241,10 +241,9 @@ int RunSoundMap(const SoundMapRequest& request, std::FILE* out, std::FILE* err) 
                      moment.seconds, moment.map.peak.azimuthDegrees,
                      moment.map.peak.elevationDegrees, moment.map.peakDecibels);
     }
-    const std::string turned =
-        request.rotation.IsIdentity()
-            ? std::string()
-            : ", turned by " + AmbisonicRotationText(request.rotation) + " degrees";
+    const std::string turned = request.rotation.IsIdentity()
+                                   ? std::string()
+                                   : ", turned by " + AmbisonicRotationWords(request.rotation);
     std::fprintf(out, "sound map of %s (%zu moments, %s audio%s) written to %s\n",
                  request.input.c_str(), result->moments.size(),
                  result->cameraMovie ? "the converted" : "its", turned.c_str(),

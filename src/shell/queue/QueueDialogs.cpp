@@ -88,6 +88,7 @@ std::optional<AmbisonicRotation> DesktopQueueDialogs::ChooseRotation(
     QLabel text(Text("gui.turn.text", {{"{file}", file}}));
     text.setWordWrap(true);
     text.setTextFormat(Qt::PlainText);
+    text.setMinimumWidth(440);  // some lines of text, not a column of them
     layout.addWidget(&text);
 
     // Yaw is the turn a picture's new front needs; pitch and roll only
