@@ -401,6 +401,17 @@ TEST(RotateAudio, EveryPathTurnsTheFrontSourceWhereTheTurnSays) {
                                [](const auto& a, const auto& b) { return a.data == b.data; }))
             << row.output << ": the video packets changed";
     }
+    // A batch gives every child the turn.
+    const ProgramRun batch =
+        RunProgram({"-o", dir.Path("batch"), "--rotate-audio=-90", dir.Path("camera.mp4")});
+    ASSERT_EQ(batch.status, 0) << batch.out << batch.err;
+    std::vector<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path("batch"))) {
+        written.push_back(entry.path().string());
+    }
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_LT(AngleBetween(peakOf(written.front()), kRight), 5.0);
+
     // The map of the movie as it is, turned, shows what the conversion writes.
     EXPECT_LT(AngleBetween(peakOf(dir.Path("plain.mov"), {90, 0, 0}), kLeft), 5.0);
     EXPECT_LT(AngleBetween(peakOf(dir.Path("camera.mp4"), {0, 90, 0}), kUp), 5.0);
