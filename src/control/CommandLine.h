@@ -52,7 +52,7 @@ struct CommandLineRequest {
     // the progress as "percent" lines on this descriptor, -1 for none.
     int progressFd = -1;
     // --progress=machine: the progress as lines for another program on
-    // standard error (control/ProgressProtocol.h) instead of a bar.
+    // standard error (control/job/ProgressProtocol.h) instead of a bar.
     bool machineProgress = false;
     // --soundmap FILE: the movie (also in `paths`), the map's file (-o; empty:
     // beside the movie), the number of moments or the moments themselves.

@@ -4,10 +4,11 @@
 #include <cmath>
 #include <csignal>
 #include <mutex>
-#include <string_view>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
-#include "control/ProgressProtocol.h"
+#include "control/job/FailureCause.h"
+#include "control/job/ProgressProtocol.h"
 #include "platform/Backend.h"
 #include "platform/ChildProcess.h"
 #include "platform/LocalizedStrings.h"
@@ -143,6 +144,10 @@ void MachineProgress::End(const char* result, const std::string& output,
     end["output"] = output;
     if (size) end["size"] = *size;
     if (!message.empty()) end["message"] = message;
+    // Why, in English, as the job's "error!!" line said it.
+    if (std::string(result) != protocol::kConverted) {
+        if (const std::string cause = LastFailureCause(); !cause.empty()) end["cause"] = cause;
+    }
     Write(Dump(end));
 }
 

@@ -10,14 +10,15 @@
 #include "control/CommandLine.h"
 #include "control/ConsoleProgress.h"
 #include "control/MachineProgress.h"
-#include "control/ProgressProtocol.h"
 #include "control/ProgressReportPipe.h"
 #include "control/batch/BatchRun.h"
 #include "control/check/CheckCommand.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/EngineChoice.h"
+#include "control/job/FailureCause.h"
 #include "control/job/HumanSize.h"
 #include "control/job/OutputFormat.h"
+#include "control/job/ProgressProtocol.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "platform/ExecutablePath.h"
 #include "platform/FileFacts.h"
@@ -42,6 +43,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     const auto format = ChooseOutputFormat(output, request.audio, request.audioBitRate);
     if (const auto* refusal = std::get_if<std::string>(&format)) {
         std::fprintf(stderr, "spatialmux: %s\n", platform::ControlsEscaped(*refusal).c_str());
+        KeepFailureCause(*refusal);
         if (machine) machine->End(protocol::kRefused, output, std::nullopt, *refusal);
         return 2;
     }

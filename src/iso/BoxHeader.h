@@ -29,13 +29,21 @@ inline constexpr std::size_t kMaxTopLevelBoxes = 100000;
 inline constexpr uint8_t kSphericalUuid[16] = {0xff, 0xcc, 0x82, 0x63, 0xf8, 0x55, 0x4a, 0x93,
                                                0x88, 0x14, 0x58, 0x7a, 0x02, 0x52, 0x1f, 0xdd};
 
+// Whether the four characters of a box type at `type` are `wanted`: the one
+// question every reader of boxes asks of a type, whether it holds a header
+// (BoxHeader::Is), a walked box (BoxSpan::Is) or the header's bytes
+// (HasBoxType).
+inline bool IsBoxType(const char* type, const char* wanted) {
+    return std::memcmp(type, wanted, 4) == 0;
+}
+
 struct BoxHeader {
     uint64_t size = 0;        // the whole box, header included
     uint32_t headerSize = 0;  // 8, or 16 for a 64-bit size
     std::array<char, 4> type{};
     bool toEnd = false;  // the size field was 0: `size` is the room there was
 
-    bool Is(const char* wanted) const { return std::memcmp(type.data(), wanted, 4) == 0; }
+    bool Is(const char* wanted) const { return IsBoxType(type.data(), wanted); }
 };
 
 // The header at `bytes` as its fields stand, judged against nothing: a size
@@ -80,7 +88,7 @@ inline std::optional<BoxHeader> ParseBoxHeader(const uint8_t* bytes, std::size_t
 
 // True when the box header at `bytes` (at least 8 bytes) has type `type`.
 inline bool HasBoxType(const uint8_t* bytes, const char* type) {
-    return std::memcmp(bytes + 4, type, 4) == 0;
+    return IsBoxType(reinterpret_cast<const char*>(bytes + 4), type);
 }
 
 }  // namespace spatialmux

@@ -28,10 +28,6 @@ std::optional<BoxSpan> ParseBoxAt(const uint8_t* header, uint64_t avail, uint64_
     return box;
 }
 
-bool BoxSpan::Is(const char* wanted) const {
-    return std::memcmp(type, wanted, 4) == 0;
-}
-
 std::optional<BoxSpan> BoxAt(std::span<const uint8_t> bytes, uint64_t offset, uint64_t end,
                              SizeForms forms) {
     end = std::min<uint64_t>(end, bytes.size());

@@ -41,7 +41,7 @@ struct BoxSpan {
     uint64_t PayloadOffset() const { return offset + headerSize; }
     uint64_t PayloadSize() const { return size - headerSize; }
     uint64_t End() const { return offset + size; }
-    bool Is(const char* wanted) const;
+    bool Is(const char* wanted) const { return IsBoxType(type, wanted); }
 };
 
 enum class SizeForms {

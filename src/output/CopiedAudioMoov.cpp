@@ -8,6 +8,7 @@
 #include "audio/ByteOrder.h"
 #include "audio/ChannelLayoutBox.h"
 #include "iso/BoxWalk.h"
+#include "iso/BoxWriting.h"
 #include "output/MoovTransplant.h"
 #include "output/RecordingMetadataCarry.h"
 
@@ -40,14 +41,6 @@ std::string HandlerOf(const Bytes& moov, const BoxSpan& trak) {
 bool IsSphericalUuid(const Bytes& moov, const BoxSpan& box) {
     return box.Is("uuid") && box.size >= 24 &&
            std::memcmp(moov.data() + box.offset + 8, kSphericalUuid, 16) == 0;
-}
-
-// Adds `change` to the 32-bit size field at `at` of `bytes`.
-bool Grow(Bytes& bytes, uint64_t at, int64_t change) {
-    const int64_t size = static_cast<int64_t>(ReadBE32(bytes.data() + at)) + change;
-    if (size < 8 || size > static_cast<int64_t>(UINT32_MAX)) return false;
-    WriteBE32(bytes.data() + at, static_cast<uint32_t>(size));
-    return true;
 }
 
 // The video trak without a V1 uuid box among its children.
@@ -121,7 +114,7 @@ std::optional<Bytes> AudioTrakForAmbisonics(const Bytes& moov, const BoxSpan& tr
         enclosing.push_back(box->offset);
     }
     for (const uint64_t at : enclosing) {
-        if (!Grow(out, at - trak.offset, change)) {
+        if (!AddToBoxSize(out, at - trak.offset, change)) {
             *error = "the audio track would be too large";
             return std::nullopt;
         }

@@ -10,6 +10,7 @@
 #include "audio/ByteOrder.h"
 #include "audio/ChannelLayoutBox.h"
 #include "iso/BoxHeader.h"
+#include "iso/BoxWriting.h"
 #include "output/MoovLayout.h"
 #include "output/MoovTransplant.h"
 #include "output/RecordingMetadataCarry.h"
@@ -23,28 +24,6 @@ constexpr uint32_t kQuickTimeMinorVersion = 0x200;
 constexpr uint32_t kMvhdVersion0Bytes = 108;
 constexpr uint32_t kMvhdVersion1Bytes = 120;
 constexpr uint32_t kBytesPerInstant = 8;  // 4 channels x 16 bits
-
-// A box under construction in a byte vector; Close writes its size.
-class Box {
-public:
-    Box(std::vector<uint8_t>& out, const char* type) : out_(out), start_(out.size()) {
-        AppendBE32(out_, 0);
-        out_.insert(out_.end(), type, type + 4);
-    }
-    ~Box() { Close(); }
-    Box(const Box&) = delete;
-    Box& operator=(const Box&) = delete;
-    void Close() {
-        if (closed_) return;
-        closed_ = true;
-        WriteBE32(out_.data() + start_, static_cast<uint32_t>(out_.size() - start_));
-    }
-
-private:
-    std::vector<uint8_t>& out_;
-    std::size_t start_;
-    bool closed_ = false;
-};
 
 void AppendBytes(std::vector<uint8_t>& out, const char* text, std::size_t count) {
     out.insert(out.end(), text, text + count);
@@ -65,7 +44,7 @@ void AppendIdentityMatrix(std::vector<uint8_t>& out) {
 // the name as a Pascal string, the form FFmpeg's mov muxer writes.
 void AppendHandler(std::vector<uint8_t>& out, const char* component, const char* subtype,
                    const char* name) {
-    Box hdlr(out, "hdlr");
+    OpenBox hdlr(out, "hdlr");
     AppendBE32(out, 0);
     AppendBytes(out, component, 4);
     AppendBytes(out, subtype, 4);
@@ -103,7 +82,7 @@ void AppendDuration(std::vector<uint8_t>& out, bool wide, uint64_t duration) {
 // channels before they decode the ambisonics.
 void AppendSoundEntry(std::vector<uint8_t>& out, const EditedAudioTrack& audio,
                       const std::vector<uint8_t>& sa3d) {
-    Box entry(out, "sowt");
+    OpenBox entry(out, "sowt");
     out.insert(out.end(), 6, 0);
     AppendBE16(out, 1);  // data reference index
     AppendBE16(out, 0);  // version
@@ -121,15 +100,15 @@ void AppendSoundEntry(std::vector<uint8_t>& out, const EditedAudioTrack& audio,
 
 void AppendSampleTables(std::vector<uint8_t>& out, const EditedAudioTrack& audio,
                         const std::vector<uint8_t>& sa3d, uint64_t instants) {
-    Box stbl(out, "stbl");
+    OpenBox stbl(out, "stbl");
     {
-        Box stsd(out, "stsd");
+        OpenBox stsd(out, "stsd");
         AppendBE32(out, 0);
         AppendBE32(out, 1);
         AppendSoundEntry(out, audio, sa3d);
     }
     {
-        Box stts(out, "stts");
+        OpenBox stts(out, "stts");
         AppendBE32(out, 0);
         AppendBE32(out, 1);
         AppendBE32(out, static_cast<uint32_t>(instants));
@@ -137,7 +116,7 @@ void AppendSampleTables(std::vector<uint8_t>& out, const EditedAudioTrack& audio
     }
     {
         // One entry per run of equal chunks, as the chunks really are.
-        Box stsc(out, "stsc");
+        OpenBox stsc(out, "stsc");
         AppendBE32(out, 0);
         const std::size_t countAt = out.size();
         AppendBE32(out, 0);
@@ -152,14 +131,14 @@ void AppendSampleTables(std::vector<uint8_t>& out, const EditedAudioTrack& audio
         WriteBE32(out.data() + countAt, runs);
     }
     {
-        Box stsz(out, "stsz");
+        OpenBox stsz(out, "stsz");
         AppendBE32(out, 0);
         AppendBE32(out, kBytesPerInstant);
         AppendBE32(out, static_cast<uint32_t>(instants));
     }
     const bool wide = std::any_of(audio.chunkOffsets.begin(), audio.chunkOffsets.end(),
                                   [](uint64_t offset) { return offset > UINT32_MAX; });
-    Box offsets(out, wide ? "co64" : "stco");
+    OpenBox offsets(out, wide ? "co64" : "stco");
     AppendBE32(out, 0);
     AppendBE32(out, static_cast<uint32_t>(audio.chunkOffsets.size()));
     for (uint64_t offset : audio.chunkOffsets) {
@@ -185,10 +164,10 @@ std::vector<uint8_t> AudioTrak(const EditedAudioTrack& audio, const std::vector<
     // muxer rounds it.
     const uint64_t movieDuration = RoundedUp(instants, movieTimescale, audio.sampleRate);
     std::vector<uint8_t> out;
-    Box trak(out, "trak");
+    OpenBox trak(out, "trak");
     {
         const bool wide = movieDuration > UINT32_MAX;
-        Box tkhd(out, "tkhd");
+        OpenBox tkhd(out, "tkhd");
         AppendTimes(out, wide, 0x000003);  // enabled, in movie
         AppendBE32(out, trackId);
         AppendBE32(out, 0);
@@ -203,9 +182,9 @@ std::vector<uint8_t> AudioTrak(const EditedAudioTrack& audio, const std::vector<
         AppendBE32(out, 0);
         AppendBE32(out, 0);
     }
-    Box mdia(out, "mdia");
+    OpenBox mdia(out, "mdia");
     {
-        Box mdhd(out, "mdhd");
+        OpenBox mdhd(out, "mdhd");
         AppendTimes(out, false, 0);
         AppendBE32(out, audio.sampleRate);
         AppendBE32(out, static_cast<uint32_t>(instants));
@@ -213,19 +192,19 @@ std::vector<uint8_t> AudioTrak(const EditedAudioTrack& audio, const std::vector<
         AppendBE16(out, 0);
     }
     AppendHandler(out, "mhlr", "soun", "SoundHandler");
-    Box minf(out, "minf");
+    OpenBox minf(out, "minf");
     {
-        Box smhd(out, "smhd");
+        OpenBox smhd(out, "smhd");
         AppendBE32(out, 0);
         AppendBE32(out, 0);
     }
     AppendHandler(out, "dhlr", "url ", "DataHandler");
     {
-        Box dinf(out, "dinf");
-        Box dref(out, "dref");
+        OpenBox dinf(out, "dinf");
+        OpenBox dref(out, "dref");
         AppendBE32(out, 0);
         AppendBE32(out, 1);
-        Box url(out, "url ");
+        OpenBox url(out, "url ");
         AppendBE32(out, 1);  // the data is in this file
     }
     AppendSampleTables(out, audio, sa3d, instants);
@@ -328,7 +307,7 @@ std::optional<std::vector<uint8_t>> BuildEditedMoov(const std::vector<uint8_t>& 
 
     std::vector<uint8_t> moov;
     {
-        Box box(moov, "moov");
+        OpenBox box(moov, "moov");
         const std::size_t mvhdAt = moov.size();
         moov.insert(moov.end(), oldMoov.begin() + *mvhd, oldMoov.begin() + *mvhd + mvhdSize);
         WriteBE32(moov.data() + mvhdAt + mvhdSize - 4, audioId + 1);
@@ -348,8 +327,8 @@ std::optional<std::vector<uint8_t>> BuildEditedMoov(const std::vector<uint8_t>& 
             AudioTrak(audio, sa3d, audioId, movieTimescale, instants);
         moov.insert(moov.end(), audioTrak.begin(), audioTrak.end());
         if (!writerName.empty()) {
-            Box udta(moov, "udta");
-            Box tag(moov, "\xA9swr");
+            OpenBox udta(moov, "udta");
+            OpenBox tag(moov, "\xA9swr");
             AppendBE16(moov, static_cast<uint16_t>(std::min<std::size_t>(writerName.size(), 255)));
             AppendBE16(moov, 0x55C4);
             AppendBytes(moov, writerName.data(), std::min<std::size_t>(writerName.size(), 255));

@@ -6,20 +6,12 @@
 #include "audio/ByteOrder.h"
 #include "audio/ChannelLayoutBox.h"
 #include "iso/BoxHeader.h"
+#include "iso/BoxWriting.h"
 #include "output/MoovLayout.h"
 
 namespace spatialmux::output {
 
 namespace {
-
-// Adds `change` to the size field at `offset`; false when the result would
-// not be a valid 32-bit box size.
-bool AdjustSize(std::vector<uint8_t>& moov, uint32_t offset, int64_t change) {
-    const int64_t size = static_cast<int64_t>(ReadBE32(moov.data() + offset)) + change;
-    if (size < 8 || size > static_cast<int64_t>(UINT32_MAX)) return false;
-    WriteBE32(moov.data() + offset, static_cast<uint32_t>(size));
-    return true;
-}
 
 // The chan box among the children of the audio sample entry: its offset in
 // `moov` and its size, or size 0 when the entry has none (or its children
@@ -95,14 +87,14 @@ bool BuildTransplantedMoov(const std::vector<uint8_t>& oldMoov,
     const int64_t audioChange = l3 + static_cast<int64_t>(newChan.size()) - chan.size;
 
     std::vector<uint8_t> adjusted = oldMoov;
-    bool sizesFit = AdjustSize(adjusted, 0, videoChange + l2 + audioChange) &&
-                    AdjustSize(adjusted, video.trak, videoChange + l2);
+    bool sizesFit = AddToBoxSize(adjusted, 0, videoChange + l2 + audioChange) &&
+                    AddToBoxSize(adjusted, video.trak, videoChange + l2);
     for (uint32_t offset : {video.mdia, video.minf, video.stbl, video.stsd}) {
-        sizesFit = sizesFit && AdjustSize(adjusted, offset, videoChange);
+        sizesFit = sizesFit && AddToBoxSize(adjusted, offset, videoChange);
     }
     for (uint32_t offset :
          {audio.trak, audio.mdia, audio.minf, audio.stbl, audio.stsd, audio.entry}) {
-        sizesFit = sizesFit && AdjustSize(adjusted, offset, audioChange);
+        sizesFit = sizesFit && AddToBoxSize(adjusted, offset, audioChange);
     }
     if (!sizesFit) return false;
 

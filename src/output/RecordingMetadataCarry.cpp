@@ -15,6 +15,7 @@
 #include "audio/ByteOrder.h"
 #include "iso/BoxHeader.h"
 #include "iso/BoxWalk.h"
+#include "iso/BoxWriting.h"
 #include "output/MoovLayout.h"
 
 namespace spatialmux::output {
@@ -66,7 +67,7 @@ std::optional<std::vector<uint8_t>> RewriteHeader(const uint8_t* old, uint32_t s
     const bool wide = wasWide || needsWide;
     // Between the times and the duration: the time scale (mvhd, mdhd), or
     // the track ID and a reserved word (tkhd).
-    const uint32_t middle = std::memcmp(old + 4, "tkhd", 4) == 0 ? 8 : 4;
+    const uint32_t middle = HasBoxType(old, "tkhd") ? 8 : 4;
     const uint32_t oldTime = wasWide ? 8 : 4;
     const uint32_t middleAt = 12 + 2 * oldTime;
     const uint32_t durationAt = middleAt + middle;
@@ -97,7 +98,7 @@ std::optional<std::vector<uint8_t>> RewriteHeader(const uint8_t* old, uint32_t s
         AppendBE32(box, static_cast<uint32_t>(duration));
     }
     box.insert(box.end(), old + restAt, old + size);
-    WriteBE32(box.data(), static_cast<uint32_t>(box.size()));
+    CloseBoxAt(box, 0);
 
     if (matrix) {
         const std::optional<std::size_t> at = MatrixOffset(box.data(), box.size());
@@ -130,7 +131,7 @@ std::optional<std::vector<uint8_t>> RenameHandler(const uint8_t* old, uint32_t s
         box.insert(box.end(), text.begin(), text.end());
         box.push_back(0);
     }
-    WriteBE32(box.data(), static_cast<uint32_t>(box.size()));
+    CloseBoxAt(box, 0);
     return box;
 }
 
@@ -143,7 +144,8 @@ std::optional<std::vector<uint8_t>> MergeUserData(const std::vector<uint8_t>& mo
     if (!tagBoxes) return std::nullopt;
     std::set<std::string> carried;
     for (const BoxSpan& tag : *tagBoxes) carried.emplace(tag.type, 4);
-    std::vector<uint8_t> box = {0, 0, 0, 0, 'u', 'd', 't', 'a'};
+    std::vector<uint8_t> box;
+    OpenBoxAt(box, "udta");
     if (udtaSize != 0) {
         const auto children = BoxRun(moov, udta + kBoxHeaderSize, udta + uint64_t{udtaSize});
         if (!children) return std::nullopt;
@@ -156,7 +158,7 @@ std::optional<std::vector<uint8_t>> MergeUserData(const std::vector<uint8_t>& mo
     }
     box.insert(box.end(), tags.begin(), tags.end());
     if (box.size() > UINT32_MAX) return std::nullopt;
-    WriteBE32(box.data(), static_cast<uint32_t>(box.size()));
+    CloseBoxAt(box, 0);
     return box;
 }
 
@@ -187,9 +189,7 @@ bool ApplySplices(std::vector<uint8_t> moov, std::vector<Splice> splices,
         const int64_t change =
             static_cast<int64_t>(splice->bytes.size()) - static_cast<int64_t>(splice->oldSize);
         for (uint32_t ancestor : splice->ancestors) {
-            const int64_t size = static_cast<int64_t>(ReadBE32(moov.data() + ancestor)) + change;
-            if (size < kBoxHeaderSize || size > static_cast<int64_t>(UINT32_MAX)) return false;
-            WriteBE32(moov.data() + ancestor, static_cast<uint32_t>(size));
+            if (!AddToBoxSize(moov, ancestor, change)) return false;
         }
         const auto at = moov.begin() + static_cast<std::ptrdiff_t>(splice->offset);
         moov.erase(at, at + static_cast<std::ptrdiff_t>(splice->oldSize));
@@ -250,7 +250,7 @@ bool CarryRecordingMetadata(const std::vector<uint8_t>& moov, const RecordingMet
     if (!metadata.metaBox.empty()) {
         const std::vector<uint8_t>& meta = metadata.metaBox;
         if (meta.size() < kBoxHeaderSize || ReadBE32(meta.data()) != meta.size() ||
-            std::memcmp(meta.data() + 4, "meta", 4) != 0) {
+            !HasBoxType(meta.data(), "meta")) {
             return false;
         }
         const std::optional<uint32_t> old = ChildBox(moov, 0, "meta");

@@ -6,6 +6,7 @@
 
 #include "audio/ByteOrder.h"
 #include "iso/BoxWalk.h"
+#include "iso/BoxWriting.h"
 #include "output/MoovLayout.h"
 
 namespace spatialmux::output {
@@ -16,31 +17,6 @@ namespace {
 constexpr uint32_t kVisualEntryFields = 8 + 78;
 // The writer named in svhd.
 constexpr char kMetadataSource[] = "spatialmux";
-
-// Opens a box at the end of `out`; Close writes its size.
-class OpenBox {
-public:
-    OpenBox(std::vector<uint8_t>& out, const char* type, bool fullBox)
-        : out_(out), at_(out.size()) {
-        AppendBE32(out_, 0);
-        out_.insert(out_.end(), type, type + 4);
-        if (fullBox) AppendBE32(out_, 0);  // version 0, flags 0
-    }
-    ~OpenBox() { WriteBE32(out_.data() + at_, static_cast<uint32_t>(out_.size() - at_)); }
-    OpenBox(const OpenBox&) = delete;
-    OpenBox& operator=(const OpenBox&) = delete;
-
-private:
-    std::vector<uint8_t>& out_;
-    std::size_t at_;
-};
-
-bool Grow(std::vector<uint8_t>& moov, uint32_t offset, uint32_t change) {
-    const uint64_t size = uint64_t{ReadBE32(moov.data() + offset)} + change;
-    if (size > UINT32_MAX) return false;
-    WriteBE32(moov.data() + offset, static_cast<uint32_t>(size));
-    return true;
-}
 
 }  // namespace
 
@@ -102,7 +78,7 @@ SphericalV2Result AddSphericalV2(std::vector<uint8_t>& moov, const SphericalVide
     std::vector<uint8_t> result = moov;
     for (uint32_t at :
          {0u, track.trak, track.mdia, track.minf, track.stbl, track.stsd, track.entry}) {
-        if (!Grow(result, at, change)) return SphericalV2Result::Refused;
+        if (!AddToBoxSize(result, at, change)) return SphericalV2Result::Refused;
     }
     result.insert(result.begin() + entryEnd, boxes.begin(), boxes.end());
     moov = std::move(result);

@@ -1,17 +1,24 @@
 #include "shell/AppDelegate.h"
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <variant>
 
+#include "control/ProgramEntry.h"
 #include "control/ambisonics/AnyFoaMovie.h"
 #include "control/binaural/BinauralCommand.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/FailureCause.h"
 #include "control/job/JobPreflight.h"
+#include "control/job/ProgressEvents.h"
+#include "control/job/ProgressProtocol.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "platform/Backend.h"
+#include "platform/ChildProcess.h"
+#include "platform/ExecutablePath.h"
 #include "platform/FileFacts.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/NotificationCenter.h"
@@ -24,6 +31,8 @@ namespace spatialmux {
 namespace {
 
 constexpr int kLaunchTimerMilliseconds = 500;
+// How often the GUI thread looks at a render it follows (and its Cancel).
+constexpr int kRenderPollMilliseconds = 100;
 
 }  // namespace
 
@@ -239,28 +248,63 @@ void AppDelegate::TellWritten(const std::string& output) {
 }
 
 void AppDelegate::Listen(const std::string& movie) {
-    // The headphone render goes beside the movie too, facing its front.
+    // The headphone render goes beside the movie too, facing its front. It
+    // runs as a child, the render program beside this one, read through the
+    // protocol's lines as the queue window reads it: the GUI thread only
+    // follows it.
+    namespace protocol = progress_protocol;
     std::string problem;
+    const auto program = platform::ProgramBeside(nullptr, kRenderProgramName);
+    std::optional<platform::ChildProcess> child;
+    if (program) {
+        child = platform::SpawnChild(
+            *program, {"--progress=machine", "--binaural", "--", movie, DefaultBinauralPath(movie)},
+            &problem);
+    } else {
+        problem = std::string("the program ") + kRenderProgramName + " was not found";
+    }
     bool stopped = false;
-    const auto render = MakeBinaural(
-        BinauralRequest{movie, DefaultBinauralPath(movie), Direction{}, std::string(), {}},
-        [this, &stopped](float percent) {
-            stopped = !soundMapOffer->Rendering(percent) || renderStopped;
-            return !stopped;
-        },
-        &problem);
+    std::optional<ProgressEvent> end;
+    if (child) {
+        child->report.Reset();
+        float percent = 0.0f;
+        std::string pending;
+        for (bool open = true; open;) {
+            platform::WaitUntilReadable({child->output.Get()}, kRenderPollMilliseconds);
+            open = platform::ReadAvailable(child->output.Get(), pending);
+            for (std::size_t newline; (newline = pending.find('\n')) != std::string::npos;) {
+                if (const auto event = ParseProgressLine(pending.substr(0, newline))) {
+                    if (event->kind == ProgressEvent::Kind::Progress) {
+                        percent = static_cast<float>(event->percent);
+                    }
+                    if (event->kind == ProgressEvent::Kind::End) end = event;
+                }
+                pending.erase(0, newline + 1);
+            }
+            // Its Cancel, or a stop signal, stops the render, which removes
+            // what it wrote.
+            if (!stopped && (!soundMapOffer->Rendering(percent) || renderStopped)) {
+                stopped = true;
+                platform::SignalChild(child->pid, SIGTERM);
+            }
+        }
+        const platform::ChildEnd ended = platform::WaitForChild(child->pid);
+        if (!end && problem.empty()) {
+            problem = "the render ended with status " + std::to_string(ended.exitStatus);
+        }
+    }
     soundMapOffer->RenderingEnded();
-    if (!render) {
+    if (!end || end->result != protocol::kConverted) {
         if (stopped) return;
-        std::printf("error!! %s\n", problem.c_str());
-        std::fflush(stdout);
+        if (end) problem = !end->cause.empty() ? end->cause : end->message;
+        SayFailure(problem);
         myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.listen"), "{cause}",
                                           problem));
         return;
     }
-    if (!soundMapOffer->Play(render->outputPath)) {
+    if (!soundMapOffer->Play(end->output)) {
         platform::CurrentBackend().ShowNotice(platform::FillPlaceholder(
-            platform::LocalizedString("notice.listen.noplayer"), "{path}", render->outputPath));
+            platform::LocalizedString("notice.listen.noplayer"), "{path}", end->output));
     }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "control/MachineProgress.h"
+#include "control/job/ProgressEvents.h"
 #include "support/ConversionExpectations.h"
 #include "support/RunProgram.h"
 #include "support/SpawnedProgram.h"
@@ -102,6 +103,33 @@ TEST(ProgressProtocol, ARefusalEndsWithTheUsersText) {
     const ProgramRun wrong = RunProgram({"--progress=machine", "-o", dir.Path("x"), "a.MP4"});
     EXPECT_EQ(wrong.status, 2);
     EXPECT_NE(wrong.err.find("--progress goes with INPUT OUTPUT"), std::string::npos) << wrong.err;
+}
+
+// The end line of a refusal names its cause in English, as the "error!!"
+// line does, and the reader the batch and the queue window share takes it;
+// lines that are not the protocol's whole lines are nothing to it.
+TEST(ProgressProtocol, TheEndNamesTheCauseForTheReader) {
+    TempDir dir;
+    const auto movie = testing::MakeMovie(dir, "in.MP4", SmallMovie(48000));
+    const ProgramRun run = RunProgram({"--progress=machine", movie.path, movie.path});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("error!! the output is the input file\n"), std::string::npos) << run.out;
+    const std::string last = run.err.substr(run.err.rfind("spatialmux-progress "));
+    const auto end = ParseProgressLine(last.substr(0, last.find('\n')));
+    ASSERT_TRUE(end) << last;
+    EXPECT_EQ(end->kind, ProgressEvent::Kind::End);
+    EXPECT_EQ(end->result, "refused");
+    EXPECT_EQ(end->cause, "the output is the input file");
+    EXPECT_FALSE(end->message.empty());
+    for (const char* line : {"error!! the output is the input file", "spatialmux-progress {",
+                             "spatialmux-progress [1]", "spatialmux-progress {\"event\":\"later\"}",
+                             " spatialmux-progress {\"event\":\"start\"}"}) {
+        EXPECT_FALSE(ParseProgressLine(line)) << line;
+    }
+    const auto progress =
+        ParseProgressLine("spatialmux-progress {\"event\":\"progress\",\"percent\":12.5}");
+    ASSERT_TRUE(progress);
+    EXPECT_EQ(progress->percent, 12.5);
 }
 
 // A name can hold a line break and a forged line after it: on every refusal

@@ -16,6 +16,7 @@
 #include "control/job/EngineChoice.h"
 #include "control/job/HumanSize.h"
 #include "control/job/OutputFormat.h"
+#include "control/job/ProgressEvents.h"
 #include "control/job/SpaceNeeded.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "movie/MediaProbe.h"
@@ -59,11 +60,13 @@ struct Running {
     std::size_t index = 0;
     uint64_t need = 0;  // the free space held for it while it runs
     platform::ChildProcess child;
-    bool reportOpen = true;
     bool outputOpen = true;
-    std::string report;   // unfinished progress line
-    std::string printed;  // the last of its messages
+    std::string line;     // its unfinished line
+    std::string printed;  // the last of its messages for people
     double percent = 0.0;
+    // Its end as the protocol's last line says it; nothing when it ended
+    // without one (killed, crashed).
+    std::optional<ProgressEvent> end;
     Clock::time_point began;
 };
 
@@ -95,6 +98,11 @@ private:
     void Report(const BatchItem& item, Outcome outcome, const std::string& reason);
     void ForwardStop(int signal);
     void ReadChild(Running& running);
+    // One whole line of the child's output: a line of the protocol, or one
+    // for people, kept.
+    void TakeLine(Running& running, const std::string& line);
+    // Why a child that did not convert its movie failed, in a few words.
+    std::string FailureOf(const Running& running, const platform::ChildEnd& end);
     BatchTotals Totals() const;
     void PrintSummary(std::size_t notStarted);
 
@@ -212,7 +220,7 @@ Turn BatchRunner::StartOrSkip(std::size_t index) {
     // leaves it.
     plan.items[index].partialFound = platform::IdentityOfPath(item.partial);
     const std::vector<std::string> arguments =
-        ChildConversionArguments(item, {{"--progress-fd", std::to_string(platform::kChildReportFd)},
+        ChildConversionArguments(item, {{"--progress=machine"},
                                         request.audio,
                                         request.audioBitRate,
                                         RemuxForced(),
@@ -225,6 +233,8 @@ Turn BatchRunner::StartOrSkip(std::size_t index) {
         return Turn::Done;
     }
     Running started;
+    // The child reports on its standard error, in the protocol's lines.
+    child->report.Reset();
     started.index = index;
     started.need = needed;
     started.child = std::move(*child);
@@ -264,19 +274,17 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
     // movie" or by the failure its reading ended in. (The check's reading
     // keeps libavformat's own complaints off the batch's lines.)
     SilenceMediaLog();
-    if (end.exitStatus == 1 &&
-        run.printed.find(platform::LocalizedString("alert3")) != std::string::npos) {
+    const std::string cause = run.end ? run.end->cause : std::string();
+    if (end.exitStatus == 1 && run.end &&
+        run.end->message.find(platform::LocalizedString("alert3")) != std::string::npos) {
         const std::string damage = DamageWords(CheckMovieFile(item.input));
         Report(item, Outcome::Skipped, damage.empty() ? "not a camera movie" : damage);
         return;
     }
     // A movie that is not the camera's and cannot be converted as it is
     // (its channels or its projection not said, two audio tracks, ...).
-    if (const std::size_t at = run.printed.find(kNotConvertible);
-        end.exitStatus == 1 && at != std::string::npos) {
-        const std::size_t from = at + std::strlen(kNotConvertible);
-        Report(item, Outcome::Skipped,
-               run.printed.substr(from, run.printed.find('\n', from) - from));
+    if (end.exitStatus == 1 && cause.rfind(kNotConvertible, 0) == 0) {
+        Report(item, Outcome::Skipped, cause.substr(std::strlen(kNotConvertible)));
         return;
     }
     if (stopSignal != 0) {
@@ -287,6 +295,15 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
         Report(item, Outcome::Failed, damage);
         return;
     }
+    Report(item, Outcome::Failed, FailureOf(run, end));
+}
+
+std::string BatchRunner::FailureOf(const Running& run, const platform::ChildEnd& end) {
+    // The cause in English, else the alert it showed last: it says what
+    // went wrong in the user's language.
+    if (run.end && !run.end->cause.empty()) return run.end->cause;
+    if (run.end && !run.end->message.empty()) return run.end->message;
+    // A child that ended without the protocol's end: what it printed.
     std::vector<std::string> alerts;
     for (const char* key : {"alert1", "alert2", "alert3", "alert5", "alert7"}) {
         alerts.push_back(platform::LocalizedString(key));
@@ -298,7 +315,7 @@ void BatchRunner::Finish(Running& run, const platform::ChildEnd& end) {
                 ? std::string("the conversion was ended by signal ") + std::to_string(end.signal)
                 : "the conversion ended with status " + std::to_string(end.exitStatus);
     }
-    Report(item, Outcome::Failed, reason);
+    return reason;
 }
 
 void BatchRunner::ForwardStop(int signal) {
@@ -310,23 +327,38 @@ void BatchRunner::ForwardStop(int signal) {
 }
 
 void BatchRunner::ReadChild(Running& run) {
-    if (run.reportOpen) {
-        run.reportOpen = platform::ReadAvailable(run.child.report.Get(), run.report);
-        std::size_t newline;
-        while ((newline = run.report.find('\n')) != std::string::npos) {
-            const double percent = std::strtod(run.report.substr(0, newline).c_str(), nullptr);
-            if (percent >= 0.0 && percent <= 100.0) run.percent = percent;
-            run.report.erase(0, newline + 1);
-        }
-        if (run.report.size() > 64) run.report.clear();  // not a progress line
-        if (!run.reportOpen) run.child.report.Reset();
+    if (!run.outputOpen) return;
+    run.outputOpen = platform::ReadAvailable(run.child.output.Get(), run.line);
+    std::size_t newline;
+    while ((newline = run.line.find('\n')) != std::string::npos) {
+        TakeLine(run, run.line.substr(0, newline));
+        run.line.erase(0, newline + 1);
     }
-    if (run.outputOpen) {
-        run.outputOpen = platform::ReadAvailable(run.child.output.Get(), run.printed);
-        if (run.printed.size() > 2 * kKeptOutput) {
-            run.printed.erase(0, run.printed.size() - kKeptOutput);
+    if (!run.outputOpen) {
+        if (!run.line.empty()) TakeLine(run, run.line);
+        run.line.clear();
+        run.child.output.Reset();
+    } else if (run.line.size() > kKeptOutput) {
+        // A line that long is for people: kept as far as it came.
+        TakeLine(run, run.line);
+        run.line.clear();
+    }
+}
+
+void BatchRunner::TakeLine(Running& run, const std::string& line) {
+    if (const auto event = ParseProgressLine(line)) {
+        if (event->kind == ProgressEvent::Kind::Progress && event->percent >= 0.0 &&
+            event->percent <= 100.0) {
+            run.percent = event->percent;
+        } else if (event->kind == ProgressEvent::Kind::End) {
+            run.end = event;
         }
-        if (!run.outputOpen) run.child.output.Reset();
+        return;
+    }
+    run.printed += line;
+    run.printed += '\n';
+    if (run.printed.size() > 2 * kKeptOutput) {
+        run.printed.erase(0, run.printed.size() - kKeptOutput);
     }
 }
 
@@ -356,10 +388,7 @@ int BatchRunner::Run() {
         if (running.empty()) break;
 
         std::vector<int> fds = {stops.Fd()};
-        for (const Running& run : running) {
-            fds.push_back(run.child.report.Get());
-            fds.push_back(run.child.output.Get());
-        }
+        for (const Running& run : running) fds.push_back(run.child.output.Get());
         platform::WaitUntilReadable(fds, kWaitMilliseconds);
 
         for (int signal : stops.TakeReceived()) ForwardStop(signal);
@@ -370,7 +399,7 @@ int BatchRunner::Run() {
 
         for (std::size_t i = 0; i < running.size();) {
             ReadChild(running[i]);
-            if (running[i].reportOpen || running[i].outputOpen) {
+            if (running[i].outputOpen) {
                 ++i;
                 continue;
             }

@@ -16,6 +16,7 @@
 #include "control/convert/EditWrites.h"
 #include "control/convert/FinishedOutputCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/FailureCause.h"
 #include "control/job/InertTestPausePoints.h"
 #include "control/job/OutputCommit.h"
 #include "control/job/SphericalVideoFromV1.h"
@@ -64,8 +65,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const JobPlan& job, OutputCommit& commit,
     const std::string& input = job.input;
     const std::string alert5 = platform::LocalizedString("alert5");
     auto fail = [this, &alert5](const std::string& reason) {
-        std::printf("error!! %s\n", reason.c_str());
-        std::fflush(stdout);
+        SayFailure(reason);
         myAlert(alert5);
         return -1;
     };

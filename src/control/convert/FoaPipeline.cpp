@@ -22,6 +22,7 @@
 #include "control/convert/FinishedOutputCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/EngineChoice.h"
+#include "control/job/FailureCause.h"
 #include "control/job/InertTestPausePoints.h"
 #include "control/job/OutputCommit.h"
 #include "movie/ffmpeg/AmbisonicAudio.h"
@@ -39,8 +40,7 @@ namespace spatialmux {
 namespace {
 
 int32_t Failed(wrap_ffmpeg& controller, const std::string& reason) {
-    std::printf("error!! %s\n", reason.c_str());
-    std::fflush(stdout);
+    SayFailure(reason);
     controller.myAlert(platform::LocalizedString("alert5"));
     return -1;
 }

@@ -15,6 +15,7 @@
 #include "control/convert/FinishedOutputCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/EngineChoice.h"
+#include "control/job/FailureCause.h"
 #include "control/job/InertTestPausePoints.h"
 #include "control/job/OutputCommit.h"
 #include "movie/AudioFrame.h"
@@ -78,12 +79,7 @@ int32_t wrap_ffmpeg::Convert(const JobPlan& plan) {
     // adapter; a cancelled job ends without an alert. Whatever this run
     // created is removed when `commit` ends without its Commit.
     auto fail = [this, &alert5](const char* reason) {
-        if (reason != nullptr) {
-            std::printf("error!! %s\n", reason);
-        } else {
-            std::printf("error!!\n");
-        }
-        std::fflush(stdout);
+        SayFailure(reason != nullptr ? std::string(reason) : std::string());
         myAlert(alert5);
         return -1;
     };

@@ -11,6 +11,7 @@
 #include "control/convert/JobState.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/EngineChoice.h"
+#include "control/job/FailureCause.h"
 #include "control/job/HumanSize.h"
 #include "control/job/JobPreflight.h"
 #include "control/job/OutputCommit.h"
@@ -41,8 +42,8 @@ int32_t wrap_ffmpeg::CheckMovie(const std::string& path, bool acceptShortAudio) 
     const MovieReader& reader = *cur_reader();
     auto refuse = [&path](const std::string& cause) {
         if (!cause.empty()) std::printf("%s: %s\n", path.c_str(), cause.c_str());
-        std::printf("error!!\n");
-        std::fflush(stdout);
+        SayFailure(std::string());
+        KeepFailureCause(cause);
         return 0;
     };
     if (cur_reader()->Open(path, kFrameSize) != MovieReader::kOpenReady) {
@@ -90,8 +91,7 @@ bool Refuse(const char* alertKey) {
 // The cause in English on the "error!!" line (a batch shows it), the alert
 // in the user's language.
 bool RefusePreflight(const PreflightRefusal& refusal) {
-    std::printf("error!! %s\n", refusal.cause.c_str());
-    std::fflush(stdout);
+    SayFailure(refusal.cause);
     return RefuseWith(refusal.message);
 }
 
@@ -102,8 +102,7 @@ bool BeginOutput(const std::string& output) {
     OutputCommit::Refusal refusal = OutputCommit::Refusal::None;
     wrap_ffmpeg::cur_commit() = OutputCommit::Begin(output, &why, &refusal);
     if (wrap_ffmpeg::cur_commit()) return true;
-    std::printf("error!! %s\n", why.c_str());
-    std::fflush(stdout);
+    SayFailure(why);
     if (refusal == OutputCommit::Refusal::Busy) {
         return RefuseWith(platform::FillPlaceholder(platform::LocalizedString("refuse.output.busy"),
                                                     "{file}", platform::ControlsEscaped(output)));
@@ -146,8 +145,7 @@ bool wrap_ffmpeg::PlanJob(const JobRequest& request, JobPlan& plan) {
     } else {
         auto format = ChooseOutputFormat(output, plan.options.audio, plan.options.audioBitRate);
         if (const auto* refusal = std::get_if<std::string>(&format)) {
-            std::printf("error!! %s\n", refusal->c_str());
-            std::fflush(stdout);
+            SayFailure(*refusal);
             return Refuse("alert8");
         }
         plan.format = std::get<OutputFormat>(format);
@@ -164,8 +162,7 @@ bool wrap_ffmpeg::PlanJob(const JobRequest& request, JobPlan& plan) {
     // is the input file itself under whatever name.
     const platform::FileFacts& facts = platform::CurrentFileFacts();
     if (facts.SameFile(input, output) || facts.SameFile(input, TemporaryWavPath(output))) {
-        std::printf("error!! the output is the input file\n");
-        std::fflush(stdout);
+        SayFailure("the output is the input file");
         return Refuse("alert7");
     }
     if (const auto refusal = CheckOutputPlace(output)) return RefusePreflight(*refusal);
@@ -187,8 +184,9 @@ bool wrap_ffmpeg::PlanSource(JobPlan& plan, std::optional<uint64_t>* foaSpace) {
     }
     auto foa = PlanFoaConversion(report, plan.options.spatial);
     if (const auto* refusal = std::get_if<std::string>(&foa)) {
-        std::printf("%s: %s%s\nerror!!\n", input.c_str(), kNotConvertible, refusal->c_str());
-        std::fflush(stdout);
+        std::printf("%s: %s%s\n", input.c_str(), kNotConvertible, refusal->c_str());
+        SayFailure(std::string());
+        KeepFailureCause(kNotConvertible + *refusal);
         return RefuseWith(input + ": " + kNotConvertible + *refusal);
     }
     plan.source = SourceKind::FoaMovie;
@@ -222,10 +220,8 @@ bool wrap_ffmpeg::CheckFreeSpace(const JobPlan& plan, std::optional<uint64_t> fo
                                               UsesEditEngine(plan.output, plan.format.audio.codec));
     if (!freeBytes || needed <= *freeBytes) return true;
     // The figures, so that the user knows how much to free.
-    std::printf("error!! not enough free space in %s: %llu bytes needed, %llu free\n",
-                outputFolder.c_str(), static_cast<unsigned long long>(needed),
-                static_cast<unsigned long long>(*freeBytes));
-    std::fflush(stdout);
+    SayFailure("not enough free space in " + outputFolder + ": " + std::to_string(needed) +
+               " bytes needed, " + std::to_string(*freeBytes) + " free");
     std::string text = platform::LocalizedString("alert2");
     text = platform::FillPlaceholder(std::move(text), "{needed}", HumanSize(needed));
     text = platform::FillPlaceholder(std::move(text), "{free}", HumanSize(*freeBytes));

@@ -9,13 +9,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "control/ProgressProtocol.h"
 #include "control/batch/ChildConversion.h"
 #include "control/binaural/BinauralCommand.h"
+#include "control/job/ProgressEvents.h"
+#include "control/job/ProgressProtocol.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "platform/ExclusiveFile.h"
 #include "shell/queue/ProgramRun.h"
-#include "shell/queue/ProgressLine.h"
 #include "shell/queue/QueueText.h"
 
 namespace spatialmux {

@@ -1,7 +1,8 @@
 #pragma once
 // The reading side of `spatialmux --progress=machine` (the lines are
-// described in control/ProgressProtocol.h): what one line of the child's
-// standard error says, if it is one of the protocol's lines.
+// described in ProgressProtocol.h), for every front end that runs the
+// command-line program as a child (the batch, spatialmux-gui): what one line
+// of the child's standard error says, if it is one of the protocol's lines.
 
 #include <cstdint>
 #include <optional>
@@ -18,6 +19,7 @@ struct ProgressEvent {
     std::string output;            // Start, End
     std::optional<uint64_t> size;  // End, converted
     std::string message;           // End, not converted: the user's text
+    std::string cause;             // End, not converted: the cause in English, or ""
 };
 
 // Nothing for a line that is not the protocol's (text for people, a line

@@ -18,10 +18,13 @@
 //   spatialmux-progress {"event":"progress","percent":0.0,"phase":"check"}
 //   spatialmux-progress {"event":"progress","percent":12.5,"phase":"audio"}
 //   spatialmux-progress {"event":"end","result":"converted","output":"/out/A.mov","size":81234567}
-//   spatialmux-progress {"event":"end","result":"failed","output":"/out/A.mov","message":"..."}
+//   spatialmux-progress
+//   {"event":"end","result":"failed","output":"/out/A.mov","message":"...","cause":"..."}
 //
 // The keys and their values are fixed English words; "message" is the text
-// the command line shows the user, in the user's language. New keys may be
+// the command line shows the user, in the user's language; "cause", when the
+// job named one, why it failed or was refused, in English, as its "error!!"
+// line on standard output says it (control/job/FailureCause.h). New keys may be
 // added; a reader ignores keys it does not know.
 
 namespace spatialmux::progress_protocol {
