@@ -1,9 +1,12 @@
 #include "audio/AmbisonicRotation.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <locale>
 #include <numbers>
+#include <sstream>
 #include <system_error>
 
 namespace spatialmux {
@@ -40,18 +43,26 @@ Rotation3 Times(const Rotation3& a, const Rotation3& b) {
     return product;
 }
 
-// One angle of the text: a decimal number, finite.
+// One angle of the text: a decimal number (a sign, digits with a point, an
+// exponent), finite. It is read in the classic locale, never the user's, and
+// by a stream rather than std::from_chars, whose floating-point form not
+// every standard library has (the WebAssembly build's).
 std::optional<double> ParseDegrees(std::string_view part) {
     if (!part.empty() && part.front() == '+') {
         part.remove_prefix(1);
         if (!part.empty() && (part.front() == '+' || part.front() == '-')) return std::nullopt;
     }
-    double value = 0.0;
-    const auto [end, error] =
-        std::from_chars(part.data(), part.data() + part.size(), value, std::chars_format::general);
-    if (error != std::errc() || end != part.data() + part.size() || !std::isfinite(value)) {
+    const std::size_t digits = !part.empty() && part.front() == '-' ? 1 : 0;
+    if (part.size() <= digits || part.find_first_not_of("0123456789.eE+-") != std::string::npos ||
+        !(std::isdigit(static_cast<unsigned char>(part[digits])) || part[digits] == '.')) {
         return std::nullopt;
     }
+    std::istringstream in{std::string(part)};
+    in.imbue(std::locale::classic());
+    double value = 0.0;
+    in >> value;
+    // The whole text, and a number: a stream fails on an overflow.
+    if (in.fail() || !in.eof() || !std::isfinite(value)) return std::nullopt;
     return value;
 }
 

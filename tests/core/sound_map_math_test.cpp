@@ -177,6 +177,7 @@ TEST(AmbisonicRotation, TheTextIsReadAndWrittenExactly) {
              Good{"1e1,0.1", {10, 0.1, 0}, "10,0.1"},
              Good{"360,-720", {0, 0, 0}, "0"},
              Good{"0,0,3", {0, 0, 3}, "0,0,3"},
+             Good{"-.5,1E1", {-0.5, 10, 0}, "-0.5,10"},
          }) {
         std::string problem;
         const auto turn = ParseAmbisonicRotation(row.text, &problem);
@@ -188,8 +189,9 @@ TEST(AmbisonicRotation, TheTextIsReadAndWrittenExactly) {
     EXPECT_EQ(AmbisonicRotationWords({450, -12.5, 0}), "yaw 90, pitch -12.5, roll 0 degrees");
     EXPECT_TRUE(ParseAmbisonicRotation("360,-720", nullptr)->IsIdentity());
     EXPECT_FALSE(ParseAmbisonicRotation("0,0,0.001", nullptr)->IsIdentity());
-    for (const char* wrong : {"", ",", "90,", ",5", "left", "90,0,0,0", "nan", "inf", "-inf",
-                              "1e400", "90 ", " 90", "90;0", "+-5", "++5", "0x10", "9O", "90,,0"}) {
+    for (const char* wrong : {"",     ",",     "90,", ",5",  "left", "90,0,0,0", "nan", "inf",
+                              "-inf", "1e400", "90 ", " 90", "90;0", "+-5",      "++5", "0x10",
+                              "9O",   "90,,0", "1e",  "1-2", "-",    "-+5"}) {
         std::string problem;
         EXPECT_FALSE(ParseAmbisonicRotation(wrong, &problem)) << wrong;
         EXPECT_NE(problem.find("YAW[,PITCH[,ROLL]]"), std::string::npos) << problem;
