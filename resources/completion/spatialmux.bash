@@ -7,7 +7,7 @@ _spatialmux() {
     local cur prev words cword split
     _init_completion -s || return
 
-    local options="--help --version --accept-short-audio --remux --audio --audio-bitrate --ambisonics --projection --progress --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at --binaural --look --hrtf"
+    local options="--help --version --accept-short-audio --remux --audio --audio-bitrate --ambisonics --projection --rotate-audio --progress --output-dir --jobs --overwrite --format --check --json --soundmap --moments --at --binaural --look --hrtf"
 
     case $prev in
         --audio)
@@ -34,7 +34,7 @@ _spatialmux() {
             COMPREPLY=($(compgen -W "256k 384k 512k 768k" -- "$cur"))
             return
             ;;
-        --look)
+        --look | --rotate-audio)
             COMPREPLY=($(compgen -W "0 90 -90 180" -- "$cur"))
             return
             ;;
@@ -54,7 +54,7 @@ _spatialmux() {
     local i plain=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --audio | --audio-bitrate | --ambisonics | --projection | --format | --progress | -o | --output-dir | -j | --jobs | --look | --hrtf) ((i++)) ;;
+            --audio | --audio-bitrate | --ambisonics | --projection | --format | --progress | -o | --output-dir | -j | --jobs | --look | --hrtf | --rotate-audio) ((i++)) ;;
             -*) ;;
             *) ((plain++)) ;;
         esac

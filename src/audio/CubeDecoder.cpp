@@ -65,9 +65,23 @@ SpeakerFeeds CubeDecoder() {
     return feeds;
 }
 
-SpeakerFeeds CubeDecoderFacing(const Direction& look) {
+SpeakerFeeds CubeDecoderFacing(const Direction& look, const AmbisonicRotation& turn) {
     const SpeakerFeeds decoder = CubeDecoder();
-    const AcnMatrix rotation = LookRotation(look);
+    const AcnMatrix facing = LookRotation(look);
+    // The turn's X, Y, Z rows and columns in ACN places.
+    const Rotation3 xyz = RotationMatrix(turn);
+    constexpr std::size_t kAcnOf[3] = {kX, kY, kZ};
+    AcnMatrix turned{};
+    turned[kW][kW] = 1.0;
+    for (std::size_t r = 0; r < 3; ++r) {
+        for (std::size_t c = 0; c < 3; ++c) turned[kAcnOf[r]][kAcnOf[c]] = xyz[r][c];
+    }
+    AcnMatrix rotation{};
+    for (std::size_t r = 0; r < 4; ++r) {
+        for (std::size_t c = 0; c < 4; ++c) {
+            for (std::size_t k = 0; k < 4; ++k) rotation[r][c] += facing[r][k] * turned[k][c];
+        }
+    }
     SpeakerFeeds feeds{};
     for (std::size_t i = 0; i < feeds.size(); ++i) {
         for (std::size_t c = 0; c < 4; ++c) {

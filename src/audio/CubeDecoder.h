@@ -35,6 +35,7 @@
 
 #include <array>
 
+#include "audio/AmbisonicRotation.h"
 #include "audio/EquirectangularGrid.h"
 
 namespace spatialmux {
@@ -56,8 +57,9 @@ AcnMatrix LookRotation(const Direction& look);
 SpeakerFeeds CubeDecoder();
 
 // The decoder times the rotation: the speaker feeds for a listener facing
-// `look`, straight from the movie's W, Y, Z, X.
-SpeakerFeeds CubeDecoderFacing(const Direction& look);
+// `look`, straight from the movie's W, Y, Z, X, its sound field turned
+// first by `turn` (AmbisonicRotation.h; the identity: as it is).
+SpeakerFeeds CubeDecoderFacing(const Direction& look, const AmbisonicRotation& turn = {});
 
 // The four components of a plane wave of amplitude 1 from `direction`.
 std::array<double, 4> PlaneWave(const Direction& direction);

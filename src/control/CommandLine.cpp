@@ -59,6 +59,12 @@ std::string LookDirection(const std::string& text) {
            text + "\"";
 }
 
+std::string RotationAngles(const std::string& text) {
+    std::string problem;
+    if (ParseAmbisonicRotation(text, &problem)) return "";
+    return problem;
+}
+
 }  // namespace
 
 const char* CommandLineUsage() {
@@ -102,6 +108,16 @@ std::string CommandLineHelp() {
            "                            undeclared channels are (ambix: ACN/SN3D, W Y Z X;\n"
            "                            fuma: W X Y Z, W at -3 dB), --projection that a\n"
            "                            video without spherical metadata is 360\n"
+           "  spatialmux --rotate-audio YAW[,PITCH[,ROLL]] INPUT OUTPUT\n"
+           "                            turn the sound field by these angles in degrees\n"
+           "                            (yaw +90: a sound in front moves to the left;\n"
+           "                            pitch +90: from the front up; roll +90: from the\n"
+           "                            left up; applied yaw first, then pitch, then roll)\n"
+           "                            to match a picture whose front was set again;\n"
+           "                            the video is not touched; also with -o DIR,\n"
+           "                            --soundmap (the turned field is drawn) and\n"
+           "                            --binaural (the turned field is heard); 0 or none\n"
+           "                            writes the audio as without it\n"
            "  spatialmux --progress=machine INPUT OUTPUT\n"
            "                            report the progress on standard error as lines\n"
            "                            for another program to read (a front end): the\n"
@@ -245,6 +261,8 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     std::string look;
     CLI::Option* lookOption = app.add_option("--look", look)->check(LookDirection);
     CLI::Option* hrtf = app.add_option("--hrtf", request.hrtf);
+    std::string rotateAudio;
+    CLI::Option* rotate = app.add_option("--rotate-audio", rotateAudio)->check(RotationAngles);
     app.add_option("paths", request.paths);
 
     try {
@@ -258,6 +276,10 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
     // CLI11 let through only the choices' own words.
     request.spatial = {AmbisonicsNamed(ambisonicsWord).value_or(AmbisonicsChoice::FromMovie),
                        ProjectionNamed(projectionWord).value_or(ProjectionChoice::FromMovie)};
+    if (rotate->count() > 0) {
+        request.rotateAudio =
+            ParseAmbisonicRotation(rotateAudio, nullptr).value_or(request.rotateAudio);
+    }
     if (help) {
         request.mode = Mode::Help;
     } else if (version) {
@@ -269,7 +291,8 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
             overwrite->count() > 0 || progressFd->count() > 0 || audio->count() > 0 ||
             audioBitRate->count() > 0 || format->count() > 0 || request.acceptShortAudio ||
             request.remux || ambisonics->count() > 0 || projection->count() > 0) {
-            return Wrong("--binaural takes only --look, --hrtf and --progress=machine");
+            return Wrong(
+                "--binaural takes only --look, --hrtf, --rotate-audio and --progress=machine");
         }
         if (hrtf->count() > 0 && request.hrtf.empty()) return Wrong("--hrtf needs a SOFA file");
         ParseLook(look.empty() ? "0" : look, &request.lookAzimuth, &request.lookElevation);
@@ -286,7 +309,7 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
             progress->count() > 0 || audio->count() > 0 || audioBitRate->count() > 0 ||
             format->count() > 0 || request.acceptShortAudio || ambisonics->count() > 0 ||
             projection->count() > 0) {
-            return Wrong("--soundmap takes only -o, --moments and --at");
+            return Wrong("--soundmap takes only -o, --moments, --at and --rotate-audio");
         }
         request.paths = {soundMap};
         request.mapOutput = request.outputDir;
@@ -301,8 +324,10 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
             return Wrong(
                 "--check writes nothing: it takes no --audio, --audio-bitrate or --format");
         }
-        if (ambisonics->count() + projection->count() > 0) {
-            return Wrong("--check writes nothing: it takes no --ambisonics or --projection");
+        if (ambisonics->count() + projection->count() + rotate->count() > 0) {
+            return Wrong(
+                "--check writes nothing: it takes no --ambisonics, --projection or "
+                "--rotate-audio");
         }
         request.mode = Mode::Check;
     } else if (request.json) {
@@ -324,6 +349,8 @@ CommandLineRequest ParseCommandLine(int argc, const char* const* argv) {
         return Wrong("--accept-short-audio goes with INPUT OUTPUT");
     } else if (ambisonics->count() + projection->count() > 0 && request.paths.size() != 2) {
         return Wrong("--ambisonics and --projection go with INPUT OUTPUT or -o DIR");
+    } else if (rotate->count() > 0 && request.paths.size() != 2) {
+        return Wrong("--rotate-audio goes with INPUT OUTPUT, -o DIR, --soundmap or --binaural");
     } else if (progressFd->count() > 0 && request.paths.size() != 2) {
         return Wrong("--progress-fd goes with INPUT OUTPUT");
     } else if (progress->count() > 0 && request.paths.size() != 2) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/AmbisonicRotation.h"
 #include "control/job/SpatialChoice.h"
 
 namespace spatialmux {
@@ -44,6 +45,9 @@ struct CommandLineRequest {
     // --ambisonics ambix|fuma and --projection equirectangular: what a movie
     // that is not the camera's does not say itself (FromMovie when not given).
     SpatialChoice spatial;
+    // --rotate-audio YAW[,PITCH[,ROLL]]: the turn of the sound field, for a
+    // conversion, a batch, a sound map or a render (identity when not given).
+    AmbisonicRotation rotateAudio;
     // Hidden, for the conversions a batch runs as child processes: report
     // the progress as "percent" lines on this descriptor, -1 for none.
     int progressFd = -1;

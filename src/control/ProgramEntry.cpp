@@ -54,6 +54,7 @@ int Convert(const std::string& input, const std::string& output, int progressFd,
     job.options.audioBitRate = request.audioBitRate;
     job.options.acceptShortAudio = request.acceptShortAudio;
     job.options.spatial = request.spatial;
+    job.options.rotateAudio = request.rotateAudio;
     if (output == "YES") {
         controller.myAlert(platform::LocalizedString("alert1"));
         if (machine) machine->End(protocol::kRefused, output, std::nullopt, machine->LastAlert());
@@ -147,7 +148,8 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
         case Mode::Check:
             return RunMovieCheck(request.paths, request.json, stdout);
         case Mode::SoundMap:
-            return RunSoundMap({request.paths[0], request.mapOutput, request.moments, request.at},
+            return RunSoundMap({request.paths[0], request.mapOutput, request.moments, request.at,
+                                request.rotateAudio},
                                stdout, stderr);
         case Mode::Binaural:
             return StartRender(argc, argv);
@@ -155,10 +157,10 @@ int ProgramEntry(int argc, char** argv, WindowedRunner windowed) {
             return Convert(request.paths[0], request.paths[1], request.progressFd, request);
         case Mode::Batch:
             ForceRemux(request.remux);
-            return RunBatch(
-                BatchRequest{request.paths, request.outputDir, request.jobs, request.overwrite,
-                             request.audio, request.audioBitRate, request.format, request.spatial},
-                argc > 0 ? argv[0] : nullptr);
+            return RunBatch(BatchRequest{request.paths, request.outputDir, request.jobs,
+                                         request.overwrite, request.audio, request.audioBitRate,
+                                         request.format, request.spatial, request.rotateAudio},
+                            argc > 0 ? argv[0] : nullptr);
     }
     return 2;
 }

@@ -262,7 +262,7 @@ void AppDelegate::TellWritten(const std::string& output) {
     if (choice != SoundMapOffer::Choice::SoundMap) return;
     // The map goes beside the movie, where the user will look for it.
     std::string problem;
-    const auto map = MakeSoundMap(SoundMapRequest{output, std::string(), 6, {}}, &problem);
+    const auto map = MakeSoundMap(SoundMapRequest{output, std::string(), 6, {}, {}}, &problem);
     if (!map) {
         myAlert(platform::FillPlaceholder(platform::LocalizedString("alert.soundmap"), "{cause}",
                                           problem));

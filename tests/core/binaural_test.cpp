@@ -97,6 +97,34 @@ TEST(CubeDecoder, FacingADirectionBringsItToTheFront) {
     }
 }
 
+TEST(CubeDecoder, ATurnedFieldIsHeardWhereTheTurnPutIt) {
+    // The field turned by yaw 90 and faced from the left sounds as the
+    // field as it is faced from the front; a turn of pitch 90 puts the front
+    // straight up, which facing up brings back.
+    const SpeakerFeeds plain = CubeDecoder();
+    struct Row {
+        Direction look;
+        AmbisonicRotation turn;
+    };
+    for (const Row& row : {Row{{90, 0}, {90, 0, 0}}, Row{{-30, 0}, {-30, 0, 0}},
+                           Row{{0, 90}, {0, 90, 0}}, Row{{0, 0}, {360, -360, 720}}}) {
+        const SpeakerFeeds feeds = CubeDecoderFacing(row.look, row.turn);
+        for (std::size_t i = 0; i < feeds.size(); ++i) {
+            for (std::size_t c = 0; c < 4; ++c) {
+                EXPECT_NEAR(feeds[i][c], plain[i][c], 1e-12)
+                    << AmbisonicRotationText(row.turn) << " speaker " << i;
+            }
+        }
+    }
+    // Not the identity: a field turned by 90 and faced from the front puts
+    // a front source where the left one was.
+    const SpeakerFeeds turned = CubeDecoderFacing({}, {90, 0, 0});
+    const auto left = Gains({90, 0});
+    for (std::size_t i = 0; i < turned.size(); ++i) {
+        EXPECT_NEAR(Dot(turned[i], PlaneWave({0, 0})), left[i], 1e-12) << i;
+    }
+}
+
 TEST(CubeDecoder, TheCommandLineTakesTheDirectionFaced) {
     auto parse = [](std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), "spatialmux");
@@ -116,12 +144,15 @@ TEST(CubeDecoder, TheCommandLineTakesTheDirectionFaced) {
     EXPECT_EQ(turned.lookElevation, 12.5);
     EXPECT_EQ(turned.hrtf, "a.sofa");
     EXPECT_EQ(parse({"--binaural", "--look", "90", "i", "o"}).lookElevation, 0.0);
+    EXPECT_EQ(parse({"--binaural", "--rotate-audio", "-90,5", "i", "o"}).rotateAudio,
+              (AmbisonicRotation{-90, 5, 0}));
     for (const auto& wrong :
          std::vector<std::vector<std::string>>{{"--binaural", "in.mp4"},
                                                {"--binaural", "--look", "10:91", "i", "o"},
                                                {"--binaural", "--look", "left", "i", "o"},
                                                {"--binaural", "--look", "10:", "i", "o"},
                                                {"--binaural", "--audio", "aac", "i", "o"},
+                                               {"--binaural", "--rotate-audio", "x", "i", "o"},
                                                {"--look", "90", "i", "o"},
                                                {"--hrtf", "a.sofa", "i", "o"}}) {
         EXPECT_EQ(parse(wrong).mode, Mode::Wrong) << wrong[0] << " " << wrong[1] << " " << wrong[2];

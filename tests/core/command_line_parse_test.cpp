@@ -95,5 +95,38 @@ TEST(CommandLineParse, AudioOptionsGoWithAConversionOrABatch) {
     }
 }
 
+TEST(CommandLineParse, RotateAudioTurnsAConversionABatchAMapOrARender) {
+    struct Row {
+        std::vector<std::string> arguments;
+        Mode mode;
+        AmbisonicRotation turn;
+    };
+    for (const Row& row : {
+             Row{{"--rotate-audio", "90", "in.mp4", "out.mov"}, Mode::Convert, {90, 0, 0}},
+             Row{{"--rotate-audio", "-90,10,-5", "in", "out"}, Mode::Convert, {-90, 10, -5}},
+             Row{{"--rotate-audio=270", "in", "out"}, Mode::Convert, {-90, 0, 0}},
+             Row{{"in", "out"}, Mode::Convert, {}},
+             Row{{"-o", "d", "--rotate-audio", "12.5", "card"}, Mode::Batch, {12.5, 0, 0}},
+             Row{{"--soundmap", "a.mov", "--rotate-audio", "0,90"}, Mode::SoundMap, {0, 90, 0}},
+             Row{{"--binaural", "--rotate-audio", "180", "i", "o"}, Mode::Binaural, {180, 0, 0}},
+         }) {
+        const auto request = Parse(row.arguments);
+        EXPECT_EQ(request.mode, row.mode) << row.arguments[0] << " " << request.problem;
+        EXPECT_EQ(request.rotateAudio, row.turn) << row.arguments[0] << " " << row.arguments[1];
+    }
+    for (const auto& arguments : {
+             std::vector<std::string>{"--rotate-audio", "left", "in", "out"},
+             std::vector<std::string>{"--rotate-audio", "nan", "in", "out"},
+             std::vector<std::string>{"--rotate-audio", "1e999", "in", "out"},
+             std::vector<std::string>{"--rotate-audio", "1,2,3,4", "in", "out"},
+             std::vector<std::string>{"--rotate-audio", "90", "in"},
+             std::vector<std::string>{"--rotate-audio", "90", "--check", "in"},
+         }) {
+        const auto request = Parse(arguments);
+        EXPECT_EQ(request.mode, Mode::Wrong) << arguments[1] << " " << arguments[2];
+        EXPECT_EQ(request.problem.find('\n'), std::string::npos) << "one line";
+    }
+}
+
 }  // namespace
 }  // namespace spatialmux

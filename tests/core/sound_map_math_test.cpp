@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/AmbisonicEnergyMap.h"
+#include "audio/AmbisonicRotation.h"
 #include "audio/EquirectangularGrid.h"
 #include "output/SoundMapDrawing.h"
 
@@ -115,6 +116,85 @@ TEST(AmbisonicEnergyMap, EverySwapOfTwoChannelsMovesAPeak) {
             }
             EXPECT_TRUE(moved) << "swapping channels " << a << " and " << b;
         }
+    }
+}
+
+// The turn's convention, read back by the peak finder: yaw to the left,
+// pitch from the front up, roll from the left up, in that order.
+TEST(AmbisonicRotation, EachTurnMovesASourceWhereTheConventionSays) {
+    struct Row {
+        AmbisonicRotation turn;
+        Direction from, to;
+    };
+    for (const Row& row : {
+             Row{{90, 0, 0}, {0, 0}, {90, 0}},
+             Row{{90, 0, 0}, {90, 0}, {180, 0}},
+             Row{{-45, 0, 0}, {10, 20}, {-35, 20}},
+             Row{{0, 90, 0}, {0, 0}, {0, 90}},
+             Row{{0, 90, 0}, {0, 90}, {180, 0}},
+             Row{{0, 30, 0}, {0, 0}, {0, 30}},
+             Row{{0, 0, 90}, {90, 0}, {0, 90}},
+             Row{{0, 0, 90}, {0, 90}, {-90, 0}},
+             Row{{90, 90, 0}, {0, 0}, {90, 0}},   // yaw first: to the left, then the
+             Row{{90, 0, 90}, {0, 0}, {0, 90}},   // left-right axis keeps it, roll lifts it
+             Row{{0, 90, 90}, {0, 0}, {-90, 0}},  // up, then from up to the right
+             Row{{180, 0, 0}, {30, 10}, {-150, 10}},
+         }) {
+        auto channels = PlaneWave(row.from, 4800);
+        const std::vector<float> w = channels[0];
+        RotateAmbisonics(RotationMatrix(row.turn), channels[1].data(), channels[2].data(),
+                         channels[3].data(), static_cast<int64_t>(w.size()));
+        EXPECT_EQ(channels[0], w);
+        const EnergyMap map = ComputeEnergyMap(CovarianceOf(channels), 180, 90);
+        EXPECT_LT(AngleBetween(map.peak, row.to), 1.0)
+            << AmbisonicRotationText(row.turn) << ": " << map.peak.azimuthDegrees << " "
+            << map.peak.elevationDegrees;
+    }
+    // Quarter turns are exact; a turned component beyond full scale is held.
+    float y[2] = {0.0f, 0.9f};
+    float z[2] = {0.25f, 0.0f};
+    float x[2] = {-1.0f, 0.9f};
+    RotateAmbisonics(RotationMatrix({90, 0, 0}), y, z, x, 1);
+    EXPECT_EQ(x[0], 0.0f);
+    EXPECT_EQ(y[0], -1.0f);
+    EXPECT_EQ(z[0], 0.25f);
+    RotateAmbisonics(RotationMatrix({45, 0, 0}), y + 1, z + 1, x + 1, 1);
+    EXPECT_EQ(y[1], 1.0f);
+    EXPECT_NEAR(x[1], 0.0f, 1e-7);
+}
+
+TEST(AmbisonicRotation, TheTextIsReadAndWrittenExactly) {
+    struct Good {
+        const char* text;
+        AmbisonicRotation turn;
+        const char* written;
+    };
+    for (const Good& row : {
+             Good{"90", {90, 0, 0}, "90"},
+             Good{"+90,-12.5", {90, -12.5, 0}, "90,-12.5"},
+             Good{"450,0,-190", {90, 0, 170}, "90,0,170"},
+             Good{"-180", {180, 0, 0}, "180"},
+             Good{"1e1,0.1", {10, 0.1, 0}, "10,0.1"},
+             Good{"360,-720", {0, 0, 0}, "0"},
+             Good{"0,0,3", {0, 0, 3}, "0,0,3"},
+             Good{"-.5,1E1", {-0.5, 10, 0}, "-0.5,10"},
+         }) {
+        std::string problem;
+        const auto turn = ParseAmbisonicRotation(row.text, &problem);
+        ASSERT_TRUE(turn) << row.text << ": " << problem;
+        EXPECT_EQ(*turn, row.turn) << row.text;
+        EXPECT_EQ(AmbisonicRotationText(*turn), row.written);
+        EXPECT_EQ(ParseAmbisonicRotation(AmbisonicRotationText(*turn), nullptr), turn);
+    }
+    EXPECT_EQ(AmbisonicRotationWords({450, -12.5, 0}), "yaw 90, pitch -12.5, roll 0 degrees");
+    EXPECT_TRUE(ParseAmbisonicRotation("360,-720", nullptr)->IsIdentity());
+    EXPECT_FALSE(ParseAmbisonicRotation("0,0,0.001", nullptr)->IsIdentity());
+    for (const char* wrong : {"",     ",",     "90,", ",5",  "left", "90,0,0,0", "nan", "inf",
+                              "-inf", "1e400", "90 ", " 90", "90;0", "+-5",      "++5", "0x10",
+                              "9O",   "90,,0", "1e",  "1-2", "-",    "-+5"}) {
+        std::string problem;
+        EXPECT_FALSE(ParseAmbisonicRotation(wrong, &problem)) << wrong;
+        EXPECT_NE(problem.find("YAW[,PITCH[,ROLL]]"), std::string::npos) << problem;
     }
 }
 

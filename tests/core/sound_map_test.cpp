@@ -13,6 +13,7 @@
 #include "movie/AmbisonicLayout.h"
 #include "movie/ffmpeg/VideoFrames.h"
 #include "output/SoundMapDrawing.h"
+#include "support/MediaPackets.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
 
@@ -313,6 +314,138 @@ TEST_F(SoundMapMovies, RefusalsSayWhyAndLeaveNoPicture) {
     EXPECT_EQ(limited.status, 1) << limited.err;
     EXPECT_NE(limited.err.find("cannot write the sound map"), std::string::npos) << limited.err;
     ExpectOnly(out, inputs);
+}
+
+// --rotate-audio on every path a conversion takes: a tone the fixture puts
+// in front is found by the sound map where the turn moves it, W stays
+// sample for sample, the video as it was; no turn writes what no option
+// writes, and a wrong turn writes nothing.
+TEST(RotateAudio, EveryPathTurnsTheFrontSourceWhereTheTurnSays) {
+    TempDir dir;
+    fixture::CameraMovieOptions options = TwoSources();
+    options.totalSamples = 48000;
+    options.sources = {{0.0, 0.0, 0.0, 1.0, 440.0, 0.3}};
+    std::string error;
+    ASSERT_TRUE(fixture::WriteCameraMovie(dir.Path("camera.mp4"), options, nullptr, &error))
+        << error;
+    for (const auto& [name, extra] : std::vector<std::pair<std::string, std::string>>{
+             {"plain.mov", ""}, {"plain.mp4", ""}, {"zero.mov", "0"}}) {
+        std::vector<std::string> arguments = {dir.Path("camera.mp4"), dir.Path(name)};
+        if (!extra.empty()) arguments.insert(arguments.begin(), {"--rotate-audio", extra});
+        const ProgramRun run = RunProgram(arguments);
+        ASSERT_EQ(run.status, 0) << name << "\n" << run.out << run.err;
+    }
+    const Direction kFront{0, 0};
+    const Direction kRight{-90, 0};
+    const Direction kUp{0, 90};
+
+    // Where a movie's tone is heard, as the sound map finds it.
+    const auto peakOf = [&dir](const std::string& movie, AmbisonicRotation turn = {}) {
+        SoundMapRequest request = At(movie, dir.Path("map.png"), {0.5});
+        request.rotation = turn;
+        std::string problem;
+        const auto map = MakeSoundMap(request, &problem);
+        EXPECT_TRUE(map) << movie << ": " << problem;
+        return map ? map->moments.front().map.peak : Direction{0, -90};
+    };
+    // W of a PCM movie, instant by instant.
+    const auto wOf = [](const std::string& movie) {
+        const std::vector<uint8_t> pcm = testing::ReadMediaPackets(movie)[1].Bytes();
+        std::vector<uint8_t> w;
+        for (std::size_t at = 0; at + 8 <= pcm.size(); at += 8)
+            w.insert(w.end(), {pcm[at], pcm[at + 1]});
+        return w;
+    };
+    EXPECT_LT(AngleBetween(peakOf(dir.Path("plain.mov")), kFront), 5.0);
+    EXPECT_EQ(ReadFileBytes(dir.Path("zero.mov")), ReadFileBytes(dir.Path("plain.mov")))
+        << "no turn: the edit's bytes as without the option";
+
+    const struct {
+        std::string input;
+        std::vector<std::string> options;
+        std::string output;
+        Direction heard;
+        bool pcm;
+    } rows[] = {
+        {"camera.mp4", {"--rotate-audio", "90"}, "edit.mov", kLeft, true},
+        {"camera.mp4", {"--remux", "--rotate-audio", "90"}, "remux.mov", kLeft, true},
+        {"camera.mp4", {"--rotate-audio", "0,90"}, "pitch.mov", kUp, true},
+        {"camera.mp4", {"--rotate-audio=-90"}, "camera-aac.mp4", kRight, false},
+        {"plain.mov", {"--rotate-audio", "90"}, "foa.mov", kLeft, true},
+        {"plain.mov", {"--rotate-audio", "0,90"}, "foa-up.mov", kUp, true},
+        {"plain.mp4", {"--rotate-audio", "450"}, "foa-aac.mp4", kLeft, false},
+        {"plain.mp4", {"--audio", "opus", "--rotate-audio", "0,90"}, "foa-opus.mp4", kUp, false},
+    };
+    const std::vector<uint8_t> w = wOf(dir.Path("plain.mov"));
+    for (const auto& row : rows) {
+        std::vector<std::string> arguments = row.options;
+        arguments.push_back(dir.Path(row.input));
+        arguments.push_back(dir.Path(row.output));
+        const ProgramRun run = RunProgram(arguments);
+        ASSERT_EQ(run.status, 0) << row.output << "\n" << run.out << run.err;
+        EXPECT_NE(run.out.find("the sound field turned by"), std::string::npos) << run.out;
+        const Direction peak = peakOf(dir.Path(row.output));
+        std::printf("%-16s %-28s peak azimuth %+7.2f elevation %+7.2f\n", row.output.c_str(),
+                    (row.input + " " + row.options.back()).c_str(), peak.azimuthDegrees,
+                    peak.elevationDegrees);
+        EXPECT_LT(AngleBetween(peak, row.heard), 5.0)
+            << row.output << ": az " << peak.azimuthDegrees << " el " << peak.elevationDegrees;
+        if (row.pcm) {
+            EXPECT_TRUE(wOf(dir.Path(row.output)) == w) << row.output << ": W changed";
+        }
+        const auto in = testing::ReadMediaPackets(dir.Path(row.input));
+        const auto out = testing::ReadMediaPackets(dir.Path(row.output));
+        ASSERT_EQ(out.size(), 2u);
+        EXPECT_TRUE(out[0].packets.size() == in[0].packets.size() &&
+                    std::equal(in[0].packets.begin(), in[0].packets.end(), out[0].packets.begin(),
+                               [](const auto& a, const auto& b) { return a.data == b.data; }))
+            << row.output << ": the video packets changed";
+    }
+    // A batch gives every child the turn.
+    const ProgramRun batch =
+        RunProgram({"-o", dir.Path("batch"), "--rotate-audio=-90", dir.Path("camera.mp4")});
+    ASSERT_EQ(batch.status, 0) << batch.out << batch.err;
+    std::vector<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path("batch"))) {
+        written.push_back(entry.path().string());
+    }
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_LT(AngleBetween(peakOf(written.front()), kRight), 5.0);
+
+    // The map of the movie as it is, turned, shows what the conversion writes.
+    EXPECT_LT(AngleBetween(peakOf(dir.Path("plain.mov"), {90, 0, 0}), kLeft), 5.0);
+    EXPECT_LT(AngleBetween(peakOf(dir.Path("camera.mp4"), {0, 90, 0}), kUp), 5.0);
+
+    // No turn (0, or a whole one) copies what no option copies.
+    for (const auto& [turn, output] :
+         std::vector<std::pair<std::string, std::string>>{{"", "again.mov"},
+                                                          {"0", "again-0.mov"},
+                                                          {"360,0,-360", "again-360.mov"},
+                                                          {"", "again.mp4"},
+                                                          {"0", "again-0.mp4"}}) {
+        std::vector<std::string> arguments = {
+            dir.Path(output.back() == '4' ? "plain.mp4" : "plain.mov"), dir.Path(output)};
+        if (!turn.empty()) arguments.insert(arguments.begin(), "--rotate-audio=" + turn);
+        const ProgramRun run = RunProgram(arguments);
+        ASSERT_EQ(run.status, 0) << output << "\n" << run.out << run.err;
+        EXPECT_NE(run.out.find("audio copied as it is"), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(ReadFileBytes(dir.Path("again-0.mov")), ReadFileBytes(dir.Path("again.mov")));
+    EXPECT_EQ(ReadFileBytes(dir.Path("again-360.mov")), ReadFileBytes(dir.Path("again.mov")));
+    EXPECT_EQ(ReadFileBytes(dir.Path("again-0.mp4")), ReadFileBytes(dir.Path("again.mp4")));
+
+    // A wrong turn is a wrong command line: nothing written.
+    const std::vector<std::string> before = dir.Entries();
+    for (const char* turn : {"left", "nan", "inf", "1e999", "90,", "1,2,3,4", "9O"}) {
+        const ProgramRun run =
+            RunProgram({"--rotate-audio", turn, dir.Path("plain.mov"), dir.Path("wrong.mov")});
+        EXPECT_EQ(run.status, 2) << turn << ": " << run.err;
+        EXPECT_NE(run.err.find("YAW[,PITCH[,ROLL]]"), std::string::npos) << run.err;
+    }
+    const ProgramRun map = RunProgram(
+        {"--soundmap", dir.Path("plain.mov"), "--rotate-audio", "x", "-o", dir.Path("m.png")});
+    EXPECT_EQ(map.status, 2) << map.err;
+    EXPECT_EQ(dir.Entries(), before);
 }
 
 TEST(SoundMapCommandLine, WrongCommandLinesExitTwo) {

@@ -3,6 +3,7 @@
 // and each row's way through a run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -442,6 +443,50 @@ TEST_F(QueueTest, AMovieThatDoesNotSayWhatItIsWaitsForTheChoices) {
                                         dir.Path("foa.mp4"), row.plan.partial}));
     EXPECT_EQ(ChildArgumentsOf(*queue.Find(camera), "").size(), 4u)
         << "a camera movie's child is told nothing of the kind";
+}
+
+// A row's sound is turned before it converts, and its child is told; a
+// movie ready as it is becomes convertible while it is turned, and ready
+// as it is again without a turn. Once it runs, the turn stays as it is.
+TEST_F(QueueTest, ATurnOfTheSoundTravelsToTheChildAndShowsOnTheRow) {
+    Write(dir.Path("R0010001.MP4"), "c");
+    Write(dir.Path("ready.mp4"), "r");
+    queue.Add({dir.Path("R0010001.MP4"), dir.Path("ready.mp4")}, nullptr);
+    const int camera = Row("R0010001.MP4").id;
+    const int ready = Row("ready.mp4").id;
+    EXPECT_FALSE(queue.ChooseRotation(camera, {90, 0, 0})) << "not while it is checked";
+    queue.Checked(camera, true, 2.0, "");
+    queue.CheckedReady(ready, 2.0);
+    EXPECT_EQ(queue.PlanRun(OutputChoice{}), 1);
+    EXPECT_EQ(ChildArgumentsOf(*queue.Find(camera), "").size(), 4u) << "no turn, no option";
+    queue.Started(camera);
+    EXPECT_FALSE(TurnOpen(*queue.Find(camera)));
+    EXPECT_FALSE(queue.ChooseRotation(camera, {90, 0, 0})) << "not while it converts";
+    queue.Failed(camera, "x");
+
+    ASSERT_TRUE(queue.ChooseRotation(camera, {450, -10, 0}));
+    EXPECT_EQ(queue.Find(camera)->rotateAudio, (AmbisonicRotation{90, -10, 0}));
+    EXPECT_EQ(
+        ConversionQueue::StateText(*queue.Find(camera)),
+        QueueText("state.turned", {{"{state}", QueueText("state.failed", {{"{reason}", "x"}})},
+                                   {"{yaw}", "90"},
+                                   {"{pitch}", "-10"},
+                                   {"{roll}", "0"}}));
+    ASSERT_TRUE(queue.ChooseRotation(ready, {180, 0, 0}));
+    EXPECT_EQ(queue.Find(ready)->state, RowState::Ready);
+    EXPECT_EQ(queue.PlanRun(OutputChoice{}), 2);
+    const QueueRow& row = *queue.Find(camera);
+    const std::vector<std::string> arguments = ChildArgumentsOf(row, "pcm");
+    EXPECT_EQ(arguments, (std::vector<std::string>{"--progress=machine", "--audio", "pcm",
+                                                   "--rotate-audio=90,-10", "--",
+                                                   dir.Path("R0010001.MP4"), row.plan.partial}));
+    const std::vector<std::string> turned = ChildArgumentsOf(*queue.Find(ready), "");
+    EXPECT_NE(std::find(turned.begin(), turned.end(), "--rotate-audio=180"), turned.end());
+    queue.Started(ready);
+    queue.Cancelled(ready);
+    ASSERT_TRUE(queue.ChooseRotation(ready, {360, 0, 0}));
+    EXPECT_EQ(queue.Find(ready)->state, RowState::NotConvertible);
+    EXPECT_EQ(ConversionQueue::StateText(*queue.Find(ready)), QueueText("state.alreadyready"));
 }
 
 }  // namespace

@@ -45,8 +45,13 @@ public:
         questions.push_back(question);
         return answer;
     }
+    std::optional<AmbisonicRotation> ChooseRotation(QWidget*, const std::string&,
+                                                    const AmbisonicRotation&) override {
+        return rotation;
+    }
     bool answer = false;
     std::vector<std::string> questions;
+    std::optional<AmbisonicRotation> rotation;
 };
 
 // Handles events until `done` holds; false when the guard against a hang
@@ -350,6 +355,57 @@ TEST_F(QueueWindowTest, AMovieThatDoesNotSayWhatItIsConvertsAsChosenOnItsRow) {
     EXPECT_EQ(report.spatial, "first-order ambisonics, declared");
     EXPECT_TRUE(report.ready) << ::testing::PrintToString(report.notReady);
     EXPECT_EQ(backend.Alerts(), std::vector<std::string>{});
+}
+
+// Turn Sound on a row: the dialog's turn is said on the row and given to the
+// child, whose output has the sound turned (a half turn: X and Y negated,
+// W and Z as a plain conversion writes them); Cancel in the dialog changes
+// nothing.
+TEST_F(QueueWindowTest, TheSoundTurnedOnItsRowIsTurnedInTheOutput) {
+    std::string error;
+    ASSERT_TRUE(WriteTestMovie(Path("A.MP4"), 1, &error)) << error;
+    ASSERT_EQ(std::system((std::string(SPATIALMUX_BINARY) + " '" + Path("A.MP4") + "' '" +
+                           Path("plain.mov") + "' >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    QSettings settings(side.filePath("gui.ini"), QSettings::IniFormat);
+    QueueWindow window(SPATIALMUX_BINARY, settings, dialogs, 1);
+    window.show();
+    window.AddPaths({Path("A.MP4")});
+    ASSERT_TRUE(Checked(window));
+    const QueueRow& row = window.Queue().Rows().front();
+    const RowAction* turn = Offered(window, row.id, "action.turn");
+    ASSERT_NE(turn, nullptr);
+    window.RunAction(row.id, *turn);  // Cancel
+    EXPECT_TRUE(row.rotateAudio.IsIdentity());
+    dialogs.rotation = AmbisonicRotation{180, 0, 0};
+    window.RunAction(row.id, *turn);
+    EXPECT_EQ(row.rotateAudio, (AmbisonicRotation{180, 0, 0}));
+    EXPECT_NE(ConversionQueue::StateText(row).find("180"), std::string::npos);
+    window.ConvertButton().click();
+    ASSERT_TRUE(Until([&window] { return !window.Runner().Busy(); }));
+    ASSERT_EQ(row.state, RowState::Converted) << row.message;
+    EXPECT_EQ(Offered(window, row.id, "action.turn"), nullptr) << "nothing to turn once done";
+
+    const std::vector<uint8_t> plain =
+        spatialmux::testing::ReadMediaPackets(Path("plain.mov"))[1].Bytes();
+    const std::vector<uint8_t> turned =
+        spatialmux::testing::ReadMediaPackets(Path("A.mov"))[1].Bytes();
+    ASSERT_EQ(turned.size(), plain.size());
+    int differing = 0;
+    for (std::size_t at = 0; at + 8 <= plain.size(); at += 8) {
+        int16_t p[4], t[4];
+        for (std::size_t c = 0; c < 4; ++c) {
+            p[c] = static_cast<int16_t>(plain[at + 2 * c] | plain[at + 2 * c + 1] << 8);
+            t[c] = static_cast<int16_t>(turned[at + 2 * c] | turned[at + 2 * c + 1] << 8);
+        }
+        // W Y Z X; the turned -32768 is held at full scale, 32767.
+        const auto negated = [](int16_t s) { return s == -32768 ? 32767 : -s; };
+        if (t[0] != p[0] || t[2] != p[2] || t[1] != negated(p[1]) || t[3] != negated(p[3])) {
+            ++differing;
+        }
+    }
+    EXPECT_EQ(differing, 0);
 }
 
 }  // namespace

@@ -147,8 +147,9 @@ bool EditKeepsEveryTrack(const FoaPlan& plan) {
     return plan.kept.empty() && plan.trakCount == 2;
 }
 
-bool CopiesAudio(const FoaPlan& plan, const std::string& output,
-                 const output::AudioEncoding& audio) {
+bool CopiesAudio(const FoaPlan& plan, const std::string& output, const output::AudioEncoding& audio,
+                 const AmbisonicRotation& rotation) {
+    if (!rotation.IsIdentity()) return false;
     if (plan.channels != AcnChannels{0, 1, 2, 3} || plan.wGain != 1.0f) return false;
     if (audio.codec != output::AudioCodec::Pcm && audio.bitRateChosen) return false;
     switch (audio.codec) {

@@ -17,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "audio/AmbisonicRotation.h"
 #include "audio/RecordingMetadata.h"
 #include "control/job/SpatialChoice.h"
 #include "control/movieinfo/MovieCheck.h"
@@ -93,14 +94,15 @@ std::optional<std::string> KeptTrackProblem(const FoaPlan& plan, const std::stri
 bool EditKeepsEveryTrack(const FoaPlan& plan);
 
 // True when the plan's audio needs no change for an output named `output`
-// whose audio is `codec`: its channels are W Y Z X at SN3D levels already
-// (the identity order, W not raised), and it is 16- or 24-bit PCM for a
+// whose audio is `codec`: no turn of the sound field (`rotation` is the
+// identity), its channels are W Y Z X at SN3D levels already (the identity
+// order, W not raised), and it is 16- or 24-bit PCM for a
 // QuickTime PCM output, AAC for an AAC output, or Opus whose channel mapping
 // family says ambisonics for an Opus output. Its bit rate is not looked at:
 // a copy is what no change means, unless the user named a rate
 // (--audio-bitrate), which only an encoder can give.
-bool CopiesAudio(const FoaPlan& plan, const std::string& output,
-                 const output::AudioEncoding& audio);
+bool CopiesAudio(const FoaPlan& plan, const std::string& output, const output::AudioEncoding& audio,
+                 const AmbisonicRotation& rotation);
 
 // A V1 uuid box saying an equirectangular sphere in `stereoMode` (0 mono,
 // 1 top-bottom, 2 left-right).

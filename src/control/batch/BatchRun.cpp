@@ -224,7 +224,8 @@ Turn BatchRunner::StartOrSkip(std::size_t index) {
                                         request.audio,
                                         request.audioBitRate,
                                         RemuxForced(),
-                                        request.spatial});
+                                        request.spatial,
+                                        request.rotateAudio});
     std::string why;
     auto child = platform::SpawnChild(program, arguments, &why);
     if (!child) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/AmbisonicRotation.h"
 #include "control/job/SpatialChoice.h"
 
 namespace spatialmux {
@@ -29,6 +30,9 @@ struct BatchRequest {
     // Handed to every child conversion as --ambisonics and --projection:
     // what the movies that are not the camera's do not say.
     SpatialChoice spatial;
+    // Handed to every child conversion as --rotate-audio (the identity: not
+    // given): the turn of each movie's sound field.
+    AmbisonicRotation rotateAudio;
 };
 
 // The outputs' extension for the request: ".mov" or ".mp4".

@@ -58,6 +58,10 @@ std::vector<std::string> ChildConversionArguments(const BatchItem& item,
         arguments.insert(arguments.end(),
                          {"--projection", ProjectionWord(options.spatial.projection)});
     }
+    if (!options.rotateAudio.IsIdentity()) {
+        // Joined, so that a negative yaw is not taken for an option.
+        arguments.push_back("--rotate-audio=" + AmbisonicRotationText(options.rotateAudio));
+    }
     arguments.insert(arguments.end(), {"--", item.input, item.partial});
     return arguments;
 }

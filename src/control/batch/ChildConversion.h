@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/AmbisonicRotation.h"
 #include "control/batch/BatchPlan.h"
 #include "control/job/SpatialChoice.h"
 
@@ -31,10 +32,11 @@ std::string FootageWords(const std::string& output);
 struct ChildConversionOptions {
     // How the child reports its progress, e.g. {"--progress-fd", "3"}.
     std::vector<std::string> report;
-    std::string audio;         // --audio, "" for the container's default
-    std::string audioBitRate;  // --audio-bitrate, ""
-    bool remux = false;        // --remux
-    SpatialChoice spatial;     // --ambisonics, --projection
+    std::string audio;              // --audio, "" for the container's default
+    std::string audioBitRate;       // --audio-bitrate, ""
+    bool remux = false;             // --remux
+    SpatialChoice spatial;          // --ambisonics, --projection
+    AmbisonicRotation rotateAudio;  // --rotate-audio, unless the identity
 };
 
 // The arguments after the program's name: the child converts the input

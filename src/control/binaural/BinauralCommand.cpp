@@ -294,7 +294,7 @@ std::optional<BinauralResult> MakeBinaural(const BinauralRequest& request,
 
     output::BinauralSettings settings;
     settings.hrtfPath = result.hrtfPath;
-    settings.feeds = CubeDecoderFacing(request.look);
+    settings.feeds = CubeDecoderFacing(request.look, request.rotation);
     settings.speakers = CubeSpeakers();
     settings.sampleRate = result.sampleRate;
     // The HRTF set is read here: an unusable one is said before any work.
@@ -421,12 +421,17 @@ std::string BinauralSummary(const BinauralRequest& request, const BinauralResult
     char facing[96];
     std::snprintf(facing, sizeof facing, "facing azimuth %+.0f, elevation %+.0f",
                   request.look.azimuthDegrees, request.look.elevationDegrees);
+    const std::string turned =
+        request.rotation.IsIdentity()
+            ? std::string()
+            : "; the sound turned by " + AmbisonicRotationWords(request.rotation);
     char done[64];
     std::snprintf(done, sizeof done, " in %.1f s\n", seconds);
     return std::string(level) + "binaural " + platform::FileNameOf(request.input) + " -> " +
            platform::FileNameOf(result.outputPath) + " (" + HumanSize(bytes) + ", " +
            BinauralContainerWords(result.container) + ", " + std::to_string(result.sampleRate) +
-           " Hz; " + facing + "; HRTF " + platform::FileNameOf(result.hrtfPath) + ")" + done;
+           " Hz; " + facing + turned + "; HRTF " + platform::FileNameOf(result.hrtfPath) + ")" +
+           done;
 }
 
 }  // namespace spatialmux

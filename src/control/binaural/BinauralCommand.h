@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/AmbisonicRotation.h"
 #include "audio/EquirectangularGrid.h"
 
 namespace spatialmux {
@@ -64,6 +65,9 @@ struct BinauralRequest {
     std::string output;
     Direction look;    // the direction the listener faces
     std::string hrtf;  // a SOFA file; empty: kDefaultHrtfPath
+    // The turn of the sound field before the listener faces `look`, as a
+    // conversion with --rotate-audio would write it.
+    AmbisonicRotation rotation;
 };
 
 struct BinauralResult {

@@ -156,7 +156,7 @@ int32_t wrap_ffmpeg::ConvertByEdit(const JobPlan& job, OutputCommit& commit,
             showProgress();
             return !CancelRequested();
         },
-        &audio);
+        &audio, job.options.rotateAudio);
     switch (audioEnd) {
         case AudioWriteEnd::Written:
             break;

@@ -7,6 +7,8 @@
 // copy (a clone where the file system can) with a new moov, the edit
 // engine's way without an audio write; any other output, or a copy the edit
 // cannot prove safe, a remux that copies the audio packets as they are.
+// A turn of the sound field (--rotate-audio) is a change: such audio is
+// decoded, turned and written anew like any other.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -213,6 +215,8 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const JobPlan& job) {
     int64_t written = 0;
     AcnAudio block;
     std::vector<float> interleaved;
+    const bool turned = !job.options.rotateAudio.IsIdentity();
+    const Rotation3 turn = RotationMatrix(job.options.rotateAudio);
     for (;;) {
         why.clear();
         if (!decoder.ReadNext(&block, &why)) {
@@ -225,6 +229,10 @@ int32_t ConvertFoaMovie(wrap_ffmpeg& controller, const JobPlan& job) {
             if (written >= length) break;
             instants = static_cast<std::size_t>(
                 std::min<int64_t>(length - written, static_cast<int64_t>(instants)));
+        }
+        if (turned) {
+            RotateAmbisonics(turn, block[1].data(), block[2].data(), block[3].data(),
+                             static_cast<int64_t>(instants));
         }
         interleaved.resize(instants * 4);
         for (std::size_t i = 0; i < instants; ++i) {

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "audio/AmbisonicRotation.h"
 #include "control/ambisonics/AnyFoaMovie.h"
 #include "control/job/OutputFormat.h"
 #include "control/job/SpatialChoice.h"
@@ -31,6 +32,10 @@ struct JobOptions {
     bool acceptShortAudio = false;
     // --ambisonics and --projection, for a movie that is not the camera's.
     SpatialChoice spatial;
+    // --rotate-audio: the turn of the sound field the output gets, after the
+    // channel order and the gain (the identity: none, and audio that needs
+    // no change is copied as it is).
+    AmbisonicRotation rotateAudio;
 };
 
 // What a front end hands the controller to start a job.

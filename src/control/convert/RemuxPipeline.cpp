@@ -135,6 +135,8 @@ int32_t wrap_ffmpeg::Convert(const JobPlan& plan) {
     writer.OpenCreated(wavPath, wavFile->second.Release());
 
     const float gain = ChooseGain(reader.SoftwareText(), reader.MakerNoteFlag());
+    const bool turned = !plan.options.rotateAudio.IsIdentity();
+    const Rotation3 turn = RotationMatrix(plan.options.rotateAudio);
     const float total = static_cast<float>(reader.GetTotalSamples());
     const ByteUtil util;
     float* c1 = cur_frame.Channel(1);
@@ -157,6 +159,8 @@ int32_t wrap_ffmpeg::Convert(const JobPlan& plan) {
         const int32_t instants = ended ? reader.GetLastFrameSamples() : kFrameSize;
         if (instants > 0) {
             util.ApplyGain(c1, instants, gain);
+            // W Y Z X are channels 1, 3, 4, 2.
+            if (turned) RotateAmbisonics(turn, c3, c4, c2, instants);
             writer.WriteFrame(c1, c3, c4, c2, instants);
         }
         if (writer.Failed())

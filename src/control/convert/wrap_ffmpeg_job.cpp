@@ -203,7 +203,8 @@ bool wrap_ffmpeg::PlanSource(JobPlan& plan, std::optional<uint64_t>* foaSpace) {
     }
     plan.source = SourceKind::FoaMovie;
     plan.foa = std::move(std::get<FoaPlan>(foa));
-    plan.copiesAudio = CopiesAudio(*plan.foa, plan.output, plan.format.audio);
+    plan.copiesAudio =
+        CopiesAudio(*plan.foa, plan.output, plan.format.audio, plan.options.rotateAudio);
     // The output, which is about the input's size, and the temporary WAV
     // (16 bits, four channels) beside it unless the audio is copied.
     const double seconds = report.probe ? report.probe->durationSeconds : 0.0;
@@ -241,6 +242,11 @@ bool wrap_ffmpeg::CheckFreeSpace(const JobPlan& plan, std::optional<uint64_t> fo
 }
 
 void wrap_ffmpeg::ffmpeg_convert(const JobPlan& plan) {
+    if (!plan.options.rotateAudio.IsIdentity()) {
+        std::printf("%s: the sound field turned by %s\n", plan.input.c_str(),
+                    AmbisonicRotationWords(plan.options.rotateAudio).c_str());
+        std::fflush(stdout);
+    }
     const int32_t result =
         plan.source == SourceKind::FoaMovie ? ConvertFoaMovie(*this, plan) : Convert(plan);
     JobResult outcome = JobResult::Failed;

@@ -63,10 +63,12 @@ uint64_t AudioDigest(uint64_t digest, const uint8_t* bytes, std::size_t count) {
 AudioWriteEnd WriteConvertedAudio(MovieReader& reader, const output::PreparedEdit& edit,
                                   const AudioWrite& write,
                                   const std::function<bool(int64_t current)>& going,
-                                  WrittenAudio* written) {
+                                  WrittenAudio* written, const AmbisonicRotation& turn) {
     *written = WrittenAudio{0, kAudioDigestStart};
     reader.SeekToTime(0);
     const float gain = ChooseGain(reader.SoftwareText(), reader.MakerNoteFlag());
+    const bool turned = !turn.IsIdentity();
+    const Rotation3 matrix = RotationMatrix(turn);
     const ByteUtil util;
     float* c1 = editFrame.Channel(1);
     float* c2 = editFrame.Channel(2);
@@ -78,6 +80,8 @@ AudioWriteEnd WriteConvertedAudio(MovieReader& reader, const output::PreparedEdi
         const int32_t instants = ended ? reader.GetLastFrameSamples() : kFrameSize;
         if (instants > 0) {
             util.ApplyGain(c1, instants, gain);
+            // W Y Z X are channels 1, 3, 4, 2.
+            if (turned) RotateAmbisonics(matrix, c3, c4, c2, instants);
             util.InterleaveFloatToPcm16(bytes.data(), c1, c3, c4, c2, instants);
         }
         const std::size_t frameBytes = static_cast<std::size_t>(instants) * kBytesPerInstant;

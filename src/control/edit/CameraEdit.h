@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "audio/AmbisonicRotation.h"
 #include "control/edit/EditWrites.h"
 #include "movie/MovieReader.h"
 #include "output/PreparedEdit.h"
@@ -50,10 +51,11 @@ inline constexpr uint64_t kAudioDigestStart = 0xCBF29CE484222325ull;
 // 1, 3, 4, 2 as 16-bit PCM) and hands each run to `write` at the offset it
 // came from, which must lie in the edit's proven audio chunks. `going` is
 // asked after every frame with the sampling instants done so far; false stops.
+// `turn` turns the sound field (--rotate-audio) after the gain and order.
 using AudioWrite = std::function<bool(uint64_t offset, const uint8_t* bytes, std::size_t count)>;
 AudioWriteEnd WriteConvertedAudio(MovieReader& reader, const output::PreparedEdit& edit,
                                   const AudioWrite& write,
                                   const std::function<bool(int64_t current)>& going,
-                                  WrittenAudio* written);
+                                  WrittenAudio* written, const AmbisonicRotation& turn = {});
 
 }  // namespace spatialmux

@@ -25,7 +25,8 @@ int Binaural(const CommandLineRequest& request) {
     const BinauralRequest binaural{request.paths[0],
                                    request.paths[1],
                                    {request.lookAzimuth, request.lookElevation},
-                                   request.hrtf};
+                                   request.hrtf,
+                                   request.rotateAudio};
     // A name whose container is unknown is a wrong command line, said
     // before anything is read.
     if (BinauralContainerFor(binaural.output) == BinauralContainer::Unsupported) {

@@ -174,6 +174,8 @@ std::optional<SoundMapResult> MakeSoundMap(const SoundMapRequest& request, std::
     result.columns = ColumnsFor(static_cast<int>(times.size()));
 
     const int64_t window = std::min<int64_t>(total, std::llround(kSoundMapWindowSeconds * rate));
+    const bool turned = !request.rotation.IsIdentity();
+    const Rotation3 turn = RotationMatrix(request.rotation);
     std::vector<output::RgbImage> pictures;
     for (const double t : times) {
         SoundMapMoment moment;
@@ -185,6 +187,9 @@ std::optional<SoundMapResult> MakeSoundMap(const SoundMapRequest& request, std::
         if (!audio.Read(first, window, &stretch, &why)) {
             *problem = "cannot read the audio at " + Seconds(t) + ": " + why;
             return std::nullopt;
+        }
+        if (turned) {
+            RotateAmbisonics(turn, stretch[1].data(), stretch[2].data(), stretch[3].data(), window);
         }
         moment.covariance.Add(stretch[0].data(), stretch[1].data(), stretch[2].data(),
                               stretch[3].data(), window);
@@ -236,9 +241,13 @@ int RunSoundMap(const SoundMapRequest& request, std::FILE* out, std::FILE* err) 
                      moment.seconds, moment.map.peak.azimuthDegrees,
                      moment.map.peak.elevationDegrees, moment.map.peakDecibels);
     }
-    std::fprintf(out, "sound map of %s (%zu moments, %s audio) written to %s\n",
+    const std::string turned = request.rotation.IsIdentity()
+                                   ? std::string()
+                                   : ", turned by " + AmbisonicRotationWords(request.rotation);
+    std::fprintf(out, "sound map of %s (%zu moments, %s audio%s) written to %s\n",
                  request.input.c_str(), result->moments.size(),
-                 result->cameraMovie ? "the converted" : "its", result->outputPath.c_str());
+                 result->cameraMovie ? "the converted" : "its", turned.c_str(),
+                 result->outputPath.c_str());
     std::fflush(out);
     return 0;
 }

@@ -7,8 +7,9 @@
 //
 // A camera movie is mapped with its audio as the conversion will write it
 // (channels 1, 3, 4, 2, the gain on channel 1); any other movie needs
-// first-order ACN/SN3D ambisonics that its SA3D box declares. Only the
-// headers and the media around each moment are read.
+// first-order ACN/SN3D ambisonics that its SA3D box declares. With a turn
+// (--rotate-audio) the field is mapped as a conversion with that turn will
+// write it. Only the headers and the media around each moment are read.
 
 #include <cstdio>
 #include <optional>
@@ -16,15 +17,17 @@
 #include <vector>
 
 #include "audio/AmbisonicEnergyMap.h"
+#include "audio/AmbisonicRotation.h"
 #include "control/movieinfo/MovieCheck.h"
 
 namespace spatialmux {
 
 struct SoundMapRequest {
     std::string input;
-    std::string output;      // empty: DefaultSoundMapPath(input)
-    int moments = 6;         // evenly spread, when `at` is empty
-    std::vector<double> at;  // the moments in seconds from the start
+    std::string output;          // empty: DefaultSoundMapPath(input)
+    int moments = 6;             // evenly spread, when `at` is empty
+    std::vector<double> at;      // the moments in seconds from the start
+    AmbisonicRotation rotation;  // the turn of the sound field, if any
 };
 
 struct SoundMapMoment {

@@ -70,6 +70,11 @@ bool ChoiceOpen(const QueueRow& row) {
     return (row.needsChannels || row.needsProjection) && TakenByConvert(row) && !row.listening;
 }
 
+bool TurnOpen(const QueueRow& row) {
+    return (TakenByConvert(row) || (row.state == RowState::NotConvertible && row.alreadyReady)) &&
+           !row.listening;
+}
+
 std::vector<std::string> ChildArgumentsOf(const QueueRow& row, const std::string& audio) {
     ChildConversionOptions options;
     options.report = {"--progress=machine"};
@@ -78,6 +83,7 @@ std::vector<std::string> ChildArgumentsOf(const QueueRow& row, const std::string
     if (row.needsProjection && row.equirectangular) {
         options.spatial.projection = ProjectionChoice::Equirectangular;
     }
+    options.rotateAudio = row.rotateAudio;
     return ChildConversionArguments(row.plan, options);
 }
 
@@ -165,6 +171,24 @@ bool ConversionQueue::ChooseEquirectangular(int id, bool equirectangular) {
     if (row == nullptr || !row->needsProjection || !ChoiceOpen(*row)) return false;
     row->equirectangular = equirectangular;
     ChoiceMade(*row);
+    return true;
+}
+
+bool ConversionQueue::ChooseRotation(int id, const AmbisonicRotation& rotation) {
+    QueueRow* row = Row(id);
+    if (row == nullptr || !TurnOpen(*row)) return false;
+    row->rotateAudio = {NormalizedDegrees(rotation.yawDegrees),
+                        NormalizedDegrees(rotation.pitchDegrees),
+                        NormalizedDegrees(rotation.rollDegrees)};
+    if (row->alreadyReady) {
+        // Ready for players as it is, it has something to convert only while
+        // its sound is to be turned.
+        const bool turned = !row->rotateAudio.IsIdentity();
+        row->state = turned ? RowState::Ready : RowState::NotConvertible;
+        row->message = turned ? std::string() : QueueText("state.alreadyready");
+        row->inRun = false;
+    }
+    Changed(id);
     return true;
 }
 
@@ -472,6 +496,20 @@ std::string ConversionQueue::Summary(double seconds) const {
 }
 
 std::string ConversionQueue::StateText(const QueueRow& row) {
+    std::string text = PlainStateText(row);
+    if (row.rotateAudio.IsIdentity() || row.state == RowState::NotConvertible) return text;
+    const auto degrees = [](double angle) {
+        char number[32];
+        std::snprintf(number, sizeof number, "%.10g", NormalizedDegrees(angle));
+        return std::string(number);
+    };
+    return QueueText("state.turned", {{"{state}", text},
+                                      {"{yaw}", degrees(row.rotateAudio.yawDegrees)},
+                                      {"{pitch}", degrees(row.rotateAudio.pitchDegrees)},
+                                      {"{roll}", degrees(row.rotateAudio.rollDegrees)}});
+}
+
+std::string ConversionQueue::PlainStateText(const QueueRow& row) {
     if (row.listening) {
         char percent[16];
         std::snprintf(percent, sizeof percent, "%.0f", *row.listening);

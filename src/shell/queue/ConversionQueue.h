@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "control/batch/BatchPlan.h"
+#include "control/batch/ChildConversion.h"
 #include "control/job/SpatialChoice.h"
 
 namespace spatialmux {
@@ -63,6 +64,9 @@ struct QueueRow {
     bool equirectangular = false;
     // Skipped by the last run because a choice was missing.
     bool skippedForChoice = false;
+    // The turn of its sound field, for a picture whose front was set again
+    // (the child's --rotate-audio); the identity: none.
+    AmbisonicRotation rotateAudio;
 };
 
 // What a row still waits for the user to say: its channels, its projection.
@@ -75,6 +79,11 @@ MissingChoice MissingChoiceOf(const QueueRow& row);
 // Whether the row's choices can be made or changed now: checked and in
 // need of one, and not waiting, converting or converted.
 bool ChoiceOpen(const QueueRow& row);
+
+// Whether the row's sound can be turned now: before it converts (as a
+// choice can be made), or a movie that is ready as it is, which a turn
+// makes convertible.
+bool TurnOpen(const QueueRow& row);
 
 // The arguments of the child that converts the row (its plan's input into
 // its partial name): the run's --audio, and what the user said of the movie.
@@ -145,6 +154,10 @@ public:
     // changed, where the row needs no such choice or it is not open.
     bool ChooseChannels(int id, AmbisonicsChoice channels);
     bool ChooseEquirectangular(int id, bool equirectangular);
+    // The turn of the row's sound field. A movie ready as it is becomes
+    // Ready with a turn and is ready as it is again without one. False, and
+    // nothing changed, where TurnOpen does not hold.
+    bool ChooseRotation(int id, const AmbisonicRotation& rotation);
     // Removes a row that is not waiting or converting; false otherwise.
     bool Remove(int id);
 
@@ -190,9 +203,11 @@ public:
 
     // The row's state for the list: "Converting 45% (audio)", "Converted
     // and verified (1.2 GB)", "Skipped: ...".
+    // A row whose sound is turned says so after its state.
     static std::string StateText(const QueueRow& row);
 
 private:
+    static std::string PlainStateText(const QueueRow& row);
     QueueRow* Row(int id);
     void Changed(int id);
     void ChoiceMade(QueueRow& row);

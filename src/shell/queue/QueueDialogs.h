@@ -1,11 +1,14 @@
 #pragma once
 // The questions the queue window asks: which movies or folder to add,
-// which folder the outputs go to, and whether to stop running
-// conversions. The window uses DesktopQueueDialogs; tests put in their own.
+// which folder the outputs go to, whether to stop running conversions, and
+// how far to turn a movie's sound. The window uses DesktopQueueDialogs;
+// tests put in their own.
 
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "control/batch/ChildConversion.h"
 
 class QWidget;
 
@@ -23,6 +26,11 @@ public:
     // also Escape).
     virtual bool Confirm(QWidget* parent, const std::string& question, const std::string& yes,
                          const std::string& no) = 0;
+    // The turn of the sound of the movie `file` (its name), starting from
+    // `current`; nothing after Cancel.
+    virtual std::optional<AmbisonicRotation> ChooseRotation(QWidget* parent,
+                                                            const std::string& file,
+                                                            const AmbisonicRotation& current) = 0;
 };
 
 class DesktopQueueDialogs : public QueueDialogs {
@@ -32,6 +40,8 @@ public:
                                             const std::string& folder) override;
     bool Confirm(QWidget* parent, const std::string& question, const std::string& yes,
                  const std::string& no) override;
+    std::optional<AmbisonicRotation> ChooseRotation(QWidget* parent, const std::string& file,
+                                                    const AmbisonicRotation& current) override;
 };
 
 }  // namespace spatialmux

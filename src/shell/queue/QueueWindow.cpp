@@ -781,6 +781,14 @@ void QueueWindow::ChooseEquirectangular(int id, bool equirectangular) {
     queue.ChooseEquirectangular(id, equirectangular);
 }
 
+void QueueWindow::ChooseRotation(int id) {
+    const QueueRow* row = queue.Find(id);
+    if (row == nullptr) return;
+    if (const auto chosen = dialogs.ChooseRotation(this, row->name, row->rotateAudio)) {
+        queue.ChooseRotation(id, *chosen);
+    }
+}
+
 void QueueWindow::ShowRowMenu(const QPoint& at) {
     const QModelIndex index = list.indexAt(at);
     const QModelIndex current = index.isValid() ? index : list.currentIndex();

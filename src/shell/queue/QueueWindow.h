@@ -88,6 +88,7 @@ public:
     void Replace(int id) override;
     void ChooseChannels(int id, AmbisonicsChoice channels) override;
     void ChooseEquirectangular(int id, bool equirectangular) override;
+    void ChooseRotation(int id) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -213,6 +213,17 @@ const RowAction kEquirectangular = {
     .checked = [](const QueueRow& row) { return row.equirectangular; },
     .menuKey = "action.equirect.menu"};
 
+// The turn of the sound field, for a picture whose front was set again: a
+// small dialog (yaw, and finer pitch and roll), before the row converts.
+const RowAction kTurn = {
+    .key = "action.turn",
+    .offered = TurnOpen,
+    .arguments = nullptr,
+    .then = [](RowActionHost& host, const QueueRow& row,
+               const ProgramEnd&) { host.ChooseRotation(row.id); },
+    .checked = [](const QueueRow& row) { return !row.rotateAudio.IsIdentity(); },
+    .menuKey = "action.turn.menu"};
+
 const RowAction kCancel = {
     "progress.cancel",
     [](const QueueRow& row) {
@@ -226,7 +237,7 @@ const RowAction kCancel = {
 
 const std::vector<RowAction>& RowActions() {
     static const std::vector<RowAction> actions = {
-        kAmbix,  kFuma,          kEquirectangular, kReplace, kSoundMap,
+        kAmbix,  kFuma,          kEquirectangular, kTurn,    kReplace, kSoundMap,
         kListen, kStopListening, kShowInFolder,    kDetails, kCancel};
     return actions;
 }

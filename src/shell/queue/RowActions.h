@@ -40,6 +40,8 @@ public:
     // channels (AmbiX, FuMa), whether its video is equirectangular 360.
     virtual void ChooseChannels(int id, AmbisonicsChoice channels) = 0;
     virtual void ChooseEquirectangular(int id, bool equirectangular) = 0;
+    // Asks for the turn of the row's sound field and sets it.
+    virtual void ChooseRotation(int id) = 0;
 };
 
 struct RowAction {
