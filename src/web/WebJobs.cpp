@@ -148,7 +148,8 @@ std::string CopyEditFoaMovie(const std::string& input, const std::string& output
         return DesktopOnly(
             "it has tracks besides its video and its audio, which only a remux keeps");
     }
-    if (!CopiesAudio(plan, OutputFileName(FileName(input)), output::AudioEncoding{})) {
+    if (!CopiesAudio(plan, OutputFileName(FileName(input)), output::AudioEncoding{},
+                     AmbisonicRotation{})) {
         return DesktopOnly("its audio (" + plan.codec + ", " + DeclarationWords(plan) +
                            ") must be decoded and put in W Y Z X order at SN3D levels");
     }

@@ -219,6 +219,7 @@ TEST(QueueInJapanese, DetailsRefusalsAndSizesAreTranslated) {
         void Replace(int) override {}
         void ChooseChannels(int, AmbisonicsChoice) override {}
         void ChooseEquirectangular(int, bool) override {}
+        void ChooseRotation(int) override {}
         std::string text;
     } host;
     platform::SetLanguage("ja");
