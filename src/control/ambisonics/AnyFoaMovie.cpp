@@ -95,6 +95,7 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
                                                      const SpatialChoice& choice) {
     if (!report.probe) return "libavformat cannot read it as a movie: " + report.probeProblem;
     if (const std::string cut = CutShortProblem(report); !cut.empty()) return cut;
+    if (Fragmented(report)) return std::string(kFragmentedMovie);
     int videoStreams = 0;
     std::vector<const StreamProbe*> audioStreams;
     for (const StreamProbe& stream : report.probe->streams) {
@@ -110,11 +111,17 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
                " channels) would be converted and the others left out; keep only the "
                "ambisonic track in the movie";
     }
-    if (audio.channels != 4) {
-        return "its audio has " + std::to_string(audio.channels) +
+    // The track's own channels, not what a box says of them: a declaration
+    // that disagrees is refused, naming both.
+    if (const std::string conflict = ChannelDeclarationConflict(report); !conflict.empty()) {
+        return conflict;
+    }
+    if (const int channels = TrackChannels(report); channels != 4) {
+        return "its audio has " + std::to_string(channels) +
                " channels, not the four of first-order ambisonics";
     }
     if (audio.sampleRate <= 0) return std::string("its audio has no sample rate");
+    if (AudioTrackEmpty(report)) return std::string(kNoAudioSamples);
 
     FoaPlan plan;
     plan.sampleRate = audio.sampleRate;
@@ -138,6 +145,9 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
         return std::string(kUndeclared);
     }
 
+    if (const std::string unreadable = UnreadableVideoDeclaration(report); !unreadable.empty()) {
+        return unreadable;
+    }
     const TrackMetadata* video = FirstTrack(report, "vide");
     if (video == nullptr || video->sampleEntryBox.empty()) {
         return std::string("its video sample entry cannot be read whole");

@@ -29,13 +29,6 @@ class wrap_ffmpeg;
 // The refusal's line on standard output is "INPUT: " this and the reason.
 inline constexpr const char* kNotConvertible = "not convertible as 360 ambisonics: ";
 
-// What the user says of a movie's audio and video (--ambisonics,
-// --projection); empty when not said.
-struct SpatialChoice {
-    std::string ambisonics;  // "", "ambix" or "fuma"
-    std::string projection;  // "" or "equirectangular"
-};
-
 // How one such movie becomes the output.
 struct FoaPlan {
     AcnChannels channels{};  // the track channel of W, Y, Z and X
@@ -52,7 +45,9 @@ struct FoaPlan {
 };
 
 // The plan for the movie `report` describes (not a camera movie), or the
-// reason in English why it is refused before anything is written.
+// reason in English why it is refused before anything is written. The one
+// decision: --check calls a movie ready, and offers a command, only where
+// this plans it (CheckMovieFile asks it).
 std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
                                                      const SpatialChoice& choice);
 
