@@ -20,6 +20,7 @@
 #include "movie/AudioFrame.h"
 #include "movie/CameraMarks.h"
 #include "movie/MovieReader.h"
+#include "output/OutputVerification.h"
 #include "output/Remux.h"
 #include "platform/Backend.h"
 #include "platform/FileFacts.h"
@@ -131,6 +132,15 @@ int32_t wrap_ffmpeg::AppMainFuncProc(const std::string& input, const std::string
                                                    kBytesPerInstant));
     } else if (CheckMovie(input) == 0) {
         return refuse("alert3");
+    }
+    // The verification holds the input's index to its tables: an input
+    // whose two readings disagree is refused now, not after the remux.
+    if (const auto disagreement = output::InputIndexDisagreement(input)) {
+        std::printf("error!! %s: %s\n", input.c_str(), disagreement->c_str());
+        std::fflush(stdout);
+        return refuseWith(platform::FillPlaceholder(platform::LocalizedString("refuse.input.index"),
+                                                    "{cause}",
+                                                    platform::ControlsEscaped(*disagreement)));
     }
 
     // The input is never written: refuse an output, or a temporary WAV, that

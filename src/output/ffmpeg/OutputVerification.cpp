@@ -345,6 +345,25 @@ OutputVerdict Fail(std::string reason) {
 
 }  // namespace
 
+std::optional<std::string> InputIndexDisagreement(const std::string& inputPath) {
+    const InputContext input = OpenHeaders(inputPath);
+    AVStream* video = input ? FirstStream(input.get(), AVMEDIA_TYPE_VIDEO) : nullptr;
+    // What cannot be opened is refused, with its cause, where it is read.
+    if (video == nullptr) return std::nullopt;
+    std::string why;
+    const auto tables = VideoTables(inputPath, false, &why);
+    if (!tables) return "its video track cannot be read: " + why;
+    const auto delays = ShowingDelays(*tables);
+    const std::vector<IndexEntry> index = IndexOf(video);
+    for (std::size_t k = 0; k < index.size(); ++k) {
+        if (!DelayAt(delays, index[k])) {
+            return "its video index and tables disagree (video packet " + std::to_string(k + 1) +
+                   "): players would read other video than its tables place";
+        }
+    }
+    return std::nullopt;
+}
+
 OutputVerdict VerifyOutput(const std::string& outputPath, const OutputExpectations& expected) {
     const InputContext input = OpenHeaders(expected.inputPath);
     const InputContext output = OpenHeaders(outputPath);
