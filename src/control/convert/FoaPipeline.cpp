@@ -137,6 +137,7 @@ int32_t ConvertCopyingAudio(wrap_ffmpeg& controller, const std::string& input,
         std::printf("%s: cannot be edited in place (%s); remuxing instead\n", input.c_str(),
                     why.c_str());
         std::fflush(stdout);
+        controller.ContinueProgress();
     }
     controller.myPhase_update("remux");
     controller.myProgRate_update(0.0f);
