@@ -10,6 +10,7 @@
 
 #include "shell/queue/ConversionQueue.h"
 #include "shell/queue/ConversionRunner.h"
+#include "shell/queue/ProgramRun.h"
 #include "shell/queue/QueueText.h"
 #include "support/TempDir.h"
 
@@ -311,6 +312,17 @@ TEST_F(QueueTest, AMovieThatDoesNotSayWhatItIsWaitsForTheChoices) {
                                         dir.Path("foa.mp4"), row.plan.partial}));
     EXPECT_EQ(ChildArgumentsOf(*queue.Find(camera), "").size(), 4u)
         << "a camera movie's child is told nothing of the kind";
+}
+
+// A child's cause on a row is its own last sentence, never a line of
+// FFmpeg's log that followed it on standard error.
+TEST(ChildWords, FfmpegLogLinesAreNeverTakenForTheCause) {
+    EXPECT_EQ(LastTextLine("spatialmux: the movie is cut short\n"
+                           "[mov,mp4,m4a,3gp,3g2,mj2 @ 0x55d64b489d80] moov atom not found\n"),
+              "spatialmux: the movie is cut short");
+    EXPECT_TRUE(IsEngineLogLine("[aac @ 0x5600] Input buffer exhausted"));
+    EXPECT_FALSE(IsEngineLogLine("[1/3] converting A.mov"));
+    EXPECT_FALSE(IsEngineLogLine("the file @ 0x10 [is] damaged"));
 }
 
 }  // namespace
