@@ -14,9 +14,9 @@ namespace spatialmux {
 namespace {
 
 // Offsets in a sound sample entry, its header included.
-constexpr std::size_t kVersionAt = 16;
-constexpr std::size_t kChannelCountAt = 24;
-constexpr std::size_t kVersion2ChannelsAt = 48;  // numAudioChannels, 32 bits
+constexpr std::size_t kEntryVersionAt = 16;
+constexpr std::size_t kEntryChannelCountAt = 24;
+constexpr std::size_t kEntryVersion2ChannelsAt = 48;  // numAudioChannels, 32 bits
 
 // An MPEG-4 descriptor's tag and the span of its body, from `at` within
 // [at, end); nothing when its size field or its body does not fit.
@@ -160,14 +160,14 @@ SoundEntryChannels DopsChannels(std::span<const uint8_t> bytes, const BoxSpan& d
 
 SoundEntryChannels ReadSoundEntryChannels(const uint8_t* entry, std::size_t size) {
     SoundEntryChannels result;
-    if (entry == nullptr || size < kChannelCountAt + 2) return result;
+    if (entry == nullptr || size < kEntryChannelCountAt + 2) return result;
     const std::span<const uint8_t> bytes(entry, size);
-    const uint16_t version = ReadBE16(entry + kVersionAt);
+    const uint16_t version = ReadBE16(entry + kEntryVersionAt);
     const uint32_t fields = SoundEntryFieldBytes(version);
     if (fields == 0 || 8u + fields > size) return result;
     result.from = "the sample entry";
-    result.channels =
-        version == 2 ? ReadBE32(entry + kVersion2ChannelsAt) : ReadBE16(entry + kChannelCountAt);
+    result.channels = version == 2 ? ReadBE32(entry + kEntryVersion2ChannelsAt)
+                                   : ReadBE16(entry + kEntryChannelCountAt);
 
     // AAC and Opus say their channels in a box of their own; the entry's
     // count is a placeholder there (an MP4 writer puts 2).

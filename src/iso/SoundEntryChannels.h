@@ -17,7 +17,7 @@ namespace spatialmux {
 
 struct SoundEntryChannels {
     uint32_t channels = 0;  // 0: the entry does not say (AAC with a program config element)
-    std::string from;       // what said it, in words: "the PCM sample entry", ...
+    std::string from;       // what said it: "the sample entry", "the Opus header", ...
     // The entry contradicts itself (an Opus header whose mapping does not
     // fit its count), in words; empty when it does not.
     std::string problem;

@@ -14,7 +14,7 @@ const StreamProbe* FirstAudioStream(const CheckReport& report) {
     return nullptr;
 }
 
-std::string Channels(uint32_t count) {
+std::string ChannelsInWords(uint32_t count) {
     return std::to_string(count) + (count == 1 ? " channel" : " channels");
 }
 
@@ -39,17 +39,18 @@ std::string ChannelDeclarationConflict(const CheckReport& report) {
     if (own == 0) return std::string();
     const std::string theTrack = ", the track has " + std::to_string(own);
     if (track->sa3d && track->sa3d->channelCount != own) {
-        return "SA3D says " + Channels(track->sa3d->channelCount) + theTrack;
+        return "SA3D says " + ChannelsInWords(track->sa3d->channelCount) + theTrack;
     }
     if (track->chan) {
         const auto said =
             ChannelLayoutCount(track->chan->tag, track->chan->bitmap, track->chan->labels.size());
-        if (said && *said != own) return "its chan box says " + Channels(*said) + theTrack;
+        if (said && *said != own) return "its chan box says " + ChannelsInWords(*said) + theTrack;
     }
     // What libavformat sets a decoder up with.
     const StreamProbe* audio = FirstAudioStream(report);
     if (audio != nullptr && audio->channels > 0 && static_cast<uint32_t>(audio->channels) != own) {
-        return "libavformat reads " + Channels(static_cast<uint32_t>(audio->channels)) + theTrack;
+        return "libavformat reads " + ChannelsInWords(static_cast<uint32_t>(audio->channels)) +
+               theTrack;
     }
     return std::string();
 }
