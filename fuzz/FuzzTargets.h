@@ -140,11 +140,18 @@ inline void ParseSpatialMetadata(const uint8_t* data, std::size_t size) {
                         "SA3D map and channel count differ");
                 Require(track.sa3d->channelCount * 4u + 20u <= size, "SA3D map beyond the moov");
             }
+            Require(track.ownChannels.channels == 0 || !track.ownChannels.from.empty(),
+                    "a channel count without what said it");
             std::size_t text = 0;
             for (const auto& [name, value] : track.sphericalV1) text += name.size() + value.size();
             Require(text <= size, "spherical fields longer than the moov");
         }
     }
+    // The input as a sound sample entry, whose channels are read from its
+    // own fields and its esds or dOps box.
+    const SoundEntryChannels own = ReadSoundEntryChannels(data, size);
+    Require(own.problem.empty() || own.from == "the Opus header",
+            "only the Opus header contradicts itself");
     if (const auto sa3d = ParseSa3d(moov.data(), moov.size())) {
         Require(sa3d->channelMap.size() * 4u + 20u <= size, "SA3D map beyond the box");
     }

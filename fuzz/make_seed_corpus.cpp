@@ -95,6 +95,33 @@ std::vector<Seed> Seeds() {
     return seeds;
 }
 
+// Movies that are not the camera's whose declarations disagree with their
+// audio track: an SA3D box of 4 channels on a track of 2, 6 or 9, and
+// first-order ambisonics with head-locked stereo. For --check's report, and
+// their moov for the spatial metadata's reading.
+std::vector<Seed> DeclarationSeeds() {
+    std::vector<Seed> seeds;
+    auto ambix = [] {
+        auto o = Tiny();
+        o.convention = spatialmux::fixture::AmbisonicConvention::AmbiX;
+        return o;
+    };
+    for (const auto& [name, channels] : {std::pair{"sa3d_says_4_track_2", 2},
+                                         {"sa3d_says_4_track_6", 6},
+                                         {"sa3d_says_4_track_9", 9}}) {
+        auto o = ambix();
+        o.audioChannels = channels;
+        o.sa3dChannelCount = 4;
+        seeds.push_back({name, o});
+    }
+    auto o = ambix();
+    o.audioChannels = 6;
+    o.sa3dChannelCount = 6;
+    o.sa3dHeadLockedStereo = true;
+    seeds.push_back({"head_locked_stereo", o});
+    return seeds;
+}
+
 // Each damage the edit engine must catch, on the plain seed.
 std::vector<Seed> DamagedSeeds() {
     std::vector<Seed> seeds;
@@ -219,6 +246,21 @@ int main(int argc, char** argv) {
         }
         std::filesystem::copy_file(movie, report / (std::string(seed.name) + ".mp4"),
                                    std::filesystem::copy_options::overwrite_existing);
+    }
+
+    for (const Seed& seed : DeclarationSeeds()) {
+        const std::string movie = (report / (std::string(seed.name) + ".mp4")).string();
+        CameraMovieLayout layout;
+        std::string error;
+        if (!spatialmux::fixture::WriteCameraMovie(movie, seed.options, &layout, &error)) {
+            std::fprintf(stderr, "%s: %s\n", seed.name, error.c_str());
+            return 1;
+        }
+        const std::vector<uint8_t> bytes = ReadAll(movie);
+        const auto moov = bytes.begin() + static_cast<std::ptrdiff_t>(layout.moovOffset);
+        WriteAll(
+            (root / "corpus" / "spatial_metadata" / (std::string(seed.name) + ".moov")).string(),
+            std::vector<uint8_t>(moov, moov + static_cast<std::ptrdiff_t>(layout.moovSize)));
     }
 
     for (const Seed& seed : Seeds()) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fixture/CameraMovieBuilder.h"
+#include "fixture/FragmentedCopy.h"
 #include "fixture/MovieDescription.h"
 
 extern "C" {
@@ -23,8 +24,10 @@ const char kUsage[] =
     "usage: make_camera_movie [options] OUTPUT\n"
     "       make_camera_movie --sample [options] OUTPUT\n"
     "       make_camera_movie --describe MOVIE\n"
+    "       make_camera_movie --fragment MOVIE OUTPUT\n"
     "\n"
     "Writes a movie laid out like the camera's, with a known audio pattern.\n"
+    "--fragment writes MOVIE's packets again as a fragmented MP4 (moof).\n"
     "--sample starts from the bundled sample's settings (640x320, 5 s, recorded\n"
     "2024-05-01 12:00:00 UTC with location, make and model tags; a 440 Hz tone\n"
     "from azimuth 90, elevation 0 for 2.5 s, then a 660 Hz tone from azimuth\n"
@@ -57,6 +60,9 @@ const char kUsage[] =
     "                       and no maker note or private audio box; ambix (W Y Z X,\n"
     "                       SA3D unless --no-sa3d), fuma (W X Y Z, W -3 dB, no SA3D)\n"
     "                       or wxyz-mapped (W X Y Z declared by an SA3D map 0,3,1,2)\n"
+    "  --channels N         audio channels, 1 to 16 (with --foa; default 4)\n"
+    "  --sa3d-channels N    the SA3D box says N channels, mapped 0, 1, ... (it may lie)\n"
+    "  --sa3d-head-locked   the SA3D box's head-locked stereo bit\n"
     "  --no-uuid            no spherical video box\n"
     "  --no-visible-audio   no ordinary audio track for players\n"
     "  --stco               32-bit audio chunk offsets\n"
@@ -195,6 +201,7 @@ int main(int argc, char** argv) {
     std::string output;
     bool sample = false;
     bool describe = false;
+    std::string fragmentOf;
     bool ownSources = false;
 
     for (size_t i = 0; i < args.size(); ++i) {
@@ -221,6 +228,8 @@ int main(int argc, char** argv) {
             sample = true;
         } else if (arg == "--describe") {
             describe = true;
+        } else if (arg == "--fragment") {
+            if (!value(&fragmentOf)) return Usage("--fragment needs a movie");
         } else if (arg == "--size") {
             int w = 0;
             int h = 0;
@@ -327,6 +336,14 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--no-sa3d") {
             options.writeSa3d = false;
+        } else if (arg == "--channels") {
+            if (!integer(1, 16, &n)) return Usage("--channels needs a number from 1 to 16");
+            options.audioChannels = static_cast<int>(n);
+        } else if (arg == "--sa3d-channels") {
+            if (!integer(1, 64, &n)) return Usage("--sa3d-channels needs a number from 1 to 64");
+            options.sa3dChannelCount = static_cast<uint32_t>(n);
+        } else if (arg == "--sa3d-head-locked") {
+            options.sa3dHeadLockedStereo = true;
         } else if (arg == "--no-uuid") {
             options.writeUuid = false;
         } else if (arg == "--no-visible-audio") {
@@ -459,6 +476,14 @@ int main(int argc, char** argv) {
     }
     if (sample && describe) {
         return Usage("--sample and --describe cannot be combined");
+    }
+    if (!fragmentOf.empty()) {
+        std::string error;
+        if (!spatialmux::fixture::WriteFragmentedCopy(fragmentOf, output, &error)) {
+            std::fprintf(stderr, "make_camera_movie: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
     }
     if (describe) {
         std::string description;

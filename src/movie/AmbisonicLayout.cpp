@@ -7,6 +7,7 @@ std::optional<AcnChannels> FirstOrderAcnChannels(const Sa3dFacts& sa3d, std::str
         *problem = why;
         return std::nullopt;
     };
+    if (sa3d.headLockedStereo) return refuse(kHeadLockedStereoUnsupported);
     if (sa3d.ambisonicType != 0) return refuse("its SA3D box's ambisonic type is not periphonic");
     if (sa3d.order != 1) {
         return refuse("its SA3D box says ambisonic order " + std::to_string(sa3d.order) +

@@ -16,6 +16,11 @@ namespace spatialmux {
 // For each ACN component (W, Y, Z, X), the track channel that carries it.
 using AcnChannels = std::array<int, 4>;
 
+// Ambisonics followed by two channels of head-locked stereo (the SA3D
+// box's head-locked bit) is refused with this, never taken apart.
+inline constexpr const char* kHeadLockedStereoUnsupported =
+    "first-order ambisonics with head-locked stereo is not supported yet";
+
 // The channels of a periphonic first-order ACN/SN3D box with four channels
 // and a map that names every component once. Nothing otherwise, with
 // `problem` saying what the box says instead.

@@ -45,6 +45,7 @@ void ReadSampleEntry(const std::vector<uint8_t>& moov, const BoxSpan& stsd, Trac
     } else if (track.handler == "soun") {
         if (entry.offset + 18 > entry.End()) return;
         const uint32_t fields = SoundEntryFieldBytes(ReadBE16(moov.data() + entry.offset + 16));
+        track.ownChannels = ReadSoundEntryChannels(moov.data() + entry.offset, entry.size);
         if (fields == 0) return;
         childrenAt = entry.offset + 8 + fields;
     } else {
@@ -81,8 +82,17 @@ void ReadSampleEntry(const std::vector<uint8_t>& moov, const BoxSpan& stsd, Trac
                     }
                 }
             }
+            if (track.projection.empty() && track.unreadableDeclaration.empty()) {
+                track.unreadableDeclaration =
+                    "its sv3d box (spherical video V2) says no projection (no proj box with one)";
+            }
         } else if (child.Is("SA3D")) {
             track.sa3d = ParseSa3d(moov.data() + child.offset, child.size);
+            if (!track.sa3d && track.unreadableDeclaration.empty()) {
+                track.unreadableDeclaration = "its SA3D box (" + std::to_string(child.size) +
+                                              " bytes) is cut short: its fields or channel map "
+                                              "do not fit";
+            }
         } else if (child.Is("chan")) {
             track.chan = ParseChannelLayout(moov.data() + child.offset, child.size);
         } else if (child.Is("btrt") && child.size >= child.headerSize + 12) {
@@ -157,7 +167,8 @@ std::optional<Sa3dFacts> ParseSa3d(const uint8_t* box, std::size_t size) {
     Sa3dFacts facts;
     const uint8_t* p = box + 8;
     facts.version = p[0];
-    facts.ambisonicType = p[1];
+    facts.headLockedStereo = (p[1] & 0x80) != 0;
+    facts.ambisonicType = p[1] & 0x7f;
     facts.order = ReadBE32(p + 2);
     facts.channelOrdering = p[6];
     facts.normalization = p[7];
@@ -253,6 +264,7 @@ std::optional<MovieMetadata> ParseMoovMetadata(const std::vector<uint8_t>& moov)
     MovieMetadata metadata;
     for (const BoxSpan& box : ChildBoxes(moov, moovBox.headerSize, moovBox.End())) {
         if (box.Is("trak")) metadata.tracks.push_back(ReadTrack(moov, box));
+        if (box.Is("mvex")) metadata.fragmented = true;
         if (!box.Is("udta") || !metadata.writer.empty()) continue;
         // A QuickTime text tag: its length, its language, then the text.
         const char kWriterTag[] = {'\xA9', 's', 'w', 'r', 0};

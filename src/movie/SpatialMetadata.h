@@ -13,11 +13,15 @@
 #include <vector>
 
 #include "iso/BoxHeader.h"
+#include "iso/SoundEntryChannels.h"
 
 namespace spatialmux {
 
 struct Sa3dFacts {
     uint8_t version = 0;
+    // Two channels of head-locked stereo follow the ambisonic ones (the top
+    // bit of the byte whose other seven bits are the ambisonic type).
+    bool headLockedStereo = false;
     uint8_t ambisonicType = 0;
     uint32_t order = 0;
     uint8_t channelOrdering = 0;  // 0: ACN
@@ -63,6 +67,12 @@ struct TrackMetadata {
     std::optional<std::array<uint32_t, 4>> equiBounds;
     std::optional<Sa3dFacts> sa3d;
     std::optional<ChannelLayoutFacts> chan;
+    // A sound track's channels as its own sample entry says them.
+    SoundEntryChannels ownChannels;
+    // A box that describes the spherical video or the spatial audio but
+    // cannot be read (an SA3D box cut short, an sv3d box without its
+    // projection), in words; empty when every such box reads.
+    std::string unreadableDeclaration;
     // A sound sample entry's btrt box: the rate the encoder was set to (its
     // maximum) and the average the track has.
     std::optional<uint32_t> maxBitRate;
@@ -77,6 +87,9 @@ struct TrackMetadata {
 struct MovieMetadata {
     std::vector<TrackMetadata> tracks;  // in moov order
     std::string writer;  // moov/udta's QuickTime ©swr text: the program that wrote the file
+    // The moov holds mvex: the samples lie in movie fragments (moof boxes),
+    // which the tracks' own tables do not place.
+    bool fragmented = false;
 
     // The first track whose handler is `handler` ("vide", "soun"), if any.
     const TrackMetadata* FirstTrack(std::string_view handler) const {

@@ -57,4 +57,12 @@ struct OutputVerdict {
 
 OutputVerdict VerifyOutput(const std::string& outputPath, const OutputExpectations& expected);
 
+// The input's video index (libavformat's, from its headers) against its
+// own video tables, as VerifyOutput holds every input to them: the cause
+// when a packet is not where the tables place a sample, or the tables
+// cannot be read; nothing when they agree or the movie has no video
+// libavformat reads. Asked before any work, so that such an input is
+// refused rather than remuxed and then failed.
+std::optional<std::string> InputIndexDisagreement(const std::string& inputPath);
+
 }  // namespace spatialmux::output

@@ -7,7 +7,7 @@
 #include <variant>
 
 #include "control/ProgramEntry.h"
-#include "control/ambisonics/AnyFoaMovie.h"
+#include "control/movieinfo/AnyFoaMovie.h"
 #include "control/binaural/BinauralCommand.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/FailureCause.h"
@@ -123,9 +123,12 @@ void AppDelegate::OpenFiles(const std::vector<std::string>& files) {
     cur_converter = std::make_unique<wrap_ffmpeg>();
     // A 360 movie that is not the camera's takes its own path: what it does
     // not say of itself, the user says now, before the save dialog.
+    // One whose declarations disagree with its track is refused there with
+    // that cause, not as "not a camera movie".
     const bool otherFoa =
         check.kind == CheckReport::Kind::OtherMovie &&
-        (check.spatial == kSpatialDeclared || check.spatial == kSpatialUndeclared);
+        (check.spatial == kSpatialDeclared || check.spatial == kSpatialUndeclared ||
+         !ChannelDeclarationConflict(check).empty());
     if (otherFoa) {
         if (!DescribeInput(input, check)) return;
     } else if (cur_converter->CheckMovie(input) == 0) {

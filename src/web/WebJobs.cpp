@@ -9,7 +9,7 @@
 #include <optional>
 #include <utility>
 
-#include "control/ambisonics/AnyFoaMovie.h"
+#include "control/movieinfo/AnyFoaMovie.h"
 #include "control/batch/BatchPlan.h"
 #include "control/check/CheckReportPrinting.h"
 #include "control/edit/CameraEdit.h"

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <optional>
 
-#include "control/job/HumanSize.h"
 #include "control/convert/wrap_ffmpeg.h"
+#include "control/job/HumanSize.h"
 #include "control/job/SpaceNeeded.h"
 #include "movie/AudioFrame.h"
 #include "movie/MovieReader.h"
@@ -256,6 +256,19 @@ TEST_F(ConversionJob, ProgressRisesInOrderFromTheWavPhaseToTheEnd) {
         EXPECT_GE(values[i].number, values[i - 1].number) << i;
     EXPECT_FLOAT_EQ(values.back().number, 100.0f);
     EXPECT_EQ(backend.terminations, 1);
+}
+
+// An engine that falls back to the remux after work of its own: the
+// remux's 0 to 100 % continues from where the progress stood.
+TEST_F(ConversionJob, ProgressContinuesAcrossAFallbackInsteadOfStartingAgain) {
+    Observed progress(platform::kProgressUpdateNotification);
+    wrap_ffmpeg controller;
+    controller.myProgRate_update(40.0f);
+    controller.ContinueProgress();
+    for (const float remux : {0.0f, 50.0f, 100.0f}) controller.myProgRate_update(remux);
+    std::vector<float> shown;
+    for (const auto& value : progress.All()) shown.push_back(value.number);
+    EXPECT_EQ(shown, (std::vector<float>{40.0f, 40.0f, 70.0f, 100.0f}));
 }
 
 TEST_F(ConversionJob, WavDeletedDuringTheWavPhaseStopsTheJobAndLeavesNothing) {

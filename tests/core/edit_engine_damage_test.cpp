@@ -143,7 +143,13 @@ TEST_P(EditEngineDamage, ConvertsEveryVideoByteOrLeavesNothing) {
         EXPECT_EQ(remuxed.status, 1) << remuxed.out << remuxed.err;
     }
     const bool fellBack = edited.out.find("cannot be edited in place") != std::string::npos;
-    EXPECT_EQ(fellBack, damage.edit != Edit::Converts) << edited.out;
+    // A movie whose video index cannot be held to its tables is refused
+    // before any work, by either engine: it never reaches the edit.
+    const bool refusedBeforeWork =
+        damage.edit == Edit::Refused &&
+        (edited.out.find("its video track cannot be read") != std::string::npos ||
+         edited.out.find("its video index and tables disagree") != std::string::npos);
+    EXPECT_EQ(fellBack || refusedBeforeWork, damage.edit != Edit::Converts) << edited.out;
     if (damage.edit == Edit::Refused) {
         EXPECT_EQ(edited.status, 1) << edited.out << edited.err;
     } else {

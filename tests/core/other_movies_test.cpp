@@ -23,10 +23,11 @@ extern "C" {
 #include <nlohmann/json.hpp>
 
 #include "audio/ByteOrder.h"
-#include "control/ambisonics/AnyFoaMovie.h"
+#include "control/movieinfo/AnyFoaMovie.h"
 #include "control/movieinfo/MovieCheck.h"
 #include "control/soundmap/SoundMapCommand.h"
 #include "fixture/CameraMovieBuilder.h"
+#include "fixture/FragmentedCopy.h"
 #include "movie/SpatialMetadata.h"
 #include "movie/SphericalAgreement.h"
 #include "output/OutputVerification.h"
@@ -105,6 +106,19 @@ protected:
         Bytes file = ReadFileBytes(Path(from));
         change(Path(from), file);
         WriteBytes(Path(name), file);
+        return Path(name);
+    }
+
+    // Half a second of a movie the fixture builder writes as other cameras
+    // do (AmbiX unless `change` says otherwise), as `name`.
+    static std::string Built(const std::string& name,
+                             const std::function<void(fixture::CameraMovieOptions&)>& change) {
+        fixture::CameraMovieOptions options = TonesAtTheirPlaces();
+        options.totalSamples = 48000 / 2;
+        options.convention = fixture::AmbisonicConvention::AmbiX;
+        change(options);
+        std::string error;
+        EXPECT_TRUE(fixture::WriteCameraMovie(Path(name), options, nullptr, &error)) << error;
         return Path(name);
     }
 
@@ -392,6 +406,189 @@ TEST_F(OtherMovies, RefusesWhatItWouldHaveToGuessAndWritesNothing) {
     }
 }
 
+// A movie is what its tracks say: a declaration that disagrees with the
+// track (an SA3D box that lies about the count, head-locked stereo, an Opus
+// header that contradicts itself), a declaring box that cannot be read, an
+// audio track without samples and a fragmented movie are refused before
+// anything is written, naming the real cause, and --check says the same
+// and offers no command.
+TEST_F(OtherMovies, TheTrackNotWhatABoxClaimsDecidesAndTheRealCauseIsNamed) {
+    const auto built = &OtherMovies::Built;
+    auto lying = [built](int channels) {
+        return built("sa3d-lies-" + std::to_string(channels) + ".mov",
+                     [channels](fixture::CameraMovieOptions& o) {
+                         o.audioChannels = channels;
+                         o.sa3dChannelCount = 4;
+                     });
+    };
+    const std::string headLocked = built("head-locked.mov", [](fixture::CameraMovieOptions& o) {
+        o.audioChannels = 6;
+        o.sa3dChannelCount = 6;
+        o.sa3dHeadLockedStereo = true;
+    });
+    const std::string silent =
+        built("no-samples.mov", [](fixture::CameraMovieOptions& o) { o.totalSamples = 0; });
+    // AAC whose decoder configuration says 6 channels, Opus whose header
+    // says 9 (its mapping holds 4), both beside an SA3D box of 4.
+    const std::string aac6 = Derive("aac.mp4", "aac-6.mp4", [](auto&, Bytes& f) {
+        const auto esds = std::search(f.begin(), f.end(), std::begin("esds"), std::end("esds") - 1);
+        const uint8_t specific[] = {0x05, 0x80, 0x80, 0x80};
+        const auto at = std::search(esds, f.end(), std::begin(specific), std::end(specific));
+        ASSERT_NE(at, f.end());
+        *(at + 6) = static_cast<uint8_t>((*(at + 6) & 0x87) | (6 << 3));
+    });
+    const std::string opus9 = Derive("opus.mp4", "opus-9.mp4", [](auto&, Bytes& f) {
+        const auto dops = std::search(f.begin(), f.end(), std::begin("dOps"), std::end("dOps") - 1);
+        ASSERT_NE(dops, f.end());
+        *(dops + 5) = 9;
+    });
+    const std::string cutSa3d = Derive("ambix.mov", "sa3d-cut.mov", [](auto&, Bytes& f) {
+        const auto sa3d = std::search(f.begin(), f.end(), std::begin("SA3D"), std::end("SA3D") - 1);
+        ASSERT_NE(sa3d, f.end());
+        WriteBE32(&*(sa3d + 12), 100);  // a channel map the box does not hold
+    });
+    const std::string noProj =
+        Derive("ambix.mov", "sv3d-no-proj.mov", [](auto&, Bytes& f) { RenameAway(f, {"proj"}); });
+    std::string error;
+    ASSERT_TRUE(fixture::WriteFragmentedCopy(Path("ambix.mov"), Path("fragmented.mov"), &error))
+        << error;
+
+    const struct {
+        std::string input;
+        std::vector<std::string> options;
+        std::string cause;
+    } cases[] = {
+        {lying(2), {}, "SA3D says 4 channels, the track has 2"},
+        {lying(6), {}, "SA3D says 4 channels, the track has 6"},
+        {lying(9), {}, "SA3D says 4 channels, the track has 9"},
+        {headLocked, {}, kHeadLockedStereoUnsupported},
+        {aac6, {}, "SA3D says 4 channels, the track has 6"},
+        {opus9, {}, "the Opus header's channel mapping is cut short: it says 9 channels"},
+        {cutSa3d, {}, "its SA3D box (36 bytes) is cut short"},
+        {noProj, {}, "its sv3d box (spherical video V2) says no projection"},
+        {silent, {}, kNoAudioSamples},
+        {Path("fragmented.mov"),
+         {"--ambisonics", "ambix", "--projection", "equirectangular"},
+         kFragmentedMovie},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.input);
+        std::vector<std::string> arguments = row.options;
+        arguments.push_back(row.input);
+        arguments.push_back(Path("refused-cause.mov"));
+        const ProgramRun run = RunProgram(arguments, "LANGUAGE=en LC_ALL=C.UTF-8");
+        EXPECT_EQ(run.status, 1) << run.out << run.err;
+        EXPECT_NE(run.out.find(std::string(kNotConvertible) + row.cause), std::string::npos)
+            << run.out;
+        EXPECT_EQ(run.out.find("remuxing instead"), std::string::npos) << run.out;
+        EXPECT_FALSE(std::filesystem::exists(Path("refused-cause.mov")));
+
+        const ProgramRun check = RunProgram({"--check", "--json", row.input});
+        const auto report = nlohmann::json::parse(check.out, nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << check.out;
+        EXPECT_FALSE(report["ready"]);
+        EXPECT_TRUE(report["commands"].empty()) << report["commands"].dump();
+        const auto& reasons = report["reasons"];
+        EXPECT_TRUE(std::any_of(reasons.begin(), reasons.end(), [&row](const auto& reason) {
+            return reason.template get<std::string>().find(row.cause) != std::string::npos;
+        })) << reasons.dump();
+    }
+}
+
+// --check and the conversion agree over the movies the builder makes and
+// their variants: a movie called ready converts without options, each
+// command offered converts as it is printed, and a movie that the plain
+// conversion refuses is not called ready.
+TEST_F(OtherMovies, TheCheckAndTheConversionAgreeOnEveryMovie) {
+    using Options = fixture::CameraMovieOptions;
+    std::vector<std::string> movies = {
+        Path("camera.mp4"),
+        Path("ambix.mov"),
+        Path("aac.mp4"),
+        Path("opus.mp4"),
+        Derive("ambix.mov", "agree-undeclared.mov",
+               [](auto&, Bytes& f) {
+                   RenameAway(f, {"SA3D", "chan"});
+               }),
+        Derive("ambix.mov", "agree-flat.mov",
+               [](auto&, Bytes& f) {
+                   RenameAway(f, {"uuid", "st3d", "sv3d"});
+               }),
+        Derive("ambix.mov", "agree-v1-only.mov",
+               [](auto&, Bytes& f) {
+                   RenameAway(f, {"st3d", "sv3d"});
+               }),
+        Derive("ambix.mov", "agree-no-proj.mov", [](auto&, Bytes& f) { RenameAway(f, {"proj"}); }),
+        Built("agree-built-ambix.mov", [](Options&) {}),
+        Built("agree-built-fuma.mov",
+              [](Options& o) {
+                  o.convention = fixture::AmbisonicConvention::FuMa;
+                  o.writeSa3d = false;
+              }),
+        Built("agree-built-mapped.mov",
+              [](Options& o) { o.convention = fixture::AmbisonicConvention::MappedWxyz; }),
+        Built("agree-built-flat.mov", [](Options& o) { o.writeUuid = false; }),
+        Built("agree-lies-6.mov",
+              [](Options& o) {
+                  o.audioChannels = 6;
+                  o.sa3dChannelCount = 4;
+              }),
+        Built("agree-stereo.mov",
+              [](Options& o) {
+                  o.audioChannels = 2;
+                  o.writeSa3d = false;
+              }),
+        Built("agree-head-locked.mov",
+              [](Options& o) {
+                  o.audioChannels = 6;
+                  o.sa3dChannelCount = 6;
+                  o.sa3dHeadLockedStereo = true;
+              }),
+        Built("agree-silent.mov", [](Options& o) { o.totalSamples = 0; }),
+    };
+    std::string error;
+    ASSERT_TRUE(
+        fixture::WriteFragmentedCopy(Path("ambix.mov"), Path("agree-fragmented.mov"), &error))
+        << error;
+    movies.push_back(Path("agree-fragmented.mov"));
+
+    // A command as printed, its words split at the spaces (the test's paths
+    // have none), run with a fresh output name in the suggested one's place.
+    auto words = [](const std::string& line) {
+        std::vector<std::string> split;
+        std::size_t begin = 0;
+        while (begin <= line.size()) {
+            const std::size_t space = std::min(line.find(' ', begin), line.size());
+            split.push_back(line.substr(begin, space - begin));
+            begin = space + 1;
+        }
+        return std::vector<std::string>(split.begin() + 1, split.end());
+    };
+    int outputs = 0;
+    for (const std::string& movie : movies) {
+        SCOPED_TRACE(movie);
+        const ProgramRun check = RunProgram({"--check", "--json", movie});
+        const auto report = nlohmann::json::parse(check.out, nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << check.out;
+        const std::string plainOutput = Path("agree-" + std::to_string(++outputs) + ".mov");
+        const ProgramRun plain = RunProgram({movie, plainOutput});
+        if (report["ready"] == true) {
+            EXPECT_EQ(plain.status, 0) << "ready, yet:\n" << plain.out << plain.err;
+        }
+        if (plain.status != 0) {
+            EXPECT_NE(report["ready"], true);
+        }
+        for (const auto& command : report["commands"]) {
+            std::vector<std::string> arguments = words(command["command"]);
+            ASSERT_GE(arguments.size(), 2u);
+            arguments.back() = Path("agree-" + std::to_string(++outputs) + ".mov");
+            const ProgramRun run = RunProgram(arguments);
+            EXPECT_EQ(run.status, 0) << command["command"] << " offered, yet:\n"
+                                     << run.out << run.err;
+        }
+    }
+}
+
 TEST_F(OtherMovies, ABatchSkipsWhatItsOptionsDoNotExplainAndConvertsWithThem) {
     std::filesystem::create_directories(Path("card"));
     Derive("ambix.mov", "card/fuma.mov", [](const std::string& from, Bytes& f) {
@@ -675,6 +872,7 @@ TEST(PlanFoaConversion, SaysWhyAMovieCannotBeConverted) {
     four.codec = "aac";
     four.channels = 4;
     four.sampleRate = 48000;
+    four.indexEntries = 47;  // a track with samples
     StreamProbe stereo = four;
     stereo.channels = 2;
     const struct {

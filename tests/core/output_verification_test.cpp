@@ -75,6 +75,20 @@ void RenameBoxInside(const std::string& path, const std::string& boxPath, const 
 void DropSa3d(const std::string& path) {
     RenameBoxInside(path, "moov/trak#2/mdia/minf/stbl/stsd", "SA3D");
 }
+// The audio sample entry says 8 channels where SA3D (which libavformat
+// believes) says 4.
+void EightTrackChannels(const std::string& path) {
+    auto bytes = ReadFileBytes(path);
+    const auto stsd = testing::FindBoxPath(bytes, "moov/trak#2/mdia/minf/stbl/stsd");
+    ASSERT_TRUE(stsd);
+    uint8_t* entry = &bytes[stsd->offset + 16];
+    if (ReadBE16(entry + 16) == 2) {
+        WriteBE32(entry + 48, 8);
+    } else {
+        WriteBE16(entry + 24, 8);
+    }
+    WriteFileBytes(path, bytes);
+}
 void DropUuid(const std::string& path) {
     RenameBoxInside(path, "moov/trak#1", "uuid");
 }
@@ -120,6 +134,9 @@ TEST_F(OutputVerification, EachBreakIsFoundAndNamed) {
         // Without SA3D libavformat no longer reads the channels as ambisonics.
         {"SA3D dropped", DropSa3d, "not \"ambisonic 1\""},
         {"the spherical uuid dropped", DropUuid, "no spherical uuid box"},
+        // A decoder reads the track's count, whatever SA3D says.
+        {"the track says 8 channels", EightTrackChannels,
+         "the output's audio track has 8 channels (the sample entry), not 4"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -132,5 +132,27 @@ TEST(PlayersReading, VerificationFailsWhereTheInputsIndexAndTablesDisagree) {
         << verdict.reason;
 }
 
+// Such an input is refused before any work (the remux never runs), as a
+// refusal, not as a failure after the work.
+TEST(PlayersReading, AnInputWhoseIndexAndTablesDisagreeIsRefusedBeforeTheRemux) {
+    TempDir dir;
+    ASSERT_NO_FATAL_FAILURE(
+        MakeShape(dir, {"co64", fixture::SecondTablePlace::Edts, "edts"}, dir.Path("in.mp4")));
+    for (const std::vector<std::string>& engine :
+         {std::vector<std::string>{}, std::vector<std::string>{"--remux"}}) {
+        std::vector<std::string> arguments = engine;
+        arguments.insert(arguments.end(),
+                         {"--progress=machine", dir.Path("in.mp4"), dir.Path("out.mov")});
+        const ProgramRun run = RunProgram(arguments, kEnglish);
+        EXPECT_EQ(run.status, 1) << run.out << run.err;
+        EXPECT_NE(run.out.find("its video index and tables disagree (video packet 1)"),
+                  std::string::npos)
+            << run.out;
+        EXPECT_NE(run.err.find("\"result\":\"refused\""), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("\"phase\":\"remux\""), std::string::npos) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.Path("out.mov")));
+    }
+}
+
 }  // namespace
 }  // namespace spatialmux

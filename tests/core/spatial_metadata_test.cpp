@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "iso/BoxWalk.h"
+#include "iso/SoundEntryChannels.h"
 #include "movie/SpatialMetadata.h"
 
 namespace spatialmux {
@@ -113,6 +114,117 @@ TEST(SpatialMetadata, Sa3dFieldsAndMapWithinTheBox) {
     EXPECT_FALSE(ParseSa3d(lying.data(), lying.size()));
     EXPECT_FALSE(ParseSa3d(box.data(), 19));
     EXPECT_FALSE(ParseSa3d(box.data(), 35));
+}
+
+// A sound sample entry of `format`: version 0 or 1 with `channels` in its
+// count field, or version 2 with it in numAudioChannels (its count field
+// says 3, as QuickTime writes it), followed by `children`.
+std::vector<uint8_t> SoundEntry(const char* format, uint16_t version, uint32_t channels,
+                                const std::vector<uint8_t>& children) {
+    std::vector<uint8_t> fields(6, 0);
+    fields.insert(fields.end(), {0, 1, static_cast<uint8_t>(version >> 8),
+                                 static_cast<uint8_t>(version), 0, 0, 0, 0, 0, 0});
+    const uint32_t count = version == 2 ? 3 : channels;
+    fields.insert(fields.end(), {static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count), 0,
+                                 16, 0, 0, 0, 0, 0xBB, 0x80, 0, 0});
+    if (version == 1) fields.insert(fields.end(), 16, 0);
+    if (version == 2) {
+        fields.insert(fields.end(), 12, 0);  // size of the struct, the rate as a double
+        for (int k = 3; k >= 0; --k) fields.push_back(static_cast<uint8_t>(channels >> (8 * k)));
+        fields.insert(fields.end(), 20, 0);
+    }
+    fields.insert(fields.end(), children.begin(), children.end());
+    return Box(format, fields);
+}
+
+// esds with an AudioSpecificConfig of AAC LC at 48 kHz (index 3) and
+// channel configuration `configuration`.
+std::vector<uint8_t> Esds(uint8_t configuration) {
+    const uint8_t asc0 = (2 << 3) | (3 >> 1);
+    const auto asc1 = static_cast<uint8_t>(((3 & 1) << 7) | (configuration << 3));
+    std::vector<uint8_t> decoderConfig = {0x40, 0x15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    decoderConfig.insert(decoderConfig.end(), {0x05, 0x80, 0x80, 0x80, 2, asc0, asc1});
+    std::vector<uint8_t> es = {0, 1, 0, 0x04, static_cast<uint8_t>(decoderConfig.size())};
+    es.insert(es.end(), decoderConfig.begin(), decoderConfig.end());
+    std::vector<uint8_t> payload = {0, 0, 0, 0, 0x03, static_cast<uint8_t>(es.size())};
+    payload.insert(payload.end(), es.begin(), es.end());
+    return Box("esds", payload);
+}
+
+// dOps of `channels` channels in channel mapping `family`, with `mapped`
+// mapping bytes (each channel its own stream).
+std::vector<uint8_t> Dops(uint8_t channels, uint8_t family, std::size_t mapped) {
+    std::vector<uint8_t> payload = {0, channels, 0, 0x38, 0, 0, 0xBB, 0x80, 0, 0, family};
+    if (family != 0) {
+        payload.insert(payload.end(), {channels, 0});
+        for (std::size_t k = 0; k < mapped; ++k) payload.push_back(static_cast<uint8_t>(k));
+    }
+    return Box("dOps", payload);
+}
+
+// The track's channels come from its own sample entry: the PCM count (or
+// version 2's), AAC's decoder configuration (also inside a QuickTime wave
+// box; an MP4 writer's count field says 2), the Opus header, whose mapping
+// must fit the count it says. Declarations (SA3D) play no part.
+TEST(SoundEntryChannels, TheTrackItselfSaysHowManyChannelsItHas) {
+    const auto sa3d = Sa3d(4, {0, 1, 2, 3});
+    auto concat = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const struct {
+        const char* name;
+        std::vector<uint8_t> entry;
+        uint32_t channels;
+        std::string from;  // "" with no count
+        std::string problem;
+    } cases[] = {
+        {"PCM v0, SA3D says 4", SoundEntry("sowt", 0, 6, sa3d), 6, "the sample entry", ""},
+        {"PCM v1", SoundEntry("twos", 1, 2, sa3d), 2, "the sample entry", ""},
+        {"PCM v2", SoundEntry("lpcm", 2, 9, sa3d), 9, "the sample entry", ""},
+        {"AAC in MP4", SoundEntry("mp4a", 0, 2, concat(Esds(6), sa3d)), 6,
+         "AAC's decoder configuration", ""},
+        {"AAC in a wave box", SoundEntry("mp4a", 1, 2, Box("wave", Esds(4))), 4,
+         "AAC's decoder configuration", ""},
+        {"AAC, 7.1", SoundEntry("mp4a", 0, 2, Esds(7)), 8, "AAC's decoder configuration", ""},
+        {"AAC with a program config element", SoundEntry("mp4a", 0, 2, Esds(0)), 0,
+         "AAC's decoder configuration", ""},
+        {"AAC without esds", SoundEntry("mp4a", 0, 2, {}), 0, "the sample entry", ""},
+        {"Opus family 2", SoundEntry("Opus", 0, 4, Dops(4, 2, 4)), 4, "the Opus header", ""},
+        {"Opus claims 9, maps 4", SoundEntry("Opus", 0, 4, Dops(9, 2, 4)), 9, "the Opus header",
+         "cut short"},
+        {"Opus family 0 with 6", SoundEntry("Opus", 0, 6, Dops(6, 0, 0)), 6, "the Opus header",
+         "at most 2"},
+        {"unknown version", SoundEntry("sowt", 0, 4, {}), 0, "", ""},
+    };
+    for (const auto& row : cases) {
+        std::vector<uint8_t> entry = row.entry;
+        if (std::string(row.name) == "unknown version") entry[17] = 7;
+        const SoundEntryChannels read = ReadSoundEntryChannels(entry.data(), entry.size());
+        EXPECT_EQ(read.channels, row.channels) << row.name;
+        if (row.channels > 0 || !row.from.empty()) {
+            EXPECT_EQ(read.from, row.from) << row.name;
+        }
+        EXPECT_EQ(read.problem.empty(), row.problem.empty()) << row.name << ": " << read.problem;
+        EXPECT_NE(read.problem.find(row.problem), std::string::npos) << row.name;
+        // Cut anywhere, the entry is never read past its end.
+        for (std::size_t size = 0; size < entry.size(); ++size) {
+            ReadSoundEntryChannels(entry.data(), size);
+        }
+    }
+    // The count a chan box states.
+    EXPECT_EQ(ChannelLayoutCount((190u << 16) | 4, 0, 0), 4u);
+    EXPECT_EQ(ChannelLayoutCount(1u << 16, 0x3F, 0), 6u);
+    EXPECT_EQ(ChannelLayoutCount(0, 0, 2), 2u);
+    EXPECT_FALSE(ChannelLayoutCount(0xFFFF0000u, 0, 0));
+
+    // The head-locked bit is not part of the ambisonic type.
+    auto headLocked = sa3d;
+    headLocked[9] = 0x80;
+    const auto facts = ParseSa3d(headLocked.data(), headLocked.size());
+    ASSERT_TRUE(facts);
+    EXPECT_TRUE(facts->headLockedStereo);
+    EXPECT_EQ(facts->ambisonicType, 0);
 }
 
 std::vector<uint8_t> Chan(uint32_t tag, uint32_t bitmap, uint32_t count,

@@ -13,6 +13,7 @@
 #include "platform/LocalizedStrings.h"
 #include "shell/queue/ConversionQueue.h"
 #include "shell/queue/ConversionRunner.h"
+#include "shell/queue/ProgramRun.h"
 #include "shell/queue/QueueText.h"
 #include "shell/queue/RowActions.h"
 #include "support/TempDir.h"
@@ -488,6 +489,17 @@ TEST_F(QueueTest, ATurnOfTheSoundTravelsToTheChildAndShowsOnTheRow) {
     ASSERT_TRUE(queue.ChooseRotation(ready, {360, 0, 0}));
     EXPECT_EQ(queue.Find(ready)->state, RowState::NotConvertible);
     EXPECT_EQ(ConversionQueue::StateText(*queue.Find(ready)), QueueText("state.alreadyready"));
+}
+
+// A child's cause on a row is its own last sentence, never a line of
+// FFmpeg's log that followed it on standard error.
+TEST(ChildWords, FfmpegLogLinesAreNeverTakenForTheCause) {
+    EXPECT_EQ(LastTextLine("spatialmux: the movie is cut short\n"
+                           "[mov,mp4,m4a,3gp,3g2,mj2 @ 0x55d64b489d80] moov atom not found\n"),
+              "spatialmux: the movie is cut short");
+    EXPECT_TRUE(IsEngineLogLine("[aac @ 0x5600] Input buffer exhausted"));
+    EXPECT_FALSE(IsEngineLogLine("[1/3] converting A.mov"));
+    EXPECT_FALSE(IsEngineLogLine("the file @ 0x10 [is] damaged"));
 }
 
 }  // namespace

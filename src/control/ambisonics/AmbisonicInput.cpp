@@ -42,6 +42,7 @@ std::unique_ptr<AmbisonicInput> AmbisonicInput::Open(const CheckReport& report,
         }
         case CheckReport::Kind::OtherMovie: {
             *problem = CutShortProblem(report);
+            if (problem->empty()) *problem = ChannelDeclarationConflict(report);
             if (!problem->empty()) return nullptr;
             // The channels as an SA3D box declares them; without one, in
             // order when the decoder calls the audio ambisonic (Opus channel

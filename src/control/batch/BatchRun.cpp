@@ -9,7 +9,7 @@
 #include <optional>
 #include <system_error>
 
-#include "control/ambisonics/AnyFoaMovie.h"
+#include "control/movieinfo/AnyFoaMovie.h"
 #include "control/batch/BatchPlan.h"
 #include "control/batch/BatchProgress.h"
 #include "control/batch/ChildConversion.h"

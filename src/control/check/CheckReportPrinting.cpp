@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "control/ambisonics/AnyFoaMovie.h"
+#include "control/movieinfo/AnyFoaMovie.h"
 #include "control/movieinfo/ChannelLayoutText.h"
 
 namespace spatialmux {
@@ -39,11 +39,12 @@ std::string Sa3dLine(const Sa3dFacts& sa3d) {
         map += (map.empty() ? "" : ", ") + std::to_string(channel);
     }
     return "version " + std::to_string(sa3d.version) + ", ambisonic type " +
-           std::to_string(sa3d.ambisonicType) + ", order " + std::to_string(sa3d.order) +
-           ", channel ordering " + std::to_string(sa3d.channelOrdering) +
-           (sa3d.channelOrdering == 0 ? " (ACN)" : "") + ", normalization " +
-           std::to_string(sa3d.normalization) + (sa3d.normalization == 0 ? " (SN3D)" : "") +
-           ", channel map " + map;
+           std::to_string(sa3d.ambisonicType) +
+           (sa3d.headLockedStereo ? " with head-locked stereo" : "") + ", order " +
+           std::to_string(sa3d.order) + ", channel ordering " +
+           std::to_string(sa3d.channelOrdering) + (sa3d.channelOrdering == 0 ? " (ACN)" : "") +
+           ", normalization " + std::to_string(sa3d.normalization) +
+           (sa3d.normalization == 0 ? " (SN3D)" : "") + ", channel map " + map;
 }
 
 json VideoJson(const StreamProbe& video) {
@@ -67,6 +68,7 @@ json ChannelLayoutJson(const ChannelLayoutFacts& chan) {
 json Sa3dJson(const Sa3dFacts& sa3d) {
     return {{"version", sa3d.version},
             {"ambisonicType", sa3d.ambisonicType},
+            {"headLockedStereo", sa3d.headLockedStereo},
             {"order", sa3d.order},
             {"channelOrdering", sa3d.channelOrdering},
             {"normalization", sa3d.normalization},

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "audio/WavWriter.h"
-#include "control/ambisonics/AnyFoaMovie.h"
+#include "control/movieinfo/AnyFoaMovie.h"
 #include "control/edit/EditWrites.h"
 #include "control/convert/FinishedOutputCheck.h"
 #include "control/convert/wrap_ffmpeg.h"
@@ -142,6 +142,7 @@ int32_t ConvertCopyingAudio(wrap_ffmpeg& controller, const std::string& input,
         std::printf("%s: cannot be edited in place (%s); remuxing instead\n", input.c_str(),
                     why.c_str());
         std::fflush(stdout);
+        controller.ContinueProgress();
     }
     controller.myPhase_update("remux");
     controller.myProgRate_update(0.0f);

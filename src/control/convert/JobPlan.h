@@ -15,7 +15,7 @@
 #include <string>
 
 #include "audio/AmbisonicRotation.h"
-#include "control/ambisonics/AnyFoaMovie.h"
+#include "control/movieinfo/AnyFoaMovie.h"
 #include "control/job/OutputFormat.h"
 #include "control/job/SpatialChoice.h"
 

@@ -103,6 +103,7 @@ int32_t wrap_ffmpeg::Convert(const JobPlan& plan) {
         std::printf("%s: cannot be edited in place (%s); remuxing instead\n", input.c_str(),
                     why.c_str());
         std::fflush(stdout);
+        ContinueProgress();
     }
 
     auto wavFile = commit->CreateCompanion(".wav", &why);

@@ -55,8 +55,11 @@ public:
     // has been dismissed.
     void myAlert(const std::string& text);
     // Posts ProgressUpdate_Notification with `percent` on the main thread
-    // without waiting.
+    // without waiting (after ContinueProgress, mapped into what is left).
     void myProgRate_update(float percent);
+    // An engine falls back to another: the next one's 0 to 100 % is shown
+    // from where the progress stands to 100 %, so that it never goes back.
+    void ContinueProgress() { progressFrom = progressShown; }
     // Posts PhaseUpdate_Notification with the name of the step the job has
     // reached, on the main thread without waiting.
     void myPhase_update(const char* phase);
@@ -131,6 +134,10 @@ private:
     bool PlanJob(const JobRequest& request, JobPlan& plan);
     bool PlanSource(JobPlan& plan, std::optional<uint64_t>* foaSpace);
     bool CheckFreeSpace(const JobPlan& plan, std::optional<uint64_t> foaSpace);
+    // Where the progress stands, and where the running engine's 0 % is
+    // shown (ContinueProgress).
+    float progressShown = 0.0f;
+    float progressFrom = 0.0f;
 };
 
 // The conversion of a movie that is not the camera's (FoaPipeline.cpp), the

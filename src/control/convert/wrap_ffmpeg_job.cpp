@@ -7,7 +7,7 @@
 #include <variant>
 
 #include "audio/WavWriter.h"
-#include "control/ambisonics/AnyFoaMovie.h"
+#include "control/movieinfo/AnyFoaMovie.h"
 #include "control/convert/JobState.h"
 #include "control/convert/wrap_ffmpeg.h"
 #include "control/job/EngineChoice.h"
@@ -22,6 +22,7 @@
 #include "movie/AudioFrame.h"
 #include "movie/CameraMarks.h"
 #include "movie/MovieReader.h"
+#include "output/OutputVerification.h"
 #include "output/Remux.h"
 #include "platform/Backend.h"
 #include "platform/FileFacts.h"
@@ -160,6 +161,14 @@ bool wrap_ffmpeg::PlanJob(const JobRequest& request, JobPlan& plan) {
     if (const auto refusal = CheckInputFile(input)) return RefusePreflight(*refusal);
     std::optional<uint64_t> foaSpace;
     if (!PlanSource(plan, &foaSpace)) return false;
+    // The verification holds the input's index to its tables: an input
+    // whose two readings disagree is refused now, not after the remux.
+    if (const auto disagreement = output::InputIndexDisagreement(input)) {
+        SayFailure(input + ": " + *disagreement);
+        return RefuseWith(platform::FillPlaceholder(platform::LocalizedString("refuse.input.index"),
+                                                    "{cause}",
+                                                    platform::ControlsEscaped(*disagreement)));
+    }
 
     // The input is never written: refuse an output, or a temporary WAV, that
     // is the input file itself under whatever name.

@@ -1,5 +1,7 @@
 // The controller's services that every stage of a conversion uses: the
 // modal alert and the progress and phase relays.
+#include <algorithm>
+
 #include "control/convert/wrap_ffmpeg.h"
 #include "platform/Backend.h"
 #include "platform/NotificationCenter.h"
@@ -18,7 +20,12 @@ void wrap_ffmpeg::myAlert(const std::string& text) {
 void wrap_ffmpeg::myProgRate_update(float percent) {
     platform::Notification notification;
     notification.name = platform::kProgressUpdateNotification;
-    notification.number = percent;
+    // Before any fallback the engine's own figure, as it is.
+    progressShown =
+        progressFrom == 0.0f
+            ? percent
+            : progressFrom + (100.0f - progressFrom) * std::clamp(percent, 0.0f, 100.0f) / 100.0f;
+    notification.number = progressShown;
     platform::NotificationCenter::Default().PostOnMainThread(std::move(notification));
 }
 

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <fstream>
 #include <utility>
+#include <variant>
 
+#include "control/movieinfo/AnyFoaMovie.h"
 #include "control/movieinfo/ChannelLayoutText.h"
 #include "iso/BoxHeader.h"
 #include "movie/AudioFrame.h"
@@ -179,6 +181,7 @@ void JudgeOtherMovie(CheckReport& report) {
     const TrackMetadata* videoTrack = chosen ? chosen->track : nullptr;
     const TrackMetadata* audioTrack = FirstTrack(report.metadata, "soun");
 
+    if (Fragmented(report)) no(kFragmentedMovie);
     if (video == nullptr) no("no video stream");
     bool v1 = false;
     const bool v2 = videoTrack != nullptr && videoTrack->sv3d;
@@ -189,14 +192,23 @@ void JudgeOtherMovie(CheckReport& report) {
     }
     const bool spherical = (video != nullptr && video->sphericalSideData) || v1 || v2;
     if (!spherical) no("no spherical video metadata (neither a V1 uuid box nor a V2 sv3d box)");
+    if (const std::string unreadable = UnreadableVideoDeclaration(report); !unreadable.empty()) {
+        no(unreadable);
+    }
 
     if (audioTracks == 0) {
         no("no audio track");
     } else if (audioTracks > 1) {
         no("more than one audio track (" + std::to_string(audioTracks) + ")");
     }
-    if (audio != nullptr && audio->channels != 4) {
-        no("the audio has " + std::to_string(audio->channels) + " channels, not 4");
+    if (audio != nullptr) {
+        if (const std::string conflict = ChannelDeclarationConflict(report); !conflict.empty()) {
+            no(conflict);
+        }
+        if (const int channels = TrackChannels(report); channels != 4) {
+            no("the audio has " + std::to_string(channels) + " channels, not 4");
+        }
+        if (AudioTrackEmpty(report)) no(kNoAudioSamples);
     }
     if (audioTrack == nullptr || !audioTrack->sa3d) {
         if (audioTracks > 0) no("no SA3D box in the audio sample entry");
@@ -265,7 +277,7 @@ void DescribeForPlayers(CheckReport& report) {
         ShellWord(report.path) + " " + ShellWord(SuggestedOutput(report.path));
     if (report.kind == CheckReport::Kind::CameraMovie) {
         report.spatial = kSpatialCamera;
-        if (report.convertible) report.commands.push_back({"", "spatialmux " + paths});
+        if (report.convertible) report.commands.push_back({"", "spatialmux " + paths, {}});
         return;
     }
     // A camera movie damaged before the walk reached the camera's boxes: a
@@ -282,7 +294,8 @@ void DescribeForPlayers(CheckReport& report) {
             video = video || stream.kind == StreamProbe::Kind::Video;
         }
     }
-    if (audio.empty() || audio.front()->channels != 4) {
+    if (audio.empty() || TrackChannels(report) != 4 ||
+        !ChannelDeclarationConflict(report).empty()) {
         report.spatial = "not spatial";
         return;
     }
@@ -301,14 +314,36 @@ void DescribeForPlayers(CheckReport& report) {
     // V1 and V2 that disagree are refused: no command converts the movie.
     if (videoTrack != nullptr && !SphericalDisagreements(*videoTrack).empty()) return;
     const std::string rest = (spherical ? "" : " --projection equirectangular") + (" " + paths);
+    const ProjectionChoice projection =
+        spherical ? ProjectionChoice::FromMovie : ProjectionChoice::Equirectangular;
     if (declared) {
-        report.commands.push_back({"", "spatialmux" + rest});
+        report.commands.push_back({"", "spatialmux" + rest, {AmbisonicsChoice::FromMovie, projection}});
     } else {
-        report.commands.push_back(
-            {"if its channels are ACN/SN3D (W Y Z X)", "spatialmux --ambisonics ambix" + rest});
-        report.commands.push_back(
-            {"if they are FuMa (W X Y Z)", "spatialmux --ambisonics fuma" + rest});
+        report.commands.push_back({"if its channels are ACN/SN3D (W Y Z X)",
+                                   "spatialmux --ambisonics ambix" + rest,
+                                   {AmbisonicsChoice::AmbiX, projection}});
+        report.commands.push_back({"if they are FuMa (W X Y Z)",
+                                   "spatialmux --ambisonics fuma" + rest,
+                                   {AmbisonicsChoice::FuMa, projection}});
     }
+}
+
+// --check and a conversion agree by construction: a movie that is not the
+// camera's is ready only where a conversion without options plans it, and
+// a command is offered only where the conversion it runs plans it. The plan
+// is the conversion's own (PlanFoaConversion), asked here as it is there.
+void HoldToTheConversion(CheckReport& report) {
+    if (report.kind != CheckReport::Kind::OtherMovie || report.spatial == "camera movie") return;
+    if (report.ready) {
+        const auto plan = PlanFoaConversion(report, {});
+        if (const auto* refusal = std::get_if<std::string>(&plan)) {
+            report.notReady.push_back(*refusal);
+            report.ready = false;
+        }
+    }
+    std::erase_if(report.commands, [&report](const CheckReport::Command& command) {
+        return std::holds_alternative<std::string>(PlanFoaConversion(report, command.choice));
+    });
 }
 
 }  // namespace
@@ -425,6 +460,7 @@ CheckReport CheckMovieFile(const std::string& path, const MediaProber& probeMedi
     }
     JudgeOtherMovie(report);
     DescribeForPlayers(report);
+    HoldToTheConversion(report);
     return report;
 }
 
@@ -432,10 +468,8 @@ bool SoundMapAvailable(const CheckReport& report) {
     if (report.kind == CheckReport::Kind::CameraMovie) return report.convertible;
     if (report.kind != CheckReport::Kind::OtherMovie || !report.probe) return false;
     std::string ignored;
-    const bool fourChannels = std::any_of(
-        report.probe->streams.begin(), report.probe->streams.end(),
-        [](const StreamProbe& s) { return s.kind == StreamProbe::Kind::Audio && s.channels == 4; });
-    return fourChannels && DeclaredAmbisonicChannels(report, &ignored).has_value();
+    return TrackChannels(report) == 4 && ChannelDeclarationConflict(report).empty() &&
+           DeclaredAmbisonicChannels(report, &ignored).has_value();
 }
 
 std::string DamageWords(const CheckReport& report) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "control/job/SpatialChoice.h"
 #include "movie/AmbisonicLayout.h"
 #include "movie/MediaProbe.h"
 #include "movie/SpatialMetadata.h"
@@ -77,6 +78,7 @@ struct CheckReport {
     struct Command {
         std::string when;  // empty, or what the command takes the movie for
         std::string line;
+        SpatialChoice choice;  // what the command says of the movie
     };
     std::vector<Command> commands;
 
@@ -99,6 +101,37 @@ CheckReport CheckMovieFile(const std::string& path);
 // no such ambisonics.
 std::optional<AcnChannels> DeclaredAmbisonicChannels(const CheckReport& report,
                                                      std::string* problem);
+
+// The channels of a movie's first audio track as the track itself says
+// (its sample entry: the PCM count, AAC's decoder configuration, the Opus
+// header); libavformat's count, which an SA3D box sets, only where the
+// entry says none. 0 without an audio track.
+int TrackChannels(const CheckReport& report);
+
+// What a description of the first audio track says against the track
+// itself, in words ("SA3D says 4 channels, the track has 6"): an SA3D or
+// chan box with another count, head-locked stereo, an Opus header that
+// contradicts itself, a declaring box that cannot be read. Empty when every
+// declaration agrees with the track. Such a movie is refused before
+// anything is written, never converted as the declaration says.
+std::string ChannelDeclarationConflict(const CheckReport& report);
+
+// A fragmented movie (its samples in moof boxes) is refused before any
+// writing: the verification reads a movie's own tables, which do not place
+// such samples.
+inline constexpr const char* kFragmentedMovie =
+    "it is a fragmented movie (its samples lie in movie fragments, moof boxes), which "
+    "spatialmux cannot convert: make it a plain movie first";
+bool Fragmented(const CheckReport& report);
+
+// The first audio track holds no samples (libavformat's index of it is
+// empty): nothing to convert, refused before any writing.
+inline constexpr const char* kNoAudioSamples = "its audio track holds no samples";
+bool AudioTrackEmpty(const CheckReport& report);
+
+// A spherical video box of the first video track that cannot be read (an
+// sv3d box without its projection), in words; empty when none.
+std::string UnreadableVideoDeclaration(const CheckReport& report);
 
 // Why a movie that is not a camera movie cannot be read to its end: a
 // stream whose index reaches past the end of the file; empty when none does.

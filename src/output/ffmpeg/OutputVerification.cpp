@@ -19,6 +19,7 @@ extern "C" {
 #include "ffmpeg/ChannelLayouts.h"
 #include "ffmpeg/Inputs.h"
 #include "iso/BoxWalk.h"
+#include "iso/SoundEntryChannels.h"
 #include "output/MoovLayout.h"
 #include "output/TrackTables.h"
 #include "output/ffmpeg/CopiedAudioCheck.h"
@@ -95,6 +96,29 @@ std::optional<std::vector<uint8_t>> ReadMoov(const std::string& path) {
 
 // The transplanted boxes: the spherical uuid among the video trak's
 // children, SA3D among the audio sample entry's children. Empty when found.
+// The output's audio as its own sample entry says it (the PCM count, AAC's
+// decoder configuration, the Opus header), against the four channels of
+// first-order ambisonics and against what its SA3D and chan boxes say: a
+// decoder reads the track's count whatever a box declares, and libavformat
+// takes SA3D's count in its place. Empty when they agree.
+std::string CheckTrackChannels(const uint8_t* entry, uint32_t entrySize, const uint8_t* sa3d,
+                               uint32_t room) {
+    const SoundEntryChannels own = ReadSoundEntryChannels(entry, entrySize);
+    if (!own.problem.empty()) return "the output's audio: " + own.problem;
+    if (own.channels != 4) {
+        return "the output's audio track has " + std::to_string(own.channels) + " channels (" +
+               own.from + "), not 4";
+    }
+    // SA3D: header, version, type, order, ordering, normalization, count.
+    const uint32_t sa3dSize = ReadBE32(sa3d);
+    if (sa3dSize < 20 || sa3dSize > room) return "the output's SA3D box is cut short";
+    if (const uint32_t said = ReadBE32(sa3d + 16); said != own.channels) {
+        return "the output's SA3D box says " + std::to_string(said) + " channels, its track has " +
+               std::to_string(own.channels);
+    }
+    return "";
+}
+
 std::string CheckTransplantedBoxes(const std::string& path, bool wantUuid) {
     const auto moov = ReadMoov(path);
     if (!moov) return "the output's moov cannot be read";
@@ -126,7 +150,7 @@ std::string CheckTransplantedBoxes(const std::string& path, bool wantUuid) {
     if (version > 2 || !FindChild(bytes, entry + fields[version], entryEnd, "SA3D", 0, &sa3d)) {
         return "the audio sample entry has no SA3D box";
     }
-    return "";
+    return CheckTrackChannels(bytes + entry, layout.audio.entrySize, bytes + sa3d, entryEnd - sa3d);
 }
 
 // The video track of the movie at `path` as its own tables describe it: a
@@ -369,6 +393,25 @@ OutputVerdict Fail(std::string reason) {
 }
 
 }  // namespace
+
+std::optional<std::string> InputIndexDisagreement(const std::string& inputPath) {
+    const InputContext input = OpenHeaders(inputPath);
+    AVStream* video = input ? FirstStream(input.get(), AVMEDIA_TYPE_VIDEO) : nullptr;
+    // What cannot be opened is refused, with its cause, where it is read.
+    if (video == nullptr) return std::nullopt;
+    std::string why;
+    const auto tables = VideoTables(inputPath, false, &why);
+    if (!tables) return "its video track cannot be read: " + why;
+    const auto delays = ShowingDelays(*tables);
+    const std::vector<IndexEntry> index = IndexOf(video);
+    for (std::size_t k = 0; k < index.size(); ++k) {
+        if (!DelayAt(delays, index[k])) {
+            return "its video index and tables disagree (video packet " + std::to_string(k + 1) +
+                   "): players would read other video than its tables place";
+        }
+    }
+    return std::nullopt;
+}
 
 OutputVerdict VerifyOutput(const std::string& outputPath, const OutputExpectations& expected) {
     const InputContext input = OpenHeaders(expected.inputPath);

@@ -15,6 +15,14 @@ constexpr std::size_t kKeptErrors = 8 * 1024;
 constexpr std::size_t kLongestLine = 64 * 1024;
 }  // namespace
 
+bool IsEngineLogLine(const std::string& line) {
+    // "[mov,mp4,m4a,3gp,3g2,mj2 @ 0x55d64b489d80] moov atom not found"
+    if (line.empty() || line.front() != '[') return false;
+    const std::size_t close = line.find(']');
+    const std::size_t at = line.find(" @ 0x");
+    return close != std::string::npos && at != std::string::npos && at < close;
+}
+
 std::string LastTextLine(const std::string& text) {
     std::string last;
     std::size_t begin = 0;
@@ -22,7 +30,9 @@ std::string LastTextLine(const std::string& text) {
         std::size_t end = text.find('\n', begin);
         if (end == std::string::npos) end = text.size();
         const std::string line = text.substr(begin, end - begin);
-        if (line.find_first_not_of(" \r\t") != std::string::npos) last = line;
+        if (line.find_first_not_of(" \r\t") != std::string::npos && !IsEngineLogLine(line)) {
+            last = line;
+        }
         begin = end + 1;
     }
     return last;

@@ -23,8 +23,14 @@ struct ProgramEnd {
     std::string problem;    // why it could not be started
 };
 
-// The last line of `text` that holds more than blanks ("" for none).
+// The last line of `text` that holds more than blanks and is not FFmpeg's log
+// ("" for none).
 std::string LastTextLine(const std::string& text);
+
+// A line FFmpeg's log writes ("[mov,mp4,... @ 0x...] moov atom not found"):
+// kept on standard error for people, never taken for the program's own
+// words (LastTextLine passes over it).
+bool IsEngineLogLine(const std::string& line);
 
 class ProgramRun : public QObject {
 public:

@@ -3,7 +3,7 @@
 // browser's core builds without a codec.
 #include <string>
 
-#include "control/ambisonics/AnyFoaMovie.h"
+#include "control/movieinfo/AnyFoaMovie.h"
 #include "output/Remux.h"
 
 namespace spatialmux {

@@ -70,7 +70,9 @@ struct FoaPlan {
 std::string DeclarationWords(const FoaPlan& plan);
 
 // The plan for the movie `report` describes (not a camera movie), or the
-// reason in English why it is refused before anything is written.
+// reason in English why it is refused before anything is written. The one
+// decision: --check calls a movie ready, and offers a command, only where
+// this plans it (CheckMovieFile asks it).
 std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
                                                      const SpatialChoice& choice);
 

@@ -1,5 +1,5 @@
 // What a movie that is not the camera's must hold to be converted, and how.
-#include "control/ambisonics/AnyFoaMovie.h"
+#include "control/movieinfo/AnyFoaMovie.h"
 
 #include <array>
 #include <cmath>
@@ -169,6 +169,7 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
                                                      const SpatialChoice& choice) {
     if (!report.probe) return "libavformat cannot read it as a movie: " + report.probeProblem;
     if (const std::string cut = CutShortProblem(report); !cut.empty()) return cut;
+    if (Fragmented(report)) return std::string(kFragmentedMovie);
     const auto chosenVideo = ChooseSphericalVideo(*report.probe, report.metadata);
     std::vector<const StreamProbe*> audioStreams;
     for (const StreamProbe& stream : report.probe->streams) {
@@ -183,11 +184,17 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
                " channels) would be converted and the others left out; keep only the "
                "ambisonic track in the movie";
     }
-    if (audio.channels != 4) {
-        return "its audio has " + std::to_string(audio.channels) +
+    // The track's own channels, not what a box says of them: a declaration
+    // that disagrees is refused, naming both.
+    if (const std::string conflict = ChannelDeclarationConflict(report); !conflict.empty()) {
+        return conflict;
+    }
+    if (const int channels = TrackChannels(report); channels != 4) {
+        return "its audio has " + std::to_string(channels) +
                " channels, not the four of first-order ambisonics";
     }
     if (audio.sampleRate <= 0) return std::string("its audio has no sample rate");
+    if (AudioTrackEmpty(report)) return std::string(kNoAudioSamples);
 
     FoaPlan plan;
     plan.tracks.videoTrackId = report.probe->streams[chosenVideo->stream].trackId;
@@ -222,6 +229,9 @@ std::variant<FoaPlan, std::string> PlanFoaConversion(const CheckReport& report,
         return std::string(kUndeclared);
     }
 
+    if (const std::string unreadable = UnreadableVideoDeclaration(report); !unreadable.empty()) {
+        return unreadable;
+    }
     const TrackMetadata* video = chosenVideo->track;
     if (video == nullptr || video->sampleEntryBox.empty()) {
         return std::string("its video sample entry cannot be read whole");
