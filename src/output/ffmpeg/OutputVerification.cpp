@@ -400,7 +400,7 @@ std::optional<std::string> InputIndexDisagreement(const std::string& inputPath) 
     // What cannot be opened is refused, with its cause, where it is read.
     if (video == nullptr) return std::nullopt;
     std::string why;
-    const auto tables = VideoTables(inputPath, false, &why);
+    const auto tables = VideoTables(inputPath, false, 0, &why);
     if (!tables) return "its video track cannot be read: " + why;
     const auto delays = ShowingDelays(*tables);
     const std::vector<IndexEntry> index = IndexOf(video);
