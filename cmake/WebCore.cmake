@@ -17,6 +17,8 @@ add_executable(spatialmux-core ${WEB_SOURCES} ${CMAKE_SOURCE_DIR}/src/control/ch
                ${CMAKE_SOURCE_DIR}/src/control/batch/BatchPlan.cpp)
 target_link_libraries(spatialmux-core PRIVATE spatialmux_codec_free)
 target_include_directories(spatialmux-core SYSTEM PRIVATE ${WEB_JSON_INCLUDE})
+# The protocol's reading (control/job/ProgressEvents) is JSON too.
+target_include_directories(spatialmux_codec_free SYSTEM PRIVATE ${WEB_JSON_INCLUDE})
 set_target_properties(spatialmux-core PROPERTIES SUFFIX ".js"
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/core)
 set(WEB_EXPORTS _smx_check _smx_output_name _smx_convert _smx_free _malloc _free)

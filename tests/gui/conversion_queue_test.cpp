@@ -161,7 +161,9 @@ TEST(CheckVerdict, ARowOffersWhatTheCheckFoundBeforeAnyChoice) {
         std::vector<std::string> offered;
         std::string state;  // a part of the row's state
     } cases[] = {
-        {R"({"kind":"camera movie","convertible":true})", {}, QueueText("state.ready")},
+        {R"({"kind":"camera movie","convertible":true})",
+         {"action.turn"},
+         QueueText("state.ready")},
         {R"({"kind":"camera movie","convertible":false,"reason":"no ZATR audio tables at offset 9"})",
          {"action.details"},
          "no ZATR audio tables at offset 9"},
@@ -175,10 +177,10 @@ TEST(CheckVerdict, ARowOffersWhatTheCheckFoundBeforeAnyChoice) {
          QueueText("reason.channels", {{"{channels}", "6"}})},
         {R"({"kind":"movie","ready":false,"spatial":"four undeclared channels","convertible":true,
              "sphericalV1":null,"sphericalV2":{"st3d":false,"sv3d":false}})",
-         {"action.ambix", "action.fuma", "action.equirect"},
+         {"action.ambix", "action.fuma", "action.equirect", "action.turn"},
          QueueText("state.choose.both")},
         {R"({"kind":"movie","ready":true,"convertible":true})",
-         {"action.details"},
+         {"action.turn", "action.details"},
          QueueText("state.alreadyready")},
         {R"({"kind":"not a movie","convertible":false,"reason":"libavformat cannot read it"})",
          {"action.details"},
