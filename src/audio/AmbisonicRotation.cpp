@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
+#include <iomanip>
 #include <locale>
 #include <numbers>
 #include <sstream>
-#include <system_error>
 
 namespace spatialmux {
 
@@ -114,10 +113,14 @@ std::string AmbisonicRotationText(const AmbisonicRotation& rotation) {
     while (shown > 1 && angles[shown - 1] == 0.0) --shown;
     std::string text;
     for (int i = 0; i < shown; ++i) {
-        char number[32];
-        const auto [end, error] = std::to_chars(number, number + sizeof number, angles[i]);
+        // A decimal point whatever the locale, and no more digits than the
+        // angle needs (std::to_chars of a double is not in every standard
+        // library this builds with).
+        std::ostringstream number;
+        number.imbue(std::locale::classic());
+        number << std::setprecision(15) << angles[i];
         if (i > 0) text += ',';
-        text.append(number, error == std::errc() ? end : number);
+        text += number.str();
     }
     return text;
 }
