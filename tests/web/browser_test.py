@@ -103,7 +103,11 @@ def Browser(name):
 
 def BrowserCommand(name, program, profile, url):
     if name == 'chromium':
-        return [program, '--headless', '--disable-gpu', '--disable-background-networking',
+        # No sandbox of Chromium's own: it needs a user namespace, which a
+        # chroot (CI's fresh root) refuses, and the browser loads only the
+        # test's own page, as an unprivileged user.
+        return [program, '--headless', '--no-sandbox', '--disable-gpu',
+                '--disable-background-networking',
                 '--disable-component-update', '--disable-sync', '--no-first-run',
                 '--no-default-browser-check', '--disable-default-apps', '--mute-audio',
                 '--disable-features=Translate,MediaRouter,OptimizationHints',
@@ -235,6 +239,10 @@ def main():
         url = f'http://127.0.0.1:{port}/test/run.html'
         if not RunBrowser(args.browser, program, url, harness, args.timeout):
             failures.append(f'the test page did not finish within {args.timeout:.0f} s')
+            # What the browser said, for the reader of a failed run.
+            browser_log = pathlib.Path(tempfile.gettempdir()) / f'spatialmux-{args.browser}-browser.log'
+            if browser_log.exists():
+                print(''.join(browser_log.read_text(errors='replace').splitlines(True)[-30:]))
         harness.shutdown()
         summary = harness.summary or {}
         print(f'{args.browser}: {summary.get("userAgent", "?")}')
