@@ -58,8 +58,8 @@ $sudo apt-get install -y -qq "$deb" >/dev/null
 grep -q '^License: MIT' "$work/version"
 grep -q '^License: Expat' /usr/share/doc/spatialmux/copyright
 while read -r f; do if [ -f "$f" ]; then echo "$f"; fi; done < <(dpkg -L spatialmux | sort)
-# Only the four programs are installed; the fixture builder and the tests never.
-[ "$(dpkg -L spatialmux | grep -c '^/usr/bin/')" -eq 4 ]
+# Only the five programs are installed (the four and the page's server); the fixture builder and the tests never.
+[ "$(dpkg -L spatialmux | grep -c '^/usr/bin/')" -eq 5 ]
 for program in spatialmux spatialmux-render spatialmux-droplet spatialmux-gui; do
   [ -x "/usr/bin/$program" ] || { echo "package_check: /usr/bin/$program is not installed" >&2; exit 1; }
   if ldd "/usr/bin/$program" | grep -q 'not found'; then
